@@ -1,0 +1,26 @@
+# kiv_add_module(NAME DEPS ...): a static library kiv_NAME from every .cpp in NAME/.
+# A folder with no sources yet gives an interface library, so the tree always configures.
+function(kiv_add_module name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${name}/*.cpp)
+  if(_srcs)
+    add_library(kiv_${name} STATIC ${_srcs})
+    target_include_directories(kiv_${name} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(kiv_${name} PUBLIC ${A_DEPS})
+  else()
+    add_library(kiv_${name} INTERFACE)
+    target_include_directories(kiv_${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(kiv_${name} INTERFACE ${A_DEPS})
+  endif()
+endfunction()
+
+# kiv_add_test(NAME SOURCES ... LIBS ... [LABELS ...]): one GoogleTest program, its cases
+# registered with CTest one by one.
+function(kiv_add_test name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "KIV_TEST_BIN_DIR=${CMAKE_BINARY_DIR}")
+endfunction()

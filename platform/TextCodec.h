@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Text is UTF-8 everywhere (it stands in for the ANSI code page); resources that hold
+// UTF-16 text are converted at the edge.
+
+// Converts little-endian UTF-16 bytes to UTF-8, stopping at the first zero code unit or at
+// the end of the bytes. Unpaired surrogates become U+FFFD.
+std::string Utf16LeToUtf8(const uint8_t* data, size_t size);
+
+// Cuts `text` to at most `maxBytes` bytes without splitting a UTF-8 sequence.
+std::string TruncateUtf8(const std::string& text, size_t maxBytes);
