@@ -1,0 +1,45 @@
+#include "res/Resources.h"
+
+#include <array>
+#include <cstring>
+
+#include "res/ResourceTable.h"
+
+namespace {
+
+// Window title, resource 150 of type "STRING": zero-terminated UTF-16LE.
+template <size_t N>
+constexpr std::array<uint8_t, 2 * N> Utf16LeBytes(const char16_t (&text)[N])
+{
+    std::array<uint8_t, 2 * N> bytes {};
+    for (size_t i = 0; i < N; ++i) {
+        bytes[2 * i] = static_cast<uint8_t>(text[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
+    }
+    return bytes;
+}
+
+constexpr auto kTitle = Utf16LeBytes(u"Q350m Upgrade");
+
+std::optional<ResourceBytes> Usable(const uint8_t* data, size_t size)
+{
+    if (data == nullptr || size <= 1)
+        return std::nullopt;
+    return ResourceBytes {data, size};
+}
+
+} // namespace
+
+std::optional<ResourceBytes> LoadResourceBytes(uint32_t id, const char* type)
+{
+    if (type == nullptr)
+        return std::nullopt;
+    if (id == 150 && std::strcmp(type, "STRING") == 0)
+        return Usable(kTitle.data(), kTitle.size());
+    for (size_t i = 0; i < kGeneratedResourceCount; ++i) {
+        const ResourceEntry& entry = kGeneratedResources[i];
+        if (entry.id == id && std::strcmp(entry.type, type) == 0)
+            return Usable(entry.begin, static_cast<size_t>(entry.end - entry.begin));
+    }
+    return std::nullopt;
+}
