@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "diag/DiagRequest.h"
+
+class CHdlcAdapter;
+class CDownloadLog;
+
+// The DIAG and downloader command set of the wireless module, carried over one
+// CHdlcAdapter. Each operation builds its request, sets the match pattern, sends it, waits
+// for the answer, checks it and writes what went wrong to the download log.
+class CDiagCaller {
+public:
+    static constexpr uint32_t kResponseSize = 512;
+    static constexpr int kAttempts = 5;
+    static constexpr uint32_t kRetryPauseMs = 200;
+    static constexpr uint32_t kWriteTimeoutMs = 3000;
+    static constexpr uint32_t kReadTimeoutMs = 3000;
+    static constexpr uint32_t kHandShakeTimeoutMs = 6000;
+    static constexpr uint32_t kBlockAckTimeoutMs = 5000;
+    static constexpr uint32_t kBlockAckCapacity = 5;
+    static constexpr uint32_t kNvDataLength = 128;
+    static constexpr uint32_t kNvBlockLength = 133;
+
+    CDiagCaller(CHdlcAdapter* adapter, CDownloadLog* log);
+
+    // Sends the request up to five times until a usable answer is in m_Response. The match
+    // pattern must have been set by the caller.
+    bool Execute(const uint8_t* request, uint32_t length, uint32_t expectedLength, int leadingFlag,
+                 uint32_t readTimeoutMs);
+    bool ExecuteRequest(const DiagRequest& request, int leadingFlag, uint32_t readTimeoutMs);
+
+    bool DIAG_QueryBoardVersion(std::string* version = nullptr);
+    bool DIAG_QueryISOVersion(std::string* version = nullptr);
+    bool DIAG_SwitchToDownloader();
+    // backupFlag 1 = backup, 0 = restore.
+    bool DIAG_NV_BackupRestore(int backupFlag);
+    bool DIAG_NV_QueryRestoreStatus();
+    bool DIAG_Unlock(const uint8_t code[8]);
+    // Both flags are set to 1 before anything is sent.
+    bool DIAG_HandShake(int leadingFlag, int* forceLoad, int* offline);
+    bool DIAG_Reset();
+    bool DIAG_ChangeMode(uint8_t mode);
+    bool DIAG_Read_NV(uint16_t item, uint8_t* destination, uint32_t length, uint16_t* status = nullptr);
+    bool DIAG_Write_NV(uint16_t item, const uint8_t* source, uint32_t length, uint16_t* status = nullptr);
+    // Sends the downloader write frame already built in the adapter's write buffer (the
+    // caller has set the 5-byte acknowledgement pattern) and waits for its acknowledgement.
+    bool DIAG_Write(uint32_t frameLength);
+
+    const uint8_t* Response() const { return m_Response; }
+    uint8_t* Response() { return m_Response; }
+    uint32_t ResponseLength() const { return m_ResponseLength; }
+    uint32_t* ResponseLengthPtr() { return &m_ResponseLength; }
+
+    // Answer interpreters. `response` is a full kResponseSize buffer (bytes beyond the answer
+    // hold the 0xCD filler), `length` the answer's length. They log as the commands do.
+    static std::string ParseBoardVersion(const uint8_t* response);
+    // True when a version follows (byte 4 is 0); `version` gets the text or "No version".
+    static bool ParseISOVersion(const uint8_t* response, std::string* version);
+    static bool InterpretBackupRestore(const uint8_t* response, int backupFlag, CDownloadLog* log);
+    static bool InterpretRestoreStatus(const uint8_t* response, CDownloadLog* log);
+    static bool InterpretHandShake(const uint8_t* response, uint32_t length, int* forceLoad, int* offline,
+                                   CDownloadLog* log);
+    // `prefix` is "DIAG_Read_NV" or "DIAG_Write_NV"; `isRead` selects the read column of the
+    // status table (status 5 zero-fills the destination and succeeds).
+    static bool InterpretNvStatus(const uint8_t* response, bool isRead, uint8_t* destination, uint32_t length,
+                                  uint16_t* status, CDownloadLog* log);
+    static const char* NvStatusText(uint16_t status);
+
+private:
+    bool ExecuteNv(uint8_t command, uint16_t item, const uint8_t* source, uint32_t length, const char* name);
+    void SetPattern(const uint8_t* bytes, uint32_t count);
+
+    uint8_t m_Response[kResponseSize] = {};
+    uint32_t m_ResponseLength = 0;
+    CHdlcAdapter* m_pAdapter;
+    CDownloadLog* m_pLog;
+};

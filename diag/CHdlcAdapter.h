@@ -1,0 +1,79 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "diag/CResponseQueue.h"
+#include "net/INetPort.h"
+#include "platform/CCriticalSection.h"
+#include "platform/CEvent.h"
+#include "platform/NonCopyable.h"
+
+// Owns one network port to the router and speaks framed (or raw) bytes over it. While the
+// reader thread runs it cuts the incoming stream into frames and stores every good payload
+// in the response queue; requests then wait on that queue. Without the reader, Read takes
+// the first good frame straight from the port.
+class CHdlcAdapter : public NonCopyable {
+public:
+    // Room for the largest frame the download step builds: a 4096-byte block with its 7-byte
+    // header, every byte and both FCS bytes stuffed, plus both flags.
+    static constexpr uint32_t kWriteBufferSize = 2 * (7 + 4096 + 2) + 2; // 8212
+    // Largest payload a framed Write accepts (its frame must fit the write buffer).
+    static constexpr uint32_t kMaxFramedPayload = (kWriteBufferSize - 6) / 2;
+    static constexpr uint32_t kStopWaitMs = 10000;
+
+    static constexpr int32_t STATE_OPEN = 0;
+    static constexpr int32_t STATE_CLOSED = 2;
+
+    CHdlcAdapter();
+    ~CHdlcAdapter() override;
+
+    // Connects to `address`:`port` with a port of `portType` (INetPort::PORT_TYPE_UDP or
+    // PORT_TYPE_TCP). An open adapter is closed first.
+    bool Open(const std::string& address, uint16_t port, int portType);
+    bool CreateNetPort(const std::string& address, uint16_t port, int portType);
+    // Stops the reader, closes and releases the port.
+    bool Close();
+
+    bool StartReader();
+    // Always true; never leaves the reader thread running.
+    bool StopReader();
+    bool IsReaderRunning() const { return m_pReaderThread != nullptr; }
+
+    // rawFlag 0: sends `bytes` as one frame (leading 0x7E when leadingFlag is non-zero).
+    // rawFlag non-zero: sends `bytes` unchanged.
+    bool Write(int rawFlag, const void* bytes, uint32_t length, int leadingFlag, uint32_t timeoutMs);
+    // One received payload: the newest matching one from the queue while the reader runs,
+    // else the first good frame read from the port.
+    bool Read(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t ignored, uint32_t timeoutMs);
+
+    // The port's last error, or 0 when no port exists.
+    uint32_t GetLastPortError();
+    CResponseQueue& Responses() { return m_Responses; }
+    // The kWriteBufferSize-byte buffer in which the download step builds whole frames
+    // before a raw Write. Allocated on first use; null only when allocation fails.
+    uint8_t* WriteBuffer();
+    uint32_t GetWriteLength() const { return m_WriteLength; }
+
+    bool IsOpen() const { return m_State.load() == STATE_OPEN; }
+
+private:
+    void ReaderThreadProc();
+    void ReaderLoop();
+    bool DirectRead(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t timeoutMs);
+    bool EnsureWriteBuffer();
+    INetPort* Port();
+
+    std::atomic<int32_t> m_State{STATE_CLOSED};
+    std::unique_ptr<std::thread> m_pReaderThread;
+    std::atomic<int32_t> m_StopFlag{0};
+    CEvent m_ReaderExited{true, false};
+    CCriticalSection m_Lock;
+    std::atomic<INetPort*> m_pPort{nullptr};
+    CResponseQueue m_Responses;
+    std::unique_ptr<uint8_t[]> m_pWriteBuffer;
+    uint32_t m_WriteLength = 0;
+};
