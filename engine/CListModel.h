@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/IComponentList.h"
+
+// An in-memory component list for programs without a window (the command line) and for
+// tests. Every call may come from any thread. Text width is 8 pixels per character.
+class CListModel : public IComponentList {
+public:
+    static constexpr int PIXELS_PER_CHAR = 8;
+
+    struct Row {
+        std::array<std::string, COLUMN_COUNT> texts;
+        uint32_t colour = 0;
+    };
+
+    // Called after every change, outside the model's lock: the row (-1 for changes of the
+    // whole list or of a column width) and the column (-1 for the whole row).
+    using ChangeCallback = std::function<void(int row, int column)>;
+
+    CListModel();
+
+    int GetItemCount() const override;
+    int InsertItem(int row, const std::string& text) override;
+    bool DeleteItem(int row) override;
+    bool DeleteAllItems() override;
+    bool SetItemText(int row, int column, const std::string& text) override;
+    std::string GetItemText(int row, int column) const override;
+    bool SetItemData(int row, uint32_t colour) override;
+    uint32_t GetItemData(int row) const override;
+    int GetColumnWidth(int column) const override;
+    bool SetColumnWidth(int column, int width) override;
+    int GetStringWidth(const std::string& text) const override;
+
+    // A copy of all rows, consistent at one moment.
+    std::vector<Row> Snapshot() const;
+
+    void SetChangeCallback(ChangeCallback callback);
+
+private:
+    void Changed(int row, int column);
+    bool IsRow(int row) const { return row >= 0 && row < static_cast<int>(m_Rows.size()); }
+    static bool IsColumn(int column) { return column >= 0 && column < COLUMN_COUNT; }
+
+    mutable std::mutex m_Lock;
+    std::vector<Row> m_Rows;
+    std::array<int, COLUMN_COUNT> m_Widths;
+    std::mutex m_CallbackLock;
+    ChangeCallback m_Callback;
+};

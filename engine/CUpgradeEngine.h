@@ -1,0 +1,190 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "diag/CDiagCaller.h"
+#include "diag/CHdlcAdapter.h"
+#include "engine/ComponentEntry.h"
+#include "engine/IComponentList.h"
+#include "log/CDownloadLog.h"
+#include "platform/NonCopyable.h"
+
+class CAppFileReader;
+
+// How the last upgrade run ended, for the controller and the command line.
+struct UpgradeRunOutcome {
+    bool bFailed = false;       // a step failed (or the run could not start)
+    bool bShownInRow = false;   // the failure is visible in a component row
+    uint32_t nResultId = 103;   // string-table id of the result
+    std::string strResultText;  // its text
+};
+
+// Performs an upgrade: sends the router-module images over the TCP channel, erases the
+// router's NVRAM, downloads the wireless-module firmware and dashboard, and writes status,
+// progress and results into the component list and the download log.
+class CUpgradeEngine : public NonCopyable {
+public:
+    // Row index meaning "no component": writes to it change nothing visible.
+    static constexpr int NO_ROW = 9;
+    static constexpr uint16_t DEFAULT_ROUTER_PORT = 1280;
+
+    // Row colours (0x00BBGGRR).
+    static constexpr uint32_t COLOUR_RUNNING = 0;
+    static constexpr uint32_t COLOUR_SUCCESS = 0xFF0000;
+    static constexpr uint32_t COLOUR_FAILURE = 0x0000FF;
+
+    // String-table ids of status and result texts.
+    static constexpr uint32_t IDS_RESTARTING = 102;
+    static constexpr uint32_t IDS_DOWNLOAD_SUCCESS = 103;
+    static constexpr uint32_t IDS_OFFLINE_MODE = 105;
+    static constexpr uint32_t IDS_SWITCHING_DOWNLOADER = 106;
+    static constexpr uint32_t IDS_BACKING_UP_NV = 107;
+    static constexpr uint32_t IDS_CHECK_NV_RESTORE = 109;
+    static constexpr uint32_t IDS_UNLOCKING = 110;
+    static constexpr uint32_t IDS_ERASING_NVRAM = 111;
+    static constexpr uint32_t IDS_WAITING_ROUTER = 112;
+    static constexpr uint32_t IDS_PREPARING_WIRELESS = 113;
+    static constexpr uint32_t IDS_DOWNLOADING_FIRMWARE = 114;
+    static constexpr uint32_t IDS_DOWNLOADING_DASHBOARD = 115;
+    static constexpr uint32_t IDS_TRANSMITTING_ROUTER = 116;
+    static constexpr uint32_t IDS_TCP_CONNECT_FAILED = 119;
+    static constexpr uint32_t IDS_BEGIN_PACKET_FAILED = 120;
+    static constexpr uint32_t IDS_ROUTER_TRANSFER_FAILED = 121;
+    static constexpr uint32_t IDS_ROUTER_RESULT_FAIL = 122;
+    static constexpr uint32_t IDS_ROUTER_RESULT_TIMEOUT = 123;
+    static constexpr uint32_t IDS_HANDSHAKE_FAILED = 124;
+    static constexpr uint32_t IDS_NV_BACKUP_FAILED = 125;
+    static constexpr uint32_t IDS_VERSION_CHECK_FAILED = 126;
+    static constexpr uint32_t IDS_SWITCH_DOWNLOADER_FAILED = 127;
+    static constexpr uint32_t IDS_UNLOCK_FAILED = 128;
+    static constexpr uint32_t IDS_DOWNLOAD_FAILED = 129;
+    static constexpr uint32_t IDS_RESTART_FAILED = 130;
+    static constexpr uint32_t IDS_RESTART_TIMEOUT = 131;
+    static constexpr uint32_t IDS_NV_RESTORE_FAILED = 132;
+
+    // Control packet kinds and the router's success value.
+    static constexpr int CONTROL_RUT_BEGIN = 0;
+    static constexpr int CONTROL_FWT_BEGIN = 1;
+    static constexpr int CONTROL_FWT_FORCE = 2;
+    static constexpr uint32_t CONTROL_PACKET_SIZE = 40;
+    static constexpr uint32_t ROUTER_RESULT_OK = 4;
+
+    // Router control record types and their reply time-outs (ms).
+    static constexpr uint8_t RECORD_ERASE_NVRAM = 6;
+    static constexpr uint8_t RECORD_ENTER_FORCE_LOAD = 7;
+    static constexpr uint8_t RECORD_LEAVE_FORCE_LOAD = 8;
+    static constexpr uint8_t RECORD_READY_PROBE = 10;
+
+    // Chunk sizes of the two transfers.
+    static constexpr uint32_t ROUTER_CHUNK_SIZE = 7300;
+    static constexpr uint32_t WIRELESS_BLOCK_SIZE = 4096;
+
+    // Uses `table` (COMPONENT_COUNT entries, not owned) as the component table.
+    explicit CUpgradeEngine(ComponentEntry* table = GetComponentTable());
+    // Same, with the download log at `logPath` instead of the temporary directory.
+    CUpgradeEngine(ComponentEntry* table, const std::string& logPath);
+    ~CUpgradeEngine() override;
+
+    // Thread procedure: runs one upgrade of every selected component, then calls m_Notify(0).
+    // Returns 0.
+    static uint32_t UpgradeThread(CUpgradeEngine* engine);
+
+    // Channel to the router (also used by the version check).
+    bool OpenChannel();
+    bool CloseChannel();
+
+    bool IsSelected(int index) const;
+
+    // Row output.
+    void SetStatus(uint32_t stringId, uint32_t colour);
+    void SetStatusText(const std::string& text, uint32_t colour);
+    void ShowResult();
+    void SetProgress(int percent);
+
+    // Steps of a run.
+    bool EraseRouterNvram();
+    bool UpgradeRouterImage(CBinFile& image);
+    bool UpgradeFirmware();
+    bool UpgradeDashboard();
+
+    // Router module transfer.
+    bool SendBeginPacket(int kind, uint32_t value);
+    bool TCP_GetRouterResult(int imageType);
+
+    // Wireless module download.
+    bool HandShakeWithRetry();
+    bool EnterDownloader();
+    bool UnlockModule(const uint8_t code[8]);
+    bool DownloadImage(CBinFile& image);
+    uint32_t BuildWriteFrame(uint32_t address, uint32_t length, const uint8_t* data);
+    bool DIAG_Write(uint32_t frameLength);
+    bool RestartModule();
+    bool Waiting();
+    bool CheckNvRestore();
+
+    // Force-load mode and router probes.
+    bool EnterForceLoad();
+    bool LeaveForceLoad();
+    bool WaitRouterReady(uint32_t limitMs);
+
+    // Row a component's status goes to (the list shows only one router family).
+    int RowForComponent(int index) const;
+    // Family A has a selected image (BOOT, APP or Customization).
+    bool IsFamilyASelected() const;
+    // A router image that this run sends: selected, and not a family B image while family A
+    // images are present (family B images must never reach a family A router).
+    bool IsRouterImageToSend(int index) const;
+
+    // Outcome of the last run; read it after the end notification.
+    UpgradeRunOutcome GetRunOutcome() const;
+
+    // The router's address as dotted text.
+    std::string GetRouterIpText() const;
+
+    // " (MM:SS)" of an elapsed time in seconds (minutes within the hour).
+    static std::string FormatElapsed(long long seconds);
+
+    // Last progress value written, shared by every row for the life of the process.
+    static int GetLastProgress();
+
+    // Members, in this order.
+    int32_t m_nRow = NO_ROW;
+    std::time_t m_tStepStart = 0;
+    IComponentList* m_pList = nullptr;
+    CHdlcAdapter m_Adapter;
+    uint32_t m_nResultId = IDS_DOWNLOAD_SUCCESS;
+    uint32_t m_bForceLoadEntered = 0;
+    std::atomic<uint8_t> m_Busy{0};
+    std::array<uint8_t, 6> m_RouterMac{};
+    std::array<uint8_t, 4> m_RouterIp{};
+    uint32_t m_bForceLoad = 0;
+    uint32_t m_bOffline = 0;
+    CDownloadLog m_Log;
+    CDiagCaller m_Diag;
+
+    // Router UDP and TCP port (KIV_ROUTER_PORT, default 1280).
+    uint16_t m_nRouterPort = DEFAULT_ROUTER_PORT;
+    // Called at the end of every run with code 0, on the worker thread; the owner hands it
+    // to its own thread.
+    std::function<void(int code)> m_Notify;
+
+    static constexpr uint8_t BUSY_UPGRADING = 3;
+
+private:
+    uint32_t Run();
+    bool ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs);
+    bool WriteRouterData(CAppFileReader& reader, uint32_t total);
+    bool DownloadPart(CAppFileReader& reader, int part, uint32_t total, uint32_t& written);
+    void FinishStep(bool succeeded);
+
+    ComponentEntry* m_pTable;
+    UpgradeRunOutcome m_Outcome;
+};
+
+// Router UDP/TCP port from KIV_ROUTER_PORT, else 1280.
+uint16_t GetDefaultRouterPort();

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "images/CBinFile.h"
+
+// Component indexes; an index is also the image type code of the component's image.
+constexpr int COMPONENT_BOOT = 0;
+constexpr int COMPONENT_APP = 1;
+constexpr int COMPONENT_CUSTOMIZATION = 2;
+constexpr int COMPONENT_COMMON_HTML = 3;
+constexpr int COMPONENT_SPECIAL_HTML = 4;
+constexpr int COMPONENT_APP_B = 5;
+constexpr int COMPONENT_CONFIG_FILE = 6;
+constexpr int COMPONENT_FIRMWARE = 7;
+constexpr int COMPONENT_DASHBOARD = 8;
+constexpr int COMPONENT_NONE = 9;
+constexpr int COMPONENT_COUNT = 9;
+
+// String-table id of each component's type name, by component index.
+constexpr uint32_t COMPONENT_TYPE_NAME_IDS[COMPONENT_COUNT] = {147, 148, 149, 159, 160, 148, 161, 150, 151};
+// Resource id of each component's embedded image, by component index.
+constexpr uint32_t COMPONENT_RESOURCE_IDS[COMPONENT_COUNT] = {148, 144, 147, 160, 161, 162, 163, 146, 145};
+
+// One upgradable component: its image, the version last read from the router, whether the
+// check allows the upgrade, and its display name.
+struct ComponentEntry {
+    std::string m_CurrentVersion;  // read by the last check; empty before
+    CBinFile m_Image;              // the upgrade image; usable when valid
+    int m_UpgradeFlag = 0;         // 1 = will be upgraded, 0 = version does not match
+    std::string m_TypeName;        // loaded from the string table at start
+};
+
+// The process-wide table of COMPONENT_COUNT entries, indexed by component index.
+ComponentEntry* GetComponentTable();
