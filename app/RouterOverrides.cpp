@@ -1,0 +1,102 @@
+#include "app/RouterOverrides.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+RouterOverrides::RouterOverrides()
+    : targets{{192, 168, 1, 255}, {255, 255, 255, 255}}
+{
+}
+
+bool ParseIpv4(const std::string& text, std::array<uint8_t, 4>& address)
+{
+    std::array<uint8_t, 4> parsed{};
+    size_t pos = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) {
+            if (pos >= text.size() || text[pos] != '.')
+                return false;
+            ++pos;
+        }
+        size_t digits = 0;
+        unsigned value = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
+            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return false;
+        parsed[i] = static_cast<uint8_t>(value);
+    }
+    if (pos != text.size())
+        return false;
+    address = parsed;
+    return true;
+}
+
+bool ParseTargetList(const std::string& text, std::vector<std::array<uint8_t, 4>>& targets)
+{
+    std::vector<std::array<uint8_t, 4>> parsed;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos)
+            comma = text.size();
+        std::array<uint8_t, 4> address{};
+        if (!ParseIpv4(text.substr(start, comma - start), address))
+            return false;
+        parsed.push_back(address);
+        start = comma + 1;
+    }
+    if (parsed.empty())
+        return false;
+    targets = std::move(parsed);
+    return true;
+}
+
+bool ParsePort(const std::string& text, uint16_t& port)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value == 0 || value > 65535)
+        return false;
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+RouterOverrides LoadRouterOverrides(std::string* error)
+{
+    RouterOverrides overrides;
+    std::string problems;
+    if (const char* v = std::getenv("KIV_DISCOVERY_TARGETS"); v && *v) {
+        if (!ParseTargetList(v, overrides.targets))
+            problems += "KIV_DISCOVERY_TARGETS is not a list of dotted addresses; ignored. ";
+    }
+    if (const char* v = std::getenv("KIV_ROUTER_PORT"); v && *v) {
+        if (!ParsePort(v, overrides.routerPort))
+            problems += "KIV_ROUTER_PORT is not a port number; ignored. ";
+    }
+    if (const char* v = std::getenv("KIV_TELNET_PORT"); v && *v) {
+        if (!ParsePort(v, overrides.telnetPort))
+            problems += "KIV_TELNET_PORT is not a port number; ignored. ";
+    }
+    if (!problems.empty())
+        problems.pop_back();
+    if (error)
+        *error = problems;
+    return overrides;
+}
+
+std::string FormatIpv4(const std::array<uint8_t, 4>& address)
+{
+    char text[20];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", address[0], address[1], address[2], address[3]);
+    return text;
+}

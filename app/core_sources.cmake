@@ -1,0 +1,4 @@
+# The toolkit-free controller files of the main dialog and the version check.
+set(KIV_APPCORE_SOURCES
+  ${CMAKE_CURRENT_SOURCE_DIR}/RouterOverrides.cpp
+)
