@@ -1,0 +1,366 @@
+#include "app/CKivOneClickDlg.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include <unistd.h>
+
+#include "app/CVersionCheck.h"
+#include "engine/CUpgradeEngine.h"
+#include "engine/ComponentEntry.h"
+#include "log/CDownloadLog.h"
+#include "net/CTelnetClient.h"
+#include "res/Resources.h"
+
+namespace {
+
+constexpr uint32_t IDS_TWO_BIN_FILES = 134;
+constexpr uint32_t IDS_NO_BIN_FILE = 135;
+constexpr uint32_t IDS_UPGRADE_IN_PROCESS = 140;
+constexpr uint32_t IDS_ARE_YOU_SURE = 156;
+
+constexpr uint32_t LOOP_UPGRADE_DELAY_MS = 2000;
+constexpr uint32_t LOOP_CHECK_DELAY_MS = 35000;
+
+// Directory of the running program, with a trailing '/'; empty when unknown.
+std::string ProgramDirectory()
+{
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return std::string();
+    std::string dir = exe.parent_path().string();
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+bool HasBinExtension(const std::filesystem::path& path)
+{
+    std::string ext = path.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == ".bin";
+}
+
+} // namespace
+
+const KivColumnSpec CKivOneClickDlg::kColumns[5] = {
+    {141, true, 16},   // "Type"
+    {143, true, 15},   // "Current Version"
+    {144, true, 15},   // "Upgrade Version"
+    {146, true, 4},    // "%"
+    {145, false, 20},  // "Status"
+};
+
+CKivOneClickDlg::CKivOneClickDlg(IKivView* view, ComponentEntry* table)
+    : m_pView(view), m_pTable(table ? table : ::GetComponentTable()),
+      m_pTelnet(std::make_unique<CTelnetClient>()),
+      m_pEngine(std::make_unique<CUpgradeEngine>(m_pTable))
+{
+    std::string problems;
+    m_Overrides = LoadRouterOverrides(&problems);
+    m_pEngine->m_pList = m_pView->GetList();
+    m_pEngine->m_nRouterPort = m_Overrides.routerPort;
+    m_pEngine->m_Notify = [this](int code) { m_pView->PostNotify(code); };
+    if (!problems.empty())
+        LogPrintf(m_pEngine->m_Log, "%s", problems.c_str());
+}
+
+CKivOneClickDlg::~CKivOneClickDlg()
+{
+    m_bStopRequested = true;
+    StopLoopTimer();
+    if (m_Worker.joinable())
+        m_Worker.join();
+    // The engine goes before the Telnet client (members in reverse order).
+    m_pEngine.reset();
+    m_pTelnet.reset();
+}
+
+void CKivOneClickDlg::SetRouterOverrides(const RouterOverrides& overrides)
+{
+    m_Overrides = overrides;
+    m_pEngine->m_nRouterPort = overrides.routerPort;
+}
+
+void CKivOneClickDlg::SetImageDirectory(const std::string& dir)
+{
+    m_strImageDir = dir;
+    if (!m_strImageDir.empty() && m_strImageDir.back() != '/')
+        m_strImageDir += '/';
+    m_bIgnoreEmbedded = true;
+}
+
+void CKivOneClickDlg::SetLoopTestPath(const std::string& path) { m_strLoopTestPath = path; }
+
+std::string CKivOneClickDlg::ImageDirectory() const
+{
+    return m_strImageDir.empty() ? ProgramDirectory() : m_strImageDir;
+}
+
+// ---- handlers ------------------------------------------------------------------------------
+
+bool CKivOneClickDlg::OnInitDialog()
+{
+    m_pView->Relayout();
+    for (int i = 0; i < COMPONENT_COUNT; ++i)
+        m_pTable[i].m_TypeName = LoadStringResource(COMPONENT_TYPE_NAME_IDS[i]);
+    m_bEmbeddedImages = false;
+    if (!m_bIgnoreEmbedded) {
+        for (int i = 0; i < COMPONENT_COUNT; ++i) {
+            if (m_pTable[i].m_Image.OpenResource(COMPONENT_RESOURCE_IDS[i]))
+                m_bEmbeddedImages = true;
+        }
+    }
+    m_bLoopTest = !m_strLoopTestPath.empty() && access(m_strLoopTestPath.c_str(), F_OK) == 0;
+    return true;
+}
+
+void CKivOneClickDlg::OnCheck()
+{
+    if (IsWorkerRunning() || m_bClosePending)
+        return;  // one worker at a time
+    JoinWorker();
+    m_pView->EnableButton(IKivView::IDC_CHECK, false);
+    m_pView->EnableButton(IKivView::IDC_UPGRADE, false);
+    m_bStopRequested = false;
+    m_bCheckRunning = true;
+    m_Worker = std::thread(&CKivOneClickDlg::CheckWorker, this);
+}
+
+void CKivOneClickDlg::OnUpgrade()
+{
+    if (IsWorkerRunning() || m_bClosePending)
+        return;  // one worker at a time
+    JoinWorker();
+    m_pView->EnableButton(IKivView::IDC_CHECK, false);
+    m_pView->EnableButton(IKivView::IDC_UPGRADE, false);
+    m_bUpgradeRunning = true;
+    m_Worker = std::thread(&CKivOneClickDlg::UpgradeWorker, this);
+}
+
+int CKivOneClickDlg::OnWorkerNotify(int code)
+{
+    switch (code) {
+    case NOTIFY_UPGRADE_DONE: {
+        bool ended = m_bUpgradeRunning.load();
+        if (ended) {
+            // The engine posts this as its very last act: the join is immediate.
+            JoinWorker();
+            m_bUpgradeRunning = false;
+        }
+        m_pView->EnableButton(IKivView::IDC_CHECK, true);
+        m_pView->FocusButton(IKivView::IDC_CHECK);
+        if (m_bLoopTest && !m_bClosePending)
+            StartLoopTimer(0);
+        if (ended) {
+            // A run that ended before any row changed still tells the user why.
+            UpgradeRunOutcome outcome = m_pEngine->GetRunOutcome();
+            {
+                std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+                m_bUpgradeFailedSilently = outcome.bFailed && !outcome.bShownInRow;
+                m_strUpgradeFailureText = m_bUpgradeFailedSilently ? outcome.strResultText : std::string();
+            }
+            if (outcome.bFailed && !outcome.bShownInRow)
+                m_pView->ShowWarning(outcome.strResultText);
+        }
+        break;
+    }
+    case NOTIFY_DISABLE_BUTTONS:
+        m_pView->EnableButton(IKivView::IDC_CHECK, false);
+        m_pView->EnableButton(IKivView::IDC_UPGRADE, false);
+        break;
+    case NOTIFY_START_CHECK:
+        OnCheck();
+        break;
+    case NOTIFY_START_UPGRADE:
+        OnUpgrade();
+        break;
+    case NOTIFY_FOCUS_CHECK:
+    case NOTIFY_FOCUS_UPGRADE:
+        if (!IsCheckRunning())
+            JoinWorker();
+        if (m_bClosePending) {
+            if (!IsWorkerRunning()) {
+                StopLoopTimer();
+                m_pView->EndDialog(IKivView::ID_CANCEL);
+            }
+            break;
+        }
+        m_pView->FocusButton(code == NOTIFY_FOCUS_CHECK ? IKivView::IDC_CHECK : IKivView::IDC_UPGRADE);
+        // The loop test goes on with the upgrade 2 s after a successful check.
+        if (code == NOTIFY_FOCUS_UPGRADE && m_bLoopTest)
+            StartLoopTimer(1);
+        break;
+    default:
+        break;  // nothing visible
+    }
+    return 0;
+}
+
+bool CKivOneClickDlg::OnCancel()
+{
+    if (m_bUpgradeRunning || m_pEngine->m_Busy.load() == CUpgradeEngine::BUSY_UPGRADING) {
+        ShowWarning(IDS_UPGRADE_IN_PROCESS);
+        return false;
+    }
+    if (m_bClosePending)
+        return true;
+    if (!m_pView->AskYesNo(LoadStringResource(IDS_ARE_YOU_SURE)))
+        return false;
+    if (m_bUpgradeRunning)
+        return false;  // an upgrade started while the question was open
+    if (IsCheckRunning()) {
+        // Ends when the check's end notification arrives.
+        m_bClosePending = true;
+        StopLoopTimer();
+        return true;
+    }
+    StopLoopTimer();
+    m_pView->EndDialog(IKivView::ID_CANCEL);
+    return true;
+}
+
+// ---- services ------------------------------------------------------------------------------
+
+int CKivOneClickDlg::ShowWarning(uint32_t stringId)
+{
+    return m_pView->ShowWarning(LoadStringResource(stringId));
+}
+
+void CKivOneClickDlg::RequestStop() { m_bStopRequested = true; }
+
+bool CKivOneClickDlg::LastUpgradeFailedSilently() const
+{
+    std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+    return m_bUpgradeFailedSilently;
+}
+
+std::string CKivOneClickDlg::LastUpgradeFailureText() const
+{
+    std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+    return m_strUpgradeFailureText;
+}
+
+bool CKivOneClickDlg::FindImageFiles()
+{
+    for (int i = 0; i < COMPONENT_COUNT; ++i) {
+        m_pTable[i].m_Image.Close();
+        m_pTable[i].m_Image.SetPath(std::string());
+    }
+
+    // Files in name order, so that "the first one found" is the same on every run.
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(ImageDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->is_regular_file(ec) && HasBinExtension(it->path()))
+            files.push_back(it->path().string());
+    }
+    std::sort(files.begin(), files.end());
+
+    int counted = 0;
+    for (const std::string& file : files) {
+        uint32_t type = COMPONENT_NONE;
+        {
+            CBinFile probe;
+            probe.SetPath(file);
+            probe.Open(COMPONENT_NONE);
+            type = probe.GetType();
+        }
+        if (type >= static_cast<uint32_t>(COMPONENT_COUNT))
+            continue;
+        ComponentEntry& entry = m_pTable[type];
+        if (entry.m_Image.IsValid()) {
+            ShowWarning(IDS_TWO_BIN_FILES);
+            return false;
+        }
+        entry.m_Image.SetPath(file);
+        entry.m_Image.Open(type);
+        ++counted;
+    }
+    if (counted == 0) {
+        ShowWarning(IDS_NO_BIN_FILE);
+        LogPrintf(m_pEngine->m_Log, "没有找到至少一个有效的BIN文件");
+        return false;
+    }
+    return true;
+}
+
+// ---- layout ----------------------------------------------------------------------------------
+
+KivLayout CKivOneClickDlg::ComputeLayout(int clientWidth, int clientHeight)
+{
+    KivLayout layout;
+    int gap = (clientWidth - 400) / 3;
+    layout.check = {gap, 6, 200, 50};
+    layout.upgrade = {2 * gap + 200, 6, 200, 50};
+    layout.list = {10, 62, clientWidth - 20, clientHeight - 62 - 6};
+    return layout;
+}
+
+int CKivOneClickDlg::MinimumWidth(int frameWidth) { return 2 * frameWidth + 430; }
+
+int CKivOneClickDlg::MinimumHeight(int captionHeight, int frameHeight)
+{
+    return captionHeight + 2 * frameHeight + 62;
+}
+
+int CKivOneClickDlg::FitColumnWidth(int onesWidth, int contentsWidth, int contentsAndHeaderWidth)
+{
+    return std::max({onesWidth, contentsWidth, contentsAndHeaderWidth});
+}
+
+// ---- workers -----------------------------------------------------------------------------------
+
+void CKivOneClickDlg::CheckWorker()
+{
+    CVersionCheck::Hooks hooks;
+    hooks.showWarning = [this](uint32_t id) { return ShowWarning(id); };
+    hooks.findImageFiles = [this] { return FindImageFiles(); };
+    hooks.relayout = [this] { m_pView->Relayout(); };
+    hooks.stopRequested = [this] { return m_bStopRequested.load(); };
+    CVersionCheck check(m_pTable, *m_pEngine, *m_pTelnet, m_pView->GetList(), m_Overrides,
+        m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
+    bool passed = check.CheckVersions();
+    m_bLastCheckPassed = passed;
+
+    m_pView->EnableButton(IKivView::IDC_CHECK, true);
+    m_pView->EnableButton(IKivView::IDC_UPGRADE, passed);
+    m_bCheckRunning = false;
+    m_pView->PostNotify(passed ? NOTIFY_FOCUS_UPGRADE : NOTIFY_FOCUS_CHECK);
+    m_pView->BringToForeground();
+}
+
+void CKivOneClickDlg::UpgradeWorker()
+{
+    // The engine posts NOTIFY_UPGRADE_DONE through m_Notify at the end of the run.
+    CUpgradeEngine::UpgradeThread(m_pEngine.get());
+}
+
+void CKivOneClickDlg::JoinWorker()
+{
+    if (m_Worker.joinable())
+        m_Worker.join();
+}
+
+void CKivOneClickDlg::StartLoopTimer(int argument)
+{
+    StopLoopTimer();
+    uint32_t delay = argument == 1 ? LOOP_UPGRADE_DELAY_MS : LOOP_CHECK_DELAY_MS;
+    int code = argument == 1 ? NOTIFY_START_UPGRADE : NOTIFY_START_CHECK;
+    m_TimerThread = std::thread([this, delay, code] {
+        if (!m_TimerStop.Wait(delay))
+            m_pView->PostNotify(code);
+    });
+}
+
+void CKivOneClickDlg::StopLoopTimer()
+{
+    m_TimerStop.Set();
+    if (m_TimerThread.joinable())
+        m_TimerThread.join();
+    m_TimerStop.Reset();
+}

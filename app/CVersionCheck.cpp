@@ -1,0 +1,340 @@
+#include "app/CVersionCheck.h"
+
+#include <memory>
+
+#include "diag/CUdpHdlc.h"
+#include "engine/CUpgradeEngine.h"
+#include "engine/ComponentEntry.h"
+#include "engine/IComponentList.h"
+#include "log/CDownloadLog.h"
+#include "net/CTelnetClient.h"
+#include "platform/Clock.h"
+#include "res/Resources.h"
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+} // namespace
+
+CVersionCheck::CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet,
+    IComponentList* list, const RouterOverrides& overrides, bool embeddedImages, Hooks hooks)
+    : m_pTable(table), m_Engine(engine), m_Telnet(telnet), m_pList(list), m_Overrides(overrides),
+      m_bEmbeddedImages(embeddedImages), m_Hooks(std::move(hooks))
+{
+}
+
+// ---- version rules -----------------------------------------------------------------------
+
+bool CVersionCheck::IsValidVersion(const std::string& text)
+{
+    int dots = 0;
+    bool groupStarted = false;
+    for (char c : text) {
+        if (c == '.') {
+            if (!groupStarted)
+                return false;  // a dot first, or right after another dot
+            if (++dots == 3)
+                return true;   // what follows the third dot is not examined
+            groupStarted = false;
+        } else if (IsDigit(c)) {
+            groupStarted = true;
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
+std::array<unsigned, 3> CVersionCheck::ParseVersion(const std::string& text)
+{
+    std::array<unsigned, 3> numbers{0, 0, 0};
+    int ended = 0;
+    bool running = false;
+    unsigned value = 0;
+    for (char c : text) {
+        if (IsDigit(c)) {
+            value = value * 10u + static_cast<unsigned>(c - '0');
+            running = true;
+        } else if (running) {
+            numbers[ended++] = value;
+            value = 0;
+            running = false;
+            if (ended == 3)
+                break;
+        }
+    }
+    // A number still running at the end of the text is dropped.
+    return numbers;
+}
+
+int CVersionCheck::CompareVersions(const std::string& current, const std::string& image)
+{
+    if (!IsValidVersion(current) || !IsValidVersion(image))
+        return 1;
+    if (current == image)
+        return 1;
+    std::array<unsigned, 3> a = ParseVersion(current);
+    std::array<unsigned, 3> b = ParseVersion(image);
+    return (a[0] == b[0] && a[1] == b[1]) ? 1 : 0;
+}
+
+void CVersionCheck::CompareVersions(ComponentEntry& entry)
+{
+    entry.m_UpgradeFlag = CompareVersions(entry.m_CurrentVersion, entry.m_Image.GetVersion());
+}
+
+// ---- the check ---------------------------------------------------------------------------
+
+bool CVersionCheck::HasImage(int index) const
+{
+    return m_pTable[index].m_Image.IsValid();
+}
+
+bool CVersionCheck::CheckVersions()
+{
+    if (m_pList)
+        m_pList->DeleteAllItems();
+    if (m_Hooks.relayout)
+        m_Hooks.relayout();
+
+    if (!m_bEmbeddedImages && !(m_Hooks.findImageFiles && m_Hooks.findImageFiles()))
+        return false;
+    if (Stopped())
+        return false;
+
+    std::string discoveryVersion;
+    if (!Discover(discoveryVersion))
+        return false;
+    if (!IsValidVersion(discoveryVersion))
+        discoveryVersion.clear();
+
+    if (Stopped())
+        return false;
+    ReadRouterVersions(discoveryVersion);
+    if (Stopped())
+        return false;
+    ReadWirelessVersions(FORCE_LOAD_TEXT);
+    if (Stopped())
+        return false;
+
+    LoadStatusTexts();
+    bool passed = true;
+    FillRows(passed);
+    RemoveOtherFamilyRows();
+    if (m_Hooks.relayout)
+        m_Hooks.relayout();
+    return passed;
+}
+
+bool CVersionCheck::Discover(std::string& versionText)
+{
+    for (const auto& target : m_Overrides.targets) {
+        for (int i = 0; i < DISCOVERY_TRIES_PER_TARGET; ++i) {
+            if (Stopped())
+                return false;
+            if (DiscoverRouter(target, versionText))
+                return true;
+        }
+    }
+    if (m_Hooks.showWarning)
+        m_Hooks.showWarning(IDS_NO_ROUTER);
+    LogPrintf(m_Engine.m_Log, "没有检测到路由器");
+    return false;
+}
+
+bool CVersionCheck::DiscoverRouter(const std::array<uint8_t, 4>& target, std::string& versionText)
+{
+    auto udp = std::make_unique<CUdpHdlc>(target.data(), m_Overrides.routerPort);
+    uint8_t mac[6] = {};
+    uint8_t ip[4] = {};
+    std::string text;
+    if (!udp->Discover(mac, ip, &text)) {
+        Sleep(DISCOVERY_RETRY_PAUSE_MS);
+        return false;
+    }
+    for (int i = 0; i < 6; ++i)
+        m_Engine.m_RouterMac[i] = mac[i];
+    for (int i = 0; i < 4; ++i)
+        m_Engine.m_RouterIp[i] = ip[i];
+    versionText = text;
+    return true;
+}
+
+bool CVersionCheck::TelnetLogin(const std::string& prompt)
+{
+    CDownloadLog& log = m_Engine.m_Log;
+    m_Telnet.SetPortNumber(m_Overrides.telnetPort);
+    if (!m_Telnet.Connect(m_Engine.GetRouterIpText())) {
+        LogPrintf(log, "创建TCP连接失败");
+        return false;
+    }
+    if (!m_Telnet.WaitReply(TELNET_WAIT_MS)) {
+        LogPrintf(log, "没有收到Telnet的登录提示信息");
+        return false;
+    }
+    if (m_Telnet.FindLine(":") == -1) {
+        LogPrintf(log, "Telnet的登录提示中没有':'");
+        return false;
+    }
+    if (!m_Telnet.SendAndWait("admin\r\n", ":", TELNET_WAIT_MS)) {
+        LogPrintf(log, "输入用户名admin失败");
+        return false;
+    }
+    if (!m_Telnet.SendAndWait("tovex\r\n", prompt, TELNET_WAIT_MS)) {
+        LogPrintf(log, "输入密码tovex失败");
+        return false;
+    }
+    return true;
+}
+
+std::string CVersionCheck::NewestValidLine() const
+{
+    for (int i = m_Telnet.GetLineCount() - 1; i >= 0; --i) {
+        std::string line = m_Telnet.GetLine(i);
+        if (IsValidVersion(line))
+            return line;
+    }
+    return std::string();
+}
+
+void CVersionCheck::ReadRouterVersions(const std::string& fallback)
+{
+    CDownloadLog& log = m_Engine.m_Log;
+    for (int i = COMPONENT_BOOT; i <= COMPONENT_CONFIG_FILE; ++i)
+        m_pTable[i].m_CurrentVersion.clear();
+
+    if (HasImage(COMPONENT_BOOT) || HasImage(COMPONENT_APP) || HasImage(COMPONENT_CUSTOMIZATION)) {
+        if (TelnetLogin("#")) {
+            if (HasImage(COMPONENT_BOOT)) {
+                if (m_Telnet.SendAndWait("nvram get cfe_version\r\n", "#", TELNET_WAIT_MS)) {
+                    std::string line = NewestValidLine();
+                    if (!line.empty())
+                        m_pTable[COMPONENT_BOOT].m_CurrentVersion = line;
+                } else {
+                    LogPrintf(log, "获取cfe_version失败");
+                }
+            }
+            if (HasImage(COMPONENT_APP) || HasImage(COMPONENT_CUSTOMIZATION)) {
+                if (m_Telnet.SendAndWait("nvram get app_version\r\n", "#", TELNET_WAIT_MS)) {
+                    std::string line = NewestValidLine();
+                    if (!line.empty())
+                        m_pTable[COMPONENT_APP].m_CurrentVersion = line;
+                } else {
+                    LogPrintf(log, "获取app_version失败");
+                }
+            }
+        }
+        m_Telnet.Disconnect();
+        for (int i : {COMPONENT_BOOT, COMPONENT_APP}) {
+            if (!IsValidVersion(m_pTable[i].m_CurrentVersion))
+                m_pTable[i].m_CurrentVersion = fallback;
+        }
+        m_pTable[COMPONENT_CUSTOMIZATION].m_CurrentVersion = m_pTable[COMPONENT_APP].m_CurrentVersion;
+        return;
+    }
+
+    if (HasImage(COMPONENT_COMMON_HTML) || HasImage(COMPONENT_SPECIAL_HTML) || HasImage(COMPONENT_APP_B)
+        || HasImage(COMPONENT_CONFIG_FILE)) {
+        std::string& appB = m_pTable[COMPONENT_APP_B].m_CurrentVersion;
+        if (TelnetLogin("QRX") && m_Telnet.SendAndWait("diag display version\r\n", "success", TELNET_WAIT_MS)) {
+            const std::string marker = VERSION_MARKER;
+            for (int i = m_Telnet.GetLineCount() - 1; i >= 0; --i) {
+                std::string line = m_Telnet.GetLine(i);
+                size_t at = line.find(marker);
+                if (at != std::string::npos) {
+                    appB = line.substr(at + marker.size());
+                    break;
+                }
+            }
+        }
+        m_Telnet.Disconnect();
+        std::string version = IsValidVersion(appB) ? appB : fallback;
+        for (int i = COMPONENT_COMMON_HTML; i <= COMPONENT_CONFIG_FILE; ++i)
+            m_pTable[i].m_CurrentVersion = version;
+    }
+}
+
+void CVersionCheck::ReadWirelessVersions(const std::string& forceLoadText)
+{
+    m_pTable[COMPONENT_FIRMWARE].m_CurrentVersion.clear();
+    m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion.clear();
+    if (!HasImage(COMPONENT_FIRMWARE) && !HasImage(COMPONENT_DASHBOARD))
+        return;
+
+    if (!m_Engine.OpenChannel()) {
+        if (m_Hooks.showWarning)
+            m_Hooks.showWarning(IDS_TCP_CONNECT_FAILED);
+        return;
+    }
+    int forceLoad = 1;
+    int offline = 1;
+    bool shaken = m_Engine.m_Diag.DIAG_HandShake(0, &forceLoad, &offline);
+    m_Engine.m_bForceLoad = static_cast<uint32_t>(forceLoad);
+    m_Engine.m_bOffline = static_cast<uint32_t>(offline);
+    if (!shaken) {
+        LogPrintf(m_Engine.m_Log, "初次和无线模块握手失败");
+    } else if (m_Engine.m_bForceLoad) {
+        m_pTable[COMPONENT_FIRMWARE].m_CurrentVersion = forceLoadText;
+        m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion = forceLoadText;
+    } else {
+        if (HasImage(COMPONENT_FIRMWARE))
+            m_Engine.m_Diag.DIAG_QueryBoardVersion(&m_pTable[COMPONENT_FIRMWARE].m_CurrentVersion);
+        if (HasImage(COMPONENT_DASHBOARD))
+            m_Engine.m_Diag.DIAG_QueryISOVersion(&m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion);
+    }
+    m_Engine.CloseChannel();
+}
+
+void CVersionCheck::LoadStatusTexts()
+{
+    m_strNotFound = LoadStringResource(IDS_NOT_FOUND);
+    m_strMismatch = LoadStringResource(IDS_VERSION_MISMATCH);
+    m_strWaiting = LoadStringResource(IDS_WAITING_UPGRADE);
+}
+
+void CVersionCheck::FillRows(bool& passed)
+{
+    for (int i = 0; i < COMPONENT_COUNT; ++i) {
+        ComponentEntry& entry = m_pTable[i];
+        if (m_pList)
+            m_pList->InsertItem(i, entry.m_TypeName);
+        if (!HasImage(i)) {
+            if (m_pList) {
+                m_pList->SetItemData(i, COLOUR_GREY_TEXT);
+                m_pList->SetItemText(i, IComponentList::COL_STATUS, m_strNotFound);
+            }
+            continue;
+        }
+        if (i == COMPONENT_DASHBOARD)
+            entry.m_UpgradeFlag = 1;
+        else
+            CompareVersions(entry);
+        if (entry.m_UpgradeFlag == 0)
+            passed = false;
+        if (m_pList) {
+            m_pList->SetItemText(i, IComponentList::COL_CURRENT, entry.m_CurrentVersion);
+            m_pList->SetItemText(i, IComponentList::COL_UPGRADE, entry.m_Image.GetVersion());
+            m_pList->SetItemData(i, entry.m_UpgradeFlag == 1 ? COLOUR_UPGRADE : COLOUR_MISMATCH);
+            m_pList->SetItemText(i, IComponentList::COL_STATUS,
+                entry.m_UpgradeFlag == 1 ? m_strWaiting : m_strMismatch);
+        }
+    }
+}
+
+void CVersionCheck::RemoveOtherFamilyRows()
+{
+    bool familyA = HasImage(COMPONENT_BOOT) || HasImage(COMPONENT_APP) || HasImage(COMPONENT_CUSTOMIZATION);
+    if (familyA) {
+        if (m_pList) {
+            for (int i = 0; i < 4; ++i)
+                m_pList->DeleteItem(3);
+        }
+        // Family B is ignored beside family A: its images are not sent either.
+        for (int i = COMPONENT_COMMON_HTML; i <= COMPONENT_CONFIG_FILE; ++i)
+            m_pTable[i].m_UpgradeFlag = 0;
+    } else if (m_pList) {
+        for (int i = 0; i < 3; ++i)
+            m_pList->DeleteItem(0);
+    }
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/RouterOverrides.h"
+
+class CTelnetClient;
+class CUpgradeEngine;
+class IComponentList;
+struct ComponentEntry;
+
+// The "&Check" job: finds the router by broadcast discovery, reads the router-module
+// versions over Telnet and the wireless-module versions over the DIAG channel, compares
+// them with the image versions and fills the component list. Runs on the check worker;
+// the table, the engine and the Telnet client are used by no other thread meanwhile.
+class CVersionCheck {
+public:
+    // String-table ids used by the check.
+    static constexpr uint32_t IDS_TCP_CONNECT_FAILED = 119;
+    static constexpr uint32_t IDS_NO_ROUTER = 137;
+    static constexpr uint32_t IDS_VERSION_MISMATCH = 153;
+    static constexpr uint32_t IDS_WAITING_UPGRADE = 155;
+    static constexpr uint32_t IDS_NOT_FOUND = 158;
+
+    // Row colours (0x00BBGGRR): will be upgraded, mismatch, no image (grey text).
+    static constexpr uint32_t COLOUR_UPGRADE = 0xFF0000;
+    static constexpr uint32_t COLOUR_MISMATCH = 0x0000FF;
+    static constexpr uint32_t COLOUR_GREY_TEXT = 0x808080;
+
+    static constexpr int DISCOVERY_TRIES_PER_TARGET = 3;
+    static constexpr uint32_t DISCOVERY_RETRY_PAUSE_MS = 100;
+    static constexpr uint32_t TELNET_WAIT_MS = 500;
+    static constexpr const char* FORCE_LOAD_TEXT = "Can't read in force-load mode";
+    static constexpr const char* VERSION_MARKER = "software version: ";
+
+    // What the check needs from the dialog.
+    struct Hooks {
+        std::function<int(uint32_t stringId)> showWarning;  // modal warning box
+        std::function<bool()> findImageFiles;                // the .bin search
+        std::function<void()> relayout;                      // layout and repaint
+        std::function<bool()> stopRequested;                 // end the check early
+    };
+
+    CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet,
+        IComponentList* list, const RouterOverrides& overrides, bool embeddedImages, Hooks hooks);
+
+    // The whole check. True when every component that has an image may be upgraded.
+    bool CheckVersions();
+    // One discovery try to `target`; fills the engine's router identity and `versionText`.
+    bool DiscoverRouter(const std::array<uint8_t, 4>& target, std::string& versionText);
+    // Logs in on the Telnet client; `prompt` is "#" (family A) or "QRX" (family B).
+    bool TelnetLogin(const std::string& prompt);
+    // Fills the current versions of entries 0 to 6; `fallback` replaces what cannot be read.
+    void ReadRouterVersions(const std::string& fallback);
+    // Fills the current versions of entries 7 and 8.
+    void ReadWirelessVersions(const std::string& forceLoadText);
+
+    // Version rules.
+    static bool IsValidVersion(const std::string& text);
+    static std::array<unsigned, 3> ParseVersion(const std::string& text);
+    // Upgrade flag for a current and an image version: 1 = upgrade, 0 = mismatch.
+    static int CompareVersions(const std::string& current, const std::string& image);
+    // Sets the entry's upgrade flag from its current version and its image's version.
+    static void CompareVersions(ComponentEntry& entry);
+
+private:
+    bool HasImage(int index) const;
+    bool Stopped() const { return m_Hooks.stopRequested && m_Hooks.stopRequested(); }
+    bool Discover(std::string& versionText);
+    std::string NewestValidLine() const;
+    void FillRows(bool& passed);
+    void RemoveOtherFamilyRows();
+    void LoadStatusTexts();
+
+    ComponentEntry* m_pTable;
+    CUpgradeEngine& m_Engine;
+    CTelnetClient& m_Telnet;
+    IComponentList* m_pList;
+    RouterOverrides m_Overrides;
+    bool m_bEmbeddedImages;
+    Hooks m_Hooks;
+    std::string m_strNotFound;
+    std::string m_strMismatch;
+    std::string m_strWaiting;
+};
