@@ -34,6 +34,8 @@ public:
     bool Build(std::vector<uint8_t>& image, std::string& error) const;
     // Builds and writes the image to `path` (created or replaced).
     bool WriteFile(const std::string& path, std::string& error) const;
+    // Writes finished image bytes to `path` (created or replaced, never through a link).
+    static bool WriteBytes(const std::string& path, const std::vector<uint8_t>& image, std::string& error);
 
 private:
     uint32_t m_nFileType = FILE_TYPE_FIRMWARE;
