@@ -1,0 +1,246 @@
+#include "diag/CHdlcAdapter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "diag/CHdlcFrameCollector.h"
+#include "diag/HdlcFraming.h"
+#include "log/ErrorText.h"
+#include "net/CTcpPort.h"
+#include "net/CUdpPort.h"
+#include "platform/Clock.h"
+#include "platform/Trace.h"
+
+namespace {
+
+constexpr uint32_t OPEN_PAUSE_MS = 100;
+constexpr uint32_t START_PAUSE_MS = 100;
+constexpr uint32_t DIRECT_BYTE_TIMEOUT_MS = 500;
+constexpr uint32_t DIRECT_IDLE_PAUSE_MS = 100;
+// A UDP port ignores Purge, so its reader reads in short slices to see the stop flag.
+constexpr uint32_t UNPURGEABLE_READ_SLICE_MS = 100;
+
+} // namespace
+
+CHdlcAdapter::CHdlcAdapter() = default;
+
+CHdlcAdapter::~CHdlcAdapter()
+{
+    Close();
+}
+
+INetPort* CHdlcAdapter::Port()
+{
+    return m_pPort.load(std::memory_order_acquire);
+}
+
+bool CHdlcAdapter::Open(const std::string& address, uint16_t port, int portType)
+{
+    if (Port() != nullptr) {
+        Close();
+        Sleep(OPEN_PAUSE_MS);
+    }
+    if (!CreateNetPort(address, port, portType)) {
+        m_State.exchange(STATE_CLOSED);
+        return false;
+    }
+    m_State.exchange(STATE_OPEN);
+    return true;
+}
+
+bool CHdlcAdapter::CreateNetPort(const std::string& address, uint16_t port, int portType)
+{
+    if (Port() != nullptr)
+        Close();
+    INetPort* created = nullptr;
+    if (portType == INetPort::PORT_TYPE_UDP)
+        created = new (std::nothrow) CUdpPort();
+    else if (portType == INetPort::PORT_TYPE_TCP)
+        created = new (std::nothrow) CTcpPort();
+    if (created == nullptr)
+        return false;
+    if (created->SetConfig(address, port) && created->Open()) {
+        m_pPort.store(created, std::memory_order_release);
+        return true;
+    }
+    Trace("CreateNetPort> %s", GetErrorText(created->GetLastErrorCode()).c_str());
+    delete created;
+    m_pPort.store(nullptr, std::memory_order_release);
+    return false;
+}
+
+bool CHdlcAdapter::Close()
+{
+    CSingleLock lock(&m_Lock, true);
+    bool result = true;
+    INetPort* port = Port();
+    if (port != nullptr) {
+        StopReader();
+        result = port->Close();
+        m_pPort.store(nullptr, std::memory_order_release);
+        delete port;
+    }
+    if (result)
+        m_State.exchange(STATE_CLOSED);
+    return result;
+}
+
+bool CHdlcAdapter::StartReader()
+{
+    if (m_pReaderThread != nullptr)
+        return true;
+    m_StopFlag.exchange(0);
+    m_ReaderExited.Reset();
+    try {
+        m_pReaderThread = std::make_unique<std::thread>(&CHdlcAdapter::ReaderThreadProc, this);
+    } catch (...) {
+        m_pReaderThread.reset();
+        return false;
+    }
+    Sleep(START_PAUSE_MS);
+    return true;
+}
+
+bool CHdlcAdapter::StopReader()
+{
+    if (m_pReaderThread == nullptr)
+        return true;
+    m_StopFlag.exchange(1);
+    INetPort* port = Port();
+    if (port != nullptr)
+        port->Purge();
+    if (!m_ReaderExited.Wait(kStopWaitMs) && port != nullptr) {
+        // The reader sits in a read that ignored the purge: end that read by taking the
+        // socket away under it (both ports wake a waiting read when they do), never by
+        // killing the thread.
+        Trace("CHdlcAdapter::StopReader> reader still running, shutting the socket down\n");
+        if (auto* tcp = dynamic_cast<CTcpPort*>(port))
+            tcp->Shutdown();
+        else
+            port->Close();
+    }
+    std::unique_ptr<std::thread> thread = std::move(m_pReaderThread);
+    if (thread->joinable())
+        thread->join();
+    m_StopFlag.exchange(0);
+    return true;
+}
+
+void CHdlcAdapter::ReaderThreadProc()
+{
+    ReaderLoop();
+    m_ReaderExited.Set();
+}
+
+void CHdlcAdapter::ReaderLoop()
+{
+    CHdlcFrameCollector collector;
+    while (m_StopFlag.load() == 0) {
+        INetPort* port = Port();
+        if (port == nullptr)
+            break;
+        const uint32_t timeout =
+            port->GetPortType() == INetPort::PORT_TYPE_TCP ? INFINITE : UNPURGEABLE_READ_SLICE_MS;
+        uint8_t byte = 0;
+        uint32_t count = 0;
+        if (!port->Read(&byte, 1, &count, timeout) || count == 0)
+            continue;
+        if (collector.Push(byte) == CHdlcFrameCollector::Result::Frame)
+            m_Responses.Store(collector.Payload(), collector.PayloadLength());
+    }
+}
+
+bool CHdlcAdapter::EnsureWriteBuffer()
+{
+    if (m_pWriteBuffer == nullptr) {
+        m_pWriteBuffer.reset(new (std::nothrow) uint8_t[kWriteBufferSize]);
+        if (m_pWriteBuffer == nullptr) {
+            Trace("CHdlcAdapter::Write> First Alloc Write Buffer Fail\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+uint8_t* CHdlcAdapter::WriteBuffer()
+{
+    return EnsureWriteBuffer() ? m_pWriteBuffer.get() : nullptr;
+}
+
+bool CHdlcAdapter::Write(int rawFlag, const void* bytes, uint32_t length, int leadingFlag, uint32_t timeoutMs)
+{
+    INetPort* port = Port();
+    if (m_State.load() != STATE_OPEN || port == nullptr)
+        return false;
+    if (bytes == nullptr && length != 0)
+        return false;
+    bool sent = false;
+    if (rawFlag == 0) {
+        if (length > kMaxFramedPayload) {
+            Trace("CHdlcAdapter::Write> payload of %u bytes does not fit the write buffer\n", length);
+            return false;
+        }
+        if (!EnsureWriteBuffer())
+            return false;
+        m_WriteLength = HdlcEncode(static_cast<const uint8_t*>(bytes), length, m_pWriteBuffer.get(), leadingFlag);
+        sent = port->Write(m_pWriteBuffer.get(), m_WriteLength, timeoutMs);
+    } else {
+        sent = port->Write(bytes, length, timeoutMs);
+    }
+    if (!sent)
+        Trace("CHdlcAdapter::Write> %s", GetErrorText(port->GetLastErrorCode()).c_str());
+    return sent;
+}
+
+bool CHdlcAdapter::Read(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t ignored,
+                        uint32_t timeoutMs)
+{
+    (void)ignored;
+    if (m_State.load() != STATE_OPEN || Port() == nullptr)
+        return false;
+    if (outLength != nullptr)
+        *outLength = 0;
+    if (m_pReaderThread != nullptr)
+        return m_Responses.WaitResponse(destination, capacity, outLength, timeoutMs);
+    return DirectRead(destination, capacity, outLength, timeoutMs);
+}
+
+bool CHdlcAdapter::DirectRead(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t timeoutMs)
+{
+    const uint32_t start = GetTickCount();
+    CHdlcFrameCollector collector;
+    for (;;) {
+        if (TicksSince(start) > timeoutMs)
+            return false;
+        INetPort* port = Port();
+        if (port == nullptr)
+            return false;
+        uint8_t byte = 0;
+        uint32_t count = 0;
+        if (!port->Read(&byte, 1, &count, DIRECT_BYTE_TIMEOUT_MS) || count == 0) {
+            Sleep(DIRECT_IDLE_PAUSE_MS);
+            continue;
+        }
+        switch (collector.Push(byte)) {
+        case CHdlcFrameCollector::Result::None:
+            break;
+        case CHdlcFrameCollector::Result::BadFrame:
+            return false;
+        case CHdlcFrameCollector::Result::Frame: {
+            const uint32_t copied = std::min(collector.PayloadLength(), capacity);
+            if (destination != nullptr && copied != 0)
+                std::memcpy(destination, collector.Payload(), copied);
+            if (outLength != nullptr)
+                *outLength = destination != nullptr ? copied : 0;
+            return true;
+        }
+        }
+    }
+}
+
+uint32_t CHdlcAdapter::GetLastPortError()
+{
+    INetPort* port = Port();
+    return port != nullptr ? port->GetLastErrorCode() : 0;
+}
