@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -8,6 +9,10 @@
 // (scaled) milliseconds, INFINITE waits without limit. Every operation answers true or
 // false and leaves the reason for a failure in m_dwLastError (an errno value, or one of the
 // wait codes 258 time-out, 1 purged, 192 I/O completion).
+//
+// m_dwLastError is atomic because a reader thread and a writer thread update it at the same
+// time; read it as a number (comparisons, GetErrorText(port.m_dwLastError)) or with
+// GetLastErrorCode() when passing it to a printf-style function.
 class INetPort {
 public:
     static constexpr int PORT_TYPE_UDP = 1;
@@ -24,5 +29,7 @@ public:
     virtual bool Purge() { return true; }
     virtual bool Reserved() { return false; }
 
-    uint32_t m_dwLastError = 0;
+    uint32_t GetLastErrorCode() const { return m_dwLastError.load(); }
+
+    std::atomic<uint32_t> m_dwLastError{0};
 };

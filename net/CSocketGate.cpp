@@ -1,0 +1,70 @@
+#include "net/CSocketGate.h"
+
+CSocketGate::Use::Use(CSocketGate& gate) : m_Gate(gate)
+{
+    std::unique_lock lock(m_Gate.m_Mutex);
+    m_Gate.m_Changed.wait(lock, [this] { return !m_Gate.m_bChanging; });
+    if (!m_Gate.m_Socket.Valid())
+        return;
+    m_fd = m_Gate.m_Socket.Get();
+    m_generation = m_Gate.m_Generation;
+    ++m_Gate.m_Users;
+    m_bEntered = true;
+}
+
+CSocketGate::Use::~Use() { Leave(); }
+
+void CSocketGate::Use::Leave()
+{
+    if (!m_bEntered)
+        return;
+    m_bEntered = false;
+    m_fd = -1;
+    std::lock_guard lock(m_Gate.m_Mutex);
+    if (--m_Gate.m_Users == 0)
+        m_Gate.m_Changed.notify_all();
+}
+
+void CSocketGate::RunExclusive(const std::function<void(Exclusive&)>& change)
+{
+    std::unique_lock lock(m_Mutex);
+    m_Changed.wait(lock, [this] { return !m_bChanging; });
+    m_bChanging = true;
+    // Wake every user that waits in poll(); they leave without touching the socket again.
+    m_Wake.Set();
+    m_Changed.wait(lock, [this] { return m_Users == 0; });
+    m_Wake.Reset();
+
+    // The change (a blocking connect, for instance) runs without the mutex; m_bChanging
+    // keeps users and other changes out meanwhile.
+    Exclusive ex{m_Socket, m_Generation};
+    lock.unlock();
+    change(ex);
+    lock.lock();
+
+    if (ex.changed) {
+        ++m_Generation;
+        m_bShutDown = false;
+    }
+    m_bChanging = false;
+    m_Changed.notify_all();
+}
+
+bool CSocketGate::IsOpen() const
+{
+    std::lock_guard lock(m_Mutex);
+    return m_Socket.Valid();
+}
+
+bool CSocketGate::WasShutDown(uint64_t generation) const
+{
+    std::lock_guard lock(m_Mutex);
+    return m_bShutDown && generation == m_Generation;
+}
+
+void CSocketGate::MarkShutDown(uint64_t generation)
+{
+    std::lock_guard lock(m_Mutex);
+    if (generation == m_Generation)
+        m_bShutDown = true;
+}

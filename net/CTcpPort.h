@@ -1,0 +1,72 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "net/CSocketGate.h"
+#include "net/CWsaEvent.h"
+#include "net/INetPort.h"
+
+// TCP implementation of the port over one non-blocking stream socket.
+//
+// Write sends the whole buffer in as many sends as the stack takes, each with the full
+// time-out. Read performs one receive and waits with poll() on the socket and on the purge
+// event. Every failing Read pauses the calling thread (100 ms, 1500 ms after a zero-byte
+// receive: the peer closed its side); a Write that started a reconnection pauses 100 ms.
+// A connection reset (or abort) seen by Read or Write reconnects once and the call fails.
+//
+// Thread safety: one thread may block in Read while others call Write, Purge, Close,
+// Shutdown or Open. The socket lives in a CSocketGate: Open, Close and reconnections wait
+// until no Read or Write uses the socket, waking any that is waiting, so a socket is never
+// closed under another thread's operation. A reconnection happens only when the failed
+// connection is still the current one, so a Close by the owner is never undone by a
+// reconnection that was racing with it.
+class CTcpPort : public INetPort {
+public:
+    static constexpr uint32_t PAUSE_AFTER_FAILURE_MS = 100;
+    static constexpr uint32_t PAUSE_AFTER_ZERO_BYTES_MS = 1500;
+
+    CTcpPort();
+    ~CTcpPort() override;
+    CTcpPort(const CTcpPort&) = delete;
+    CTcpPort& operator=(const CTcpPort&) = delete;
+
+    bool Write(const void* data, uint32_t length, uint32_t timeoutMs) override;
+    bool Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeoutMs) override;
+    bool Close() override;
+    // Accepts a dotted IPv4 address only; "255.255.255.255" is refused. A refused address
+    // leaves the peer address zero (the next Open fails) and m_dwLastError unchanged.
+    bool SetConfig(const std::string& address, uint16_t port) override;
+    bool Open() override;
+    int GetPortType() override { return PORT_TYPE_TCP; }
+    // Ends a Read that waits (or the next Read that has to wait) with m_dwLastError 1.
+    bool Purge() override;
+
+    // True while the socket is open.
+    bool IsOpen() const;
+    // Shuts both directions of the open socket down; a Read waiting on it ends (without the
+    // 1500 ms pause, m_dwLastError ESHUTDOWN). True when it did not fail.
+    bool Shutdown();
+
+protected:
+    // The peer address as configured (for tests and traces).
+    sockaddr_in RemoteAddr() const;
+
+private:
+    // Replaces the socket of `failedGeneration` by a new connection; does nothing when
+    // another thread has already closed or replaced it. True when a new connection is up.
+    bool Reconnect(uint64_t failedGeneration);
+    // Closes the socket in `ex` and connects a new one; inside the gate.
+    bool ConnectLocked(CSocketGate::Exclusive& ex);
+    int TraceId() const;
+    bool ReadFailed(uint32_t* count);
+
+    // Socket and its generation; the gate guards it (see the class comment).
+    CSocketGate m_Socket;
+    mutable std::mutex m_AddrLock;
+    sockaddr_in m_RemoteAddr{};
+    CWsaEvent m_PurgeEvent;
+};

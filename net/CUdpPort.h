@@ -1,0 +1,48 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "net/CSocketGate.h"
+#include "net/INetPort.h"
+
+// UDP implementation of the port: every datagram goes to the configured address (which may
+// be a broadcast address), every datagram that reaches the socket is taken. No pauses, no
+// retries, no purge. The socket is not bound explicitly: the first Write binds it to an
+// ephemeral port, so a Read before the first Write fails at once with EINVAL.
+//
+// A time-out leaves 258 in m_dwLastError; a datagram larger than the buffer EMSGSIZE; a
+// zero-length datagram makes Read fail with m_dwLastError 0. Close from another thread
+// ends a waiting Read (the socket lives in a CSocketGate, see there).
+class CUdpPort : public INetPort {
+public:
+    CUdpPort();
+    ~CUdpPort() override;
+    CUdpPort(const CUdpPort&) = delete;
+    CUdpPort& operator=(const CUdpPort&) = delete;
+
+    bool Write(const void* data, uint32_t length, uint32_t timeoutMs) override;
+    bool Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeoutMs) override;
+    bool Close() override;
+    // Accepts a dotted IPv4 address; "255.255.255.255" is the limited broadcast address.
+    // On an open port it redirects the following writes.
+    bool SetConfig(const std::string& address, uint16_t port) override;
+    // Opens a datagram socket; sets SO_BROADCAST when the destination's last component is
+    // 255.
+    bool Open() override;
+    int GetPortType() override { return PORT_TYPE_UDP; }
+
+    bool IsOpen() const;
+    // The descriptor, for tests that inspect socket options (-1 when closed). Do not keep it.
+    int NativeHandleForTest() const;
+
+private:
+    sockaddr_in RemoteAddr() const;
+
+    CSocketGate m_Socket;
+    mutable std::mutex m_AddrLock;
+    sockaddr_in m_RemoteAddr{};
+};
