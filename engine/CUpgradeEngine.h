@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "diag/CDiagCaller.h"
@@ -74,11 +75,10 @@ public:
     static constexpr uint32_t CONTROL_PACKET_SIZE = 40;
     static constexpr uint32_t ROUTER_RESULT_OK = 4;
 
-    // Router control record types and their reply time-outs (ms).
-    static constexpr uint8_t RECORD_ERASE_NVRAM = 6;
-    static constexpr uint8_t RECORD_ENTER_FORCE_LOAD = 7;
-    static constexpr uint8_t RECORD_LEAVE_FORCE_LOAD = 8;
-    static constexpr uint8_t RECORD_READY_PROBE = 10;
+    // Reply time-outs (ms) of the router control records.
+    static constexpr uint32_t ERASE_NVRAM_TIMEOUT_MS = 4000;
+    static constexpr uint32_t FORCE_LOAD_TIMEOUT_MS = 2000;
+    static constexpr uint32_t READY_PROBE_TIMEOUT_MS = 2000;
 
     // Chunk sizes of the two transfers.
     static constexpr uint32_t ROUTER_CHUNK_SIZE = 7300;
@@ -162,8 +162,8 @@ public:
     std::atomic<uint8_t> m_Busy{0};
     std::array<uint8_t, 6> m_RouterMac{};
     std::array<uint8_t, 4> m_RouterIp{};
-    uint32_t m_bForceLoad = 0;
-    uint32_t m_bOffline = 0;
+    int m_bForceLoad = 0;
+    int m_bOffline = 0;
     CDownloadLog m_Log;
     CDiagCaller m_Diag;
 
@@ -176,13 +176,21 @@ public:
     static constexpr uint8_t BUSY_UPGRADING = 3;
 
 private:
+    enum class StepsResult { Succeeded, FailedShown, FailedUnshown };
+
     uint32_t Run();
+    // Runs the component steps on an open channel.
+    StepsResult RunSteps();
+    // Shows the result of one component step; false when it failed.
+    bool FinishStep(bool succeeded);
+    void SetOutcome(bool failed, bool shownInRow);
+    void LogRouterMac();
     bool ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs);
-    bool WriteRouterData(CAppFileReader& reader, uint32_t total);
-    bool DownloadPart(CAppFileReader& reader, int part, uint32_t total, uint32_t& written);
-    void FinishStep(bool succeeded);
+    bool SendRouterData(CBinFile& image, uint32_t total);
+    bool DownloadPart(CAppFileReader& reader, int part, uint32_t total, uint64_t& written);
 
     ComponentEntry* m_pTable;
+    mutable std::mutex m_OutcomeLock;
     UpgradeRunOutcome m_Outcome;
 };
 

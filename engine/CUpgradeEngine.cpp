@@ -1,0 +1,266 @@
+#include "engine/CUpgradeEngine.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "diag/CUdpHdlc.h"
+#include "net/INetPort.h"
+#include "platform/Clock.h"
+#include "res/Resources.h"
+
+namespace {
+
+// Last percentage written to any row; shared by every row for the life of the process.
+std::atomic<int> g_LastProgress{-1};
+
+constexpr uint32_t kPauseBetweenStepsMs = 1000;
+constexpr int kEraseTries = 3;
+constexpr uint32_t kEraseRetryPauseMs = 1000;
+constexpr const char* kSeparator = "++++++++++++++++++++++++++++++++++++++++++++++++++";
+
+}  // namespace
+
+uint16_t GetDefaultRouterPort()
+{
+    const char* text = std::getenv("KIV_ROUTER_PORT");
+    if (text == nullptr || *text == '\0')
+        return CUpgradeEngine::DEFAULT_ROUTER_PORT;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 1 || value > 65535)
+        return CUpgradeEngine::DEFAULT_ROUTER_PORT;
+    return static_cast<uint16_t>(value);
+}
+
+CUpgradeEngine::CUpgradeEngine(ComponentEntry* table)
+    : m_Diag(&m_Adapter, &m_Log), m_nRouterPort(GetDefaultRouterPort()), m_pTable(table)
+{
+}
+
+CUpgradeEngine::CUpgradeEngine(ComponentEntry* table, const std::string& logPath)
+    : m_Log(logPath), m_Diag(&m_Adapter, &m_Log), m_nRouterPort(GetDefaultRouterPort()), m_pTable(table)
+{
+}
+
+CUpgradeEngine::~CUpgradeEngine() = default;
+
+uint32_t CUpgradeEngine::UpgradeThread(CUpgradeEngine* engine)
+{
+    return engine != nullptr ? engine->Run() : 0;
+}
+
+uint32_t CUpgradeEngine::Run()
+{
+    m_tStepStart = std::time(nullptr);
+    LogRouterMac();
+    m_Busy = BUSY_UPGRADING;
+    m_nResultId = IDS_DOWNLOAD_SUCCESS;
+    m_nRow = NO_ROW;
+    m_bForceLoadEntered = 0;
+
+    const StepsResult result = OpenChannel() ? RunSteps() : StepsResult::FailedUnshown;
+
+    if (IsSelected(COMPONENT_FIRMWARE) || IsSelected(COMPONENT_DASHBOARD))
+        LeaveForceLoad();
+    CloseChannel();
+    LogPrintf(m_Log, "%s", kSeparator);
+    m_Log.Flush();
+    SetOutcome(result != StepsResult::Succeeded, result == StepsResult::FailedShown);
+    // Cleared only now: closing the owner is refused until the module has been told to
+    // leave force-load mode and the channel is closed.
+    m_Busy = 0;
+    if (m_Notify)
+        m_Notify(0);
+    return 0;
+}
+
+CUpgradeEngine::StepsResult CUpgradeEngine::RunSteps()
+{
+    for (int index = COMPONENT_BOOT; index <= COMPONENT_CONFIG_FILE; ++index) {
+        if (!IsRouterImageToSend(index))
+            continue;
+        if (!FinishStep(UpgradeRouterImage(m_pTable[index].m_Image)))
+            return StepsResult::FailedShown;
+        Sleep(kPauseBetweenStepsMs);
+    }
+
+    bool eraseNeeded = false;
+    for (int index = COMPONENT_APP; index <= COMPONENT_CONFIG_FILE; ++index)
+        eraseNeeded = eraseNeeded || IsRouterImageToSend(index);
+    if (eraseNeeded) {
+        if (!EraseRouterNvram()) {
+            m_nResultId = IDS_ERASING_NVRAM;
+            return StepsResult::FailedUnshown;
+        }
+        Sleep(kPauseBetweenStepsMs);
+    }
+
+    if (IsSelected(COMPONENT_FIRMWARE)) {
+        if (!FinishStep(UpgradeFirmware()))
+            return StepsResult::FailedShown;
+        Sleep(kPauseBetweenStepsMs);
+    }
+    if (IsSelected(COMPONENT_DASHBOARD) && !FinishStep(UpgradeDashboard()))
+        return StepsResult::FailedShown;
+    return StepsResult::Succeeded;
+}
+
+bool CUpgradeEngine::FinishStep(bool succeeded)
+{
+    // A step that succeeded shows success even when an earlier, recovered hand-shake failure
+    // left its result id pending; that failure stays in the log.
+    if (succeeded)
+        m_nResultId = IDS_DOWNLOAD_SUCCESS;
+    ShowResult();
+    return succeeded;
+}
+
+void CUpgradeEngine::SetOutcome(bool failed, bool shownInRow)
+{
+    std::lock_guard lock(m_OutcomeLock);
+    m_Outcome.bFailed = failed;
+    m_Outcome.bShownInRow = shownInRow;
+    m_Outcome.nResultId = m_nResultId;
+    m_Outcome.strResultText = LoadStringResource(m_nResultId);
+}
+
+UpgradeRunOutcome CUpgradeEngine::GetRunOutcome() const
+{
+    std::lock_guard lock(m_OutcomeLock);
+    return m_Outcome;
+}
+
+void CUpgradeEngine::LogRouterMac()
+{
+    const auto& m = m_RouterMac;
+    LogPrintf(m_Log, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+}
+
+std::string CUpgradeEngine::GetRouterIpText() const
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", m_RouterIp[0], m_RouterIp[1], m_RouterIp[2], m_RouterIp[3]);
+    return text;
+}
+
+bool CUpgradeEngine::OpenChannel()
+{
+    m_nRow = NO_ROW;
+    if (!m_Adapter.Open(GetRouterIpText(), m_nRouterPort, INetPort::PORT_TYPE_TCP)) {
+        m_nResultId = IDS_TCP_CONNECT_FAILED;
+        return false;
+    }
+    m_Adapter.StartReader();
+    return true;
+}
+
+bool CUpgradeEngine::CloseChannel()
+{
+    if (m_Adapter.Close())
+        return true;
+    return m_Adapter.Close();
+}
+
+bool CUpgradeEngine::IsSelected(int index) const
+{
+    if (m_pTable == nullptr || index < 0 || index >= COMPONENT_COUNT)
+        return false;
+    const ComponentEntry& entry = m_pTable[index];
+    return entry.m_Image.IsValid() && entry.m_UpgradeFlag == 1;
+}
+
+bool CUpgradeEngine::IsFamilyASelected() const
+{
+    return IsSelected(COMPONENT_BOOT) || IsSelected(COMPONENT_APP) || IsSelected(COMPONENT_CUSTOMIZATION);
+}
+
+bool CUpgradeEngine::IsRouterImageToSend(int index) const
+{
+    if (index < COMPONENT_BOOT || index > COMPONENT_CONFIG_FILE || !IsSelected(index))
+        return false;
+    return index <= COMPONENT_CUSTOMIZATION || !IsFamilyASelected();
+}
+
+int CUpgradeEngine::RowForComponent(int index) const
+{
+    if (index < COMPONENT_BOOT || index > COMPONENT_DASHBOARD)
+        return NO_ROW;
+    const bool familyA = IsFamilyASelected();
+    if (index == COMPONENT_FIRMWARE)
+        return familyA ? 3 : 4;
+    if (index == COMPONENT_DASHBOARD)
+        return familyA ? 4 : 5;
+    return familyA ? index : index - 3;
+}
+
+void CUpgradeEngine::SetStatus(uint32_t stringId, uint32_t colour)
+{
+    std::string text;
+    if (!LoadStringResource(stringId, text))
+        return;
+    SetStatusText(text, colour);
+}
+
+void CUpgradeEngine::SetStatusText(const std::string& text, uint32_t colour)
+{
+    if (m_pList != nullptr) {
+        m_pList->SetItemData(m_nRow, colour);
+        m_pList->SetItemText(m_nRow, IComponentList::COL_STATUS, text);
+        const int width = m_pList->GetStringWidth(text + "...");
+        if (width > m_pList->GetColumnWidth(IComponentList::COL_STATUS))
+            m_pList->SetColumnWidth(IComponentList::COL_STATUS, width);
+    }
+    LogPrintf(m_Log, "%s", text.c_str());
+}
+
+std::string CUpgradeEngine::FormatElapsed(long long seconds)
+{
+    if (seconds < 0)
+        seconds = 0;
+    char text[16];
+    std::snprintf(text, sizeof text, " (%02lld:%02lld)", (seconds / 60) % 60, seconds % 60);
+    return text;
+}
+
+void CUpgradeEngine::ShowResult()
+{
+    const std::time_t now = std::time(nullptr);
+    const std::string text = LoadStringResource(m_nResultId) + FormatElapsed(static_cast<long long>(now - m_tStepStart));
+    SetStatusText(text, m_nResultId == IDS_DOWNLOAD_SUCCESS ? COLOUR_SUCCESS : COLOUR_FAILURE);
+    m_tStepStart = now;
+}
+
+void CUpgradeEngine::SetProgress(int percent)
+{
+    if (g_LastProgress.exchange(percent) == percent)
+        return;
+    if (m_pList != nullptr)
+        m_pList->SetItemText(m_nRow, IComponentList::COL_PERCENT, std::to_string(percent) + "%");
+}
+
+int CUpgradeEngine::GetLastProgress()
+{
+    return g_LastProgress.load();
+}
+
+bool CUpgradeEngine::EraseRouterNvram()
+{
+    m_nRow = NO_ROW;
+    SetStatus(IDS_ERASING_NVRAM, COLOUR_RUNNING);
+    for (int attempt = 0; attempt < kEraseTries; ++attempt) {
+        if (ExchangeRecord(UDP_ERASE_NVRAM, ERASE_NVRAM_TIMEOUT_MS))
+            return true;
+        Sleep(kEraseRetryPauseMs);
+    }
+    return false;
+}
+
+bool CUpgradeEngine::ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs)
+{
+    CUdpHdlc udp(m_RouterIp.data(), m_nRouterPort);
+    udp.m_Request.Clear();
+    udp.m_Request.SetType(type);
+    udp.m_Request.SetIp(m_RouterIp.data());
+    udp.m_Request.SetMac(m_RouterMac.data());
+    return udp.Exchange(replyTimeoutMs);
+}

@@ -1,0 +1,274 @@
+// Wireless module download: hand-shake, NV backup, downloader, block writes, restart and
+// the checks after it.
+#include "engine/CUpgradeEngine.h"
+
+#include "diag/HdlcFraming.h"
+#include "images/CAppFileReader.h"
+#include "platform/Clock.h"
+
+namespace {
+
+constexpr uint32_t kReadyAfterForceLoadMs = 10000;
+constexpr uint32_t kReadyAfterRestartMs = 60000;
+constexpr uint32_t kOfflinePauseMs = 100;
+constexpr uint32_t kRestartSettleMs = 6000;
+constexpr uint32_t kFlagWriteTimeoutMs = 3000;
+constexpr int kHandShakesAfterRestart = 3;
+constexpr int kRestorePasses = 2;
+constexpr int kRestoreQueries = 2;
+constexpr uint8_t kWriteCommand = 0x0F;
+constexpr uint8_t kAckCode = 0x02;
+constexpr uint8_t kOfflineMode = 1;
+constexpr int kBackup = 1;
+constexpr int kRestore = 0;
+
+void WriteBe32(uint8_t* p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+int Percent(uint64_t part, uint64_t whole)
+{
+    return whole == 0 ? 100 : static_cast<int>(part * 100 / whole);
+}
+
+}  // namespace
+
+bool CUpgradeEngine::UpgradeFirmware()
+{
+    m_nRow = RowForComponent(COMPONENT_FIRMWARE);
+    SetProgress(0);
+    // A module that does not answer is treated as being in its downloader (both flags 1).
+    HandShakeWithRetry();
+    if (m_bForceLoad == 0) {
+        SetStatus(IDS_BACKING_UP_NV, COLOUR_RUNNING);
+        if (!m_Diag.DIAG_NV_BackupRestore(kBackup)) {
+            m_nResultId = IDS_NV_BACKUP_FAILED;
+            return false;
+        }
+    } else {
+        LogPrintf(m_Log, "Have Enter Downloader Mode");
+    }
+    if (!EnterDownloader() || !DownloadImage(m_pTable[COMPONENT_FIRMWARE].m_Image) || !RestartModule() ||
+        !Waiting())
+        return false;
+    if (m_bForceLoad == 1) {
+        m_nResultId = IDS_NV_RESTORE_FAILED;
+        LogPrintf(m_Log, "Still in downloader after reboot");
+        return false;
+    }
+    if (!CheckNvRestore()) {
+        m_nResultId = IDS_NV_RESTORE_FAILED;
+        return false;
+    }
+    if (!m_Diag.DIAG_QueryBoardVersion()) {
+        m_nResultId = IDS_VERSION_CHECK_FAILED;
+        return false;
+    }
+    return true;
+}
+
+bool CUpgradeEngine::UpgradeDashboard()
+{
+    m_nRow = RowForComponent(COMPONENT_DASHBOARD);
+    HandShakeWithRetry();
+    if (!EnterDownloader() || !DownloadImage(m_pTable[COMPONENT_DASHBOARD].m_Image) || !RestartModule() ||
+        !Waiting())
+        return false;
+    if (m_bForceLoad == 0 && m_Diag.DIAG_QueryISOVersion())
+        return true;
+    m_nResultId = IDS_VERSION_CHECK_FAILED;
+    return false;
+}
+
+bool CUpgradeEngine::HandShakeWithRetry()
+{
+    WaitRouterReady(kReadyAfterForceLoadMs);
+    if (m_Diag.DIAG_HandShake(0, &m_bForceLoad, &m_bOffline))
+        return true;
+    if (EnterForceLoad()) {
+        WaitRouterReady(kReadyAfterForceLoadMs);
+        if (m_Diag.DIAG_HandShake(1, &m_bForceLoad, &m_bOffline))
+            return true;
+    }
+    m_nResultId = IDS_HANDSHAKE_FAILED;
+    return false;
+}
+
+bool CUpgradeEngine::EnterDownloader()
+{
+    if (m_bOffline == 0) {
+        SetStatus(IDS_OFFLINE_MODE, COLOUR_RUNNING);
+        if (m_Diag.DIAG_ChangeMode(kOfflineMode))
+            Sleep(kOfflinePauseMs);
+    }
+    if (!SendBeginPacket(m_bForceLoad == 1 ? CONTROL_FWT_FORCE : CONTROL_FWT_BEGIN, 0))
+        return false;
+    if (m_bForceLoad == 1)
+        return true;
+    SetStatus(IDS_SWITCHING_DOWNLOADER, COLOUR_RUNNING);
+    if (!m_Diag.DIAG_SwitchToDownloader()) {
+        m_nResultId = IDS_SWITCH_DOWNLOADER_FAILED;
+        return false;
+    }
+    return Waiting();
+}
+
+bool CUpgradeEngine::UnlockModule(const uint8_t code[8])
+{
+    SetStatus(IDS_UNLOCKING, COLOUR_RUNNING);
+    if (m_Diag.DIAG_Unlock(code))
+        return true;
+    if (EnterForceLoad()) {
+        WaitRouterReady(kReadyAfterForceLoadMs);
+        if (m_Diag.DIAG_Unlock(code))
+            return true;
+    }
+    m_nResultId = IDS_UNLOCK_FAILED;
+    return false;
+}
+
+bool CUpgradeEngine::DownloadImage(CBinFile& image)
+{
+    CAppFileReader reader(image, WIRELESS_BLOCK_SIZE);
+    if (image.GetPartCount() == 0) {
+        m_nResultId = IDS_DOWNLOAD_FAILED;
+        return false;
+    }
+    uint8_t code[8];
+    const auto& unlock = image.GetHeader(0).m_UnlockCode;
+    for (int i = 0; i < 8; ++i)
+        code[i] = static_cast<uint8_t>(unlock[i]);
+    if (!UnlockModule(code))
+        return false;
+    SetStatus(image.GetType() == IMG_DASHBOARD ? IDS_DOWNLOADING_DASHBOARD : IDS_DOWNLOADING_FIRMWARE,
+        COLOUR_RUNNING);
+
+    const uint32_t total = image.GetTotalLength();
+    uint64_t written = 0;
+    for (size_t part = 0; part < image.GetPartCount(); ++part) {
+        if (!DownloadPart(reader, static_cast<int>(part), total, written))
+            return false;
+    }
+    if (m_bForceLoadEntered == 1)
+        LeaveForceLoad();
+    return true;
+}
+
+bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t total, uint64_t& written)
+{
+    const uint32_t blocks = reader.GetChunkCount(static_cast<size_t>(part));
+    uint32_t address = reader.GetHeader(static_cast<size_t>(part)).m_nTargetAddress;
+    reader.SelectPart(static_cast<size_t>(part));
+    for (uint32_t block = 0; block < blocks; ++block) {
+        uint32_t length = 0;
+        const uint8_t* data = reader.NextChunk(length);
+        const uint32_t frameLength = data != nullptr ? BuildWriteFrame(address, length, data) : 0;
+        uint8_t pattern[5] = {kAckCode};
+        WriteBe32(pattern + 1, address);
+        m_Adapter.Responses().SetMatchPattern(pattern, sizeof pattern);
+        if (frameLength == 0 || !DIAG_Write(frameLength)) {
+            LogPrintf(m_Log, "Unit%d Block%d: Download Fail", part + 1, static_cast<int>(block + 1));
+            m_nResultId = IDS_DOWNLOAD_FAILED;
+            return false;
+        }
+        address += length;
+        written += length;
+        SetProgress(Percent(written, total));
+    }
+    return true;
+}
+
+uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, const uint8_t* data)
+{
+    // The write buffer holds the worst case of a full block: every byte stuffed.
+    if (length > WIRELESS_BLOCK_SIZE || (length > 0 && data == nullptr) ||
+        HdlcMaxFrameLength(7 + length) > CHdlcAdapter::kWriteBufferSize)
+        return 0;
+    uint8_t* out = m_Adapter.WriteBuffer();
+    if (out == nullptr)
+        return 0;
+
+    uint8_t header[7] = {kWriteCommand};
+    WriteBe32(header + 1, address);
+    header[5] = static_cast<uint8_t>(length >> 8);
+    header[6] = static_cast<uint8_t>(length);
+
+    uint32_t pos = 0;
+    out[pos++] = HDLC_FLAG;
+    uint16_t crc = HDLC_CRC_INIT;
+    HdlcStuffAppend(out, pos, header, sizeof header, crc);
+    HdlcStuffAppend(out, pos, data, length, crc);
+    const uint16_t fcs = static_cast<uint16_t>(crc ^ 0xFFFF);
+    const uint8_t fcsBytes[2] = {static_cast<uint8_t>(fcs), static_cast<uint8_t>(fcs >> 8)};
+    uint16_t unused = 0;
+    HdlcStuffAppend(out, pos, fcsBytes, sizeof fcsBytes, unused);
+    out[pos++] = HDLC_FLAG;
+    return pos;
+}
+
+bool CUpgradeEngine::DIAG_Write(uint32_t frameLength)
+{
+    return m_Diag.DIAG_Write(frameLength);
+}
+
+bool CUpgradeEngine::RestartModule()
+{
+    SetStatus(IDS_RESTARTING, COLOUR_RUNNING);
+    if (!m_Diag.DIAG_Reset()) {
+        m_nResultId = IDS_RESTART_FAILED;
+        return false;
+    }
+    return true;
+}
+
+bool CUpgradeEngine::Waiting()
+{
+    SetStatus(IDS_PREPARING_WIRELESS, COLOUR_RUNNING);
+    SetProgress(0);
+    if (!WaitRouterReady(kReadyAfterRestartMs)) {
+        m_nResultId = IDS_RESTART_TIMEOUT;
+        LogPrintf(m_Log, "Waiting: First Check Fail");
+        return false;
+    }
+    SetProgress(30);
+    Sleep(kRestartSettleMs);
+    SetProgress(50);
+    if (!WaitRouterReady(kReadyAfterRestartMs)) {
+        m_nResultId = IDS_RESTART_TIMEOUT;
+        LogPrintf(m_Log, "Waiting: Second Check Fail");
+        return false;
+    }
+    SetProgress(70);
+    // A lone flag lets the module's frame decoder start clean.
+    const uint8_t flag = HDLC_FLAG;
+    m_Adapter.Write(1, &flag, 1, 0, kFlagWriteTimeoutMs);
+    bool shaken = false;
+    for (int attempt = 0; attempt < kHandShakesAfterRestart && !shaken; ++attempt)
+        shaken = m_Diag.DIAG_HandShake(0, &m_bForceLoad, &m_bOffline);
+    if (!shaken) {
+        m_nResultId = IDS_RESTART_TIMEOUT;
+        LogPrintf(m_Log, "Waiting: Handshake failed");
+        return false;
+    }
+    SetProgress(100);
+    return true;
+}
+
+bool CUpgradeEngine::CheckNvRestore()
+{
+    SetStatus(IDS_CHECK_NV_RESTORE, COLOUR_RUNNING);
+    for (int pass = 0; pass < kRestorePasses; ++pass) {
+        for (int attempt = 1; attempt <= kRestoreQueries; ++attempt) {
+            LogPrintf(m_Log, "  Try%d: Reading restored status ...", attempt);
+            if (m_Diag.DIAG_NV_QueryRestoreStatus())
+                return true;
+        }
+        if (m_Diag.DIAG_NV_BackupRestore(kRestore))
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,48 @@
+#include "engine/ControlPacket.h"
+
+#include <cstring>
+
+namespace ControlPacket {
+
+const char* KindText(int kind)
+{
+    switch (kind) {
+    case 0: return "Varoni RUT Begin Download Pkt";
+    case 1: return "Varoni FWT Begin Download Pkt";
+    case 2: return "Varoni FWT Force Download Pkt";
+    default: return nullptr;
+    }
+}
+
+const char* KindLogLine(int kind)
+{
+    switch (kind) {
+    case 0: return "Sending RUT Begin Pkt";
+    case 1: return "Sending FWT Begin Pkt";
+    case 2: return "Sending FWT Force Pkt";
+    default: return nullptr;
+    }
+}
+
+std::array<uint8_t, SIZE> Build(int kind, uint32_t value)
+{
+    std::array<uint8_t, SIZE> packet{};
+    packet[0] = LEAD_BYTE;
+    if (const char* text = KindText(kind))
+        std::memcpy(packet.data() + TEXT_OFFSET, text, TEXT_SIZE);
+    for (int i = 0; i < 4; ++i)
+        packet[VALUE_OFFSET + i] = static_cast<uint8_t>(value >> (8 * i));
+    return packet;
+}
+
+bool ParseResult(const uint8_t* bytes, uint32_t length, uint32_t& value)
+{
+    if (bytes == nullptr || length != SIZE || bytes[0] != LEAD_BYTE)
+        return false;
+    value = 0;
+    for (int i = 0; i < 4; ++i)
+        value |= static_cast<uint32_t>(bytes[VALUE_OFFSET + i]) << (8 * i);
+    return true;
+}
+
+}  // namespace ControlPacket
