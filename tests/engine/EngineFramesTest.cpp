@@ -1,0 +1,108 @@
+// Frames and packets the engine builds: downloader block writes and router control packets.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "diag/HdlcFraming.h"
+#include "engine/ControlPacket.h"
+#include "engine/CUpgradeEngine.h"
+
+namespace {
+
+std::vector<uint8_t> BuiltFrame(CUpgradeEngine& engine, uint32_t address, const std::vector<uint8_t>& data)
+{
+    const uint32_t length = engine.BuildWriteFrame(address, static_cast<uint32_t>(data.size()), data.data());
+    const uint8_t* buffer = engine.m_Adapter.WriteBuffer();
+    return std::vector<uint8_t>(buffer, buffer + length);
+}
+
+std::vector<uint8_t> Decode(const std::vector<uint8_t>& frame)
+{
+    std::vector<uint8_t> payload(frame.size());
+    const uint32_t length = HdlcDecode(frame.data(), static_cast<uint32_t>(frame.size()), payload.data());
+    payload.resize(length);
+    return payload;
+}
+
+TEST(EngineWriteFrame, CarriesHeaderAndDataBetweenFlags)
+{
+    CUpgradeEngine engine(nullptr, "");
+    const std::vector<uint8_t> data(40, 0x11);
+    const auto frame = BuiltFrame(engine, 0x00100000, data);
+    ASSERT_GE(frame.size(), 2u);
+    EXPECT_EQ(frame.front(), 0x7E);
+    EXPECT_EQ(frame.back(), 0x7E);
+    const auto payload = Decode(frame);
+    ASSERT_EQ(payload.size(), 47u);
+    const std::vector<uint8_t> head(payload.begin(), payload.begin() + 7);
+    EXPECT_EQ(head, (std::vector<uint8_t>{0x0F, 0x00, 0x10, 0x00, 0x00, 0x00, 0x28}));
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), payload.begin() + 7));
+    // The same as the generic framing routine with a leading flag.
+    std::vector<uint8_t> reference(HdlcMaxFrameLength(47));
+    reference.resize(HdlcEncode(payload.data(), 47, reference.data(), 1));
+    EXPECT_EQ(frame, reference);
+}
+
+TEST(EngineWriteFrame, StuffsAddressLengthAndData)
+{
+    CUpgradeEngine engine(nullptr, "");
+    const std::vector<uint8_t> data = {0x7E, 0x01, 0x7D};
+    const auto frame = BuiltFrame(engine, 0x7E7D0000, data);
+    // 7E | 0F 7D5E 7D5D 00 00 00 03 | 7D5E 01 7D5D | fcs | 7E
+    const std::vector<uint8_t> start = {0x7E, 0x0F, 0x7D, 0x5E, 0x7D, 0x5D, 0x00, 0x00, 0x00, 0x03,
+                                        0x7D, 0x5E, 0x01, 0x7D, 0x5D};
+    ASSERT_GT(frame.size(), start.size());
+    EXPECT_TRUE(std::equal(start.begin(), start.end(), frame.begin()));
+    const auto payload = Decode(frame);
+    ASSERT_EQ(payload.size(), 10u);
+    EXPECT_EQ(payload[1], 0x7E);
+    EXPECT_EQ(payload[9], 0x7D);
+}
+
+TEST(EngineWriteFrame, WorstCaseBlockFitsAndOversizeIsRefused)
+{
+    CUpgradeEngine engine(nullptr, "");
+    const std::vector<uint8_t> allFlags(4096, 0x7E);
+    const auto frame = BuiltFrame(engine, 0x7E7E7E7E, allFlags);
+    EXPECT_LE(frame.size(), CHdlcAdapter::kWriteBufferSize);
+    EXPECT_EQ(Decode(frame).size(), 4103u);
+
+    const std::vector<uint8_t> tooLong(4097, 0);
+    EXPECT_EQ(engine.BuildWriteFrame(0, 4097, tooLong.data()), 0u);
+    EXPECT_EQ(engine.BuildWriteFrame(0, 10, nullptr), 0u);
+}
+
+TEST(EngineControlPacket, LayoutOfTheThreeKinds)
+{
+    const auto rut = ControlPacket::Build(0, 4096);
+    EXPECT_EQ(rut[0], 0xFF);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(rut.data() + 1), 29), "Varoni RUT Begin Download Pkt");
+    EXPECT_EQ(rut[30], 0x00);
+    EXPECT_EQ(rut[31], 0x10);
+    EXPECT_EQ(rut[32], 0x00);
+    EXPECT_EQ(rut[33], 0x00);
+    for (int i = 34; i < 40; ++i)
+        EXPECT_EQ(rut[i], 0) << i;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ControlPacket::Build(1, 0).data() + 1), 29),
+        "Varoni FWT Begin Download Pkt");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ControlPacket::Build(2, 0).data() + 1), 29),
+        "Varoni FWT Force Download Pkt");
+    const auto other = ControlPacket::Build(7, 1);
+    for (int i = 1; i < 30; ++i)
+        EXPECT_EQ(other[i], 0) << i;
+}
+
+TEST(EngineControlPacket, ResultNeedsFortyBytesAndLeadByte)
+{
+    auto packet = ControlPacket::Build(9, 4);
+    uint32_t value = 0;
+    EXPECT_TRUE(ControlPacket::ParseResult(packet.data(), 40, value));
+    EXPECT_EQ(value, 4u);
+    EXPECT_FALSE(ControlPacket::ParseResult(packet.data(), 39, value));
+    EXPECT_FALSE(ControlPacket::ParseResult(packet.data(), 41, value));
+    packet[0] = 0xFE;
+    EXPECT_FALSE(ControlPacket::ParseResult(packet.data(), 40, value));
+    EXPECT_FALSE(ControlPacket::ParseResult(nullptr, 40, value));
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// Row output of the engine: the row rule, progress, elapsed time and status column.
+#include <gtest/gtest.h>
+
+#include "engine/CListModel.h"
+#include "engine/CUpgradeEngine.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace {
+
+class EngineRows : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (int i = 0; i < 6; ++i)
+            m_List.InsertItem(i, "row" + std::to_string(i));
+    }
+
+    CListModel m_List;
+    TestComponentTable m_Table;
+};
+
+TEST_F(EngineRows, RowRuleFollowsTheFamilyThatHasImages)
+{
+    ASSERT_TRUE(m_Table.Load({1, 3, 5, 7, 8}));
+    CUpgradeEngine engine(m_Table.Get(), "");
+    // Family A present: its rows keep their index; family B images are never sent.
+    EXPECT_TRUE(engine.IsFamilyASelected());
+    EXPECT_EQ(engine.RowForComponent(COMPONENT_APP), 1);
+    EXPECT_EQ(engine.RowForComponent(COMPONENT_FIRMWARE), 3);
+    EXPECT_EQ(engine.RowForComponent(COMPONENT_DASHBOARD), 4);
+    EXPECT_TRUE(engine.IsRouterImageToSend(COMPONENT_APP));
+    EXPECT_FALSE(engine.IsRouterImageToSend(COMPONENT_COMMON_HTML));
+    EXPECT_FALSE(engine.IsRouterImageToSend(COMPONENT_APP_B));
+    EXPECT_FALSE(engine.IsRouterImageToSend(COMPONENT_FIRMWARE));
+
+    // A family A image whose version did not match is not selected: family B takes over.
+    m_Table[COMPONENT_APP].m_UpgradeFlag = 0;
+    EXPECT_FALSE(engine.IsFamilyASelected());
+    EXPECT_EQ(engine.RowForComponent(COMPONENT_COMMON_HTML), 0);
+    EXPECT_EQ(engine.RowForComponent(COMPONENT_APP_B), 2);
+    EXPECT_EQ(engine.RowForComponent(COMPONENT_FIRMWARE), 4);
+    EXPECT_EQ(engine.RowForComponent(COMPONENT_DASHBOARD), 5);
+    EXPECT_TRUE(engine.IsRouterImageToSend(COMPONENT_APP_B));
+    EXPECT_EQ(engine.RowForComponent(COMPONENT_NONE), CUpgradeEngine::NO_ROW);
+}
+
+TEST_F(EngineRows, SelectionNeedsAValidImageAndFlagOne)
+{
+    ASSERT_TRUE(m_Table.Load({0, 7}));
+    CUpgradeEngine engine(m_Table.Get(), "");
+    EXPECT_TRUE(engine.IsSelected(COMPONENT_BOOT));
+    EXPECT_FALSE(engine.IsSelected(COMPONENT_APP));
+    m_Table[COMPONENT_FIRMWARE].m_UpgradeFlag = 2;
+    EXPECT_FALSE(engine.IsSelected(COMPONENT_FIRMWARE));
+    EXPECT_FALSE(engine.IsSelected(-1));
+    EXPECT_FALSE(engine.IsSelected(COMPONENT_COUNT));
+}
+
+TEST_F(EngineRows, ProgressSkipsRepeatsAcrossRows)
+{
+    CUpgradeEngine engine(m_Table.Get(), "");
+    engine.m_pList = &m_List;
+    engine.m_nRow = 0;
+    engine.SetProgress(41);
+    engine.SetProgress(42);
+    EXPECT_EQ(m_List.GetItemText(0, IComponentList::COL_PERCENT), "42%");
+    EXPECT_EQ(CUpgradeEngine::GetLastProgress(), 42);
+
+    // The same value on another row is not written again.
+    engine.m_nRow = 1;
+    engine.SetProgress(42);
+    EXPECT_EQ(m_List.GetItemText(1, IComponentList::COL_PERCENT), "");
+    engine.SetProgress(0);
+    EXPECT_EQ(m_List.GetItemText(1, IComponentList::COL_PERCENT), "0%");
+    m_List.SetItemText(1, IComponentList::COL_PERCENT, "x");
+    engine.SetProgress(0);
+    EXPECT_EQ(m_List.GetItemText(1, IComponentList::COL_PERCENT), "x");
+
+    // Row 9 does not exist: nothing visible changes, but the value is remembered.
+    engine.m_nRow = CUpgradeEngine::NO_ROW;
+    engine.SetProgress(100);
+    EXPECT_EQ(CUpgradeEngine::GetLastProgress(), 100);
+    EXPECT_EQ(m_List.GetItemCount(), 6);
+}
+
+TEST(EngineElapsed, FormatsMinutesWithinTheHour)
+{
+    EXPECT_EQ(CUpgradeEngine::FormatElapsed(3723), " (02:03)");
+    EXPECT_EQ(CUpgradeEngine::FormatElapsed(0), " (00:00)");
+    EXPECT_EQ(CUpgradeEngine::FormatElapsed(59 * 60 + 59), " (59:59)");
+    EXPECT_EQ(CUpgradeEngine::FormatElapsed(3600), " (00:00)");
+    EXPECT_EQ(CUpgradeEngine::FormatElapsed(-5), " (00:00)");
+}
+
+TEST_F(EngineRows, StatusTextSetsColourWidensColumnAndLogs)
+{
+    CUpgradeEngine engine(m_Table.Get(), "");
+    engine.m_pList = &m_List;
+    engine.m_nRow = 2;
+    const int initial = m_List.GetColumnWidth(IComponentList::COL_STATUS);
+
+    engine.SetStatusText("short", CUpgradeEngine::COLOUR_FAILURE);
+    EXPECT_EQ(m_List.GetItemText(2, IComponentList::COL_STATUS), "short");
+    EXPECT_EQ(m_List.GetItemData(2), CUpgradeEngine::COLOUR_FAILURE);
+    EXPECT_EQ(m_List.GetColumnWidth(IComponentList::COL_STATUS), initial);
+
+    const std::string longText(40, 'w');
+    engine.SetStatusText(longText, CUpgradeEngine::COLOUR_RUNNING);
+    EXPECT_EQ(m_List.GetColumnWidth(IComponentList::COL_STATUS), m_List.GetStringWidth(longText + "..."));
+    EXPECT_EQ(m_List.GetItemData(2), 0u);
+    // A shorter text never narrows it again.
+    engine.SetStatusText("short", 0);
+    EXPECT_EQ(m_List.GetColumnWidth(IComponentList::COL_STATUS), m_List.GetStringWidth(longText + "..."));
+
+    // Status by string id; a missing id changes nothing and logs nothing.
+    engine.SetStatus(CUpgradeEngine::IDS_UNLOCKING, 0);
+    EXPECT_EQ(m_List.GetItemText(2, IComponentList::COL_STATUS), "Unlocking the wireless module");
+    engine.SetStatus(99999, CUpgradeEngine::COLOUR_FAILURE);
+    EXPECT_EQ(m_List.GetItemText(2, IComponentList::COL_STATUS), "Unlocking the wireless module");
+
+    const std::string pending = engine.m_Log.GetPending();
+    EXPECT_NE(pending.find(" " + longText + "\r\n"), std::string::npos);
+    EXPECT_NE(pending.find(" Unlocking the wireless module\r\n"), std::string::npos);
+    EXPECT_EQ(pending.find("..."), std::string::npos);
+}
+
+TEST_F(EngineRows, ResultShowsTextElapsedTimeAndColour)
+{
+    CUpgradeEngine engine(m_Table.Get(), "");
+    engine.m_pList = &m_List;
+    engine.m_nRow = 1;
+    engine.m_tStepStart = std::time(nullptr) - 65;
+    engine.m_nResultId = CUpgradeEngine::IDS_DOWNLOAD_SUCCESS;
+    engine.ShowResult();
+    const std::string text = m_List.GetItemText(1, IComponentList::COL_STATUS);
+    EXPECT_TRUE(text == "Download successfully (01:05)" || text == "Download successfully (01:06)") << text;
+    EXPECT_EQ(m_List.GetItemData(1), CUpgradeEngine::COLOUR_SUCCESS);
+    EXPECT_LE(std::time(nullptr) - engine.m_tStepStart, 1);
+
+    engine.m_nResultId = CUpgradeEngine::IDS_DOWNLOAD_FAILED;
+    engine.ShowResult();
+    EXPECT_EQ(m_List.GetItemText(1, IComponentList::COL_STATUS).rfind("Download failed (00:0", 0), 0u);
+    EXPECT_EQ(m_List.GetItemData(1), CUpgradeEngine::COLOUR_FAILURE);
+}
+
+TEST(ListModel, RowsOutsideTheListChangeNothing)
+{
+    CListModel list;
+    int changes = 0;
+    list.SetChangeCallback([&](int, int) { ++changes; });
+    EXPECT_EQ(list.InsertItem(5, "a"), 0);
+    EXPECT_EQ(list.InsertItem(0, "b"), 0);
+    EXPECT_EQ(list.GetItemText(1, 0), "a");
+    EXPECT_FALSE(list.SetItemText(2, 0, "x"));
+    EXPECT_FALSE(list.SetItemText(0, 5, "x"));
+    EXPECT_FALSE(list.SetItemData(9, 1));
+    EXPECT_EQ(list.GetItemData(9), 0u);
+    EXPECT_EQ(list.GetItemText(-1, 0), "");
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(list.GetStringWidth("abc"), 24);
+    EXPECT_EQ(list.GetStringWidth("没有"), 16);
+    EXPECT_TRUE(list.DeleteItem(0));
+    EXPECT_FALSE(list.DeleteItem(1));
+    EXPECT_EQ(list.Snapshot().size(), 1u);
+}
+
+}  // namespace
