@@ -20,6 +20,15 @@ constexpr uint32_t DIRECT_BYTE_TIMEOUT_MS = 500;
 constexpr uint32_t DIRECT_IDLE_PAUSE_MS = 100;
 // A UDP port ignores Purge, so its reader reads in short slices to see the stop flag.
 constexpr uint32_t UNPURGEABLE_READ_SLICE_MS = 100;
+// A datagram port delivers whole datagrams (a one-byte read would truncate and lose the
+// rest), so it is read into a buffer that holds any datagram and fed to the collector byte
+// by byte. A stream port is read one byte per call.
+constexpr uint32_t DATAGRAM_BUFFER_SIZE = 65536;
+
+bool IsStreamPort(INetPort* port)
+{
+    return port->GetPortType() == INetPort::PORT_TYPE_TCP;
+}
 
 } // namespace
 
@@ -136,18 +145,36 @@ void CHdlcAdapter::ReaderThreadProc()
 void CHdlcAdapter::ReaderLoop()
 {
     CHdlcFrameCollector collector;
+    std::unique_ptr<uint8_t[]> datagram;
     while (m_StopFlag.load() == 0) {
         INetPort* port = Port();
         if (port == nullptr)
             break;
-        const uint32_t timeout =
-            port->GetPortType() == INetPort::PORT_TYPE_TCP ? INFINITE : UNPURGEABLE_READ_SLICE_MS;
         uint8_t byte = 0;
+        uint8_t* buffer = &byte;
+        uint32_t size = 1;
+        uint32_t timeout = INFINITE;
+        if (!IsStreamPort(port)) {
+            if (datagram == nullptr)
+                datagram.reset(new (std::nothrow) uint8_t[DATAGRAM_BUFFER_SIZE]);
+            if (datagram == nullptr)
+                break;
+            buffer = datagram.get();
+            size = DATAGRAM_BUFFER_SIZE;
+            timeout = UNPURGEABLE_READ_SLICE_MS;
+        }
         uint32_t count = 0;
-        if (!port->Read(&byte, 1, &count, timeout) || count == 0)
+        if (!port->Read(buffer, size, &count, timeout) || count == 0) {
+            // A datagram port fails at once before its first send (not bound yet) and
+            // never pauses by itself: keep such a failure from spinning.
+            if (!IsStreamPort(port) && port->GetLastErrorCode() != WAIT_CODE_TIMEOUT)
+                Sleep(UNPURGEABLE_READ_SLICE_MS);
             continue;
-        if (collector.Push(byte) == CHdlcFrameCollector::Result::Frame)
-            m_Responses.Store(collector.Payload(), collector.PayloadLength());
+        }
+        for (uint32_t i = 0; i < std::min(count, size); ++i) {
+            if (collector.Push(buffer[i]) == CHdlcFrameCollector::Result::Frame)
+                m_Responses.Store(collector.Payload(), collector.PayloadLength());
+        }
     }
 }
 
@@ -210,6 +237,7 @@ bool CHdlcAdapter::DirectRead(uint8_t* destination, uint32_t capacity, uint32_t*
 {
     const uint32_t start = GetTickCount();
     CHdlcFrameCollector collector;
+    std::unique_ptr<uint8_t[]> datagram;
     for (;;) {
         if (TicksSince(start) > timeoutMs)
             return false;
@@ -217,24 +245,36 @@ bool CHdlcAdapter::DirectRead(uint8_t* destination, uint32_t capacity, uint32_t*
         if (port == nullptr)
             return false;
         uint8_t byte = 0;
+        uint8_t* buffer = &byte;
+        uint32_t size = 1;
+        if (!IsStreamPort(port)) {
+            if (datagram == nullptr)
+                datagram.reset(new (std::nothrow) uint8_t[DATAGRAM_BUFFER_SIZE]);
+            if (datagram == nullptr)
+                return false;
+            buffer = datagram.get();
+            size = DATAGRAM_BUFFER_SIZE;
+        }
         uint32_t count = 0;
-        if (!port->Read(&byte, 1, &count, DIRECT_BYTE_TIMEOUT_MS) || count == 0) {
+        if (!port->Read(buffer, size, &count, DIRECT_BYTE_TIMEOUT_MS) || count == 0) {
             Sleep(DIRECT_IDLE_PAUSE_MS);
             continue;
         }
-        switch (collector.Push(byte)) {
-        case CHdlcFrameCollector::Result::None:
-            break;
-        case CHdlcFrameCollector::Result::BadFrame:
-            return false;
-        case CHdlcFrameCollector::Result::Frame: {
-            const uint32_t copied = std::min(collector.PayloadLength(), capacity);
-            if (destination != nullptr && copied != 0)
-                std::memcpy(destination, collector.Payload(), copied);
-            if (outLength != nullptr)
-                *outLength = destination != nullptr ? copied : 0;
-            return true;
-        }
+        for (uint32_t i = 0; i < std::min(count, size); ++i) {
+            switch (collector.Push(buffer[i])) {
+            case CHdlcFrameCollector::Result::None:
+                break;
+            case CHdlcFrameCollector::Result::BadFrame:
+                return false;
+            case CHdlcFrameCollector::Result::Frame: {
+                const uint32_t copied = std::min(collector.PayloadLength(), capacity);
+                if (destination != nullptr && copied != 0)
+                    std::memcpy(destination, collector.Payload(), copied);
+                if (outLength != nullptr)
+                    *outLength = destination != nullptr ? copied : 0;
+                return true;
+            }
+            }
         }
     }
 }

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include "DiagTestSupport.h"
+#include "ScriptedPeers.h"
+#include "diag/CHdlcAdapter.h"
+
+namespace {
+
+class HdlcAdapterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UseFastClock();
+        ASSERT_TRUE(adapter.Open("127.0.0.1", peer.Port(), INetPort::PORT_TYPE_TCP));
+        ASSERT_TRUE(peer.WaitConnected());
+    }
+
+    // Waits (bounded) until the queue holds `count` payloads.
+    bool WaitStored(int count)
+    {
+        const uint32_t start = GetTickCount();
+        while (adapter.Responses().GetCount() < count) {
+            if (TicksSince(start) > 20000)
+                return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
+    std::string ReadHex(uint32_t timeoutMs = 3000)
+    {
+        uint8_t buffer[512];
+        uint32_t length = 0;
+        if (!adapter.Read(buffer, sizeof(buffer), &length, 0, timeoutMs))
+            return "none";
+        return ToHex(Bytes(buffer, buffer + length));
+    }
+
+    ScriptedTcpPeer peer;
+    CHdlcAdapter adapter;
+};
+
+} // namespace
+
+TEST_F(HdlcAdapterTest, FramedAndRawWrites)
+{
+    const Bytes payload = Hex("0A");
+    ASSERT_TRUE(adapter.Write(0, payload.data(), 1, 1, 3000));
+    const Bytes raw = Hex("01 7E 7D 02");
+    ASSERT_TRUE(adapter.Write(1, raw.data(), uint32_t(raw.size()), 0, 3000));
+    ASSERT_TRUE(peer.WaitRawBytes(9));
+    EXPECT_EQ(ToHex(peer.Received()), "7E 0A 22 5F 7E 01 7E 7D 02");
+    EXPECT_EQ(adapter.GetWriteLength(), 5u);
+
+    // A payload whose frame could not fit the write buffer is refused, not overrun.
+    Bytes huge(CHdlcAdapter::kMaxFramedPayload + 1, 0x7E);
+    EXPECT_FALSE(adapter.Write(0, huge.data(), uint32_t(huge.size()), 1, 3000));
+    Bytes largest(CHdlcAdapter::kMaxFramedPayload, 0x7E);
+    EXPECT_TRUE(adapter.Write(0, largest.data(), uint32_t(largest.size()), 1, 3000));
+    EXPECT_LE(adapter.GetWriteLength(), CHdlcAdapter::kWriteBufferSize);
+}
+
+TEST_F(HdlcAdapterTest, ClosedAdapterRefusesWithoutTouchingThePort)
+{
+    ASSERT_TRUE(adapter.Close());
+    EXPECT_FALSE(adapter.IsOpen());
+    uint8_t b = 0x3A;
+    uint32_t length = 0;
+    EXPECT_FALSE(adapter.Write(0, &b, 1, 0, 100));
+    EXPECT_FALSE(adapter.Read(&b, 1, &length, 0, 100));
+    EXPECT_EQ(adapter.GetLastPortError(), 0u);
+    EXPECT_TRUE(adapter.Close());
+}
+
+TEST_F(HdlcAdapterTest, OpenFailsForBadAddressOrType)
+{
+    CHdlcAdapter other;
+    EXPECT_FALSE(other.Open("not-an-address", peer.Port(), INetPort::PORT_TYPE_TCP));
+    EXPECT_FALSE(other.Open("127.0.0.1", peer.Port(), 3));
+    EXPECT_FALSE(other.IsOpen());
+}
+
+TEST_F(HdlcAdapterTest, DirectReadReturnsTheFirstGoodFrame)
+{
+    // Not the awaited answer, but without the reader no matching takes place.
+    adapter.Responses().SetMatchPattern(Hex("4B").data(), 1);
+    peer.Send(Frame(Hex("29 01 00"), 1));
+    peer.Send(Frame(Hex("4B C9 03 FF")));
+    EXPECT_EQ(ReadHex(), "29 01 00");
+    EXPECT_EQ(ReadHex(), "4B C9 03 FF");
+
+    // A frame with a bad FCS makes the direct read fail at once.
+    peer.Send(Hex("3A A1 6F 7E"));
+    EXPECT_EQ(ReadHex(), "none");
+    // Nothing at all: time-out.
+    const uint32_t start = GetTickCount();
+    EXPECT_EQ(ReadHex(600), "none");
+    EXPECT_GE(TicksSince(start), 600u);
+}
+
+TEST_F(HdlcAdapterTest, ReaderSplitsTheStreamAtEveryByteBoundary)
+{
+    ASSERT_TRUE(adapter.StartReader());
+    // Two frames back to back, the second without a leading flag.
+    const Bytes stream = Hex("7E 4B C9 03 FF E8 99 7E 29 01 00 31 40 7E");
+    for (size_t split = 1; split < stream.size(); ++split) {
+        SCOPED_TRACE(split);
+        adapter.Responses().SetMatchPattern(Hex("4B C9 03 FF").data(), 4);
+        peer.Send(Bytes(stream.begin(), stream.begin() + long(split)));
+        peer.Send(Bytes(stream.begin() + long(split), stream.end()));
+        ASSERT_TRUE(WaitStored(2));
+        // The older frame is the one that matches: both were delivered.
+        ASSERT_EQ(ReadHex(), "4B C9 03 FF");
+        EXPECT_EQ(adapter.Responses().GetCount(), 0);
+    }
+    EXPECT_TRUE(adapter.StopReader());
+}
+
+TEST_F(HdlcAdapterTest, ReaderReturnsOnlyMatchingFramesAndDropsBadOnes)
+{
+    ASSERT_TRUE(adapter.StartReader());
+    adapter.Responses().SetMatchPattern(Hex("3A").data(), 1);
+    peer.Send(Hex("3A A1 6F 7E"));             // bad FCS: dropped
+    peer.Send(Frame(Hex("29 01 00")));          // good, not matching
+    EXPECT_EQ(ReadHex(300), "none");
+    peer.Send(Bytes(1025, 0x11)); // the 1025th byte without a flag clears the collection
+    peer.Send(Frame(Hex("3A")));
+    EXPECT_EQ(ReadHex(), "3A");
+}
+
+TEST_F(HdlcAdapterTest, StopReaderEndsThePendingReadPromptly)
+{
+    ASSERT_TRUE(adapter.StartReader());
+    EXPECT_TRUE(adapter.IsReaderRunning());
+    const uint32_t start = GetTickCount();
+    EXPECT_TRUE(adapter.StopReader());
+    EXPECT_LT(TicksSince(start), CHdlcAdapter::kStopWaitMs);
+    EXPECT_FALSE(adapter.IsReaderRunning());
+    EXPECT_TRUE(adapter.StopReader());
+
+    // Back to direct reading, then the reader again.
+    peer.Send(Frame(Hex("26")));
+    EXPECT_EQ(ReadHex(), "26");
+    ASSERT_TRUE(adapter.StartReader());
+    EXPECT_TRUE(adapter.Close());
+    EXPECT_FALSE(adapter.IsReaderRunning());
+}
+
+TEST(HdlcAdapterUdp, ReaderOnAPortWithoutPurgeStopsPromptly)
+{
+    UseFastClock();
+    ScriptedUdpPeer peer;
+    peer.SetResponder([](const Bytes&) { return std::vector<Bytes>{Frame(Hex("3A"))}; });
+    CHdlcAdapter adapter;
+    ASSERT_TRUE(adapter.Open("127.0.0.1", peer.Port(), INetPort::PORT_TYPE_UDP));
+    ASSERT_TRUE(adapter.StartReader());
+    adapter.Responses().SetMatchPattern(Hex("3A").data(), 1);
+    const uint8_t request = 0x3A;
+    ASSERT_TRUE(adapter.Write(0, &request, 1, 0, 3000));
+    uint8_t answer[8];
+    uint32_t length = 0;
+    EXPECT_TRUE(adapter.Read(answer, sizeof(answer), &length, 0, 3000));
+    EXPECT_EQ(length, 1u);
+    const uint32_t start = GetTickCount();
+    EXPECT_TRUE(adapter.StopReader());
+    EXPECT_LT(TicksSince(start), CHdlcAdapter::kStopWaitMs);
+}
