@@ -1,0 +1,103 @@
+#include "cli/CCliReport.h"
+
+#include <algorithm>
+#include <array>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/IComponentList.h"
+
+namespace {
+
+// Number of characters of a UTF-8 text (continuation bytes do not count).
+size_t TextWidth(const std::string& text)
+{
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(),
+        [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+void AppendPadded(std::string& out, const std::string& text, size_t width)
+{
+    out += text;
+    size_t w = TextWidth(text);
+    if (w < width)
+        out.append(width - w, ' ');
+}
+
+} // namespace
+
+const char* CCliReport::ColourName(uint32_t colour)
+{
+    switch (colour) {
+    case 0xFF0000: return "blue";
+    case 0x0000FF: return "red";
+    case 0: return "black";
+    default: return "grey";
+    }
+}
+
+std::string CCliReport::FormatTable() const
+{
+    static const std::array<const char*, IComponentList::COLUMN_COUNT> headers = {
+        "Type", "Current Version", "Upgrade Version", "%", "Status"};
+    std::array<size_t, IComponentList::COLUMN_COUNT> widths{};
+    for (size_t c = 0; c < headers.size(); ++c)
+        widths[c] = TextWidth(headers[c]);
+    for (const CListModel::Row& row : m_Rows) {
+        for (size_t c = 0; c < row.texts.size(); ++c)
+            widths[c] = std::max(widths[c], TextWidth(row.texts[c]));
+    }
+    auto line = [&](const auto& cells) {
+        std::string out;
+        for (size_t c = 0; c < cells.size(); ++c) {
+            if (c + 1 < cells.size()) {
+                AppendPadded(out, cells[c], widths[c]);
+                out += "  ";
+            } else {
+                out += cells[c];
+            }
+        }
+        return out + "\n";
+    };
+    std::array<std::string, IComponentList::COLUMN_COUNT> head;
+    for (size_t c = 0; c < head.size(); ++c)
+        head[c] = headers[c];
+    std::string table = line(head);
+    for (const CListModel::Row& row : m_Rows)
+        table += line(row.texts);
+    return table;
+}
+
+std::string CCliReport::FormatJson() const
+{
+    nlohmann::json rows = nlohmann::json::array();
+    for (const CListModel::Row& row : m_Rows) {
+        rows.push_back({
+            {"type", row.texts[IComponentList::COL_TYPE]},
+            {"currentVersion", row.texts[IComponentList::COL_CURRENT]},
+            {"upgradeVersion", row.texts[IComponentList::COL_UPGRADE]},
+            {"percent", row.texts[IComponentList::COL_PERCENT]},
+            {"status", row.texts[IComponentList::COL_STATUS]},
+            {"colour", row.colour},
+            {"colourName", ColourName(row.colour)},
+        });
+    }
+    nlohmann::json doc = {
+        {"command", m_strCommand},
+        {"result", m_nExitCode == 0 ? "success" : "failure"},
+        {"exitCode", m_nExitCode},
+        {"checkPassed", m_bCheckPassed},
+        {"upgradeRan", m_bUpgradeRan},
+        {"upgradeFailed", m_bUpgradeFailed},
+        {"upgradeResult", m_strUpgradeResult},
+        {"interrupted", m_bInterrupted},
+        {"reason", m_strReason},
+        {"router", m_strRouterIp.empty() ? nlohmann::json(nullptr)
+                                         : nlohmann::json{{"ip", m_strRouterIp}, {"mac", m_strRouterMac}}},
+        {"rows", rows},
+        {"warnings", m_Warnings},
+        {"log", m_strLogPath},
+    };
+    // Texts from a peer may hold invalid UTF-8: replace it rather than fail.
+    return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/CListModel.h"
+
+// What one run of the command line found and did, and its two renderings: the final table
+// for people and one JSON document for programs.
+class CCliReport {
+public:
+    std::string m_strCommand;             // "check" or "upgrade"
+    std::vector<CListModel::Row> m_Rows;  // the component list at the end
+    bool m_bCheckPassed = false;
+    bool m_bUpgradeRan = false;
+    bool m_bUpgradeFailed = false;
+    std::string m_strUpgradeResult;       // result text of a failed run
+    bool m_bInterrupted = false;
+    std::string m_strReason;              // why the run failed (empty on success)
+    std::vector<std::string> m_Warnings;
+    std::string m_strRouterIp;            // empty when no router was found
+    std::string m_strRouterMac;
+    std::string m_strLogPath;
+    int m_nExitCode = 1;
+
+    // The component list as an aligned text table, one line per row after a header.
+    std::string FormatTable() const;
+    // The whole report as one JSON document (no trailing newline).
+    std::string FormatJson() const;
+
+    // "blue", "red", "black" or "grey" for a row colour.
+    static const char* ColourName(uint32_t colour);
+};

@@ -1,0 +1,306 @@
+// kivupgrade-cli: finds the router, checks every component's version and, for "upgrade",
+// writes every image the check accepted; the same job as the desktop window's "&Check"
+// and "&Upgrade", driven by the same controller.
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include "app/CKivOneClickDlg.h"
+#include "app/RouterOverrides.h"
+#include "cli/CCliReport.h"
+#include "cli/CCliView.h"
+#include "cli/CProgressPrinter.h"
+#include "engine/CUpgradeEngine.h"
+#include "platform/Clock.h"
+#include "platform/CoreWarning.h"
+#include "res/Resources.h"
+
+#ifndef KIV_VERSION
+#define KIV_VERSION "0.0.0"
+#endif
+
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+constexpr uint32_t IDS_UPGRADE_IN_PROCESS = 140;
+
+struct Options {
+    std::string command;
+    std::string imagesDir;
+    std::vector<std::string> targets;
+    uint16_t routerPort = 0;
+    uint16_t telnetPort = 0;
+    double timeScale = 0;
+    bool json = false;
+};
+
+// SIGINT and SIGTERM are blocked in every thread and collected here, on the main thread,
+// so that no worker's system call is ever interrupted.
+sigset_t StopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+int TakePendingSignal()
+{
+    sigset_t set = StopSignals();
+    timespec zero{0, 0};
+    int sig = sigtimedwait(&set, nullptr, &zero);
+    return sig > 0 ? sig : 0;
+}
+
+std::string FormatMac(const std::array<uint8_t, 6>& mac)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
+        mac[4], mac[5]);
+    return text;
+}
+
+// Parses the command line; returns -1 to go on, else the exit code.
+int ParseOptions(int argc, char** argv, Options& options)
+{
+    CLI::App app{"Checks the router's component versions and upgrades them with the images "
+                 "carried by the program (or *.bin files beside it, or in --images DIR).",
+        "kivupgrade-cli"};
+    app.set_version_flag("--version", std::string("kivupgrade-cli ") + KIV_VERSION);
+    app.add_option("--images", options.imagesDir, "Directory holding the *.bin images")
+        ->check(CLI::ExistingDirectory);
+    app.add_option("--target", options.targets,
+           "Discovery target address, three tries each, in order (repeatable; default "
+           "192.168.1.255 then 255.255.255.255, or KIV_DISCOVERY_TARGETS)")
+        ->check([](const std::string& text) {
+            std::array<uint8_t, 4> address{};
+            return ParseIpv4(text, address) ? std::string() : "not a dotted IPv4 address: " + text;
+        });
+    app.add_option("--router-port", options.routerPort, "Router UDP and TCP port (default 1280, or KIV_ROUTER_PORT)")
+        ->check(CLI::Range(1, 65535));
+    app.add_option("--telnet-port", options.telnetPort, "Router Telnet port (default 23, or KIV_TELNET_PORT)")
+        ->check(CLI::Range(1, 65535));
+    app.add_option("--time-scale", options.timeScale,
+           "Scale every pause and time-out by this factor, 0.05 runs them 20 times faster (default 1, or KIV_TIME_SCALE)")
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--json", options.json, "Print one JSON document on standard output");
+    app.add_subcommand("check", "Find the router and compare every component's version")->fallthrough();
+    app.add_subcommand("upgrade", "Check, then write every accepted image")->fallthrough();
+    app.require_subcommand(1);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int rc = app.exit(e);
+        return rc == 0 ? 0 : EXIT_USAGE;
+    }
+    options.command = app.get_subcommands().front()->get_name();
+    return -1;
+}
+
+RouterOverrides MakeOverrides(const Options& options)
+{
+    std::string problems;
+    RouterOverrides overrides = LoadRouterOverrides(&problems);
+    if (!problems.empty())
+        std::fprintf(stderr, "Warning: %s\n", problems.c_str());
+    if (!options.targets.empty()) {
+        overrides.targets.clear();
+        for (const std::string& text : options.targets) {
+            std::array<uint8_t, 4> address{};
+            ParseIpv4(text, address);
+            overrides.targets.push_back(address);
+        }
+    }
+    if (options.routerPort)
+        overrides.routerPort = options.routerPort;
+    if (options.telnetPort)
+        overrides.telnetPort = options.telnetPort;
+    return overrides;
+}
+
+bool HasNotification(const CCliView& view, size_t from, std::initializer_list<int> codes)
+{
+    std::vector<int> seen = view.GetNotifications();
+    for (size_t i = from; i < seen.size(); ++i) {
+        for (int code : codes) {
+            if (seen[i] == code)
+                return true;
+        }
+    }
+    return false;
+}
+
+std::string MismatchedTypes(const std::vector<CListModel::Row>& rows)
+{
+    std::string types;
+    for (const CListModel::Row& row : rows) {
+        if (row.colour == 0x0000FF) {
+            if (!types.empty())
+                types += ", ";
+            types += row.texts[IComponentList::COL_TYPE];
+        }
+    }
+    return types;
+}
+
+class CRun {
+public:
+    explicit CRun(const Options& options)
+        : m_Options(options), m_Printer(m_View.GetListModel(), stderr, isatty(STDERR_FILENO) == 1)
+    {
+        m_View.SetWarningSink([this](const std::string& text) { m_Printer.PrintWarning(text); });
+        SetCoreWarningHandler([this](const std::string& text) { m_View.ShowWarning(text); });
+        m_pDlg = std::make_unique<CKivOneClickDlg>(&m_View);
+        m_View.SetController(m_pDlg.get());
+        m_pDlg->SetRouterOverrides(MakeOverrides(options));
+        if (!options.imagesDir.empty())
+            m_pDlg->SetImageDirectory(options.imagesDir);
+        m_pDlg->SetLoopTestPath(std::string());  // the command line runs once
+    }
+
+    ~CRun()
+    {
+        m_pDlg.reset();  // joins whatever still runs
+        SetCoreWarningHandler(nullptr);
+    }
+
+    int Execute()
+    {
+        m_pDlg->OnInitDialog();
+        std::fprintf(stderr, "Checking the router...\n");
+        size_t mark = m_View.GetNotifications().size();
+        m_pDlg->OnCheck();
+        m_View.Pump([&] { return HasNotification(m_View, mark, {NOTIFY_FOCUS_CHECK, NOTIFY_FOCUS_UPGRADE})
+                                 && !m_pDlg->IsWorkerRunning(); },
+            [this] { OnIdle(); });
+        m_Report.m_bCheckPassed = m_pDlg->LastCheckPassed() && !m_bInterrupted;
+
+        if (m_Options.command == "upgrade" && m_Report.m_bCheckPassed) {
+            std::fprintf(stderr, "Upgrading...\n");
+            mark = m_View.GetNotifications().size();
+            m_Printer.Start();
+            m_pDlg->OnUpgrade();
+            m_View.Pump([&] { return HasNotification(m_View, mark, {NOTIFY_UPGRADE_DONE})
+                                     && !m_pDlg->IsWorkerRunning(); },
+                [this] { OnIdle(); });
+            m_Printer.Stop();
+            m_Report.m_bUpgradeRan = true;
+        }
+        return Finish();
+    }
+
+private:
+    void OnIdle()
+    {
+        int sig = TakePendingSignal();
+        if (sig == 0)
+            return;
+        if (m_pDlg->IsUpgradeRunning()) {
+            m_Printer.PrintWarning(LoadStringResource(IDS_UPGRADE_IN_PROCESS));
+        } else if (m_pDlg->IsCheckRunning() && !m_bInterrupted) {
+            m_bInterrupted = true;
+            std::fprintf(stderr, "Interrupted: stopping the check...\n");
+            m_pDlg->RequestStop();
+        }
+    }
+
+    int Finish()
+    {
+        CUpgradeEngine& engine = m_pDlg->GetEngine();
+        m_Report.m_strCommand = m_Options.command;
+        m_Report.m_Rows = m_View.GetListModel().Snapshot();
+        m_Report.m_bInterrupted = m_bInterrupted;
+        m_Report.m_Warnings = m_View.GetWarnings();
+        bool found = false;
+        for (uint8_t b : engine.m_RouterIp)
+            found = found || b != 0;
+        if (found) {
+            m_Report.m_strRouterIp = FormatIpv4(engine.m_RouterIp);
+            m_Report.m_strRouterMac = FormatMac(engine.m_RouterMac);
+        }
+        m_Report.m_nExitCode = DecideResult(engine);
+
+        engine.m_Log.Flush();
+        m_Report.m_strLogPath = engine.m_Log.GetPath();
+        if (m_Options.json) {
+            std::printf("%s\n", m_Report.FormatJson().c_str());
+        } else {
+            std::printf("%s", m_Report.FormatTable().c_str());
+            std::printf("%s\n", m_Report.m_nExitCode == 0 ? "Result: success" : ("Result: failure: " + m_Report.m_strReason).c_str());
+        }
+        std::fflush(stdout);
+        if (!m_Options.json && m_Report.m_nExitCode != 0)
+            std::fprintf(stderr, "%s\n", m_Report.m_strReason.c_str());
+        std::FILE* logOut = m_Options.json ? stderr : stdout;
+        std::fprintf(logOut, "Download log: %s\n",
+            m_Report.m_strLogPath.empty() ? "(disabled: no temporary directory)" : m_Report.m_strLogPath.c_str());
+        return m_Report.m_nExitCode;
+    }
+
+    int DecideResult(CUpgradeEngine& engine)
+    {
+        if (m_bInterrupted) {
+            m_Report.m_strReason = "The check was interrupted.";
+            return 1;
+        }
+        if (!m_Report.m_bCheckPassed) {
+            std::string mismatched = MismatchedTypes(m_Report.m_Rows);
+            if (!mismatched.empty())
+                m_Report.m_strReason = "Version does not match: " + mismatched + ".";
+            else if (!m_Report.m_Warnings.empty())
+                m_Report.m_strReason = "The check failed: " + m_Report.m_Warnings.back();
+            else
+                m_Report.m_strReason = "The check failed.";
+            return 1;
+        }
+        if (!m_Report.m_bUpgradeRan)
+            return 0;
+        UpgradeRunOutcome outcome = engine.GetRunOutcome();
+        std::string failedRows = MismatchedTypes(m_Report.m_Rows);
+        if (outcome.bFailed || !failedRows.empty()) {
+            m_Report.m_bUpgradeFailed = true;
+            m_Report.m_strUpgradeResult = outcome.strResultText;
+            m_Report.m_strReason = "The upgrade failed: "
+                + (outcome.strResultText.empty() ? std::string("a step failed") : outcome.strResultText)
+                + (failedRows.empty() ? std::string(" (before any component was written).")
+                                      : " (" + failedRows + ").");
+            return 1;
+        }
+        return 0;
+    }
+
+    const Options& m_Options;
+    CCliView m_View;
+    CProgressPrinter m_Printer;
+    std::unique_ptr<CKivOneClickDlg> m_pDlg;
+    CCliReport m_Report;
+    bool m_bInterrupted = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    int rc = ParseOptions(argc, argv, options);
+    if (rc >= 0)
+        return rc;
+    if (options.timeScale > 0)
+        SetTimeScale(options.timeScale);
+
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stops = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);  // inherited by every thread started below
+
+    CRun run(options);
+    return run.Execute();
+}
