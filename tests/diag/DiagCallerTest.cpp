@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "DiagTestSupport.h"
+#include "ScriptedPeers.h"
+#include "diag/CDiagCaller.h"
+#include "diag/CHdlcAdapter.h"
+#include "log/CDownloadLog.h"
+
+namespace {
+
+Bytes Reply(const std::string& hexStart, size_t length, uint8_t fill = 0)
+{
+    Bytes answer = Hex(hexStart);
+    answer.resize(length, fill);
+    return answer;
+}
+
+class DiagCallerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UseFastClock();
+        ASSERT_TRUE(adapter.Open("127.0.0.1", peer.Port(), INetPort::PORT_TYPE_TCP));
+        ASSERT_TRUE(adapter.StartReader());
+    }
+
+    // Every request is answered with the framed payloads `answers` returns for it.
+    void Answer(std::function<std::vector<Bytes>(const Bytes&)> answers)
+    {
+        peer.SetResponder([answers](const Bytes& request) {
+            std::vector<Bytes> framed;
+            for (const Bytes& a : answers(request))
+                framed.push_back(Frame(a));
+            return framed;
+        });
+    }
+    void AnswerAlways(const Bytes& answer)
+    {
+        Answer([answer](const Bytes&) { return std::vector<Bytes>{answer}; });
+    }
+
+    // Log messages without their time stamps.
+    std::vector<std::string> Lines()
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(log.GetPending());
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(line.size() > 20 ? line.substr(20) : line);
+        }
+        return lines;
+    }
+    std::string LinesText()
+    {
+        std::string text;
+        for (const std::string& line : Lines())
+            text += line + "\n";
+        return text;
+    }
+
+    ScriptedTcpPeer peer;
+    CHdlcAdapter adapter;
+    CDownloadLog log{"/nonexistent-dir/never-flushed.txt"};
+    CDiagCaller diag{&adapter, &log};
+};
+
+} // namespace
+
+TEST_F(DiagCallerTest, VersionQueriesSendExactFramesAndReadTheText)
+{
+    Answer([](const Bytes& request) {
+        if (request[2] == 0x03) {
+            Bytes a = Reply("4B C9 03 FF", 66);
+            const std::string text = "M100_FW_1.2\r\nrest";
+            std::copy(text.begin(), text.end(), a.begin() + 4);
+            return std::vector<Bytes>{a};
+        }
+        Bytes a = Reply("4B C9 24 FF 00", 260);
+        const std::string text = "DASH 2.0";
+        std::copy(text.begin(), text.end(), a.begin() + 5);
+        return std::vector<Bytes>{a};
+    });
+    std::string board, dashboard;
+    ASSERT_TRUE(diag.DIAG_QueryBoardVersion(&board));
+    ASSERT_TRUE(diag.DIAG_QueryISOVersion(&dashboard));
+    EXPECT_EQ(board, "M100_FW_1.2");
+    EXPECT_EQ(dashboard, "DASH 2.0");
+    EXPECT_EQ(LinesText(), "Firmware Version: M100_FW_1.2\nDashboard Version: DASH 2.0\n");
+
+    const Bytes raw = peer.Received();
+    EXPECT_EQ(ToHex(Bytes(raw.begin(), raw.begin() + 7)), "4B C9 03 FF E8 99 7E");
+    auto frames = peer.Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1], Reply("4B C9 24 FF", 36));
+}
+
+TEST_F(DiagCallerTest, BoardVersionIsCutAt31CharactersAndNoVersionIsSuccess)
+{
+    Answer([](const Bytes& request) {
+        if (request[2] == 0x03)
+            return std::vector<Bytes>{Reply("4B C9 03 FF", 66, 'A')};
+        return std::vector<Bytes>{Reply("4B C9 24 FF 01", 260, 'B')};
+    });
+    std::string board, dashboard;
+    ASSERT_TRUE(diag.DIAG_QueryBoardVersion(&board));
+    EXPECT_EQ(board, std::string(31, 'A'));
+    ASSERT_TRUE(diag.DIAG_QueryISOVersion(&dashboard));
+    EXPECT_EQ(dashboard, "No version");
+    EXPECT_EQ(Lines().size(), 1u); // "No version" is not logged
+}
+
+TEST_F(DiagCallerTest, ErrorAnswerStopsAtOnce)
+{
+    AnswerAlways(Reply("13 4B C9 03 FF", 20));
+    std::string board = "unchanged";
+    EXPECT_FALSE(diag.DIAG_QueryBoardVersion(&board));
+    EXPECT_EQ(board, "Failed to read");
+    EXPECT_EQ(LinesText(), "Execute#1> 13\nDIAG_QueryBoardVersion: Write or Read Fail\n");
+    EXPECT_EQ(peer.Frames().size(), 1u);
+}
+
+TEST_F(DiagCallerTest, NegativeAcknowledgementIsRetriedFiveTimesWithPauses)
+{
+    AnswerAlways(Hex("03 00 02"));
+    const uint32_t start = GetTickCount();
+    EXPECT_FALSE(diag.DIAG_Reset());
+    const uint32_t elapsed = TicksSince(start);
+    EXPECT_GE(elapsed, 5 * CDiagCaller::kRetryPauseMs - 50);
+    EXPECT_LT(elapsed, 5 * (3000u + 3000u + 200u));
+    std::string expected;
+    for (int i = 1; i <= 5; ++i)
+        expected += "Execute#" + std::to_string(i) + "> (03 00 02)\n";
+    expected += "DIAG_Reset: Write or Read Fail\n";
+    EXPECT_EQ(LinesText(), expected);
+    auto frames = peer.Frames();
+    ASSERT_EQ(frames.size(), 5u);
+    const Bytes raw = peer.Received();
+    EXPECT_EQ(ToHex(Bytes(raw.begin(), raw.begin() + 5)), "7E 0A 22 5F 7E");
+}
+
+TEST_F(DiagCallerTest, RetryCode18ThenSuccess)
+{
+    int calls = 0;
+    Answer([&calls](const Bytes&) {
+        return std::vector<Bytes>{++calls == 1 ? Hex("18 29 01 00") : Hex("29 01 00")};
+    });
+    EXPECT_TRUE(diag.DIAG_ChangeMode(1));
+    EXPECT_EQ(LinesText(), "Execute#1> (18 29 01)\n");
+    EXPECT_EQ(ToHex(peer.Frames().at(0)), "29 01 00");
+}
+
+TEST_F(DiagCallerTest, WrongLengthIsRetried)
+{
+    AnswerAlways(Reply("4B C9 03 FF", 65, 'x'));
+    EXPECT_FALSE(diag.DIAG_QueryBoardVersion());
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "CDiagCaller::Execute> Response's Length Error(Expect:66 Actual:65)");
+    EXPECT_EQ(lines[5], "DIAG_QueryBoardVersion: Write or Read Fail");
+}
+
+TEST_F(DiagCallerTest, NoAnswerAndNoChannel)
+{
+    const uint32_t start = GetTickCount();
+    EXPECT_FALSE(diag.DIAG_SwitchToDownloader());
+    EXPECT_GE(TicksSince(start), 5 * (3000u + 200u) - 100);
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[4], "Execute#5> Read Fail");
+    EXPECT_EQ(lines[5], "DIAG_SwitchToDownloader: Write or Read Fail");
+
+    ASSERT_TRUE(adapter.Close());
+    int force = 0, offline = 0;
+    EXPECT_FALSE(diag.DIAG_HandShake(0, &force, &offline));
+    EXPECT_EQ(force, 1);
+    EXPECT_EQ(offline, 1);
+    lines = Lines();
+    EXPECT_EQ(lines[6], "Execute#1> Write Fail");
+    EXPECT_EQ(lines.back(), "DIAG_HandShake: Write or Read Fail");
+}
+
+TEST_F(DiagCallerTest, HandShakeRequestAndAnswers)
+{
+    Bytes good = Reply("26 00 00 25 A7 00 06 00 00 00", 133);
+    good[14] = 1;
+    Bytes shortAnswer = Reply("26 00 00 25 A7 00 06", 15);
+    Bytes badFormat = Reply("26 00 00 25 A7 00 07", 133);
+    Bytes badStatus = Reply("26 00 00 25 A7 00 06 00 00 03", 133);
+    std::vector<Bytes> script = {good, shortAnswer, badFormat, badStatus};
+    size_t next = 0;
+    Answer([&](const Bytes&) { return std::vector<Bytes>{script[next++ % script.size()]}; });
+
+    int force = 7, offline = 7;
+    EXPECT_TRUE(diag.DIAG_HandShake(1, &force, &offline));
+    EXPECT_EQ(force, 1);
+    EXPECT_EQ(offline, 0);
+    EXPECT_FALSE(diag.DIAG_HandShake(0, &force, &offline));
+    EXPECT_EQ(force, 1);
+    EXPECT_EQ(offline, 1);
+    EXPECT_FALSE(diag.DIAG_HandShake(0, &force, &offline));
+    EXPECT_FALSE(diag.DIAG_HandShake(0, &force, &offline));
+    EXPECT_EQ(LinesText(), "DIAG_HandShake: (1,0)\n"
+                           "DIAG_HandShake: Response Length = 15 (too short)\n"
+                           "DIAG_HandShake: Response's format error\n"
+                           "DIAG_HandShake: status = 3\n");
+
+    const Bytes raw = peer.Received();
+    EXPECT_EQ(raw.front(), 0x7E); // leading flag asked for by the first call
+    EXPECT_EQ(peer.Frames().at(0), Reply("26 00 00 25 A7 00 06", 133));
+}
+
+TEST_F(DiagCallerTest, UnlockSendsThePreambleThenTheCode)
+{
+    AnswerAlways(Hex("02"));
+    const uint8_t code[8] = {'U', 'N', 'L', 'O', 'C', 'K', 0x7E, '8'};
+    EXPECT_TRUE(diag.DIAG_Unlock(code));
+    ASSERT_TRUE(peer.WaitFrames(2));
+    const Bytes raw = peer.Received();
+    EXPECT_EQ(ToHex(Bytes(raw.begin(), raw.begin() + 5)), "7E 26 4C B4 7E");
+    EXPECT_EQ(raw[5], 0x7E);
+    EXPECT_EQ(ToHex(peer.Frames().at(1)), "0B 55 4E 4C 4F 43 4B 7E 38");
+    EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(DiagCallerTest, BackupRestoreAndRestoreStatus)
+{
+    std::vector<Bytes> script = {
+        Hex("4B C8 1E FF 00 00 00 00"), // backup ok
+        Hex("4B C8 1E FF 00 01 00 00"), // restore: byte 5 = 1, byte 6 = 0: fail, nothing logged
+        Hex("4B C8 1E FF 00 00 03 00"), // backup: CRC failed
+        Reply("4B C9 21 FF 00 00", 36),
+        Reply("4B C9 21 FF 00 01 00", 36),
+        Reply("4B C9 21 FF 00 01 01", 36),
+    };
+    size_t next = 0;
+    Answer([&](const Bytes&) { return std::vector<Bytes>{script[next++]}; });
+    EXPECT_TRUE(diag.DIAG_NV_BackupRestore(1));
+    EXPECT_FALSE(diag.DIAG_NV_BackupRestore(0));
+    EXPECT_FALSE(diag.DIAG_NV_BackupRestore(1));
+    EXPECT_TRUE(diag.DIAG_NV_QueryRestoreStatus());
+    EXPECT_TRUE(diag.DIAG_NV_QueryRestoreStatus());
+    EXPECT_FALSE(diag.DIAG_NV_QueryRestoreStatus());
+    EXPECT_EQ(LinesText(), "Backup NV: CRC校验失败\n"
+                           "DIAG_NV_QueryRestoreStatus: No Backup to Restore\n"
+                           "DIAG_NV_QueryRestoreStatus: Restore Success\n"
+                           "DIAG_NV_QueryRestoreStatus: Restore Fail\n");
+    auto frames = peer.Frames();
+    ASSERT_EQ(frames.size(), 6u);
+    EXPECT_EQ(ToHex(frames[0]), "4B C8 1E FF 00 00 00 00");
+    EXPECT_EQ(ToHex(frames[1]), "4B C8 1E FF 01 01 00 00");
+    EXPECT_EQ(frames[3], Reply("4B C9 21 FF", 36));
+}
+
+TEST_F(DiagCallerTest, NvReadAndWriteStatusTable)
+{
+    uint16_t status = 0;
+    Answer([&status](const Bytes& request) {
+        Bytes a = request;
+        a[3] = 0x5A;
+        a[131] = uint8_t(status);
+        a[132] = uint8_t(status >> 8);
+        return std::vector<Bytes>{a};
+    });
+    uint8_t data[4] = {1, 2, 3, 4};
+    uint16_t got = 0xFFFF;
+    status = 0;
+    EXPECT_TRUE(diag.DIAG_Read_NV(0x1234, data, 4, &got));
+    EXPECT_EQ(got, 0);
+    EXPECT_EQ(data[0], 0x5A);
+    Bytes request = peer.Frames().at(0);
+    ASSERT_EQ(request.size(), 133u);
+    EXPECT_EQ(ToHex(Bytes(request.begin(), request.begin() + 4)), "26 34 12 00");
+
+    status = 5;
+    EXPECT_TRUE(diag.DIAG_Read_NV(1, data, 4, &got));
+    EXPECT_EQ(got, 5);
+    EXPECT_EQ(ToHex(Bytes(data, data + 4)), "00 00 00 00");
+    EXPECT_FALSE(diag.DIAG_Write_NV(1, data, 4, &got));
+    status = 300;
+    EXPECT_FALSE(diag.DIAG_Read_NV(1, data, 500, &got)); // length over 128 is cut, not overrun
+    EXPECT_EQ(LinesText(), "DIAG_Read_NV: Variable was not active (never written)\n"
+                           "DIAG_Write_NV: Variable was not active (never written)\n"
+                           "DIAG_Read_NV: Unknown status\n");
+    EXPECT_EQ(peer.Frames().at(2)[0], 0x27);
+}
+
+TEST_F(DiagCallerTest, DownloaderBlockWriteWithNegativeAcknowledgement)
+{
+    int calls = 0;
+    Answer([&calls](const Bytes&) {
+        return std::vector<Bytes>{++calls == 1 ? Hex("03 00 01") : Hex("02 00 10 00 00")};
+    });
+    const Bytes block = Hex("0F 00 10 00 00 00 02 7E 7D");
+    const uint32_t length = HdlcEncode(block.data(), uint32_t(block.size()), adapter.WriteBuffer(), 1);
+    adapter.Responses().SetMatchPattern(Hex("02 00 10 00 00").data(), 5);
+    EXPECT_TRUE(diag.DIAG_Write(length));
+    EXPECT_EQ(LinesText(), "DIAG_Write#1> Exec Fail\n");
+    EXPECT_EQ(peer.Frames().size(), 2u);
+    EXPECT_EQ(peer.Frames().at(1), block);
+
+    peer.SetResponder(nullptr);
+    EXPECT_FALSE(diag.DIAG_Write(length));
+    EXPECT_EQ(Lines().back(), "DIAG_Write#5> Read Fail");
+    EXPECT_FALSE(diag.DIAG_Write(CHdlcAdapter::kWriteBufferSize + 1));
+}
+
+TEST(DiagInterpreters, BackupRestoreResultLines)
+{
+    CDownloadLog log{"/nonexistent-dir/never-flushed.txt"};
+    uint8_t answer[CDiagCaller::kResponseSize] = {0x4B, 0xC8, 0x1E, 0xFF};
+    const char* expected[] = {"", "单板状态不正确", "不存在有效的备份", "CRC校验失败", "NV操作失败"};
+    for (uint8_t code = 1; code <= 5; ++code) {
+        answer[6] = code;
+        EXPECT_FALSE(CDiagCaller::InterpretBackupRestore(answer, 0, &log));
+        const std::string pending = log.GetPending();
+        if (code <= 4)
+            EXPECT_NE(pending.find(std::string("Restore NV: ") + expected[code]), std::string::npos);
+    }
+    const std::string pending = log.GetPending();
+    EXPECT_EQ(std::count(pending.begin(), pending.end(), '\n'), 4);
+}
