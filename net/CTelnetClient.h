@@ -58,6 +58,8 @@ public:
     const std::vector<std::string>& GetLines() const { return m_Lines; }
 
     bool IsConnected() const { return m_Port.IsOpen(); }
+    // Bytes received and not yet taken by WaitReply.
+    int PendingBytes() const { return m_RxBuffer.GetLength(); }
     // Port used by Connect instead of 23 (tests; the router uses 23).
     void SetPortNumber(uint16_t port) { m_nPortNumber = port; }
 

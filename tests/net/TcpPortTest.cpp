@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "NetTestPeers.h"
+#include "log/ErrorText.h"
+#include "net/CTcpPort.h"
+#include "platform/Clock.h"
+
+using namespace nettest;
+
+namespace {
+
+// A port connected to a fresh listener, with the accepted end in `peer`.
+struct Connected {
+    TcpListener listener;
+    CTcpPort port;
+    UniqueFd peer;
+
+    explicit Connected(int receiveBuffer = 0) : listener(receiveBuffer)
+    {
+        EXPECT_TRUE(port.SetConfig(Loopback(), listener.Port()));
+        EXPECT_TRUE(port.Open());
+        peer = listener.Accept();
+        EXPECT_TRUE(peer.Valid());
+    }
+};
+
+} // namespace
+
+TEST(TcpPort, ConfigurationAndLifecycle)
+{
+    CTcpPort port;
+    EXPECT_EQ(port.GetPortType(), INetPort::PORT_TYPE_TCP);
+    EXPECT_FALSE(port.Reserved());
+    EXPECT_TRUE(port.Close()); // never opened
+    port.m_dwLastError = 77;
+    for (const char* bad : {"256.1.1.1", "localhost", "255.255.255.255", "127.1", "1.2.3.4.5",
+                            "", " 127.0.0.1", "0x7f.0.0.1", "127.0.0.1 but longer than 24"}) {
+        errno = 0;
+        EXPECT_FALSE(port.SetConfig(bad, 1)) << bad;
+        EXPECT_EQ(errno, EINVAL) << bad;
+    }
+    EXPECT_EQ(port.m_dwLastError, 77u);
+    // The refused address left 0.0.0.0 behind: Open fails and the port stays closed.
+    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(port.IsOpen());
+
+    // Nothing listens on the port of a listener that is gone.
+    uint16_t deadPort;
+    {
+        TcpListener gone;
+        deadPort = gone.Port();
+    }
+    ASSERT_TRUE(port.SetConfig(Loopback(), deadPort));
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(ECONNREFUSED));
+    EXPECT_FALSE(port.IsOpen());
+
+    // Write and Read on a closed port fail without touching the error; Read pauses.
+    port.m_dwLastError = 5;
+    EXPECT_FALSE(port.Write("x", 1, 100));
+    uint32_t count = 9;
+    const uint32_t start = GetTickCount();
+    EXPECT_FALSE(port.Read(&count, 1, &count, 100));
+    EXPECT_GE(TicksSince(start), 90u);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(port.m_dwLastError, 5u);
+}
+
+TEST(TcpPort, OpenOnOpenPortReplacesTheConnection)
+{
+    Connected c;
+    ASSERT_TRUE(c.port.Open());
+    UniqueFd second = c.listener.Accept();
+    ASSERT_TRUE(second.Valid());
+    EXPECT_TRUE(PeerClosed(c.peer.Get()));
+    ASSERT_TRUE(c.port.Write("new", 3, 1000));
+    EXPECT_EQ(ReceiveBytes(second.Get(), 3), "new");
+    EXPECT_TRUE(c.port.Close());
+    EXPECT_FALSE(c.port.IsOpen());
+    EXPECT_TRUE(c.port.Close());
+}
+
+TEST(TcpPort, WritesAndReadsBothWays)
+{
+    Connected c;
+    c.port.m_dwLastError = 5;
+    EXPECT_TRUE(c.port.Write(nullptr, 0, 100)); // nothing to send
+    EXPECT_EQ(c.port.m_dwLastError, 0u);
+    ASSERT_TRUE(c.port.Write("hello", 5, 1000));
+    EXPECT_EQ(ReceiveBytes(c.peer.Get(), 5), "hello");
+
+    ASSERT_TRUE(SendAll(c.peer.Get(), "world!", 6));
+    char buf[16] = {};
+    uint32_t count = 0;
+    uint32_t got = 0;
+    while (got < 6 && c.port.Read(buf + got, sizeof buf - got, &count, 2000))
+        got += count;
+    EXPECT_EQ(std::string(buf, got), "world!");
+    EXPECT_EQ(c.port.m_dwLastError, 0u);
+}
+
+TEST(TcpPort, LargeWriteGoesOutInSeveralSendsToASlowReader)
+{
+    Connected c(4096);
+    std::string data(4 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 131 + (i >> 12));
+    std::string received;
+    std::thread reader([&] {
+        // Small reads: the port's sends block many times before the data is through.
+        while (received.size() < data.size()) {
+            std::string part =
+                ReceiveBytes(c.peer.Get(), std::min<size_t>(1500, data.size() - received.size()));
+            if (part.empty())
+                break;
+            received += part;
+        }
+    });
+    EXPECT_TRUE(c.port.Write(data.data(), static_cast<uint32_t>(data.size()), 5000));
+    reader.join();
+    EXPECT_EQ(received.size(), data.size());
+    EXPECT_TRUE(received == data);
+}
+
+TEST(TcpPort, ReadTimesOutWith258AfterWaitAndPause)
+{
+    Connected c;
+    uint32_t count = 7;
+    char b;
+    const uint32_t start = GetTickCount();
+    EXPECT_FALSE(c.port.Read(&b, 1, &count, 500));
+    const uint32_t elapsed = TicksSince(start);
+    EXPECT_EQ(c.port.m_dwLastError, WAIT_CODE_TIMEOUT);
+    EXPECT_EQ(count, 0u);
+    EXPECT_GE(elapsed, 590u);
+    EXPECT_LT(elapsed, 600u + 20000u);
+    EXPECT_TRUE(c.port.IsOpen());
+}
+
+TEST(TcpPort, PurgeEndsAnInfiniteReadOnAnotherThread)
+{
+    Connected c;
+    bool result = true;
+    uint32_t count = 5;
+    std::thread reader([&] {
+        char b;
+        result = c.port.Read(&b, 1, &count, INFINITE);
+    });
+    // Whether the purge comes before or during the wait, it ends this read.
+    EXPECT_TRUE(c.port.Purge());
+    reader.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(c.port.m_dwLastError, WAIT_CODE_PURGED);
+    // The signal was consumed: the next read waits normally.
+    char b;
+    EXPECT_FALSE(c.port.Read(&b, 1, &count, 50));
+    EXPECT_EQ(c.port.m_dwLastError, WAIT_CODE_TIMEOUT);
+}
+
+TEST(TcpPort, PurgeWithoutReaderEndsTheNextWaitingReadButDataWins)
+{
+    Connected c;
+    EXPECT_TRUE(c.port.Purge());
+    // Data present: the read delivers it and the purge signal stays set.
+    ASSERT_TRUE(SendAll(c.peer.Get(), "d", 1));
+    char b = 0;
+    uint32_t count = 0;
+    ASSERT_TRUE(c.port.Read(&b, 1, &count, 5000));
+    EXPECT_EQ(b, 'd');
+    // The next read has to wait: it ends at once with 1, long before its time-out.
+    const uint32_t start = GetTickCount();
+    EXPECT_FALSE(c.port.Read(&b, 1, &count, 60000));
+    EXPECT_EQ(c.port.m_dwLastError, WAIT_CODE_PURGED);
+    EXPECT_LT(TicksSince(start), 30000u);
+    // The one after it waits normally.
+    EXPECT_FALSE(c.port.Read(&b, 1, &count, 50));
+    EXPECT_EQ(c.port.m_dwLastError, WAIT_CODE_TIMEOUT);
+}
+
+TEST(TcpPort, GracefulCloseGivesZeroByteReadsWithoutReconnecting)
+{
+    Connected c;
+    c.peer.Reset();
+    for (int i = 0; i < 2; ++i) {
+        uint32_t count = 3;
+        char b;
+        const uint32_t start = GetTickCount();
+        EXPECT_FALSE(c.port.Read(&b, 1, &count, 5000));
+        EXPECT_GE(TicksSince(start), 1490u);
+        EXPECT_EQ(count, 0u);
+        EXPECT_TRUE(c.port.IsOpen());
+    }
+    EXPECT_FALSE(c.listener.Accept(100).Valid()); // no new connection
+}
+
+TEST(TcpPort, ResetDuringWriteReconnectsOnce)
+{
+    Connected c;
+    ResetConnection(c.peer);
+    // The reset reaches the port: the send fails, one reconnection, 100 ms pause.
+    const std::string block(64 * 1024, 'x');
+    bool ok = true;
+    const uint32_t start = GetTickCount();
+    for (int i = 0; i < 100 && ok; ++i)
+        ok = c.port.Write(block.data(), static_cast<uint32_t>(block.size()), 1000);
+    ASSERT_FALSE(ok);
+    EXPECT_GE(TicksSince(start), 90u);
+    EXPECT_TRUE(c.port.m_dwLastError == ECONNRESET || c.port.m_dwLastError == EPIPE)
+        << c.port.m_dwLastError;
+    UniqueFd second = c.listener.Accept();
+    ASSERT_TRUE(second.Valid());
+    EXPECT_FALSE(c.listener.Accept(100).Valid()); // exactly one reconnection
+    // The new connection carries the next write.
+    ASSERT_TRUE(c.port.Write("again", 5, 1000));
+    EXPECT_EQ(c.port.m_dwLastError, 0u);
+    EXPECT_EQ(ReceiveBytes(second.Get(), 5), "again");
+}
+
+TEST(TcpPort, ResetDuringReadReconnects)
+{
+    Connected c;
+    ResetConnection(c.peer);
+    uint32_t count = 0;
+    char b;
+    EXPECT_FALSE(c.port.Read(&b, 1, &count, 5000));
+    EXPECT_EQ(c.port.m_dwLastError, static_cast<uint32_t>(ECONNRESET));
+    UniqueFd second = c.listener.Accept();
+    ASSERT_TRUE(second.Valid());
+    ASSERT_TRUE(SendAll(second.Get(), "r", 1));
+    EXPECT_TRUE(c.port.Read(&b, 1, &count, 5000));
+    EXPECT_EQ(b, 'r');
+}
+
+TEST(TcpPort, CloseAndShutdownFromAnotherThreadEndAnInfiniteRead)
+{
+    Connected c;
+    uint32_t count = 0;
+    bool result = true;
+    std::thread reader([&] {
+        char b;
+        result = c.port.Read(&b, 1, &count, INFINITE);
+    });
+    EXPECT_TRUE(c.port.Shutdown());
+    reader.join();
+    EXPECT_FALSE(result);
+
+    ASSERT_TRUE(c.port.Open());
+    UniqueFd second = c.listener.Accept();
+    std::thread reader2([&] {
+        char b;
+        result = c.port.Read(&b, 1, &count, INFINITE);
+    });
+    EXPECT_TRUE(c.port.Close());
+    reader2.join();
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(c.port.IsOpen());
+}
+
+TEST(TcpPort, ResetRacingWithCloseNeverRevivesTheConnection)
+{
+    TcpListener listener;
+    CTcpPort port;
+    ASSERT_TRUE(port.SetConfig(Loopback(), listener.Port()));
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(port.Open());
+        UniqueFd peer = listener.Accept();
+        ASSERT_TRUE(peer.Valid());
+        std::thread reader([&] {
+            char b;
+            uint32_t count;
+            while (port.IsOpen())
+                port.Read(&b, 1, &count, INFINITE);
+        });
+        std::thread writer([&] { port.Write("w", 1, 1000); });
+        ResetConnection(peer);
+        // A reconnection that won the race is closed here; one that lost never happens.
+        port.Close();
+        writer.join();
+        reader.join();
+        EXPECT_FALSE(port.IsOpen());
+        while (listener.Accept(0).Valid()) {
+        }
+    }
+}
