@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include "DiagTestSupport.h"
+#include "ScriptedPeers.h"
+#include "diag/CUdpHdlc.h"
+
+namespace {
+
+const uint8_t kLoopback[4] = {127, 0, 0, 1};
+const uint8_t kRouterIp[4] = {192, 168, 1, 1};
+const uint8_t kRouterMac[6] = {0x00, 0x1E, 0x10, 0x7E, 0x7D, 0x01};
+
+Bytes Payload(const Bytes& datagram)
+{
+    Bytes out(datagram.size());
+    out.resize(HdlcDecode(datagram.data(), uint32_t(datagram.size()), out.data()));
+    return out;
+}
+
+Bytes RecordBytes(const UdpRecord& record)
+{
+    return Bytes(record.Data(), record.Data() + UdpRecord::kSize);
+}
+
+class UdpHdlcTest : public ::testing::Test {
+protected:
+    void SetUp() override { UseFastClock(); }
+    void Reply(std::function<std::vector<Bytes>(const Bytes& request)> replies)
+    {
+        peer.SetResponder([replies](const Bytes& datagram) {
+            std::vector<Bytes> framed;
+            for (const Bytes& r : replies(Payload(datagram)))
+                framed.push_back(Frame(r, 1));
+            return framed;
+        });
+    }
+
+    ScriptedUdpPeer peer;
+};
+
+} // namespace
+
+TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
+{
+    UdpRecord good;
+    good.SetType(UDP_DISCOVERY);
+    good.SetIp(kRouterIp);
+    good.SetMac(kRouterMac);
+    for (size_t i = UdpRecord::kTextOffset; i < UdpRecord::kSize; ++i)
+        good.Data()[i] = uint8_t('a' + (i - UdpRecord::kTextOffset)); // 21 bytes, no zero
+    UdpRecord other = good;
+    other.SetType(UDP_READY_PROBE);
+
+    Reply([&](const Bytes& request) {
+        // The request itself comes back first (zero MAC), then another type, then the answer.
+        return std::vector<Bytes>{request, RecordBytes(other), RecordBytes(good)};
+    });
+    CUdpHdlc udp(kLoopback, peer.Port());
+    uint8_t mac[6] = {}, ip[4] = {};
+    std::string text;
+    ASSERT_TRUE(udp.Discover(mac, ip, &text));
+    EXPECT_EQ(ToHex(Bytes(mac, mac + 6)), "00 1E 10 7E 7D 01");
+    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "C0 A8 01 01");
+    EXPECT_EQ(text, "abcdefghijklmnopqrstu");
+
+    auto datagrams = peer.Datagrams();
+    ASSERT_EQ(datagrams.size(), 1u);
+    Bytes expected = {0x7E, 0x01};
+    expected.resize(2 + 31, 0);
+    expected.insert(expected.end(), {0x12, 0xBA, 0x7E});
+    EXPECT_EQ(ToHex(datagrams[0]), ToHex(expected));
+}
+
+TEST_F(UdpHdlcTest, DiscoveryFailsWhenNoValidReplyArrives)
+{
+    Reply([](const Bytes& request) { return std::vector<Bytes>{request}; });
+    CUdpHdlc udp(kLoopback, peer.Port());
+    uint8_t mac[6] = {}, ip[4] = {};
+    const uint32_t start = GetTickCount();
+    EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
+    EXPECT_GE(TicksSince(start), CUdpHdlc::kDiscoverReplyTimeoutMs);
+}
+
+TEST_F(UdpHdlcTest, ShortDiscoveryReplyReadsFillerNotStaleBytes)
+{
+    // Type 1, address and one MAC byte: the missing MAC bytes read as the 0xCD filler.
+    Reply([](const Bytes&) { return std::vector<Bytes>{Hex("01 0A 00 00 01 00")}; });
+    CUdpHdlc udp(kLoopback, peer.Port());
+    uint8_t mac[6] = {}, ip[4] = {};
+    std::string text;
+    ASSERT_TRUE(udp.Discover(mac, ip, &text));
+    EXPECT_EQ(ToHex(Bytes(mac, mac + 6)), "00 CD CD CD CD CD");
+    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "0A 00 00 01");
+    // The filler bytes are no text: each becomes U+FFFD, so the text stays valid UTF-8.
+    std::string replacement;
+    for (int i = 0; i < 21; ++i)
+        replacement += "\xEF\xBF\xBD";
+    EXPECT_EQ(text, replacement);
+}
+
+TEST_F(UdpHdlcTest, ExchangeRequiresTheIdenticalRecord)
+{
+    struct Case {
+        const char* name;
+        std::function<Bytes(Bytes)> reply;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"echo", [](Bytes r) { return r; }, true},
+        {"byte 31 differs", [](Bytes r) { r[31] = 1; return r; }, false},
+        {"31 bytes", [](Bytes r) { r.pop_back(); return r; }, false},
+        {"33 bytes", [](Bytes r) { r.push_back(0); return r; }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reply([&c](const Bytes& request) { return std::vector<Bytes>{c.reply(request)}; });
+        CUdpHdlc udp(kLoopback, peer.Port());
+        udp.m_Request.SetType(UDP_ENTER_FORCE_LOAD);
+        udp.m_Request.SetIp(kRouterIp);
+        udp.m_Request.SetMac(kRouterMac);
+        EXPECT_EQ(udp.Exchange(2000), c.expected);
+    }
+    const Bytes last = Payload(peer.Datagrams().back());
+    EXPECT_EQ(ToHex(Bytes(last.begin(), last.begin() + 11)), "07 C0 A8 01 01 00 1E 10 7E 7D 01");
+}
+
+TEST_F(UdpHdlcTest, ExchangeFailsOnSilenceAndOnBadFrames)
+{
+    peer.SetResponder([](const Bytes&) { return std::vector<Bytes>{Hex("7E 01 02 03 04 7E")}; });
+    CUdpHdlc udp(kLoopback, peer.Port());
+    udp.m_Request.SetType(UDP_READY_PROBE);
+    EXPECT_FALSE(udp.Exchange(2000));
+
+    peer.SetResponder(nullptr);
+    const uint32_t start = GetTickCount();
+    EXPECT_FALSE(udp.Exchange(2000));
+    EXPECT_GE(TicksSince(start), 2000u);
+}
+
+TEST(UdpRecordTest, FieldsAndText)
+{
+    UdpRecord record;
+    EXPECT_TRUE(record.HasZeroMac());
+    record.SetText("0123456789012345678912345");
+    EXPECT_EQ(record.GetText(), "01234567890123456789"); // 20 bytes written
+    EXPECT_EQ(record.GetSpare(), 0);
+    record.SetMac(kRouterMac);
+    EXPECT_FALSE(record.HasZeroMac());
+    uint8_t mac[6];
+    record.GetMac(mac);
+    EXPECT_EQ(ToHex(Bytes(mac, mac + 6)), "00 1E 10 7E 7D 01");
+}
