@@ -22,7 +22,8 @@ void CFileMapping::Close()
 bool CFileMapping::Open(const std::string& path)
 {
     Close();
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO for reading must not wait for a writer; it is refused below.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.Valid()) {
         m_nError = errno;
         return false;
