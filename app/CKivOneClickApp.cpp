@@ -1,0 +1,55 @@
+#include "app/CKivOneClickApp.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdlib>
+
+#include "app/CKivOneClickDlg.h"
+#include "app/CMainWindow.h"
+#include "app/CSingleInstanceGuard.h"
+#include "log/ErrorText.h"
+#include "ui/controls/CThemeHelperST.h"
+
+CKivOneClickApp::CKivOneClickApp() : m_pTheme(std::make_unique<CThemeHelperST>()) {}
+
+CKivOneClickApp::~CKivOneClickApp() = default;
+
+void CKivOneClickApp::ShowStartupWarning(const std::string& text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+}
+
+int CKivOneClickApp::InitInstance()
+{
+    CSingleInstanceGuard guard;
+    switch (guard.Acquire()) {
+    case CSingleInstanceGuard::Result::Failed:
+        ShowStartupWarning(GetErrorText(static_cast<uint32_t>(guard.ErrorCode())));
+        return 1;
+    case CSingleInstanceGuard::Result::AlreadyRunning:
+        // The running copy restores its window if it is minimised; this one shows nothing.
+        guard.NotifyRunningInstance();
+        return 0;
+    case CSingleInstanceGuard::Result::Acquired:
+        break;
+    }
+
+    QCoreApplication::setOrganizationName(QString::fromLatin1(kSettingsStore));
+
+    int status = 0;
+    {
+        CMainWindow window(m_pTheme.get());
+        // Development and demo runs may point the window at a directory of images.
+        if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir && *dir)
+            window.Controller().SetImageDirectory(dir);
+        QObject::connect(&guard, &CSingleInstanceGuard::RestoreRequested, &window,
+                         &CMainWindow::RestoreIfMinimized);
+        window.InitDialog();
+        window.exec();
+        status = 0;
+    }
+    guard.Release();
+    return status;
+}

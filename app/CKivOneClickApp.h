@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+class CThemeHelperST;
+
+// The application object: one copy at a time, the settings store named "Varoni", the main
+// window run until it closes.
+class CKivOneClickApp {
+public:
+    static constexpr const char* kSettingsStore = "Varoni";
+
+    CKivOneClickApp();
+    ~CKivOneClickApp();
+    CKivOneClickApp(const CKivOneClickApp&) = delete;
+    CKivOneClickApp& operator=(const CKivOneClickApp&) = delete;
+
+    // The start sequence. Returns the process exit status: 0 after the window closed or
+    // when another copy runs, 1 when start-up failed.
+    int InitInstance();
+
+    // Warning box without an owner: caption "Warning", warning icon, OK.
+    static void ShowStartupWarning(const std::string& text);
+
+private:
+    std::unique_ptr<CThemeHelperST> m_pTheme;
+};

@@ -1,0 +1,330 @@
+#include "app/CMainWindow.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QShortcut>
+#include <QThread>
+
+#include <algorithm>
+#include <array>
+
+#include "app/CKivOneClickDlg.h"
+#include "app/CListBridge.h"
+#include "app/CModuleVersion.h"
+#include "app/HelpFile.h"
+#include "app/WindowPlacement.h"
+#include "platform/CoreWarning.h"
+#include "platform/TextCodec.h"
+#include "res/Resources.h"
+#include "ui/controls/CMyListCtrl.h"
+#include "ui/controls/CThemeHelperST.h"
+#include "ui/controls/CXPStyleButtonST.h"
+
+static void InitIconResources() { Q_INIT_RESOURCE(icons); }
+
+namespace {
+constexpr uint32_t IDR_TITLE = 150;
+constexpr uint32_t IDS_CHECK = 157;
+constexpr uint32_t IDS_UPGRADE = 139;
+constexpr int IDI_PROGRAM = 128;
+constexpr int IDI_CHECK = 133;
+constexpr int IDI_UPGRADE = 134;
+constexpr uint32_t HOVER_CAPTION_COLOUR = 0x0000FF;
+// Template size, 400 x 151 dialog units at two pixels per unit.
+constexpr int kDefaultClientWidth = 800;
+constexpr int kDefaultClientHeight = 302;
+
+QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+} // namespace
+
+CMainWindow::CMainWindow(CThemeHelperST* theme, QWidget* parent)
+    : QDialog(parent), m_pTheme(theme), m_pCheck(new CXPStyleButtonST(this)),
+      m_pUpgrade(new CXPStyleButtonST(this)), m_pList(new CMyListCtrl(this))
+{
+    InitIconResources();
+    setObjectName(QStringLiteral("KIV_UPGRADE_DLG"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(12);
+    setFont(font);
+    m_pCheck->setObjectName(QStringLiteral("check"));
+    m_pUpgrade->setObjectName(QStringLiteral("upgrade"));
+    m_pList->setObjectName(QStringLiteral("list"));
+    m_pCheck->setDefault(true);
+    m_pUpgrade->setEnabled(false);
+    m_pBridge = std::make_unique<CListBridge>(m_pList);
+    m_pDlg = std::make_unique<CKivOneClickDlg>(this);
+    setMinimumSize(CKivOneClickDlg::MinimumWidth(0), CKivOneClickDlg::MinimumHeight(0, 0));
+    resize(kDefaultClientWidth, kDefaultClientHeight);
+    connect(m_pCheck, &QPushButton::clicked, this, [this] { m_pDlg->OnCheck(); });
+    connect(m_pUpgrade, &QPushButton::clicked, this, [this] { m_pDlg->OnUpgrade(); });
+    SetCoreWarningHandler([this](const std::string& text) { ShowWarning(text); });
+}
+
+CMainWindow::~CMainWindow()
+{
+    BeginClosing();
+    SetCoreWarningHandler({});
+    m_pDlg.reset(); // joins whatever worker still runs
+    m_pBridge->Detach();
+}
+
+void CMainWindow::BeginClosing()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_WarningLock);
+        m_bClosing = true;
+    }
+    m_WarningDone.notify_all();
+}
+
+void CMainWindow::InitDialog()
+{
+    m_Icon = QIcon(QStringLiteral(":/icons/%1.png").arg(IDI_PROGRAM));
+    setWindowIcon(m_Icon);
+    SaveRestoreWindowPlacement(this, false);
+    setWindowTitle(ToQt(BuildTitle()));
+    InitButtons();
+    InitColumns();
+    m_pDlg->OnInitDialog();
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    help->setContext(Qt::ApplicationShortcut);
+    connect(help, &QShortcut::activated, this, &CMainWindow::OnHelp);
+}
+
+std::string CMainWindow::ComposeTitle(const std::string& resourceTitle, const CModuleVersion* version)
+{
+    std::string title = resourceTitle;
+    if (version)
+        title += " - " + version->GetValue("ProductVersion");
+    return title + " - Press F1 for Help";
+}
+
+std::string CMainWindow::BuildTitle()
+{
+    std::string resourceTitle;
+    if (const auto bytes = LoadResourceBytes(IDR_TITLE, "STRING"))
+        resourceTitle = Utf16LeToUtf8(bytes->data, bytes->size);
+    CModuleVersion version;
+    const bool readable = version.GetFileVersionInfo(QCoreApplication::applicationName().toStdString());
+    return ComposeTitle(resourceTitle, readable ? &version : nullptr);
+}
+
+void CMainWindow::InitButtons()
+{
+    m_pCheck->setText(ToQt(LoadStringResource(IDS_CHECK)));
+    m_pUpgrade->setText(ToQt(LoadStringResource(IDS_UPGRADE)));
+    const std::pair<CXPStyleButtonST*, int> looks[] = {{m_pCheck, IDI_CHECK}, {m_pUpgrade, IDI_UPGRADE}};
+    for (const auto& [button, icon] : looks) {
+        button->SetThemeHelper(m_pTheme);
+        button->SetIcon(icon, 0);
+        button->SetColor(CButtonST::BTNST_COLOR_FG_IN, HOVER_CAPTION_COLOUR, true);
+    }
+}
+
+void CMainWindow::InitColumns()
+{
+    m_pList->setUpdatesEnabled(false);
+    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
+        const KivColumnSpec& spec = CKivOneClickDlg::kColumns[i];
+        const std::string ones(static_cast<size_t>(spec.widthFigure + 2), '1');
+        m_pList->InsertColumn(i, LoadStringResource(spec.headerId),
+                              spec.centred ? Qt::AlignHCenter : Qt::AlignLeft,
+                              m_pList->GetStringWidth(ones));
+    }
+    m_pList->setUpdatesEnabled(true);
+}
+
+void CMainWindow::Layout()
+{
+    const int w = std::max(width(), minimumWidth());
+    const int h = std::max(height(), minimumHeight());
+    const KivLayout layout = CKivOneClickDlg::ComputeLayout(w, h);
+    auto place = [](QWidget* widget, const KivRect& r) {
+        widget->setGeometry(r.x, r.y, std::max(r.width, 0), std::max(r.height, 0));
+    };
+    place(m_pCheck, layout.check);
+    place(m_pUpgrade, layout.upgrade);
+    place(m_pList, layout.list);
+
+    m_pList->setUpdatesEnabled(false);
+    std::array<int, IComponentList::COLUMN_COUNT> widths{};
+    for (int i = 0; i < m_pList->columnCount() && i < IComponentList::COLUMN_COUNT; ++i) {
+        const std::string ones(static_cast<size_t>(CKivOneClickDlg::kColumns[i].widthFigure + 2), '1');
+        widths[i] = CKivOneClickDlg::FitColumnWidth(m_pList->GetStringWidth(ones), m_pList->ContentWidth(i),
+                                                    m_pList->ContentAndHeaderWidth(i));
+        m_pList->SetColumnWidth(i, widths[i]);
+    }
+    m_pList->setUpdatesEnabled(true);
+    m_pBridge->ColumnWidthsChanged(widths);
+    update();
+    if (isVisible())
+        repaint();
+}
+
+bool CMainWindow::OnViewThread() const { return QThread::currentThread() == thread(); }
+
+CXPStyleButtonST* CMainWindow::Button(int controlId) const
+{
+    if (controlId == IDC_CHECK)
+        return m_pCheck;
+    if (controlId == IDC_UPGRADE)
+        return m_pUpgrade;
+    return nullptr;
+}
+
+void CMainWindow::EnableButton(int controlId, bool enable)
+{
+    RunOnViewThread([this, controlId, enable] {
+        if (CXPStyleButtonST* button = Button(controlId))
+            button->setEnabled(enable);
+    });
+}
+
+void CMainWindow::FocusButton(int controlId)
+{
+    RunOnViewThread([this, controlId] {
+        if (CXPStyleButtonST* button = Button(controlId)) {
+            button->setFocus(Qt::OtherFocusReason);
+            // The focused push button is the one Enter presses.
+            m_pCheck->setDefault(button == m_pCheck);
+            m_pUpgrade->setDefault(button == m_pUpgrade);
+        }
+    });
+}
+
+IComponentList* CMainWindow::GetList() { return m_pBridge.get(); }
+
+int CMainWindow::ShowWarning(const std::string& text)
+{
+    if (m_bClosing)
+        return ID_OK;
+    if (OnViewThread()) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), ToQt(text), QMessageBox::Ok, this);
+        box.exec();
+        return ID_OK;
+    }
+    // A worker: show the box on the window's thread and wait until the user closed it,
+    // or until the window starts closing.
+    struct Pending {
+        bool done = false;
+    };
+    auto pending = std::make_shared<Pending>();
+    QMetaObject::invokeMethod(
+        this,
+        [this, text, pending] {
+            if (!m_bClosing) {
+                QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), ToQt(text), QMessageBox::Ok, this);
+                box.exec();
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_WarningLock);
+                pending->done = true;
+            }
+            m_WarningDone.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(m_WarningLock);
+    m_WarningDone.wait(lock, [&] { return pending->done || m_bClosing.load(); });
+    return ID_OK;
+}
+
+bool CMainWindow::AskYesNo(const std::string& text)
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Warning"), ToQt(text),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void CMainWindow::PostNotify(int code)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, code] {
+            if (!m_bClosing && m_pDlg)
+                m_pDlg->OnWorkerNotify(code);
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainWindow::RunOnViewThread(std::function<void()> task)
+{
+    QMetaObject::invokeMethod(this, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+}
+
+void CMainWindow::Relayout()
+{
+    if (OnViewThread())
+        Layout();
+    else
+        RunOnViewThread([this] { Layout(); });
+}
+
+void CMainWindow::BringToForeground()
+{
+    RunOnViewThread([this] {
+        raise();
+        activateWindow();
+    });
+}
+
+void CMainWindow::EndDialog(int result)
+{
+    SaveRestoreWindowPlacement(this, true);
+    done(result == ID_OK ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void CMainWindow::reject()
+{
+    // Escape, the close box and Alt+F4 all ask the controller.
+    if (m_pDlg)
+        m_pDlg->OnCancel();
+}
+
+void CMainWindow::RestoreIfMinimized()
+{
+    if (isMinimized())
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+}
+
+void CMainWindow::OnHelp()
+{
+    raise();
+    activateWindow();
+    HelpFile::Open(this);
+}
+
+void CMainWindow::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    Layout();
+}
+
+void CMainWindow::paintEvent(QPaintEvent* event)
+{
+    if (!isMinimized() || m_Icon.isNull()) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    // Minimised: the program icon centred in the client area.
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    const QSize size(32, 32);
+    const QPoint at((width() - size.width() + 1) / 2, (height() - size.height() + 1) / 2);
+    painter.drawPixmap(QRect(at, size), m_Icon.pixmap(size));
+}
+
+bool CMainWindow::event(QEvent* event)
+{
+    // A change of screen or resolution places the controls again.
+    if (event->type() == QEvent::ScreenChangeInternal)
+        Layout();
+    return QDialog::event(event);
+}

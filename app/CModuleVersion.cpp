@@ -1,0 +1,227 @@
+#include "app/CModuleVersion.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+
+#include "app/VersionResource.h"
+
+namespace {
+constexpr size_t kHeaderSize = 6;
+constexpr size_t kMaxPath = 260;
+
+uint16_t ReadU16(const std::vector<uint8_t>& d, size_t at)
+{
+    return static_cast<uint16_t>(d[at] | (d[at + 1] << 8));
+}
+
+uint32_t ReadU32(const std::vector<uint8_t>& d, size_t at)
+{
+    return ReadU16(d, at) | (static_cast<uint32_t>(ReadU16(d, at + 2)) << 16);
+}
+
+size_t Align4(size_t n) { return (n + 3) & ~size_t{3}; }
+
+// One block of the resource tree, with its extent clamped to its parent.
+struct BlockView {
+    size_t start = 0;
+    size_t end = 0;
+    std::u16string key;
+    size_t valueOffset = 0;
+    size_t valueSize = 0;
+    bool isText = false;
+    size_t childrenOffset = 0;
+};
+
+bool ReadBlock(const std::vector<uint8_t>& d, size_t start, size_t limit, BlockView& block)
+{
+    if (start + kHeaderSize > limit)
+        return false;
+    const size_t length = ReadU16(d, start);
+    const size_t valueLength = ReadU16(d, start + 2);
+    const uint16_t type = ReadU16(d, start + 4);
+    if (length < kHeaderSize + 2 || start + length > limit)
+        return false;
+    block.start = start;
+    block.end = start + length;
+    block.key.clear();
+    size_t at = start + kHeaderSize;
+    for (;; at += 2) {
+        if (at + 2 > block.end)
+            return false;
+        const char16_t c = static_cast<char16_t>(ReadU16(d, at));
+        if (c == 0)
+            break;
+        block.key.push_back(c);
+    }
+    block.isText = type == 1;
+    block.valueOffset = Align4(at + 2);
+    const size_t wanted = block.isText ? valueLength * 2 : valueLength;
+    block.valueSize = block.valueOffset >= block.end ? 0 : std::min(wanted, block.end - block.valueOffset);
+    block.childrenOffset = Align4(block.valueOffset + block.valueSize);
+    return true;
+}
+
+bool KeyEquals(const std::u16string& key, const std::string& name)
+{
+    if (key.size() != name.size())
+        return false;
+    for (size_t i = 0; i < key.size(); ++i) {
+        const char16_t a = key[i];
+        const unsigned char b = static_cast<unsigned char>(name[i]);
+        if (a > 0x7F || std::tolower(static_cast<int>(a)) != std::tolower(b))
+            return false;
+    }
+    return true;
+}
+
+bool FindChild(const std::vector<uint8_t>& d, const BlockView& parent, const std::string& name,
+               BlockView& child)
+{
+    for (size_t at = parent.childrenOffset; at + kHeaderSize <= parent.end;) {
+        if (!ReadBlock(d, at, parent.end, child))
+            return false;
+        if (KeyEquals(child.key, name))
+            return true;
+        at = Align4(child.end);
+    }
+    return false;
+}
+
+std::string Utf16ToUtf8(const std::vector<uint8_t>& d, size_t at, size_t size)
+{
+    std::string out;
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        uint32_t c = ReadU16(d, at + i);
+        if (c == 0)
+            break;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < size) {
+            const uint32_t low = ReadU16(d, at + i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string ProgramBaseName()
+{
+    char path[PATH_MAX] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (n <= 0 || static_cast<size_t>(n) > kMaxPath)
+        return {};
+    std::string full(path, static_cast<size_t>(n));
+    const size_t slash = full.rfind('/');
+    return slash == std::string::npos ? full : full.substr(slash + 1);
+}
+} // namespace
+
+bool QueryVersionValue(const std::vector<uint8_t>& data, const std::string& path,
+                       size_t& valueOffset, size_t& valueSize, bool& isText)
+{
+    BlockView block;
+    if (!ReadBlock(data, 0, data.size(), block))
+        return false;
+    size_t pos = 0;
+    while (pos < path.size()) {
+        if (path[pos] == '\\') {
+            ++pos;
+            continue;
+        }
+        const size_t next = path.find('\\', pos);
+        const std::string name = path.substr(pos, next == std::string::npos ? std::string::npos : next - pos);
+        BlockView child;
+        if (!FindChild(data, block, name, child))
+            return false;
+        block = child;
+        pos = next == std::string::npos ? path.size() : next;
+    }
+    valueOffset = block.valueOffset;
+    valueSize = block.valueSize;
+    isText = block.isText;
+    return true;
+}
+
+CModuleVersion::CModuleVersion() = default;
+CModuleVersion::~CModuleVersion() = default;
+
+bool CModuleVersion::GetFileVersionInfo(const std::string& moduleName)
+{
+    m_wCodePage = 1252;
+    m_FixedInfo = FixedFileInfo{};
+    const std::string self = ProgramBaseName();
+    if (self.empty())
+        return false;
+    if (!moduleName.empty() && moduleName != self && moduleName != self + ".exe")
+        return false;
+    return LoadVersionData(KivVersionResourceData(), KivVersionResourceSize());
+}
+
+bool CModuleVersion::LoadVersionData(const uint8_t* data, size_t size)
+{
+    m_wCodePage = 1252;
+    m_wLanguage = 0;
+    m_FixedInfo = FixedFileInfo{};
+    m_VersionData.clear();
+    if (!data || size == 0)
+        return false;
+    m_VersionData.assign(data, data + size);
+    size_t offset = 0;
+    size_t length = 0;
+    bool isText = false;
+    if (!QueryVersionValue(m_VersionData, "\\", offset, length, isText) || length < FIXED_INFO_SIZE)
+        return false;
+    uint32_t* fields[] = {&m_FixedInfo.dwSignature,      &m_FixedInfo.dwStrucVersion,
+                          &m_FixedInfo.dwFileVersionMS,  &m_FixedInfo.dwFileVersionLS,
+                          &m_FixedInfo.dwProductVersionMS, &m_FixedInfo.dwProductVersionLS,
+                          &m_FixedInfo.dwFileFlagsMask,  &m_FixedInfo.dwFileFlags,
+                          &m_FixedInfo.dwFileOS,         &m_FixedInfo.dwFileType,
+                          &m_FixedInfo.dwFileSubtype,    &m_FixedInfo.dwFileDateMS,
+                          &m_FixedInfo.dwFileDateLS};
+    for (size_t i = 0; i < std::size(fields); ++i)
+        *fields[i] = ReadU32(m_VersionData, offset + 4 * i);
+    if (QueryVersionValue(m_VersionData, "\\VarFileInfo\\Translation", offset, length, isText) &&
+        length > 3) {
+        m_wLanguage = ReadU16(m_VersionData, offset);
+        m_wCodePage = ReadU16(m_VersionData, offset + 2);
+    }
+    return m_FixedInfo.dwSignature == FIXED_SIGNATURE;
+}
+
+std::string CModuleVersion::ValuePath(const std::string& name) const
+{
+    char prefix[64];
+    std::snprintf(prefix, sizeof(prefix), "\\StringFileInfo\\%04x%04x\\", m_wLanguage, m_wCodePage);
+    return prefix + name;
+}
+
+std::string CModuleVersion::GetValue(const std::string& name) const
+{
+    if (m_VersionData.empty())
+        return {};
+    size_t offset = 0;
+    size_t length = 0;
+    bool isText = false;
+    if (!QueryVersionValue(m_VersionData, ValuePath(name), offset, length, isText))
+        return {};
+    return Utf16ToUtf8(m_VersionData, offset, length);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class QWidget;
+
+// The help file travels inside the program (resource 152, type "CHM"). F1 writes it to the
+// user's temporary directory as "KivUpgradeHelp.chm" (once: a file already there and owned
+// by the user is reused unchanged) and opens it with the desktop's default viewer.
+class HelpFile {
+public:
+    static constexpr const char* kFileName = "KivUpgradeHelp.chm";
+
+    // Path of a usable help file in `directory` (ending with '/'), writing `data` there
+    // when no file exists yet; empty when there is none (no data, a link or a file of
+    // another user in the way, or a short write).
+    static std::string Prepare(const std::string& directory, const uint8_t* data, size_t size);
+    // Prepare() in the temporary directory with the embedded help.
+    static std::string PrepareEmbedded();
+    // The help command: opens the file, or shows warning 136 owned by `owner`.
+    static void Open(QWidget* owner);
+};
