@@ -25,11 +25,24 @@ std::string TimeStamp()
 std::string FormatMessage(const char* format, va_list args)
 {
     char buffer[CDownloadLog::kMessageBufferChars];
+    va_list again;
+    va_copy(again, args);
     int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    if (n < 0)
+    if (n < 0) {
+        va_end(again);
         return std::string();
-    // A cut message must not end inside a UTF-8 sequence.
-    return TruncateUtf8(buffer, sizeof buffer - 1);
+    }
+    if (static_cast<size_t>(n) < sizeof buffer) {
+        va_end(again);
+        return buffer;
+    }
+    // The message was cut. Cut the whole text instead, so that the cut never ends inside a
+    // UTF-8 sequence (the buffer's own cut may split one).
+    std::string full(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(full.data(), full.size(), format, again);
+    va_end(again);
+    full.resize(static_cast<size_t>(n));
+    return TruncateUtf8(full, sizeof buffer - 1);
 }
 
 } // namespace

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "log/CDownloadLog.h"
+#include "log/ErrorText.h"
+#include "platform/UserFiles.h"
+
+namespace {
+
+class DownloadLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = GetTempDirectory() + "kiv-log-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_strDir = pattern + "/";
+    }
+    void TearDown() override { std::filesystem::remove_all(m_strDir); }
+
+    static std::string ReadFile(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::string m_strDir;
+};
+
+const std::regex kLine(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} (.*)\r\n)");
+
+} // namespace
+
+TEST_F(DownloadLogTest, DefaultPathIsInTheTemporaryDirectory)
+{
+    CDownloadLog log;
+    EXPECT_TRUE(log.IsEnabled());
+    EXPECT_EQ(log.GetPath(), GetTempDirectory() + "KivUpgradeLog.txt");
+}
+
+TEST_F(DownloadLogTest, LinesAreStampedAndFlushesAppend)
+{
+    std::string path = m_strDir + "KivUpgradeLog.txt";
+    {
+        CDownloadLog log(path);
+        EXPECT_FALSE(log.Flush()) << "nothing pending";
+        EXPECT_FALSE(std::filesystem::exists(path)) << "an empty flush creates no file";
+        EXPECT_TRUE(LogPrintf(log, "step %d of %s", 3, "upgrade"));
+        LogPrintf(&log, "开始升级");
+        EXPECT_TRUE(LogPrintf(static_cast<CDownloadLog*>(nullptr), "ignored"));
+        EXPECT_TRUE(log.Flush());
+        EXPECT_EQ(log.GetPending(), "");
+        LogPrintf(log, "%s", std::string(50, '+').c_str());
+        EXPECT_TRUE(log.Flush());
+    }
+    {
+        CDownloadLog second(path); // a second run appends
+        LogPrintf(second, "second run");
+    } // the destructor flushes
+    std::string text = ReadFile(path);
+    std::vector<std::string> messages;
+    for (std::sregex_iterator it(text.begin(), text.end(), kLine), end; it != end; ++it)
+        messages.push_back((*it)[1]);
+    EXPECT_EQ(messages, (std::vector<std::string> {"step 3 of upgrade", "开始升级", std::string(50, '+'), "second run"}));
+    EXPECT_EQ(std::regex_replace(text, kLine, ""), "") << "every byte belongs to a line";
+}
+
+TEST_F(DownloadLogTest, LongMessagesAreCutAndStillEndTheLine)
+{
+    CDownloadLog log(m_strDir + "long.txt");
+    LogPrintf(log, "%s", std::string(2000, 'x').c_str());
+    LogPrintf(log, "%s", (std::string(1037, 'y') + "\xE2\x82\xAC").c_str()); // euro sign across the cut
+    std::string pending = log.GetPending();
+    std::smatch match;
+    std::vector<std::string> messages;
+    for (std::sregex_iterator it(pending.begin(), pending.end(), kLine), end; it != end; ++it)
+        messages.push_back((*it)[1]);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], std::string(1039, 'x'));
+    EXPECT_EQ(messages[1], std::string(1037, 'y')) << "a cut never splits a character";
+}
+
+TEST_F(DownloadLogTest, SymlinkedOrUnusablePathKeepsLinesPending)
+{
+    std::string target = m_strDir + "target.txt";
+    std::string link = m_strDir + "KivUpgradeLog.txt";
+    std::ofstream(target) << "";
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    CDownloadLog log(link);
+    LogPrintf(log, "kept");
+    EXPECT_FALSE(log.Flush());
+    EXPECT_NE(log.GetPending().find("kept\r\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(target), "");
+
+    CDownloadLog directory(m_strDir);
+    LogPrintf(directory, "kept too");
+    EXPECT_FALSE(directory.Flush());
+    EXPECT_FALSE(directory.GetPending().empty());
+
+    CDownloadLog disabled((std::string()));
+    LogPrintf(disabled, "nowhere");
+    EXPECT_FALSE(disabled.IsEnabled());
+    EXPECT_FALSE(disabled.Flush());
+}
+
+TEST_F(DownloadLogTest, FailedWriteKeepsWhatDidNotReachTheFile)
+{
+    std::string path = m_strDir + "full.txt";
+    CDownloadLog log(path);
+    for (int i = 0; i < 20; ++i)
+        LogPrintf(log, "line %02d with some text to fill the file", i);
+    const std::string all = log.GetPending();
+
+    // A file size limit makes the write fail part way, like a full disk.
+    struct sigaction ignore {}, saved {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &saved);
+    rlimit limit {}, savedLimit {};
+    getrlimit(RLIMIT_FSIZE, &savedLimit);
+    limit = savedLimit;
+    limit.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    bool flushed = log.Flush();
+    setrlimit(RLIMIT_FSIZE, &savedLimit);
+    sigaction(SIGXFSZ, &saved, nullptr);
+
+    EXPECT_FALSE(flushed);
+    std::string written = ReadFile(path);
+    EXPECT_EQ(written.size(), 100u);
+    EXPECT_EQ(written + log.GetPending(), all) << "no byte lost, none doubled";
+    EXPECT_TRUE(log.Flush());
+    EXPECT_EQ(ReadFile(path), all);
+}
+
+TEST(ErrorText, KnownAndUnknownCodes)
+{
+    EXPECT_EQ(GetErrorText(999999), "Unknow Error Code: 999999\n");
+    std::string timeout = GetErrorText(WAIT_CODE_TIMEOUT);
+    std::string purged = GetErrorText(WAIT_CODE_PURGED);
+    EXPECT_NE(timeout.find("timed out"), std::string::npos) << timeout;
+    EXPECT_NE(purged.find("purge"), std::string::npos) << purged;
+    EXPECT_NE(timeout, purged);
+    std::string reset = GetErrorText(ECONNRESET);
+    EXPECT_NE(reset.find("reset"), std::string::npos) << reset;
+    for (const std::string& text : {timeout, purged, reset})
+        EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}

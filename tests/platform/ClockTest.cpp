@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/Clock.h"
+#include "platform/TextCodec.h"
+
+namespace {
+
+// Restores the process time scale after a test changes it.
+class ScaleGuard {
+public:
+    ScaleGuard() : m_Saved(GetTimeScale()) {}
+    ~ScaleGuard() { SetTimeScale(m_Saved); }
+
+private:
+    double m_Saved;
+};
+
+} // namespace
+
+TEST(Clock, SleepAndTicksFollowTheScale)
+{
+    ScaleGuard guard;
+    SetTimeScale(0.05);
+    auto realStart = std::chrono::steady_clock::now();
+    uint32_t start = GetTickCount();
+    Sleep(400); // 20 ms real
+    uint32_t scaled = TicksSince(start);
+    auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart);
+    EXPECT_GE(scaled, 400u);
+    EXPECT_LT(scaled, 400u * 20) << "generous bound for a busy machine";
+    EXPECT_LT(realMs.count(), 400 * 5) << "a scaled sleep does not last the unscaled time";
+
+    // Bad scales are ignored.
+    SetTimeScale(0.0);
+    SetTimeScale(-3.0);
+    EXPECT_DOUBLE_EQ(GetTimeScale(), 0.05);
+}
+
+TEST(Clock, PollTimeoutsAndDurations)
+{
+    ScaleGuard guard;
+    SetTimeScale(0.01);
+    EXPECT_EQ(ScaledPollTimeout(INFINITE), -1);
+    EXPECT_EQ(ScaledPollTimeout(0), 0);
+    EXPECT_EQ(ScaledPollTimeout(1), 1) << "a non-zero wait never becomes a busy poll";
+    EXPECT_EQ(ScaledPollTimeout(3000), 30);
+    EXPECT_EQ(ScaledDuration(INFINITE), std::chrono::nanoseconds::max());
+    EXPECT_EQ(ScaledDuration(1000), std::chrono::milliseconds(10));
+    // The tick difference is correct across a wrap of the 32-bit counter.
+    EXPECT_EQ(static_cast<uint32_t>(5u - 0xFFFFFFFBu), 10u);
+}
+
+TEST(TextCodec, Utf16AndTruncation)
+{
+    const uint8_t text[] = {'A', 0, 0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xD8, 'B', 0, 0, 0, 'C', 0};
+    EXPECT_EQ(Utf16LeToUtf8(text, sizeof text), "A\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD" "B");
+    EXPECT_EQ(Utf16LeToUtf8(text, 3), "A") << "an odd trailing byte is ignored";
+    EXPECT_EQ(Utf16LeToUtf8(nullptr, 4), "");
+    std::string euro = "ab\xE2\x82\xAC";
+    EXPECT_EQ(TruncateUtf8(euro, 4), "ab");
+    EXPECT_EQ(TruncateUtf8(euro, 5), euro);
+    EXPECT_EQ(TruncateUtf8(euro, 0), "");
+}
