@@ -1,0 +1,302 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+
+#include "app/CKivOneClickDlg.h"
+#include "engine/CUpgradeEngine.h"
+#include "engine/ComponentEntry.h"
+#include "images/CSampleImage.h"
+#include "platform/Clock.h"
+#include "tests/app/FakeView.h"
+#include "tests/app/TestSupport.h"
+
+namespace fs = std::filesystem;
+using kivtest::TempDir;
+
+namespace {
+
+constexpr uint32_t kSmallFirmware = 64 * 1024;
+
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kivtest::UseTestTimeScale();
+        m_nPort = kivtest::FreeLoopbackPort();
+        ASSERT_NE(m_nPort, 0);
+    }
+
+    // A controller on the test's own table, looking for images in `imageDir` and for the
+    // router on 127.0.0.1 at a port where nothing answers.
+    void MakeDialog(const std::string& imageDir)
+    {
+        m_pDlg = std::make_unique<CKivOneClickDlg>(&m_View, m_Table);
+        m_View.Attach(m_pDlg.get());
+        RouterOverrides overrides;
+        overrides.targets = {{127, 0, 0, 1}};
+        overrides.routerPort = m_nPort;
+        overrides.telnetPort = m_nPort;
+        m_pDlg->SetRouterOverrides(overrides);
+        m_pDlg->SetImageDirectory(imageDir);
+        m_pDlg->SetLoopTestPath(m_Dir / "LoopTest.ini");
+        m_pDlg->OnInitDialog();
+    }
+
+    std::string Pending() { return m_pDlg->GetEngine().m_Log.GetPending(); }
+
+    void WriteSamples()
+    {
+        std::string error;
+        ASSERT_TRUE(SampleImage::WriteSamples(m_Dir / "samples", kSmallFirmware, error)) << error;
+    }
+
+    TempDir m_Dir;
+    uint16_t m_nPort = 0;
+    ComponentEntry m_Table[COMPONENT_COUNT];
+    FakeView m_View;
+    std::unique_ptr<CKivOneClickDlg> m_pDlg;  // destroyed first
+};
+
+TEST_F(DialogTest, NotificationCodesDriveTheButtons)
+{
+    MakeDialog(m_Dir.Path());
+    EXPECT_EQ(m_pDlg->OnWorkerNotify(NOTIFY_DISABLE_BUTTONS), 0);
+    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_CHECK));
+    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
+
+    m_View.EnableButton(IKivView::IDC_CHECK, true);
+    EXPECT_EQ(m_pDlg->OnWorkerNotify(6), 0);
+    EXPECT_EQ(m_pDlg->OnWorkerNotify(12345), 0);
+    EXPECT_TRUE(m_View.Enabled(IKivView::IDC_CHECK));
+    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
+    EXPECT_EQ(m_View.Focus(), 0);
+
+    m_pDlg->OnWorkerNotify(NOTIFY_FOCUS_UPGRADE);
+    EXPECT_EQ(m_View.Focus(), IKivView::IDC_UPGRADE);
+    m_pDlg->OnWorkerNotify(NOTIFY_FOCUS_CHECK);
+    EXPECT_EQ(m_View.Focus(), IKivView::IDC_CHECK);
+    EXPECT_TRUE(m_View.Warnings().empty());
+    EXPECT_FALSE(m_pDlg->IsLoopTest());
+}
+
+TEST_F(DialogTest, CheckWithoutImagesFailsAndFocusesCheck)
+{
+    MakeDialog(m_Dir.Path());
+    m_pDlg->OnCheck();
+    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_CHECK));  // disabled while the check runs
+    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
+    m_pDlg->OnCheck();  // ignored: one worker at a time
+    ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_FOCUS_CHECK));
+
+    EXPECT_EQ(m_View.Warnings(), std::vector<std::string>{"No valid .bin file is found in the current directory"});
+    EXPECT_TRUE(m_View.Enabled(IKivView::IDC_CHECK));
+    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
+    EXPECT_EQ(m_View.Focus(), IKivView::IDC_CHECK);
+    EXPECT_EQ(m_View.m_List.GetItemCount(), 0);
+    EXPECT_FALSE(m_pDlg->LastCheckPassed());
+    EXPECT_NE(Pending().find("没有找到至少一个有效的BIN文件"), std::string::npos);
+    EXPECT_EQ(m_View.Posted(), std::vector<int>{NOTIFY_FOCUS_CHECK});
+}
+
+TEST_F(DialogTest, FindImageFilesDuplicateUnknownAndNone)
+{
+    WriteSamples();
+    std::string samples = m_Dir / "samples";
+    fs::create_directories(m_Dir / "dup");
+    fs::create_directories(m_Dir / "mixed");
+    fs::create_directories(m_Dir / "junk");
+    fs::copy_file(samples + "/a/app.bin", m_Dir / "dup/a1.bin");
+    fs::copy_file(samples + "/a/app.bin", m_Dir / "dup/a2.bin");
+    fs::copy_file(samples + "/a/boot.bin", m_Dir / "dup/0boot.bin");
+    for (const char* dir : {"mixed", "junk"}) {
+        std::ofstream junk(m_Dir / (std::string(dir) + "/junk.bin"), std::ios::binary);
+        junk << std::string(300, '\x5a');
+    }
+    fs::copy_file(samples + "/a/boot.bin", m_Dir / "mixed/boot.bin");
+    fs::copy_file(samples + "/a/firmware.bin", m_Dir / "mixed/firmware.BIN");
+    fs::copy_file(samples + "/a/app.bin", m_Dir / "mixed/app.txt");
+
+    MakeDialog(m_Dir / "dup");
+    EXPECT_FALSE(m_pDlg->FindImageFiles());
+    EXPECT_EQ(m_View.Warnings(), std::vector<std::string>{"Two or more .bin files with the same type exist"});
+    EXPECT_TRUE(m_Table[COMPONENT_BOOT].m_Image.IsValid());
+    EXPECT_EQ(fs::path(m_Table[COMPONENT_APP].m_Image.GetPath()).filename(), "a1.bin");  // the first stays
+
+    MakeDialog(m_Dir / "mixed");
+    EXPECT_TRUE(m_pDlg->FindImageFiles());
+    EXPECT_TRUE(m_Table[COMPONENT_BOOT].m_Image.IsValid());
+    EXPECT_TRUE(m_Table[COMPONENT_FIRMWARE].m_Image.IsValid());
+    EXPECT_FALSE(m_Table[COMPONENT_APP].m_Image.IsValid());  // a second search starts afresh
+    EXPECT_EQ(m_View.Warnings().size(), 1u);                 // the unknown file is ignored silently
+
+    MakeDialog(m_Dir / "junk");
+    EXPECT_FALSE(m_pDlg->FindImageFiles());
+    EXPECT_EQ(m_View.Warnings().back(), "No valid .bin file is found in the current directory");
+    for (const ComponentEntry& entry : m_Table)
+        EXPECT_FALSE(entry.m_Image.IsValid());
+}
+
+// Collects the datagrams sent to 127.0.0.1 and 127.0.0.2 on one port, in arrival order.
+class DatagramCounter {
+public:
+    explicit DatagramCounter(uint16_t port)
+    {
+        for (uint8_t last : {1, 2}) {
+            int fd = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(0x7F000000u | last);
+            addr.sin_port = htons(port);
+            m_bOk = m_bOk && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+            m_Fds.push_back(fd);
+        }
+        m_Thread = std::thread([this] { Run(); });
+    }
+    ~DatagramCounter()
+    {
+        m_bStop = true;
+        m_Thread.join();
+        for (int fd : m_Fds)
+            close(fd);
+    }
+    bool Ok() const { return m_bOk; }
+    std::vector<int> Arrivals()
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return m_Arrivals;
+    }
+
+private:
+    void Run()
+    {
+        while (!m_bStop) {
+            pollfd fds[2] = {{m_Fds[0], POLLIN, 0}, {m_Fds[1], POLLIN, 0}};
+            if (poll(fds, 2, 20) <= 0)
+                continue;
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].revents & POLLIN) {
+                    char buffer[1500];
+                    if (recv(m_Fds[i], buffer, sizeof buffer, 0) > 0) {
+                        std::lock_guard<std::mutex> lock(m_Mutex);
+                        m_Arrivals.push_back(i + 1);
+                    }
+                }
+            }
+        }
+    }
+    std::vector<int> m_Fds;
+    bool m_bOk = true;
+    std::atomic<bool> m_bStop{false};
+    std::mutex m_Mutex;
+    std::vector<int> m_Arrivals;
+    std::thread m_Thread;
+};
+
+TEST_F(DialogTest, SilentLanGivesSixDiscoveryTriesInTargetOrder)
+{
+    WriteSamples();
+    uint16_t port = m_nPort;
+    DatagramCounter counter(port);
+    ASSERT_TRUE(counter.Ok());
+    MakeDialog(m_Dir / "samples/a");
+    RouterOverrides overrides;
+    overrides.targets = {{127, 0, 0, 1}, {127, 0, 0, 2}};
+    overrides.routerPort = port;
+    m_pDlg->SetRouterOverrides(overrides);
+
+    m_pDlg->OnCheck();
+    ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_FOCUS_CHECK));
+    EXPECT_EQ(counter.Arrivals(), (std::vector<int>{1, 1, 1, 2, 2, 2}));
+    EXPECT_EQ(m_View.Warnings(), std::vector<std::string>{"No router is detected"});
+    EXPECT_NE(Pending().find("没有检测到路由器"), std::string::npos);
+    EXPECT_EQ(m_View.m_List.GetItemCount(), 0);
+    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
+    EXPECT_EQ(m_View.Focus(), IKivView::IDC_CHECK);
+}
+
+TEST_F(DialogTest, CloseAsksWhenIdleAndIsRefusedDuringAnUpgrade)
+{
+    MakeDialog(m_Dir.Path());
+    m_View.SetAnswer(false);
+    EXPECT_FALSE(m_pDlg->OnCancel());
+    EXPECT_EQ(m_View.Questions(), std::vector<std::string>{"Are you sure?"});
+    EXPECT_EQ(m_View.EndResult(), -1);
+
+    // An upgrade to a router that cannot be reached: refused while it runs, and the run
+    // that changed no row still tells the user why.
+    m_pDlg->OnUpgrade();
+    EXPECT_TRUE(m_pDlg->IsUpgradeRunning());
+    m_View.SetAnswer(true);
+    EXPECT_FALSE(m_pDlg->OnCancel());
+    EXPECT_EQ(m_View.Warnings(), std::vector<std::string>{"The upgrade is in process. Please wait!"});
+    EXPECT_EQ(m_View.Questions().size(), 1u);
+    ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_UPGRADE_DONE));
+    EXPECT_FALSE(m_pDlg->IsUpgradeRunning());
+    EXPECT_TRUE(m_View.Enabled(IKivView::IDC_CHECK));
+    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
+    EXPECT_EQ(m_View.Focus(), IKivView::IDC_CHECK);
+    EXPECT_TRUE(m_pDlg->LastUpgradeFailedSilently());
+    EXPECT_EQ(m_View.Warnings().back(), "Creating the TCP connection failed");
+
+    EXPECT_TRUE(m_pDlg->OnCancel());
+    EXPECT_EQ(m_View.EndResult(), IKivView::ID_CANCEL);
+}
+
+TEST_F(DialogTest, CloseDuringACheckEndsWhenTheCheckEnds)
+{
+    WriteSamples();
+    MakeDialog(m_Dir / "samples/a");  // nobody answers: the check takes six discovery tries
+    m_pDlg->OnCheck();
+    m_View.SetAnswer(true);
+    EXPECT_TRUE(m_pDlg->OnCancel());
+    EXPECT_EQ(m_View.EndResult(), -1);  // not yet: the check still runs
+    ASSERT_TRUE(m_View.Pump([&] { return m_View.EndResult() != -1; }));
+    EXPECT_EQ(m_View.EndResult(), IKivView::ID_CANCEL);
+    EXPECT_FALSE(m_pDlg->IsWorkerRunning());
+    EXPECT_EQ(m_View.Warnings(), std::vector<std::string>{"No router is detected"});
+}
+
+TEST_F(DialogTest, LoopTimerStartsTheUpgradeAndStopsAtDestruction)
+{
+    { std::ofstream(m_Dir / "LoopTest.ini") << ""; }
+    MakeDialog(m_Dir.Path());
+    ASSERT_TRUE(m_pDlg->IsLoopTest());
+
+    uint32_t start = GetTickCount();
+    m_pDlg->OnWorkerNotify(NOTIFY_FOCUS_UPGRADE);  // as after a successful check
+    ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_START_UPGRADE));
+    EXPECT_GE(TicksSince(start), 1900u);
+    ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_UPGRADE_DONE));  // the upgrade it started
+
+    // The 35 s timer toward the next check is pending; destruction does not wait for it.
+    start = GetTickCount();
+    m_pDlg.reset();
+    EXPECT_LT(TicksSince(start), 20000u);
+}
+
+TEST(DialogLayout, ButtonsAndListFollowTheClientSize)
+{
+    KivLayout at430 = CKivOneClickDlg::ComputeLayout(430, 200);
+    EXPECT_EQ(at430.check, (KivRect{10, 6, 200, 50}));
+    EXPECT_EQ(at430.upgrade, (KivRect{220, 6, 200, 50}));
+    EXPECT_EQ(at430.list, (KivRect{10, 62, 410, 132}));
+
+    KivLayout wide = CKivOneClickDlg::ComputeLayout(1001, 700);
+    EXPECT_EQ(wide.check, (KivRect{200, 6, 200, 50}));
+    EXPECT_EQ(wide.upgrade, (KivRect{600, 6, 200, 50}));
+    EXPECT_EQ(wide.list, (KivRect{10, 62, 981, 632}));
+
+    EXPECT_EQ(CKivOneClickDlg::MinimumWidth(4), 438);
+    EXPECT_EQ(CKivOneClickDlg::MinimumHeight(23, 4), 93);
+    EXPECT_EQ(CKivOneClickDlg::FitColumnWidth(90, 40, 120), 120);
+    EXPECT_EQ(CKivOneClickDlg::FitColumnWidth(90, 140, 120), 140);
+}
+
+} // namespace
