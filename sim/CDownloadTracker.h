@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Follows the block writes of one download (from unlock to reset) to tell whether a whole
+// image went in and which version it carries. The first block at the first unit's start
+// must begin with the wireless version marker; blocks then run on without gaps inside each
+// unit (a retried block at the same address is fine), a block elsewhere starts a new unit.
+class CDownloadTracker {
+public:
+    void Reset();
+    void OnBlock(uint32_t address, const uint8_t* data, uint32_t length);
+    // A refused or unanswered write leaves a hole unless the same block is retried.
+    void OnBlockLost(uint32_t address);
+
+    bool IsComplete() const;
+    bool HasMarker() const { return m_bMarker; }
+    const std::string& Version() const { return m_strVersion; }
+    uint32_t Units() const { return m_nUnits; }
+    uint64_t Bytes() const { return m_nBytes; }
+    // Firmware images have more than two units, dashboard images one or two.
+    bool LooksLikeDashboard() const { return m_nUnits <= 2; }
+
+private:
+    bool m_bStarted = false;
+    bool m_bMarker = false;
+    bool m_bBroken = false;
+    bool m_bLostPending = false;
+    uint32_t m_nLostAddress = 0;
+    uint32_t m_nLastAddress = 0;
+    uint32_t m_nNext = 0;
+    uint32_t m_nUnits = 0;
+    uint64_t m_nBytes = 0;
+    std::string m_strVersion;
+};

@@ -1,0 +1,110 @@
+#include "sim/CFaultTable.h"
+
+#include <cstdlib>
+
+namespace {
+
+bool ParseNumber(const std::string& text, uint32_t& value)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (end == nullptr || *end != '\0' || v > 0xFFFFFFFFull)
+        return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+} // namespace
+
+const std::vector<CFaultTable::Info>& CFaultTable::Known()
+{
+    static const std::vector<Info> kFaults = {
+        {"no-discovery", "", "never answer a discovery record"},
+        {"discovery-zero-mac", "", "answer a discovery first with a type-1 record whose MAC is all zero"},
+        {"discovery-other-type", "2", "answer a discovery first with a record of type VALUE (default 2)"},
+        {"telnet-refused", "", "do not listen on the Telnet port: connections are refused"},
+        {"telnet-silent", "", "accept Telnet connections but never send a byte"},
+        {"telnet-wrong-prompt", "shell",
+         "wrong prompt: VALUE 'shell' (default: shell prompt without '#'/'QRX') or 'login' (no ':')"},
+        {"telnet-hang", "", "echo a Telnet command but never complete it (no output, no prompt)"},
+        {"nak-block", "1", "refuse block write request number VALUE (from 1, retries count) with 03 + reason"},
+        {"drop-block-ack", "1", "leave block write request number VALUE (from 1, retries count) unanswered"},
+        {"corrupt-fcs", "1", "corrupt the FCS of frame number VALUE (from 1) sent on the TCP channel"},
+        {"reset-during-data", "7300", "reset the TCP connection after VALUE bytes of router image data"},
+        {"result-value", "5", "send the router result packet with value VALUE instead of 4"},
+        {"no-result", "", "never send the router result packet"},
+        {"no-handshake", "", "the module ignores hand-shakes until force-load mode is entered"},
+        {"unlock-refused", "5", "refuse the first VALUE unlock requests (default 5: one whole unlock command)"},
+        {"module-not-back", "", "after a reset the module never comes back (probes and DIAG unanswered)"},
+        {"still-in-downloader", "", "after a reset the module comes back in its downloader"},
+        {"nv-restore-fail", "", "the NV restore status query and the NV restore command report failure"},
+        {"no-erase-echo", "", "never echo an erase-NVRAM record"},
+    };
+    return kFaults;
+}
+
+bool CFaultTable::Add(const std::string& spec, std::string& error)
+{
+    const size_t eq = spec.find('=');
+    const std::string name = spec.substr(0, eq);
+    for (const Info& info : Known()) {
+        if (name != info.name)
+            continue;
+        std::string value = eq == std::string::npos ? info.defaultValue : spec.substr(eq + 1);
+        const bool takesValue = info.defaultValue[0] != '\0';
+        if (!takesValue && eq != std::string::npos) {
+            error = "fault '" + name + "' takes no value";
+            return false;
+        }
+        uint32_t number = 0;
+        const bool numeric = ParseNumber(info.defaultValue, number);
+        if (takesValue && numeric && !ParseNumber(value, number)) {
+            error = "fault '" + name + "' needs a number, not '" + value + "'";
+            return false;
+        }
+        if (name == "telnet-wrong-prompt" && value != "shell" && value != "login") {
+            error = "fault 'telnet-wrong-prompt' takes 'shell' or 'login'";
+            return false;
+        }
+        m_Active[name] = value;
+        return true;
+    }
+    error = "unknown fault '" + name + "' (see --help)";
+    return false;
+}
+
+bool CFaultTable::Has(const std::string& name) const
+{
+    return m_Active.count(name) != 0;
+}
+
+std::string CFaultTable::Text(const std::string& name) const
+{
+    auto it = m_Active.find(name);
+    return it == m_Active.end() ? std::string() : it->second;
+}
+
+uint32_t CFaultTable::Number(const std::string& name, uint32_t fallback) const
+{
+    uint32_t value = 0;
+    auto it = m_Active.find(name);
+    if (it == m_Active.end() || !ParseNumber(it->second, value))
+        return fallback;
+    return value;
+}
+
+std::string CFaultTable::HelpText()
+{
+    std::string text = "Faults (--fault NAME[=VALUE], repeatable):\n";
+    for (const Info& info : Known()) {
+        std::string head = std::string("  ") + info.name + (info.defaultValue[0] ? "[=VALUE]" : "");
+        if (head.size() < 30)
+            head.resize(30, ' ');
+        else
+            head += ' ';
+        text += head + info.help + "\n";
+    }
+    return text;
+}

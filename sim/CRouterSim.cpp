@@ -1,0 +1,358 @@
+#include "sim/CRouterSim.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/Clock.h"
+#include "sim/CSimContext.h"
+#include "sim/CTcpSession.h"
+#include "sim/CTelnetSession.h"
+#include "sim/CUdpService.h"
+
+struct CRouterSim::Connection {
+    UniqueFd fd;
+    std::unique_ptr<ISession> session;
+    uint32_t id = 0;
+    bool telnet = false;
+    uint32_t lastInput = 0;
+    bool peerClosed = false;
+};
+
+namespace {
+
+// Datagrams taken per loop turn, so that a flood cannot starve the TCP side.
+constexpr int kMaxDatagramsPerTurn = 64;
+// Longest poll() wait, so that idle time-outs are looked at now and then.
+constexpr uint32_t kMaxPollMs = 1000;
+constexpr int kUdpBindTries = 20;
+
+sockaddr_in MakeAddress(const std::string& address, uint16_t port)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
+    return sa;
+}
+
+std::string Errno(const char* what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+} // namespace
+
+CRouterSim::CRouterSim(const CSimConfig& config) : m_Config(config)
+{
+    if (m_Config.timeScale > 0)
+        SetTimeScale(m_Config.timeScale);
+    m_pContext = std::make_unique<CSimContext>(m_Config);
+    m_pUdp = std::make_unique<CUdpService>(*m_pContext);
+}
+
+CRouterSim::~CRouterSim()
+{
+    Stop();
+}
+
+bool CRouterSim::Open(std::string& error)
+{
+    if (!m_Config.transcriptPath.empty() && !m_pContext->Transcript().Open(m_Config.transcriptPath, error))
+        return false;
+    if (m_StopEvent.Handle() < 0) {
+        error = "cannot create the stop event";
+        return false;
+    }
+    bool bound = false;
+    for (int attempt = 0; attempt < kUdpBindTries && !bound; ++attempt) {
+        if (!BindTcp(m_Config.routerPort, m_TcpListenFd, m_nRouterPort, error))
+            return false;
+        bound = BindUdp(m_nRouterPort, error);
+        if (!bound && (m_Config.routerPort != 0 || errno != EADDRINUSE))
+            return false;
+    }
+    if (!bound)
+        return false;
+    if (m_Config.faults.Has("telnet-refused")) {
+        m_nTelnetPort = m_Config.telnetPort;
+    } else if (!BindTcp(m_Config.telnetPort, m_TelnetListenFd, m_nTelnetPort, error)) {
+        return false;
+    }
+    m_pContext->Transcript().Event("sim", 0, "listening",
+                                   {{"address", m_Config.address}, {"router_port", m_nRouterPort},
+                                    {"telnet_port", m_nTelnetPort}, {"family", std::string(1, m_Config.family)},
+                                    {"module", CWirelessModule::ModeName(m_pContext->Module().GetMode())}});
+    return true;
+}
+
+bool CRouterSim::BindTcp(uint16_t port, UniqueFd& fd, uint16_t& bound, std::string& error)
+{
+    fd.Reset(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) {
+        error = Errno("socket");
+        return false;
+    }
+    const int one = 1;
+    setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa = MakeAddress(m_Config.address, port);
+    if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        error = Errno(("bind TCP " + m_Config.address + ":" + std::to_string(port)).c_str());
+        return false;
+    }
+    if (listen(fd.Get(), 16) != 0) {
+        error = Errno("listen");
+        return false;
+    }
+    socklen_t len = sizeof sa;
+    getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&sa), &len);
+    bound = ntohs(sa.sin_port);
+    return true;
+}
+
+bool CRouterSim::BindUdp(uint16_t port, std::string& error)
+{
+    m_UdpFd.Reset(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!m_UdpFd.Valid()) {
+        error = Errno("socket");
+        return false;
+    }
+    const int one = 1;
+    setsockopt(m_UdpFd.Get(), IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+    sockaddr_in sa = MakeAddress(m_Config.address, port);
+    if (bind(m_UdpFd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        error = Errno(("bind UDP " + m_Config.address + ":" + std::to_string(port)).c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string CRouterSim::ReadyLine() const
+{
+    return "kivrouter-sim ready address=" + m_Config.address + " router-port=" + std::to_string(m_nRouterPort) +
+           " telnet-port=" + std::to_string(m_nTelnetPort);
+}
+
+uint32_t CRouterSim::ViolationCount() const
+{
+    return m_pContext->Transcript().ViolationCount();
+}
+
+bool CRouterSim::Start()
+{
+    if (m_Thread.joinable())
+        return false;
+    m_StopEvent.Reset();
+    m_Thread = std::thread([this] { Run(); });
+    return true;
+}
+
+void CRouterSim::Stop()
+{
+    m_StopEvent.Set();
+    if (m_Thread.joinable())
+        m_Thread.join();
+}
+
+size_t CRouterSim::CountConnections(bool telnet) const
+{
+    return static_cast<size_t>(std::count_if(m_Connections.begin(), m_Connections.end(),
+                                              [telnet](const auto& c) { return c->telnet == telnet; }));
+}
+
+int CRouterSim::PollTimeout() const
+{
+    const uint32_t now = GetTickCount();
+    int64_t wait = kMaxPollMs;
+    const int64_t module = m_pContext->Module().MsUntilNextEvent(now);
+    if (module >= 0)
+        wait = std::min(wait, module);
+    for (const auto& conn : m_Connections) {
+        const int64_t next = conn->session->MsUntilNextEvent(now);
+        if (next >= 0)
+            wait = std::min(wait, next);
+    }
+    return ScaledPollTimeout(static_cast<uint32_t>(wait));
+}
+
+void CRouterSim::Run(int extraStopFd)
+{
+    std::vector<pollfd> fds;
+    for (;;) {
+        fds.clear();
+        fds.push_back({m_StopEvent.Handle(), POLLIN, 0});
+        fds.push_back({extraStopFd, POLLIN, 0}); // a negative fd is skipped by poll()
+        fds.push_back({m_UdpFd.Get(), POLLIN, 0});
+        fds.push_back({m_TcpListenFd.Get(), POLLIN, 0});
+        fds.push_back({m_TelnetListenFd.Get(), POLLIN, 0});
+        constexpr size_t kFixed = 5;
+        for (const auto& conn : m_Connections) {
+            short events = conn->peerClosed ? 0 : POLLIN;
+            if (!conn->session->Output().empty())
+                events |= POLLOUT;
+            fds.push_back({conn->fd.Get(), events, 0});
+        }
+        const int ready = poll(fds.data(), fds.size(), PollTimeout());
+        if (ready < 0 && errno != EINTR)
+            break;
+        if ((fds[0].revents | fds[1].revents) & (POLLIN | POLLHUP | POLLERR))
+            break;
+        if (fds[2].revents & POLLIN)
+            ReadUdp();
+        if (fds[3].revents & POLLIN)
+            AcceptAll(m_TcpListenFd.Get(), false);
+        if (fds[4].revents & POLLIN)
+            AcceptAll(m_TelnetListenFd.Get(), true);
+        // Connections accepted just now have no pollfd entry yet: only the first ones do.
+        const size_t polled = fds.size() - kFixed;
+        for (size_t i = 0; i < polled && i < m_Connections.size(); ++i)
+            if (fds[kFixed + i].revents != 0)
+                ServeConnection(*m_Connections[i], fds[kFixed + i].revents);
+        TickAll();
+    }
+    m_Connections.clear();
+    m_pContext->Transcript().Event("sim", 0, "stopped", {{"violations", ViolationCount()}});
+}
+
+void CRouterSim::ReadUdp()
+{
+    for (int i = 0; i < kMaxDatagramsPerTurn; ++i) {
+        uint8_t buffer[CUdpService::kMaxDatagram + 1];
+        sockaddr_in from{};
+        iovec iov{buffer, sizeof buffer};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(m_UdpFd.Get(), &msg, MSG_TRUNC);
+        if (n < 0)
+            return;
+        std::array<uint8_t, 4> arrivedOn{};
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                const uint32_t host = ntohl(info.ipi_spec_dst.s_addr);
+                arrivedOn = {uint8_t(host >> 24), uint8_t(host >> 16), uint8_t(host >> 8), uint8_t(host)};
+            }
+        }
+        const bool truncated = static_cast<size_t>(n) > CUdpService::kMaxDatagram;
+        const size_t length = truncated ? CUdpService::kMaxDatagram : static_cast<size_t>(n);
+        std::vector<std::vector<uint8_t>> replies;
+        m_pUdp->HandleDatagram(buffer, length, truncated, arrivedOn, replies);
+        for (const auto& reply : replies)
+            sendto(m_UdpFd.Get(), reply.data(), reply.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                   msg.msg_namelen);
+    }
+}
+
+void CRouterSim::AcceptAll(int listenFd, bool telnet)
+{
+    for (;;) {
+        UniqueFd fd(accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!fd.Valid())
+            return;
+        CTranscript& transcript = m_pContext->Transcript();
+        const uint32_t id = m_nNextConn++;
+        const char* proto = telnet ? "telnet" : "tcp";
+        if (CountConnections(telnet) >= m_Config.maxConnections) {
+            transcript.Event(proto, id, "connection refused: limit reached",
+                             {{"limit", m_Config.maxConnections}});
+            continue; // closed by UniqueFd
+        }
+        const int one = 1;
+        setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        auto conn = std::make_unique<Connection>();
+        conn->fd = std::move(fd);
+        conn->id = id;
+        conn->telnet = telnet;
+        conn->lastInput = GetTickCount();
+        if (telnet)
+            conn->session = std::make_unique<CTelnetSession>(*m_pContext, id);
+        else
+            conn->session = std::make_unique<CTcpSession>(*m_pContext, id);
+        transcript.Event(proto, id, "connected");
+        conn->session->OnConnect();
+        Flush(*conn);
+        m_Connections.push_back(std::move(conn));
+    }
+}
+
+void CRouterSim::ServeConnection(Connection& conn, short revents)
+{
+    if (revents & POLLIN) {
+        uint8_t buffer[kReceiveChunk];
+        const ssize_t n = recv(conn.fd.Get(), buffer, sizeof buffer, 0);
+        if (n > 0) {
+            conn.lastInput = GetTickCount();
+            conn.session->OnBytes(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            conn.peerClosed = true;
+        }
+    } else if (revents & (POLLHUP | POLLERR)) {
+        conn.peerClosed = true;
+    }
+    if (revents & POLLOUT)
+        Flush(conn);
+}
+
+void CRouterSim::Flush(Connection& conn)
+{
+    std::vector<uint8_t>& out = conn.session->Output();
+    size_t sent = 0;
+    while (sent < out.size()) {
+        const ssize_t n = send(conn.fd.Get(), out.data() + sent, out.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        sent += static_cast<size_t>(n);
+    }
+    out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(sent));
+}
+
+void CRouterSim::DropConnection(size_t index, bool reset)
+{
+    Connection& conn = *m_Connections[index];
+    if (reset) {
+        linger hard{1, 0};
+        setsockopt(conn.fd.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    m_pContext->Transcript().Event(conn.telnet ? "telnet" : "tcp", conn.id, reset ? "connection reset" : "closed");
+    m_Connections.erase(m_Connections.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void CRouterSim::TickAll()
+{
+    const uint32_t now = GetTickCount();
+    m_pContext->Module().Tick(now);
+    for (size_t i = m_Connections.size(); i-- > 0;) {
+        Connection& conn = *m_Connections[i];
+        ISession& session = *conn.session;
+        session.Tick(now);
+        if (session.WantsReset()) {
+            DropConnection(i, true);
+            continue;
+        }
+        Flush(conn);
+        const char* proto = conn.telnet ? "telnet" : "tcp";
+        if (session.Output().size() > kMaxPendingOutput) {
+            m_pContext->Transcript().Violation(proto, conn.id, "peer does not read: output limit reached", nullptr, 0);
+            DropConnection(i, true);
+        } else if (conn.peerClosed || (session.WantsClose() && session.Output().empty())) {
+            DropConnection(i, false);
+        } else if (now - conn.lastInput > m_Config.idleTimeoutMs && session.MsUntilNextEvent(now) < 0) {
+            m_pContext->Transcript().Event(proto, conn.id, "idle connection closed");
+            DropConnection(i, true);
+        }
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/CPollableEvent.h"
+#include "platform/UniqueFd.h"
+#include "sim/CSimConfig.h"
+
+class CSimContext;
+class CUdpService;
+class ISession;
+
+// The virtual router as a server: the UDP port, the TCP transfer/diagnostic port and the
+// Telnet port, all bound to the configured address only, served by one poll() loop.
+// Run it on the caller's thread (Run) or on a thread of its own (Start / Stop).
+class CRouterSim {
+public:
+    static constexpr size_t kMaxPendingOutput = 4u * 1024u * 1024u;
+    static constexpr size_t kReceiveChunk = 65536;
+
+    explicit CRouterSim(const CSimConfig& config);
+    ~CRouterSim();
+    CRouterSim(const CRouterSim&) = delete;
+    CRouterSim& operator=(const CRouterSim&) = delete;
+
+    // Opens the transcript and binds every port; false with a reason.
+    bool Open(std::string& error);
+    // Ports actually bound (useful when 0 asked for any free port).
+    uint16_t RouterPort() const { return m_nRouterPort; }
+    uint16_t TelnetPort() const { return m_nTelnetPort; }
+    // The line announcing that every port listens.
+    std::string ReadyLine() const;
+
+    // Serves until Stop, or until `extraStopFd` becomes readable (a signalfd, say).
+    void Run(int extraStopFd = -1);
+    // Run on an owned thread; Stop ends and joins it.
+    bool Start();
+    void Stop();
+
+    uint32_t ViolationCount() const;
+
+private:
+    struct Connection;
+
+    bool BindTcp(uint16_t port, UniqueFd& fd, uint16_t& bound, std::string& error);
+    bool BindUdp(uint16_t port, std::string& error);
+    void AcceptAll(int listenFd, bool telnet);
+    void ReadUdp();
+    void ServeConnection(Connection& conn, short revents);
+    void Flush(Connection& conn);
+    void DropConnection(size_t index, bool reset);
+    void TickAll();
+    int PollTimeout() const;
+    size_t CountConnections(bool telnet) const;
+
+    CSimConfig m_Config;
+    std::unique_ptr<CSimContext> m_pContext;
+    std::unique_ptr<CUdpService> m_pUdp;
+    UniqueFd m_UdpFd;
+    UniqueFd m_TcpListenFd;
+    UniqueFd m_TelnetListenFd;
+    uint16_t m_nRouterPort = 0;
+    uint16_t m_nTelnetPort = 0;
+    std::vector<std::unique_ptr<Connection>> m_Connections;
+    uint32_t m_nNextConn = 1;
+    CPollableEvent m_StopEvent;
+    std::thread m_Thread;
+};

@@ -1,0 +1,40 @@
+#include "sim/CSimContext.h"
+
+#include <arpa/inet.h>
+
+CSimContext::CSimContext(const CSimConfig& config)
+    : m_Config(config), m_Module(m_Config, m_Transcript), m_strBoot(config.bootVersion),
+      m_strApp(config.appVersion)
+{
+}
+
+std::array<uint8_t, 4> CSimContext::RouterIp(const std::array<uint8_t, 4>& arrivedOn) const
+{
+    in_addr addr{};
+    inet_pton(AF_INET, m_Config.address.c_str(), &addr);
+    if (addr.s_addr == htonl(INADDR_ANY))
+        return arrivedOn;
+    const uint32_t host = ntohl(addr.s_addr);
+    return {static_cast<uint8_t>(host >> 24), static_cast<uint8_t>(host >> 16), static_cast<uint8_t>(host >> 8),
+            static_cast<uint8_t>(host)};
+}
+
+std::string CSimContext::DiscoveryText() const
+{
+    return m_Config.discoveryText.empty() ? m_strApp : m_Config.discoveryText;
+}
+
+void CSimContext::RouterImageFlashed(uint32_t kindBits, const std::string& version)
+{
+    const uint32_t a = (kindBits >> 1) & 3;
+    const char* component = "application";
+    if (a == 1) {
+        m_strBoot = version;
+        component = "boot";
+    } else if (a == 2) {
+        component = "customization"; // the check shows the application's version for it
+    } else {
+        m_strApp = version;
+    }
+    m_Transcript.Event("router", 0, "router image flashed", {{"component", component}, {"version", version}});
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "sim/CSimConfig.h"
+#include "sim/CTranscript.h"
+#include "sim/CWirelessModule.h"
+
+// The state every service of the simulator shares: the configuration, the transcript, the
+// router module's versions and the wireless module. Used from the service thread only.
+class CSimContext {
+public:
+    explicit CSimContext(const CSimConfig& config);
+
+    const CSimConfig& Config() const { return m_Config; }
+    CTranscript& Transcript() { return m_Transcript; }
+    CWirelessModule& Module() { return m_Module; }
+
+    // The router's own IPv4 address for records (first number first); `arrivedOn` stands in
+    // when the simulator is bound to 0.0.0.0.
+    std::array<uint8_t, 4> RouterIp(const std::array<uint8_t, 4>& arrivedOn) const;
+
+    const std::string& BootVersion() const { return m_strBoot; }
+    const std::string& AppVersion() const { return m_strApp; }
+    // Text of the discovery reply: --discovery-text, else the application version.
+    std::string DiscoveryText() const;
+
+    // A router image has been flashed: the version goes to the component the kind bits
+    // name (1 BOOT; 0 application; 3 family B, whose one version is the application's).
+    void RouterImageFlashed(uint32_t kindBits, const std::string& version);
+
+    // Numbers frames sent on the TCP channel, for the corrupt-fcs fault.
+    uint32_t NextTcpFrameNumber() { return ++m_nTcpFrames; }
+
+private:
+    CSimConfig m_Config;
+    CTranscript m_Transcript;
+    CWirelessModule m_Module;
+    std::string m_strBoot;
+    std::string m_strApp;
+    uint32_t m_nTcpFrames = 0;
+};

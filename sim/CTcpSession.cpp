@@ -1,0 +1,273 @@
+#include "sim/CTcpSession.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "diag/HdlcFraming.h"
+#include "images/CSampleImage.h"
+#include "images/PartHeader.h"
+#include "platform/Clock.h"
+#include "sim/CSimContext.h"
+
+namespace {
+
+const char kRutBegin[] = "Varoni RUT Begin Download Pkt";
+const char kFwtBegin[] = "Varoni FWT Begin Download Pkt";
+const char kFwtForce[] = "Varoni FWT Force Download Pkt";
+constexpr size_t kControlTextLength = 29;
+constexpr size_t kControlValueOffset = 30;
+constexpr uint8_t kControlMark = 0xFF;
+
+} // namespace
+
+CTcpSession::CTcpSession(CSimContext& context, uint32_t conn) : m_Context(context), m_nConn(conn)
+{
+    m_Collect.reserve(1024);
+}
+
+std::string CTcpSession::DescribeRequest(const uint8_t* p, size_t n)
+{
+    if (n == 0)
+        return "empty";
+    switch (p[0]) {
+    case 0x02: return n == 1 ? "ack" : "block-ack";
+    case 0x03: return "nak";
+    case 0x13:
+    case 0x14: return "error";
+    case 0x0A: return "reset";
+    case 0x0B: return "unlock";
+    case 0x0F: return "block-write";
+    case 0x26:
+        if (n == 1)
+            return "unlock-preamble";
+        return n >= 7 && p[3] == 0x25 && p[4] == 0xA7 ? "hand-shake" : "nv-read";
+    case 0x27: return "nv-write";
+    case 0x29: return "change-mode";
+    case 0x3A: return "switch-to-downloader";
+    case 0xFF: return "control-packet";
+    case 0x4B:
+        if (n >= 4) {
+            const uint32_t key = (uint32_t(p[1]) << 16) | uint32_t(p[2]) | (uint32_t(p[3]) << 8);
+            switch (key) {
+            case 0xC9FF03: return "board-version";
+            case 0xC9FF24: return "dashboard-version";
+            case 0xC8FF1E: return n >= 5 && p[4] == 1 ? "nv-restore" : "nv-backup";
+            case 0xC9FF21: return "nv-restore-status";
+            default: break;
+            }
+        }
+        return "subsystem";
+    default: return "unknown";
+    }
+}
+
+void CTcpSession::OnBytes(const uint8_t* data, size_t length)
+{
+    size_t i = 0;
+    while (i < length && !m_bReset) {
+        if (m_State == State::ImageData) {
+            i += ImageData(data + i, length - i);
+        } else if (m_State == State::Flashing) {
+            m_Context.Transcript().Violation("tcp", m_nConn, "bytes beyond the announced image length", data + i,
+                                             length - i);
+            return;
+        } else {
+            FrameByte(data[i++]);
+        }
+    }
+}
+
+void CTcpSession::FrameByte(uint8_t byte)
+{
+    if (byte == HDLC_FLAG) {
+        EndFrame();
+        return;
+    }
+    if (m_bOverflow)
+        return;
+    if (m_Collect.size() >= kMaxFrameBody) {
+        m_Context.Transcript().Violation("tcp", m_nConn,
+                                         "frame longer than " + std::to_string(kMaxFrameBody) + " bytes",
+                                         m_Collect.data(), m_Collect.size());
+        m_Collect.clear();
+        m_bOverflow = true;
+        return;
+    }
+    m_Collect.push_back(byte);
+}
+
+void CTcpSession::EndFrame()
+{
+    if (m_bOverflow) {
+        m_bOverflow = false;
+        m_Collect.clear();
+        return;
+    }
+    if (m_Collect.empty())
+        return; // a leading flag, or a flag right after the previous frame's trailing one
+    std::vector<uint8_t> frame;
+    frame.swap(m_Collect);
+    m_Collect.reserve(1024);
+    if (frame.size() < 3) {
+        m_Context.Transcript().Violation("tcp", m_nConn, "frame shorter than 3 bytes", frame.data(), frame.size());
+        return;
+    }
+    std::vector<uint8_t> payload(frame.size());
+    const uint32_t n = HdlcDecode(frame.data(), static_cast<uint32_t>(frame.size()), payload.data());
+    if (n == 0) {
+        m_Context.Transcript().Violation("tcp", m_nConn, "bad frame (FCS or stuffing)", frame.data(), frame.size());
+        return;
+    }
+    Dispatch(payload.data(), n);
+}
+
+void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
+{
+    m_Context.Transcript().Message("tcp", "in", m_nConn,
+                                   {{"kind", "frame"}, {"request", DescribeRequest(payload, length)}}, payload,
+                                   length);
+    if (payload[0] == kControlMark) {
+        ControlPacket(payload, length);
+        return;
+    }
+    CWirelessModule::Answers answers;
+    m_Context.Module().HandlePayload(m_nConn, payload, length, answers);
+    for (const auto& answer : answers)
+        SendFrame(answer.data(), answer.size());
+}
+
+void CTcpSession::ControlPacket(const uint8_t* p, size_t n)
+{
+    CTranscript& transcript = m_Context.Transcript();
+    if (n != kControlPacketSize) {
+        transcript.Violation("tcp", m_nConn, "control packet of " + std::to_string(n) + " bytes, expected 40", p, n);
+        return;
+    }
+    const uint32_t value = ReadLe32(p + kControlValueOffset);
+    if (std::any_of(p + 34, p + 40, [](uint8_t b) { return b != 0; }))
+        transcript.Violation("tcp", m_nConn, "control packet with non-zero bytes 34 to 39", p, n);
+    const char* text = reinterpret_cast<const char*>(p + 1);
+    if (std::memcmp(text, kRutBegin, kControlTextLength) == 0) {
+        if (value == 0 || value > kMaxImageLength) {
+            transcript.Violation("tcp", m_nConn, "RUT begin packet announcing " + std::to_string(value) + " bytes",
+                                 p, n);
+            return;
+        }
+        transcript.Event("router", m_nConn, "RUT begin", {{"length", value}});
+        m_State = State::ImageData;
+        m_nImageLength = value;
+        m_nImageReceived = 0;
+        m_ImageHead.clear();
+    } else if (std::memcmp(text, kFwtBegin, kControlTextLength) == 0 ||
+               std::memcmp(text, kFwtForce, kControlTextLength) == 0) {
+        const bool force = text[11] == 'o';
+        if (value != 0)
+            transcript.Violation("tcp", m_nConn, "FWT packet with a non-zero value", p, n);
+        const bool downloader = m_Context.Module().GetMode() == CWirelessModule::Mode::Downloader;
+        transcript.Event("router", m_nConn, force ? "FWT force" : "FWT begin",
+                         {{"module", CWirelessModule::ModeName(m_Context.Module().GetMode())}});
+        if (force && !downloader)
+            transcript.Event("router", m_nConn, "FWT force while the module is not in its downloader");
+    } else {
+        transcript.Violation("tcp", m_nConn, "control packet of unknown kind", p, n);
+    }
+}
+
+size_t CTcpSession::ImageData(const uint8_t* data, size_t length)
+{
+    size_t take = std::min<size_t>(length, m_nImageLength - m_nImageReceived);
+    const CFaultTable& faults = m_Context.Config().faults;
+    bool reset = false;
+    if (faults.Has("reset-during-data")) {
+        const uint32_t cut = faults.Number("reset-during-data", 7300);
+        if (m_nImageReceived + take >= cut) {
+            take = cut > m_nImageReceived ? cut - m_nImageReceived : 0;
+            reset = true;
+        }
+    }
+    if (m_ImageHead.size() < SampleImage::ROUTER_CONTAINER_SIZE) {
+        const size_t head = std::min(take, SampleImage::ROUTER_CONTAINER_SIZE - m_ImageHead.size());
+        m_ImageHead.insert(m_ImageHead.end(), data, data + head);
+    }
+    m_Context.Transcript().Message("tcp", "in", m_nConn, {{"kind", "image-data"}, {"offset", m_nImageReceived}},
+                                   data, take);
+    m_nImageReceived += static_cast<uint32_t>(take);
+    if (reset) {
+        m_Context.Transcript().Event("tcp", m_nConn, "connection reset during image data (fault)",
+                                     {{"received", m_nImageReceived}});
+        m_bReset = true;
+        return length;
+    }
+    if (m_nImageReceived == m_nImageLength) {
+        m_State = State::Flashing;
+        m_nResultDue = GetTickCount() + m_Context.Config().flashTimeMs;
+        m_Context.Transcript().Event("router", m_nConn, "image data complete, flashing",
+                                     {{"length", m_nImageLength}});
+    }
+    return take;
+}
+
+void CTcpSession::Tick(uint32_t now)
+{
+    if (m_State == State::Flashing && static_cast<int32_t>(now - m_nResultDue) >= 0)
+        SendResult();
+}
+
+int64_t CTcpSession::MsUntilNextEvent(uint32_t now) const
+{
+    if (m_State != State::Flashing)
+        return -1;
+    const int32_t left = static_cast<int32_t>(m_nResultDue - now);
+    return left < 0 ? 0 : left;
+}
+
+void CTcpSession::SendResult()
+{
+    m_State = State::Frames;
+    const CFaultTable& faults = m_Context.Config().faults;
+    if (faults.Has("no-result")) {
+        m_Context.Transcript().Event("router", m_nConn, "result packet withheld (fault no-result)");
+        return;
+    }
+    const uint32_t value = faults.Has("result-value") ? faults.Number("result-value", 5) : kResultOk;
+    uint8_t packet[kControlPacketSize] = {};
+    packet[0] = kControlMark;
+    WriteLe32(packet + kControlValueOffset, value);
+    if (value == kResultOk) {
+        std::string version;
+        const size_t size = m_ImageHead.size();
+        if (size >= SampleImage::ROUTER_CONTAINER_SIZE &&
+            SampleImage::ReadRouterSampleVersion(m_ImageHead.data(), size, version))
+            m_Context.RouterImageFlashed(ReadLe32(m_ImageHead.data() + ROUTER_KIND_BITS_OFFSET), version);
+        else
+            m_Context.Transcript().Event("router", m_nConn, "image without a container header: versions unchanged");
+    }
+    m_Context.Transcript().Event("router", m_nConn, "result", {{"value", value}});
+    SendFrame(packet, sizeof packet);
+}
+
+void CTcpSession::SendFrame(const uint8_t* payload, size_t length)
+{
+    std::vector<uint8_t> frame(HdlcMaxFrameLength(static_cast<uint32_t>(length)));
+    const uint32_t number = m_Context.NextTcpFrameNumber();
+    const CFaultTable& faults = m_Context.Config().faults;
+    const bool corrupt = faults.Has("corrupt-fcs") && number == faults.Number("corrupt-fcs", 1);
+    uint32_t pos = 0;
+    frame[pos++] = HDLC_FLAG;
+    uint16_t crc = HDLC_CRC_INIT;
+    HdlcStuffAppend(frame.data(), pos, payload, static_cast<uint32_t>(length), crc);
+    uint16_t fcs = static_cast<uint16_t>(crc ^ 0xFFFF);
+    if (corrupt)
+        fcs ^= 0x0101;
+    const uint8_t fcsBytes[2] = {static_cast<uint8_t>(fcs), static_cast<uint8_t>(fcs >> 8)};
+    uint16_t unused = 0;
+    HdlcStuffAppend(frame.data(), pos, fcsBytes, 2, unused);
+    frame[pos++] = HDLC_FLAG;
+    frame.resize(pos);
+    nlohmann::json fields = {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
+                             {"frame_length", pos}};
+    if (corrupt)
+        fields["fault"] = "corrupt-fcs";
+    m_Context.Transcript().Message("tcp", "out", m_nConn, fields, payload, length);
+    Send(frame.data(), frame.size());
+}

@@ -1,0 +1,162 @@
+#include "sim/CUdpService.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "diag/HdlcFraming.h"
+#include "diag/UdpRecord.h"
+#include "sim/CSimContext.h"
+
+namespace {
+
+const char* RecordName(uint8_t type)
+{
+    switch (type) {
+    case UDP_DISCOVERY: return "discovery";
+    case UDP_ERASE_NVRAM: return "erase-nvram";
+    case UDP_ENTER_FORCE_LOAD: return "enter-force-load";
+    case UDP_LEAVE_FORCE_LOAD: return "leave-force-load";
+    case UDP_READY_PROBE: return "ready-probe";
+    default: return "unknown";
+    }
+}
+
+std::string MacText(const uint8_t* mac)
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
+                  mac[5]);
+    return text;
+}
+
+std::string IpText(const uint8_t* ip)
+{
+    return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+           std::to_string(ip[3]);
+}
+
+nlohmann::json RecordFields(const uint8_t* record)
+{
+    UdpRecord r;
+    r.Assign(record);
+    return {{"kind", "record"}, {"type", record[0]}, {"name", RecordName(record[0])}, {"ip", IpText(record + 1)},
+            {"mac", MacText(record + 5)}, {"text", r.GetText()}, {"spare", record[31]}};
+}
+
+} // namespace
+
+CUdpService::CUdpService(CSimContext& context) : m_Context(context) {}
+
+void CUdpService::HandleDatagram(const uint8_t* data, size_t length, bool truncated,
+                                 const std::array<uint8_t, 4>& arrivedOn, std::vector<std::vector<uint8_t>>& replies)
+{
+    CTranscript& transcript = m_Context.Transcript();
+    if (truncated || length > kMaxDatagram) {
+        transcript.Violation("udp", 0, "oversized datagram", data, std::min(length, kMaxDatagram));
+        return;
+    }
+    uint8_t payload[kMaxDatagram];
+    const uint32_t n = length == 0 ? 0 : HdlcDecode(data, static_cast<uint32_t>(length), payload);
+    if (length == 0 || data[0] != HDLC_FLAG || data[length - 1] != HDLC_FLAG) {
+        transcript.Violation("udp", 0, "datagram is not one frame with leading and trailing flag", data, length);
+        if (n == 0)
+            return;
+    }
+    if (n == 0) {
+        transcript.Violation("udp", 0, "bad frame (FCS or length)", data, length);
+        return;
+    }
+    if (n != UdpRecord::kSize) {
+        transcript.Violation("udp", 0, "record of " + std::to_string(n) + " bytes, expected 32", data, length);
+        return;
+    }
+    transcript.Message("udp", "in", 0, RecordFields(payload), data, length);
+    if (payload[0] == UDP_DISCOVERY)
+        Discovery(payload, arrivedOn, replies);
+    else
+        Control(payload, arrivedOn, replies);
+}
+
+void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>& arrivedOn,
+                            std::vector<std::vector<uint8_t>>& replies)
+{
+    const CSimConfig& config = m_Context.Config();
+    if (std::any_of(record + 1, record + UdpRecord::kSize, [](uint8_t b) { return b != 0; }))
+        m_Context.Transcript().Violation("udp", 0, "discovery record with non-zero fields", record,
+                                         UdpRecord::kSize);
+    if (config.faults.Has("no-discovery")) {
+        m_Context.Transcript().Event("udp", 0, "discovery not answered (fault no-discovery)");
+        return;
+    }
+    const std::array<uint8_t, 4> ip = m_Context.RouterIp(arrivedOn);
+    UdpRecord reply;
+    reply.SetType(UDP_DISCOVERY);
+    reply.SetIp(ip.data());
+    reply.SetText(m_Context.DiscoveryText());
+    if (config.faults.Has("discovery-other-type")) {
+        UdpRecord other = reply;
+        other.SetMac(config.mac.data());
+        other.SetType(static_cast<uint8_t>(config.faults.Number("discovery-other-type", 2)));
+        Send(other.Data(), "discovery reply of another type (fault)", replies);
+    }
+    if (config.faults.Has("discovery-zero-mac"))
+        Send(reply.Data(), "discovery reply with zero MAC (fault)", replies);
+    reply.SetMac(config.mac.data());
+    Send(reply.Data(), "discovery reply", replies);
+}
+
+void CUdpService::Control(const uint8_t* record, const std::array<uint8_t, 4>& arrivedOn,
+                          std::vector<std::vector<uint8_t>>& replies)
+{
+    CTranscript& transcript = m_Context.Transcript();
+    const CSimConfig& config = m_Context.Config();
+    const uint8_t type = record[0];
+    if (type != UDP_ERASE_NVRAM && type != UDP_ENTER_FORCE_LOAD && type != UDP_LEAVE_FORCE_LOAD &&
+        type != UDP_READY_PROBE) {
+        transcript.Violation("udp", 0, "record of unknown type " + std::to_string(type), record, UdpRecord::kSize);
+        return;
+    }
+    const std::array<uint8_t, 4> ip = m_Context.RouterIp(arrivedOn);
+    if (std::memcmp(record + 1, ip.data(), 4) != 0 || std::memcmp(record + 5, config.mac.data(), 6) != 0) {
+        transcript.Violation("udp", 0, std::string(RecordName(type)) + " record with the wrong address or MAC",
+                             record, UdpRecord::kSize);
+        return;
+    }
+    if (std::any_of(record + 11, record + UdpRecord::kSize, [](uint8_t b) { return b != 0; }))
+        transcript.Violation("udp", 0, std::string(RecordName(type)) + " record with non-zero text or spare byte",
+                             record, UdpRecord::kSize);
+    CWirelessModule& module = m_Context.Module();
+    switch (type) {
+    case UDP_ERASE_NVRAM:
+        if (config.faults.Has("no-erase-echo")) {
+            transcript.Event("udp", 0, "erase NVRAM not echoed (fault no-erase-echo)");
+            return;
+        }
+        transcript.Event("router", 0, "NVRAM erased");
+        break;
+    case UDP_ENTER_FORCE_LOAD:
+        module.EnterForceLoad();
+        break;
+    case UDP_LEAVE_FORCE_LOAD:
+        module.LeaveForceLoad();
+        transcript.Event("router", 0, "force-load released");
+        break;
+    case UDP_READY_PROBE:
+        if (!module.IsUp()) {
+            transcript.Event("udp", 0, "ready probe not answered: module restarting");
+            return;
+        }
+        break;
+    }
+    Send(record, "echo", replies);
+}
+
+void CUdpService::Send(const uint8_t* record, const char* kind, std::vector<std::vector<uint8_t>>& replies)
+{
+    std::vector<uint8_t> frame(HdlcMaxFrameLength(UdpRecord::kSize));
+    frame.resize(HdlcEncode(record, UdpRecord::kSize, frame.data(), 1));
+    nlohmann::json fields = RecordFields(record);
+    fields["note"] = kind;
+    m_Context.Transcript().Message("udp", "out", 0, fields, frame.data(), frame.size());
+    replies.push_back(std::move(frame));
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class CSimContext;
+
+// The router's UDP port: answers discovery records and echoes the control records it
+// accepts (erase NVRAM, enter and leave force-load mode, ready probe), acting on them.
+// Works on whole datagrams, without sockets.
+class CUdpService {
+public:
+    // Datagrams longer than this are oversized (a record frame takes at most 70 bytes).
+    static constexpr size_t kMaxDatagram = 512;
+
+    explicit CUdpService(CSimContext& context);
+
+    // One received datagram (`truncated` when it was longer than the receive buffer);
+    // `arrivedOn` is the local address it was sent to. Complete reply datagrams are
+    // appended to `replies`.
+    void HandleDatagram(const uint8_t* data, size_t length, bool truncated,
+                        const std::array<uint8_t, 4>& arrivedOn, std::vector<std::vector<uint8_t>>& replies);
+
+private:
+    void Discovery(const uint8_t* record, const std::array<uint8_t, 4>& arrivedOn,
+                   std::vector<std::vector<uint8_t>>& replies);
+    void Control(const uint8_t* record, const std::array<uint8_t, 4>& arrivedOn,
+                 std::vector<std::vector<uint8_t>>& replies);
+    void Send(const uint8_t* record, const char* kind, std::vector<std::vector<uint8_t>>& replies);
+
+    CSimContext& m_Context;
+};

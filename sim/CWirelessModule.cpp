@@ -1,0 +1,448 @@
+#include "sim/CWirelessModule.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "sim/CSimConfig.h"
+#include "sim/CTranscript.h"
+
+namespace {
+
+constexpr uint8_t CMD_UNLOCK = 0x0B;
+constexpr uint8_t CMD_RESET = 0x0A;
+constexpr uint8_t CMD_WRITE = 0x0F;
+constexpr uint8_t CMD_NV_READ = 0x26;
+constexpr uint8_t CMD_NV_WRITE = 0x27;
+constexpr uint8_t CMD_CHANGE_MODE = 0x29;
+constexpr uint8_t CMD_SWITCH_DOWNLOADER = 0x3A;
+constexpr uint8_t CMD_SUBSYSTEM = 0x4B;
+constexpr uint8_t ACK = 0x02;
+constexpr uint8_t NAK = 0x03;
+constexpr uint8_t ERR_BAD_COMMAND = 0x13;
+constexpr uint8_t ERR_BAD_LENGTH = 0x14;
+
+// Reasons carried by a negative acknowledgement (03, reason high byte, reason low byte).
+constexpr uint16_t NAK_WRONG_CODE = 1;
+constexpr uint16_t NAK_BAD_FRAME = 2;
+constexpr uint16_t NAK_NOT_DOWNLOADER = 3;
+constexpr uint16_t NAK_LOCKED = 4;
+constexpr uint16_t NAK_OUTSIDE_REGION = 5;
+constexpr uint16_t NAK_WRITE_FAILED = 6;
+
+constexpr size_t NV_BLOCK = 133;
+constexpr size_t NV_STATUS_OFFSET = 131;
+constexpr uint16_t NV_NOT_ACTIVE = 5;
+constexpr uint16_t NV_FULL = 3;
+constexpr size_t kMaxNvItems = 64;
+constexpr uint32_t kMaxBlock = 4096;
+constexpr size_t kMaxErrorEcho = 140;
+
+const uint8_t kHandShakeMagic[4] = {0x25, 0xA7, 0x00, 0x06};
+
+uint32_t ReadBe32(const uint8_t* p)
+{
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+void PutText(std::vector<uint8_t>& out, size_t offset, const std::string& text, size_t room)
+{
+    const size_t n = std::min(text.size(), room);
+    std::memcpy(out.data() + offset, text.data(), n);
+}
+
+} // namespace
+
+CWirelessModule::CWirelessModule(const CSimConfig& config, CTranscript& transcript)
+    : m_Config(config), m_Transcript(transcript), m_strFirmware(config.firmwareVersion),
+      m_strDashboard(config.dashboardVersion)
+{
+    m_bOffline = config.offline;
+    if (config.forceLoad) {
+        m_bForced = true;
+        m_Mode = Mode::Downloader;
+    }
+}
+
+const char* CWirelessModule::ModeName(Mode mode)
+{
+    switch (mode) {
+    case Mode::Normal: return "normal";
+    case Mode::Downloader: return "downloader";
+    case Mode::Restarting: return "restarting";
+    case Mode::Gone: return "gone";
+    }
+    return "?";
+}
+
+CWirelessModule::Mode CWirelessModule::GetMode()
+{
+    Tick(GetTickCount());
+    return m_Mode;
+}
+
+void CWirelessModule::SetMode(Mode mode, const char* why)
+{
+    if (mode != m_Mode)
+        m_Transcript.Event("module", m_nConn, "mode",
+                           {{"from", ModeName(m_Mode)}, {"to", ModeName(mode)}, {"why", why}});
+    m_Mode = mode;
+}
+
+void CWirelessModule::Restart(Mode after, const char* why)
+{
+    m_ModeAfterRestart = after;
+    m_nRestartDone = GetTickCount() + m_Config.restartTimeMs;
+    m_bUnlocked = false;
+    m_bOffline = false;
+    if (m_Download.IsComplete()) {
+        // The new image runs from the next start; the firmware's start restores the NV.
+        if (m_Download.LooksLikeDashboard()) {
+            m_strDashboard = m_Download.Version();
+        } else {
+            m_strFirmware = m_Download.Version();
+            m_bFirmwareWritten = true;
+        }
+        m_Transcript.Event("module", m_nConn, "image complete",
+                           {{"version", m_Download.Version()}, {"units", m_Download.Units()},
+                            {"bytes", m_Download.Bytes()},
+                            {"image", m_Download.LooksLikeDashboard() ? "dashboard" : "firmware"}});
+    } else if (m_Download.Units() != 0) {
+        m_Transcript.Event("module", m_nConn, "image incomplete: versions unchanged",
+                           {{"marker", m_Download.HasMarker()}, {"bytes", m_Download.Bytes()}});
+    }
+    m_Download.Reset();
+    SetMode(Mode::Restarting, why);
+}
+
+void CWirelessModule::Tick(uint32_t now)
+{
+    if (m_Mode != Mode::Restarting || static_cast<int32_t>(now - m_nRestartDone) < 0)
+        return;
+    Mode next = m_ModeAfterRestart;
+    if (m_Config.faults.Has("module-not-back"))
+        next = Mode::Gone;
+    else if (next == Mode::Normal && (m_bForced || m_Config.faults.Has("still-in-downloader")))
+        next = Mode::Downloader;
+    if (next == Mode::Normal) {
+        m_bRestored = m_bFirmwareWritten && m_bHasBackup;
+        m_bFirmwareWritten = false;
+    }
+    SetMode(next, "restart done");
+}
+
+int64_t CWirelessModule::MsUntilNextEvent(uint32_t now) const
+{
+    if (m_Mode != Mode::Restarting)
+        return -1;
+    const int32_t left = static_cast<int32_t>(m_nRestartDone - now);
+    return left < 0 ? 0 : left;
+}
+
+bool CWirelessModule::IsUp()
+{
+    const Mode mode = GetMode();
+    return mode == Mode::Normal || mode == Mode::Downloader;
+}
+
+void CWirelessModule::EnterForceLoad()
+{
+    m_bForced = true;
+    Tick(GetTickCount());
+    if (m_Mode == Mode::Restarting) {
+        m_ModeAfterRestart = Mode::Downloader;
+        return;
+    }
+    if (m_Mode == Mode::Gone)
+        return;
+    m_bUnlocked = false;
+    m_bOffline = false;
+    SetMode(Mode::Downloader, "force-load entered");
+}
+
+void CWirelessModule::LeaveForceLoad()
+{
+    // The router lets go of the module; it stays where it is until its next start.
+    m_bForced = false;
+}
+
+void CWirelessModule::Answer(Answers& answers, std::vector<uint8_t> payload)
+{
+    answers.push_back(std::move(payload));
+}
+
+void CWirelessModule::ErrorAnswer(Answers& answers, uint8_t code, const uint8_t* request, size_t length)
+{
+    std::vector<uint8_t> answer{code};
+    answer.insert(answer.end(), request, request + std::min(length, kMaxErrorEcho));
+    Answer(answers, std::move(answer));
+}
+
+void CWirelessModule::Nak(Answers& answers, uint16_t reason)
+{
+    Answer(answers, {NAK, static_cast<uint8_t>(reason >> 8), static_cast<uint8_t>(reason)});
+}
+
+void CWirelessModule::Violation(const std::string& what, const uint8_t* payload, size_t length)
+{
+    m_Transcript.Violation("tcp", m_nConn, what, payload, length);
+}
+
+bool CWirelessModule::CheckLength(const uint8_t* p, size_t n, size_t expected, const char* name)
+{
+    if (n == expected)
+        return true;
+    Violation(std::string(name) + ": request of " + std::to_string(n) + " bytes, expected " +
+                  std::to_string(expected),
+              p, n);
+    return false;
+}
+
+void CWirelessModule::HandlePayload(uint32_t conn, const uint8_t* payload, size_t length, Answers& answers)
+{
+    m_nConn = conn;
+    const Mode mode = GetMode();
+    if (length == 0)
+        return;
+    if (length == 1 && payload[0] == CMD_NV_READ)
+        return; // the wake-up frame sent ahead of an unlock: no answer expected
+    if (mode == Mode::Restarting || mode == Mode::Gone) {
+        m_Transcript.Event("module", conn, "request ignored: module not running", {{"mode", ModeName(mode)}});
+        return;
+    }
+    if (payload[0] == CMD_NV_READ && HandleHandShake(payload, length, answers))
+        return;
+    if (mode == Mode::Downloader)
+        HandleDownloader(payload, length, answers);
+    else
+        HandleNormal(payload, length, answers);
+}
+
+bool CWirelessModule::HandleHandShake(const uint8_t* p, size_t n, Answers& answers)
+{
+    if (n < 7 || p[1] != 0 || p[2] != 0 || std::memcmp(p + 3, kHandShakeMagic, 4) != 0)
+        return false;
+    if (!CheckLength(p, n, NV_BLOCK, "hand-shake"))
+        return true; // not answered: the tool's request is malformed
+    if (m_Config.faults.Has("no-handshake") && !m_bForced) {
+        m_Transcript.Event("module", m_nConn, "hand-shake ignored (fault no-handshake)");
+        return true;
+    }
+    std::vector<uint8_t> answer(p, p + NV_BLOCK);
+    const bool downloader = m_Mode == Mode::Downloader;
+    answer[9] = 0;
+    answer[14] = downloader ? 1 : 0;
+    answer[15] = (downloader || m_bOffline) ? 1 : 0;
+    answer[NV_STATUS_OFFSET] = 0;
+    answer[NV_STATUS_OFFSET + 1] = 0;
+    Answer(answers, std::move(answer));
+    return true;
+}
+
+void CWirelessModule::HandleNormal(const uint8_t* p, size_t n, Answers& answers)
+{
+    switch (p[0]) {
+    case CMD_SUBSYSTEM:
+        HandleSubsystem(p, n, answers);
+        return;
+    case CMD_NV_READ:
+    case CMD_NV_WRITE:
+        HandleNv(p, n, answers);
+        return;
+    case CMD_CHANGE_MODE:
+        if (!CheckLength(p, n, 3, "change mode")) {
+            ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
+            return;
+        }
+        m_bOffline = p[1] == 1;
+        m_Transcript.Event("module", m_nConn, m_bOffline ? "offline mode" : "online mode", {{"mode", p[1]}});
+        Answer(answers, {p[0], p[1], p[2]});
+        return;
+    case CMD_SWITCH_DOWNLOADER:
+        if (!CheckLength(p, n, 1, "switch to downloader"))
+            return;
+        Answer(answers, {CMD_SWITCH_DOWNLOADER});
+        Restart(Mode::Downloader, "switch to downloader");
+        return;
+    case CMD_WRITE:
+        Violation("block write while the module runs its normal firmware", p, n);
+        Nak(answers, NAK_NOT_DOWNLOADER);
+        return;
+    default:
+        ErrorAnswer(answers, ERR_BAD_COMMAND, p, n);
+        return;
+    }
+}
+
+void CWirelessModule::HandleDownloader(const uint8_t* p, size_t n, Answers& answers)
+{
+    switch (p[0]) {
+    case CMD_UNLOCK:
+        HandleUnlock(p, n, answers);
+        return;
+    case CMD_WRITE:
+        HandleBlockWrite(p, n, answers);
+        return;
+    case CMD_RESET:
+        if (CheckLength(p, n, 1, "reset"))
+            HandleReset(answers);
+        return;
+    case CMD_SWITCH_DOWNLOADER:
+        Answer(answers, {CMD_SWITCH_DOWNLOADER});
+        return;
+    default:
+        ErrorAnswer(answers, ERR_BAD_COMMAND, p, n);
+        return;
+    }
+}
+
+void CWirelessModule::HandleSubsystem(const uint8_t* p, size_t n, Answers& answers)
+{
+    if (n < 4) {
+        Violation("subsystem request shorter than 4 bytes", p, n);
+        ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
+        return;
+    }
+    const uint8_t subsystem = p[1];
+    const uint16_t command = static_cast<uint16_t>(p[2] | (p[3] << 8));
+    std::vector<uint8_t> answer;
+    if (subsystem == 0xC9 && command == 0xFF03) {
+        if (!CheckLength(p, n, 4, "board version query"))
+            return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
+        answer.assign(66, 0);
+        PutText(answer, 4, m_strFirmware, 31);
+    } else if (subsystem == 0xC9 && command == 0xFF24) {
+        if (!CheckLength(p, n, 36, "dashboard version query"))
+            return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
+        answer.assign(260, 0);
+        answer[4] = m_strDashboard.empty() ? 1 : 0;
+        PutText(answer, 5, m_strDashboard, 128);
+    } else if (subsystem == 0xC8 && command == 0xFF1E) {
+        if (!CheckLength(p, n, 8, "NV backup/restore"))
+            return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
+        answer.assign(p, p + 8);
+        const bool restore = p[4] == 1 && p[5] == 1;
+        if (!restore && (p[4] != 0 || p[5] != 0))
+            Violation("NV backup/restore with flags other than 00 00 or 01 01", p, n);
+        answer[4] = p[4];
+        answer[5] = 0;
+        answer[6] = 0;
+        if (!restore) {
+            m_bHasBackup = true;
+            m_Transcript.Event("module", m_nConn, "NV backed up");
+        } else if (m_Config.faults.Has("nv-restore-fail")) {
+            answer[5] = 1;
+            answer[6] = 4; // NV operation failed
+        } else if (!m_bHasBackup) {
+            answer[5] = 1;
+            answer[6] = 2; // no valid backup
+        } else {
+            m_bRestored = true;
+            m_Transcript.Event("module", m_nConn, "NV restored");
+        }
+    } else if (subsystem == 0xC9 && command == 0xFF21) {
+        if (!CheckLength(p, n, 36, "NV restore status query"))
+            return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
+        answer.assign(36, 0);
+        if (m_Config.faults.Has("nv-restore-fail")) {
+            answer[5] = 1;
+            answer[6] = 1;
+        } else {
+            answer[5] = m_bRestored ? 1 : 0;
+        }
+    } else {
+        return ErrorAnswer(answers, ERR_BAD_COMMAND, p, n);
+    }
+    std::memcpy(answer.data(), p, 4);
+    Answer(answers, std::move(answer));
+}
+
+void CWirelessModule::HandleNv(const uint8_t* p, size_t n, Answers& answers)
+{
+    if (!CheckLength(p, n, NV_BLOCK, p[0] == CMD_NV_READ ? "NV read" : "NV write"))
+        return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
+    const uint16_t item = static_cast<uint16_t>(p[1] | (p[2] << 8));
+    std::vector<uint8_t> answer(p, p + NV_BLOCK);
+    uint16_t status = 0;
+    if (p[0] == CMD_NV_READ) {
+        auto it = m_NvItems.find(item);
+        if (it == m_NvItems.end()) {
+            std::fill(answer.begin() + 3, answer.begin() + NV_STATUS_OFFSET, 0);
+            status = NV_NOT_ACTIVE;
+        } else {
+            std::copy(it->second.begin(), it->second.end(), answer.begin() + 3);
+        }
+    } else if (m_NvItems.size() >= kMaxNvItems && m_NvItems.count(item) == 0) {
+        status = NV_FULL;
+    } else {
+        m_NvItems[item].assign(p + 3, p + NV_STATUS_OFFSET);
+    }
+    answer[NV_STATUS_OFFSET] = static_cast<uint8_t>(status);
+    answer[NV_STATUS_OFFSET + 1] = static_cast<uint8_t>(status >> 8);
+    Answer(answers, std::move(answer));
+}
+
+void CWirelessModule::HandleUnlock(const uint8_t* p, size_t n, Answers& answers)
+{
+    if (!CheckLength(p, n, 9, "unlock"))
+        return Nak(answers, NAK_BAD_FRAME);
+    ++m_nUnlockRequests;
+    if (m_nUnlockRequests <= m_Config.faults.Number("unlock-refused", 0)) {
+        m_Transcript.Event("module", m_nConn, "unlock refused (fault unlock-refused)");
+        return Nak(answers, NAK_WRONG_CODE);
+    }
+    if (!m_Config.AcceptsUnlockCode(p + 1)) {
+        m_Transcript.Event("module", m_nConn, "unlock refused: wrong code",
+                           {{"code", CTranscript::Hex(p + 1, 8)}});
+        return Nak(answers, NAK_WRONG_CODE);
+    }
+    m_bUnlocked = true;
+    m_Download.Reset();
+    m_Transcript.Event("module", m_nConn, "unlocked");
+    Answer(answers, {ACK});
+}
+
+void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answers)
+{
+    if (n < 7) {
+        Violation("block write shorter than its 7-byte header", p, n);
+        return Nak(answers, NAK_BAD_FRAME);
+    }
+    const uint32_t address = ReadBe32(p + 1);
+    const uint32_t length = static_cast<uint32_t>((p[5] << 8) | p[6]);
+    if (length == 0 || length > kMaxBlock || n != 7 + size_t(length)) {
+        Violation("block write of " + std::to_string(n) + " bytes announcing " + std::to_string(length) +
+                      " data bytes",
+                  p, n);
+        return Nak(answers, NAK_BAD_FRAME);
+    }
+    if (!m_bUnlocked) {
+        Violation("block write before unlock", p, n);
+        return Nak(answers, NAK_LOCKED);
+    }
+    const uint64_t end = uint64_t(address) + length;
+    if (address < m_Config.regionBase || end > uint64_t(m_Config.regionBase) + m_Config.regionSize) {
+        Violation("block write outside the unlocked region", p, n);
+        return Nak(answers, NAK_OUTSIDE_REGION);
+    }
+    ++m_nWriteRequests;
+    if (m_Config.faults.Has("nak-block") && m_nWriteRequests == m_Config.faults.Number("nak-block", 1)) {
+        m_Transcript.Event("module", m_nConn, "block refused (fault nak-block)", {{"address", address}});
+        m_Download.OnBlockLost(address);
+        return Nak(answers, NAK_WRITE_FAILED);
+    }
+    m_Download.OnBlock(address, p + 7, length);
+    if (m_Config.faults.Has("drop-block-ack") &&
+        m_nWriteRequests == m_Config.faults.Number("drop-block-ack", 1)) {
+        m_Transcript.Event("module", m_nConn, "block acknowledgement dropped (fault drop-block-ack)",
+                           {{"address", address}});
+        return;
+    }
+    Answer(answers, {ACK, p[1], p[2], p[3], p[4]});
+}
+
+void CWirelessModule::HandleReset(Answers& answers)
+{
+    Answer(answers, {ACK});
+    Restart(Mode::Normal, "reset");
+}
