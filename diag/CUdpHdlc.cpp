@@ -52,13 +52,22 @@ bool CUdpHdlc::ReceiveFrame(uint8_t* destination, uint32_t capacity, uint32_t* o
     uint32_t received = 0;
     if (!m_UdpPort.Read(datagram, sizeof(datagram), &received, timeoutMs) || received == 0)
         return false;
-    // Decoded in place: the payload is never longer than the datagram, so any datagram fits
-    // before the caller's (possibly smaller) destination is filled.
-    const uint32_t length = HdlcDecode(datagram, std::min<uint32_t>(received, sizeof(datagram)), datagram);
+    return DecodeDatagram(datagram, received, destination, capacity, outLength);
+}
+
+bool CUdpHdlc::DecodeDatagram(const uint8_t* datagram, uint32_t size, uint8_t* destination, uint32_t capacity,
+                              uint32_t* outLength)
+{
+    if (outLength != nullptr)
+        *outLength = 0;
+    // Decoded into a buffer that holds any datagram the port delivers (the payload is never
+    // longer than the frame), and only then copied to the caller's possibly smaller buffer.
+    uint8_t payload[kFrameBufferSize];
+    const uint32_t length = HdlcDecode(datagram, std::min<uint32_t>(size, kFrameBufferSize), payload);
     if (length == 0)
         return false;
     if (destination != nullptr)
-        std::memcpy(destination, datagram, std::min(length, capacity));
+        std::memcpy(destination, payload, std::min(length, capacity));
     if (outLength != nullptr)
         *outLength = length;
     return true;

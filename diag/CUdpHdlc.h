@@ -32,6 +32,11 @@ public:
     // Broadcast discovery; reads replies until one of type 1 with a non-zero MAC arrives.
     bool Discover(uint8_t mac[6], uint8_t ip[4], std::string* text);
 
+    // Decodes one received datagram (at most kFrameBufferSize bytes are looked at) and copies
+    // at most `capacity` payload bytes to `destination`; `*outLength` gets the full payload
+    // length. False for a frame that does not decode.
+    static bool DecodeDatagram(const uint8_t* datagram, uint32_t size, uint8_t* destination, uint32_t capacity,
+                               uint32_t* outLength);
     // Takes a decoded discovery reply (`reply` holds at least 32 readable bytes). True for a
     // type-1 record with a non-zero MAC, whose fields then go to the outputs.
     static bool ParseDiscoveryReply(const uint8_t* reply, uint8_t mac[6], uint8_t ip[4], std::string* text);

@@ -1,0 +1,242 @@
+// Framing throughput against a plain copy, and the round trip of one 4096-byte downloader
+// block through the channel adapter against a bare TCP request/response of the same sizes.
+// Everything runs on 127.0.0.1 against a tiny in-process acknowledging peer.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "diag/CHdlcAdapter.h"
+#include "diag/HdlcFraming.h"
+#include "platform/UniqueFd.h"
+
+namespace {
+
+constexpr uint32_t kBlock = 4096;
+
+std::vector<uint8_t> RandomBytes(size_t size)
+{
+    std::mt19937 rng(42);
+    std::vector<uint8_t> bytes(size);
+    for (auto& b : bytes)
+        b = uint8_t(rng());
+    return bytes;
+}
+
+void BM_Memcpy(benchmark::State& state)
+{
+    const auto in = RandomBytes(kBlock);
+    std::vector<uint8_t> out(HdlcMaxFrameLength(kBlock));
+    for (auto _ : state) {
+        std::memcpy(out.data(), in.data(), in.size());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+}
+BENCHMARK(BM_Memcpy);
+
+void BM_HdlcEncode(benchmark::State& state)
+{
+    const auto in = RandomBytes(kBlock);
+    std::vector<uint8_t> out(HdlcMaxFrameLength(kBlock));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(HdlcEncode(in.data(), kBlock, out.data(), 1));
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+}
+BENCHMARK(BM_HdlcEncode);
+
+void BM_HdlcDecode(benchmark::State& state)
+{
+    const auto in = RandomBytes(kBlock);
+    std::vector<uint8_t> frame(HdlcMaxFrameLength(kBlock));
+    frame.resize(HdlcEncode(in.data(), kBlock, frame.data(), 1));
+    std::vector<uint8_t> out(frame.size());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(HdlcDecode(frame.data(), uint32_t(frame.size()), out.data()));
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+}
+BENCHMARK(BM_HdlcDecode);
+
+// Acknowledges every downloader write frame with the framed payload 02 + address.
+class AckPeer {
+public:
+    AckPeer()
+    {
+        m_Listen.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_Listen.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+        socklen_t len = sizeof(addr);
+        ::getsockname(m_Listen.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
+        m_Port = ntohs(addr.sin_port);
+        ::listen(m_Listen.Get(), 4);
+        m_Wake.Reset(::eventfd(0, EFD_CLOEXEC));
+        m_Thread = std::thread([this] { Run(); });
+    }
+    ~AckPeer()
+    {
+        uint64_t one = 1;
+        (void)!::write(m_Wake.Get(), &one, sizeof(one));
+        m_Thread.join();
+    }
+    uint16_t Port() const { return m_Port; }
+
+private:
+    void Run()
+    {
+        UniqueFd client;
+        std::vector<uint8_t> pending;
+        uint8_t buffer[16384];
+        for (;;) {
+            pollfd fds[3] = {{m_Wake.Get(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {client.Get(), POLLIN, 0}};
+            if (::poll(fds, 3, -1) < 0)
+                continue;
+            if (fds[0].revents)
+                return;
+            if (fds[1].revents & POLLIN) {
+                client.Reset(::accept4(m_Listen.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+                int one = 1;
+                ::setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+                pending.clear();
+                continue;
+            }
+            if (client.Valid() && fds[2].revents) {
+                ssize_t n = ::recv(client.Get(), buffer, sizeof(buffer), 0);
+                if (n <= 0) {
+                    client.Reset();
+                    continue;
+                }
+                for (ssize_t i = 0; i < n; ++i) {
+                    if (buffer[i] != HDLC_FLAG) {
+                        pending.push_back(buffer[i]);
+                        continue;
+                    }
+                    if (pending.empty())
+                        continue;
+                    const uint32_t length = HdlcDecode(pending.data(), uint32_t(pending.size()), pending.data());
+                    if (length >= 5 && pending[0] == 0x0F) {
+                        uint8_t ack[5] = {0x02, pending[1], pending[2], pending[3], pending[4]};
+                        uint8_t frame[16];
+                        const uint32_t frameLength = HdlcEncode(ack, 5, frame, 0);
+                        ::send(client.Get(), frame, frameLength, MSG_NOSIGNAL);
+                    }
+                    pending.clear();
+                }
+            }
+        }
+    }
+
+    UniqueFd m_Listen;
+    UniqueFd m_Wake;
+    uint16_t m_Port = 0;
+    std::thread m_Thread;
+};
+
+// The block frame as the download step builds it: flag, header and data stuffed with one
+// running register, the FCS, flag.
+uint32_t BuildBlockFrame(uint8_t* out, uint32_t address, const uint8_t* data, uint16_t length)
+{
+    const uint8_t header[7] = {0x0F,
+                               uint8_t(address >> 24),
+                               uint8_t(address >> 16),
+                               uint8_t(address >> 8),
+                               uint8_t(address),
+                               uint8_t(length >> 8),
+                               uint8_t(length)};
+    uint32_t pos = 0;
+    out[pos++] = HDLC_FLAG;
+    uint16_t crc = HDLC_CRC_INIT;
+    HdlcStuffAppend(out, pos, header, 7, crc);
+    HdlcStuffAppend(out, pos, data, length, crc);
+    const uint16_t fcs = uint16_t(crc ^ 0xFFFF);
+    const uint8_t fcsBytes[2] = {uint8_t(fcs), uint8_t(fcs >> 8)};
+    uint16_t unused = 0;
+    HdlcStuffAppend(out, pos, fcsBytes, 2, unused);
+    out[pos++] = HDLC_FLAG;
+    return pos;
+}
+
+void BM_BlockRoundTripAdapter(benchmark::State& state)
+{
+    AckPeer peer;
+    CHdlcAdapter adapter;
+    if (!adapter.Open("127.0.0.1", peer.Port(), INetPort::PORT_TYPE_TCP) || !adapter.StartReader()) {
+        state.SkipWithError("adapter did not open");
+        return;
+    }
+    const auto data = RandomBytes(kBlock);
+    uint32_t address = 0x00100000;
+    uint8_t ack[5];
+    uint32_t ackLength = 0;
+    for (auto _ : state) {
+        const uint32_t frameLength = BuildBlockFrame(adapter.WriteBuffer(), address, data.data(), kBlock);
+        const uint8_t pattern[5] = {0x02, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8),
+                                    uint8_t(address)};
+        adapter.Responses().SetMatchPattern(pattern, 5);
+        if (!adapter.Write(1, adapter.WriteBuffer(), frameLength, 0, 3000) ||
+            !adapter.Read(ack, sizeof(ack), &ackLength, 0, 5000)) {
+            state.SkipWithError("block not acknowledged");
+            break;
+        }
+        address += kBlock;
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+}
+BENCHMARK(BM_BlockRoundTripAdapter)->UseRealTime();
+
+void BM_BlockRoundTripBareTcp(benchmark::State& state)
+{
+    AckPeer peer;
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(peer.Port());
+    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        state.SkipWithError("connect failed");
+        return;
+    }
+    const auto data = RandomBytes(kBlock);
+    std::vector<uint8_t> frame(CHdlcAdapter::kWriteBufferSize);
+    uint32_t address = 0x00100000;
+    uint8_t reply[64];
+    for (auto _ : state) {
+        const uint32_t frameLength = BuildBlockFrame(frame.data(), address, data.data(), kBlock);
+        if (::send(fd.Get(), frame.data(), frameLength, MSG_NOSIGNAL) != ssize_t(frameLength)) {
+            state.SkipWithError("send failed");
+            break;
+        }
+        // Read until the acknowledgement frame's closing flag.
+        bool done = false;
+        while (!done) {
+            ssize_t n = ::recv(fd.Get(), reply, sizeof(reply), 0);
+            if (n <= 0) {
+                state.SkipWithError("recv failed");
+                return;
+            }
+            done = reply[n - 1] == HDLC_FLAG;
+        }
+        address += kBlock;
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+}
+BENCHMARK(BM_BlockRoundTripBareTcp)->UseRealTime();
+
+} // namespace

@@ -1,0 +1,23 @@
+// Discovery reply handling fed arbitrary datagrams: decode into the reply buffer, then parse.
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "diag/CUdpHdlc.h"
+#include "diag/UdpRecord.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    uint8_t reply[1024];
+    std::memset(reply, 0xCD, UdpRecord::kSize);
+    uint32_t length = 0;
+    if (!CUdpHdlc::DecodeDatagram(data, uint32_t(size), reply, sizeof(reply), &length))
+        return 0;
+    if (length > CUdpHdlc::kFrameBufferSize)
+        __builtin_trap();
+    uint8_t mac[6], ip[4];
+    std::string text;
+    if (CUdpHdlc::ParseDiscoveryReply(reply, mac, ip, &text) && text.size() > 21 * 3)
+        __builtin_trap();
+    return 0;
+}
