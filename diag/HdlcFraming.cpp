@@ -1,13 +1,10 @@
 #include "diag/HdlcFraming.h"
 
+#include <cstring>
+
 #include "images/Crc16.h"
 
 namespace {
-
-inline void CrcStep(uint16_t& crc, uint8_t byte)
-{
-    crc = Crc16Update(crc, byte);
-}
 
 inline void PutStuffed(uint8_t* out, uint32_t& pos, uint8_t byte)
 {
@@ -23,9 +20,23 @@ inline void PutStuffed(uint8_t* out, uint32_t& pos, uint8_t byte)
 
 void HdlcStuffAppend(uint8_t* out, uint32_t& pos, const uint8_t* bytes, uint32_t count, uint16_t& crc)
 {
-    for (uint32_t i = 0; i < count; ++i) {
-        PutStuffed(out, pos, bytes[i]);
-        CrcStep(crc, bytes[i]);
+    if (count == 0)
+        return;
+    crc = Crc16Bulk(crc, bytes, count);
+    // Copy the runs between bytes that need stuffing in one go.
+    uint32_t i = 0;
+    while (i < count) {
+        uint32_t j = i;
+        while (j < count && bytes[j] != HDLC_FLAG && bytes[j] != HDLC_ESCAPE)
+            ++j;
+        std::memcpy(out + pos, bytes + i, j - i);
+        pos += j - i;
+        if (j < count) {
+            out[pos++] = HDLC_ESCAPE;
+            out[pos++] = uint8_t(bytes[j] ^ HDLC_ESCAPE_XOR);
+            ++j;
+        }
+        i = j;
     }
 }
 
@@ -52,20 +63,23 @@ uint32_t HdlcDecode(const uint8_t* in, uint32_t length, uint8_t* out)
         --end;
     uint32_t index = (end > 0 && in[0] == HDLC_FLAG) ? 1 : 0;
 
-    uint16_t crc = HDLC_CRC_INIT;
+    // Unstuff run by run; the output never gets ahead of the input, so in place is safe.
     uint32_t count = 0;
     while (index < end) {
-        uint8_t byte = in[index++];
-        if (byte == HDLC_ESCAPE) {
-            if (index >= end)
+        const void* found = std::memchr(in + index, HDLC_ESCAPE, end - index);
+        const uint32_t runEnd = found != nullptr ? uint32_t(static_cast<const uint8_t*>(found) - in) : end;
+        std::memmove(out + count, in + index, runEnd - index);
+        count += runEnd - index;
+        index = runEnd;
+        if (index < end) {
+            if (index + 1 >= end)
                 return 0; // escape with nothing after it
-            byte = uint8_t(in[index++] ^ HDLC_ESCAPE_XOR);
+            out[count++] = uint8_t(in[index + 1] ^ HDLC_ESCAPE_XOR);
+            index += 2;
         }
-        // count never passes index, so writing in place never overtakes the reading.
-        out[count++] = byte;
-        CrcStep(crc, byte);
     }
-    if (crc != HDLC_CRC_RESIDUE || count < 3)
+    // The FCS bytes go through the register too: a good frame leaves the residue.
+    if (count < 3 || Crc16Bulk(HDLC_CRC_INIT, out, count) != HDLC_CRC_RESIDUE)
         return 0;
     return count - 2;
 }
