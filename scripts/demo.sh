@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The main job, against the virtual router on loopback: builds what is missing, writes the
+# sample images beside the programs, starts kivrouter-sim on 127.0.0.1 with older versions,
+# then runs "kivupgrade-cli check", "kivupgrade-cli upgrade" and a second check that shows
+# the new versions. The simulator is stopped (by its own process id) however the script ends.
+#
+#   scripts/demo.sh [--family A|B] [--build DIR]
+#
+# KIV_TIME_SCALE (default 0.05 here) shortens every pause and time-out; use 1 for real time.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build
+family=A
+
+usage() { sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; }
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --family) family=${2:-}; shift 2 ;;
+    --build) build=${2:-}; shift 2 ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "demo.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+  esac
+done
+case "$family" in
+  A|a) family=A; sub=a; app_version=2.1.5.0 ;;
+  B|b) family=B; sub=b; app_version=3.2.1.0 ;;
+  *) echo "demo.sh: --family takes A or B" >&2; exit 2 ;;
+esac
+case "$build" in /*) ;; *) build=$root/$build ;; esac
+
+cli=$build/cli/kivupgrade-cli
+sim=$build/sim/kivrouter-sim
+kivimage=$build/tools/kivimage/kivimage
+if [ ! -x "$cli" ] || [ ! -x "$sim" ] || [ ! -x "$kivimage" ]; then
+  echo "== building ($build)"
+  "$root/scripts/build.sh" "$build"
+fi
+
+export KIV_TIME_SCALE=${KIV_TIME_SCALE:-0.05}
+work=$(mktemp -d "${TMPDIR:-/tmp}/kiv-demo.XXXXXX")
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+echo "== sample images (family $family) beside the programs"
+"$kivimage" samples "$work/samples" >/dev/null
+for dir in "$build/cli" "$build/app"; do
+  if [ -d "$dir" ]; then
+    rm -f "$dir"/*.bin
+    cp "$work/samples/$sub"/*.bin "$dir/"
+  fi
+done
+ls "$build/cli"/*.bin | sed 's/^/   /'
+
+echo "== starting kivrouter-sim on 127.0.0.1 (family $family, older versions)"
+"$sim" --address 127.0.0.1 --router-port 0 --telnet-port 0 --family "$family" \
+  --boot-version 1.0.5.0 --app-version "$app_version" \
+  --firmware-version 11.608.10.01.00 --dashboard-version 16.200.10.01.00 \
+  --transcript "$work/transcript.jsonl" >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+for _ in $(seq 1 100); do
+  grep -q ready "$work/sim.out" 2>/dev/null && break
+  kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.err" >&2; echo "demo.sh: the simulator did not start" >&2; exit 1; }
+  sleep 0.1
+done
+ready=$(grep ready "$work/sim.out" || true)
+[ -n "$ready" ] || { echo "demo.sh: the simulator never said ready" >&2; exit 1; }
+echo "   $ready"
+router_port=$(sed -n 's/.*router-port=\([0-9]*\).*/\1/p' <<<"$ready")
+telnet_port=$(sed -n 's/.*telnet-port=\([0-9]*\).*/\1/p' <<<"$ready")
+args=(--target 127.0.0.1 --router-port "$router_port" --telnet-port "$telnet_port")
+
+status=0
+run() {
+  echo
+  echo "== kivupgrade-cli $1"
+  "$cli" "$1" "${args[@]}" || { rc=$?; echo "   (exit status $rc)"; status=1; }
+}
+run check
+run upgrade
+run check
+echo
+if [ "$status" = 0 ]; then
+  echo "== done: every component was upgraded and the second check shows the new versions"
+else
+  echo "== done with failures (see above and the download log)"
+fi
+exit "$status"
