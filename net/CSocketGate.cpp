@@ -68,3 +68,17 @@ void CSocketGate::MarkShutDown(uint64_t generation)
     if (generation == m_Generation)
         m_bShutDown = true;
 }
+
+void CSocketGate::BeginAbort()
+{
+    std::lock_guard lock(m_Mutex);
+    if (m_nAborts++ == 0)
+        m_Abort.Set();
+}
+
+void CSocketGate::EndAbort()
+{
+    std::lock_guard lock(m_Mutex);
+    if (--m_nAborts == 0)
+        m_Abort.Reset();
+}

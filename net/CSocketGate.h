@@ -57,6 +57,14 @@ public:
     void RunExclusive(const std::function<void(Exclusive&)>& change);
 
     bool IsOpen() const;
+
+    // While at least one abort is pending, a change that waits for a connection gives up
+    // (it polls AbortHandle()): Close and Shutdown use this so that they never wait for the
+    // system's connect time-out of a reconnection that another thread started.
+    void BeginAbort();
+    void EndAbort();
+    int AbortHandle() const { return m_Abort.Handle(); }
+
     // Descriptor of the wake event (-1 when it could not be created).
     int WakeHandle() const { return m_Wake.Handle(); }
     // True when Shutdown was called on the socket of `generation`.
@@ -70,7 +78,9 @@ private:
     UniqueFd m_Socket;
     uint64_t m_Generation = 1;
     int m_Users = 0;
+    int m_nAborts = 0;
     bool m_bChanging = false;
     bool m_bShutDown = false;
     CPollableEvent m_Wake;
+    CPollableEvent m_Abort;
 };

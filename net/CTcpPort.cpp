@@ -77,6 +77,8 @@ bool CTcpPort::SetConfig(const std::string& address, uint16_t port)
 bool CTcpPort::Close()
 {
     bool ok = true;
+    // A reconnection that waits for its connection gives up rather than delay the close.
+    m_Socket.BeginAbort();
     m_Socket.RunExclusive([&](CSocketGate::Exclusive& ex) {
         if (!ex.socket.Valid())
             return;
@@ -89,6 +91,7 @@ bool CTcpPort::Close()
             ok = false;
         }
     });
+    m_Socket.EndAbort();
     return ok;
 }
 
@@ -110,15 +113,19 @@ bool CTcpPort::ConnectLocked(CSocketGate::Exclusive& ex)
             m_dwLastError = static_cast<uint32_t>(errno);
             return false;
         }
-        pollfd pfd{fd.Get(), POLLOUT, 0};
+        // Wait for the connection, or for a Close or Shutdown of another thread.
+        pollfd fds[2] = {{fd.Get(), POLLOUT, 0}, {m_Socket.AbortHandle(), POLLIN, 0}};
+        const nfds_t nfds = m_Socket.AbortHandle() >= 0 ? 2 : 1;
         int rc;
         do {
-            rc = ::poll(&pfd, 1, -1);
+            rc = ::poll(fds, nfds, -1);
         } while (rc < 0 && errno == EINTR);
         int err = 0;
         socklen_t len = sizeof err;
         if (rc < 0)
             err = errno;
+        else if (fds[0].revents == 0)
+            err = ECANCELED;
         else if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0)
             err = errno;
         if (err != 0) {
@@ -152,7 +159,9 @@ bool CTcpPort::Reconnect(uint64_t failedGeneration)
 
 bool CTcpPort::Shutdown()
 {
+    m_Socket.BeginAbort();
     CSocketGate::Use use(m_Socket);
+    m_Socket.EndAbort();
     if (!use.IsOpen())
         return false;
     // Mark first, so that a Read woken by the shutdown knows it was this side.

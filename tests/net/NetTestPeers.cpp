@@ -52,13 +52,13 @@ uint16_t BoundPort(int fd)
 
 std::string Loopback() { return "127.0.0.1"; }
 
-TcpListener::TcpListener(int receiveBuffer) : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+TcpListener::TcpListener(int receiveBuffer, int backlog) : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     if (receiveBuffer > 0)
         setsockopt(m_fd.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a = LoopbackAddr(0);
     bind(m_fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(m_fd.Get(), 8);
+    listen(m_fd.Get(), backlog);
     m_port = BoundPort(m_fd.Get());
 }
 

@@ -27,7 +27,7 @@ std::string Loopback();
 // Open() returns before the test accepts.
 class TcpListener {
 public:
-    explicit TcpListener(int receiveBuffer = 0);
+    explicit TcpListener(int receiveBuffer = 0, int backlog = 8);
     uint16_t Port() const { return m_port; }
     int Fd() const { return m_fd.Get(); }
     // Next connection, or an invalid fd when none arrives within `waitMs` real ms.

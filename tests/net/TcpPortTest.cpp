@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <sys/socket.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -287,4 +291,40 @@ TEST(TcpPort, ResetRacingWithCloseNeverRevivesTheConnection)
         while (listener.Accept(0).Valid()) {
         }
     }
+}
+
+TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
+{
+    // A listener whose accept queue is full drops new connection requests, so a connect
+    // to it waits for the system's connect time-out (minutes).
+    TcpListener full(0, 1);
+    std::vector<UniqueFd> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(full.Port());
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(fillers.back().Get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+
+    CTcpPort port;
+    ASSERT_TRUE(port.SetConfig(Loopback(), full.Port()));
+    std::atomic<bool> done{false};
+    bool opened = true;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread opener([&] {
+        opened = port.Open();
+        done = true;
+    });
+    // Close until the attempt has given up (a Close before the attempt starts misses it).
+    while (!done && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+        EXPECT_TRUE(port.Close());
+        std::this_thread::yield();
+    }
+    opener.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(ECANCELED));
+    EXPECT_FALSE(port.IsOpen());
 }
