@@ -1,0 +1,316 @@
+// The TCP channel: router transfer and the wireless module's DIAG and downloader commands,
+// driven through CHdlcAdapter and CDiagCaller as the upgrade engine drives them.
+
+#include <cstring>
+
+#include "diag/CDiagCaller.h"
+#include "diag/CHdlcAdapter.h"
+#include "diag/CUdpHdlc.h"
+#include "diag/HdlcFraming.h"
+#include "images/CSampleImage.h"
+#include "images/PartHeader.h"
+#include "log/CDownloadLog.h"
+#include "tests/sim/SimTestSupport.h"
+
+namespace {
+
+constexpr uint32_t kFirmwareBase = 0x00100000;
+
+std::vector<uint8_t> Pattern(size_t length, uint8_t seed)
+{
+    std::vector<uint8_t> bytes(length);
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 5)); // includes 7E and 7D
+    return bytes;
+}
+
+class SimChannelTest : public SimFixture {
+protected:
+    void TearDown() override
+    {
+        m_Adapter.Close();
+        SimFixture::TearDown();
+    }
+
+    void Connect()
+    {
+        ASSERT_TRUE(m_Adapter.Open("127.0.0.1", m_pSim->RouterPort(), INetPort::PORT_TYPE_TCP));
+        ASSERT_TRUE(m_Adapter.StartReader());
+    }
+
+    bool HandShake(int leading, int& forceLoad, int& offline)
+    {
+        return m_Diag.DIAG_HandShake(leading, &forceLoad, &offline);
+    }
+
+    bool Record(uint8_t type, uint32_t timeoutMs = 2000)
+    {
+        CUdpHdlc udp(kLoopback, m_pSim->RouterPort());
+        udp.m_Request.SetType(type);
+        udp.m_Request.SetIp(kLoopback);
+        udp.m_Request.SetMac(m_Config.mac.data());
+        return udp.Exchange(timeoutMs);
+    }
+
+    // Probes until the router answers (the module is up), within `limitMs` scaled ms.
+    bool WaitReady(uint32_t limitMs)
+    {
+        const uint32_t start = GetTickCount();
+        while (TicksSince(start) < limitMs)
+            if (Record(UDP_READY_PROBE, 500))
+                return true;
+        return false;
+    }
+
+    void ControlPacket(const char* text, uint32_t value)
+    {
+        uint8_t packet[40] = {0xFF};
+        std::memcpy(packet + 1, text, 29);
+        WriteLe32(packet + 30, value);
+        ASSERT_TRUE(m_Adapter.Write(0, packet, sizeof packet, 1, 3000));
+    }
+
+    bool WriteBlock(uint32_t address, const uint8_t* data, uint32_t length)
+    {
+        std::vector<uint8_t> request{0x0F, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8),
+                                     uint8_t(address), uint8_t(length >> 8), uint8_t(length)};
+        request.insert(request.end(), data, data + length);
+        const uint32_t frameLength =
+            HdlcEncode(request.data(), static_cast<uint32_t>(request.size()), m_Adapter.WriteBuffer(), 1);
+        const uint8_t ack[5] = {0x02, request[1], request[2], request[3], request[4]};
+        m_Adapter.Responses().SetMatchPattern(ack, 5);
+        return m_Diag.DIAG_Write(frameLength);
+    }
+
+    bool WriteUnit(uint32_t address, const std::vector<uint8_t>& data)
+    {
+        for (size_t at = 0; at < data.size(); at += 4096) {
+            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(4096, data.size() - at));
+            if (!WriteBlock(address + static_cast<uint32_t>(at), data.data() + at, n))
+                return false;
+        }
+        return true;
+    }
+
+    bool Unlock(const char* code) { return m_Diag.DIAG_Unlock(reinterpret_cast<const uint8_t*>(code)); }
+
+    std::string Log() const { return m_Log.GetPending(); }
+
+    CDownloadLog m_Log{""};
+    CHdlcAdapter m_Adapter;
+    CDiagCaller m_Diag{&m_Adapter, &m_Log};
+};
+
+TEST_F(SimChannelTest, FirmwareUpgradeRoundTrip)
+{
+    StartSim();
+    Connect();
+    int forceLoad = -1, offline = -1;
+    ASSERT_TRUE(HandShake(0, forceLoad, offline));
+    EXPECT_EQ(0, forceLoad);
+    EXPECT_EQ(0, offline);
+    std::string version;
+    ASSERT_TRUE(m_Diag.DIAG_QueryBoardVersion(&version));
+    EXPECT_EQ(m_Config.firmwareVersion, version);
+    ASSERT_TRUE(m_Diag.DIAG_QueryISOVersion(&version));
+    EXPECT_EQ(m_Config.dashboardVersion, version);
+
+    ASSERT_TRUE(m_Diag.DIAG_NV_BackupRestore(1));
+    ASSERT_TRUE(m_Diag.DIAG_ChangeMode(1));
+    ASSERT_TRUE(HandShake(0, forceLoad, offline));
+    EXPECT_EQ(1, offline);
+    ControlPacket("Varoni FWT Begin Download Pkt", 0);
+    ASSERT_TRUE(m_Diag.DIAG_SwitchToDownloader());
+    EXPECT_FALSE(Record(UDP_READY_PROBE, 300)); // restarting into the downloader
+    ASSERT_TRUE(WaitReady(20000));
+    ASSERT_TRUE(HandShake(1, forceLoad, offline));
+    EXPECT_EQ(1, forceLoad);
+
+    EXPECT_FALSE(Unlock("WRONG001"));
+    ASSERT_TRUE(Unlock("FWA00001"));
+    std::vector<uint8_t> part0 = SampleImage::MakeWirelessData("11.608.13.02.00", Pattern(9000, 1));
+    ASSERT_TRUE(WriteUnit(kFirmwareBase, part0));
+    ASSERT_TRUE(WriteUnit(kFirmwareBase + 0x400000, Pattern(4096, 2)));
+    ASSERT_TRUE(WriteUnit(kFirmwareBase + 0x800000, Pattern(77, 3)));
+    ASSERT_TRUE(m_Diag.DIAG_Reset());
+
+    EXPECT_FALSE(Record(UDP_READY_PROBE, 300));
+    ASSERT_TRUE(WaitReady(20000));
+    ASSERT_TRUE(HandShake(0, forceLoad, offline));
+    EXPECT_EQ(0, forceLoad);
+    ASSERT_TRUE(m_Diag.DIAG_QueryBoardVersion(&version));
+    EXPECT_EQ("11.608.13.02.00", version);
+    ASSERT_TRUE(m_Diag.DIAG_NV_QueryRestoreStatus());
+    EXPECT_NE(std::string::npos, Log().find("Restore Success"));
+    EXPECT_EQ(0u, m_pSim->ViolationCount()) << Log();
+}
+
+TEST_F(SimChannelTest, IncompleteDashboardKeepsOldVersion)
+{
+    m_Config.forceLoad = true;
+    StartSim();
+    Connect();
+    int forceLoad = 0, offline = 0;
+    ASSERT_TRUE(HandShake(1, forceLoad, offline));
+    EXPECT_EQ(1, forceLoad);
+    ControlPacket("Varoni FWT Force Download Pkt", 0);
+    ASSERT_TRUE(Unlock("DASHA001"));
+    // Data without the version marker: not an image the module can start from.
+    ASSERT_TRUE(WriteUnit(kFirmwareBase, Pattern(5000, 9)));
+    EXPECT_TRUE(Record(UDP_LEAVE_FORCE_LOAD));
+    ASSERT_TRUE(m_Diag.DIAG_Reset());
+    ASSERT_TRUE(WaitReady(20000));
+    ASSERT_TRUE(HandShake(0, forceLoad, offline));
+    EXPECT_EQ(0, forceLoad);
+    std::string version;
+    ASSERT_TRUE(m_Diag.DIAG_QueryISOVersion(&version));
+    EXPECT_EQ(m_Config.dashboardVersion, version);
+}
+
+TEST_F(SimChannelTest, DownloaderRefusesWhatItMustRefuse)
+{
+    m_Config.regionSize = 0x01000000;
+    StartSim();
+    Connect();
+    const std::vector<uint8_t> data = Pattern(64, 4);
+    EXPECT_FALSE(WriteBlock(kFirmwareBase, data.data(), 64)); // normal firmware: five NAKs
+    EXPECT_NE(std::string::npos, Log().find("DIAG_Write#5> Exec Fail"));
+    ASSERT_TRUE(Record(UDP_ENTER_FORCE_LOAD));
+    EXPECT_FALSE(WriteBlock(kFirmwareBase, data.data(), 64)); // not unlocked
+    ASSERT_TRUE(Unlock("FWA00001"));
+    EXPECT_FALSE(WriteBlock(0x01000000, data.data(), 64)); // outside the region
+    EXPECT_TRUE(WriteBlock(0x00FFFFC0, data.data(), 64));  // its last bytes
+    EXPECT_EQ(15u, m_pSim->ViolationCount());
+}
+
+TEST_F(SimChannelTest, BlockFaultsAreRetriedByTheTool)
+{
+    AddFault("nak-block=2");
+    AddFault("drop-block-ack=4");
+    m_Config.forceLoad = true;
+    StartSim();
+    Connect();
+    ASSERT_TRUE(Unlock("FWB00001"));
+    ASSERT_TRUE(WriteUnit(kFirmwareBase, Pattern(3 * 4096, 5)));
+    EXPECT_NE(std::string::npos, Log().find("DIAG_Write#1> Exec Fail"));
+    EXPECT_NE(std::string::npos, Log().find("DIAG_Write#1> Read Fail"));
+    EXPECT_EQ(0u, m_pSim->ViolationCount());
+}
+
+TEST_F(SimChannelTest, HandShakeFaultsAndCorruptFcs)
+{
+    AddFault("corrupt-fcs=1");
+    AddFault("unlock-refused=1");
+    StartSim();
+    Connect();
+    int forceLoad = 0, offline = 0;
+    ASSERT_TRUE(HandShake(0, forceLoad, offline)); // first answer dropped by the client
+    EXPECT_NE(std::string::npos, Log().find("Execute#1> Read Fail"));
+    ASSERT_TRUE(Record(UDP_ENTER_FORCE_LOAD));
+    ASSERT_TRUE(Unlock("FWA00001")); // refused once, then accepted on the second try
+    EXPECT_NE(std::string::npos, Log().find("Execute#1> (03 00 01)"));
+}
+
+TEST_F(SimChannelTest, NoHandShakeUntilForceLoad)
+{
+    AddFault("no-handshake");
+    StartSim();
+    Connect();
+    int forceLoad = 0, offline = 0;
+    EXPECT_FALSE(HandShake(0, forceLoad, offline));
+    ASSERT_TRUE(Record(UDP_ENTER_FORCE_LOAD));
+    ASSERT_TRUE(HandShake(1, forceLoad, offline));
+    EXPECT_EQ(1, forceLoad);
+}
+
+TEST_F(SimChannelTest, RestartFaults)
+{
+    AddFault("still-in-downloader");
+    AddFault("nv-restore-fail");
+    m_Config.forceLoad = true;
+    StartSim();
+    Connect();
+    EXPECT_FALSE(m_Diag.DIAG_NV_BackupRestore(0));
+    ASSERT_TRUE(Record(UDP_LEAVE_FORCE_LOAD));
+    ASSERT_TRUE(m_Diag.DIAG_Reset());
+    ASSERT_TRUE(WaitReady(20000));
+    int forceLoad = 0, offline = 0;
+    ASSERT_TRUE(HandShake(0, forceLoad, offline));
+    EXPECT_EQ(1, forceLoad);
+    m_Adapter.Close();
+    StopSim();
+
+    m_Config.faults = CFaultTable();
+    AddFault("module-not-back");
+    AddFault("nv-restore-fail");
+    m_Config.forceLoad = false;
+    StartSim();
+    Connect();
+    EXPECT_FALSE(m_Diag.DIAG_NV_QueryRestoreStatus());
+    ASSERT_TRUE(Record(UDP_ENTER_FORCE_LOAD));
+    ASSERT_TRUE(m_Diag.DIAG_Reset());
+    EXPECT_FALSE(WaitReady(8000));
+}
+
+TEST_F(SimChannelTest, RouterTransferUpdatesVersion)
+{
+    StartSim();
+    Connect();
+    m_Adapter.StopReader();
+    const std::vector<uint8_t> data =
+        SampleImage::MakeRouterData(SampleImage::RouterKindBits(IMG_APP), "2.1.7.1", Pattern(10000, 6));
+    ControlPacket("Varoni RUT Begin Download Pkt", static_cast<uint32_t>(data.size()));
+    ASSERT_TRUE(m_Adapter.Write(1, data.data(), 7300, 0, 3000));
+    ASSERT_TRUE(m_Adapter.Write(1, data.data() + 7300, static_cast<uint32_t>(data.size() - 7300), 0, 3000));
+    ASSERT_TRUE(m_Adapter.StartReader());
+    const uint8_t ff = 0xFF;
+    m_Adapter.Responses().SetMatchPattern(&ff, 1);
+    uint8_t result[512] = {};
+    uint32_t length = 0;
+    ASSERT_TRUE(m_Adapter.Read(result, sizeof result, &length, 0, 8000));
+    ASSERT_EQ(40u, length);
+    EXPECT_EQ(4u, ReadLe32(result + 30));
+
+    CUdpHdlc udp(kLoopback, m_pSim->RouterPort());
+    uint8_t mac[6], ip[4];
+    std::string text;
+    ASSERT_TRUE(udp.Discover(mac, ip, &text));
+    EXPECT_EQ("2.1.7.1", text);
+    EXPECT_EQ(0u, m_pSim->ViolationCount());
+}
+
+TEST_F(SimChannelTest, RouterTransferFaults)
+{
+    AddFault("result-value=9");
+    StartSim();
+    Connect();
+    m_Adapter.StopReader();
+    const std::vector<uint8_t> data = Pattern(100, 7);
+    ControlPacket("Varoni RUT Begin Download Pkt", 90);
+    ASSERT_TRUE(m_Adapter.Write(1, data.data(), 100, 0, 3000)); // ten bytes too many
+    ASSERT_TRUE(m_Adapter.StartReader());
+    const uint8_t ff = 0xFF;
+    m_Adapter.Responses().SetMatchPattern(&ff, 1);
+    uint8_t result[512] = {};
+    uint32_t length = 0;
+    ASSERT_TRUE(m_Adapter.Read(result, sizeof result, &length, 0, 8000));
+    EXPECT_EQ(9u, ReadLe32(result + 30));
+    EXPECT_EQ(1u, m_pSim->ViolationCount());
+    m_Adapter.Close();
+    StopSim();
+
+    m_Config.faults = CFaultTable();
+    AddFault("reset-during-data=50");
+    StartSim();
+    Connect();
+    m_Adapter.StopReader();
+    ControlPacket("Varoni RUT Begin Download Pkt", 100);
+    m_Adapter.Write(1, data.data(), 100, 0, 3000);
+    m_Adapter.Responses().SetMatchPattern(&ff, 1);
+    EXPECT_FALSE(m_Adapter.Read(result, sizeof result, &length, 0, 3000));
+    m_Adapter.Close();
+    StopSim();
+    EXPECT_EQ(1u, Find("event", "connection reset").size());
+}
+
+} // namespace
