@@ -15,6 +15,7 @@ constexpr uint8_t FILLER = 0xCD;
 // Text of a discovery reply: bytes 11..31, up to the first zero byte.
 constexpr size_t REPLY_TEXT_OFFSET = 11;
 constexpr size_t REPLY_TEXT_MAX = 21;
+constexpr int MAX_SKIPPED_REPLIES = 256;
 
 } // namespace
 
@@ -125,7 +126,9 @@ bool CUdpHdlc::Discover(uint8_t mac[6], uint8_t ip[4], std::string* text)
     if (!SendRecord())
         return false;
     uint8_t reply[DISCOVER_BUFFER_SIZE];
-    for (;;) {
+    // Replies that are not the answer are skipped, but not without end: a peer that keeps
+    // sending them within the reply time-out would otherwise hold the discovery forever.
+    for (int skipped = 0; skipped < MAX_SKIPPED_REPLIES; ++skipped) {
         std::memset(reply, FILLER, UdpRecord::kSize);
         uint32_t length = 0;
         if (!ReceiveFrame(reply, sizeof(reply), &length, kDiscoverReplyTimeoutMs))
@@ -134,4 +137,5 @@ bool CUdpHdlc::Discover(uint8_t mac[6], uint8_t ip[4], std::string* text)
         if (ParseDiscoveryReply(reply, mac, ip, text))
             return true;
     }
+    return false;
 }

@@ -131,16 +131,6 @@ std::vector<Bytes> Collect(CHdlcFrameCollector& collector, const Bytes& stream, 
 
 } // namespace
 
-TEST(HdlcFrameCollector, BackToBackFramesWithoutLeadingFlag)
-{
-    CHdlcFrameCollector collector;
-    Bytes stream = Hex("7E 4B C9 03 FF E8 99 7E 29 01 00 31 40 7E");
-    auto frames = Collect(collector, stream);
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(ToHex(frames[0]), "4B C9 03 FF");
-    EXPECT_EQ(ToHex(frames[1]), "29 01 00");
-}
-
 TEST(HdlcFrameCollector, FlagAfterOneOrTwoBytesDoesNotEndAFrame)
 {
     // The two bytes before the flag belong to the frame: it still decodes.

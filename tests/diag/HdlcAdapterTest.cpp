@@ -72,14 +72,6 @@ TEST_F(HdlcAdapterTest, ClosedAdapterRefusesWithoutTouchingThePort)
     EXPECT_TRUE(adapter.Close());
 }
 
-TEST_F(HdlcAdapterTest, OpenFailsForBadAddressOrType)
-{
-    CHdlcAdapter other;
-    EXPECT_FALSE(other.Open("not-an-address", peer.Port(), INetPort::PORT_TYPE_TCP));
-    EXPECT_FALSE(other.Open("127.0.0.1", peer.Port(), 3));
-    EXPECT_FALSE(other.IsOpen());
-}
-
 TEST_F(HdlcAdapterTest, DirectReadReturnsTheFirstGoodFrame)
 {
     // Not the awaited answer, but without the reader no matching takes place.

@@ -78,14 +78,6 @@ public:
         SendLocked(raw);
     }
 
-    // Closes the accepted connection (the client sees the peer close its side).
-    void Disconnect()
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        if (m_Client.Valid())
-            ::shutdown(m_Client.Get(), SHUT_RDWR);
-    }
-
     Bytes Received()
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
@@ -106,14 +98,6 @@ public:
         std::unique_lock<std::mutex> lock(m_Mutex);
         return m_Cond.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_Raw.size() >= count; });
     }
-    void ClearReceived()
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        m_Raw.clear();
-        m_Frames.clear();
-        m_Pending.clear();
-    }
-
 private:
     void SendLocked(const Bytes& raw)
     {
