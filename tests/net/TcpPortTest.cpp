@@ -125,7 +125,7 @@ TEST(TcpPort, LargeWriteGoesOutInSeveralSendsToASlowReader)
             received += part;
         }
     });
-    EXPECT_TRUE(c.port.Write(data.data(), static_cast<uint32_t>(data.size()), 5000));
+    EXPECT_TRUE(c.port.Write(data.data(), static_cast<uint32_t>(data.size()), 200000));
     reader.join();
     EXPECT_EQ(received.size(), data.size());
     EXPECT_TRUE(received == data);

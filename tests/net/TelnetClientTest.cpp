@@ -53,6 +53,15 @@ bool WaitForText(CTelnetClient& client, const std::string& needle, std::string& 
     return false;
 }
 
+// Logs in on the fake shell, waiting for each prompt however long it takes.
+bool Login(CTelnetClient& client)
+{
+    std::string all;
+    return WaitForText(client, "Login:", all) && client.SendText("admin\r\n", 1000) &&
+           WaitForText(client, "Password:", all) && client.SendText("tovex\r\n", 1000) &&
+           WaitForText(client, "router#", all);
+}
+
 } // namespace
 
 TEST(TelnetReply, SplitsAtCrLfOnly)
@@ -154,10 +163,7 @@ TEST(TelnetClient, FindLineRulesAndLongRepliesOverTheConnection)
     CTelnetClient client;
     client.SetPortNumber(shell.Port());
     ASSERT_TRUE(client.Connect(Loopback()));
-    std::string all;
-    ASSERT_TRUE(WaitForText(client, "Login:", all));
-    ASSERT_TRUE(client.SendAndWait("admin\r\n", "Password:", 10000));
-    ASSERT_TRUE(client.SendAndWait("tovex\r\n", "#", 10000));
+    ASSERT_TRUE(Login(client));
 
     ASSERT_TRUE(client.SendText("prompt-first\r\n", 1000));
     ASSERT_TRUE(WaitPending(client, 5));
@@ -187,10 +193,7 @@ TEST(TelnetClient, AFloodStaysBoundedAndAClosedPeerDoesNotBlockDisconnect)
     CTelnetClient client;
     client.SetPortNumber(shell.Port());
     ASSERT_TRUE(client.Connect(Loopback()));
-    std::string all;
-    ASSERT_TRUE(WaitForText(client, "Login:", all));
-    ASSERT_TRUE(client.SendAndWait("admin\r\n", "Password:", 10000));
-    ASSERT_TRUE(client.SendAndWait("tovex\r\n", "#", 10000));
+    ASSERT_TRUE(Login(client));
     ASSERT_TRUE(client.SendText("flood\r\n", 1000));
     ASSERT_TRUE(WaitPending(client, CLockedBuffer::MAX_CAPACITY));
     EXPECT_EQ(client.PendingBytes(), CLockedBuffer::MAX_CAPACITY);
