@@ -79,7 +79,7 @@ CUpgradeEngine::StepsResult CUpgradeEngine::RunSteps()
     for (int index = COMPONENT_BOOT; index <= COMPONENT_CONFIG_FILE; ++index) {
         if (!IsRouterImageToSend(index))
             continue;
-        if (!FinishStep(UpgradeRouterImage(m_pTable[index].m_Image)))
+        if (!ShowStepResult(UpgradeRouterImage(m_pTable[index].m_Image)))
             return StepsResult::FailedShown;
         Sleep(kPauseBetweenStepsMs);
     }
@@ -96,16 +96,16 @@ CUpgradeEngine::StepsResult CUpgradeEngine::RunSteps()
     }
 
     if (IsSelected(COMPONENT_FIRMWARE)) {
-        if (!FinishStep(UpgradeFirmware()))
+        if (!ShowStepResult(UpgradeFirmware()))
             return StepsResult::FailedShown;
         Sleep(kPauseBetweenStepsMs);
     }
-    if (IsSelected(COMPONENT_DASHBOARD) && !FinishStep(UpgradeDashboard()))
+    if (IsSelected(COMPONENT_DASHBOARD) && !ShowStepResult(UpgradeDashboard()))
         return StepsResult::FailedShown;
     return StepsResult::Succeeded;
 }
 
-bool CUpgradeEngine::FinishStep(bool succeeded)
+bool CUpgradeEngine::ShowStepResult(bool succeeded)
 {
     // A step that succeeded shows success even when an earlier, recovered hand-shake failure
     // left its result id pending; that failure stays in the log.

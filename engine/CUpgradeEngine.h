@@ -132,6 +132,10 @@ public:
     bool LeaveForceLoad();
     bool WaitRouterReady(uint32_t limitMs);
 
+    // Shows the result of one component step and returns `succeeded`. A step that
+    // succeeded shows success even when an earlier recovered failure left its id pending.
+    bool ShowStepResult(bool succeeded);
+
     // Row a component's status goes to (the list shows only one router family).
     int RowForComponent(int index) const;
     // Family A has a selected image (BOOT, APP or Customization).
@@ -181,8 +185,6 @@ private:
     uint32_t Run();
     // Runs the component steps on an open channel.
     StepsResult RunSteps();
-    // Shows the result of one component step; false when it failed.
-    bool FinishStep(bool succeeded);
     void SetOutcome(bool failed, bool shownInRow);
     void LogRouterMac();
     bool ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs);

@@ -81,3 +81,25 @@ inline std::vector<uint8_t> MakeWirelessImage(uint32_t fileType, const std::vect
     builder.Build(image, error);
     return image;
 }
+
+// A router-module image of `type` (0..6) whose part 0 carries `payloadSize` bytes after the
+// sample container header.
+inline std::vector<uint8_t> MakeRouterImage(uint32_t type, uint32_t payloadSize)
+{
+    CImageBuilder builder;
+    builder.SetFileType(FILE_TYPE_ROUTER);
+    builder.SetVersion("9.9.9.9");
+    CImageBuilder::Part part;
+    part.m_Magic = PART_MAGIC_HDR0;
+    part.m_UnlockCode = "ROUTER01";
+    part.m_nTargetAddress = 0x00100000;
+    std::vector<uint8_t> payload(payloadSize);
+    for (uint32_t i = 0; i < payloadSize; ++i)
+        payload[i] = static_cast<uint8_t>(i * 131u + (i >> 9));
+    part.m_Data = SampleImage::MakeRouterData(SampleImage::RouterKindBits(type), "9.9.9.9", payload);
+    builder.AddPart(std::move(part));
+    std::vector<uint8_t> image;
+    std::string error;
+    builder.Build(image, error);
+    return image;
+}

@@ -1,0 +1,148 @@
+// Whole upgrade runs against the virtual router, with and without its faults.
+#include "tests/engine/EngineSimFixture.h"
+
+namespace {
+
+using Upgrade = EngineSimFixture;
+
+const char* const kMacLine = "02-4B-49-56-00-01";
+
+TEST_F(Upgrade, FamilyAWithFirmwareAndDashboard)
+{
+    ASSERT_TRUE(m_Table.Load({0, 1, 2, 7, 8}));
+    StartSim();
+    RunUpgrade();
+
+    for (int row = 0; row < 5; ++row) {
+        ExpectSuccessRow(row);
+        EXPECT_EQ(Percent(row), "100%") << row;
+    }
+    EXPECT_EQ(LogLines(kMacLine), 1);
+    EXPECT_EQ(m_Log.find(kMacLine), 20u);
+    EXPECT_EQ(LogLines("Sending RUT Begin Pkt"), 3);
+    EXPECT_EQ(LogLines("Erasing the NVRAM of the router module"), 1);
+    EXPECT_EQ(LogLines("Backing up the NV"), 1);
+    EXPECT_EQ(LogLines("Sending FWT Begin Pkt"), 2);
+    EXPECT_EQ(LogLines("Downloading the firmware of the wireless module"), 1);
+    EXPECT_EQ(LogLines("Downloading the dashboard of the wireless module"), 1);
+    EXPECT_EQ(LogLines("Check the status of automatically restoring the NV"), 1);
+    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 1);
+    EXPECT_EQ(RecordsReceived(UDP_ENTER_FORCE_LOAD), 0);
+    ExpectRunEnd(true);
+    const auto outcome = m_pEngine->GetRunOutcome();
+    EXPECT_FALSE(outcome.bFailed);
+    EXPECT_EQ(outcome.nResultId, CUpgradeEngine::IDS_DOWNLOAD_SUCCESS);
+}
+
+TEST_F(Upgrade, FamilyBWithFirmwareAndDashboard)
+{
+    m_Config.family = 'B';
+    ASSERT_TRUE(m_Table.Load({3, 4, 5, 6, 7, 8}));
+    StartSim();
+    RunUpgrade();
+
+    for (int row = 0; row < 6; ++row)
+        ExpectSuccessRow(row);
+    EXPECT_EQ(LogLines("Sending RUT Begin Pkt"), 4);
+    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 1);
+    ExpectRunEnd(true);
+    EXPECT_FALSE(m_pEngine->GetRunOutcome().bFailed);
+}
+
+TEST_F(Upgrade, FamilyBImagesAreNotSentToAFamilyARouter)
+{
+    ASSERT_TRUE(m_Table.Load({0, 1, 2, 3, 4, 5, 6}));
+    StartSim();
+    RunUpgrade();
+
+    for (int row = 0; row < 3; ++row)
+        ExpectSuccessRow(row);
+    ExpectUntouchedRow(3);
+    ExpectUntouchedRow(4);
+    EXPECT_EQ(LogLines("Sending RUT Begin Pkt"), 3);
+    ExpectRunEnd(false);
+}
+
+TEST_F(Upgrade, NothingSelected)
+{
+    ASSERT_TRUE(m_Table.Load({0, 7}));
+    m_Table[0].m_UpgradeFlag = 0;
+    m_Table[7].m_UpgradeFlag = 0;
+    StartSim();
+    RunUpgrade();
+
+    for (int row = 0; row < 5; ++row) {
+        ExpectUntouchedRow(row);
+        EXPECT_EQ(Percent(row), "");
+    }
+    EXPECT_EQ(LogLines(kMacLine), 1);
+    EXPECT_EQ(UdpRecordsReceived(), 0);
+    ExpectRunEnd(false);
+    EXPECT_FALSE(m_pEngine->GetRunOutcome().bFailed);
+}
+
+TEST_F(Upgrade, OnlyBootErasesNothing)
+{
+    ASSERT_TRUE(m_Table.Load({0}));
+    StartSim();
+    RunUpgrade();
+
+    ExpectSuccessRow(0);
+    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 0);
+    EXPECT_EQ(LogLines("Erasing the NVRAM of the router module"), 0);
+    ExpectRunEnd(false);
+}
+
+TEST_F(Upgrade, OnlyWirelessImagesUseTheFamilyBRows)
+{
+    ASSERT_TRUE(m_Table.Load({7, 8}));
+    StartSim();
+    RunUpgrade();
+
+    ExpectSuccessRow(4);
+    ExpectSuccessRow(5);
+    for (int row = 0; row < 4; ++row)
+        ExpectUntouchedRow(row);
+    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 0);
+    ExpectRunEnd(true);
+}
+
+TEST_F(Upgrade, ChannelThatCannotOpenStillTellsTheOutcome)
+{
+    ASSERT_TRUE(m_Table.Load({1, 8}));
+    StartSim();
+    // Nothing listens on the sim's port once it is stopped.
+    const uint16_t port = m_pSim->RouterPort();
+    StopSim();
+    MakeEngine(port);
+    RunUpgrade();
+
+    for (int row = 0; row < 5; ++row)
+        ExpectUntouchedRow(row);
+    EXPECT_EQ(LogLines(kMacLine), 1);
+    EXPECT_EQ(LogLines("Leave Forcing Download Mode ..."), 1);
+    EXPECT_EQ(LogLines(std::string(50, '+')), 1);
+    const auto outcome = m_pEngine->GetRunOutcome();
+    EXPECT_TRUE(outcome.bFailed);
+    EXPECT_FALSE(outcome.bShownInRow);
+    EXPECT_EQ(outcome.nResultId, CUpgradeEngine::IDS_TCP_CONNECT_FAILED);
+    EXPECT_EQ(outcome.strResultText, "Creating the TCP connection failed");
+}
+
+TEST_F(Upgrade, PendingHandShakeFailureDoesNotHideASuccess)
+{
+    CUpgradeEngine engine(m_Table.Get(), "");
+    engine.m_pList = &m_List;
+    for (int i = 0; i < 5; ++i)
+        m_List.InsertItem(i, "component");
+    engine.m_nRow = 3;
+    engine.m_tStepStart = std::time(nullptr);
+    engine.m_nResultId = CUpgradeEngine::IDS_HANDSHAKE_FAILED;
+    EXPECT_TRUE(engine.ShowStepResult(true));
+    EXPECT_EQ(Status(3), "Download successfully (00:00)");
+    engine.m_nResultId = CUpgradeEngine::IDS_HANDSHAKE_FAILED;
+    EXPECT_FALSE(engine.ShowStepResult(false));
+    EXPECT_EQ(Status(3), "Handshake failed (00:00)");
+}
+
+}  // namespace
