@@ -1,9 +1,17 @@
 #include "net/CSocketGate.h"
 
-CSocketGate::Use::Use(CSocketGate& gate) : m_Gate(gate)
+#include "platform/Clock.h"
+
+CSocketGate::Use::Use(CSocketGate& gate, uint32_t timeoutMs) : m_Gate(gate)
 {
     std::unique_lock lock(m_Gate.m_Mutex);
-    m_Gate.m_Changed.wait(lock, [this] { return !m_Gate.m_bChanging; });
+    const auto unchanged = [this] { return !m_Gate.m_bChanging; };
+    if (timeoutMs == INFINITE) {
+        m_Gate.m_Changed.wait(lock, unchanged);
+    } else if (!m_Gate.m_Changed.wait_for(lock, ScaledDuration(timeoutMs), unchanged)) {
+        m_bTimedOut = true;
+        return;
+    }
     if (!m_Gate.m_Socket.Valid())
         return;
     m_fd = m_Gate.m_Socket.Get();

@@ -24,12 +24,15 @@ public:
     // One operation's hold on the socket; leaves the gate when it goes out of scope.
     class Use {
     public:
-        explicit Use(CSocketGate& gate);
+        // Waits at most `timeoutMs` (scaled; INFINITE without limit) while another thread
+        // changes the socket; TimedOut() tells when that wait ran out.
+        explicit Use(CSocketGate& gate, uint32_t timeoutMs = 0xFFFFFFFFu);
         ~Use();
         Use(const Use&) = delete;
         Use& operator=(const Use&) = delete;
 
         bool IsOpen() const { return m_fd >= 0; }
+        bool TimedOut() const { return m_bTimedOut; }
         int Fd() const { return m_fd; }
         uint64_t Generation() const { return m_generation; }
         // Leaves the gate early (before a pause or a reconnection).
@@ -40,6 +43,7 @@ public:
         int m_fd = -1;
         uint64_t m_generation = 0;
         bool m_bEntered = false;
+        bool m_bTimedOut = false;
     };
 
     // Access to the socket while no user is inside.

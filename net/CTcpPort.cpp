@@ -181,7 +181,14 @@ bool CTcpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
 {
     if (count != nullptr)
         *count = 0;
-    CSocketGate::Use use(m_Socket);
+    // A reconnection by another thread may hold the socket for a while; wait for it no
+    // longer than this call's own time-out.
+    CSocketGate::Use use(m_Socket, timeoutMs);
+    if (use.TimedOut()) {
+        m_dwLastError = WAIT_CODE_TIMEOUT;
+        Trace("CTcpPort%d::Read - Exit5 WSAWaitForMultipleEvents timeout\n", TraceId());
+        return ReadFailed(count);
+    }
     if (!use.IsOpen() || !m_PurgeEvent.IsValid()) {
         use.Leave();
         Trace("CTcpPort%d::Read - Exit1\n", TraceId());
@@ -283,7 +290,13 @@ bool CTcpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
 
 bool CTcpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
 {
-    CSocketGate::Use use(m_Socket);
+    CSocketGate::Use use(m_Socket, timeoutMs);
+    if (use.TimedOut()) {
+        m_dwLastError = WAIT_CODE_TIMEOUT;
+        Trace("CTcpPort%d::Write - Exit5 WSAGetOverlappedResult's ErrorCode = %d\n", TraceId(),
+              static_cast<int>(WAIT_CODE_TIMEOUT));
+        return false;
+    }
     if (!use.IsOpen()) {
         Trace("CTcpPort%d::Write - Exit1\n", TraceId());
         return false;

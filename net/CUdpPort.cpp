@@ -130,7 +130,11 @@ bool CUdpPort::Open()
 
 bool CUdpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
 {
-    CSocketGate::Use use(m_Socket);
+    CSocketGate::Use use(m_Socket, timeoutMs);
+    if (use.TimedOut()) {
+        m_dwLastError = WAIT_CODE_TIMEOUT;
+        return false;
+    }
     if (!use.IsOpen())
         return false;
     if (data == nullptr && length > 0) {
@@ -168,7 +172,11 @@ bool CUdpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
 {
     if (count != nullptr)
         *count = 0;
-    CSocketGate::Use use(m_Socket);
+    CSocketGate::Use use(m_Socket, timeoutMs);
+    if (use.TimedOut()) {
+        m_dwLastError = WAIT_CODE_TIMEOUT;
+        return false;
+    }
     if (!use.IsOpen())
         return false;
 

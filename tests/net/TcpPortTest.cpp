@@ -317,12 +317,27 @@ TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
         opened = port.Open();
         done = true;
     });
+    // Reads meanwhile keep to their own time-out instead of waiting for the connection:
+    // once the attempt is under way, a read ends with 258 although the port is closed.
+    std::atomic<bool> readTimedOut{false};
+    std::thread reader([&] {
+        char b;
+        uint32_t count;
+        while (!readTimedOut && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+            port.Read(&b, 1, &count, 100);
+            readTimedOut = port.m_dwLastError == WAIT_CODE_TIMEOUT;
+        }
+    });
+    while (!readTimedOut && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        std::this_thread::yield();
+    EXPECT_TRUE(readTimedOut);
     // Close until the attempt has given up (a Close before the attempt starts misses it).
     while (!done && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
         EXPECT_TRUE(port.Close());
         std::this_thread::yield();
     }
     opener.join();
+    reader.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_FALSE(opened);
     EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(ECANCELED));
