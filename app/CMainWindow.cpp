@@ -1,6 +1,7 @@
 #include "app/CMainWindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QMessageBox>
 #include <QPainter>
@@ -34,8 +35,8 @@ constexpr int IDI_PROGRAM = 128;
 constexpr int IDI_CHECK = 133;
 constexpr int IDI_UPGRADE = 134;
 constexpr uint32_t HOVER_CAPTION_COLOUR = 0x0000FF;
-// Template size, 400 x 151 dialog units at two pixels per unit.
-constexpr int kDefaultClientWidth = 800;
+// Template size, 400 x 151 dialog units, widened so that a finished row fits.
+constexpr int kDefaultClientWidth = 900;
 constexpr int kDefaultClientHeight = 302;
 
 QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
@@ -51,7 +52,7 @@ CMainWindow::CMainWindow(CThemeHelperST* theme, QWidget* parent)
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(12);
+    font.setPixelSize(13);
     setFont(font);
     m_pCheck->setObjectName(QStringLiteral("check"));
     m_pUpgrade->setObjectName(QStringLiteral("upgrade"));
@@ -112,7 +113,9 @@ std::string CMainWindow::BuildTitle()
     if (const auto bytes = LoadResourceBytes(IDR_TITLE, "STRING"))
         resourceTitle = Utf16LeToUtf8(bytes->data, bytes->size);
     CModuleVersion version;
-    const bool readable = version.GetFileVersionInfo(QCoreApplication::applicationName().toStdString());
+    // The module is the running program, named by its file's base name.
+    const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const bool readable = version.GetFileVersionInfo(module.toStdString());
     return ComposeTitle(resourceTitle, readable ? &version : nullptr);
 }
 
@@ -179,9 +182,19 @@ CXPStyleButtonST* CMainWindow::Button(int controlId) const
     return nullptr;
 }
 
+void CMainWindow::RunHere(std::function<void()> task)
+{
+    // On the window's thread at once (a click disables the buttons before the next event
+    // can press one again); from a worker, queued in the order made.
+    if (OnViewThread())
+        task();
+    else
+        RunOnViewThread(std::move(task));
+}
+
 void CMainWindow::EnableButton(int controlId, bool enable)
 {
-    RunOnViewThread([this, controlId, enable] {
+    RunHere([this, controlId, enable] {
         if (CXPStyleButtonST* button = Button(controlId))
             button->setEnabled(enable);
     });
@@ -189,7 +202,7 @@ void CMainWindow::EnableButton(int controlId, bool enable)
 
 void CMainWindow::FocusButton(int controlId)
 {
-    RunOnViewThread([this, controlId] {
+    RunHere([this, controlId] {
         if (CXPStyleButtonST* button = Button(controlId)) {
             button->setFocus(Qt::OtherFocusReason);
             // The focused push button is the one Enter presses.
@@ -277,6 +290,8 @@ void CMainWindow::BringToForeground()
 
 void CMainWindow::EndDialog(int result)
 {
+    // From here on a worker's warning returns at once instead of waiting for a box.
+    BeginClosing();
     SaveRestoreWindowPlacement(this, true);
     done(result == ID_OK ? QDialog::Accepted : QDialog::Rejected);
 }

@@ -72,6 +72,7 @@ protected:
 
 private:
     bool OnViewThread() const;
+    void RunHere(std::function<void()> task);
     CXPStyleButtonST* Button(int controlId) const;
     void InitButtons();
     void InitColumns();

@@ -1,0 +1,257 @@
+// Version resource, title, window placement, help file and the single-instance guard.
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QFile>
+#include <QLocalServer>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "UiTestSupport.h"
+#include "app/CMainWindow.h"
+#include "app/CModuleVersion.h"
+#include "app/CSingleInstanceGuard.h"
+#include "app/HelpFile.h"
+#include "app/VersionInfoWriter.h"
+#include "app/WindowPlacement.h"
+
+namespace {
+class ServicesTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureApplication(); }
+};
+
+VersionInfoContent Sample(bool translation, const std::string& table = "040904b0")
+{
+    VersionInfoContent c;
+    c.fileVersion[0] = 2;
+    c.fileVersion[1] = 5;
+    c.tableKey = table;
+    c.strings = {{"FileVersion", "2.5.0.0"}, {"ProductVersion", "2.5.1"}};
+    c.withTranslation = translation;
+    return c;
+}
+
+QByteArray StoredPlacement()
+{
+    QSettings settings(QStringLiteral("Varoni"), QCoreApplication::applicationName());
+    return settings.value(QStringLiteral("Settings/Window Position")).toByteArray();
+}
+
+void StorePlacement(const QByteArray& bytes)
+{
+    QSettings settings(QStringLiteral("Varoni"), QCoreApplication::applicationName());
+    settings.setValue(QStringLiteral("Settings/Window Position"), bytes);
+    settings.sync();
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+} // namespace
+
+TEST_F(ServicesTest, ProgramVersionResourceIsGeneratedFromTheProjectVersion)
+{
+    CModuleVersion version;
+    ASSERT_TRUE(version.GetFileVersionInfo("test_ui_services"));
+    EXPECT_EQ(version.GetFixedInfo().dwSignature, CModuleVersion::FIXED_SIGNATURE);
+    EXPECT_EQ(version.GetLanguage(), 0x0409);
+    EXPECT_EQ(version.GetCodePage(), 0x04b0);
+    EXPECT_EQ(version.GetValue("ProductVersion"), KIV_PROJECT_VERSION);
+    EXPECT_EQ(version.GetValue("FileVersion"), KIV_PROJECT_VERSION);
+    EXPECT_EQ(version.GetValue("NoSuchValue"), "");
+    EXPECT_TRUE(version.GetFileVersionInfo("test_ui_services.exe"));
+    EXPECT_FALSE(version.GetFileVersionInfo("someone-else"));
+    EXPECT_EQ(version.GetCodePage(), 1252); // reset before the lookup failed
+}
+
+TEST_F(ServicesTest, TranslationBlockDecidesTheStringTable)
+{
+    CModuleVersion version;
+    const auto with = BuildVersionInfo(Sample(true));
+    ASSERT_TRUE(version.LoadVersionData(with.data(), with.size()));
+    EXPECT_EQ(version.GetValue("ProductVersion"), "2.5.1");
+    EXPECT_EQ(version.GetFixedInfo().dwFileVersionMS, 0x00020005u);
+    EXPECT_EQ(CMainWindow::ComposeTitle("Q350m Upgrade", &version),
+              "Q350m Upgrade - 2.5.1 - Press F1 for Help");
+
+    // Without a translation block the lookup uses language 0 and code page 1252.
+    const auto without = BuildVersionInfo(Sample(false));
+    ASSERT_TRUE(version.LoadVersionData(without.data(), without.size()));
+    EXPECT_EQ(version.GetLanguage(), 0);
+    EXPECT_EQ(version.GetCodePage(), 1252);
+    EXPECT_EQ(version.ValuePath("ProductVersion"), "\\StringFileInfo\\000004e4\\ProductVersion");
+    EXPECT_EQ(version.GetValue("ProductVersion"), "");
+    EXPECT_EQ(CMainWindow::ComposeTitle("Q350m Upgrade", &version), "Q350m Upgrade -  - Press F1 for Help");
+    const auto fallback = BuildVersionInfo(Sample(false, "000004e4"));
+    ASSERT_TRUE(version.LoadVersionData(fallback.data(), fallback.size()));
+    EXPECT_EQ(version.GetValue("productversion"), "2.5.1");
+
+    EXPECT_EQ(CMainWindow::ComposeTitle("", nullptr), " - Press F1 for Help");
+    const std::string title = CMainWindow::BuildTitle();
+    EXPECT_EQ(title, std::string("Q350m Upgrade - ") + KIV_PROJECT_VERSION + " - Press F1 for Help");
+}
+
+TEST_F(ServicesTest, DamagedVersionDataIsRejectedWithoutReadingOutside)
+{
+    const auto good = BuildVersionInfo(Sample(true));
+    CModuleVersion version;
+    for (size_t n = 0; n < good.size(); ++n) {
+        // Every truncation, and every truncation with the root length left claiming more.
+        std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(n));
+        version.LoadVersionData(cut.data(), cut.size());
+        version.GetValue("ProductVersion");
+    }
+    auto wrong = good;
+    wrong[40] ^= 0xFF; // first byte of the fixed information: the signature
+    EXPECT_FALSE(version.LoadVersionData(wrong.data(), wrong.size()));
+    EXPECT_FALSE(version.LoadVersionData(nullptr, 0));
+    EXPECT_EQ(version.GetValue("ProductVersion"), "");
+}
+
+TEST_F(ServicesTest, PlacementSavedAndRestored)
+{
+    QDialog window;
+    window.setGeometry(120, 130, 640, 300);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(SaveRestoreWindowPlacement(&window, true));
+    WindowPlacementRecord record;
+    ASSERT_TRUE(WindowPlacementRecord::Decode(StoredPlacement(), record));
+    EXPECT_EQ(StoredPlacement().size(), 44);
+    EXPECT_EQ(record.length, 44u);
+    EXPECT_EQ(record.showCmd, 1u);
+    EXPECT_EQ(record.normal, QRect(120, 130, 640, 300));
+
+    // A minimised window is saved as normal; a maximised one as maximised.
+    window.showMinimized();
+    ASSERT_TRUE(SaveRestoreWindowPlacement(&window, true));
+    ASSERT_TRUE(WindowPlacementRecord::Decode(StoredPlacement(), record));
+    EXPECT_EQ(record.showCmd, 1u);
+    window.showMaximized();
+    ASSERT_TRUE(SaveRestoreWindowPlacement(&window, true));
+    ASSERT_TRUE(WindowPlacementRecord::Decode(StoredPlacement(), record));
+    EXPECT_EQ(record.showCmd, 3u);
+
+    QDialog other;
+    ASSERT_TRUE(SaveRestoreWindowPlacement(&other, false));
+    EXPECT_TRUE(other.windowState() & Qt::WindowMaximized);
+
+    record.showCmd = 1;
+    record.normal = QRect(50, 60, 500, 250);
+    StorePlacement(record.Encode());
+    QDialog third;
+    ASSERT_TRUE(SaveRestoreWindowPlacement(&third, false));
+    EXPECT_EQ(third.geometry(), QRect(50, 60, 500, 250));
+    EXPECT_FALSE(third.windowState() & Qt::WindowMaximized);
+
+    // Values of another size are ignored, and the window keeps its place.
+    for (int size : {40, 48, 0}) {
+        StorePlacement(record.Encode().left(40).leftJustified(size, '\0', true));
+        QDialog fresh;
+        fresh.setGeometry(10, 20, 450, 200);
+        EXPECT_FALSE(SaveRestoreWindowPlacement(&fresh, false)) << size;
+        EXPECT_EQ(fresh.geometry(), QRect(10, 20, 450, 200));
+    }
+    EXPECT_FALSE(SaveRestoreWindowPlacement(nullptr, true));
+}
+
+TEST_F(ServicesTest, HelpFileWrittenOnceThenReused)
+{
+    const std::string dir = TestDirectory().toStdString() + "/help/";
+    ::mkdir(dir.c_str(), 0700);
+    const std::string path = dir + HelpFile::kFileName;
+    const std::string first = "ITSF first copy";
+    const std::string second = "ITSF second copy, longer";
+
+    EXPECT_EQ(HelpFile::Prepare(dir, nullptr, 0), ""); // no help and no file: warning 136
+    EXPECT_EQ(HelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(first.data()), first.size()), path);
+    EXPECT_EQ(ReadFile(path), first);
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // Present: used unchanged, even though the program's copy differs.
+    EXPECT_EQ(HelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(second.data()), second.size()), path);
+    EXPECT_EQ(ReadFile(path), first);
+    // Deleted: written again.
+    ::unlink(path.c_str());
+    EXPECT_EQ(HelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(second.data()), second.size()), path);
+    EXPECT_EQ(ReadFile(path), second);
+    // A link in its place is neither followed nor used.
+    ::unlink(path.c_str());
+    const std::string target = dir + "elsewhere";
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+    EXPECT_EQ(HelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(first.data()), first.size()), "");
+    EXPECT_NE(::access(target.c_str(), F_OK), 0);
+    ::unlink(path.c_str());
+
+    // The build embeds the compiled guide when chmcmd is available.
+    const std::string embedded = HelpFile::PrepareEmbedded();
+    if (!embedded.empty())
+        EXPECT_EQ(ReadFile(embedded).substr(0, 4), "ITSF");
+}
+
+TEST_F(ServicesTest, SecondGuardAsksTheFirstToRestoreItsWindow)
+{
+    const QString dir = TestDirectory() + "/guard";
+    QDir().mkpath(dir);
+    CSingleInstanceGuard first(dir);
+    ASSERT_EQ(first.Acquire(), CSingleInstanceGuard::Result::Acquired);
+    CSingleInstanceGuard second(dir);
+    EXPECT_EQ(second.Acquire(), CSingleInstanceGuard::Result::AlreadyRunning);
+
+    CMainWindow window(nullptr);
+    QObject::connect(&first, &CSingleInstanceGuard::RestoreRequested, &window, &CMainWindow::RestoreIfMinimized);
+    window.show();
+    window.showMinimized();
+    ASSERT_TRUE(WaitUntil([&] { return window.isMinimized(); }));
+    QSignalSpy spy(&first, &CSingleInstanceGuard::RestoreRequested);
+    EXPECT_TRUE(second.NotifyRunningInstance());
+    ASSERT_TRUE(WaitUntil([&] { return spy.count() == 1; }));
+    EXPECT_FALSE(window.isMinimized());
+
+    // Released (the first copy ended): the next copy starts normally.
+    first.Release();
+    CSingleInstanceGuard third(dir);
+    EXPECT_EQ(third.Acquire(), CSingleInstanceGuard::Result::Acquired);
+}
+
+TEST_F(ServicesTest, SecondProgramExitsSilentlyWhileTheFirstRuns)
+{
+    const QString program = qEnvironmentVariable("KIV_TEST_BIN_DIR") + "/app/kivupgrade";
+    if (!QFile::exists(program))
+        GTEST_SKIP() << "kivupgrade not built";
+    const QString run = TestDirectory() + "/two-copies";
+    QDir().mkpath(run);
+    ::chmod(run.toLocal8Bit().constData(), 0700);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", run);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted());
+    // The socket appears once the first copy holds the lock.
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(run + "/KIV_UPGRADE_DLG"); }, 20000));
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(program, {});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(second.readAllStandardOutput(), "");
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished();
+}

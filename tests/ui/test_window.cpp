@@ -1,0 +1,257 @@
+// The main window against the virtual router: layout, button states, list rows and
+// colours through a check and an upgrade, notifications, closing, warnings from workers.
+#include <gtest/gtest.h>
+
+#include <QMessageBox>
+#include <QProcess>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <thread>
+
+#include "UiTestSupport.h"
+#include "app/CKivOneClickDlg.h"
+#include "app/CMainWindow.h"
+#include "engine/IComponentList.h"
+#include "platform/Clock.h"
+#include "platform/CoreWarning.h"
+#include "ui/controls/CMyListCtrl.h"
+#include "ui/controls/CXPStyleButtonST.h"
+
+namespace {
+constexpr double kTimeScale = 0.05;
+
+// kivrouter-sim on loopback with free ports, and the sample images.
+class VirtualRouter {
+public:
+    bool Start(const QString& imageDir)
+    {
+        const QString bin = qEnvironmentVariable("KIV_TEST_BIN_DIR");
+        const QString sim = bin + "/sim/kivrouter-sim";
+        const QString kivimage = bin + "/tools/kivimage/kivimage";
+        if (!QFile::exists(sim) || !QFile::exists(kivimage))
+            return false;
+        if (QProcess::execute(kivimage, {"samples", imageDir}) != 0)
+            return false;
+        m_Process.start(sim, {"--address", "127.0.0.1", "--router-port", "0", "--telnet-port", "0",
+                              "--time-scale", QString::number(kTimeScale)});
+        if (!m_Process.waitForStarted())
+            return false;
+        QByteArray out;
+        while (!out.contains('\n') && m_Process.waitForReadyRead(10000))
+            out += m_Process.readAllStandardOutput();
+        const auto match = QRegularExpression("ready .*router-port=(\\d+) telnet-port=(\\d+)").match(QString(out));
+        if (!match.hasMatch())
+            return false;
+        overrides.targets = {{127, 0, 0, 1}};
+        overrides.routerPort = static_cast<uint16_t>(match.captured(1).toUInt());
+        overrides.telnetPort = static_cast<uint16_t>(match.captured(2).toUInt());
+        return true;
+    }
+    ~VirtualRouter()
+    {
+        m_Process.terminate();
+        if (!m_Process.waitForFinished(5000))
+            m_Process.kill();
+    }
+    RouterOverrides overrides;
+
+private:
+    QProcess m_Process;
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        EnsureApplication();
+        SetTimeScale(kTimeScale);
+    }
+    void SetUp() override
+    {
+        window = std::make_unique<CMainWindow>(nullptr);
+        window->Controller().SetLoopTestPath((TestDirectory() + "/LoopTest.ini").toStdString());
+    }
+    void Open()
+    {
+        window->InitDialog();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    bool CheckEnabled() const { return window->CheckButton()->isEnabled(); }
+    bool UpgradeEnabled() const { return window->UpgradeButton()->isEnabled(); }
+
+    std::unique_ptr<CMainWindow> window;
+};
+} // namespace
+
+TEST_F(WindowTest, LayoutNumbersAtSeveralSizesAndAtTheMinimum)
+{
+    Open();
+    struct Size {
+        int w, h;
+    } sizes[] = {{900, 302}, {1000, 500}, {431, 300}};
+    for (const Size& s : sizes) {
+        window->resize(s.w, s.h);
+        ASSERT_TRUE(WaitUntil([&] { return window->width() == s.w && window->height() == s.h; }));
+        const int gap = (s.w - 400) / 3;
+        EXPECT_EQ(window->CheckButton()->geometry(), QRect(gap, 6, 200, 50)) << s.w;
+        EXPECT_EQ(window->UpgradeButton()->geometry(), QRect(2 * gap + 200, 6, 200, 50)) << s.w;
+        EXPECT_EQ(window->List()->geometry(), QRect(10, 62, s.w - 20, s.h - 68)) << s.w;
+    }
+    // Dragging smaller stops at the minimum: a gap of 10 pixels.
+    window->resize(100, 30);
+    ASSERT_TRUE(WaitUntil([&] { return window->width() == 430; }));
+    EXPECT_EQ(window->height(), 62);
+    EXPECT_EQ(window->CheckButton()->geometry(), QRect(10, 6, 200, 50));
+    EXPECT_EQ(window->UpgradeButton()->geometry(), QRect(220, 6, 200, 50));
+
+    // Every column fits its figure of ones and its header.
+    CMyListCtrl* list = window->List();
+    ASSERT_EQ(list->columnCount(), 5);
+    for (int i = 0; i < 5; ++i) {
+        const std::string ones(static_cast<size_t>(CKivOneClickDlg::kColumns[i].widthFigure + 2), '1');
+        EXPECT_GE(list->GetColumnWidth(i), list->GetStringWidth(ones)) << i;
+        EXPECT_GE(list->GetColumnWidth(i), list->ContentAndHeaderWidth(i)) << i;
+    }
+    EXPECT_EQ(list->horizontalHeaderItem(0)->text(), "Type");
+    EXPECT_EQ(list->horizontalHeaderItem(4)->text(), "Status");
+    EXPECT_TRUE(window->windowTitle().endsWith(" - Press F1 for Help"));
+    EXPECT_EQ(window->CheckButton()->text(), "&Check");
+    EXPECT_EQ(window->UpgradeButton()->text(), "&Upgrade");
+    uint32_t hover = 0;
+    window->CheckButton()->GetColor(CButtonST::BTNST_COLOR_FG_IN, &hover);
+    EXPECT_EQ(hover, 0x0000FFu);
+}
+
+TEST_F(WindowTest, NotificationOneDisablesBothAndHigherCodesChangeNothing)
+{
+    Open();
+    window->EnableButton(IKivView::IDC_UPGRADE, true);
+    ASSERT_TRUE(WaitUntil([&] { return UpgradeEnabled(); }));
+    window->PostNotify(7);
+    window->PostNotify(6);
+    QTest::qWait(50);
+    EXPECT_TRUE(CheckEnabled());
+    EXPECT_TRUE(UpgradeEnabled());
+    window->PostNotify(NOTIFY_DISABLE_BUTTONS);
+    ASSERT_TRUE(WaitUntil([&] { return !CheckEnabled() && !UpgradeEnabled(); }));
+}
+
+TEST_F(WindowTest, EscapeWhileIdleAsksWithNoPreselected)
+{
+    Open();
+    BoxWatcher watcher;
+    watcher.Arm(QMessageBox::No);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(watcher.seen, 1);
+    EXPECT_EQ(watcher.text, "Are you sure?");
+    EXPECT_EQ(watcher.defaultButton, QMessageBox::No);
+    EXPECT_EQ(watcher.icon, QMessageBox::Information);
+    EXPECT_TRUE(window->isVisible());
+
+    watcher.Arm(QMessageBox::Yes);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->result(), QDialog::Rejected);
+}
+
+TEST_F(WindowTest, WorkerWarningWaitsForTheUserAndIsReleasedByClosing)
+{
+    Open();
+    BoxWatcher watcher;
+    watcher.Arm(QMessageBox::Ok);
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        ShowCoreWarning("m_UdpPort.Open() failed");
+        returned = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_EQ(watcher.seen, 1);
+    EXPECT_EQ(watcher.text, "m_UdpPort.Open() failed");
+    EXPECT_EQ(watcher.icon, QMessageBox::Warning);
+    watcher.Disarm();
+
+    // A worker waiting for a box that is never shown is let go when the window ends.
+    returned = false;
+    std::thread waiting([&] {
+        window->ShowWarning("never answered");
+        returned = true;
+    });
+    QTest::qWait(0); // the box is queued but not shown: events are not processed below
+    window->EndDialog(IKivView::ID_CANCEL);
+    waiting.join();
+    EXPECT_TRUE(returned.load());
+}
+
+// A check and an upgrade against the virtual router: the button state table, the rows,
+// their texts and colours, and Escape refused while the upgrade runs.
+TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
+{
+    VirtualRouter router;
+    const QString images = TestDirectory() + "/images";
+    if (!router.Start(images))
+        GTEST_SKIP() << "kivrouter-sim or kivimage not built";
+    window->Controller().SetRouterOverrides(router.overrides);
+    window->Controller().SetImageDirectory((images + "/a").toStdString());
+    Open();
+    CMyListCtrl* list = window->List();
+    IComponentList* rows = window->GetList();
+
+    EXPECT_TRUE(CheckEnabled());
+    EXPECT_FALSE(UpgradeEnabled());
+    EXPECT_TRUE(window->CheckButton()->isDefault());
+
+    QTest::mouseClick(window->CheckButton(), Qt::LeftButton);
+    EXPECT_FALSE(CheckEnabled());
+    EXPECT_FALSE(UpgradeEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return !window->Controller().IsWorkerRunning() && CheckEnabled(); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return UpgradeEnabled() && window->focusWidget() == window->UpgradeButton(); }));
+    EXPECT_TRUE(window->Controller().LastCheckPassed());
+
+    // Family A: BOOT, APP, Customization, Firmware, Dashboard.
+    ASSERT_EQ(list->GetItemCount(), 5);
+    const char* types[] = {"BOOT of router module", "APP of router module", "Customization of router module",
+                           "Firmware of wireless module", "Dashboard of wireless module"};
+    const char* images_[] = {"1.0.6.2", "2.1.7.1", "2.1.7.3", "11.608.13.02.00", "16.200.11.01.00"};
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(list->GetItemText(row, 0), types[row]);
+        EXPECT_EQ(list->GetItemText(row, 2), images_[row]);
+        EXPECT_EQ(list->GetItemText(row, 4), "Waiting for the upgrade");
+        EXPECT_EQ(list->GetItemData(row), 0xFF0000u);
+        for (int col = 0; col < 5; ++col)
+            EXPECT_EQ(list->GetItemText(row, col), rows->GetItemText(row, col)) << row << "," << col;
+    }
+    EXPECT_EQ(list->GetItemText(0, 1), "1.0.5.0");
+    EXPECT_EQ(list->GetItemText(3, 1), "11.608.10.01.00");
+
+    QTest::mouseClick(window->UpgradeButton(), Qt::LeftButton);
+    EXPECT_FALSE(CheckEnabled());
+    EXPECT_FALSE(UpgradeEnabled());
+    // Escape while the upgrade runs: refused with message 140, nothing asked.
+    BoxWatcher watcher;
+    watcher.Arm(QMessageBox::Ok);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(watcher.seen, 1);
+    EXPECT_EQ(watcher.text, "The upgrade is in process. Please wait!");
+    EXPECT_TRUE(window->isVisible());
+    watcher.Disarm();
+
+    // The window stays responsive while rows move through their steps.
+    const QElapsedTimer started = [] { QElapsedTimer t; t.start(); return t; }();
+    window->resize(1000, 400);
+    EXPECT_TRUE(WaitUntil([&] { return window->List()->width() == 980; }, 2000));
+
+    ASSERT_TRUE(WaitUntil([&] { return !window->Controller().IsWorkerRunning() && CheckEnabled(); }, 120000));
+    ASSERT_TRUE(WaitUntil([&] { return window->focusWidget() == window->CheckButton(); }));
+    EXPECT_FALSE(UpgradeEnabled());
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(list->GetItemText(row, 3), "100%") << row;
+        EXPECT_EQ(list->GetItemData(row), 0xFF0000u) << list->GetItemText(row, 4);
+        EXPECT_EQ(list->GetItemText(row, 4), rows->GetItemText(row, 4));
+    }
+    (void)started;
+}
