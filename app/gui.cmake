@@ -45,3 +45,8 @@ add_executable(kivupgrade ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
 target_link_libraries(kivupgrade PRIVATE kiv_gui)
 # The running program's file name is the application name the version lookup expects.
 set_target_properties(kivupgrade PROPERTIES OUTPUT_NAME kivupgrade)
+
+install(TARGETS kivupgrade RUNTIME DESTINATION bin)
+install(FILES ${CMAKE_SOURCE_DIR}/res/kivupgrade.desktop DESTINATION share/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/res/icons/128.png DESTINATION share/icons/hicolor/64x64/apps
+        RENAME kivupgrade.png)

@@ -4,19 +4,21 @@
 # then runs "kivupgrade-cli check", "kivupgrade-cli upgrade" and a second check that shows
 # the new versions. The simulator is stopped (by its own process id) however the script ends.
 #
-#   scripts/demo.sh [--family A|B] [--build DIR]
-#
+#   scripts/demo.sh [--family A|B] [--build DIR] [--gui]
+# --gui opens the desktop window against the simulator instead: press Check, then Upgrade.
 # KIV_TIME_SCALE (default 0.05 here) shortens every pause and time-out; use 1 for real time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 family=A
+gui=0
 
 usage() { sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --family) family=${2:-}; shift 2 ;;
     --build) build=${2:-}; shift 2 ;;
+    --gui) gui=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "demo.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
   esac
@@ -31,7 +33,8 @@ case "$build" in /*) ;; *) build=$root/$build ;; esac
 cli=$build/cli/kivupgrade-cli
 sim=$build/sim/kivrouter-sim
 kivimage=$build/tools/kivimage/kivimage
-if [ ! -x "$cli" ] || [ ! -x "$sim" ] || [ ! -x "$kivimage" ]; then
+gui_app=$build/app/kivupgrade
+if [ ! -x "$cli" ] || [ ! -x "$sim" ] || [ ! -x "$kivimage" ] || { [ "$gui" = 1 ] && [ ! -x "$gui_app" ]; }; then
   echo "== building ($build)"
   "$root/scripts/build.sh" "$build"
 fi
@@ -77,6 +80,14 @@ echo "   $ready"
 router_port=$(sed -n 's/.*router-port=\([0-9]*\).*/\1/p' <<<"$ready")
 telnet_port=$(sed -n 's/.*telnet-port=\([0-9]*\).*/\1/p' <<<"$ready")
 args=(--target 127.0.0.1 --router-port "$router_port" --telnet-port "$telnet_port")
+
+if [ "$gui" = 1 ]; then
+  [ -x "$gui_app" ] || { echo "demo.sh: $gui_app was not built (needs Qt 6 and KIV_BUILD_GUI=ON)" >&2; exit 1; }
+  echo
+  echo "== kivupgrade (the window): press Check, then Upgrade; close the window to end"
+  KIV_DISCOVERY_TARGETS=127.0.0.1 KIV_ROUTER_PORT=$router_port KIV_TELNET_PORT=$telnet_port "$gui_app"
+  exit 0
+fi
 
 status=0
 run() {
