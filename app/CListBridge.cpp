@@ -5,7 +5,13 @@
 
 #include "ui/controls/CMyListCtrl.h"
 
-CListBridge::CListBridge(CMyListCtrl* list) : m_pList(list), m_Font(list->font()) {}
+CListBridge::CListBridge(CMyListCtrl* list) : m_pList(list)
+{
+    const QFontMetrics metrics(list->font());
+    for (int c = 32; c < 127; ++c)
+        m_Advances[c - 32] = metrics.horizontalAdvance(QChar(c));
+    m_nWideAdvance = metrics.maxWidth();
+}
 
 CListBridge::~CListBridge() { Detach(); }
 
@@ -114,8 +120,15 @@ bool CListBridge::SetColumnWidth(int column, int width)
 
 int CListBridge::GetStringWidth(const std::string& text) const
 {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return QFontMetrics(m_Font).horizontalAdvance(QString::fromStdString(text));
+    int width = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 32 && c < 127)
+            width += m_Advances[c - 32];
+        else if ((c & 0xC0) != 0x80) // first byte of a wider character
+            width += m_nWideAdvance;
+    }
+    return width;
 }
 
 void CListBridge::ColumnWidthsChanged(const std::array<int, COLUMN_COUNT>& widths)

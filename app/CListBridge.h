@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFont>
 #include <QPointer>
 #include <array>
 #include <mutex>
@@ -51,5 +50,8 @@ private:
     CMyListCtrl* m_pList; // cleared by Detach() before the window goes
     std::vector<Row> m_Rows;
     std::array<int, COLUMN_COUNT> m_Widths{};
-    QFont m_Font;
+    // Advances of the printable ASCII characters in the list's font, measured on the
+    // window's thread, so that workers can measure text without touching the font.
+    std::array<int, 95> m_Advances{};
+    int m_nWideAdvance = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <QMessageBox>
 #include <QProcess>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -254,4 +255,31 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
         EXPECT_EQ(list->GetItemText(row, 4), rows->GetItemText(row, 4));
     }
     (void)started;
+}
+
+// With the loop-test flag file present, a successful check starts the upgrade by itself,
+// and the end of the upgrade starts the next check.
+TEST_F(WindowTest, LoopTestRunsUpgradeAndNextCheckWithoutTheUser)
+{
+    VirtualRouter router;
+    const QString images = TestDirectory() + "/loop-images";
+    if (!router.Start(images))
+        GTEST_SKIP() << "kivrouter-sim or kivimage not built";
+    const QString flag = TestDirectory() + "/loop/LoopTest.ini";
+    QDir().mkpath(TestDirectory() + "/loop");
+    QFile(flag).open(QIODevice::WriteOnly);
+    window->Controller().SetLoopTestPath(flag.toStdString());
+    window->Controller().SetRouterOverrides(router.overrides);
+    window->Controller().SetImageDirectory((images + "/a").toStdString());
+    Open();
+    ASSERT_TRUE(window->Controller().IsLoopTest());
+
+    QTest::mouseClick(window->CheckButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return window->Controller().IsUpgradeRunning(); }, 60000));
+    EXPECT_TRUE(window->Controller().LastCheckPassed());
+    ASSERT_TRUE(WaitUntil([&] { return !window->Controller().IsUpgradeRunning(); }, 120000));
+    // 35 s (scaled) later the check runs again; closing then waits for it to end.
+    ASSERT_TRUE(WaitUntil([&] { return window->Controller().IsCheckRunning(); }, 60000));
+    EXPECT_FALSE(CheckEnabled());
+    EXPECT_FALSE(UpgradeEnabled());
 }
