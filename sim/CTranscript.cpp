@@ -48,6 +48,7 @@ bool CTranscript::Open(const std::string& path, std::string& error)
     if (m_File != nullptr)
         std::fclose(m_File);
     m_File = file;
+    m_bOpen = true;
     return true;
 }
 
@@ -68,6 +69,8 @@ std::string CTranscript::Hex(const uint8_t* bytes, size_t length)
 void CTranscript::Message(const char* proto, const char* dir, uint32_t conn, const nlohmann::json& fields,
                           const uint8_t* bytes, size_t length)
 {
+    if (!m_bOpen)
+        return;
     nlohmann::json record = {{"proto", proto}, {"dir", dir}, {"conn", conn}};
     record.update(fields);
     Write(std::move(record), bytes, length);
@@ -79,13 +82,17 @@ void CTranscript::Violation(const char* proto, uint32_t conn, const std::string&
     const uint32_t count = ++m_Violations;
     nlohmann::json record = {{"proto", proto}, {"dir", "in"}, {"conn", conn}, {"kind", "violation"},
                              {"violation", what}, {"count", count}};
-    if (m_Reported.fetch_add(1) < kMaxReportedViolations)
+    if (m_bEcho && m_Reported.fetch_add(1) < kMaxReportedViolations)
         std::fprintf(stderr, "kivrouter-sim: protocol violation (%s): %s\n", proto, what.c_str());
+    if (!m_bOpen)
+        return;
     Write(std::move(record), bytes, length);
 }
 
 void CTranscript::Event(const char* proto, uint32_t conn, const std::string& what, const nlohmann::json& fields)
 {
+    if (!m_bOpen)
+        return;
     nlohmann::json record = {{"proto", proto}, {"dir", "-"}, {"conn", conn}, {"kind", "event"}, {"event", what}};
     record.update(fields);
     Write(std::move(record), nullptr, 0);

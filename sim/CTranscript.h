@@ -37,6 +37,8 @@ public:
                const nlohmann::json& fields = nlohmann::json::object());
 
     uint32_t ViolationCount() const { return m_Violations.load(); }
+    // Whether violations are also echoed to standard error (the first 50 of them).
+    void SetEchoViolations(bool echo) { m_bEcho = echo; }
 
     static std::string Hex(const uint8_t* bytes, size_t length);
 
@@ -45,7 +47,9 @@ private:
 
     std::mutex m_Mutex;
     std::FILE* m_File = nullptr;
+    std::atomic<bool> m_bOpen{false}; // m_File is set: records are worth building
     std::atomic<uint32_t> m_Violations{0};
     std::atomic<uint32_t> m_Reported{0};
+    std::atomic<bool> m_bEcho{true};
     uint32_t m_StartTick;
 };
