@@ -3,14 +3,16 @@
 #include <QFontMetrics>
 #include <QMetaObject>
 
+#include <cmath>
+
 #include "ui/controls/CMyListCtrl.h"
 
 CListBridge::CListBridge(CMyListCtrl* list) : m_pList(list)
 {
-    const QFontMetrics metrics(list->font());
+    const QFontMetricsF metrics(list->font());
     for (int c = 32; c < 127; ++c)
         m_Advances[c - 32] = metrics.horizontalAdvance(QChar(c));
-    m_nWideAdvance = metrics.maxWidth();
+    m_dWideAdvance = metrics.maxWidth();
 }
 
 CListBridge::~CListBridge() { Detach(); }
@@ -120,15 +122,15 @@ bool CListBridge::SetColumnWidth(int column, int width)
 
 int CListBridge::GetStringWidth(const std::string& text) const
 {
-    int width = 0;
+    double width = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c >= 32 && c < 127)
             width += m_Advances[c - 32];
         else if ((c & 0xC0) != 0x80) // first byte of a wider character
-            width += m_nWideAdvance;
+            width += m_dWideAdvance;
     }
-    return width;
+    return static_cast<int>(std::lround(width));
 }
 
 void CListBridge::ColumnWidthsChanged(const std::array<int, COLUMN_COUNT>& widths)

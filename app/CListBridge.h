@@ -52,6 +52,6 @@ private:
     std::array<int, COLUMN_COUNT> m_Widths{};
     // Advances of the printable ASCII characters in the list's font, measured on the
     // window's thread, so that workers can measure text without touching the font.
-    std::array<int, 95> m_Advances{};
-    int m_nWideAdvance = 0;
+    std::array<double, 95> m_Advances{};
+    double m_dWideAdvance = 0;
 };

@@ -283,3 +283,32 @@ TEST_F(WindowTest, LoopTestRunsUpgradeAndNextCheckWithoutTheUser)
     EXPECT_FALSE(CheckEnabled());
     EXPECT_FALSE(UpgradeEnabled());
 }
+
+// A worker's list changes never wait for the window's thread and reach the list in the
+// order made; after the window detaches, changes only reach the workers' copy.
+TEST_F(WindowTest, WorkerListChangesArriveInOrderWithoutWaiting)
+{
+    Open();
+    IComponentList* rows = window->GetList();
+    std::thread worker([&] {
+        for (int i = 0; i < 40; ++i) {
+            const int row = rows->InsertItem(0, "row " + std::to_string(i));
+            rows->SetItemText(row, IComponentList::COL_STATUS, "status " + std::to_string(i));
+            rows->SetItemData(row, static_cast<uint32_t>(i));
+            if (i % 3 == 0)
+                rows->DeleteItem(rows->GetItemCount() - 1);
+        }
+        rows->SetItemText(99, 0, "no such row");
+    });
+    worker.join(); // finished although the window's thread processed nothing meanwhile
+    ASSERT_EQ(rows->GetItemCount(), 26);
+    CMyListCtrl* list = window->List();
+    ASSERT_TRUE(WaitUntil([&] { return list->GetItemCount() == 26; }));
+    QTest::qWait(20);
+    for (int row = 0; row < 26; ++row) {
+        for (int col = 0; col < IComponentList::COLUMN_COUNT; ++col)
+            ASSERT_EQ(list->GetItemText(row, col), rows->GetItemText(row, col)) << row;
+        ASSERT_EQ(list->GetItemData(row), rows->GetItemData(row)) << row;
+    }
+    EXPECT_EQ(rows->GetStringWidth("1111"), list->GetStringWidth("1111"));
+}
