@@ -57,6 +57,7 @@ uint32_t CUpgradeEngine::Run()
     m_nResultId = IDS_DOWNLOAD_SUCCESS;
     m_nRow = NO_ROW;
     m_bForceLoadEntered = 0;
+    m_nPausedMs = 0;
 
     const StepsResult result = OpenChannel() ? RunSteps() : StepsResult::FailedUnshown;
 
@@ -81,7 +82,7 @@ CUpgradeEngine::StepsResult CUpgradeEngine::RunSteps()
             continue;
         if (!ShowStepResult(UpgradeRouterImage(m_pTable[index].m_Image)))
             return StepsResult::FailedShown;
-        Sleep(kPauseBetweenStepsMs);
+        Pause(kPauseBetweenStepsMs);
     }
 
     bool eraseNeeded = false;
@@ -92,13 +93,13 @@ CUpgradeEngine::StepsResult CUpgradeEngine::RunSteps()
             m_nResultId = IDS_ERASING_NVRAM;
             return StepsResult::FailedUnshown;
         }
-        Sleep(kPauseBetweenStepsMs);
+        Pause(kPauseBetweenStepsMs);
     }
 
     if (IsSelected(COMPONENT_FIRMWARE)) {
         if (!ShowStepResult(UpgradeFirmware()))
             return StepsResult::FailedShown;
-        Sleep(kPauseBetweenStepsMs);
+        Pause(kPauseBetweenStepsMs);
     }
     if (IsSelected(COMPONENT_DASHBOARD) && !ShowStepResult(UpgradeDashboard()))
         return StepsResult::FailedShown;
@@ -243,6 +244,12 @@ int CUpgradeEngine::GetLastProgress()
     return g_LastProgress.load();
 }
 
+void CUpgradeEngine::Pause(uint32_t ms)
+{
+    Sleep(ms);
+    m_nPausedMs += ms;
+}
+
 bool CUpgradeEngine::EraseRouterNvram()
 {
     m_nRow = NO_ROW;
@@ -250,7 +257,7 @@ bool CUpgradeEngine::EraseRouterNvram()
     for (int attempt = 0; attempt < kEraseTries; ++attempt) {
         if (ExchangeRecord(UDP_ERASE_NVRAM, ERASE_NVRAM_TIMEOUT_MS))
             return true;
-        Sleep(kEraseRetryPauseMs);
+        Pause(kEraseRetryPauseMs);
     }
     return false;
 }

@@ -156,6 +156,9 @@ public:
     // Last progress value written, shared by every row for the life of the process.
     static int GetLastProgress();
 
+    // Scaled milliseconds the last run spent in its fixed pauses (for measurements).
+    uint64_t GetPausedMs() const { return m_nPausedMs.load(); }
+
     // Members, in this order.
     int32_t m_nRow = NO_ROW;
     std::time_t m_tStepStart = 0;
@@ -191,7 +194,11 @@ private:
     bool SendRouterData(CBinFile& image, uint32_t total);
     bool DownloadPart(CAppFileReader& reader, int part, uint32_t total, uint64_t& written);
 
+    // A fixed pause of the sequence, counted in m_nPausedMs.
+    void Pause(uint32_t ms);
+
     ComponentEntry* m_pTable;
+    std::atomic<uint64_t> m_nPausedMs{0};
     mutable std::mutex m_OutcomeLock;
     UpgradeRunOutcome m_Outcome;
 };

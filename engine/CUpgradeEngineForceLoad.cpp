@@ -17,7 +17,7 @@ bool CUpgradeEngine::EnterForceLoad()
     SetStatusText("Enter Forcing Download Mode ...", COLOUR_RUNNING);
     if (!ExchangeRecord(UDP_ENTER_FORCE_LOAD, FORCE_LOAD_TIMEOUT_MS))
         return false;
-    Sleep(kAfterEnterPauseMs);
+    Pause(kAfterEnterPauseMs);
     m_bForceLoadEntered = 1;
     return true;
 }
@@ -37,7 +37,7 @@ bool CUpgradeEngine::WaitRouterReady(uint32_t limitMs)
     udp.m_Request.SetIp(m_RouterIp.data());
     udp.m_Request.SetMac(m_RouterMac.data());
     for (;;) {
-        Sleep(kProbeIntervalMs);
+        Pause(kProbeIntervalMs);
         if (udp.Exchange(READY_PROBE_TIMEOUT_MS))
             return true;
         if (TicksSince(start) > limitMs)

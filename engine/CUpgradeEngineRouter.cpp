@@ -39,6 +39,10 @@ bool CUpgradeEngine::UpgradeRouterImage(CBinFile& image)
         return false;
     if (!SendRouterData(image, total))
         return false;
+    // The pattern is set before the reader starts: setting it later would clear the signal
+    // of a result packet that arrived at once, and the wait would miss it.
+    const uint8_t pattern = ControlPacket::LEAD_BYTE;
+    m_Adapter.Responses().SetMatchPattern(&pattern, 1);
     m_Adapter.StartReader();
     return TCP_GetRouterResult(static_cast<int>(type));
 }
@@ -73,12 +77,12 @@ bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value)
     const auto packet = ControlPacket::Build(kind, value);
     for (int attempt = 0; attempt < kBeginTries; ++attempt) {
         if (m_Adapter.Write(0, packet.data(), ControlPacket::SIZE, 1, kControlWriteTimeoutMs)) {
-            Sleep(kAfterBeginPauseMs);
+            Pause(kAfterBeginPauseMs);
             if (kind == CONTROL_FWT_FORCE)
                 m_bForceLoadEntered = 1;
             return true;
         }
-        Sleep(kBeginRetryPauseMs);
+        Pause(kBeginRetryPauseMs);
     }
     m_nResultId = IDS_BEGIN_PACKET_FAILED;
     return false;
@@ -91,8 +95,6 @@ bool CUpgradeEngine::TCP_GetRouterResult(int imageType)
         (imageType == COMPONENT_APP || imageType == COMPONENT_APP_B) ? kAppResultLimitMs : kOtherResultLimitMs;
     SetProgress(0);
     const uint32_t start = GetTickCount();
-    const uint8_t pattern = ControlPacket::LEAD_BYTE;
-    m_Adapter.Responses().SetMatchPattern(&pattern, 1);
 
     uint8_t buffer[kResultBufferSize];
     for (;;) {

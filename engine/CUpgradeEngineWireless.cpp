@@ -103,7 +103,7 @@ bool CUpgradeEngine::EnterDownloader()
     if (m_bOffline == 0) {
         SetStatus(IDS_OFFLINE_MODE, COLOUR_RUNNING);
         if (m_Diag.DIAG_ChangeMode(kOfflineMode))
-            Sleep(kOfflinePauseMs);
+            Pause(kOfflinePauseMs);
     }
     if (!SendBeginPacket(m_bForceLoad == 1 ? CONTROL_FWT_FORCE : CONTROL_FWT_BEGIN, 0))
         return false;
@@ -235,7 +235,7 @@ bool CUpgradeEngine::Waiting()
         return false;
     }
     SetProgress(30);
-    Sleep(kRestartSettleMs);
+    Pause(kRestartSettleMs);
     SetProgress(50);
     if (!WaitRouterReady(kReadyAfterRestartMs)) {
         m_nResultId = IDS_RESTART_TIMEOUT;

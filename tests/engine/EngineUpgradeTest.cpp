@@ -93,6 +93,18 @@ TEST_F(Upgrade, OnlyBootErasesNothing)
     ExpectRunEnd(false);
 }
 
+TEST_F(Upgrade, ResultPacketRightAfterTheDataIsNotMissed)
+{
+    m_Config.flashTimeMs = 0;
+    ASSERT_TRUE(m_Table.Load({0, 2}));
+    StartSim();
+    RunUpgrade();
+
+    ExpectSuccessRow(0);
+    ExpectSuccessRow(2);
+    ExpectRunEnd(false);
+}
+
 TEST_F(Upgrade, OnlyWirelessImagesUseTheFamilyBRows)
 {
     ASSERT_TRUE(m_Table.Load({7, 8}));
