@@ -197,8 +197,9 @@ TEST_F(ServicesTest, HelpFileWrittenOnceThenReused)
 
     // The build embeds the compiled guide when chmcmd is available.
     const std::string embedded = HelpFile::PrepareEmbedded();
-    if (!embedded.empty())
+    if (!embedded.empty()) {
         EXPECT_EQ(ReadFile(embedded).substr(0, 4), "ITSF");
+    }
 }
 
 TEST_F(ServicesTest, SecondGuardAsksTheFirstToRestoreItsWindow)
