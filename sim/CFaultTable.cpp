@@ -35,7 +35,7 @@ const std::vector<CFaultTable::Info>& CFaultTable::Known()
         {"reset-during-data", "7300", "reset the TCP connection after VALUE bytes of router image data"},
         {"result-value", "5", "send the router result packet with value VALUE instead of 4"},
         {"no-result", "", "never send the router result packet"},
-        {"no-handshake", "", "the module ignores hand-shakes until force-load mode is entered"},
+        {"no-handshake", "", "the module ignores hand-shakes until force-load mode has been entered once"},
         {"unlock-refused", "5", "refuse the first VALUE unlock requests (default 5: one whole unlock command)"},
         {"module-not-back", "", "after a reset the module never comes back (probes and DIAG unanswered)"},
         {"still-in-downloader", "", "after a reset the module comes back in its downloader"},

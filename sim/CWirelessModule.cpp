@@ -60,6 +60,7 @@ CWirelessModule::CWirelessModule(const CSimConfig& config, CTranscript& transcri
     m_bOffline = config.offline;
     if (config.forceLoad) {
         m_bForced = true;
+        m_bForceLoadSeen = true;
         m_Mode = Mode::Downloader;
     }
 }
@@ -148,6 +149,7 @@ bool CWirelessModule::IsUp()
 void CWirelessModule::EnterForceLoad()
 {
     m_bForced = true;
+    m_bForceLoadSeen = true;
     Tick(GetTickCount());
     if (m_Mode == Mode::Restarting) {
         m_ModeAfterRestart = Mode::Downloader;
@@ -224,7 +226,7 @@ bool CWirelessModule::HandleHandShake(const uint8_t* p, size_t n, Answers& answe
         return false;
     if (!CheckLength(p, n, NV_BLOCK, "hand-shake"))
         return true; // not answered: the tool's request is malformed
-    if (m_Config.faults.Has("no-handshake") && !m_bForced) {
+    if (m_Config.faults.Has("no-handshake") && !m_bForceLoadSeen) {
         m_Transcript.Event("module", m_nConn, "hand-shake ignored (fault no-handshake)");
         return true;
     }

@@ -73,6 +73,7 @@ private:
     uint32_t m_nRestartDone = 0;
     bool m_bOffline = false;
     bool m_bForced = false;
+    bool m_bForceLoadSeen = false; // cures the no-handshake fault for good
     bool m_bUnlocked = false;
     bool m_bHasBackup = false;
     bool m_bRestored = false;      // an NV restore took place at the last start
