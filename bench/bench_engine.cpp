@@ -222,9 +222,11 @@ struct StatusTimeline {
     void Attach(CListModel& list)
     {
         list.SetChangeCallback([this, &list](int row, int column) {
-            if (row < 0 || column != IComponentList::COL_STATUS)
+            if (row < 0 || (column != IComponentList::COL_STATUS && column != IComponentList::COL_PERCENT))
                 return;
-            const std::string text = list.GetItemText(row, column);
+            // Percentages are recorded as "%" followed by the cell text.
+            const std::string text =
+                (column == IComponentList::COL_PERCENT ? "%" : "") + list.GetItemText(row, column);
             std::lock_guard guard(lock);
             events.emplace_back(text, Clock::now());
         });
@@ -447,8 +449,8 @@ void BM_RouterImageRate(benchmark::State& state)
         timeline.Attach(list);
         CUpgradeEngine::UpgradeThread(&engine);
         sim.Stop();
-        const double engineSeconds = timeline.Between("Transmitting the upgrade data of the router module",
-            "Waiting for the upgrade of the router module");
+        // From the start of the data to the moment the last chunk was written (100%).
+        const double engineSeconds = timeline.Between("Transmitting the upgrade data of the router module", "%100%");
         const double plainSeconds = PlainBulkSeconds(bytes);
         state.SetIterationTime(engineSeconds);
         const double engineRate = engineSeconds > 0 ? bytes / engineSeconds / 1048576.0 : 0;
