@@ -89,10 +89,16 @@ TEST_F(DialogTest, NotificationCodesDriveTheButtons)
 TEST_F(DialogTest, CheckWithoutImagesFailsAndFocusesCheck)
 {
     MakeDialog(m_Dir.Path());
+    m_View.HoldWarnings(true);  // the worker waits in the warning box, as with a user
     m_pDlg->OnCheck();
+    ASSERT_TRUE(m_View.WaitForWarnings(1));
     EXPECT_FALSE(m_View.Enabled(IKivView::IDC_CHECK));  // disabled while the check runs
     EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
+    EXPECT_TRUE(m_pDlg->IsCheckRunning());
     m_pDlg->OnCheck();  // ignored: one worker at a time
+    m_pDlg->OnUpgrade();
+    EXPECT_FALSE(m_pDlg->IsUpgradeRunning());
+    m_View.HoldWarnings(false);
     ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_FOCUS_CHECK));
 
     EXPECT_EQ(m_View.Warnings(), std::vector<std::string>{"No valid .bin file is found in the current directory"});
@@ -252,11 +258,13 @@ TEST_F(DialogTest, CloseAsksWhenIdleAndIsRefusedDuringAnUpgrade)
 TEST_F(DialogTest, CloseDuringACheckEndsWhenTheCheckEnds)
 {
     WriteSamples();
-    MakeDialog(m_Dir / "samples/a");  // nobody answers: the check takes six discovery tries
+    MakeDialog(m_Dir / "samples/a");  // nobody answers
+    m_View.HoldWarnings(true);         // the check waits in its "No router" box
     m_pDlg->OnCheck();
     m_View.SetAnswer(true);
     EXPECT_TRUE(m_pDlg->OnCancel());
     EXPECT_EQ(m_View.EndResult(), -1);  // not yet: the check still runs
+    m_View.HoldWarnings(false);
     ASSERT_TRUE(m_View.Pump([&] { return m_View.EndResult() != -1; }));
     EXPECT_EQ(m_View.EndResult(), IKivView::ID_CANCEL);
     EXPECT_FALSE(m_pDlg->IsWorkerRunning());

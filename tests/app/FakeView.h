@@ -30,11 +30,26 @@ public:
         m_nFocus = id;
     }
     IComponentList* GetList() override { return &m_List; }
+    // Like a modal box, holds the caller while warnings are held (HoldWarnings).
     int ShowWarning(const std::string& text) override
     {
-        std::lock_guard<std::mutex> lock(m_Mutex);
+        std::unique_lock<std::mutex> lock(m_Mutex);
         m_Warnings.push_back(text);
+        m_Cond.notify_all();
+        m_Cond.wait(lock, [this] { return !m_bHoldWarnings; });
         return ID_OK;
+    }
+    void HoldWarnings(bool hold)
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_bHoldWarnings = hold;
+        m_Cond.notify_all();
+    }
+    // Waits until `count` warnings have been shown.
+    bool WaitForWarnings(size_t count, std::chrono::milliseconds limit = std::chrono::seconds(60))
+    {
+        std::unique_lock<std::mutex> lock(m_Mutex);
+        return m_Cond.wait_for(lock, limit, [&] { return m_Warnings.size() >= count; });
     }
     bool AskYesNo(const std::string& text) override
     {
@@ -161,4 +176,5 @@ private:
     int m_nFocus = 0;
     int m_nEndResult = -1;
     bool m_bAnswerYes = false;
+    bool m_bHoldWarnings = false;
 };
