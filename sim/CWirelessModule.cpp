@@ -120,8 +120,10 @@ void CWirelessModule::Tick(uint32_t now)
 {
     if (m_Mode != Mode::Restarting || static_cast<int32_t>(now - m_nRestartDone) < 0)
         return;
+    // The restart faults hit the start after a reset (into normal mode), not the switch into
+    // the downloader.
     Mode next = m_ModeAfterRestart;
-    if (m_Config.faults.Has("module-not-back"))
+    if (next == Mode::Normal && m_Config.faults.Has("module-not-back"))
         next = Mode::Gone;
     else if (next == Mode::Normal && (m_bForced || m_Config.faults.Has("still-in-downloader")))
         next = Mode::Downloader;
