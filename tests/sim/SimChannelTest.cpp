@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
 #include "diag/CUdpHdlc.h"
@@ -10,6 +13,7 @@
 #include "images/CSampleImage.h"
 #include "images/PartHeader.h"
 #include "log/CDownloadLog.h"
+#include "platform/UniqueFd.h"
 #include "tests/sim/SimTestSupport.h"
 
 namespace {
@@ -250,6 +254,40 @@ TEST_F(SimChannelTest, RestartFaults)
     ASSERT_TRUE(Record(UDP_ENTER_FORCE_LOAD));
     ASSERT_TRUE(m_Diag.DIAG_Reset());
     EXPECT_FALSE(WaitReady(8000));
+}
+
+TEST_F(SimChannelTest, ConnectionsBeyondTheLimitAreClosed)
+{
+    m_Config.maxConnections = 3;
+    StartSim();
+    auto connect = [this] {
+        UniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(m_pSim->RouterPort());
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(0, ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+        timeval tv{2, 0};
+        setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        return fd;
+    };
+    std::vector<UniqueFd> idle;
+    for (int i = 0; i < 3; ++i)
+        idle.push_back(connect()); // half-open: they never send anything
+    UniqueFd extra = connect();
+    char byte = 0;
+    EXPECT_EQ(0, recv(extra.Get(), &byte, 1, 0)); // closed by the router at once
+    idle.pop_back();
+    // A slot is free again once the router has seen the close.
+    const uint32_t start = GetTickCount();
+    bool served = false;
+    while (!served && TicksSince(start) < 20000) {
+        m_Adapter.Close();
+        Connect();
+        int forceLoad = 0, offline = 0;
+        served = m_Diag.DIAG_HandShake(0, &forceLoad, &offline);
+    }
+    EXPECT_TRUE(served);
 }
 
 TEST_F(SimChannelTest, RouterTransferUpdatesVersion)

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "diag/HdlcFraming.h"
+#include "images/CSampleImage.h"
+#include "sim/CDownloadTracker.h"
 #include "sim/CSimContext.h"
 #include "sim/CTcpSession.h"
 #include "sim/CTelnetSession.h"
@@ -129,6 +131,32 @@ TEST_F(SimSessionTest, TelnetStripsOptionsAndCapsLines)
     reply.assign(session.Output().begin(), session.Output().end());
     EXPECT_NE(std::string::npos, reply.find("not found"));
     EXPECT_LT(reply.size(), 1000u);
+}
+
+TEST(DownloadTrackerTest, CompleteOnlyWithMarkerAndWithoutHoles)
+{
+    const std::vector<uint8_t> head = SampleImage::MakeWirelessData("1.2.3.4", std::vector<uint8_t>(4096 - 72, 1));
+    const std::vector<uint8_t> body(4096, 2);
+    CDownloadTracker tracker;
+    tracker.OnBlock(0x1000, head.data(), 4096);
+    tracker.OnBlockLost(0x2000);
+    tracker.OnBlock(0x2000, body.data(), 4096); // the refused block again
+    tracker.OnBlock(0x2000, body.data(), 4096); // and once more after a lost acknowledgement
+    tracker.OnBlock(0x900000, body.data(), 10);
+    EXPECT_TRUE(tracker.IsComplete());
+    EXPECT_EQ("1.2.3.4", tracker.Version());
+    EXPECT_EQ(2u, tracker.Units());
+    EXPECT_EQ(8202u, tracker.Bytes());
+    EXPECT_TRUE(tracker.LooksLikeDashboard());
+
+    tracker.OnBlockLost(0x90000A);
+    EXPECT_FALSE(tracker.IsComplete()); // the last block never went in
+    tracker.OnBlock(0xA00000, body.data(), 10);
+    EXPECT_FALSE(tracker.IsComplete()); // it was skipped, not retried
+
+    tracker.Reset();
+    tracker.OnBlock(0x1000, body.data(), 4096);
+    EXPECT_FALSE(tracker.IsComplete()); // no version marker
 }
 
 } // namespace
