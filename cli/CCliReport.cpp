@@ -5,7 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/CKivOneClickDlg.h"
 #include "engine/IComponentList.h"
+#include "res/Resources.h"
 
 namespace {
 
@@ -38,8 +40,10 @@ const char* CCliReport::ColourName(uint32_t colour)
 
 std::string CCliReport::FormatTable() const
 {
-    static const std::array<const char*, IComponentList::COLUMN_COUNT> headers = {
-        "Type", "Current Version", "Upgrade Version", "%", "Status"};
+    // Column headers from the string table, as the window shows them.
+    std::array<std::string, IComponentList::COLUMN_COUNT> headers;
+    for (size_t c = 0; c < headers.size(); ++c)
+        headers[c] = LoadStringResource(CKivOneClickDlg::kColumns[c].headerId);
     std::array<size_t, IComponentList::COLUMN_COUNT> widths{};
     for (size_t c = 0; c < headers.size(); ++c)
         widths[c] = TextWidth(headers[c]);
@@ -59,10 +63,7 @@ std::string CCliReport::FormatTable() const
         }
         return out + "\n";
     };
-    std::array<std::string, IComponentList::COLUMN_COUNT> head;
-    for (size_t c = 0; c < head.size(); ++c)
-        head[c] = headers[c];
-    std::string table = line(head);
+    std::string table = line(headers);
     for (const CListModel::Row& row : m_Rows)
         table += line(row.texts);
     return table;
