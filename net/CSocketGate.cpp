@@ -50,6 +50,7 @@ void CSocketGate::RunExclusive(const std::function<void(Exclusive&)>& change)
     change(ex);
     lock.lock();
 
+    m_bOpen = m_Socket.Valid();
     if (ex.changed) {
         ++m_Generation;
         m_bShutDown = false;
@@ -60,8 +61,10 @@ void CSocketGate::RunExclusive(const std::function<void(Exclusive&)>& change)
 
 bool CSocketGate::IsOpen() const
 {
+    // m_Socket itself may be in the middle of a change (made without the mutex); m_bOpen is
+    // the state after the last completed change.
     std::lock_guard lock(m_Mutex);
-    return m_Socket.Valid();
+    return m_bOpen;
 }
 
 bool CSocketGate::WasShutDown(uint64_t generation) const

@@ -60,6 +60,8 @@ public:
     // closed or replaced the socket, the generation grows and the shutdown mark is cleared.
     void RunExclusive(const std::function<void(Exclusive&)>& change);
 
+    // True when the socket was open after the last completed change (a change in progress
+    // is not waited for).
     bool IsOpen() const;
 
     // While at least one abort is pending, a change that waits for a connection gives up
@@ -84,6 +86,7 @@ private:
     int m_Users = 0;
     int m_nAborts = 0;
     bool m_bChanging = false;
+    bool m_bOpen = false; // m_Socket.Valid() after the last completed change
     bool m_bShutDown = false;
     CPollableEvent m_Wake;
     CPollableEvent m_Abort;
