@@ -7,6 +7,23 @@ namespace {
 
 class SimTelnetTest : public SimFixture {
 protected:
+    // The client answers by elapsed time (each reply is what arrived within 500 ms), so a
+    // heavily scaled clock would make a loaded machine miss replies: run these slower.
+    void SetUp() override
+    {
+        SimFixture::SetUp();
+        m_OldScale = GetTimeScale();
+        SetTimeScale(0.3);
+    }
+
+    void TearDown() override
+    {
+        SimFixture::TearDown();
+        SetTimeScale(m_OldScale);
+    }
+
+    double m_OldScale = 1;
+
     // Connects and logs in; false at the first step that fails.
     bool Login(CTelnetClient& client, const std::string& prompt, const std::string& password = "tovex")
     {

@@ -29,7 +29,7 @@ protected:
         m_Config.routerPort = 0;
         m_Config.telnetPort = 0;
         m_Config.transcriptPath = m_Stem + "-transcript.jsonl";
-        m_Config.restartTimeMs = 3000;
+        m_Config.restartTimeMs = 6000;
         m_Config.flashTimeMs = 1000;
     }
 
