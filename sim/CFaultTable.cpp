@@ -1,5 +1,6 @@
 #include "sim/CFaultTable.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -13,6 +14,26 @@ bool ParseNumber(const std::string& text, uint32_t& value)
     if (end == nullptr || *end != '\0' || v > 0xFFFFFFFFull)
         return false;
     value = static_cast<uint32_t>(v);
+    return true;
+}
+
+const char* const kRequestNames[] = {"hand-shake", "board-version", "dashboard-version", "nv-backup", "nv-restore",
+                                     "nv-restore-status", "change-mode", "switch-to-downloader", "unlock",
+                                     "block-write", "reset", "nv-read", "nv-write"};
+
+bool KnownRequests(const std::string& list)
+{
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string name = list.substr(start, comma - start);
+        bool known = false;
+        for (const char* candidate : kRequestNames)
+            known = known || name == candidate;
+        if (!known)
+            return false;
+        start = comma + 1;
+    }
     return true;
 }
 
@@ -41,6 +62,10 @@ const std::vector<CFaultTable::Info>& CFaultTable::Known()
         {"still-in-downloader", "", "after a reset the module comes back in its downloader"},
         {"nv-restore-fail", "", "the NV restore status query and the NV restore command report failure"},
         {"no-erase-echo", "", "never echo an erase-NVRAM record"},
+        {"no-answer", "reset",
+         "the module ignores these requests (comma-separated): hand-shake, board-version, dashboard-version, "
+         "nv-backup, nv-restore, nv-restore-status, change-mode, switch-to-downloader, unlock, block-write, "
+         "reset, nv-read, nv-write"},
     };
     return kFaults;
 }
@@ -68,11 +93,21 @@ bool CFaultTable::Add(const std::string& spec, std::string& error)
             error = "fault 'telnet-wrong-prompt' takes 'shell' or 'login'";
             return false;
         }
+        if (name == "no-answer" && !KnownRequests(value)) {
+            error = "fault 'no-answer': unknown request name in '" + value + "'";
+            return false;
+        }
         m_Active[name] = value;
         return true;
     }
     error = "unknown fault '" + name + "' (see --help)";
     return false;
+}
+
+bool CFaultTable::ListHas(const std::string& name, const std::string& item) const
+{
+    const std::string list = "," + Text(name) + ",";
+    return Has(name) && list.find("," + item + ",") != std::string::npos;
 }
 
 bool CFaultTable::Has(const std::string& name) const

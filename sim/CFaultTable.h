@@ -24,6 +24,8 @@ public:
     bool Has(const std::string& name) const;
     // The fault's value (its default when none was given), or an empty text when not set.
     std::string Text(const std::string& name) const;
+    // True when the fault is set and its comma-separated value holds `item`.
+    bool ListHas(const std::string& name, const std::string& item) const;
     // The fault's value as a number, `fallback` when not set or not a number.
     uint32_t Number(const std::string& name, uint32_t fallback) const;
 

@@ -130,6 +130,11 @@ void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
         ControlPacket(payload, length);
         return;
     }
+    const std::string request = DescribeRequest(payload, length);
+    if (m_Context.Config().faults.ListHas("no-answer", request)) {
+        m_Context.Transcript().Event("module", m_nConn, "request ignored (fault no-answer)", {{"request", request}});
+        return;
+    }
     CWirelessModule::Answers answers;
     m_Context.Module().HandlePayload(m_nConn, payload, length, answers);
     for (const auto& answer : answers)

@@ -227,6 +227,22 @@ TEST_F(SimChannelTest, NoHandShakeUntilForceLoad)
     EXPECT_EQ(1, forceLoad);
 }
 
+TEST_F(SimChannelTest, IgnoredRequestsNeverComplete)
+{
+    AddFault("no-answer=board-version,reset");
+    StartSim();
+    Connect();
+    std::string version;
+    EXPECT_FALSE(m_Diag.DIAG_QueryBoardVersion(&version));
+    EXPECT_EQ("Failed to read", version);
+    EXPECT_NE(std::string::npos, Log().find("Execute#5> Read Fail"));
+    ASSERT_TRUE(Record(UDP_ENTER_FORCE_LOAD));
+    EXPECT_FALSE(m_Diag.DIAG_Reset());
+    int forceLoad = 0, offline = 0;
+    ASSERT_TRUE(HandShake(1, forceLoad, offline));
+    EXPECT_EQ(1, forceLoad); // the reset was not acted on either
+}
+
 TEST_F(SimChannelTest, RestartFaults)
 {
     AddFault("still-in-downloader");
