@@ -147,6 +147,22 @@ TEST_F(SimChannelTest, FirmwareUpgradeRoundTrip)
     ASSERT_TRUE(m_Diag.DIAG_NV_QueryRestoreStatus());
     EXPECT_NE(std::string::npos, Log().find("Restore Success"));
     EXPECT_EQ(0u, m_pSim->ViolationCount()) << Log();
+
+    // The transcript tells the story: every record is stamped, every message dumped.
+    m_pSim->Stop();
+    size_t writes = 0;
+    for (const auto& record : Transcript()) {
+        ASSERT_TRUE(record.contains("time") && record.contains("tick") && record.contains("proto"));
+        if (record["dir"] != "-") {
+            EXPECT_TRUE(record.contains("hex") && record.contains("length")) << record.dump();
+        }
+        if (record.value("request", "") == "block-write")
+            ++writes;
+    }
+    EXPECT_EQ(5u, writes); // three blocks, one, one
+    const auto complete = Find("event", "image complete");
+    ASSERT_EQ(1u, complete.size());
+    EXPECT_EQ("firmware", complete[0]["image"]);
 }
 
 TEST_F(SimChannelTest, IncompleteDashboardKeepsOldVersion)

@@ -33,6 +33,31 @@ TEST_F(SimUdpTest, DiscoveryReplyCarriesAddressMacAndVersion)
     EXPECT_EQ(0u, m_pSim->ViolationCount());
 }
 
+TEST_F(SimUdpTest, SideBySideOnTheirOwnAddresses)
+{
+    m_Config.appVersion = "2.1.0.1";
+    StartSim();
+    CSimConfig second = m_Config;
+    second.address = "127.0.0.2";
+    second.routerPort = m_pSim->RouterPort(); // the same port: each binds its own address only
+    second.telnetPort = m_pSim->TelnetPort();
+    second.appVersion = "2.1.0.2";
+    second.transcriptPath.clear();
+    CRouterSim other(second);
+    std::string error;
+    ASSERT_TRUE(other.Open(error)) << error;
+    ASSERT_TRUE(other.Start());
+    const uint8_t secondIp[4] = {127, 0, 0, 2};
+    for (const uint8_t* target : {kLoopback, secondIp}) {
+        CUdpHdlc udp(target, m_pSim->RouterPort());
+        uint8_t mac[6], ip[4];
+        std::string text;
+        ASSERT_TRUE(udp.Discover(mac, ip, &text));
+        EXPECT_EQ(0, std::memcmp(ip, target, 4));
+        EXPECT_EQ(target == kLoopback ? "2.1.0.1" : "2.1.0.2", text);
+    }
+}
+
 TEST_F(SimUdpTest, MisleadingRepliesComeFirstUnderFaults)
 {
     AddFault("discovery-zero-mac");
