@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -81,6 +83,7 @@ bool CRouterSim::Open(std::string& error)
     }
     if (!bound)
         return false;
+    BindBroadcastListeners(m_nRouterPort);
     if (m_Config.faults.Has("telnet-refused")) {
         m_nTelnetPort = m_Config.telnetPort;
     } else if (!BindTcp(m_Config.telnetPort, m_TelnetListenFd, m_nTelnetPort, error)) {
@@ -132,6 +135,52 @@ bool CRouterSim::BindUdp(uint16_t port, std::string& error)
         return false;
     }
     return true;
+}
+
+void CRouterSim::BindBroadcastListeners(uint16_t port)
+{
+    // A socket bound to a unicast address never sees broadcasts on Linux. On loopback there
+    // are none to see; on a real interface, listen on its broadcast address and on the
+    // limited broadcast address too.
+    in_addr own{};
+    if (inet_pton(AF_INET, m_Config.address.c_str(), &own) != 1 || (ntohl(own.s_addr) >> 24) == 127)
+        return;
+    std::vector<in_addr> targets;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (ifaddrs* ifa = list; ifa != nullptr; ifa = ifa->ifa_next) {
+            if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET)
+                continue;
+            if ((ifa->ifa_flags & IFF_BROADCAST) == 0 || ifa->ifa_broadaddr == nullptr)
+                continue;
+            sockaddr_in local{};
+            std::memcpy(&local, ifa->ifa_addr, sizeof local);
+            if (local.sin_addr.s_addr != own.s_addr)
+                continue;
+            sockaddr_in broadcast{};
+            std::memcpy(&broadcast, ifa->ifa_broadaddr, sizeof broadcast);
+            targets.push_back(broadcast.sin_addr);
+        }
+        freeifaddrs(list);
+    }
+    targets.push_back(in_addr{htonl(INADDR_BROADCAST)});
+    for (const in_addr& target : targets) {
+        UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!fd.Valid())
+            continue;
+        const int one = 1;
+        setsockopt(fd.Get(), IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(port);
+        sa.sin_addr = target;
+        if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+            continue; // not fatal: discovery sent to the router's own address still works
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &target, text, sizeof text);
+        m_pContext->Transcript().Event("sim", 0, "listening for broadcasts", {{"address", std::string(text)}});
+        m_BroadcastFds.push_back(std::move(fd));
+    }
 }
 
 std::string CRouterSim::ReadyLine() const
@@ -192,7 +241,9 @@ void CRouterSim::Run(int extraStopFd)
         fds.push_back({m_UdpFd.Get(), POLLIN, 0});
         fds.push_back({m_TcpListenFd.Get(), POLLIN, 0});
         fds.push_back({m_TelnetListenFd.Get(), POLLIN, 0});
-        constexpr size_t kFixed = 5;
+        for (const UniqueFd& fd : m_BroadcastFds)
+            fds.push_back({fd.Get(), POLLIN, 0});
+        const size_t kFixed = 5 + m_BroadcastFds.size();
         for (const auto& conn : m_Connections) {
             short events = conn->peerClosed ? 0 : POLLIN;
             if (!conn->session->Output().empty())
@@ -205,7 +256,10 @@ void CRouterSim::Run(int extraStopFd)
         if ((fds[0].revents | fds[1].revents) & (POLLIN | POLLHUP | POLLERR))
             break;
         if (fds[2].revents & POLLIN)
-            ReadUdp();
+            ReadUdp(m_UdpFd.Get());
+        for (size_t b = 0; b < m_BroadcastFds.size(); ++b)
+            if (fds[5 + b].revents & POLLIN)
+                ReadUdp(m_BroadcastFds[b].Get());
         if (fds[3].revents & POLLIN)
             AcceptAll(m_TcpListenFd.Get(), false);
         if (fds[4].revents & POLLIN)
@@ -221,7 +275,7 @@ void CRouterSim::Run(int extraStopFd)
     m_pContext->Transcript().Event("sim", 0, "stopped", {{"violations", ViolationCount()}});
 }
 
-void CRouterSim::ReadUdp()
+void CRouterSim::ReadUdp(int fd)
 {
     for (int i = 0; i < kMaxDatagramsPerTurn; ++i) {
         uint8_t buffer[CUdpService::kMaxDatagram + 1];
@@ -235,7 +289,7 @@ void CRouterSim::ReadUdp()
         msg.msg_iovlen = 1;
         msg.msg_control = control;
         msg.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(m_UdpFd.Get(), &msg, MSG_TRUNC);
+        const ssize_t n = recvmsg(fd, &msg, MSG_TRUNC);
         if (n < 0)
             return;
         std::array<uint8_t, 4> arrivedOn{};

@@ -49,8 +49,9 @@ private:
 
     bool BindTcp(uint16_t port, UniqueFd& fd, uint16_t& bound, std::string& error);
     bool BindUdp(uint16_t port, std::string& error);
+    void BindBroadcastListeners(uint16_t port);
     void AcceptAll(int listenFd, bool telnet);
-    void ReadUdp();
+    void ReadUdp(int fd);
     void ServeConnection(Connection& conn, short revents);
     void Flush(Connection& conn);
     void DropConnection(size_t index, bool reset);
@@ -62,6 +63,9 @@ private:
     std::unique_ptr<CSimContext> m_pContext;
     std::unique_ptr<CUdpService> m_pUdp;
     UniqueFd m_UdpFd;
+    // Sockets bound to the LAN's broadcast addresses, so that discovery broadcasts reach a
+    // simulator that serves a real interface address; replies leave through m_UdpFd.
+    std::vector<UniqueFd> m_BroadcastFds;
     UniqueFd m_TcpListenFd;
     UniqueFd m_TelnetListenFd;
     uint16_t m_nRouterPort = 0;

@@ -98,8 +98,9 @@ protected:
 
     void StopSim()
     {
-        if (m_pSim)
+        if (m_pSim) {
             EXPECT_EQ(m_pSim->Stop(), 0) << m_pSim->Err();
+        }
         m_pSim.reset();
     }
 

@@ -317,8 +317,9 @@ TEST(DiagInterpreters, BackupRestoreResultLines)
         answer[6] = code;
         EXPECT_FALSE(CDiagCaller::InterpretBackupRestore(answer, 0, &log));
         const std::string pending = log.GetPending();
-        if (code <= 4)
+        if (code <= 4) {
             EXPECT_NE(pending.find(std::string("Restore NV: ") + expected[code]), std::string::npos);
+        }
     }
     const std::string pending = log.GetPending();
     EXPECT_EQ(std::count(pending.begin(), pending.end(), '\n'), 4);
