@@ -36,6 +36,7 @@ kivimage=$build/tools/kivimage/kivimage
 gui_app=$build/app/kivupgrade
 if [ ! -x "$cli" ] || [ ! -x "$sim" ] || [ ! -x "$kivimage" ] || { [ "$gui" = 1 ] && [ ! -x "$gui_app" ]; }; then
   echo "== building ($build)"
+  "$root/scripts/deps.sh"
   "$root/scripts/build.sh" "$build"
 fi
 
