@@ -102,17 +102,7 @@ bool CBinFile::Open(uint32_t expectedType)
         return Fail("cannot open the file: " + std::string(std::strerror(m_Mapping.LastError())));
     m_pData = m_Mapping.Data();
     m_nSize = m_Mapping.Size();
-    bool ok = ParseAll(true);
-    if (ok) {
-        m_nType = ClassifyOpened(expectedType);
-        ok = m_nType != IMG_NONE || Fail("image type not recognised");
-    }
-    if (!ok) {
-        Close();
-        return false;
-    }
-    m_bValid = true;
-    return true;
+    return ParseAndClassify(true, expectedType);
 }
 
 bool CBinFile::OpenMemory(const uint8_t* data, size_t size, uint32_t expectedType, bool verifyChecksums,
@@ -124,6 +114,11 @@ bool CBinFile::OpenMemory(const uint8_t* data, size_t size, uint32_t expectedTyp
     m_strFailure.clear();
     m_pData = data;
     m_nSize = data != nullptr ? size : 0;
+    return ParseAndClassify(verifyChecksums, expectedType);
+}
+
+bool CBinFile::ParseAndClassify(bool verifyChecksums, uint32_t expectedType)
+{
     bool ok = ParseAll(verifyChecksums);
     if (ok) {
         m_nType = ClassifyOpened(expectedType);

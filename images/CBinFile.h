@@ -65,6 +65,8 @@ public:
 
 private:
     bool ParseAll(bool verifyChecksums);
+    // Parses every part, classifies the image and marks it valid; closes it on failure.
+    bool ParseAndClassify(bool verifyChecksums, uint32_t expectedType);
     bool ParsePart(size_t index, size_t& pos, bool verifyChecksums);
     uint32_t ClassifyOpened(uint32_t expectedType) const;
     bool Fail(std::string text);
