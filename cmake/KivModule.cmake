@@ -15,7 +15,8 @@ function(kiv_add_module name)
 endfunction()
 
 # kiv_add_test(NAME SOURCES ... LIBS ... [LABELS ...]): one GoogleTest program, its cases
-# registered with CTest one by one.
+# registered with CTest one by one. Give one label: a list here would split the property
+# pairs that follow it.
 function(kiv_add_test name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
