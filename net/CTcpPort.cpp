@@ -61,10 +61,7 @@ bool CTcpPort::SetConfig(const std::string& address, uint16_t port)
     const bool valid = ParseDottedIpv4(address, &addr) && addr != INADDR_NONE;
     {
         std::lock_guard lock(m_AddrLock);
-        m_RemoteAddr = sockaddr_in{};
-        m_RemoteAddr.sin_family = AF_INET;
-        m_RemoteAddr.sin_port = htons(port);
-        m_RemoteAddr.sin_addr.s_addr = valid ? addr : 0;
+        m_RemoteAddr = MakeIpv4SocketAddress(valid ? addr : 0, port);
     }
     if (!valid) {
         Trace("CTcpPort::SetConfig - inet_addr(\"%s\") = INADDR_NONE\n", address.c_str());

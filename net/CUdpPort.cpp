@@ -72,11 +72,8 @@ bool CUdpPort::SetConfig(const std::string& address, uint16_t port)
         Trace("AsciiBuffer = %s", address.c_str());
     {
         std::lock_guard lock(m_AddrLock);
-        m_RemoteAddr = sockaddr_in{};
-        m_RemoteAddr.sin_family = AF_INET;
-        m_RemoteAddr.sin_port = htons(port);
         // "255.255.255.255" parses to the limited broadcast address itself.
-        m_RemoteAddr.sin_addr.s_addr = valid ? addr : 0;
+        m_RemoteAddr = MakeIpv4SocketAddress(valid ? addr : 0, port);
     }
     if (!valid) {
         Trace("CUdpPort::SetConfig - inet_addr(\"%s\") = INADDR_NONE\n", address.c_str());

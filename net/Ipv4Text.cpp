@@ -17,3 +17,12 @@ bool ParseDottedIpv4(const std::string& text, uint32_t* networkOrder)
 }
 
 int LastOctet(uint32_t networkOrder) { return static_cast<int>(ntohl(networkOrder) & 0xFFu); }
+
+sockaddr_in MakeIpv4SocketAddress(uint32_t networkOrder, uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = networkOrder;
+    return address;
+}
