@@ -10,20 +10,14 @@
 
 #include "platform/CFileMapping.h"
 #include "platform/UserFiles.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
 class FilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = GetTempDirectory() + "kiv-platform-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_strDir = pattern + "/";
-    }
-    void TearDown() override { std::filesystem::remove_all(m_strDir); }
-
-    std::string m_strDir;
+    kivtest::TempDir m_Dir{"kiv-platform"};
+    const std::string m_strDir = m_Dir.Path() + "/";
 };
 
 } // namespace
