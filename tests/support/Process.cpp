@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,24 @@ std::string BuildProgram(const std::string& relative)
 {
     const char* dir = std::getenv("KIV_TEST_BIN_DIR");
     return std::string(dir != nullptr ? dir : ".") + "/" + relative;
+}
+
+std::string FindProgram(const std::string& name, const std::string& extraDirs)
+{
+    const char* path = std::getenv("PATH");
+    std::string dirs = std::string(path != nullptr ? path : "") + ":" + extraDirs;
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        const size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string dir = dirs.substr(start, end - start);
+        start = end + 1;
+        if (dir.empty())
+            continue;
+        const std::string candidate = dir + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return std::string();
 }
 
 Process::~Process()

@@ -20,6 +20,9 @@ constexpr const char* kAppProgram = "app/kivupgrade";
 // Full path of a program of the build under test.
 std::string BuildProgram(const std::string& relative);
 
+// Full path of `name` found in PATH, then in `extraDirs` (":"-separated); "" when none.
+std::string FindProgram(const std::string& name, const std::string& extraDirs = "");
+
 // A child process started by a test: standard output and error read through pipes, stopped
 // by its own process id, reaped in every case (the destructor kills what still runs).
 class Process {
