@@ -184,6 +184,18 @@ int Process::Stop(int sig, std::chrono::milliseconds limit)
     return Wait(limit);
 }
 
+bool Process::Alive()
+{
+    if (m_Pid <= 0)
+        return false;
+    int status = 0;
+    if (::waitpid(m_Pid, &status, WNOHANG) != m_Pid)
+        return true;
+    m_Pid = -1;
+    m_nStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
+}
+
 void Process::Signal(int sig)
 {
     if (m_Pid > 0)

@@ -55,7 +55,10 @@ public:
     int Stop(int sig = SIGTERM, std::chrono::milliseconds limit = std::chrono::seconds(10));
     void Signal(int sig);
 
+    // True while the process was started and not yet reaped (it may have ended meanwhile).
     bool Running() const { return m_Pid > 0; }
+    // True when the process runs still; false once it has ended (it is then reaped).
+    bool Alive();
     pid_t Pid() const { return m_Pid; }
     const std::string& Out() const { return m_strOut; }
     const std::string& Err() const { return m_strErr; }
