@@ -165,7 +165,8 @@ TEST_F(WindowTest, WorkerWarningWaitsForTheUserAndIsReleasedByClosing)
         window->ShowWarning("never answered");
         returned = true;
     });
-    QTest::qWait(0); // the box is queued but not shown: events are not processed below
+    // No events are processed from here on, so the box is never shown: processing them (even
+    // qWait(0)) would show it modally, with nobody to close it, once the worker has posted it.
     window->EndDialog(IKivView::ID_CANCEL);
     waiting.join();
     EXPECT_TRUE(returned.load());
