@@ -36,7 +36,6 @@ protected:
 
     // Log lines whose message is exactly `message`.
     int LogLines(const std::string& message) const;
-    bool LogContains(const std::string& text) const { return m_Log.find(text) != std::string::npos; }
 
     std::string Status(int row) const { return m_List.GetItemText(row, IComponentList::COL_STATUS); }
     std::string Percent(int row) const { return m_List.GetItemText(row, IComponentList::COL_PERCENT); }
