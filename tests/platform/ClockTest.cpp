@@ -61,4 +61,9 @@ TEST(TextCodec, Utf16AndTruncation)
     EXPECT_EQ(TruncateUtf8(euro, 4), "ab");
     EXPECT_EQ(TruncateUtf8(euro, 5), euro);
     EXPECT_EQ(TruncateUtf8(euro, 0), "");
+
+    EXPECT_EQ(Utf8ToUtf16("A\xE2\x82\xAC\xF0\x9F\x98\x80"), u"A\u20AC\U0001F600");
+    // Overlong, surrogate, beyond U+10FFFF, stray continuation, cut short: U+FFFD per byte.
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\x80|\xE2\x82"),
+              u"\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|\uFFFD|\uFFFD\uFFFD");
 }
