@@ -21,6 +21,35 @@ void CKivOneClickApp::ShowStartupWarning(const std::string& text)
     box.exec();
 }
 
+std::string CKivOneClickApp::InterfaceArgument(const QStringList& arguments)
+{
+    std::string name;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == QStringLiteral("--interface") && i + 1 < arguments.size())
+            name = arguments[++i].toStdString();
+        else if (arg.startsWith(QStringLiteral("--interface=")))
+            name = arg.mid(12).toStdString();
+    }
+    return name;
+}
+
+bool CKivOneClickApp::ApplyInterfaceArgument(CKivOneClickDlg& dlg)
+{
+    // --interface NAME on the command line, else KIV_INTERFACE (already in the overrides).
+    RouterOverrides overrides = dlg.GetRouterOverrides();
+    const std::string fromArguments = InterfaceArgument(QCoreApplication::arguments());
+    if (!fromArguments.empty())
+        overrides.interfaceName = fromArguments;
+    std::string problem;
+    if (!UseInterface(overrides, &problem)) {
+        ShowStartupWarning("--interface: " + problem);
+        return false;
+    }
+    dlg.SetRouterOverrides(overrides);
+    return true;
+}
+
 int CKivOneClickApp::InitInstance()
 {
     CSingleInstanceGuard guard;
@@ -44,6 +73,8 @@ int CKivOneClickApp::InitInstance()
         // Development and demo runs may point the window at a directory of images.
         if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir && *dir)
             window.Controller().SetImageDirectory(dir);
+        if (!ApplyInterfaceArgument(window.Controller()))
+            return 2;
         QObject::connect(&guard, &CSingleInstanceGuard::RestoreRequested, &window,
                          &CMainWindow::RestoreIfMinimized);
         window.InitDialog();

@@ -10,6 +10,7 @@
 #include "app/IKivView.h"
 #include "app/RouterOverrides.h"
 #include "platform/CEvent.h"
+#include "platform/CPollableEvent.h"
 
 class CTelnetClient;
 class CUpgradeEngine;
@@ -98,6 +99,8 @@ public:
     // ---- services ----------------------------------------------------------------------
     // Modal warning with a string-table text. Any thread.
     int ShowWarning(uint32_t stringId);
+    // The same with lines of advice shown below the text.
+    int ShowWarning(uint32_t stringId, const std::string& hint);
     // Rescans the image directory for "*.bin" files. Worker thread (the check).
     bool FindImageFiles();
     // Asks a running check to stop at its next step (the command line's Ctrl-C). The
@@ -158,6 +161,7 @@ private:
     std::atomic<bool> m_bUpgradeRunning{false};
     std::atomic<bool> m_bLastCheckPassed{false};
     std::atomic<bool> m_bStopRequested{false};
+    CPollableEvent m_StopEvent;  // set with m_bStopRequested: ends a discovery wait at once
     mutable std::mutex m_OutcomeMutex;
     bool m_bUpgradeFailedSilently = false;
     std::string m_strUpgradeFailureText;

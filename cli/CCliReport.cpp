@@ -69,6 +69,28 @@ std::string CCliReport::FormatTable() const
     return table;
 }
 
+std::vector<std::string> CCliReport::HintLines() const
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < m_strHint.size()) {
+        size_t end = m_strHint.find('\n', start);
+        if (end == std::string::npos)
+            end = m_strHint.size();
+        lines.push_back(m_strHint.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string CCliReport::FormatHint() const
+{
+    std::string out;
+    for (const std::string& line : HintLines())
+        out += "  " + line + "\n";
+    return out;
+}
+
 std::string CCliReport::FormatJson() const
 {
     nlohmann::json rows = nlohmann::json::array();
@@ -97,6 +119,7 @@ std::string CCliReport::FormatJson() const
                                          : nlohmann::json{{"ip", m_strRouterIp}, {"mac", m_strRouterMac}}},
         {"rows", rows},
         {"warnings", m_Warnings},
+        {"hint", HintLines()},
         {"log", m_strLogPath},
     };
     // Texts from a peer may hold invalid UTF-8: replace it rather than fail.
