@@ -20,10 +20,11 @@ std::string MacText(const std::array<uint8_t, 6>& m)
     return text;
 }
 
-bool HasLoopbackTarget(const RouterOverrides& overrides)
+// Whether any target is on loopback (`loopback` true) or off it (false).
+bool HasTarget(const RouterOverrides& overrides, bool loopback)
 {
     for (const auto& t : overrides.targets) {
-        if (t[0] == 127)
+        if ((t[0] == 127) == loopback)
             return true;
     }
     return false;
@@ -63,9 +64,10 @@ std::string CDiscoverCommand::InterfaceOf(const DiscoveryReply& router) const
 std::vector<NetInterface> CDiscoverCommand::LookedThrough() const
 {
     std::vector<NetInterface> result;
-    const bool loopback = HasLoopbackTarget(m_Overrides);
+    const bool loopback = HasTarget(m_Overrides, true);
+    const bool other = HasTarget(m_Overrides, false);
     for (const NetInterface& e : m_Interfaces.Entries()) {
-        const bool wanted = m_Overrides.interfaceName.empty() ? e.up && (loopback || !e.loopback)
+        const bool wanted = m_Overrides.interfaceName.empty() ? e.up && (e.loopback ? loopback : other)
                                                               : e.name == m_Overrides.interfaceName;
         if (wanted)
             result.push_back(e);
