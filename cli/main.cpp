@@ -81,6 +81,9 @@ int ParseOptions(int argc, char** argv, Options& options)
                  "carried by the program (or *.bin files beside it, or in --images DIR).",
         "kivupgrade-cli"};
     app.set_version_flag("--version", std::string("kivupgrade-cli ") + KIV_VERSION);
+    app.footer("Router not found? Run \"kivupgrade-cli discover\" first. When the router is on a second network "
+               "port (e.g. a USB Ethernet adapter beside the Wi-Fi), name that port: "
+               "\"kivupgrade-cli discover --interface eth1\", then \"kivupgrade-cli upgrade --interface eth1\".");
     app.add_option("--images", options.imagesDir, "Directory holding the *.bin images")
         ->check(CLI::ExistingDirectory);
     app.add_option("--target", options.targets,
