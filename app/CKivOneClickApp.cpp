@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/CKivOneClickDlg.h"
@@ -43,6 +44,7 @@ bool CKivOneClickApp::ApplyInterfaceArgument(CKivOneClickDlg& dlg)
         overrides.interfaceName = fromArguments;
     std::string problem;
     if (!UseInterface(overrides, &problem)) {
+        std::fprintf(stderr, "kivupgrade: --interface: %s\n", problem.c_str());
         ShowStartupWarning("--interface: " + problem);
         return false;
     }

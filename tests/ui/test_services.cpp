@@ -16,6 +16,7 @@
 #include <fstream>
 
 #include "UiTestSupport.h"
+#include "app/CKivOneClickApp.h"
 #include "app/CMainWindow.h"
 #include "app/CModuleVersion.h"
 #include "app/CSingleInstanceGuard.h"
@@ -225,6 +226,15 @@ TEST_F(ServicesTest, SecondGuardAsksTheFirstToRestoreItsWindow)
     first.Release();
     CSingleInstanceGuard third(dir);
     EXPECT_EQ(third.Acquire(), CSingleInstanceGuard::Result::Acquired);
+}
+
+TEST_F(ServicesTest, InterfaceIsTakenFromTheCommandLine)
+{
+    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"kivupgrade", "--interface", "eth1"}), "eth1");
+    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"kivupgrade", "--interface=usb0"}), "usb0");
+    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"kivupgrade", "--interface"}), "");  // no name follows
+    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"kivupgrade", "eth1"}), "");
+    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"--interface=eth1"}), "");  // the program itself
 }
 
 TEST_F(ServicesTest, SecondProgramExitsSilentlyWhileTheFirstRuns)
