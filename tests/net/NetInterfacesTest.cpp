@@ -8,6 +8,7 @@
 #include "net/CUdpPort.h"
 #include "net/InterfaceBinding.h"
 #include "platform/UniqueFd.h"
+#include "tests/support/Strict.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ TEST(NetInterfacesTest, ReadsLoopbackAndTiesSocketsToIt)
     // A kernel before 5.7 refuses this to ordinary users; the probe then says why.
     const int probe = ProbeInterfaceTie("lo");
     if (probe == EPERM)
-        GTEST_SKIP() << ExplainTieError("lo", probe);
+        KIV_SKIP_OR_FAIL(ExplainTieError("lo", probe));
     EXPECT_EQ(probe, 0);
     EXPECT_EQ(ProbeInterfaceTie("no-such-if0"), ENODEV);
 
