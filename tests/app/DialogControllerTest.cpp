@@ -183,9 +183,7 @@ TEST_F(DialogTest, SilentLanGivesSixDiscoveryTriesInTargetOrder)
     // The warning's text, then the advice below it; the log gets both.
     ASSERT_EQ(m_View.Warnings().size(), 1u);
     const std::string warning = m_View.Warnings().front();
-    EXPECT_EQ(warning.rfind("No router is detected
-
-", 0), 0u) << warning;
+    EXPECT_EQ(warning.rfind("No router is detected\n\n", 0), 0u) << warning;
     EXPECT_NE(warning.find("lo is on the subnet of 127.0.0.2 (127.0.0.0/8)."), std::string::npos) << warning;
     EXPECT_NE(Pending().find("没有检测到路由器"), std::string::npos);
     EXPECT_NE(Pending().find("lo is on the subnet of 127.0.0.1 (127.0.0.0/8)."), std::string::npos);
