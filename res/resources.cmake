@@ -60,10 +60,16 @@ add_custom_command(
   COMMENT "Generating embedded resources"
   VERBATIM)
 
+# The product version, in a source of its own (a release links its own copy instead).
+set(KIV_PRODUCT_VERSION ${PROJECT_VERSION})
+set(_kiv_version_cpp ${_kiv_res_gen}/ProductVersionData.cpp)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/ProductVersionData.cpp.in ${_kiv_version_cpp} @ONLY)
+
 add_library(kiv_res STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/Resources.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/StringTable.cpp
-  ${_kiv_res_cpp})
+  ${_kiv_res_cpp}
+  ${_kiv_version_cpp})
 target_include_directories(kiv_res PUBLIC ${CMAKE_SOURCE_DIR})
 # The generated source names its inputs only inside .incbin directives, which the compiler
 # does not track: rebuild it whenever an input changes.
