@@ -4,7 +4,7 @@
 # kivimage) and a tarball of the same files.
 #
 #   scripts/release.sh --images DIR [--embed] [--version V] [--out DIR]
-#                      [--build DIR] [--maintainer "NAME <ADDRESS>"]
+#                      [--build DIR] [--maintainer "NAME <ADDRESS>"] [--no-deps]
 #
 # --images DIR   the release's images: every *.bin file in DIR, verified and classified
 #                as the programs do; other files are ignored
@@ -16,6 +16,7 @@
 # --build DIR    the main build whose objects are linked (default build/; configured and
 #                built when missing)
 # --maintainer   the packages' maintainer (default $DEBFULLNAME <$DEBEMAIL> when set)
+# --no-deps      do not install missing Debian packages first (scripts/deps.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export LC_COLLATE=C  # files in byte order, as the programs read them
@@ -27,11 +28,12 @@ version=
 out=$root/out
 build=$root/build
 maintainer=
+deps=1
 if [ -n "${DEBEMAIL:-}" ]; then
   maintainer="${DEBFULLNAME:-KivUpgrade developers} <$DEBEMAIL>"
 fi
 
-usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
 fail() { echo "release.sh: $*" >&2; exit 1; }
 usage_error() { echo "release.sh: $*" >&2; usage >&2; exit 2; }
 need_value() { [ $# -ge 2 ] && [ -n "$2" ] || usage_error "$1 needs a value"; }
@@ -44,6 +46,7 @@ while [ $# -gt 0 ]; do
     --out) need_value "$@"; out=$2; shift 2 ;;
     --build) need_value "$@"; build=$2; shift 2 ;;
     --maintainer) need_value "$@"; maintainer=$2; shift 2 ;;
+    --no-deps) deps=0; shift ;;
     -h|--help) usage; exit 0 ;;
     *) usage_error "unknown option $1" ;;
   esac
@@ -61,7 +64,9 @@ if [ -n "$maintainer" ] && ! [[ $maintainer =~ ^[^\<\>]+\ \<[^\<\>@\ ]+@[^\<\>@\
 fi
 
 # ---- the main build: the objects and programs the release is made of ------------------------
-"$root/scripts/deps.sh"
+if [ "$deps" = 1 ]; then
+  "$root/scripts/deps.sh"
+fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
   echo "== configuring the main build in $build"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
