@@ -249,7 +249,7 @@ bool CKivOneClickDlg::FindImageFiles()
     }
 
     ImageSearchResult search;
-    bool loaded = false;
+    bool loaded = true;  // false only after two files of one type
     for (const std::string& dir : ImageDirectories()) {
         search.searched.push_back(dir);
         int counted = 0;

@@ -4,6 +4,8 @@
 # GenerateResources.cmake turns the list into one C++ source that pulls each file into the
 # program with the assembler's .incbin (no huge initialiser lists to compile) together with
 # a lookup table. The command re-runs whenever the list, the script or an input changes.
+# A release (packaging/) generates its own table from this list and its images and links it
+# in place of this one.
 
 set(KIV_RESOURCE_ENTRIES "")
 set(KIV_RESOURCE_FILES "")
