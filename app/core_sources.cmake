@@ -4,5 +4,6 @@ set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/CRouterFinder.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CVersionCheck.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/DiscoveryHint.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/ImageSearchPath.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RouterOverrides.cpp
 )

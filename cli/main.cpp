@@ -25,11 +25,8 @@
 #include "platform/Clock.h"
 #include "platform/CPollableEvent.h"
 #include "platform/CoreWarning.h"
+#include "res/ProductVersion.h"
 #include "res/Resources.h"
-
-#ifndef KIV_VERSION
-#define KIV_VERSION "0.0.0"
-#endif
 
 namespace {
 
@@ -78,13 +75,14 @@ std::string FormatMac(const std::array<uint8_t, 6>& mac)
 int ParseOptions(int argc, char** argv, Options& options)
 {
     CLI::App app{"Checks the router's component versions and upgrades them with the images "
-                 "carried by the program (or *.bin files beside it, or in --images DIR).",
+                 "carried by the program (else *.bin files beside it, then in the installation's "
+                 "share/kivupgrade/images; or in --images DIR).",
         "kivupgrade-cli"};
-    app.set_version_flag("--version", std::string("kivupgrade-cli ") + KIV_VERSION);
+    app.set_version_flag("--version", std::string("kivupgrade-cli ") + KivProductVersion());
     app.footer("Router not found? Run \"kivupgrade-cli discover\" first. When the router is on a second network "
                "port (e.g. a USB Ethernet adapter beside the Wi-Fi), name that port: "
                "\"kivupgrade-cli discover --interface eth1\", then \"kivupgrade-cli upgrade --interface eth1\".");
-    app.add_option("--images", options.imagesDir, "Directory holding the *.bin images")
+    app.add_option("--images", options.imagesDir, "Directory holding the *.bin images (the only one searched)")
         ->check(CLI::ExistingDirectory);
     app.add_option("--target", options.targets,
            "Discovery target address, three tries each, in order (repeatable; default "
@@ -286,6 +284,10 @@ private:
 
         engine.m_Log.Flush();
         m_Report.m_strLogPath = engine.m_Log.GetPath();
+        m_Report.m_bImagesEmbedded = m_pDlg->HasEmbeddedImages() && m_Options.imagesDir.empty();
+        const ImageSearchResult search = m_pDlg->LastImageSearch();
+        m_Report.m_ImageDirsSearched = search.searched;
+        m_Report.m_strImageDir = search.used;
         if (m_Options.json) {
             std::printf("%s\n", m_Report.FormatJson().c_str());
         } else {
@@ -297,6 +299,8 @@ private:
         if (!m_Options.json && m_Report.m_nExitCode != 0)
             std::fprintf(stderr, "%s\n", m_Report.m_strReason.c_str());
         std::FILE* logOut = m_Options.json ? stderr : stdout;
+        if (const std::string images = m_Report.FormatImageSource(); !images.empty())
+            std::fprintf(logOut, "%s\n", images.c_str());
         std::fprintf(logOut, "Download log: %s\n",
             m_Report.m_strLogPath.empty() ? "(disabled: no temporary directory)" : m_Report.m_strLogPath.c_str());
         return m_Report.m_nExitCode;
