@@ -8,6 +8,7 @@
 
 #include "app/CKivOneClickDlg.h"
 #include "app/CMainWindow.h"
+#include "app/WindowCommandLine.h"
 #include "app/CSingleInstanceGuard.h"
 #include "log/ErrorText.h"
 #include "ui/controls/CThemeHelperST.h"
@@ -22,24 +23,14 @@ void CKivOneClickApp::ShowStartupWarning(const std::string& text)
     box.exec();
 }
 
-std::string CKivOneClickApp::InterfaceArgument(const QStringList& arguments)
-{
-    std::string name;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        if (arg == QStringLiteral("--interface") && i + 1 < arguments.size())
-            name = arguments[++i].toStdString();
-        else if (arg.startsWith(QStringLiteral("--interface=")))
-            name = arg.mid(12).toStdString();
-    }
-    return name;
-}
-
 bool CKivOneClickApp::ApplyInterfaceArgument(CKivOneClickDlg& dlg)
 {
     // --interface NAME on the command line, else KIV_INTERFACE (already in the overrides).
     RouterOverrides overrides = dlg.GetRouterOverrides();
-    const std::string fromArguments = InterfaceArgument(QCoreApplication::arguments());
+    std::vector<std::string> arguments;
+    for (const QString& argument : QCoreApplication::arguments())
+        arguments.push_back(argument.toStdString());
+    const std::string fromArguments = WindowInterfaceArgument(arguments);
     if (!fromArguments.empty())
         overrides.interfaceName = fromArguments;
     std::string problem;

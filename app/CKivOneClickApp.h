@@ -3,8 +3,6 @@
 #include <memory>
 #include <string>
 
-#include <QStringList>
-
 class CKivOneClickDlg;
 class CThemeHelperST;
 
@@ -26,10 +24,6 @@ public:
 
     // Warning box without an owner: caption "Warning", warning icon, OK.
     static void ShowStartupWarning(const std::string& text);
-
-    // The NAME of "--interface NAME" or "--interface=NAME" among the program's arguments
-    // (the first is the program itself); empty when absent.
-    static std::string InterfaceArgument(const QStringList& arguments);
 
 private:
     // Ties the window's sockets to the interface named on the command line or by

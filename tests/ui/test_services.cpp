@@ -14,7 +14,7 @@
 
 
 #include "UiTestSupport.h"
-#include "app/CKivOneClickApp.h"
+#include "app/WindowCommandLine.h"
 #include "app/CMainWindow.h"
 #include "app/CModuleVersion.h"
 #include "app/CSingleInstanceGuard.h"
@@ -227,11 +227,14 @@ TEST_F(ServicesTest, SecondGuardAsksTheFirstToRestoreItsWindow)
 
 TEST_F(ServicesTest, InterfaceIsTakenFromTheCommandLine)
 {
-    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"kivupgrade", "--interface", "eth1"}), "eth1");
-    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"kivupgrade", "--interface=usb0"}), "usb0");
-    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"kivupgrade", "--interface"}), "");  // no name follows
-    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"kivupgrade", "eth1"}), "");
-    EXPECT_EQ(CKivOneClickApp::InterfaceArgument({"--interface=eth1"}), "");  // the program itself
+    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "--interface", "eth1"}), "eth1");
+    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "--interface=usb0"}), "usb0");
+    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "--interface"}), "");  // no name follows
+    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "eth1"}), "");
+    EXPECT_EQ(WindowInterfaceArgument({"--interface=eth1"}), "");  // the program itself
+    std::string help = WindowHelpText();
+    EXPECT_NE(help.find("--interface NAME"), std::string::npos);
+    EXPECT_NE(help.find("KIV_INTERFACE"), std::string::npos);
 }
 
 TEST_F(ServicesTest, SecondProgramExitsSilentlyWhileTheFirstRuns)
