@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/IKivView.h"
 #include "app/RouterOverrides.h"
@@ -45,6 +46,13 @@ struct KivColumnSpec {
     uint32_t headerId;   // string-table id of the header text
     bool centred;        // false: left-aligned
     int widthFigure;     // number of characters the column must at least fit
+};
+
+// An image that was found but is not used, and the first check it failed (the wording of
+// the image tool's "verify", e.g. "part 0 block 2: checksum mismatch").
+struct RejectedImage {
+    std::string name;    // the file's path, or "embedded image ID"
+    std::string reason;
 };
 
 // The controller of the main dialog: owns the component table's use, the Telnet client,
@@ -100,6 +108,11 @@ public:
     int ShowWarning(uint32_t stringId);
     // Rescans the image directory for "*.bin" files. Worker thread (the check).
     bool FindImageFiles();
+    // Images found but not used: the embedded ones refused at start and the files refused
+    // by the last search. Any thread.
+    std::vector<RejectedImage> GetRejectedImages() const;
+    // The warning the check shows about them ("" when there are none).
+    std::string RejectedImagesText() const;
     // Asks a running check to stop at its next step (the command line's Ctrl-C). The
     // check then ends as failed. Any thread.
     void RequestStop();
@@ -140,6 +153,8 @@ private:
     void StopLoopTimer();
     void JoinWorker();
     std::string ImageDirectory() const;
+    // Logs one refused image and keeps it for the warning after the check.
+    void RejectImage(std::vector<RejectedImage>& list, const std::string& name, const std::string& reason);
 
     IKivView* m_pView;
     ComponentEntry* m_pTable;
@@ -158,6 +173,9 @@ private:
     std::atomic<bool> m_bUpgradeRunning{false};
     std::atomic<bool> m_bLastCheckPassed{false};
     std::atomic<bool> m_bStopRequested{false};
+    mutable std::mutex m_RejectedMutex;
+    std::vector<RejectedImage> m_RejectedEmbedded;
+    std::vector<RejectedImage> m_RejectedFiles;
     mutable std::mutex m_OutcomeMutex;
     bool m_bUpgradeFailedSilently = false;
     std::string m_strUpgradeFailureText;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CKivOneClickDlg.h"
 #include "engine/CListModel.h"
 
 // What one run of the command line found and did, and its two renderings: the final table
@@ -18,12 +19,14 @@ public:
     bool m_bInterrupted = false;
     std::string m_strReason;              // why the run failed (empty on success)
     std::vector<std::string> m_Warnings;
+    std::vector<RejectedImage> m_RejectedImages;  // images found but not used
     std::string m_strRouterIp;            // empty when no router was found
     std::string m_strRouterMac;
     std::string m_strLogPath;
     int m_nExitCode = 1;
 
-    // The component list as an aligned text table, one line per row after a header.
+    // The component list as an aligned text table, one line per row after a header. Cells
+    // are made printable: no text from a router or an image reaches a terminal raw.
     std::string FormatTable() const;
     // The whole report as one JSON document (no trailing newline).
     std::string FormatJson() const;
