@@ -38,17 +38,21 @@ protected:
         ASSERT_TRUE(file.good());
     }
 
-    // Runs kivimage with `args`; its exit status.
-    static int KivImage(std::vector<std::string> args, std::string* output = nullptr)
+    // Writes the image `path` with kivimage create: `type`, `version` and `parts` parts of
+    // 5000 bytes each.
+    void CreateImage(const std::string& path, const std::string& type, const std::string& version, int parts = 1)
     {
-        args.insert(args.begin(), kivtest::BuildProgram("tools/kivimage/kivimage"));
+        const std::string data = m_Dir / "part.dat";
+        std::ofstream(data, std::ios::binary) << std::string(5000, 'p');
+        std::vector<std::string> args = {kivtest::BuildProgram("tools/kivimage/kivimage"), "create", path, "--type",
+            type, "-V", version};
+        for (int i = 0; i < parts; ++i) {
+            args.push_back("--part");
+            args.push_back(data);
+        }
         kivtest::TestProcess tool;
-        if (!tool.Start(args))
-            return -1;
-        const int status = tool.Wait(std::chrono::seconds(60));
-        if (output != nullptr)
-            *output = tool.Out() + tool.Err();
-        return status;
+        ASSERT_TRUE(tool.Start(args));
+        ASSERT_EQ(tool.Wait(std::chrono::seconds(60)), 0) << tool.Out() << tool.Err();
     }
 
     // Lines of the download log that say exactly `message` after their time stamp.
@@ -119,12 +123,7 @@ TEST_F(CliInputs, RouterImageOfTwoPartsIsNotUsed)
 {
     const std::string images = CopySamples();
     const std::string boot = images + "/boot.bin";
-    const std::string data = m_Dir / "boot-part.dat";
-    std::ofstream(data, std::ios::binary) << std::string(9000, 'b');
-    std::string output;
-    ASSERT_EQ(KivImage({"create", boot, "--type", "boot", "-V", "1.0.6.9", "--part", data, "--part", data}, &output),
-        0)
-        << output;
+    ASSERT_NO_FATAL_FAILURE(CreateImage(boot, "boot", "1.0.6.9", 2));
     ASSERT_TRUE(StartSim({}));
 
     CliRun run = RunCli("upgrade", images);
@@ -147,12 +146,7 @@ TEST_F(CliInputs, RouterImageOfTwoPartsIsNotUsed)
 TEST_F(CliInputs, VersionTextsCarryNoControlCharacters)
 {
     const std::string images = CopySamples();
-    const std::string app = images + "/app.bin";
-    const std::string data = m_Dir / "app-part.dat";
-    std::ofstream(data, std::ios::binary) << std::string(5000, 'a');
-    std::string output;
-    ASSERT_EQ(KivImage({"create", app, "--type", "app", "-V", "2.1.7.1\x1b[5m\x9b" "2J", "--part", data}, &output), 0)
-        << output;
+    ASSERT_NO_FATAL_FAILURE(CreateImage(images + "/app.bin", "app", "2.1.7.1\x1b[5m\x9b" "2J"));
     ASSERT_TRUE(StartSim({"--boot-version", "1.0.5.0\x1b]0;owned\x07", "--app-version", "2.1.5.0\x1b[2J\x1b[H",
         "--firmware-version", "11.608.10.01\x1b[FResult: success", "--dashboard-version",
         "16.200.10.01.00\xc2\x9b" "2K\x7f"}));
