@@ -196,17 +196,32 @@ bool CBinFile::ParsePart(size_t index, uint64_t& pos, bool verifyChecksums)
 
 bool CBinFile::VerifyBlocks(size_t index, uint64_t pos, const PartHeader& header, const std::vector<uint16_t>& table)
 {
+    const uint64_t blockSize = header.m_nBlockSize;
+    const uint64_t dataEnd = pos + header.m_nDataLength;
+    // A file is read a batch of whole blocks at a time (a block larger than the scratch
+    // buffer is streamed through it); a memory image is checked in place.
     std::vector<uint8_t> scratch(m_pData == nullptr ? kOpenScratchSize : 0);
-    uint32_t left = header.m_nDataLength;
-    for (uint64_t j = 0; j < table.size(); ++j) {
-        const uint32_t length = std::min(left, header.m_nBlockSize);
-        uint16_t crc = CRC16_INIT;
-        if (int error = CrcOfRange(pos, length, crc, scratch.data(), scratch.size()))
-            return Fail(BlockPrefix(index, j) + "read failed: " + CReadOnlyFile::ErrorText(error));
-        if (static_cast<uint16_t>(crc ^ 0xFFFF) != table[j])
-            return Fail(BlockPrefix(index, j) + "checksum mismatch");
-        pos += length;
-        left -= length;
+    const uint64_t batchBlocks = std::max<uint64_t>(1, scratch.size() / blockSize);
+    for (uint64_t j = 0; j < table.size(); j += batchBlocks) {
+        const uint64_t batchStart = pos + j * blockSize;
+        const uint64_t batchLength = std::min(batchBlocks * blockSize, dataEnd - batchStart);
+        // A batch that cannot be read whole is read block by block, to name the block.
+        const bool buffered = m_pData == nullptr && batchLength <= scratch.size() &&
+                              ReadImage(batchStart, scratch.data(), static_cast<size_t>(batchLength)) == 0;
+        for (uint64_t k = 0; k < batchBlocks && j + k < table.size(); ++k) {
+            const uint64_t offset = k * blockSize;
+            const uint64_t length = std::min(blockSize, batchLength - offset);
+            uint16_t crc = CRC16_INIT;
+            int error = 0;
+            if (buffered)
+                crc = Crc16Bulk(crc, scratch.data() + offset, static_cast<size_t>(length));
+            else
+                error = CrcOfRange(batchStart + offset, length, crc, scratch.data(), scratch.size());
+            if (error != 0)
+                return Fail(BlockPrefix(index, j + k) + "read failed: " + CReadOnlyFile::ErrorText(error));
+            if (static_cast<uint16_t>(crc ^ 0xFFFF) != table[j + k])
+                return Fail(BlockPrefix(index, j + k) + "checksum mismatch");
+        }
     }
     return true;
 }

@@ -251,3 +251,16 @@ TEST_F(CBinFileTest, VersionTextAndReopenRules)
     const std::string replacement = "\xEF\xBF\xBD";
     EXPECT_EQ(raw.GetVersion(), replacement + replacement + replacement + std::string(80, 'x'));
 }
+
+TEST_F(CBinFileTest, BlocksLargerThanOneReadAreCheckedWhole)
+{
+    // Blocks of 100000 bytes are read in pieces; a flipped byte in the second one is found.
+    auto image = WirelessImage(FILE_TYPE_FIRMWARE, {250000}, 100000);
+    CBinFile file;
+    ASSERT_TRUE(OpenFile(file, "big-blocks.bin", image)) << file.GetFailure();
+    auto bad = image;
+    bad[PartOffset(image, 0) + 98 + 2 * 3 + 100000 + 99999] ^= 0x10;
+    CBinFile other;
+    EXPECT_FALSE(OpenFile(other, "big-blocks-bad.bin", bad));
+    EXPECT_EQ(other.GetFailure(), "part 0 block 1: checksum mismatch");
+}
