@@ -2,9 +2,13 @@
 // not usable are named with the check they failed, and version texts from the router or an
 // image reach neither the terminal nor the log with a control character in them.
 #include <filesystem>
+#include <fstream>
 
 #include "images/CBinFile.h"
-#include "tests/cli/CliFixture.h"
+#include "tests/support/CliFixture.h"
+#include "tests/support/Files.h"
+#include "tests/support/LogText.h"
+#include "tests/support/Process.h"
 
 using kivtest::CliFixture;
 using kivtest::CliRun;
@@ -43,31 +47,19 @@ protected:
     void CreateImage(const std::string& path, const std::string& type, const std::string& version, int parts = 1)
     {
         const std::string data = m_Dir / "part.dat";
-        std::ofstream(data, std::ios::binary) << std::string(5000, 'p');
-        std::vector<std::string> args = {kivtest::BuildProgram("tools/kivimage/kivimage"), "create", path, "--type",
+        ASSERT_TRUE(kivtest::WriteFile(data, std::string(5000, 'p')));
+        std::vector<std::string> args = {kivtest::BuildProgram(kivtest::kImageProgram), "create", path, "--type",
             type, "-V", version};
         for (int i = 0; i < parts; ++i) {
             args.push_back("--part");
             args.push_back(data);
         }
-        kivtest::TestProcess tool;
-        ASSERT_TRUE(tool.Start(args));
-        ASSERT_EQ(tool.Wait(std::chrono::seconds(60)), 0) << tool.Out() << tool.Err();
+        const kivtest::RunResult run = kivtest::RunProgram(args);
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
     }
 
-    // Lines of the download log that say exactly `message` after their time stamp.
-    int LogLines(const std::string& message) const
-    {
-        int count = 0;
-        std::istringstream in(Log());
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            count += line.size() >= 20 && line.compare(20, std::string::npos, message) == 0;
-        }
-        return count;
-    }
+    // Lines of the download log that say exactly `message`.
+    int LogLines(const std::string& message) const { return kivtest::CountLogMessages(Log(), message); }
 
     // A control character (C0 but the allowed line ends, DEL, C1 as UTF-8) in `text`, as
     // "offset: byte", or "" when there is none. `crlf`: line ends are CR LF, else LF.
@@ -136,7 +128,7 @@ TEST_F(CliInputs, RouterImageOfTwoPartsIsNotUsed)
     EXPECT_EQ(LogLines("Image not used: " + boot + ": router images must have exactly one part"), 1) << Log();
     StopSim();
     // APP and Customization were sent; BOOT never was.
-    EXPECT_EQ(Count(Transcript(), "\"event\":\"RUT begin\""), 2);
+    EXPECT_EQ(kivtest::CountOf(Transcript(), "\"event\":\"RUT begin\""), 2);
 }
 
 // Escape sequences in version texts (the router's Telnet answers, its wireless module's
@@ -151,8 +143,8 @@ TEST_F(CliInputs, VersionTextsCarryNoControlCharacters)
         "--firmware-version", "11.608.10.01\x1b[FResult: success", "--dashboard-version",
         "16.200.10.01.00\xc2\x9b" "2K\x7f"}));
 
-    kivtest::TestProcess cli;
-    ASSERT_TRUE(cli.Start(CliArgs("check", images, false), CliEnv()));
+    kivtest::Process cli;
+    ASSERT_TRUE(cli.Start(CliArgs("check", images, false), CliEnv())) << cli.Error();
     CliRun table = Finish(cli, std::chrono::seconds(300));
     CliRun json = RunCli("check", images);
     const std::string r = "\xEF\xBF\xBD";

@@ -3,19 +3,16 @@
 // simulator listens on 192.168.1.1, ports 23 and 1280; the command line finds it through
 // the default 192.168.1.255 broadcast. Nothing leaves the two namespaces.
 
-#include "tests/cli/CliFixture.h"
-
 #include <unistd.h>
+
+#include "tests/support/CliFixture.h"
+#include "tests/support/Strict.h"
 
 namespace {
 
 std::string IpProgram()
 {
-    for (const char* path : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"}) {
-        if (access(path, X_OK) == 0)
-            return path;
-    }
-    return std::string();
+    return kivtest::FindProgram("ip", "/usr/sbin:/sbin");
 }
 
 // The two namespaces and the veth pair, removed in every case.
@@ -87,10 +84,10 @@ private:
     bool Run(std::vector<std::string> args)
     {
         args.insert(args.begin(), m_Ip);
-        kivtest::TestProcess ip;
+        kivtest::Process ip;
         if (!ip.Start(args))
             return false;
-        int rc = ip.Wait(std::chrono::seconds(30));
+        const int rc = ip.Wait(std::chrono::seconds(30));
         m_strLastError = ip.Err();
         return rc == 0;
     }
@@ -107,19 +104,25 @@ TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
     TestLan lan;
     std::string why;
     if (!lan.Make(why))
-        GTEST_SKIP() << "network namespaces cannot be made here (" << why << ")";
+        KIV_SKIP_OR_FAIL("network namespaces cannot be made here (" + why + ")");
 
-    kivtest::TestProcess sim;
-    ASSERT_TRUE(sim.Start(lan.In(lan.m_Router, {kivtest::BuildProgram("sim/kivrouter-sim"), "--address",
-        "192.168.1.1", "--router-port", "1280", "--telnet-port", "23", "--time-scale", "1", "--transcript",
-        m_Dir / "transcript.jsonl"}), {{"KIV_TIME_SCALE", ""}}));
-    ASSERT_TRUE(sim.ReadUntil([](const std::string& out, const std::string&) {
-        return out.find("ready") != std::string::npos;
-    }, std::chrono::seconds(20))) << sim.Err();
+    // The router's own ports and the real time scale, inside the "router" namespace.
+    kivtest::SimOptions options;
+    options.prefix = lan.In(lan.m_Router, {});
+    options.address = "192.168.1.1";
+    options.routerPort = "1280";
+    options.telnetPort = "23";
+    options.timeScale = 1;
+    options.transcript = m_Dir / "transcript.jsonl";
+    options.env = {{"KIV_TIME_SCALE", ""}};
+    kivtest::SimProcess sim;
+    ASSERT_TRUE(sim.Start({}, options));
+    EXPECT_EQ(sim.RouterPort(), 1280);
+    EXPECT_EQ(sim.TelnetPort(), 23);
 
     // No --target, no ports, no time scale: the real defaults.
-    kivtest::TestProcess cli;
-    ASSERT_TRUE(cli.Start(lan.In(lan.m_Pc, {kivtest::BuildProgram("cli/kivupgrade-cli"), "check", "--images",
+    kivtest::Process cli;
+    ASSERT_TRUE(cli.Start(lan.In(lan.m_Pc, {kivtest::BuildProgram(kivtest::kCliProgram), "check", "--images",
         Samples("a"), "--json"}), {{"TMPDIR", m_Dir.Path()}, {"KIV_TIME_SCALE", ""}, {"KIV_DISCOVERY_TARGETS", ""},
         {"KIV_ROUTER_PORT", ""}, {"KIV_TELNET_PORT", ""}}));
     kivtest::CliRun run = Finish(cli, std::chrono::seconds(120));

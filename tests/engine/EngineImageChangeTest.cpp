@@ -7,25 +7,25 @@
 
 #include "images/CSampleImage.h"
 #include "images/Crc16.h"
-#include "tests/engine/EngineSimFixture.h"
+#include "tests/support/EngineSimFixture.h"
+#include "tests/support/Files.h"
+#include "tests/support/TestImages.h"
 
 namespace {
 
 const char* const kDownloading = "Downloading the firmware of the wireless module";
 
-class ImageChange : public EngineSimFixture {
+class ImageChange : public kivtest::EngineSimFixture {
 protected:
     void SetUp() override
     {
         EngineSimFixture::SetUp();
-        m_Path = GetTempDirectory() + "kiv-image-change-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin";
+        m_Path = m_Dir / "image.bin";
     }
 
     void TearDown() override
     {
         m_List.SetChangeCallback(nullptr);
-        std::remove(m_Path.c_str());
         EngineSimFixture::TearDown();
     }
 
@@ -41,11 +41,8 @@ protected:
         ASSERT_TRUE(m_Opened.OpenMemory(m_Original.data(), m_Original.size(), static_cast<uint32_t>(type), true));
     }
 
-    void WriteImage(const std::vector<uint8_t>& bytes) const
-    {
-        std::ofstream out(m_Path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
+    // Rewrites the file in place, as another program would.
+    void WriteImage(const std::vector<uint8_t>& bytes) const { ASSERT_TRUE(kivtest::WriteFile(m_Path, bytes)); }
 
     // Runs `change` once, on the engine's own thread between two chunks, as soon as row
     // `row` shows `status` and a percentage of `percent` or more: the file changes while
@@ -89,7 +86,7 @@ protected:
     uint64_t ExpectOnlyOriginalBytesReceived(const std::string& key, const std::string& value) const
     {
         uint64_t bytes = 0;
-        for (const auto& r : m_Transcript) {
+        for (const auto& r : Transcript()) {
             if (r.value(key, "") != value)
                 continue;
             std::vector<uint8_t> original;
@@ -162,14 +159,14 @@ TEST_F(ImageChange, FirmwareByteRewrittenDuringTheDownload)
     // The blocks before the changed one went in; the changed one never did.
     const uint32_t changedAddress = m_Opened.GetHeader(3).m_nTargetAddress + 2 * 4096;
     EXPECT_GT(ExpectOnlyOriginalBytesReceived("event", "block written"), 0u);
-    for (const auto& r : m_Transcript)
+    for (const auto& r : Transcript())
         EXPECT_FALSE(r.value("event", "") == "block written" && r["address"] == changedAddress);
 }
 
 TEST_F(ImageChange, RouterImageByteRewrittenBetweenTwoChunks)
 {
     // 40000 data bytes: six chunks of 7300 and one of 3500, each spanning two or three blocks.
-    ASSERT_NO_FATAL_FAILURE(UseFile(COMPONENT_BOOT, MakeRouterImage(IMG_BOOT, 40000 - 64)));
+    ASSERT_NO_FATAL_FAILURE(UseFile(COMPONENT_BOOT, kivtest::RouterSampleImage(IMG_BOOT, 40000 - 64)));
     StartSim();
     const int row = RowOf(COMPONENT_BOOT);
     // Byte 14700 is in chunk 2 (14600..21899) and block 3 (12288..16383), which chunk 1

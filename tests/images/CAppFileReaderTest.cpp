@@ -3,7 +3,12 @@
 #include <unistd.h>
 
 #include "images/CAppFileReader.h"
-#include "tests/images/ImageTestUtil.h"
+#include "images/PartHeader.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestImages.h"
+
+using namespace kivtest;
 
 namespace {
 
@@ -99,10 +104,10 @@ TEST(CAppFileReader, UsedUpPartAndBadArguments)
 // but inside a block the chunk touches, or a file cut short refuses the chunk.
 TEST(CAppFileReader, RefusesChunksOfAFileChangedSinceItWasOpened)
 {
-    ScratchDir dir;
-    const std::string path = dir.File("firmware.bin");
+    TempDir dir("kiv-reader");
+    const std::string path = dir / "firmware.bin";
     const auto image = WirelessImage(FILE_TYPE_FIRMWARE, {14600, 5000});
-    WriteBytes(path, image);
+    ASSERT_TRUE(WriteFile(path, image));
     CBinFile file;
     file.SetPath(path);
     ASSERT_TRUE(file.Open(IMG_NONE)) << file.GetFailure();
@@ -110,7 +115,7 @@ TEST(CAppFileReader, RefusesChunksOfAFileChangedSinceItWasOpened)
     // Byte 8000 lies in block 1 (4096..8191) but after the first 7300-byte chunk.
     auto changed = image;
     changed[DataOffset(file, 0, 8000)] ^= 0x01;
-    WriteBytes(path, changed);
+    ASSERT_TRUE(WriteFile(path, changed));
     CAppFileReader reader(file, 7300);
     ASSERT_TRUE(reader.SelectPart(0));
     uint32_t length = 0;
@@ -123,7 +128,7 @@ TEST(CAppFileReader, RefusesChunksOfAFileChangedSinceItWasOpened)
     EXPECT_EQ(ReadAll(reader, image, file, 1), (std::vector<uint32_t> {5000}));
 
     // Cut inside part 1: its first block still reads, the second is refused.
-    WriteBytes(path, image);
+    ASSERT_TRUE(WriteFile(path, image));
     ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(DataOffset(file, 1, 4500))), 0);
     CAppFileReader blocks(file, 4096);
     ASSERT_TRUE(blocks.SelectPart(1));
