@@ -33,13 +33,7 @@ protected:
         ASSERT_TRUE(image.Open(IMG_NONE)) << image.GetFailure();
         const size_t offset = image.GetSpan(part).m_nOffset + block * 4096 + 17;
         image.Close();
-        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekg(static_cast<std::streamoff>(offset));
-        char c = 0;
-        file.get(c);
-        file.seekp(static_cast<std::streamoff>(offset));
-        file.put(static_cast<char>(c ^ 0x5A));
-        ASSERT_TRUE(file.good());
+        ASSERT_TRUE(kivtest::FlipByte(path, offset));
     }
 
     // Writes the image `path` with kivimage create: `type`, `version` and `parts` parts of

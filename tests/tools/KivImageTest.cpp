@@ -6,6 +6,7 @@
 
 #include "images/CBinFile.h"
 #include "images/CSampleImage.h"
+#include "tests/support/Files.h"
 #include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
 
@@ -42,12 +43,7 @@ protected:
     {
         std::string to = s_strDir + "/" + name;
         std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
-        std::fstream file(to, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekg(static_cast<std::streamoff>(offset));
-        char c = 0;
-        file.get(c);
-        file.seekp(static_cast<std::streamoff>(offset));
-        file.put(static_cast<char>(c ^ 0x5A));
+        EXPECT_TRUE(kivtest::FlipByte(to, offset));
         return to;
     }
 
