@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/CVersionCheck.h"
+#include "app/ImageSearchPath.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
 #include "log/CDownloadLog.h"
@@ -25,19 +26,6 @@ constexpr uint32_t IDS_ARE_YOU_SURE = 156;
 
 constexpr uint32_t LOOP_UPGRADE_DELAY_MS = 2000;
 constexpr uint32_t LOOP_CHECK_DELAY_MS = 35000;
-
-// Directory of the running program, with a trailing '/'; empty when unknown.
-std::string ProgramDirectory()
-{
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return std::string();
-    std::string dir = exe.parent_path().string();
-    if (dir.empty() || dir.back() != '/')
-        dir += '/';
-    return dir;
-}
 
 bool HasBinExtension(const std::filesystem::path& path)
 {
@@ -97,9 +85,11 @@ void CKivOneClickDlg::SetImageDirectory(const std::string& dir)
 
 void CKivOneClickDlg::SetLoopTestPath(const std::string& path) { m_strLoopTestPath = path; }
 
-std::string CKivOneClickDlg::ImageDirectory() const
+std::vector<std::string> CKivOneClickDlg::ImageDirectories() const
 {
-    return m_strImageDir.empty() ? ProgramDirectory() : m_strImageDir;
+    if (!m_strImageDir.empty())
+        return {m_strImageDir};
+    return ImageSearchDirectories(ProgramDirectory());
 }
 
 // ---- handlers ------------------------------------------------------------------------------
@@ -254,6 +244,12 @@ std::string CKivOneClickDlg::LastUpgradeFailureText() const
     return m_strUpgradeFailureText;
 }
 
+ImageSearchResult CKivOneClickDlg::LastImageSearch() const
+{
+    std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+    return m_LastSearch;
+}
+
 void CKivOneClickDlg::RejectImage(std::vector<RejectedImage>& list, const std::string& name, const std::string& reason)
 {
     RejectedImage rejected {MakePrintable(name), MakePrintable(reason)};
@@ -292,16 +288,50 @@ bool CKivOneClickDlg::FindImageFiles()
         m_pTable[i].m_Image.SetPath(std::string());
     }
 
+    ImageSearchResult search;
+    bool loaded = true;  // false only after two files of one type
+    for (const std::string& dir : ImageDirectories()) {
+        search.searched.push_back(dir);
+        int counted = 0;
+        loaded = LoadImagesFrom(dir, counted);
+        if (!loaded || counted > 0) {
+            search.used = dir;
+            break;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+        m_LastSearch = search;
+    }
+    if (!loaded)
+        return false;  // two files of one type: warning 134 was shown
+    if (!search.used.empty()) {
+        LogPrintf(m_pEngine->m_Log, "Images from %s", search.used.c_str());
+        return true;
+    }
+    std::string searched;
+    for (const std::string& dir : search.searched)
+        searched += (searched.empty() ? "" : ", ") + dir;
+    ShowWarning(IDS_NO_BIN_FILE);
+    LogPrintf(m_pEngine->m_Log, "没有找到至少一个有效的BIN文件");
+    LogPrintf(m_pEngine->m_Log, "Searched for *.bin images in: %s", searched.c_str());
+    return false;
+}
+
+// Opens every "*.bin" file of `dir` into the entry of its type and counts them; a file
+// that cannot be used is logged and kept for the warning after the check. False, after
+// warning 134, when two files have the same type.
+bool CKivOneClickDlg::LoadImagesFrom(const std::string& dir, int& counted)
+{
     // Files in name order, so that "the first one found" is the same on every run.
     std::vector<std::string> files;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(ImageDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         if (it->is_regular_file(ec) && HasBinExtension(it->path()))
             files.push_back(it->path().string());
     }
     std::sort(files.begin(), files.end());
 
-    int counted = 0;
     for (const std::string& file : files) {
         uint32_t type = COMPONENT_NONE;
         std::string reason;
@@ -328,11 +358,6 @@ bool CKivOneClickDlg::FindImageFiles()
             continue;
         }
         ++counted;
-    }
-    if (counted == 0) {
-        ShowWarning(IDS_NO_BIN_FILE);
-        LogPrintf(m_pEngine->m_Log, "没有找到至少一个有效的BIN文件");
-        return false;
     }
     return true;
 }

@@ -24,6 +24,13 @@ constexpr int NOTIFY_START_UPGRADE = 3;
 constexpr int NOTIFY_FOCUS_CHECK = 4;
 constexpr int NOTIFY_FOCUS_UPGRADE = 5;
 
+// What the last "*.bin" search looked at: the directories in the order searched, and the
+// one whose images were taken (empty when none was).
+struct ImageSearchResult {
+    std::vector<std::string> searched;
+    std::string used;
+};
+
 // Pixel rectangle of one control in the dialog's client area.
 struct KivRect {
     int x = 0;
@@ -84,8 +91,8 @@ public:
     // ---- set-up, before OnInitDialog -------------------------------------------------
     // Discovery targets and ports (default: LoadRouterOverrides(), i.e. the environment).
     void SetRouterOverrides(const RouterOverrides& overrides);
-    // Look for "*.bin" images in `dir` instead of beside the program, and ignore the
-    // embedded images.
+    // Look for "*.bin" images in `dir` only, instead of beside the program and in the
+    // installation's image directory, and ignore the embedded images.
     void SetImageDirectory(const std::string& dir);
     // The loop-test switch file (default kDefaultLoopTestPath).
     void SetLoopTestPath(const std::string& path);
@@ -106,10 +113,13 @@ public:
     // ---- services ----------------------------------------------------------------------
     // Modal warning with a string-table text. Any thread.
     int ShowWarning(uint32_t stringId);
-    // Rescans the image directory for "*.bin" files. Worker thread (the check).
+    // Rescans the image directories for "*.bin" files: the first directory holding at least
+    // one usable image supplies them all. Worker thread (the check).
     bool FindImageFiles();
+    // The directories the last FindImageFiles looked at. Any thread.
+    ImageSearchResult LastImageSearch() const;
     // Images found but not used: the embedded ones refused at start and the files refused
-    // by the last search. Any thread.
+    // by the last search (in every directory it looked at). Any thread.
     std::vector<RejectedImage> GetRejectedImages() const;
     // The warning the check shows about them ("" when there are none).
     std::string RejectedImagesText() const;
@@ -152,7 +162,8 @@ private:
     void StartLoopTimer(int argument);
     void StopLoopTimer();
     void JoinWorker();
-    std::string ImageDirectory() const;
+    std::vector<std::string> ImageDirectories() const;
+    bool LoadImagesFrom(const std::string& dir, int& counted);
     // Logs one refused image and keeps it for the warning after the check.
     void RejectImage(std::vector<RejectedImage>& list, const std::string& name, const std::string& reason);
 
@@ -179,6 +190,7 @@ private:
     mutable std::mutex m_OutcomeMutex;
     bool m_bUpgradeFailedSilently = false;
     std::string m_strUpgradeFailureText;
+    ImageSearchResult m_LastSearch;  // guarded by m_OutcomeMutex
 
     std::thread m_TimerThread;  // loop-test timer
     CEvent m_TimerStop{true};

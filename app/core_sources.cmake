@@ -2,5 +2,6 @@
 set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/CKivOneClickDlg.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CVersionCheck.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/ImageSearchPath.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RouterOverrides.cpp
 )

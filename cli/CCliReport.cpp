@@ -73,6 +73,20 @@ std::string CCliReport::FormatTable() const
     return table;
 }
 
+std::string CCliReport::FormatImageSource() const
+{
+    if (m_bImagesEmbedded)
+        return "Images: carried by the program";
+    if (!m_strImageDir.empty())
+        return "Images: " + m_strImageDir;
+    if (m_ImageDirsSearched.empty())
+        return std::string();
+    std::string searched;
+    for (const std::string& dir : m_ImageDirsSearched)
+        searched += (searched.empty() ? "" : ", ") + dir;
+    return "Images: no usable *.bin file in " + searched;
+}
+
 std::string CCliReport::FormatJson() const
 {
     nlohmann::json rows = nlohmann::json::array();
@@ -106,6 +120,8 @@ std::string CCliReport::FormatJson() const
         {"warnings", m_Warnings},
         {"rejectedImages", rejected},
         {"log", m_strLogPath},
+        {"images", {{"embedded", m_bImagesEmbedded}, {"directory", m_strImageDir},
+                       {"searched", m_ImageDirsSearched}}},
     };
     // Texts from a peer may hold invalid UTF-8: replace it rather than fail.
     return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);

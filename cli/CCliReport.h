@@ -23,11 +23,16 @@ public:
     std::string m_strRouterIp;            // empty when no router was found
     std::string m_strRouterMac;
     std::string m_strLogPath;
+    bool m_bImagesEmbedded = false;       // the images are the program's own
+    std::vector<std::string> m_ImageDirsSearched;  // "*.bin" search, in order
+    std::string m_strImageDir;            // where the images came from (empty: none found)
     int m_nExitCode = 1;
 
     // The component list as an aligned text table, one line per row after a header. Cells
     // are made printable: no text from a router or an image reaches a terminal raw.
     std::string FormatTable() const;
+    // One line saying where the images came from, or which directories held none.
+    std::string FormatImageSource() const;
     // The whole report as one JSON document (no trailing newline).
     std::string FormatJson() const;
 

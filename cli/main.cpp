@@ -22,11 +22,8 @@
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
+#include "res/ProductVersion.h"
 #include "res/Resources.h"
-
-#ifndef KIV_VERSION
-#define KIV_VERSION "0.0.0"
-#endif
 
 namespace {
 
@@ -74,10 +71,11 @@ std::string FormatMac(const std::array<uint8_t, 6>& mac)
 int ParseOptions(int argc, char** argv, Options& options)
 {
     CLI::App app{"Checks the router's component versions and upgrades them with the images "
-                 "carried by the program (or *.bin files beside it, or in --images DIR).",
+                 "carried by the program (else *.bin files beside it, then in the installation's "
+                 "share/kivupgrade/images; or in --images DIR).",
         "kivupgrade-cli"};
-    app.set_version_flag("--version", std::string("kivupgrade-cli ") + KIV_VERSION);
-    app.add_option("--images", options.imagesDir, "Directory holding the *.bin images")
+    app.set_version_flag("--version", std::string("kivupgrade-cli ") + KivProductVersion());
+    app.add_option("--images", options.imagesDir, "Directory holding the *.bin images (the only one searched)")
         ->check(CLI::ExistingDirectory);
     app.add_option("--target", options.targets,
            "Discovery target address, three tries each, in order (repeatable; default "
@@ -233,6 +231,10 @@ private:
 
         engine.m_Log.Flush();
         m_Report.m_strLogPath = engine.m_Log.GetPath();
+        m_Report.m_bImagesEmbedded = m_pDlg->HasEmbeddedImages() && m_Options.imagesDir.empty();
+        const ImageSearchResult search = m_pDlg->LastImageSearch();
+        m_Report.m_ImageDirsSearched = search.searched;
+        m_Report.m_strImageDir = search.used;
         if (m_Options.json) {
             std::printf("%s\n", m_Report.FormatJson().c_str());
         } else {
@@ -244,6 +246,8 @@ private:
         if (!m_Options.json && m_Report.m_nExitCode != 0)
             std::fprintf(stderr, "%s\n", MakePrintable(m_Report.m_strReason).c_str());
         std::FILE* logOut = m_Options.json ? stderr : stdout;
+        if (const std::string images = m_Report.FormatImageSource(); !images.empty())
+            std::fprintf(logOut, "%s\n", MakePrintable(images).c_str());
         std::fprintf(logOut, "Download log: %s\n",
             m_Report.m_strLogPath.empty() ? "(disabled: no temporary directory)" : m_Report.m_strLogPath.c_str());
         return m_Report.m_nExitCode;
