@@ -53,6 +53,7 @@ CKivOneClickDlg::CKivOneClickDlg(IKivView* view, ComponentEntry* table)
     m_Overrides = LoadRouterOverrides(&problems);
     m_pEngine->m_pList = m_pView->GetList();
     m_pEngine->m_nRouterPort = m_Overrides.routerPort;
+    m_pEngine->m_strInterface = m_Overrides.interfaceName;
     m_pEngine->m_Notify = [this](int code) { m_pView->PostNotify(code); };
     if (!problems.empty())
         LogPrintf(m_pEngine->m_Log, "%s", problems.c_str());
@@ -61,6 +62,7 @@ CKivOneClickDlg::CKivOneClickDlg(IKivView* view, ComponentEntry* table)
 CKivOneClickDlg::~CKivOneClickDlg()
 {
     m_bStopRequested = true;
+    m_StopEvent.Set();
     StopLoopTimer();
     if (m_Worker.joinable())
         m_Worker.join();
@@ -73,6 +75,7 @@ void CKivOneClickDlg::SetRouterOverrides(const RouterOverrides& overrides)
 {
     m_Overrides = overrides;
     m_pEngine->m_nRouterPort = overrides.routerPort;
+    m_pEngine->m_strInterface = overrides.interfaceName;
 }
 
 void CKivOneClickDlg::SetImageDirectory(const std::string& dir)
@@ -126,6 +129,7 @@ void CKivOneClickDlg::OnCheck()
     m_pView->EnableButton(IKivView::IDC_CHECK, false);
     m_pView->EnableButton(IKivView::IDC_UPGRADE, false);
     m_bStopRequested = false;
+    m_StopEvent.Reset();
     m_bCheckRunning = true;
     m_Worker = std::thread(&CKivOneClickDlg::CheckWorker, this);
 }
@@ -230,7 +234,16 @@ int CKivOneClickDlg::ShowWarning(uint32_t stringId)
     return m_pView->ShowWarning(LoadStringResource(stringId));
 }
 
-void CKivOneClickDlg::RequestStop() { m_bStopRequested = true; }
+int CKivOneClickDlg::ShowWarning(uint32_t stringId, const std::string& hint)
+{
+    return m_pView->ShowWarningWithHint(LoadStringResource(stringId), hint);
+}
+
+void CKivOneClickDlg::RequestStop()
+{
+    m_bStopRequested = true;
+    m_StopEvent.Set();
+}
 
 bool CKivOneClickDlg::LastUpgradeFailedSilently() const
 {
@@ -394,7 +407,9 @@ void CKivOneClickDlg::CheckWorker()
     hooks.showWarning = [this](uint32_t id) { return ShowWarning(id); };
     hooks.findImageFiles = [this] { return FindImageFiles(); };
     hooks.relayout = [this] { m_pView->Relayout(); };
+    hooks.showWarningWithHint = [this](uint32_t id, const std::string& hint) { return ShowWarning(id, hint); };
     hooks.stopRequested = [this] { return m_bStopRequested.load(); };
+    hooks.stopHandle = m_StopEvent.Handle();
     CVersionCheck check(m_pTable, *m_pEngine, *m_pTelnet, m_pView->GetList(), m_Overrides,
         m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
     bool passed = check.CheckVersions();

@@ -11,6 +11,7 @@
 #include "app/IKivView.h"
 #include "app/RouterOverrides.h"
 #include "platform/CEvent.h"
+#include "platform/CPollableEvent.h"
 
 class CTelnetClient;
 class CUpgradeEngine;
@@ -113,6 +114,8 @@ public:
     // ---- services ----------------------------------------------------------------------
     // Modal warning with a string-table text. Any thread.
     int ShowWarning(uint32_t stringId);
+    // The same with lines of advice shown below the text.
+    int ShowWarning(uint32_t stringId, const std::string& hint);
     // Rescans the image directories for "*.bin" files: the first directory holding at least
     // one usable image supplies them all. Worker thread (the check).
     bool FindImageFiles();
@@ -184,6 +187,7 @@ private:
     std::atomic<bool> m_bUpgradeRunning{false};
     std::atomic<bool> m_bLastCheckPassed{false};
     std::atomic<bool> m_bStopRequested{false};
+    CPollableEvent m_StopEvent;  // set with m_bStopRequested: ends a discovery wait at once
     mutable std::mutex m_RejectedMutex;
     std::vector<RejectedImage> m_RejectedEmbedded;
     std::vector<RejectedImage> m_RejectedFiles;

@@ -73,6 +73,28 @@ std::string CCliReport::FormatTable() const
     return table;
 }
 
+std::vector<std::string> CCliReport::HintLines() const
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < m_strHint.size()) {
+        size_t end = m_strHint.find('\n', start);
+        if (end == std::string::npos)
+            end = m_strHint.size();
+        lines.push_back(m_strHint.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string CCliReport::FormatHint() const
+{
+    std::string out;
+    for (const std::string& line : HintLines())
+        out += "  " + line + "\n";
+    return out;
+}
+
 std::string CCliReport::FormatImageSource() const
 {
     if (m_bImagesEmbedded)
@@ -118,6 +140,7 @@ std::string CCliReport::FormatJson() const
                                          : nlohmann::json{{"ip", m_strRouterIp}, {"mac", m_strRouterMac}}},
         {"rows", rows},
         {"warnings", m_Warnings},
+        {"hint", HintLines()},
         {"rejectedImages", rejected},
         {"log", m_strLogPath},
         {"images", {{"embedded", m_bImagesEmbedded}, {"directory", m_strImageDir},

@@ -20,6 +20,7 @@ public:
     std::string m_strReason;              // why the run failed (empty on success)
     std::vector<std::string> m_Warnings;
     std::vector<RejectedImage> m_RejectedImages;  // images found but not used
+    std::string m_strHint;                // advice given with "No router is detected", one line each
     std::string m_strRouterIp;            // empty when no router was found
     std::string m_strRouterMac;
     std::string m_strLogPath;
@@ -31,11 +32,15 @@ public:
     // The component list as an aligned text table, one line per row after a header. Cells
     // are made printable: no text from a router or an image reaches a terminal raw.
     std::string FormatTable() const;
+    // The hint's lines, each indented, for under the result (empty when there is none).
+    std::string FormatHint() const;
     // One line saying where the images came from, or which directories held none.
     std::string FormatImageSource() const;
     // The whole report as one JSON document (no trailing newline).
     std::string FormatJson() const;
 
+    // m_strHint cut into its lines.
+    std::vector<std::string> HintLines() const;
     // "blue", "red", "black" or "grey" for a row colour.
     static const char* ColourName(uint32_t colour);
 };
