@@ -21,41 +21,60 @@ void AppendUtf8(std::string& out, uint32_t cp)
     }
 }
 
-// Decodes the sequence at `text[i]`: its code point and length, or false when it is not a
-// well-formed UTF-8 sequence.
-bool DecodeUtf8(const std::string& text, size_t i, uint32_t& cp, size_t& length)
+// Length of the valid UTF-8 sequence starting at bytes[0], or 0 when it is not one.
+size_t ValidSequenceLength(const uint8_t* bytes, size_t left)
 {
-    const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-    const uint8_t lead = byte(i);
-    uint32_t min = 0;
-    if (lead < 0x80) {
-        cp = lead;
-        length = 1;
-        return true;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        cp = lead & 0x1Fu;
+    const uint8_t lead = bytes[0];
+    if (lead < 0x80)
+        return 1;
+    size_t length = 0;
+    uint32_t minimum = 0;
+    uint32_t value = 0;
+    if ((lead & 0xE0) == 0xC0) {
         length = 2;
-        min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        cp = lead & 0x0Fu;
+        minimum = 0x80;
+        value = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
         length = 3;
-        min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        cp = lead & 0x07u;
+        minimum = 0x800;
+        value = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
         length = 4;
-        min = 0x10000;
+        minimum = 0x10000;
+        value = lead & 0x07;
     } else {
-        return false;
+        return 0;
     }
-    if (i + length > text.size())
-        return false;
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return false;
-        cp = (cp << 6) | (byte(i + k) & 0x3Fu);
+    if (length > left)
+        return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((bytes[i] & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (bytes[i] & 0x3F);
     }
-    return cp >= min && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+// The code point of a valid sequence of `length` bytes.
+uint32_t SequenceCodePoint(const uint8_t* bytes, size_t length)
+{
+    static constexpr uint8_t kLeadBits[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    uint32_t value = bytes[0] & kLeadBits[length];
+    for (size_t i = 1; i < length; ++i)
+        value = (value << 6) | (bytes[i] & 0x3Fu);
+    return value;
+}
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";
+
+// C0 controls, DEL and, as code points, the C1 controls U+0080 to U+009F.
+bool IsControlSequence(const uint8_t* bytes, size_t length)
+{
+    if (length == 1)
+        return bytes[0] < 0x20 || bytes[0] == 0x7F;
+    return length == 2 && bytes[0] == 0xC2 && bytes[1] < 0xA0;
 }
 
 } // namespace
@@ -63,14 +82,15 @@ bool DecodeUtf8(const std::string& text, size_t i, uint32_t& cp, size_t& length)
 std::u16string Utf8ToUtf16(const std::string& text)
 {
     std::u16string out;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     for (size_t i = 0; i < text.size();) {
-        uint32_t cp = 0;
-        size_t length = 0;
-        if (!DecodeUtf8(text, i, cp, length)) {
+        const size_t length = ValidSequenceLength(bytes + i, text.size() - i);
+        if (length == 0) {
             out.push_back(u'\uFFFD');
             ++i;
             continue;
         }
+        const uint32_t cp = SequenceCodePoint(bytes + i, length);
         if (cp >= 0x10000) {
             out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
             out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
@@ -116,4 +136,28 @@ std::string TruncateUtf8(const std::string& text, size_t maxBytes)
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
         --cut;
     return text.substr(0, cut);
+}
+
+std::string MakePrintable(const uint8_t* bytes, size_t count, bool keepLineFeeds)
+{
+    std::string text;
+    text.reserve(count);
+    size_t i = 0;
+    while (i < count) {
+        const size_t length = ValidSequenceLength(bytes + i, count - i);
+        const bool lineFeed = keepLineFeeds && bytes[i] == '\n';
+        if (length == 0 || (IsControlSequence(bytes + i, length) && !lineFeed)) {
+            text += kReplacement;
+            i += length == 0 ? 1 : length;
+        } else {
+            text.append(reinterpret_cast<const char*>(bytes + i), length);
+            i += length;
+        }
+    }
+    return text;
+}
+
+std::string MakePrintable(const std::string& text, bool keepLineFeeds)
+{
+    return MakePrintable(reinterpret_cast<const uint8_t*>(text.data()), text.size(), keepLineFeeds);
 }
