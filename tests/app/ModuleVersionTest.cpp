@@ -8,6 +8,7 @@
 
 #include "app/CModuleVersion.h"
 #include "app/VersionInfoWriter.h"
+#include "tests/support/VersionBlock.h"
 
 namespace {
 
@@ -64,17 +65,6 @@ const std::vector<uint8_t> kGoldenBlock = {
     0x00, 0x00,             // padding to 312
     0x09, 0x04, 0xB0, 0x04, // language 0x0409, code page 0x04B0
 };
-
-VersionInfoContent Sample(bool translation, const std::string& table = "040904b0")
-{
-    VersionInfoContent c;
-    c.fileVersion[0] = 2;
-    c.fileVersion[1] = 5;
-    c.tableKey = table;
-    c.strings = {{"FileVersion", "2.5.0.0"}, {"ProductVersion", "2.5.1"}};
-    c.withTranslation = translation;
-    return c;
-}
 
 } // namespace
 
@@ -133,19 +123,19 @@ TEST(ModuleVersion, ProgramVersionResourceIsGeneratedFromTheProjectVersion)
 TEST(ModuleVersion, TranslationBlockDecidesTheStringTable)
 {
     CModuleVersion version;
-    const auto with = BuildVersionInfo(Sample(true));
+    const auto with = BuildVersionInfo(kivtest::SampleVersionInfo(true));
     ASSERT_TRUE(version.LoadVersionData(with.data(), with.size()));
     EXPECT_EQ(version.GetValue("ProductVersion"), "2.5.1");
     EXPECT_EQ(version.GetFixedInfo().dwFileVersionMS, 0x00020005u);
 
     // Without a translation block the lookup uses language 0 and code page 1252.
-    const auto without = BuildVersionInfo(Sample(false));
+    const auto without = BuildVersionInfo(kivtest::SampleVersionInfo(false));
     ASSERT_TRUE(version.LoadVersionData(without.data(), without.size()));
     EXPECT_EQ(version.GetLanguage(), 0);
     EXPECT_EQ(version.GetCodePage(), 1252);
     EXPECT_EQ(version.ValuePath("ProductVersion"), "\\StringFileInfo\\000004e4\\ProductVersion");
     EXPECT_EQ(version.GetValue("ProductVersion"), "");
-    const auto fallback = BuildVersionInfo(Sample(false, "000004e4"));
+    const auto fallback = BuildVersionInfo(kivtest::SampleVersionInfo(false, "000004e4"));
     ASSERT_TRUE(version.LoadVersionData(fallback.data(), fallback.size()));
     EXPECT_EQ(version.GetValue("productversion"), "2.5.1");
 }
@@ -153,7 +143,8 @@ TEST(ModuleVersion, TranslationBlockDecidesTheStringTable)
 TEST(ModuleVersion, DamagedVersionDataIsRejectedWithoutReadingOutside)
 {
     CModuleVersion version;
-    for (const std::vector<uint8_t>& good : {BuildVersionInfo(Sample(true)), kGoldenBlock}) {
+    const std::vector<uint8_t> built = BuildVersionInfo(kivtest::SampleVersionInfo(true));
+    for (const std::vector<uint8_t>& good : {built, kGoldenBlock}) {
         for (size_t n = 0; n < good.size(); ++n) {
             // Every truncation, with the root length left claiming more.
             std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(n));

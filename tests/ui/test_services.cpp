@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include "UiTestSupport.h"
 #include "app/WindowCommandLine.h"
 #include "app/CMainWindow.h"
@@ -20,6 +19,7 @@
 #include "app/CSingleInstanceGuard.h"
 #include "app/HelpFile.h"
 #include "app/VersionInfoWriter.h"
+#include "tests/support/VersionBlock.h"
 #include "app/WindowPlacement.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
@@ -30,17 +30,6 @@ class ServicesTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApplication(); }
 };
-
-VersionInfoContent Sample(bool translation, const std::string& table = "040904b0")
-{
-    VersionInfoContent c;
-    c.fileVersion[0] = 2;
-    c.fileVersion[1] = 5;
-    c.tableKey = table;
-    c.strings = {{"FileVersion", "2.5.0.0"}, {"ProductVersion", "2.5.1"}};
-    c.withTranslation = translation;
-    return c;
-}
 
 QByteArray StoredPlacement()
 {
@@ -63,13 +52,13 @@ using kivtest::ReadFile;
 TEST_F(ServicesTest, TitleShowsTheProductVersionOfTheTranslatedTable)
 {
     CModuleVersion version;
-    const auto with = BuildVersionInfo(Sample(true));
+    const auto with = BuildVersionInfo(kivtest::SampleVersionInfo(true));
     ASSERT_TRUE(version.LoadVersionData(with.data(), with.size()));
     EXPECT_EQ(CMainWindow::ComposeTitle("Q350m Upgrade", &version),
               "Q350m Upgrade - 2.5.1 - Press F1 for Help");
 
     // Without a translation block the lookup finds nothing: the title keeps its separators.
-    const auto without = BuildVersionInfo(Sample(false));
+    const auto without = BuildVersionInfo(kivtest::SampleVersionInfo(false));
     ASSERT_TRUE(version.LoadVersionData(without.data(), without.size()));
     EXPECT_EQ(CMainWindow::ComposeTitle("Q350m Upgrade", &version), "Q350m Upgrade -  - Press F1 for Help");
 
