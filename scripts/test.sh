@@ -20,6 +20,10 @@ trap 'rm -rf "$TMPDIR"' EXIT
 
 step() { printf '\n=== %s ===\n' "$*"; }
 
+# Layout first: it takes seconds, and an unformatted file fails the run before any build.
+step "layout (clang-format)"
+scripts/format.sh --check
+
 step "main configuration (gcc)"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs clang-tidy with the repository's .clang-tidy (identifier naming) over the project's own
+# sources in a build's compile database; exits 1 when any name breaks the rules.
+#   scripts/tidy.sh [BUILD_DIR] [FILE_REGEX...]
+# BUILD_DIR defaults to build (built first when it has no compile database yet). FILE_REGEX
+# limits the run to matching source paths, e.g. scripts/tidy.sh build '/diag/'.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+dir=${1:-build}
+shift || true
+case "$dir" in /*) ;; *) dir="$root/$dir" ;; esac
+if [ ! -f "$dir/compile_commands.json" ]; then
+  "$root/scripts/build.sh" "$dir"
+fi
+
+run_tidy=""
+for c in run-clang-tidy-14 run-clang-tidy; do
+  if command -v "$c" >/dev/null; then run_tidy=$c; break; fi
+done
+tidy=""
+for c in clang-tidy-14 clang-tidy; do
+  if command -v "$c" >/dev/null; then tidy=$c; break; fi
+done
+if [ -z "$run_tidy" ] || [ -z "$tidy" ]; then
+  echo "tidy.sh: clang-tidy is not installed (scripts/deps.sh installs clang-tidy-14)" >&2
+  exit 1
+fi
+
+# The project's folders: every top-level folder holding a tracked C++ file. Generated sources
+# in the build directory and system headers stay out.
+mapfile -t folders < <(git ls-files -- '*.cpp' '*.h' | grep / | cut -d/ -f1 | sort -u)
+pattern="^$root/($(IFS='|'; echo "${folders[*]}"))/"
+files=("$@")
+[ ${#files[@]} -gt 0 ] || files=("$pattern")
+
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+status=0
+"$run_tidy" -quiet -clang-tidy-binary "$(command -v "$tidy")" -p "$dir" -j "$(nproc)" \
+  -header-filter "$pattern" "${files[@]}" >"$log" 2>&1 || status=$?
+
+# A header's finding repeats for every source that includes it: show each once.
+findings=$(sed 's/\x1b\[[0-9;]*m//g' "$log" | grep -E '^/.*: (warning|error): ' | sort -u || true)
+if [ -n "$findings" ]; then
+  printf '%s\n' "$findings" | sed "s|^$root/||"
+  echo "tidy.sh: $(printf '%s\n' "$findings" | wc -l) naming findings" >&2
+  exit 1
+fi
+if [ "$status" -ne 0 ]; then
+  sed 's/\x1b\[[0-9;]*m//g' "$log" | tail -40 >&2
+  echo "tidy.sh: clang-tidy failed" >&2
+  exit 1
+fi
+echo "tidy.sh: no naming findings"
