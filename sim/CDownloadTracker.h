@@ -2,11 +2,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "sim/CBlockMemory.h"
 
 // Follows the block writes of one download (from unlock to reset) to tell whether a whole
 // image went in and which version it carries. The first block at the first unit's start
 // must begin with the wireless version marker; blocks then run on without gaps inside each
 // unit (a retried block at the same address is fine), a block elsewhere starts a new unit.
+// It also keeps the bytes of every block, so that what was written can be compared with
+// the image the tool meant to write.
 class CDownloadTracker {
 public:
     void Reset();
@@ -21,6 +26,9 @@ public:
     uint64_t Bytes() const { return m_nBytes; }
     // Firmware images have more than two units, dashboard images one or two.
     bool LooksLikeDashboard() const { return m_nUnits <= 2; }
+    // The written bytes as contiguous extents with their digests (CBlockMemory).
+    std::vector<CBlockMemory::Extent> Extents() const { return m_Memory.Extents(); }
+    bool IsVerifiable() const { return m_Memory.IsVerifiable(); }
 
 private:
     bool m_bStarted = false;
@@ -33,4 +41,5 @@ private:
     uint32_t m_nUnits = 0;
     uint64_t m_nBytes = 0;
     std::string m_strVersion;
+    CBlockMemory m_Memory;
 };

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include <netinet/in.h>
+
 #include "platform/CPollableEvent.h"
 #include "platform/UniqueFd.h"
 #include "sim/CSimConfig.h"
@@ -46,6 +48,12 @@ public:
 
 private:
     struct Connection;
+    // A UDP reply waiting for its drawn latency.
+    struct DelayedDatagram {
+        uint32_t due;
+        std::vector<uint8_t> bytes;
+        sockaddr_in to;
+    };
 
     bool BindTcp(uint16_t port, UniqueFd& fd, uint16_t& bound, std::string& error);
     bool BindUdp(uint16_t port, std::string& error);
@@ -56,6 +64,8 @@ private:
     void Flush(Connection& conn);
     void DropConnection(size_t index, bool reset);
     void TickAll();
+    void SendDatagram(std::vector<uint8_t> bytes, const sockaddr_in& to);
+    void SendDueDatagrams(uint32_t now);
     int PollTimeout() const;
     size_t CountConnections(bool telnet) const;
 
@@ -72,6 +82,7 @@ private:
     uint16_t m_nTelnetPort = 0;
     std::vector<std::unique_ptr<Connection>> m_Connections;
     uint32_t m_nNextConn = 1;
+    std::vector<DelayedDatagram> m_DelayedDatagrams; // in the order they are due
     CPollableEvent m_StopEvent;
     std::thread m_Thread;
 };
