@@ -14,6 +14,10 @@
 
 namespace kivtest {
 
+// The records of a JSON-lines text (a simulator transcript); a line that is no JSON is a
+// test failure and is left out.
+std::vector<nlohmann::json> ParseJsonLines(const std::string& text);
+
 // The virtual router run in-process on 127.0.0.1 with ports of its own choosing, its
 // transcript in the test's own directory. Set m_Config (and AddFault) before StartSim.
 class SimFixture : public ::testing::Test {
