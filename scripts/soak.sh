@@ -54,6 +54,7 @@ mkdir -p "$out"
 trap 'rm -rf "$TMPDIR"' EXIT
 
 echo "soak: $runs run(s) from seed $seed in $jobs shard(s) at time scale $KIV_TIME_SCALE"
+started=$(date +%s)
 pids=()
 for ((i = 0; i < jobs; i++)); do
   # Each shard's output goes to its log; its run lines (and a failed run's problems and
@@ -86,6 +87,7 @@ line=$(printf '%s\n' "$summaries" | awk '
   { for (i = 2; i <= NF; ++i) { split($i, kv, "="); n[kv[1]] += kv[2] } }
   END { printf "soak: runs=%d false_successes=%d hangs=%d leaks=%d violations=%d failures_seen=%d other=%d\n",
         n["runs"], n["false_successes"], n["hangs"], n["leaks"], n["violations"], n["failures_seen"], n["other"] }')
+echo "soak: took $(( $(date +%s) - started )) s"
 echo "$line"
 bad=$(echo "$line" | awk '{ s = 0; for (i = 3; i <= NF; ++i) { split($i, kv, "="); if (kv[1] != "failures_seen") s += kv[2] } print s }')
 if [ "$bad" -ne 0 ] || [ "$status" -ne 0 ]; then
