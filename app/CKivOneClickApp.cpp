@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/CKivOneClickDlg.h"
 #include "app/CMainWindow.h"
+#include "app/WindowCommandLine.h"
 #include "app/CSingleInstanceGuard.h"
 #include "log/ErrorText.h"
 #include "ui/controls/CThemeHelperST.h"
@@ -19,6 +21,26 @@ void CKivOneClickApp::ShowStartupWarning(const std::string& text)
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), QString::fromStdString(text), QMessageBox::Ok);
     box.exec();
+}
+
+bool CKivOneClickApp::ApplyInterfaceArgument(CKivOneClickDlg& dlg)
+{
+    // --interface NAME on the command line, else KIV_INTERFACE (already in the overrides).
+    RouterOverrides overrides = dlg.GetRouterOverrides();
+    std::vector<std::string> arguments;
+    for (const QString& argument : QCoreApplication::arguments())
+        arguments.push_back(argument.toStdString());
+    const std::string fromArguments = WindowInterfaceArgument(arguments);
+    if (!fromArguments.empty())
+        overrides.interfaceName = fromArguments;
+    std::string problem;
+    if (!UseInterface(overrides, &problem)) {
+        std::fprintf(stderr, "kivupgrade: --interface: %s\n", problem.c_str());
+        ShowStartupWarning("--interface: " + problem);
+        return false;
+    }
+    dlg.SetRouterOverrides(overrides);
+    return true;
 }
 
 int CKivOneClickApp::InitInstance()
@@ -44,6 +66,8 @@ int CKivOneClickApp::InitInstance()
         // Development and demo runs may point the window at a directory of images.
         if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir && *dir)
             window.Controller().SetImageDirectory(dir);
+        if (!ApplyInterfaceArgument(window.Controller()))
+            return 2;
         QObject::connect(&guard, &CSingleInstanceGuard::RestoreRequested, &window,
                          &CMainWindow::RestoreIfMinimized);
         window.InitDialog();

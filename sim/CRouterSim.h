@@ -66,6 +66,8 @@ private:
     void TickAll();
     void SendDatagram(std::vector<uint8_t> bytes, const sockaddr_in& to);
     void SendDueDatagrams(uint32_t now);
+    // Fault discovery-flood: sends the next wrong record when it is due.
+    void TickFlood(uint32_t now);
     int PollTimeout() const;
     size_t CountConnections(bool telnet) const;
 
@@ -83,6 +85,11 @@ private:
     std::vector<std::unique_ptr<Connection>> m_Connections;
     uint32_t m_nNextConn = 1;
     std::vector<DelayedDatagram> m_DelayedDatagrams; // in the order they are due
+    // Fault discovery-flood: who asked last, on which address, and when the next record goes.
+    bool m_bFlooding = false;
+    sockaddr_in m_FloodTo{};
+    std::array<uint8_t, 4> m_FloodArrivedOn{};
+    uint32_t m_nNextFlood = 0;
     CPollableEvent m_StopEvent;
     std::thread m_Thread;
 };
