@@ -103,6 +103,16 @@ protected:
 
     bool Unlock(const char* code) { return m_Diag.DIAG_Unlock(reinterpret_cast<const uint8_t*>(code)); }
 
+    // A module held in its downloader with `fault`, connected and unlocked.
+    void StartUnlocked(const std::string& fault)
+    {
+        AddFault(fault);
+        m_Config.forceLoad = true;
+        StartSim();
+        Connect();
+        ASSERT_TRUE(Unlock("FWA00001"));
+    }
+
     std::string Log() const { return m_Log.GetPending(); }
 
     CDownloadLog m_Log{""};
@@ -431,11 +441,7 @@ TEST_F(SimChannelTest, DroppedFrameNeverLeaves)
 
 TEST_F(SimChannelTest, LateAckWaitsUntilTheToolGoesOn)
 {
-    AddFault("late-ack=1");
-    m_Config.forceLoad = true;
-    StartSim();
-    Connect();
-    ASSERT_TRUE(Unlock("FWA00001"));
+    StartUnlocked("late-ack=1");
     const std::vector<uint8_t> data = PatternBytes(2 * 4096, 8);
     // The first write goes unanswered; its second try is answered as usual.
     ASSERT_TRUE(WriteBlock(kFirmwareBase, data.data(), 4096));
@@ -453,11 +459,7 @@ TEST_F(SimChannelTest, LateAckWaitsUntilTheToolGoesOn)
 
 TEST_F(SimChannelTest, ResetWhileABlockArrives)
 {
-    AddFault("reset-during-block=2");
-    m_Config.forceLoad = true;
-    StartSim();
-    Connect();
-    ASSERT_TRUE(Unlock("FWA00001"));
+    StartUnlocked("reset-during-block=2");
     const std::vector<uint8_t> data = PatternBytes(2 * 4096, 9);
     ASSERT_TRUE(WriteBlock(kFirmwareBase, data.data(), 4096));
     WriteBlock(kFirmwareBase + 4096, data.data() + 4096, 4096); // meets the reset
