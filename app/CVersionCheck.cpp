@@ -11,6 +11,7 @@
 #include "net/CNetInterfaces.h"
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
+#include "platform/TextCodec.h"
 #include "res/Resources.h"
 
 namespace {
@@ -216,8 +217,10 @@ std::string CVersionCheck::NewestValidLine() const
 {
     for (int i = m_Telnet.GetLineCount() - 1; i >= 0; --i) {
         std::string line = m_Telnet.GetLine(i);
+        // Only the start of a line is checked: what follows the third dot is kept, made
+        // printable, since a router may send anything there.
         if (IsValidVersion(line))
-            return line;
+            return MakePrintable(line);
     }
     return std::string();
 }
@@ -267,7 +270,7 @@ void CVersionCheck::ReadRouterVersions(const std::string& fallback)
                 std::string line = m_Telnet.GetLine(i);
                 size_t at = line.find(marker);
                 if (at != std::string::npos) {
-                    appB = line.substr(at + marker.size());
+                    appB = MakePrintable(line.substr(at + marker.size()));
                     break;
                 }
             }

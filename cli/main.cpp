@@ -25,6 +25,7 @@
 #include "platform/Clock.h"
 #include "platform/CPollableEvent.h"
 #include "platform/CoreWarning.h"
+#include "platform/TextCodec.h"
 #include "res/ProductVersion.h"
 #include "res/Resources.h"
 
@@ -273,6 +274,7 @@ private:
         m_Report.m_bInterrupted = m_bInterrupted;
         m_Report.m_Warnings = m_View.GetWarnings();
         m_Report.m_strHint = m_View.GetHint();
+        m_Report.m_RejectedImages = m_pDlg->GetRejectedImages();
         bool found = false;
         for (uint8_t b : engine.m_RouterIp)
             found = found || b != 0;
@@ -292,15 +294,16 @@ private:
             std::printf("%s\n", m_Report.FormatJson().c_str());
         } else {
             std::printf("%s", m_Report.FormatTable().c_str());
-            std::printf("%s\n", m_Report.m_nExitCode == 0 ? "Result: success" : ("Result: failure: " + m_Report.m_strReason).c_str());
+            std::printf("%s\n", m_Report.m_nExitCode == 0 ? "Result: success"
+                                                         : MakePrintable("Result: failure: " + m_Report.m_strReason).c_str());
             std::printf("%s", m_Report.FormatHint().c_str());
         }
         std::fflush(stdout);
         if (!m_Options.json && m_Report.m_nExitCode != 0)
-            std::fprintf(stderr, "%s\n", m_Report.m_strReason.c_str());
+            std::fprintf(stderr, "%s\n", MakePrintable(m_Report.m_strReason).c_str());
         std::FILE* logOut = m_Options.json ? stderr : stdout;
         if (const std::string images = m_Report.FormatImageSource(); !images.empty())
-            std::fprintf(logOut, "%s\n", images.c_str());
+            std::fprintf(logOut, "%s\n", MakePrintable(images).c_str());
         std::fprintf(logOut, "Download log: %s\n",
             m_Report.m_strLogPath.empty() ? "(disabled: no temporary directory)" : m_Report.m_strLogPath.c_str());
         return m_Report.m_nExitCode;
@@ -316,8 +319,8 @@ private:
             std::string mismatched = MismatchedTypes(m_Report.m_Rows);
             if (!mismatched.empty())
                 m_Report.m_strReason = "Version does not match: " + mismatched + ".";
-            else if (!m_Report.m_Warnings.empty())
-                m_Report.m_strReason = "The check failed: " + m_Report.m_Warnings.back();
+            else if (const std::string* warning = LastCheckWarning())
+                m_Report.m_strReason = "The check failed: " + *warning;
             else
                 m_Report.m_strReason = "The check failed.";
             return 1;
@@ -336,6 +339,18 @@ private:
             return 1;
         }
         return 0;
+    }
+
+    // The last warning of the check that says why it failed (the note about images that
+    // were not used comes after it and is no reason); null when there is none.
+    const std::string* LastCheckWarning() const
+    {
+        const std::string rejected = m_pDlg->RejectedImagesText();
+        for (auto it = m_Report.m_Warnings.rbegin(); it != m_Report.m_Warnings.rend(); ++it) {
+            if (*it != rejected)
+                return &*it;
+        }
+        return nullptr;
     }
 
     const Options& m_Options;

@@ -10,8 +10,8 @@
 // image went in and which version it carries. The first block at the first unit's start
 // must begin with the wireless version marker; blocks then run on without gaps inside each
 // unit (a retried block at the same address is fine), a block elsewhere starts a new unit.
-// It also keeps the bytes of every block, so that what was written can be compared with
-// the image the tool meant to write.
+// Each block's data checksum is kept too, and the bytes of every block, so that what was
+// written can be compared with the image the tool meant to write.
 class CDownloadTracker {
 public:
     void Reset();
@@ -20,6 +20,8 @@ public:
     void OnBlockLost(uint32_t address);
 
     bool IsComplete() const;
+    // CRC-16 (the image format's checksum) of the data of the last block written.
+    uint16_t LastBlockCrc() const { return m_nLastCrc; }
     bool HasMarker() const { return m_bMarker; }
     const std::string& Version() const { return m_strVersion; }
     uint32_t Units() const { return m_nUnits; }
@@ -40,6 +42,7 @@ private:
     uint32_t m_nNext = 0;
     uint32_t m_nUnits = 0;
     uint64_t m_nBytes = 0;
+    uint16_t m_nLastCrc = 0;
     std::string m_strVersion;
     CBlockMemory m_Memory;
 };
