@@ -38,9 +38,14 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 # A build directory configured before the soak existed lists the test folders without it.
-if ! cmake --build "$build" --target help | grep -q '^soak_test:'; then
+targets=$(cmake --build "$build" --target help)
+if ! grep -q '^soak_test:' <<<"$targets"; then
   dirs=$(sed -n 's/^KIV_TEST_DIRS:STRING=//p' "$build/CMakeCache.txt")
-  cmake -S "$root" -B "$build" "-DKIV_TEST_DIRS=${dirs:+$dirs;}soak" >/dev/null
+  case ";$dirs;" in
+    *";soak;"*) ;;
+    *) dirs=${dirs:+$dirs;}soak ;;
+  esac
+  cmake -S "$root" -B "$build" "-DKIV_TEST_DIRS=$dirs" >/dev/null
 fi
 cmake --build "$build" --target soak_test kivupgrade-cli kivrouter-sim >/dev/null
 

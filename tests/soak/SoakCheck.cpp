@@ -53,15 +53,24 @@ SoakCheck::Expected SoakCheck::Expect(const CBinFile& image)
     Expected expected;
     if (!image.IsValid() || image.GetPartCount() == 0)
         return expected;
+    auto partData = [&image](size_t part) {
+        std::vector<uint8_t> data(image.GetSpan(part).m_nLength);
+        if (!image.ReadPartData(part, 0, static_cast<uint32_t>(data.size()), data.data()))
+            data.clear();
+        return data;
+    };
     expected.router = image.GetType() < IMG_FIRMWARE;
     if (expected.router) {
-        expected.length = image.GetSpan(0).m_nLength;
-        expected.digest = CBlockMemory::Digest(image.GetPartData(0), expected.length);
+        const std::vector<uint8_t> data = partData(0);
+        expected.length = data.size();
+        expected.digest = CBlockMemory::Digest(data.data(), data.size());
         return expected;
     }
     CBlockMemory memory;
-    for (size_t part = 0; part < image.GetPartCount(); ++part)
-        memory.Write(image.GetHeader(part).m_nTargetAddress, image.GetPartData(part), image.GetSpan(part).m_nLength);
+    for (size_t part = 0; part < image.GetPartCount(); ++part) {
+        const std::vector<uint8_t> data = partData(part);
+        memory.Write(image.GetHeader(part).m_nTargetAddress, data.data(), data.size());
+    }
     expected.extents = memory.Extents();
     return expected;
 }
