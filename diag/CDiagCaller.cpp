@@ -414,15 +414,16 @@ bool CDiagCaller::DIAG_Write(uint32_t frameLength)
     uint8_t* frame = m_pAdapter->WriteBuffer();
     if (frame == nullptr || frameLength > CHdlcAdapter::kWriteBufferSize)
         return false;
+    m_nOwedToThisBlock = 0;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         if (!m_pAdapter->Write(1, frame, frameLength, 0, kWriteTimeoutMs)) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Write Fail", attempt);
-            NoteUnanswered(); // part of the frame may have gone out after all
+            NoteUnansweredTry(); // part of the frame may have gone out after all
             continue;
         }
         if (!ReadBlockAck(attempt)) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Read Fail", attempt);
-            NoteUnanswered();
+            NoteUnansweredTry();
             continue;
         }
         if (m_Response[0] == NAK) {
@@ -440,9 +441,17 @@ void CDiagCaller::NoteUnanswered()
         ++m_nAcksOwed;
 }
 
+void CDiagCaller::NoteUnansweredTry()
+{
+    const uint32_t before = m_nAcksOwed;
+    NoteUnanswered();
+    m_nOwedToThisBlock += m_nAcksOwed - before;
+}
+
 void CDiagCaller::ForgetOwedAcks()
 {
     m_nAcksOwed = 0;
+    m_nOwedToThisBlock = 0;
     if (m_pAdapter != nullptr)
         m_nBareAcksSeen = m_pAdapter->Responses().GetBareAckCount();
 }
@@ -461,13 +470,17 @@ bool CDiagCaller::ReadBlockAck(int attempt)
         if (m_Response[0] != ACK_PATTERN || m_ResponseLength >= kBlockAckCapacity)
             return true;
         // Bare acknowledgements that arrived since the last count (also those the queue let go
-        // with an answer that came after them): as many as are owed may be late answers to
-        // earlier requests; one more can only be this block's.
+        // with an answer that came after them): as many as other requests are owed may be
+        // their late answers; one more answers a try of this block, and any try's answer says
+        // that the block was written.
         const uint32_t count = m_pAdapter->Responses().GetBareAckCount();
         const uint32_t arrived = count - m_nBareAcksSeen;
         m_nBareAcksSeen = count;
-        if (m_nAcksOwed == 0 || arrived > m_nAcksOwed) {
-            m_nAcksOwed = 0;
+        const uint32_t owedElsewhere = m_nAcksOwed - m_nOwedToThisBlock;
+        if (arrived > owedElsewhere) {
+            // Still owed: every request so far, this try included, less the answers come.
+            m_nAcksOwed = m_nAcksOwed + 1 > arrived ? m_nAcksOwed + 1 - arrived : 0;
+            m_nOwedToThisBlock = 0;
             return true;
         }
         m_nAcksOwed -= arrived;
