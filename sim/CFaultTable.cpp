@@ -65,6 +65,7 @@ const std::vector<CFaultTable::Info>& CFaultTable::Known()
         {"telnet-hang", "", "echo a Telnet command but never complete it (no output, no prompt)"},
         {"nak-block", "1", "refuse block write request number VALUE (from 1, retries count) with 03 + reason"},
         {"drop-block-ack", "1", "leave block write request number VALUE (from 1, retries count) unanswered"},
+        {"bare-block-ack", "", "acknowledge every block write with a bare 02 instead of 02 and the block's address"},
         {"late-ack", "1",
          "hold back the answer to block write request number VALUE (from 1, retries count) until the tool has "
          "given up waiting and sends a request other than that block again; send it then, as a bare 02, "

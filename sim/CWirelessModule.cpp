@@ -494,7 +494,10 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
         m_nLateAckConn = m_nConn;
         return;
     }
-    Answer(answers, {ACK, p[1], p[2], p[3], p[4]});
+    if (m_Config.faults.Has("bare-block-ack"))
+        Answer(answers, {ACK});
+    else
+        Answer(answers, {ACK, p[1], p[2], p[3], p[4]});
 }
 
 void CWirelessModule::HandleReset(Answers& answers)

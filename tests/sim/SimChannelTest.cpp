@@ -15,6 +15,7 @@
 #include "log/CDownloadLog.h"
 #include "platform/UniqueFd.h"
 #include "sim/CBlockMemory.h"
+#include "tests/support/LogText.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/SimFixture.h"
 #include "tests/support/TestImages.h"
@@ -453,6 +454,26 @@ TEST_F(SimChannelTest, LateAckWaitsUntilTheToolGoesOn)
     ASSERT_EQ(1u, sent.size());
     EXPECT_EQ(kFirmwareBase, sent[0]["address"]);
     EXPECT_EQ("block-write", sent[0]["before"]);
+}
+
+// A module that acknowledges with a bare 02 and loses one answer: every block still gets
+// written, none skipped. The retry of the block whose answer was lost is taken; the next
+// block's first 02 may be that lost answer, so that block is written once more.
+TEST_F(SimChannelTest, BareAcknowledgementsWithALostAnswer)
+{
+    AddFault("bare-block-ack");
+    StartUnlocked("drop-block-ack=2");
+    ASSERT_TRUE(WriteUnit(kFirmwareBase, PatternBytes(3 * 4096, 10)));
+    EXPECT_EQ(2, CountLogMessages(Log(), "DIAG_Write#1> Read Fail"));
+    EXPECT_EQ(1, CountLogMessages(Log(), "DIAG_Write#1> Ambiguous Ack Ignored"));
+    EXPECT_EQ(0u, m_pSim->ViolationCount());
+    m_Adapter.Close();
+    StopSim();
+    const auto written = Find("event", "block written");
+    ASSERT_EQ(5u, written.size());
+    const std::vector<uint32_t> order = {0, 4096, 4096, 8192, 8192};
+    for (size_t i = 0; i < order.size(); ++i)
+        EXPECT_EQ(kFirmwareBase + order[i], written[i]["address"]) << i;
 }
 
 TEST_F(SimChannelTest, ResetWhileABlockArrives)

@@ -83,6 +83,14 @@ uint64_t SoakBound::FaultExtra(const std::string& name, const std::string& value
     const uint64_t forceLoad = kProbeWait + kForceLoadPause + kProbePause + kProbeWait;
     if (name == "drop-block-ack")
         return kBlockAckWait;
+    if (name == "bare-block-ack") {
+        // After an answer that never comes, a bare 02 may always be that answer: every later
+        // block may wait once more before its retry is taken.
+        for (const char* lost : {"drop-block-ack", "late-ack", "drop-frame", "corrupt-fcs", "reset-during-block", "no-answer"})
+            if (m_Plan.Fault(lost))
+                return uint64_t(m_Run.wirelessBlocks) * kBlockAckWait;
+        return 0;
+    }
     if (name == "late-ack")
         return 2 * kBlockAckWait; // its own wait, and one more where the late answer lands
     if (name == "reset-during-block")

@@ -60,6 +60,9 @@ const std::vector<std::string> kRequests = {"hand-shake", "board-version", "dash
                                             "nv-restore", "nv-restore-status", "change-mode",
                                             "switch-to-downloader", "unlock", "block-write", "reset"};
 
+// A way of answering rather than a failure: drawn on its own, after the faults.
+constexpr const char* kBareBlockAck = "bare-block-ack";
+
 constexpr uint32_t kBlock = 4096;
 // The sample dashboard: 300001 + 120003 data bytes.
 constexpr uint32_t kDashboardBlocks = (300001 + kBlock - 1) / kBlock + (120003 + kBlock - 1) / kBlock;
@@ -74,6 +77,7 @@ const std::vector<std::string>& SoakPlan::FaultNames()
         std::vector<std::string> all;
         for (const FaultKind& kind : Kinds())
             all.push_back(kind.name);
+        all.push_back(kBareBlockAck);
         return all;
     }();
     return names;
@@ -164,6 +168,9 @@ SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
         }
         plan.faults.push_back(value.empty() ? name : name + "=" + value);
     }
+    // Drawn last, so that every seed keeps the faults it drew before this draw existed.
+    if (plan.HasWireless() && draw.Chance(1, 4))
+        plan.faults.push_back(kBareBlockAck);
     return plan;
 }
 

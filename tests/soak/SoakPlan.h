@@ -15,7 +15,9 @@ enum class SoakMode { InProcess, Process };
 
 // One soak run, drawn from its seed alone, so that the seed replays it: the router family,
 // the images selected (with and without the wireless ones), 0 to 3 simulator faults with
-// their values, the answer latency and, unless forced, where the run takes place.
+// their values, whether the module acknowledges blocks with a bare 02 (one wireless run in
+// four; listed with the faults), the answer latency and, unless forced, where the run
+// takes place.
 struct SoakPlan {
     uint64_t seed = 0;
     SoakMode mode = SoakMode::InProcess;
