@@ -37,6 +37,7 @@ protected:
     // router on 127.0.0.1 at a port where nothing answers.
     void MakeDialog(const std::string& imageDir)
     {
+        m_nLogStart = LogFileSize();
         m_pDlg = std::make_unique<CKivOneClickDlg>(&m_View, m_Table);
         m_View.Attach(m_pDlg.get());
         RouterOverrides overrides;
@@ -49,7 +50,21 @@ protected:
         m_pDlg->OnInitDialog();
     }
 
-    std::string Pending() { return m_pDlg->GetEngine().m_Log.GetPending(); }
+    // What this test's controller logged: its lines go to the log file as they are written.
+    std::string LoggedText()
+    {
+        const CDownloadLog& log = m_pDlg->GetEngine().m_Log;
+        std::ifstream in(log.GetPath(), std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(m_nLogStart));
+        return std::string(std::istreambuf_iterator<char>(in), {}) + log.GetPending();
+    }
+    static uintmax_t LogFileSize()
+    {
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(CDownloadLog().GetPath(), ec);
+        return ec ? 0 : size;
+    }
+    uintmax_t m_nLogStart = 0;
 
     void WriteSamples()
     {
@@ -107,7 +122,7 @@ TEST_F(DialogTest, CheckWithoutImagesFailsAndFocusesCheck)
     EXPECT_EQ(m_View.Focus(), IKivView::IDC_CHECK);
     EXPECT_EQ(m_View.m_List.GetItemCount(), 0);
     EXPECT_FALSE(m_pDlg->LastCheckPassed());
-    EXPECT_NE(Pending().find("没有找到至少一个有效的BIN文件"), std::string::npos);
+    EXPECT_NE(LoggedText().find("没有找到至少一个有效的BIN文件"), std::string::npos);
     EXPECT_EQ(m_View.Posted(), std::vector<int>{NOTIFY_FOCUS_CHECK});
 }
 
@@ -221,7 +236,7 @@ TEST_F(DialogTest, SilentLanGivesSixDiscoveryTriesInTargetOrder)
     ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_FOCUS_CHECK));
     EXPECT_EQ(counter.Arrivals(), (std::vector<int>{1, 1, 1, 2, 2, 2}));
     EXPECT_EQ(m_View.Warnings(), std::vector<std::string>{"No router is detected"});
-    EXPECT_NE(Pending().find("没有检测到路由器"), std::string::npos);
+    EXPECT_NE(LoggedText().find("没有检测到路由器"), std::string::npos);
     EXPECT_EQ(m_View.m_List.GetItemCount(), 0);
     EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
     EXPECT_EQ(m_View.Focus(), IKivView::IDC_CHECK);
