@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/TimeScaleRule.h"
 #include "diag/CUdpHdlc.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
@@ -9,6 +10,7 @@
 #include "log/CDownloadLog.h"
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
+#include "platform/CoreWarning.h"
 #include "res/Resources.h"
 
 namespace {
@@ -106,6 +108,8 @@ bool CVersionCheck::CheckVersions()
     std::string discoveryVersion;
     if (!Discover(discoveryVersion))
         return false;
+    if (!TimeScaleAllowed())
+        return false;
     if (!IsValidVersion(discoveryVersion))
         discoveryVersion.clear();
 
@@ -140,6 +144,16 @@ bool CVersionCheck::Discover(std::string& versionText)
     if (m_Hooks.showWarning)
         m_Hooks.showWarning(IDS_NO_ROUTER);
     LogPrintf(m_Engine.m_Log, "没有检测到路由器");
+    return false;
+}
+
+bool CVersionCheck::TimeScaleAllowed()
+{
+    if (IsTimeScaleAllowedToward(m_Engine.m_RouterIp, m_Overrides.timeScaleAnyRouter))
+        return true;
+    const std::string refusal = TimeScaleRefusal(m_Engine.m_RouterIp);
+    LogPrintf(m_Engine.m_Log, "%s", refusal.c_str());
+    ShowCoreWarning(refusal);
     return false;
 }
 

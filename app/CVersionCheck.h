@@ -70,6 +70,8 @@ private:
     bool HasImage(int index) const;
     bool Stopped() const { return m_Hooks.stopRequested && m_Hooks.stopRequested(); }
     bool Discover(std::string& versionText);
+    // False (logged and warned) when the time scale may not drive the router just found.
+    bool TimeScaleAllowed();
     std::string NewestValidLine() const;
     void FillRows(bool& passed);
     void RemoveOtherFamilyRows();

@@ -12,6 +12,7 @@ struct RouterOverrides {
     std::vector<std::array<uint8_t, 4>> targets;  // discovery targets, three tries each
     uint16_t routerPort = 1280;
     uint16_t telnetPort = 23;
+    bool timeScaleAnyRouter = false;  // a time scale may drive a router off loopback
 
     RouterOverrides();
 };
@@ -26,7 +27,8 @@ bool ParseTargetList(const std::string& text, std::vector<std::array<uint8_t, 4>
 // Parses a port number 1..65535. False for anything else.
 bool ParsePort(const std::string& text, uint16_t& port);
 
-// Defaults overridden by KIV_DISCOVERY_TARGETS, KIV_ROUTER_PORT and KIV_TELNET_PORT.
+// Defaults overridden by KIV_DISCOVERY_TARGETS, KIV_ROUTER_PORT and KIV_TELNET_PORT, and
+// timeScaleAnyRouter set by KIV_TIME_SCALE_ANY_ROUTER=1.
 // A malformed value is ignored with a message in `error` (empty when all were fine).
 RouterOverrides LoadRouterOverrides(std::string* error = nullptr);
 

@@ -3,4 +3,5 @@ set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/CKivOneClickDlg.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CVersionCheck.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RouterOverrides.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/TimeScaleRule.cpp
 )
