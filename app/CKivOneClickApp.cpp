@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/CKivOneClickDlg.h"
 #include "app/CMainWindow.h"
 #include "app/CSingleInstanceGuard.h"
+#include "app/TimeScaleRule.h"
 #include "log/ErrorText.h"
 #include "ui/controls/CThemeHelperST.h"
 
@@ -21,13 +23,24 @@ void CKivOneClickApp::ShowStartupWarning(const std::string& text)
     box.exec();
 }
 
+void CKivOneClickApp::ReportUnguardedStart(const CSingleInstanceGuard& guard)
+{
+    std::string reason = GetErrorText(static_cast<uint32_t>(guard.ErrorCode()));
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+        reason.pop_back();
+    std::fprintf(stderr, "kivupgrade: the single-instance lock %s cannot be taken (%s); starting without it\n",
+                 guard.LockPath().toLocal8Bit().constData(), reason.c_str());
+}
+
 int CKivOneClickApp::InitInstance()
 {
     CSingleInstanceGuard guard;
     switch (guard.Acquire()) {
     case CSingleInstanceGuard::Result::Failed:
-        ShowStartupWarning(GetErrorText(static_cast<uint32_t>(guard.ErrorCode())));
-        return 1;
+        // Only another running copy keeps this one from starting; a lock file that cannot
+        // be made or opened (a full disk, a file of another user) costs just the guard.
+        ReportUnguardedStart(guard);
+        break;
     case CSingleInstanceGuard::Result::AlreadyRunning:
         // The running copy restores its window if it is minimised; this one shows nothing.
         guard.NotifyRunningInstance();
@@ -37,6 +50,8 @@ int CKivOneClickApp::InitInstance()
     }
 
     QCoreApplication::setOrganizationName(QString::fromLatin1(kSettingsStore));
+    if (const std::string notice = TimeScaleNotice(); !notice.empty())
+        std::fprintf(stderr, "kivupgrade: %s\n", notice.c_str());
 
     int status = 0;
     {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+class CSingleInstanceGuard;
 class CThemeHelperST;
 
 // The application object: one copy at a time, the settings store named "Varoni", the main
@@ -17,12 +18,15 @@ public:
     CKivOneClickApp& operator=(const CKivOneClickApp&) = delete;
 
     // The start sequence. Returns the process exit status: 0 after the window closed or
-    // when another copy runs, 1 when start-up failed.
+    // when another copy runs.
     int InitInstance();
 
     // Warning box without an owner: caption "Warning", warning icon, OK.
     static void ShowStartupWarning(const std::string& text);
 
 private:
+    // Standard error: the lock could not be taken for another reason than a running copy.
+    static void ReportUnguardedStart(const CSingleInstanceGuard& guard);
+
     std::unique_ptr<CThemeHelperST> m_pTheme;
 };
