@@ -35,7 +35,10 @@ add_library(kiv_gui STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/VersionInfoWriter.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowPlacement.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/HelpFile.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/CHelpWindow.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/CHelpWindow.h
   ${CMAKE_SOURCE_DIR}/res/icons/icons.qrc
+  ${CMAKE_SOURCE_DIR}/res/help/help.qrc
   ${_kiv_version_cpp})
 set_target_properties(kiv_gui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(kiv_gui PUBLIC ${CMAKE_SOURCE_DIR})
