@@ -98,6 +98,7 @@ std::string CCliReport::FormatJson() const
         {"rows", rows},
         {"warnings", m_Warnings},
         {"log", m_strLogPath},
+        {"logError", m_strLogError.empty() ? nlohmann::json(nullptr) : nlohmann::json(m_strLogError)},
     };
     // Texts from a peer may hold invalid UTF-8: replace it rather than fail.
     return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);

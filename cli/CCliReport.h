@@ -21,6 +21,7 @@ public:
     std::string m_strRouterIp;            // empty when no router was found
     std::string m_strRouterMac;
     std::string m_strLogPath;
+    std::string m_strLogError;            // why the log is not written (empty when it is)
     int m_nExitCode = 1;
 
     // The component list as an aligned text table, one line per row after a header.

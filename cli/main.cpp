@@ -15,6 +15,7 @@
 
 #include "app/CKivOneClickDlg.h"
 #include "app/RouterOverrides.h"
+#include "app/TimeScaleRule.h"
 #include "cli/CCliReport.h"
 #include "cli/CCliView.h"
 #include "cli/CProgressPrinter.h"
@@ -42,14 +43,15 @@ struct Options {
     bool json = false;
 };
 
-// SIGINT and SIGTERM are blocked in every thread and collected here, on the main thread,
-// so that no worker's system call is ever interrupted.
+// SIGINT and SIGTERM, and SIGHUP (a closed terminal or SSH session) and SIGQUIT, are
+// blocked in every thread and collected here, on the main thread, so that no worker's
+// system call is ever interrupted and an upgrade is never cut off half-way.
 sigset_t StopSignals()
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&set, sig);
     return set;
 }
 
@@ -124,6 +126,9 @@ RouterOverrides MakeOverrides(const Options& options)
         overrides.routerPort = options.routerPort;
     if (options.telnetPort)
         overrides.telnetPort = options.telnetPort;
+    // A scale given on the command line is meant, whatever router it finds.
+    if (options.timeScale > 0)
+        overrides.timeScaleAnyRouter = true;
     return overrides;
 }
 
@@ -165,10 +170,14 @@ public:
         if (!options.imagesDir.empty())
             m_pDlg->SetImageDirectory(options.imagesDir);
         m_pDlg->SetLoopTestPath(std::string());  // the command line runs once
+        m_pDlg->GetEngine().m_Log.SetFailureHandler([this](const std::string& why) {
+            m_Printer.PrintWarning("The download log cannot be written: " + why);
+        });
     }
 
     ~CRun()
     {
+        m_pDlg->GetEngine().m_Log.SetFailureHandler({});
         m_pDlg.reset();  // joins whatever still runs
         SetCoreWarningHandler(nullptr);
     }
@@ -231,6 +240,7 @@ private:
 
         engine.m_Log.Flush();
         m_Report.m_strLogPath = engine.m_Log.GetPath();
+        m_Report.m_strLogError = engine.m_Log.GetWriteError();
         if (m_Options.json) {
             std::printf("%s\n", m_Report.FormatJson().c_str());
         } else {
@@ -240,10 +250,19 @@ private:
         std::fflush(stdout);
         if (!m_Options.json && m_Report.m_nExitCode != 0)
             std::fprintf(stderr, "%s\n", m_Report.m_strReason.c_str());
+        PrintLogPlace();
+        return m_Report.m_nExitCode;
+    }
+
+    // Where the download log is; a log that could not be written says why on standard error.
+    void PrintLogPlace() const
+    {
         std::FILE* logOut = m_Options.json ? stderr : stdout;
         std::fprintf(logOut, "Download log: %s\n",
-            m_Report.m_strLogPath.empty() ? "(disabled: no temporary directory)" : m_Report.m_strLogPath.c_str());
-        return m_Report.m_nExitCode;
+            m_Report.m_strLogPath.empty() ? "(not written)" : m_Report.m_strLogPath.c_str());
+        std::fflush(logOut);
+        if (!m_Report.m_strLogError.empty())
+            std::fprintf(stderr, "The download log cannot be written: %s\n", m_Report.m_strLogError.c_str());
     }
 
     int DecideResult(CUpgradeEngine& engine)
@@ -296,6 +315,8 @@ int main(int argc, char** argv)
         return rc;
     if (options.timeScale > 0)
         SetTimeScale(options.timeScale);
+    if (const std::string notice = TimeScaleNotice(); !notice.empty())
+        std::fprintf(stderr, "%s\n", notice.c_str());
 
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t stops = StopSignals();
