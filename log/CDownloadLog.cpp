@@ -148,11 +148,15 @@ bool CDownloadLog::WritePendingLocked()
 
 void CDownloadLog::KeepWithinLimitLocked()
 {
-    while (m_strPending.size() > kMaxPendingBytes) {
-        const size_t end = m_strPending.find("\r\n");
-        m_strPending.erase(0, end == std::string::npos ? std::string::npos : end + 2);
+    if (m_strPending.size() <= kMaxPendingBytes)
+        return;
+    // Drop the oldest whole lines down to half the limit, so that a log which cannot be
+    // written does not move a megabyte for every new line.
+    const size_t cut = m_strPending.find("\r\n", m_strPending.size() - kMaxPendingBytes / 2);
+    const size_t end = cut == std::string::npos ? m_strPending.size() : cut + 2;
+    for (size_t at = m_strPending.find("\r\n"); at != std::string::npos && at < end; at = m_strPending.find("\r\n", at + 2))
         ++m_nDroppedLines;
-    }
+    m_strPending.erase(0, end);
 }
 
 CDownloadLog::FailureHandler CDownloadLog::TakeFailureHandlerLocked(std::string& why)
