@@ -1,7 +1,8 @@
 // The command line with no overrides at all, on a LAN of its own: a "pc" and a "router"
 // network namespace joined by a veth pair (192.168.1.100/24 and 192.168.1.1/24). The
 // simulator listens on 192.168.1.1, ports 23 and 1280; the command line finds it through
-// the default 192.168.1.255 broadcast. Nothing leaves the two namespaces.
+// the default 192.168.1.255 broadcast. Nothing leaves the two namespaces. A router there is
+// not on loopback, so a time scale needs an explicit allowance.
 
 #include "tests/cli/CliFixture.h"
 
@@ -132,6 +133,56 @@ TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
     EXPECT_EQ(run.Cell("Firmware", "currentVersion"), "11.608.10.01.00");  // DIAG over TCP 1280
     std::string transcript = Transcript();
     EXPECT_NE(transcript.find("\"name\":\"discovery\""), std::string::npos);
+}
+
+// A time scale left in the environment is refused toward a router off loopback: the check
+// stops right after discovery, before any Telnet or TCP contact. --time-scale or
+// KIV_TIME_SCALE_ANY_ROUTER=1 allow it.
+TEST_F(CliNetns, TimeScaleTowardARouterOffLoopbackNeedsAnAllowance)
+{
+    TestLan lan;
+    std::string why;
+    if (!lan.Make(why))
+        GTEST_SKIP() << "network namespaces cannot be made here (" << why << ")";
+
+    kivtest::TestProcess sim;
+    ASSERT_TRUE(sim.Start(lan.In(lan.m_Router, {kivtest::BuildProgram("sim/kivrouter-sim"), "--address",
+        "192.168.1.1", "--router-port", "1280", "--telnet-port", "23", "--time-scale", Scale(), "--transcript",
+        m_Dir / "transcript.jsonl"}), {{"KIV_TIME_SCALE", ""}}));
+    ASSERT_TRUE(sim.ReadUntil([](const std::string& out, const std::string&) {
+        return out.find("ready") != std::string::npos;
+    }, std::chrono::seconds(20))) << sim.Err();
+
+    auto check = [&](std::vector<std::string> extra, std::map<std::string, std::string> env) {
+        std::vector<std::string> argv = {kivtest::BuildProgram("cli/kivupgrade-cli"), "check", "--images",
+            Samples("a"), "--json"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        env.insert({{"TMPDIR", m_Dir.Path()}, {"KIV_DISCOVERY_TARGETS", ""}, {"KIV_ROUTER_PORT", ""},
+            {"KIV_TELNET_PORT", ""}});
+        kivtest::TestProcess cli;
+        EXPECT_TRUE(cli.Start(lan.In(lan.m_Pc, argv), env));
+        return Finish(cli, std::chrono::seconds(120));
+    };
+    char scale[32];
+    std::snprintf(scale, sizeof scale, "%g", std::atof(Scale().c_str()));
+    const std::string refusal = std::string("Time scale ") + scale
+        + " refused: the router at 192.168.1.1 is not on loopback";
+
+    kivtest::CliRun run = check({}, {{"KIV_TIME_SCALE", Scale()}, {"KIV_TIME_SCALE_ANY_ROUTER", ""}});
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    EXPECT_NE(run.json["reason"].get<std::string>().find(refusal), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(refusal), std::string::npos) << run.err;
+    EXPECT_NE(Log().find(refusal), std::string::npos) << Log();
+    EXPECT_EQ(Transcript().find("\"proto\":\"telnet\""), std::string::npos) << "the router was contacted";
+
+    run = check({}, {{"KIV_TIME_SCALE", Scale()}, {"KIV_TIME_SCALE_ANY_ROUTER", "1"}});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "1.0.5.0");
+
+    run = check({"--time-scale", Scale()}, {{"KIV_TIME_SCALE", ""}, {"KIV_TIME_SCALE_ANY_ROUTER", ""}});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.Cell("Firmware", "currentVersion"), "11.608.10.01.00");
+    EXPECT_EQ(sim.Stop(), 0) << sim.Err();
 }
 
 } // namespace
