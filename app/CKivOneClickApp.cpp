@@ -10,7 +10,7 @@
 #include "app/CMainWindow.h"
 #include "app/CSingleInstanceGuard.h"
 #include "app/TimeScaleRule.h"
-#include "log/ErrorText.h"
+#include "platform/UserFiles.h"
 #include "ui/controls/CThemeHelperST.h"
 
 CKivOneClickApp::CKivOneClickApp() : m_pTheme(std::make_unique<CThemeHelperST>()) {}
@@ -25,11 +25,9 @@ void CKivOneClickApp::ShowStartupWarning(const std::string& text)
 
 void CKivOneClickApp::ReportUnguardedStart(const CSingleInstanceGuard& guard)
 {
-    std::string reason = GetErrorText(static_cast<uint32_t>(guard.ErrorCode()));
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
-        reason.pop_back();
-    std::fprintf(stderr, "kivupgrade: the single-instance lock %s cannot be taken (%s); starting without it\n",
-                 guard.LockPath().toLocal8Bit().constData(), reason.c_str());
+    const std::string why = DescribeOpenError(guard.LockPath().toStdString(), guard.ErrorCode());
+    std::fprintf(stderr, "kivupgrade: the single-instance lock cannot be taken (%s); starting without it\n",
+                 why.c_str());
 }
 
 int CKivOneClickApp::InitInstance()
