@@ -101,7 +101,20 @@ private:
     std::string m_strLastError;
 };
 
-class CliNetns : public kivtest::CliFixture {};
+class CliNetns : public kivtest::CliFixture {
+protected:
+    // The simulator on 192.168.1.1, ports 23 and 1280, at `scale`; true once it is ready.
+    bool StartRouter(const TestLan& lan, kivtest::TestProcess& sim, const std::string& scale)
+    {
+        if (!sim.Start(lan.In(lan.m_Router, {kivtest::BuildProgram("sim/kivrouter-sim"), "--address", "192.168.1.1",
+                "--router-port", "1280", "--telnet-port", "23", "--time-scale", scale, "--transcript",
+                m_Dir / "transcript.jsonl"}), {{"KIV_TIME_SCALE", ""}}))
+            return false;
+        return sim.ReadUntil([](const std::string& out, const std::string&) {
+            return out.find("ready") != std::string::npos;
+        }, std::chrono::seconds(20));
+    }
+};
 
 TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
 {
@@ -111,12 +124,7 @@ TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
         GTEST_SKIP() << "network namespaces cannot be made here (" << why << ")";
 
     kivtest::TestProcess sim;
-    ASSERT_TRUE(sim.Start(lan.In(lan.m_Router, {kivtest::BuildProgram("sim/kivrouter-sim"), "--address",
-        "192.168.1.1", "--router-port", "1280", "--telnet-port", "23", "--time-scale", "1", "--transcript",
-        m_Dir / "transcript.jsonl"}), {{"KIV_TIME_SCALE", ""}}));
-    ASSERT_TRUE(sim.ReadUntil([](const std::string& out, const std::string&) {
-        return out.find("ready") != std::string::npos;
-    }, std::chrono::seconds(20))) << sim.Err();
+    ASSERT_TRUE(StartRouter(lan, sim, "1")) << sim.Err();
 
     // No --target, no ports, no time scale: the real defaults.
     kivtest::TestProcess cli;
@@ -146,12 +154,7 @@ TEST_F(CliNetns, TimeScaleTowardARouterOffLoopbackNeedsAnAllowance)
         GTEST_SKIP() << "network namespaces cannot be made here (" << why << ")";
 
     kivtest::TestProcess sim;
-    ASSERT_TRUE(sim.Start(lan.In(lan.m_Router, {kivtest::BuildProgram("sim/kivrouter-sim"), "--address",
-        "192.168.1.1", "--router-port", "1280", "--telnet-port", "23", "--time-scale", Scale(), "--transcript",
-        m_Dir / "transcript.jsonl"}), {{"KIV_TIME_SCALE", ""}}));
-    ASSERT_TRUE(sim.ReadUntil([](const std::string& out, const std::string&) {
-        return out.find("ready") != std::string::npos;
-    }, std::chrono::seconds(20))) << sim.Err();
+    ASSERT_TRUE(StartRouter(lan, sim, Scale())) << sim.Err();
 
     auto check = [&](std::vector<std::string> extra, std::map<std::string, std::string> env) {
         std::vector<std::string> argv = {kivtest::BuildProgram("cli/kivupgrade-cli"), "check", "--images",
