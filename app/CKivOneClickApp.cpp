@@ -1,7 +1,6 @@
 #include "app/CKivOneClickApp.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,15 +16,11 @@ CKivOneClickApp::CKivOneClickApp() : m_pTheme(std::make_unique<CThemeHelperST>()
 
 CKivOneClickApp::~CKivOneClickApp() = default;
 
-void CKivOneClickApp::ShowStartupWarning(const std::string& text)
-{
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), QString::fromStdString(text), QMessageBox::Ok);
-    box.exec();
-}
-
 void CKivOneClickApp::ReportUnguardedStart(const CSingleInstanceGuard& guard)
 {
-    const std::string why = DescribeOpenError(guard.LockPath().toStdString(), guard.ErrorCode());
+    const std::string why = guard.LockPath().isEmpty()
+        ? std::string("there is no usable temporary directory")
+        : DescribeOpenError(guard.LockPath().toStdString(), guard.ErrorCode());
     std::fprintf(stderr, "kivupgrade: the single-instance lock cannot be taken (%s); starting without it\n",
                  why.c_str());
 }

@@ -21,9 +21,6 @@ public:
     // when another copy runs.
     int InitInstance();
 
-    // Warning box without an owner: caption "Warning", warning icon, OK.
-    static void ShowStartupWarning(const std::string& text);
-
 private:
     // Standard error: the lock could not be taken for another reason than a running copy.
     static void ReportUnguardedStart(const CSingleInstanceGuard& guard);

@@ -14,7 +14,6 @@
 #include <QUrl>
 
 #include "app/CHelpWindow.h"
-
 #include "platform/UserFiles.h"
 #include "res/Resources.h"
 
