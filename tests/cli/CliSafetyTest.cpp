@@ -53,9 +53,11 @@ protected:
             why = "unshare (util-linux) is not installed";
             return false;
         }
+        // The program must still be reachable with /tmp replaced (a build below /tmp is not).
         TestProcess probe;
-        if (!probe.Start(WithTmp(dir, {"/bin/true"})) || probe.Wait(std::chrono::seconds(30)) != 0) {
-            why = "unshare --mount cannot bind a directory on /tmp here: " + probe.Err();
+        if (!probe.Start(WithTmp(dir, {kivtest::BuildProgram("cli/kivupgrade-cli"), "--version"}))
+            || probe.Wait(std::chrono::seconds(30)) != 0) {
+            why = "kivupgrade-cli cannot run with a directory bound on /tmp: " + probe.Err();
             return false;
         }
         return true;
