@@ -15,13 +15,27 @@ function(kiv_add_module name)
 endfunction()
 
 # kiv_add_test(NAME SOURCES ... LIBS ... [LABELS ...]): one GoogleTest program, its cases
-# registered with CTest one by one. Give one label: a list here would split the property
-# pairs that follow it.
+# registered with CTest one by one. It links the shared test library (tests/support), which
+# also gives its main(). Give one label: a list here would split the property pairs that
+# follow it.
 function(kiv_add_test name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
-  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${A_LIBS} kiv_test_support GTest::gtest)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "KIV_TEST_BIN_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
+
+# kiv_add_missing_suite(NAME REASON): stands for a test suite this build could not make
+# because something it needs is missing (not because the configuration left it out). The
+# test it adds skips saying REASON, or fails under KIV_TEST_STRICT=1 (the test command and
+# CI), so that a suite that was never built cannot pass as green.
+function(kiv_add_missing_suite name reason)
+  message(WARNING "${name} is not built: ${reason}")
+  add_executable(${name}_not_built ${CMAKE_SOURCE_DIR}/tests/support/placeholder/MissingSuiteTest.cpp)
+  target_link_libraries(${name}_not_built PRIVATE kiv_test_support GTest::gtest)
+  target_compile_definitions(${name}_not_built PRIVATE KIV_MISSING_SUITE="${name}" KIV_MISSING_REASON="${reason}")
+  add_test(NAME ${name}_not_built COMMAND ${name}_not_built)
+  set_tests_properties(${name}_not_built PROPERTIES LABELS missing SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
 endfunction()

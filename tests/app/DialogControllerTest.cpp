@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,23 +17,20 @@
 #include "images/CSampleImage.h"
 #include "platform/Clock.h"
 #include "tests/app/FakeView.h"
-#include "tests/app/TestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/SampleSet.h"
+#include "tests/support/SilentPort.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/UdpPeer.h"
 
 namespace fs = std::filesystem;
+using kivtest::SampleSet;
 using kivtest::TempDir;
 
 namespace {
 
-constexpr uint32_t kSmallFirmware = 64 * 1024;
-
 class DialogTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        kivtest::UseTestTimeScale();
-        m_nPort = kivtest::FreeLoopbackPort();
-        ASSERT_NE(m_nPort, 0);
-    }
 
     // A controller on the test's own table, looking for images in `imageDir` and for the
     // router on 127.0.0.1 at a port where nothing answers.
@@ -54,26 +53,22 @@ protected:
     std::string LoggedText()
     {
         const CDownloadLog& log = m_pDlg->GetEngine().m_Log;
-        std::ifstream in(log.GetPath(), std::ios::binary);
-        in.seekg(static_cast<std::streamoff>(m_nLogStart));
-        return std::string(std::istreambuf_iterator<char>(in), {}) + log.GetPending();
+        const std::string text = kivtest::ReadFile(log.GetPath());
+        return text.substr(std::min(m_nLogStart, text.size())) + log.GetPending();
     }
-    static uintmax_t LogFileSize()
-    {
-        std::error_code ec;
-        const uintmax_t size = fs::file_size(CDownloadLog().GetPath(), ec);
-        return ec ? 0 : size;
-    }
-    uintmax_t m_nLogStart = 0;
+    static size_t LogFileSize() { return kivtest::ReadFile(CDownloadLog().GetPath()).size(); }
+    size_t m_nLogStart = 0;
 
-    void WriteSamples()
+    // The sample images of both families (DIR/a, DIR/b).
+    static std::string Samples()
     {
-        std::string error;
-        ASSERT_TRUE(SampleImage::WriteSamples(m_Dir / "samples", kSmallFirmware, error)) << error;
+        EXPECT_TRUE(SampleSet::Shared().Ok()) << SampleSet::Shared().Error();
+        return SampleSet::Shared().Dir();
     }
 
     TempDir m_Dir;
-    uint16_t m_nPort = 0;
+    kivtest::SilentPort m_NoRouter; // nothing answers there
+    const uint16_t m_nPort = m_NoRouter.Port();
     ComponentEntry m_Table[COMPONENT_COUNT];
     FakeView m_View;
     std::unique_ptr<CKivOneClickDlg> m_pDlg;  // destroyed first
@@ -128,8 +123,7 @@ TEST_F(DialogTest, CheckWithoutImagesFailsAndFocusesCheck)
 
 TEST_F(DialogTest, FindImageFilesDuplicateUnknownAndNone)
 {
-    WriteSamples();
-    std::string samples = m_Dir / "samples";
+    const std::string samples = Samples();
     fs::create_directories(m_Dir / "dup");
     fs::create_directories(m_Dir / "mixed");
     fs::create_directories(m_Dir / "junk");
@@ -164,69 +158,30 @@ TEST_F(DialogTest, FindImageFilesDuplicateUnknownAndNone)
         EXPECT_FALSE(entry.m_Image.IsValid());
 }
 
-// Collects the datagrams sent to 127.0.0.1 and 127.0.0.2 on one port, in arrival order.
-class DatagramCounter {
-public:
-    explicit DatagramCounter(uint16_t port)
-    {
-        for (uint8_t last : {1, 2}) {
-            int fd = socket(AF_INET, SOCK_DGRAM, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_addr.s_addr = htonl(0x7F000000u | last);
-            addr.sin_port = htons(port);
-            m_bOk = m_bOk && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-            m_Fds.push_back(fd);
-        }
-        m_Thread = std::thread([this] { Run(); });
-    }
-    ~DatagramCounter()
-    {
-        m_bStop = true;
-        m_Thread.join();
-        for (int fd : m_Fds)
-            close(fd);
-    }
-    bool Ok() const { return m_bOk; }
-    std::vector<int> Arrivals()
-    {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        return m_Arrivals;
-    }
-
-private:
-    void Run()
-    {
-        while (!m_bStop) {
-            pollfd fds[2] = {{m_Fds[0], POLLIN, 0}, {m_Fds[1], POLLIN, 0}};
-            if (poll(fds, 2, 20) <= 0)
-                continue;
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].revents & POLLIN) {
-                    char buffer[1500];
-                    if (recv(m_Fds[i], buffer, sizeof buffer, 0) > 0) {
-                        std::lock_guard<std::mutex> lock(m_Mutex);
-                        m_Arrivals.push_back(i + 1);
-                    }
-                }
-            }
-        }
-    }
-    std::vector<int> m_Fds;
-    bool m_bOk = true;
-    std::atomic<bool> m_bStop{false};
-    std::mutex m_Mutex;
-    std::vector<int> m_Arrivals;
-    std::thread m_Thread;
-};
+// Which of the two peers each datagram reached (1 for 127.0.0.1, 2 for 127.0.0.2), in the
+// order they arrived.
+std::vector<int> ArrivalOrder(kivtest::UdpPeer& first, kivtest::UdpPeer& second)
+{
+    std::vector<std::pair<std::chrono::steady_clock::time_point, int>> arrivals;
+    for (const auto& d : first.Arrivals())
+        arrivals.emplace_back(d.at, 1);
+    for (const auto& d : second.Arrivals())
+        arrivals.emplace_back(d.at, 2);
+    std::sort(arrivals.begin(), arrivals.end());
+    std::vector<int> order;
+    for (const auto& a : arrivals)
+        order.push_back(a.second);
+    return order;
+}
 
 TEST_F(DialogTest, SilentLanGivesSixDiscoveryTriesInTargetOrder)
 {
-    WriteSamples();
-    uint16_t port = m_nPort;
-    DatagramCounter counter(port);
-    ASSERT_TRUE(counter.Ok());
-    MakeDialog(m_Dir / "samples/a");
+    // Two peers on one port number, at 127.0.0.1 and 127.0.0.2: neither answers.
+    kivtest::UdpPeer first(1);
+    kivtest::UdpPeer second(2, first.Port());
+    ASSERT_TRUE(first.Valid() && second.Valid());
+    const uint16_t port = first.Port();
+    MakeDialog(Samples() + "/a");
     RouterOverrides overrides;
     overrides.targets = {{127, 0, 0, 1}, {127, 0, 0, 2}};
     overrides.routerPort = port;
@@ -234,7 +189,7 @@ TEST_F(DialogTest, SilentLanGivesSixDiscoveryTriesInTargetOrder)
 
     m_pDlg->OnCheck();
     ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_FOCUS_CHECK));
-    EXPECT_EQ(counter.Arrivals(), (std::vector<int>{1, 1, 1, 2, 2, 2}));
+    EXPECT_EQ(ArrivalOrder(first, second), (std::vector<int>{1, 1, 1, 2, 2, 2}));
     EXPECT_EQ(m_View.Warnings(), std::vector<std::string>{"No router is detected"});
     EXPECT_NE(LoggedText().find("没有检测到路由器"), std::string::npos);
     EXPECT_EQ(m_View.m_List.GetItemCount(), 0);
@@ -272,8 +227,7 @@ TEST_F(DialogTest, CloseAsksWhenIdleAndIsRefusedDuringAnUpgrade)
 
 TEST_F(DialogTest, CloseDuringACheckEndsWhenTheCheckEnds)
 {
-    WriteSamples();
-    MakeDialog(m_Dir / "samples/a");  // nobody answers
+    MakeDialog(Samples() + "/a");  // nobody answers
     m_View.HoldWarnings(true);         // the check waits in its "No router" box
     m_pDlg->OnCheck();
     m_View.SetAnswer(true);

@@ -5,15 +5,17 @@
 
 #include <fstream>
 #include <memory>
-#include <regex>
 
 #include "app/CKivOneClickDlg.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
 #include "images/CSampleImage.h"
 #include "tests/app/FakeView.h"
-#include "tests/app/TestSupport.h"
-#include "tests/cli/TestProcess.h"
+#include "tests/support/SampleSet.h"
+#include "tests/support/ScopedTimeScale.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TimeScale.h"
 
 namespace {
 
@@ -21,44 +23,36 @@ class DialogWithRouter : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // Not below 0.1: a Telnet reply is taken after 500 scaled ms.
-        kivtest::UseTestTimeScale();
-        if (GetTimeScale() < 0.1)
-            SetTimeScale(0.1);
-        std::string error;
-        ASSERT_TRUE(SampleImage::WriteSamples(m_Dir / "samples", 128 * 1024, error)) << error;
-        char scale[32];
-        std::snprintf(scale, sizeof scale, "%g", GetTimeScale());
-        ASSERT_TRUE(m_Sim.Start({kivtest::BuildProgram("sim/kivrouter-sim"), "--address", "127.0.0.1",
-            "--router-port", "0", "--telnet-port", "0", "--time-scale", scale}));
-        ASSERT_TRUE(m_Sim.ReadUntil([](const std::string& out, const std::string&) {
-            return out.find('\n') != std::string::npos;
-        }, std::chrono::seconds(20)));
-        std::smatch m;
-        std::string line = m_Sim.Out();
-        ASSERT_TRUE(std::regex_search(line, m, std::regex("router-port=(\\d+).*telnet-port=(\\d+)"))) << line;
+        ASSERT_TRUE(kivtest::SampleSet::Shared().Ok()) << kivtest::SampleSet::Shared().Error();
+        kivtest::SimOptions options;
+        options.timeScale = kivtest::TelnetTimeScale();
+        ASSERT_TRUE(m_Sim.Start({}, options));
 
         m_pDlg = std::make_unique<CKivOneClickDlg>(&m_View, m_Table);
         m_View.Attach(m_pDlg.get());
         RouterOverrides overrides;
         overrides.targets = {{127, 0, 0, 1}};
-        overrides.routerPort = static_cast<uint16_t>(std::stoi(m[1]));
-        overrides.telnetPort = static_cast<uint16_t>(std::stoi(m[2]));
+        overrides.routerPort = m_Sim.RouterPort();
+        overrides.telnetPort = m_Sim.TelnetPort();
         m_pDlg->SetRouterOverrides(overrides);
-        m_pDlg->SetImageDirectory(m_Dir / "samples/a");
+        m_pDlg->SetImageDirectory(kivtest::SampleSet::Shared().Family("a"));
         m_pDlg->SetLoopTestPath(m_Dir / "LoopTest.ini");
     }
 
     void TearDown() override
     {
         m_pDlg.reset();
-        EXPECT_EQ(m_Sim.Stop(), 0) << m_Sim.Err();
+        if (m_Sim.GetProcess().Running()) {
+            EXPECT_EQ(m_Sim.Stop(), 0) << m_Sim.Err();
+        }
     }
 
     std::string Status(int row) { return m_View.m_List.GetItemText(row, IComponentList::COL_STATUS); }
 
+    // A check reads Telnet replies: the Telnet pace, for the simulator and the controller.
+    kivtest::ScopedTimeScale m_Scale{kivtest::TelnetTimeScale()};
     kivtest::TempDir m_Dir;
-    kivtest::TestProcess m_Sim;
+    kivtest::SimProcess m_Sim;
     ComponentEntry m_Table[COMPONENT_COUNT];
     FakeView m_View;
     std::unique_ptr<CKivOneClickDlg> m_pDlg;

@@ -1,4 +1,5 @@
-#include "tests/cli/CliFixture.h"
+#include "tests/support/CliFixture.h"
+#include "tests/support/Files.h"
 
 using kivtest::CliFixture;
 using kivtest::CliRun;
@@ -36,7 +37,7 @@ TEST_F(CliCheck, FamilyAReadsEveryVersionAndAcceptsSameMajorMinor)
     EXPECT_NE(run.err.find("Download log: " + (m_Dir / "KivUpgradeLog.txt")), std::string::npos);
 
     std::string transcript = Transcript();
-    EXPECT_EQ(Count(transcript, "\"name\":\"discovery\""), 2);  // request and reply
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"name\":\"discovery\""), 2);  // request and reply
     EXPECT_NE(transcript.find("nvram get cfe_version"), std::string::npos);
     EXPECT_NE(transcript.find("nvram get app_version"), std::string::npos);
     EXPECT_EQ(transcript.find("diag display version"), std::string::npos);
@@ -109,12 +110,12 @@ TEST_F(CliCheck, FamilyBReadsOneVersionForFourRows)
 {
     ASSERT_TRUE(StartSim({"--family", "B", "--app-version", "3.2.1.0"}));
     // The router is found through the environment overrides this time, not the flags.
-    kivtest::TestProcess cli;
+    kivtest::Process cli;
     std::map<std::string, std::string> env = CliEnv();
     env["KIV_DISCOVERY_TARGETS"] = "127.0.0.2,127.0.0.1";
     env["KIV_ROUTER_PORT"] = m_strRouterPort;
     env["KIV_TELNET_PORT"] = m_strTelnetPort;
-    ASSERT_TRUE(cli.Start({kivtest::BuildProgram("cli/kivupgrade-cli"), "check", "--images", Samples("b"), "--json"},
+    ASSERT_TRUE(cli.Start({kivtest::BuildProgram(kivtest::kCliProgram), "check", "--images", Samples("b"), "--json"},
         env));
     CliRun run = Finish(cli, std::chrono::seconds(120));
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -149,12 +150,12 @@ TEST_F(CliCheck, BothFamiliesPresentFamilyBIsIgnoredAndNeverSent)
     EXPECT_EQ(run.Cell("Dashboard", "status").rfind("Download successfully (", 0), 0u);
     std::string transcript = Transcript();
     EXPECT_EQ(transcript.find("diag display version"), std::string::npos);
-    EXPECT_EQ(Count(transcript, "\"event\":\"RUT begin\""), 3);  // BOOT, APP, Customization only
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"RUT begin\""), 3);  // BOOT, APP, Customization only
 }
 
 TEST_F(CliCheck, NoRouterAndUsageErrors)
 {
-    m_strRouterPort = std::to_string(kivtest::FreeLoopbackPort());
+    m_strRouterPort = std::to_string(m_NoService.Port()); // no router: nothing answers there
     m_strTelnetPort = m_strRouterPort;
     CliRun run = RunCli("check", Samples("a"));
     EXPECT_EQ(run.exitCode, 1);
@@ -165,13 +166,13 @@ TEST_F(CliCheck, NoRouterAndUsageErrors)
 
     for (std::vector<std::string> bad : {std::vector<std::string>{"frobnicate"}, {"check", "--router-port", "0"},
              {"check", "--target", "1.2.3"}, {"check", "--images", m_Dir / "missing"}, {}}) {
-        bad.insert(bad.begin(), kivtest::BuildProgram("cli/kivupgrade-cli"));
-        kivtest::TestProcess cli;
+        bad.insert(bad.begin(), kivtest::BuildProgram(kivtest::kCliProgram));
+        kivtest::Process cli;
         ASSERT_TRUE(cli.Start(bad, CliEnv()));
         EXPECT_EQ(cli.Wait(std::chrono::seconds(30)), 2) << bad.back();
     }
-    kivtest::TestProcess version;
-    ASSERT_TRUE(version.Start({kivtest::BuildProgram("cli/kivupgrade-cli"), "--version"}, CliEnv()));
+    kivtest::Process version;
+    ASSERT_TRUE(version.Start({kivtest::BuildProgram(kivtest::kCliProgram), "--version"}, CliEnv()));
     EXPECT_EQ(version.Wait(std::chrono::seconds(30)), 0);
     EXPECT_NE(version.Out().find("kivupgrade-cli "), std::string::npos);
 }

@@ -4,19 +4,16 @@
 // the default 192.168.1.255 broadcast. Nothing leaves the two namespaces. A router there is
 // not on loopback, so a time scale needs an explicit allowance.
 
-#include "tests/cli/CliFixture.h"
-
 #include <unistd.h>
+
+#include "tests/support/CliFixture.h"
+#include "tests/support/Strict.h"
 
 namespace {
 
 std::string IpProgram()
 {
-    for (const char* path : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"}) {
-        if (access(path, X_OK) == 0)
-            return path;
-    }
-    return std::string();
+    return kivtest::FindProgram("ip", "/usr/sbin:/sbin");
 }
 
 // The two namespaces and the veth pair, removed in every case.
@@ -88,10 +85,10 @@ private:
     bool Run(std::vector<std::string> args)
     {
         args.insert(args.begin(), m_Ip);
-        kivtest::TestProcess ip;
+        kivtest::Process ip;
         if (!ip.Start(args))
             return false;
-        int rc = ip.Wait(std::chrono::seconds(30));
+        const int rc = ip.Wait(std::chrono::seconds(30));
         m_strLastError = ip.Err();
         return rc == 0;
     }
@@ -103,16 +100,35 @@ private:
 
 class CliNetns : public kivtest::CliFixture {
 protected:
-    // The simulator on 192.168.1.1, ports 23 and 1280, at `scale`; true once it is ready.
-    bool StartRouter(const TestLan& lan, kivtest::TestProcess& sim, const std::string& scale)
+    // The simulator as the router of the LAN: 192.168.1.1, its own ports 23 and 1280, at
+    // `scale`, inside the "router" namespace.
+    kivtest::SimOptions RouterOptions(const TestLan& lan, double scale) const
     {
-        if (!sim.Start(lan.In(lan.m_Router, {kivtest::BuildProgram("sim/kivrouter-sim"), "--address", "192.168.1.1",
-                "--router-port", "1280", "--telnet-port", "23", "--time-scale", scale, "--transcript",
-                m_Dir / "transcript.jsonl"}), {{"KIV_TIME_SCALE", ""}}))
-            return false;
-        return sim.ReadUntil([](const std::string& out, const std::string&) {
-            return out.find("ready") != std::string::npos;
-        }, std::chrono::seconds(20));
+        kivtest::SimOptions options;
+        options.prefix = lan.In(lan.m_Router, {});
+        options.address = "192.168.1.1";
+        options.routerPort = "1280";
+        options.telnetPort = "23";
+        options.timeScale = scale;
+        options.transcript = m_Dir / "transcript.jsonl";
+        options.env = {{"KIV_TIME_SCALE", ""}};
+        return options;
+    }
+
+    // kivupgrade-cli check in the "pc" namespace, no router overrides, `env` added.
+    kivtest::CliRun CheckFromPc(const TestLan& lan, std::vector<std::string> extra, kivtest::Process::Env env)
+    {
+        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::kCliProgram), "check", "--images",
+            Samples("a"), "--json"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        env.insert({{"TMPDIR", m_Dir.Path()}, {"KIV_DISCOVERY_TARGETS", ""}, {"KIV_ROUTER_PORT", ""},
+            {"KIV_TELNET_PORT", ""}});
+        kivtest::Process cli;
+        if (!cli.Start(lan.In(lan.m_Pc, argv), env)) {
+            ADD_FAILURE() << cli.Error();
+            return kivtest::CliRun();
+        }
+        return Finish(cli, std::chrono::seconds(120));
     }
 };
 
@@ -121,17 +137,16 @@ TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
     TestLan lan;
     std::string why;
     if (!lan.Make(why))
-        GTEST_SKIP() << "network namespaces cannot be made here (" << why << ")";
+        KIV_SKIP_OR_FAIL("network namespaces cannot be made here (" + why + ")");
 
-    kivtest::TestProcess sim;
-    ASSERT_TRUE(StartRouter(lan, sim, "1")) << sim.Err();
+    // The router's own ports and the real time scale, inside the "router" namespace.
+    kivtest::SimProcess sim;
+    ASSERT_TRUE(sim.Start({}, RouterOptions(lan, 1)));
+    EXPECT_EQ(sim.RouterPort(), 1280);
+    EXPECT_EQ(sim.TelnetPort(), 23);
 
     // No --target, no ports, no time scale: the real defaults.
-    kivtest::TestProcess cli;
-    ASSERT_TRUE(cli.Start(lan.In(lan.m_Pc, {kivtest::BuildProgram("cli/kivupgrade-cli"), "check", "--images",
-        Samples("a"), "--json"}), {{"TMPDIR", m_Dir.Path()}, {"KIV_TIME_SCALE", ""}, {"KIV_DISCOVERY_TARGETS", ""},
-        {"KIV_ROUTER_PORT", ""}, {"KIV_TELNET_PORT", ""}}));
-    kivtest::CliRun run = Finish(cli, std::chrono::seconds(120));
+    kivtest::CliRun run = CheckFromPc(lan, {}, {{"KIV_TIME_SCALE", ""}});
     EXPECT_EQ(sim.Stop(), 0) << sim.Err();
 
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
@@ -151,38 +166,25 @@ TEST_F(CliNetns, TimeScaleTowardARouterOffLoopbackNeedsAnAllowance)
     TestLan lan;
     std::string why;
     if (!lan.Make(why))
-        GTEST_SKIP() << "network namespaces cannot be made here (" << why << ")";
+        KIV_SKIP_OR_FAIL("network namespaces cannot be made here (" + why + ")");
+    const double scale = kivtest::TelnetTimeScale();
+    kivtest::SimProcess sim;
+    ASSERT_TRUE(sim.Start({}, RouterOptions(lan, scale)));
 
-    kivtest::TestProcess sim;
-    ASSERT_TRUE(StartRouter(lan, sim, Scale())) << sim.Err();
-
-    auto check = [&](std::vector<std::string> extra, std::map<std::string, std::string> env) {
-        std::vector<std::string> argv = {kivtest::BuildProgram("cli/kivupgrade-cli"), "check", "--images",
-            Samples("a"), "--json"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        env.insert({{"TMPDIR", m_Dir.Path()}, {"KIV_DISCOVERY_TARGETS", ""}, {"KIV_ROUTER_PORT", ""},
-            {"KIV_TELNET_PORT", ""}});
-        kivtest::TestProcess cli;
-        EXPECT_TRUE(cli.Start(lan.In(lan.m_Pc, argv), env));
-        return Finish(cli, std::chrono::seconds(120));
-    };
-    char scale[32];
-    std::snprintf(scale, sizeof scale, "%g", std::atof(Scale().c_str()));
-    const std::string refusal = std::string("Time scale ") + scale
+    const std::string refusal = "Time scale " + kivtest::ScaleArgument(scale)
         + " refused: the router at 192.168.1.1 is not on loopback";
-
-    kivtest::CliRun run = check({}, {{"KIV_TIME_SCALE", Scale()}, {"KIV_TIME_SCALE_ANY_ROUTER", ""}});
+    kivtest::CliRun run = CheckFromPc(lan, {}, {{"KIV_TIME_SCALE", Scale()}, {"KIV_TIME_SCALE_ANY_ROUTER", ""}});
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
-    EXPECT_NE(run.json["reason"].get<std::string>().find(refusal), std::string::npos) << run.out;
+    EXPECT_NE(run.json.value("reason", std::string()).find(refusal), std::string::npos) << run.out;
     EXPECT_NE(run.err.find(refusal), std::string::npos) << run.err;
     EXPECT_NE(Log().find(refusal), std::string::npos) << Log();
     EXPECT_EQ(Transcript().find("\"proto\":\"telnet\""), std::string::npos) << "the router was contacted";
 
-    run = check({}, {{"KIV_TIME_SCALE", Scale()}, {"KIV_TIME_SCALE_ANY_ROUTER", "1"}});
+    run = CheckFromPc(lan, {}, {{"KIV_TIME_SCALE", Scale()}, {"KIV_TIME_SCALE_ANY_ROUTER", "1"}});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "1.0.5.0");
 
-    run = check({"--time-scale", Scale()}, {{"KIV_TIME_SCALE", ""}, {"KIV_TIME_SCALE_ANY_ROUTER", ""}});
+    run = CheckFromPc(lan, {"--time-scale", Scale()}, {{"KIV_TIME_SCALE", ""}, {"KIV_TIME_SCALE_ANY_ROUTER", ""}});
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(run.Cell("Firmware", "currentVersion"), "11.608.10.01.00");
     EXPECT_EQ(sim.Stop(), 0) << sim.Err();

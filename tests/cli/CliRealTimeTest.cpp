@@ -1,6 +1,6 @@
 // One full family A upgrade with every pause and time-out at its real length (scale 1).
 
-#include "tests/cli/CliFixture.h"
+#include "tests/support/CliFixture.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ TEST_F(CliRealTime, FamilyAFullUpgradeAtScaleOne)
     ASSERT_TRUE(StartSim({"--family", "A"}, "1"));
     std::vector<std::string> argv = CliArgs("upgrade", Samples("a"));
     argv.insert(argv.end(), {"--time-scale", "1"});
-    kivtest::TestProcess cli;
+    kivtest::Process cli;
     std::map<std::string, std::string> env = CliEnv();
     env["KIV_TIME_SCALE"] = "1";
     ASSERT_TRUE(cli.Start(argv, env));

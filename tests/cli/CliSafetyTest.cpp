@@ -2,17 +2,22 @@
 // another user's log or a planted link, a FIFO in place of the log, a terminal closed (or
 // the program killed) in the middle of an upgrade, a time scale left in the environment.
 
-#include "tests/cli/CliFixture.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "platform/UniqueFd.h"
+#include "tests/support/CliFixture.h"
+#include "tests/support/Files.h"
+#include "tests/support/Strict.h"
 
 using kivtest::CliFixture;
 using kivtest::CliRun;
-using kivtest::TestProcess;
+using kivtest::Process;
+using kivtest::ReadFile;
 
 namespace {
 
@@ -21,14 +26,7 @@ const std::string kSeparator(50, '+');
 const std::string kCheckLines[] = {"DIAG_HandShake: (0,0)", "Firmware Version: 11.608.10.01.00",
     "Dashboard Version: 16.200.10.01.00"};
 
-std::string UnshareProgram()
-{
-    for (const char* path : {"/usr/bin/unshare", "/bin/unshare"}) {
-        if (access(path, X_OK) == 0)
-            return path;
-    }
-    return std::string();
-}
+std::string UnshareProgram() { return kivtest::FindProgram("unshare", "/usr/bin:/bin"); }
 
 class CliSafety : public CliFixture {
 protected:
@@ -54,8 +52,8 @@ protected:
             return false;
         }
         // The program must still be reachable with /tmp replaced (a build below /tmp is not).
-        TestProcess probe;
-        if (!probe.Start(WithTmp(dir, {kivtest::BuildProgram("cli/kivupgrade-cli"), "--version"}))
+        Process probe;
+        if (!probe.Start(WithTmp(dir, {kivtest::BuildProgram(kivtest::kCliProgram), "--version"}))
             || probe.Wait(std::chrono::seconds(30)) != 0) {
             why = "kivupgrade-cli cannot run with a directory bound on /tmp: " + probe.Err();
             return false;
@@ -78,11 +76,11 @@ protected:
     CliRun CheckWithTmp(const std::string& tmp)
     {
         std::vector<std::string> argv = CliArgs("check", "/tmp/samples");
-        std::map<std::string, std::string> env = CliEnv();
+        Process::Env env = CliEnv();
         env["TMPDIR"] = "";
-        TestProcess cli;
+        Process cli;
         if (!cli.Start(WithTmp(tmp, argv), env)) {
-            ADD_FAILURE() << "cannot start " << argv[0];
+            ADD_FAILURE() << cli.Error();
             return CliRun();
         }
         return Finish(cli, std::chrono::seconds(120));
@@ -92,7 +90,7 @@ protected:
 
     // Starts the simulator and an upgrade of family A, and waits until the firmware step
     // is under way.
-    void StartUpgradeUntilTheFirmwareStep(TestProcess& cli)
+    void StartUpgradeUntilTheFirmwareStep(Process& cli)
     {
         ASSERT_TRUE(StartSim({}));
         ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
@@ -115,7 +113,7 @@ TEST_F(CliSafety, AnotherUsersLogInTheSharedTmpDoesNotKeepOursFromBeingWritten)
     const std::string tmp = MakeSharedTmp();
     std::string why;
     if (!CanReplaceTmp(tmp, why))
-        GTEST_SKIP() << "cannot give the command line a /tmp of the test's own (" << why << ")";
+        KIV_SKIP_OR_FAIL("cannot give the command line a /tmp of the test's own (" + why + ")");
     const std::string theirs = tmp + "/KivUpgradeLog.txt";
     std::ofstream(theirs) << "another user's log\r\n";
     ASSERT_EQ(chown(theirs.c_str(), kNobody, kNobody), 0);
@@ -140,7 +138,7 @@ TEST_F(CliSafety, PlantedLinkAtTheUsersDirectoryIsRefusedAndNothingIsWrittenThro
     const std::string tmp = MakeSharedTmp();
     std::string why;
     if (!CanReplaceTmp(tmp, why))
-        GTEST_SKIP() << "cannot give the command line a /tmp of the test's own (" << why << ")";
+        KIV_SKIP_OR_FAIL("cannot give the command line a /tmp of the test's own (" + why + ")");
     const std::string elsewhere = tmp + "/elsewhere";
     std::filesystem::create_directory(elsewhere);
     ASSERT_EQ(symlink(elsewhere.c_str(), (tmp + "/" + OwnDirName()).c_str()), 0);
@@ -183,7 +181,7 @@ class CliHangUp : public CliSafety, public ::testing::WithParamInterface<int> {}
 
 TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
 {
-    TestProcess cli;
+    Process cli;
     ASSERT_NO_FATAL_FAILURE(StartUpgradeUntilTheFirmwareStep(cli));
     cli.Signal(GetParam());
     CliRun run = Finish(cli, std::chrono::seconds(300));
@@ -201,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGHUP, SIGQUIT),
 
 TEST_F(CliSafety, KilledDuringTheFirmwareStepTheLogHoldsEveryLineUpToThen)
 {
-    TestProcess cli;
+    Process cli;
     ASSERT_NO_FATAL_FAILURE(StartUpgradeUntilTheFirmwareStep(cli));
     cli.Signal(SIGKILL);
     EXPECT_EQ(cli.Wait(std::chrono::seconds(30)), 128 + SIGKILL);

@@ -1,4 +1,5 @@
-#include "tests/cli/CliFixture.h"
+#include "tests/support/CliFixture.h"
+#include "tests/support/Files.h"
 
 using kivtest::CliFixture;
 using kivtest::CliRun;
@@ -34,8 +35,8 @@ TEST_F(CliUpgrade, FamilyAFullUpgradeThenTheNewVersionsAreRead)
     EXPECT_NE(log.find("Leave Forcing Download Mode ..."), std::string::npos);
     EXPECT_NE(log.find(kSeparator), std::string::npos);
     std::string transcript = Transcript();
-    EXPECT_EQ(Count(transcript, "\"event\":\"RUT begin\""), 3);
-    EXPECT_EQ(Count(transcript, "\"event\":\"NVRAM erased\""), 1);
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"RUT begin\""), 3);
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"NVRAM erased\""), 1);
 
     run = RunCli("check", Samples("a"));
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -53,7 +54,7 @@ TEST_F(CliUpgrade, FamilyBFullUpgrade)
     ASSERT_EQ(run.json["rows"].size(), 6u);
     for (const auto& row : run.json["rows"])
         EXPECT_EQ(row["status"].get<std::string>().rfind("Download successfully (", 0), 0u) << row.dump();
-    EXPECT_EQ(Count(Transcript(), "\"event\":\"RUT begin\""), 4);
+    EXPECT_EQ(kivtest::CountOf(Transcript(), "\"event\":\"RUT begin\""), 4);
 }
 
 TEST_F(CliUpgrade, FailedRouterResultStopsTheRunAndShowsInItsRow)
@@ -83,7 +84,7 @@ TEST_F(CliUpgrade, RunEndingBeforeAnyRowChangedStillSaysWhy)
     EXPECT_EQ(run.json["upgradeFailed"], true);
     EXPECT_EQ(run.json["upgradeResult"], "Erasing the NVRAM of the router module");
     EXPECT_NE(run.err.find("Warning: Erasing the NVRAM of the router module"), std::string::npos);
-    EXPECT_EQ(Count(Transcript(), "\"name\":\"erase-nvram\""), 3);  // three tries, no echo
+    EXPECT_EQ(kivtest::CountOf(Transcript(), "\"name\":\"erase-nvram\""), 3);  // three tries, no echo
 }
 
 TEST_F(CliUpgrade, WirelessFailureShowsInTheFirmwareRow)
@@ -116,7 +117,7 @@ TEST_F(CliUpgrade, OnlyBootNeedsNoNvramErase)
 TEST_F(CliUpgrade, CtrlCIsRefusedDuringAnUpgrade)
 {
     ASSERT_TRUE(StartSim({}));
-    kivtest::TestProcess cli;
+    kivtest::Process cli;
     ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
     ASSERT_TRUE(cli.ReadUntil([](const std::string&, const std::string& err) {
         return err.find("Upgrading...") != std::string::npos;
@@ -132,7 +133,7 @@ TEST_F(CliUpgrade, CtrlCIsRefusedDuringAnUpgrade)
 TEST_F(CliUpgrade, CtrlCStopsACheck)
 {
     ASSERT_TRUE(StartSim({"--fault", "no-discovery"}));
-    kivtest::TestProcess cli;
+    kivtest::Process cli;
     ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
     ASSERT_TRUE(cli.ReadUntil([](const std::string&, const std::string& err) {
         return err.find("Checking the router...") != std::string::npos;

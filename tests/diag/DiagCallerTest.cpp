@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "DiagTestSupport.h"
-#include "ScriptedPeers.h"
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
+#include "diag/HdlcFraming.h"
 #include "log/CDownloadLog.h"
+#include "platform/Clock.h"
+#include "tests/support/HdlcBytes.h"
+#include "tests/support/LogText.h"
+#include "tests/support/TcpPeer.h"
+
+using namespace kivtest;
 
 namespace {
 
@@ -21,7 +24,6 @@ class DiagCallerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        UseFastClock();
         ASSERT_TRUE(adapter.Open("127.0.0.1", peer.Port(), INetPort::PORT_TYPE_TCP));
         ASSERT_TRUE(adapter.StartReader());
     }
@@ -29,7 +31,7 @@ protected:
     // Every request is answered with the framed payloads `answers` returns for it.
     void Answer(std::function<std::vector<Bytes>(const Bytes&)> answers)
     {
-        peer.SetResponder([answers](const Bytes& request) {
+        peer.SetFrameResponder([answers](const Bytes& request) {
             std::vector<Bytes> framed;
             for (const Bytes& a : answers(request))
                 framed.push_back(Frame(a));
@@ -42,27 +44,10 @@ protected:
     }
 
     // Log messages without their time stamps.
-    std::vector<std::string> Lines()
-    {
-        std::vector<std::string> lines;
-        std::istringstream in(log.GetPending());
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            lines.push_back(line.size() > 20 ? line.substr(20) : line);
-        }
-        return lines;
-    }
-    std::string LinesText()
-    {
-        std::string text;
-        for (const std::string& line : Lines())
-            text += line + "\n";
-        return text;
-    }
+    std::vector<std::string> Lines() { return LogMessages(log.GetPending()); }
+    std::string LinesText() { return LogMessagesText(log.GetPending()); }
 
-    ScriptedTcpPeer peer;
+    TcpPeer peer;
     CHdlcAdapter adapter;
     CDownloadLog log{"/nonexistent-dir/never-flushed.txt"};
     CDiagCaller diag{&adapter, &log};
@@ -302,7 +287,7 @@ TEST_F(DiagCallerTest, DownloaderBlockWriteWithNegativeAcknowledgement)
     EXPECT_EQ(peer.Frames().size(), 2u);
     EXPECT_EQ(peer.Frames().at(1), block);
 
-    peer.SetResponder(nullptr);
+    peer.SetFrameResponder(nullptr);
     EXPECT_FALSE(diag.DIAG_Write(length));
     EXPECT_EQ(Lines().back(), "DIAG_Write#5> Read Fail");
     EXPECT_FALSE(diag.DIAG_Write(CHdlcAdapter::kWriteBufferSize + 1));

@@ -2,25 +2,13 @@
 
 #include <random>
 
-#include "DiagTestSupport.h"
 #include "diag/CHdlcFrameCollector.h"
 #include "diag/HdlcFraming.h"
+#include "tests/support/HdlcBytes.h"
+
+using namespace kivtest;
 
 namespace {
-
-Bytes Encode(const Bytes& payload, int leading)
-{
-    Bytes frame(HdlcMaxFrameLength(uint32_t(payload.size())));
-    frame.resize(HdlcEncode(payload.data(), uint32_t(payload.size()), frame.data(), leading));
-    return frame;
-}
-
-Bytes Decode(const Bytes& frame)
-{
-    Bytes out(frame.size() + 1);
-    out.resize(HdlcDecode(frame.data(), uint32_t(frame.size()), out.data()));
-    return out;
-}
 
 struct WorkedFrame {
     const char* payload;
@@ -44,8 +32,8 @@ TEST(HdlcFraming, WorkedFramesBothWays)
 {
     for (const WorkedFrame& w : kWorkedFrames) {
         SCOPED_TRACE(w.frame);
-        EXPECT_EQ(ToHex(Encode(Hex(w.payload), w.leading)), w.frame);
-        EXPECT_EQ(ToHex(Decode(Hex(w.frame))), w.payload);
+        EXPECT_EQ(ToHex(Frame(Hex(w.payload), w.leading)), w.frame);
+        EXPECT_EQ(ToHex(Unframe(Hex(w.frame))), w.payload);
     }
 }
 
@@ -59,16 +47,16 @@ TEST(HdlcFraming, DecodeWithAndWithoutEitherFlag)
     Bytes leading(both.begin(), both.end() - 1);
     Bytes trailing(both.begin() + 1, both.end());
     for (const Bytes& frame : {body, both, leading, trailing})
-        EXPECT_EQ(Decode(frame), payload) << ToHex(frame);
+        EXPECT_EQ(Unframe(frame), payload) << ToHex(frame);
 }
 
 TEST(HdlcFraming, InvalidFramesDecodeToZero)
 {
-    EXPECT_TRUE(Decode(Hex("A1 6E 7E")).empty());          // 2 bytes: FCS alone
-    EXPECT_TRUE(Decode(Hex("3A A1 6F 7E")).empty());       // wrong FCS
-    EXPECT_TRUE(Decode(Hex("3A A1 6E 7D")).empty());       // escape with nothing after it
-    EXPECT_TRUE(Decode(Hex("7E")).empty());
-    EXPECT_TRUE(Decode(Hex("7E 7E")).empty());
+    EXPECT_TRUE(Unframe(Hex("A1 6E 7E")).empty());          // 2 bytes: FCS alone
+    EXPECT_TRUE(Unframe(Hex("3A A1 6F 7E")).empty());       // wrong FCS
+    EXPECT_TRUE(Unframe(Hex("3A A1 6E 7D")).empty());       // escape with nothing after it
+    EXPECT_TRUE(Unframe(Hex("7E")).empty());
+    EXPECT_TRUE(Unframe(Hex("7E 7E")).empty());
     EXPECT_EQ(HdlcDecode(nullptr, 0, nullptr), 0u);
 }
 
@@ -79,7 +67,7 @@ TEST(HdlcFraming, RandomRoundTripInPlace)
         Bytes payload(1 + rng() % 300);
         for (auto& b : payload)
             b = (rng() % 4 == 0) ? uint8_t(0x7D + rng() % 2) : uint8_t(rng());
-        Bytes frame = Encode(payload, int(round & 1));
+        Bytes frame = Frame(payload, int(round & 1));
         ASSERT_LE(frame.size(), HdlcMaxFrameLength(uint32_t(payload.size())));
         // No flag inside the body.
         for (size_t i = (round & 1); i + 1 < frame.size(); ++i)
@@ -110,7 +98,7 @@ TEST(HdlcFraming, StuffAppendBuildsTheSameFrameInPieces)
     HdlcStuffAppend(out.data(), pos, fcsBytes, 2, unused);
     out[pos++] = 0x7E;
     out.resize(pos);
-    EXPECT_EQ(ToHex(out), ToHex(Encode(whole, 1)));
+    EXPECT_EQ(ToHex(out), ToHex(Frame(whole, 1)));
 }
 
 namespace {

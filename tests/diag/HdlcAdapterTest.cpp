@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "DiagTestSupport.h"
-#include "ScriptedPeers.h"
 #include "diag/CHdlcAdapter.h"
+#include "platform/Clock.h"
+#include "tests/support/HdlcBytes.h"
+#include "tests/support/TcpPeer.h"
+#include "tests/support/UdpPeer.h"
+
+using namespace kivtest;
 
 namespace {
 
@@ -10,7 +14,6 @@ class HdlcAdapterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        UseFastClock();
         ASSERT_TRUE(adapter.Open("127.0.0.1", peer.Port(), INetPort::PORT_TYPE_TCP));
         ASSERT_TRUE(peer.WaitConnected());
     }
@@ -36,7 +39,7 @@ protected:
         return ToHex(Bytes(buffer, buffer + length));
     }
 
-    ScriptedTcpPeer peer;
+    TcpPeer peer;
     CHdlcAdapter adapter;
 };
 
@@ -140,8 +143,7 @@ TEST_F(HdlcAdapterTest, StopReaderEndsThePendingReadPromptly)
 
 TEST(HdlcAdapterUdp, ReaderOnAPortWithoutPurgeStopsPromptly)
 {
-    UseFastClock();
-    ScriptedUdpPeer peer;
+    UdpPeer peer;
     peer.SetResponder([](const Bytes&) { return std::vector<Bytes>{Frame(Hex("3A"))}; });
     CHdlcAdapter adapter;
     ASSERT_TRUE(adapter.Open("127.0.0.1", peer.Port(), INetPort::PORT_TYPE_UDP));

@@ -2,15 +2,15 @@
 
 #include <thread>
 
-#include "DiagTestSupport.h"
 #include "diag/CResponseQueue.h"
+#include "tests/support/HdlcBytes.h"
+
+using namespace kivtest;
 
 namespace {
 
 class ResponseQueueTest : public ::testing::Test {
 protected:
-    void SetUp() override { UseFastClock(); }
-
     void Pattern(const std::string& hex)
     {
         Bytes p = Hex(hex);

@@ -1,21 +1,17 @@
 #include <gtest/gtest.h>
 
-#include "DiagTestSupport.h"
-#include "ScriptedPeers.h"
 #include "diag/CUdpHdlc.h"
+#include "platform/Clock.h"
+#include "tests/support/HdlcBytes.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/UdpPeer.h"
+
+using namespace kivtest;
 
 namespace {
 
-const uint8_t kLoopback[4] = {127, 0, 0, 1};
 const uint8_t kRouterIp[4] = {192, 168, 1, 1};
 const uint8_t kRouterMac[6] = {0x00, 0x1E, 0x10, 0x7E, 0x7D, 0x01};
-
-Bytes Payload(const Bytes& datagram)
-{
-    Bytes out(datagram.size());
-    out.resize(HdlcDecode(datagram.data(), uint32_t(datagram.size()), out.data()));
-    return out;
-}
 
 Bytes RecordBytes(const UdpRecord& record)
 {
@@ -24,18 +20,17 @@ Bytes RecordBytes(const UdpRecord& record)
 
 class UdpHdlcTest : public ::testing::Test {
 protected:
-    void SetUp() override { UseFastClock(); }
     void Reply(std::function<std::vector<Bytes>(const Bytes& request)> replies)
     {
         peer.SetResponder([replies](const Bytes& datagram) {
             std::vector<Bytes> framed;
-            for (const Bytes& r : replies(Payload(datagram)))
+            for (const Bytes& r : replies(Unframe(datagram)))
                 framed.push_back(Frame(r, 1));
             return framed;
         });
     }
 
-    ScriptedUdpPeer peer;
+    UdpPeer peer;
 };
 
 } // namespace
@@ -55,7 +50,7 @@ TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
         // The request itself comes back first (zero MAC), then another type, then the answer.
         return std::vector<Bytes>{request, RecordBytes(other), RecordBytes(good)};
     });
-    CUdpHdlc udp(kLoopback, peer.Port());
+    CUdpHdlc udp(kLoopbackIp, peer.Port());
     uint8_t mac[6] = {}, ip[4] = {};
     std::string text;
     ASSERT_TRUE(udp.Discover(mac, ip, &text));
@@ -74,7 +69,7 @@ TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
 TEST_F(UdpHdlcTest, DiscoveryFailsWhenNoValidReplyArrives)
 {
     Reply([](const Bytes& request) { return std::vector<Bytes>{request}; });
-    CUdpHdlc udp(kLoopback, peer.Port());
+    CUdpHdlc udp(kLoopbackIp, peer.Port());
     uint8_t mac[6] = {}, ip[4] = {};
     const uint32_t start = GetTickCount();
     EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
@@ -85,7 +80,7 @@ TEST_F(UdpHdlcTest, ShortDiscoveryReplyReadsFillerNotStaleBytes)
 {
     // Type 1, address and one MAC byte: the missing MAC bytes read as the 0xCD filler.
     Reply([](const Bytes&) { return std::vector<Bytes>{Hex("01 0A 00 00 01 00")}; });
-    CUdpHdlc udp(kLoopback, peer.Port());
+    CUdpHdlc udp(kLoopbackIp, peer.Port());
     uint8_t mac[6] = {}, ip[4] = {};
     std::string text;
     ASSERT_TRUE(udp.Discover(mac, ip, &text));
@@ -118,12 +113,12 @@ TEST_F(UdpHdlcTest, ExchangeRequiresTheIdenticalRecord)
             Bytes reply = c.reply(request);
             return reply.empty() ? std::vector<Bytes>{} : std::vector<Bytes>{reply};
         });
-        CUdpHdlc udp(kLoopback, peer.Port());
+        CUdpHdlc udp(kLoopbackIp, peer.Port());
         udp.m_Request.SetType(UDP_ENTER_FORCE_LOAD);
         udp.m_Request.SetIp(kRouterIp);
         udp.m_Request.SetMac(kRouterMac);
         EXPECT_EQ(udp.Exchange(2000), c.expected);
     }
-    const Bytes last = Payload(peer.Datagrams().back());
+    const Bytes last = Unframe(peer.Datagrams().back());
     EXPECT_EQ(ToHex(Bytes(last.begin(), last.begin() + 11)), "07 C0 A8 01 01 00 1E 10 7E 7D 01");
 }

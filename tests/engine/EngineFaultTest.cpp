@@ -1,9 +1,11 @@
 // Each failure of the virtual router mapped to the result, row, colour and log lines of a run.
-#include "tests/engine/EngineSimFixture.h"
+#include "diag/UdpRecord.h"
+#include "tests/support/EngineSimFixture.h"
+#include "tests/support/TestImages.h"
 
 namespace {
 
-using Fault = EngineSimFixture;
+using Fault = kivtest::EngineSimFixture;
 
 // Router module transfer ---------------------------------------------------------------
 
@@ -48,7 +50,7 @@ TEST_F(Fault, ConnectionResetDuringRouterData)
 {
     AddFault("reset-during-data=7300");
     // Large enough that the writes outlast the socket buffers and meet the reset.
-    ASSERT_TRUE(m_Table.Use(1, MakeRouterImage(1, 48u * 1024u * 1024u)));
+    ASSERT_TRUE(m_Table.Use(1, kivtest::RouterSampleImage(1, 48u * 1024u * 1024u)));
     StartSim();
     RunUpgrade();
 

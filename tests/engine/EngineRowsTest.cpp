@@ -3,7 +3,9 @@
 
 #include "engine/CListModel.h"
 #include "engine/CUpgradeEngine.h"
-#include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestComponentTable.h"
+
+using kivtest::TestComponentTable;
 
 namespace {
 

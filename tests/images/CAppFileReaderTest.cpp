@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "images/CAppFileReader.h"
-#include "tests/images/ImageTestUtil.h"
+#include "images/PartHeader.h"
+#include "tests/support/TestImages.h"
+
+using namespace kivtest;
 
 namespace {
 

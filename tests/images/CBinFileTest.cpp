@@ -4,8 +4,13 @@
 #include <memory>
 
 #include "images/CBinFile.h"
+#include "images/CImageBuilder.h"
 #include "images/Crc16.h"
-#include "tests/images/ImageTestUtil.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestImages.h"
+
+using namespace kivtest;
 
 namespace {
 
@@ -13,8 +18,8 @@ class CBinFileTest : public ::testing::Test {
 protected:
     std::string Store(const std::string& name, const std::vector<uint8_t>& bytes)
     {
-        std::string path = m_Dir.File(name);
-        WriteBytes(path, bytes);
+        std::string path = m_Dir / name;
+        EXPECT_TRUE(WriteFile(path, bytes)) << path;
         return path;
     }
 
@@ -25,7 +30,7 @@ protected:
         return file.Open(expected);
     }
 
-    ScratchDir m_Dir;
+    TempDir m_Dir{"kiv-images"};
 };
 
 // Offset of part `index`'s header inside `image` (walks the parts like the reader).
@@ -74,7 +79,7 @@ TEST_F(CBinFileTest, SizeAndPathRules)
     EXPECT_FALSE(CBinFile::IsUsablePath("\\\\server\\share\\image.bin"));
     file.SetPath("\\\\server\\share\\image.bin");
     EXPECT_FALSE(file.Open(IMG_NONE));
-    file.SetPath(m_Dir.File("missing.bin"));
+    file.SetPath(m_Dir / "missing.bin");
     EXPECT_FALSE(file.Open(IMG_NONE));
     file.SetPath(m_Dir.Path());
     EXPECT_FALSE(file.Open(IMG_NONE)) << "a directory is not an image";

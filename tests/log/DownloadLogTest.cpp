@@ -14,29 +14,18 @@
 #include "log/CDownloadLog.h"
 #include "log/ErrorText.h"
 #include "platform/UserFiles.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
 class DownloadLogTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = GetTempDirectory() + "kiv-log-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_strDir = pattern + "/";
-    }
-    void TearDown() override { std::filesystem::remove_all(m_strDir); }
-
-    static std::string ReadFile(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    std::string m_strDir;
+    kivtest::TempDir m_Dir{"kiv-log"};
+    const std::string m_strDir = m_Dir.Path() + "/";
 };
+
+using kivtest::ReadFile;
 
 const std::regex kLine(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} (.*)\r\n)");
 

@@ -14,13 +14,16 @@
 #include <functional>
 #include <optional>
 #include <poll.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "log/CDownloadLog.h"
 #include "platform/UserFiles.h"
+#include "tests/support/Files.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/Strict.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -55,54 +58,20 @@ std::optional<int> ResultWithin(const std::function<int()>& body, std::chrono::m
     return result;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : m_Name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_Old = old;
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (m_Old)
-            setenv(m_Name, m_Old->c_str(), 1);
-        else
-            unsetenv(m_Name);
-    }
-
-private:
-    const char* m_Name;
-    std::optional<std::string> m_Old;
-};
+using kivtest::ReadFile;
+using kivtest::ScopedEnv;
 
 class UserTempDirTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = GetTempDirectory() + "kiv-usertemp-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_strBase = pattern;
         // A shared temporary directory: anyone may create names in it.
         ASSERT_EQ(chmod(m_strBase.c_str(), 01777), 0);
-        m_strOwn = m_strBase + "/" + kUserTempPrefix + std::to_string(geteuid());
     }
-    void TearDown() override { std::filesystem::remove_all(m_strBase); }
 
-    std::string m_strBase;
-    std::string m_strOwn;
+    kivtest::TempDir m_Dir{"kiv-usertemp"};
+    const std::string m_strBase = m_Dir.Path();
+    const std::string m_strOwn = m_strBase + "/" + kUserTempPrefix + std::to_string(geteuid());
 };
 
 } // namespace
@@ -144,7 +113,7 @@ TEST_F(UserTempDirTest, PlantedLinkIsRefusedAndNothingIsMadeThroughIt)
 TEST_F(UserTempDirTest, DirectoryOfAnotherUserIsRefused)
 {
     if (geteuid() != 0)
-        GTEST_SKIP() << "giving a directory to another user needs root";
+        KIV_SKIP_OR_FAIL("giving a directory to another user needs root");
     ASSERT_EQ(mkdir(m_strOwn.c_str(), 0777), 0);
     ASSERT_EQ(chown(m_strOwn.c_str(), kNobody, kNobody), 0);
     std::string why;
@@ -192,7 +161,7 @@ TEST_F(UserTempDirTest, FifoInPlaceOfAFileNeverBlocks)
 TEST_F(UserTempDirTest, FileOfAnotherUserIsNeitherOpenedNorTruncated)
 {
     if (geteuid() != 0)
-        GTEST_SKIP() << "giving a file to another user needs root";
+        KIV_SKIP_OR_FAIL("giving a file to another user needs root");
     const std::string foreign = m_strBase + "/KivUpgradeHelp.chm";
     std::ofstream(foreign) << "their own help";
     ASSERT_EQ(chown(foreign.c_str(), kNobody, kNobody), 0);
@@ -263,7 +232,7 @@ TEST_F(UserTempDirTest, LogInPlaceOfAFifoNeitherBlocksNorIsWritten)
 TEST_F(UserTempDirTest, LogOfAnotherUserIsLeftAloneAndSaidOnce)
 {
     if (geteuid() != 0)
-        GTEST_SKIP() << "giving a file to another user needs root";
+        KIV_SKIP_OR_FAIL("giving a file to another user needs root");
     const std::string path = m_strBase + "/" + CDownloadLog::kFileName;
     std::ofstream(path) << "their log\r\n";
     ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);

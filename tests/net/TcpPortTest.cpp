@@ -9,12 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "NetTestPeers.h"
 #include "log/ErrorText.h"
 #include "net/CTcpPort.h"
 #include "platform/Clock.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/SilentPort.h"
+#include "tests/support/TcpListener.h"
 
-using namespace nettest;
+using namespace kivtest;
 
 namespace {
 
@@ -26,7 +28,7 @@ struct Connected {
 
     explicit Connected(int receiveBuffer = 0) : listener(receiveBuffer)
     {
-        EXPECT_TRUE(port.SetConfig(Loopback(), listener.Port()));
+        EXPECT_TRUE(port.SetConfig(kLoopback, listener.Port()));
         EXPECT_TRUE(port.Open());
         peer = listener.Accept();
         EXPECT_TRUE(peer.Valid());
@@ -53,13 +55,9 @@ TEST(TcpPort, ConfigurationAndLifecycle)
     EXPECT_FALSE(port.Open());
     EXPECT_FALSE(port.IsOpen());
 
-    // Nothing listens on the port of a listener that is gone.
-    uint16_t deadPort;
-    {
-        TcpListener gone;
-        deadPort = gone.Port();
-    }
-    ASSERT_TRUE(port.SetConfig(Loopback(), deadPort));
+    // Nothing listens on a port that is bound but not listening.
+    SilentPort nobody;
+    ASSERT_TRUE(port.SetConfig(kLoopback, nobody.Port()));
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(ECONNREFUSED));
     EXPECT_FALSE(port.IsOpen());
@@ -270,7 +268,7 @@ TEST(TcpPort, ResetRacingWithCloseNeverRevivesTheConnection)
 {
     TcpListener listener;
     CTcpPort port;
-    ASSERT_TRUE(port.SetConfig(Loopback(), listener.Port()));
+    ASSERT_TRUE(port.SetConfig(kLoopback, listener.Port()));
     for (int round = 0; round < 20; ++round) {
         ASSERT_TRUE(port.Open());
         UniqueFd peer = listener.Accept();
@@ -301,15 +299,12 @@ TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
     std::vector<UniqueFd> fillers;
     for (int i = 0; i < 4; ++i) {
         fillers.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(full.Port());
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a = LoopbackAddress(full.Port());
         connect(fillers.back().Get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
 
     CTcpPort port;
-    ASSERT_TRUE(port.SetConfig(Loopback(), full.Port()));
+    ASSERT_TRUE(port.SetConfig(kLoopback, full.Port()));
     std::atomic<bool> done{false};
     bool opened = true;
     const auto start = std::chrono::steady_clock::now();

@@ -1,21 +1,23 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <fstream>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include "NetTestPeers.h"
+#include <chrono>
+#include <thread>
+
 #include "net/CLockedBuffer.h"
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
-#include "platform/UserFiles.h"
+#include "tests/support/Files.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/Process.h"
+#include "tests/support/RouterShell.h"
+#include "tests/support/SilentPort.h"
+#include "tests/support/Strict.h"
+#include "tests/support/TcpListener.h"
+#include "tests/support/TempDir.h"
 
-using namespace nettest;
+using namespace kivtest;
 
 namespace {
 
@@ -123,11 +125,11 @@ TEST(LockedBuffer, GrowsByMultiplesAndStopsAtItsCap)
 
 TEST(TelnetClient, LogsInAndRunsCommandsOnAFakeShell)
 {
-    FakeRouterShell shell;
+    RouterShell shell;
     shell.SetAnswer("nvram get cfe_version", "1.0.2");
     CTelnetClient client;
     client.SetPortNumber(shell.Port());
-    ASSERT_TRUE(client.Connect(Loopback()));
+    ASSERT_TRUE(client.Connect(kLoopback));
     ASSERT_TRUE(WaitPending(client, 6));
 
     const uint32_t start = GetTickCount();
@@ -135,8 +137,11 @@ TEST(TelnetClient, LogsInAndRunsCommandsOnAFakeShell)
     EXPECT_GE(TicksSince(start), 495u); // the 500 ms floor
     EXPECT_EQ(client.GetLines(), Lines{"Login:"});
     EXPECT_EQ(client.FindLine(":"), 0);
+    // The four option requests come first on the connection: 12 bytes.
     const std::vector<uint8_t> options{255, 251, 1, 255, 252, 33, 255, 253, 1, 255, 253, 3};
-    EXPECT_EQ(shell.OptionBytes(), options);
+    ASSERT_TRUE(shell.Peer().WaitRawBytes(options.size()));
+    const Bytes received = shell.Peer().Received();
+    EXPECT_EQ(Bytes(received.begin(), received.begin() + 12), options);
 
     ASSERT_TRUE(client.SendAndWait("admin\r\n", ":", 10000));
     EXPECT_EQ(client.GetLines(), (Lines{"", "Password:"}));
@@ -156,13 +161,13 @@ TEST(TelnetClient, LogsInAndRunsCommandsOnAFakeShell)
 
 TEST(TelnetClient, FindLineRulesAndLongRepliesOverTheConnection)
 {
-    FakeRouterShell shell;
+    RouterShell shell;
     shell.SetRawAnswer("prompt-first", "a#\r\nb");
     shell.SetRawAnswer("twice", "x1\r\nx2\r\n");
     shell.SetRawAnswer("big", std::string(3000, 'A'));
     CTelnetClient client;
     client.SetPortNumber(shell.Port());
-    ASSERT_TRUE(client.Connect(Loopback()));
+    ASSERT_TRUE(client.Connect(kLoopback));
     ASSERT_TRUE(Login(client));
 
     ASSERT_TRUE(client.SendText("prompt-first\r\n", 1000));
@@ -188,11 +193,11 @@ TEST(TelnetClient, FindLineRulesAndLongRepliesOverTheConnection)
 
 TEST(TelnetClient, AFloodStaysBoundedAndAClosedPeerDoesNotBlockDisconnect)
 {
-    FakeRouterShell shell;
+    RouterShell shell;
     shell.SetRawAnswer("flood", std::string(1 << 20, 'F'));
     CTelnetClient client;
     client.SetPortNumber(shell.Port());
-    ASSERT_TRUE(client.Connect(Loopback()));
+    ASSERT_TRUE(client.Connect(kLoopback));
     ASSERT_TRUE(Login(client));
     ASSERT_TRUE(client.SendText("flood\r\n", 1000));
     ASSERT_TRUE(WaitPending(client, CLockedBuffer::MAX_CAPACITY));
@@ -213,109 +218,99 @@ TEST(TelnetClient, ConnectFailuresAndTextKeptAcrossReconnect)
     EXPECT_FALSE(client.Connect("router.local"));
     EXPECT_FALSE(client.Connect("255.255.255.255"));
     {
-        TcpListener gone;
-        client.SetPortNumber(gone.Port());
+        SilentPort nobody;
+        client.SetPortNumber(nobody.Port());
+        EXPECT_FALSE(client.Connect(kLoopback));
     }
-    EXPECT_FALSE(client.Connect(Loopback()));
     EXPECT_FALSE(client.IsConnected());
 
-    FakeRouterShell shell;
+    RouterShell shell;
     client.SetPortNumber(shell.Port());
-    ASSERT_TRUE(client.Connect(Loopback()));
+    ASSERT_TRUE(client.Connect(kLoopback));
     ASSERT_TRUE(WaitPending(client, 6));
     client.Disconnect();
-    ASSERT_TRUE(client.Connect(Loopback()));
+    ASSERT_TRUE(client.Connect(kLoopback));
     ASSERT_TRUE(WaitPending(client, 12));
     client.WaitReply(0);
     EXPECT_EQ(client.GetLines(), Lines{"Login:Login:"});
     // Connect on a connected client replaces the connection and its receive thread.
-    ASSERT_TRUE(client.Connect(Loopback()));
+    ASSERT_TRUE(client.Connect(kLoopback));
     ASSERT_TRUE(WaitPending(client, 6));
 }
 
 namespace {
 
-// busybox telnetd on a loopback port, logging in to a small shell script.
+// busybox from PATH (package busybox-static: the plain busybox has no telnetd).
+std::string Busybox()
+{
+    return FindProgram("busybox");
+}
+
+// busybox telnetd serving one connection in inetd mode: the test accepts the connection on
+// its own listener and hands it over, so no port is chosen in advance. The "login" is a
+// small shell script.
 class BusyboxTelnetd {
 public:
-    BusyboxTelnetd()
+    // Serves the connection `fd`.
+    ::testing::AssertionResult Serve(UniqueFd fd)
     {
-        if (access("/bin/busybox", X_OK) != 0)
-            return;
-        const std::string dir = GetTempDirectory();
-        const std::string tag = std::to_string(getpid()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this));
-        m_Script = dir + "kiv-telnet-login-" + tag + ".sh";
-        m_Issue = dir + "kiv-telnet-issue-" + tag;
-        std::ofstream(m_Issue).close();
-        std::ofstream script(m_Script);
-        script << "#!/bin/sh\n"
-                  "printf 'Login:'\n"
-                  "read user\n"
-                  "printf 'Password:'\n"
-                  "read pass\n"
-                  "printf 'router# '\n"
-                  "while read line; do\n"
-                  "  case \"$line\" in\n"
-                  "    *cfe_version*) echo 'CFE 1.2.3' ;;\n"
-                  "    *) echo \"unknown: $line\" ;;\n"
-                  "  esac\n"
-                  "  printf 'router# '\n"
-                  "done\n";
-        script.close();
-        chmod(m_Script.c_str(), 0700);
-        {
-            TcpListener probe; // a free port, released again for telnetd
-            m_Port = probe.Port();
-        }
-        const std::string port = std::to_string(m_Port);
-        std::vector<std::string> args{"/bin/busybox", "telnetd", "-F", "-K", "-p", port, "-b",
-                                      "127.0.0.1", "-l", m_Script, "-f", m_Issue};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&m_Pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            m_Pid = -1;
+        if (!WriteFile(m_Dir / "issue", std::string()) || !WriteFile(m_Dir / "login.sh", kLogin) ||
+            ::chmod((m_Dir / "login.sh").c_str(), 0700) != 0)
+            return ::testing::AssertionFailure() << "cannot write the login script";
+        if (!m_Process.Start({Busybox(), "telnetd", "-i", "-K", "-l", m_Dir / "login.sh", "-f", m_Dir / "issue"}, {},
+                             fd.Get()))
+            return ::testing::AssertionFailure() << m_Process.Error();
+        return ::testing::AssertionSuccess();
     }
-    ~BusyboxTelnetd()
+    // What telnetd wrote to standard error so far (read for up to 100 ms).
+    std::string Err()
     {
-        if (m_Pid > 0) {
-            kill(m_Pid, SIGTERM);
-            waitpid(m_Pid, nullptr, 0);
-        }
-        if (!m_Script.empty()) {
-            std::remove(m_Script.c_str());
-            std::remove(m_Issue.c_str());
-        }
+        m_Process.ReadUntil(nullptr, std::chrono::milliseconds(100));
+        return m_Process.Err();
     }
-    bool Running() const { return m_Pid > 0; }
-    uint16_t Port() const { return m_Port; }
 
 private:
-    pid_t m_Pid = -1;
-    uint16_t m_Port = 0;
-    std::string m_Script;
-    std::string m_Issue;
+    static constexpr const char* kLogin = "#!/bin/sh\n"
+                                          "printf 'Login:'\n"
+                                          "read user\n"
+                                          "printf 'Password:'\n"
+                                          "read pass\n"
+                                          "printf 'router# '\n"
+                                          "while read line; do\n"
+                                          "  case \"$line\" in\n"
+                                          "    *cfe_version*) echo 'CFE 1.2.3' ;;\n"
+                                          "    *) echo \"unknown: $line\" ;;\n"
+                                          "  esac\n"
+                                          "  printf 'router# '\n"
+                                          "done\n";
+    TempDir m_Dir{"kiv-telnetd"};
+    Process m_Process;
 };
+
+bool BusyboxHasTelnetd()
+{
+    return RunProgram({Busybox(), "--list"}).out.find("telnetd\n") != std::string::npos;
+}
 
 } // namespace
 
 TEST(TelnetClient, NegotiatesAndLogsInOnBusyboxTelnetd)
 {
-    BusyboxTelnetd server;
-    if (!server.Running())
-        GTEST_SKIP() << "busybox telnetd is not available (package busybox-static)";
+    if (Busybox().empty())
+        KIV_SKIP_OR_FAIL("busybox is not in PATH (package busybox-static)");
+    if (!BusyboxHasTelnetd())
+        KIV_SKIP_OR_FAIL("this busybox has no telnetd applet (package busybox-static)");
+    TcpListener listener;
     CTelnetClient client;
-    client.SetPortNumber(server.Port());
-    // telnetd listens a moment after it starts: retry the connect until a deadline.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardMs);
-    bool connected = false;
-    while (!(connected = client.Connect(Loopback())) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-    ASSERT_TRUE(connected);
+    client.SetPortNumber(listener.Port());
+    ASSERT_TRUE(client.Connect(kLoopback));
+    UniqueFd connection = listener.Accept();
+    ASSERT_TRUE(connection.Valid());
+    BusyboxTelnetd server;
+    ASSERT_TRUE(server.Serve(std::move(connection)));
 
     std::string all;
-    ASSERT_TRUE(WaitForText(client, "Login:", all)) << all;
+    ASSERT_TRUE(WaitForText(client, "Login:", all)) << all << server.Err();
     ASSERT_TRUE(client.SendText("admin\r\n", 1000));
     ASSERT_TRUE(WaitForText(client, "Password:", all)) << all;
     ASSERT_TRUE(client.SendText("tovex\r\n", 1000));

@@ -4,25 +4,13 @@
 
 #include "platform/Clock.h"
 #include "platform/TextCodec.h"
+#include "tests/support/ScopedTimeScale.h"
 
-namespace {
-
-// Restores the process time scale after a test changes it.
-class ScaleGuard {
-public:
-    ScaleGuard() : m_Saved(GetTimeScale()) {}
-    ~ScaleGuard() { SetTimeScale(m_Saved); }
-
-private:
-    double m_Saved;
-};
-
-} // namespace
+using kivtest::ScopedTimeScale;
 
 TEST(Clock, SleepAndTicksFollowTheScale)
 {
-    ScaleGuard guard;
-    SetTimeScale(0.05);
+    ScopedTimeScale guard(0.05);
     auto realStart = std::chrono::steady_clock::now();
     uint32_t start = GetTickCount();
     Sleep(400); // 20 ms real
@@ -40,8 +28,7 @@ TEST(Clock, SleepAndTicksFollowTheScale)
 
 TEST(Clock, PollTimeoutsAndDurations)
 {
-    ScaleGuard guard;
-    SetTimeScale(0.01);
+    ScopedTimeScale guard(0.01);
     EXPECT_EQ(ScaledPollTimeout(INFINITE), -1);
     EXPECT_EQ(ScaledPollTimeout(0), 0);
     EXPECT_EQ(ScaledPollTimeout(1), 1) << "a non-zero wait never becomes a busy poll";

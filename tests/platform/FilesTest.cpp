@@ -10,20 +10,15 @@
 
 #include "platform/CFileMapping.h"
 #include "platform/UserFiles.h"
+#include "tests/support/Strict.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
 class FilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = GetTempDirectory() + "kiv-platform-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_strDir = pattern + "/";
-    }
-    void TearDown() override { std::filesystem::remove_all(m_strDir); }
-
-    std::string m_strDir;
+    kivtest::TempDir m_Dir{"kiv-platform"};
+    const std::string m_strDir = m_Dir.Path() + "/";
 };
 
 } // namespace
@@ -80,7 +75,7 @@ TEST_F(FilesTest, OpenUserFileRefusesLinksAndForeignFiles)
     EXPECT_FALSE(OpenUserFile(m_strDir + "none.txt", O_WRONLY, false).Valid());
 
     if (geteuid() != 0)
-        GTEST_SKIP() << "changing a file's owner needs root";
+        KIV_SKIP_OR_FAIL("changing a file's owner needs root");
     std::string foreign = m_strDir + "foreign.txt";
     std::ofstream(foreign) << "x";
     ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);

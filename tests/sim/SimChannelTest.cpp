@@ -14,22 +14,26 @@
 #include "images/PartHeader.h"
 #include "log/CDownloadLog.h"
 #include "platform/UniqueFd.h"
-#include "tests/sim/SimTestSupport.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/SimFixture.h"
+#include "tests/support/TestImages.h"
+
+using namespace kivtest;
 
 namespace {
 
 constexpr uint32_t kFirmwareBase = 0x00100000;
 
-std::vector<uint8_t> Pattern(size_t length, uint8_t seed)
-{
-    std::vector<uint8_t> bytes(length);
-    for (size_t i = 0; i < length; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 5)); // includes 7E and 7D
-    return bytes;
-}
-
 class SimChannelTest : public SimFixture {
 protected:
+    // A module that restarts in 6 s and a router that flashes in 1 s (scaled).
+    void SetUp() override
+    {
+        SimFixture::SetUp();
+        m_Config.restartTimeMs = 6000;
+        m_Config.flashTimeMs = 1000;
+    }
+
     void TearDown() override
     {
         m_Adapter.Close();
@@ -49,9 +53,9 @@ protected:
 
     bool Record(uint8_t type, uint32_t timeoutMs = 2000)
     {
-        CUdpHdlc udp(kLoopback, m_pSim->RouterPort());
+        CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
         udp.m_Request.SetType(type);
-        udp.m_Request.SetIp(kLoopback);
+        udp.m_Request.SetIp(kLoopbackIp);
         udp.m_Request.SetMac(m_Config.mac.data());
         return udp.Exchange(timeoutMs);
     }
@@ -132,10 +136,10 @@ TEST_F(SimChannelTest, FirmwareUpgradeRoundTrip)
 
     EXPECT_FALSE(Unlock("WRONG001"));
     ASSERT_TRUE(Unlock("FWA00001"));
-    std::vector<uint8_t> part0 = SampleImage::MakeWirelessData("11.608.13.02.00", Pattern(9000, 1));
+    std::vector<uint8_t> part0 = SampleImage::MakeWirelessData("11.608.13.02.00", PatternBytes(9000, 1));
     ASSERT_TRUE(WriteUnit(kFirmwareBase, part0));
-    ASSERT_TRUE(WriteUnit(kFirmwareBase + 0x400000, Pattern(4096, 2)));
-    ASSERT_TRUE(WriteUnit(kFirmwareBase + 0x800000, Pattern(77, 3)));
+    ASSERT_TRUE(WriteUnit(kFirmwareBase + 0x400000, PatternBytes(4096, 2)));
+    ASSERT_TRUE(WriteUnit(kFirmwareBase + 0x800000, PatternBytes(77, 3)));
     ASSERT_TRUE(m_Diag.DIAG_Reset());
 
     EXPECT_FALSE(Record(UDP_READY_PROBE, 300));
@@ -176,7 +180,7 @@ TEST_F(SimChannelTest, IncompleteDashboardKeepsOldVersion)
     ControlPacket("Varoni FWT Force Download Pkt", 0);
     ASSERT_TRUE(Unlock("DASHA001"));
     // Data without the version marker: not an image the module can start from.
-    ASSERT_TRUE(WriteUnit(kFirmwareBase, Pattern(5000, 9)));
+    ASSERT_TRUE(WriteUnit(kFirmwareBase, PatternBytes(5000, 9)));
     EXPECT_TRUE(Record(UDP_LEAVE_FORCE_LOAD));
     ASSERT_TRUE(m_Diag.DIAG_Reset());
     ASSERT_TRUE(WaitReady(20000));
@@ -192,7 +196,7 @@ TEST_F(SimChannelTest, DownloaderRefusesWhatItMustRefuse)
     m_Config.regionSize = 0x01000000;
     StartSim();
     Connect();
-    const std::vector<uint8_t> data = Pattern(64, 4);
+    const std::vector<uint8_t> data = PatternBytes(64, 4);
     EXPECT_FALSE(WriteBlock(kFirmwareBase, data.data(), 64)); // normal firmware: five NAKs
     EXPECT_NE(std::string::npos, Log().find("DIAG_Write#5> Exec Fail"));
     ASSERT_TRUE(Record(UDP_ENTER_FORCE_LOAD));
@@ -211,7 +215,7 @@ TEST_F(SimChannelTest, BlockFaultsAreRetriedByTheTool)
     StartSim();
     Connect();
     ASSERT_TRUE(Unlock("FWB00001"));
-    ASSERT_TRUE(WriteUnit(kFirmwareBase, Pattern(3 * 4096, 5)));
+    ASSERT_TRUE(WriteUnit(kFirmwareBase, PatternBytes(3 * 4096, 5)));
     EXPECT_NE(std::string::npos, Log().find("DIAG_Write#1> Exec Fail"));
     EXPECT_NE(std::string::npos, Log().find("DIAG_Write#1> Read Fail"));
     EXPECT_EQ(0u, m_pSim->ViolationCount());
@@ -294,10 +298,7 @@ TEST_F(SimChannelTest, ConnectionsBeyondTheLimitAreClosed)
     StartSim();
     auto connect = [this] {
         UniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(m_pSim->RouterPort());
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in sa = LoopbackAddress(m_pSim->RouterPort());
         EXPECT_EQ(0, ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa));
         timeval tv{2, 0};
         setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -328,7 +329,7 @@ TEST_F(SimChannelTest, RouterTransferUpdatesVersion)
     Connect();
     m_Adapter.StopReader();
     const std::vector<uint8_t> data =
-        SampleImage::MakeRouterData(SampleImage::RouterKindBits(IMG_APP), "2.1.7.1", Pattern(10000, 6));
+        SampleImage::MakeRouterData(SampleImage::RouterKindBits(IMG_APP), "2.1.7.1", PatternBytes(10000, 6));
     ControlPacket("Varoni RUT Begin Download Pkt", static_cast<uint32_t>(data.size()));
     ASSERT_TRUE(m_Adapter.Write(1, data.data(), 7300, 0, 3000));
     ASSERT_TRUE(m_Adapter.Write(1, data.data() + 7300, static_cast<uint32_t>(data.size() - 7300), 0, 3000));
@@ -341,7 +342,7 @@ TEST_F(SimChannelTest, RouterTransferUpdatesVersion)
     ASSERT_EQ(40u, length);
     EXPECT_EQ(4u, ReadLe32(result + 30));
 
-    CUdpHdlc udp(kLoopback, m_pSim->RouterPort());
+    CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
     uint8_t mac[6], ip[4];
     std::string text;
     ASSERT_TRUE(udp.Discover(mac, ip, &text));
@@ -355,7 +356,7 @@ TEST_F(SimChannelTest, RouterTransferFaults)
     StartSim();
     Connect();
     m_Adapter.StopReader();
-    const std::vector<uint8_t> data = Pattern(100, 7);
+    const std::vector<uint8_t> data = PatternBytes(100, 7);
     ControlPacket("Varoni RUT Begin Download Pkt", 90);
     ASSERT_TRUE(m_Adapter.Write(1, data.data(), 100, 0, 3000)); // ten bytes too many
     ASSERT_TRUE(m_Adapter.StartReader());

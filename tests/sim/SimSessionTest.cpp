@@ -1,5 +1,7 @@
 // The stream parsers on their own, without sockets: framing edge cases and bad input.
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 #include "diag/HdlcFraming.h"
@@ -8,16 +10,11 @@
 #include "sim/CSimContext.h"
 #include "sim/CTcpSession.h"
 #include "sim/CTelnetSession.h"
-#include "tests/sim/SimTestSupport.h"
+#include "tests/support/HdlcBytes.h"
+
+using namespace kivtest;
 
 namespace {
-
-std::vector<uint8_t> Frame(const std::vector<uint8_t>& payload, int leading = 1)
-{
-    std::vector<uint8_t> frame(HdlcMaxFrameLength(static_cast<uint32_t>(payload.size())));
-    frame.resize(HdlcEncode(payload.data(), static_cast<uint32_t>(payload.size()), frame.data(), leading));
-    return frame;
-}
 
 std::vector<uint8_t> HandShakeRequest()
 {
@@ -25,26 +22,6 @@ std::vector<uint8_t> HandShakeRequest()
     const uint8_t head[7] = {0x26, 0x00, 0x00, 0x25, 0xA7, 0x00, 0x06};
     std::memcpy(request.data(), head, sizeof head);
     return request;
-}
-
-// Every payload in `stream`, decoded.
-std::vector<std::vector<uint8_t>> Payloads(const std::vector<uint8_t>& stream)
-{
-    std::vector<std::vector<uint8_t>> payloads;
-    std::vector<uint8_t> body;
-    for (uint8_t byte : stream) {
-        if (byte != HDLC_FLAG) {
-            body.push_back(byte);
-            continue;
-        }
-        if (!body.empty()) {
-            std::vector<uint8_t> out(body.size());
-            out.resize(HdlcDecode(body.data(), static_cast<uint32_t>(body.size()), out.data()));
-            payloads.push_back(out);
-        }
-        body.clear();
-    }
-    return payloads;
 }
 
 class SimSessionTest : public ::testing::Test {
@@ -75,7 +52,7 @@ TEST_F(SimSessionTest, BadFramesAreCountedAndTheStreamRecovers)
 {
     CSimContext context(m_Config);
     CTcpSession session(context, 1);
-    std::vector<uint8_t> bad = Frame({0x4B, 0xC9, 0x03, 0xFF});
+    std::vector<uint8_t> bad = Frame({0x4B, 0xC9, 0x03, 0xFF}, 1);
     bad[2] ^= 0x01; // FCS no longer matches
     session.OnBytes(bad.data(), bad.size());
     const uint8_t tiny[] = {0x7E, 0x01, 0x02, 0x7E};
@@ -85,7 +62,7 @@ TEST_F(SimSessionTest, BadFramesAreCountedAndTheStreamRecovers)
     EXPECT_EQ(3u, context.Transcript().ViolationCount());
     EXPECT_TRUE(session.Output().empty());
 
-    const std::vector<uint8_t> good = Frame({0x4B, 0xC9, 0x03, 0xFF});
+    const std::vector<uint8_t> good = Frame({0x4B, 0xC9, 0x03, 0xFF}, 1);
     session.OnBytes(good.data(), good.size()); // its leading flag ends the flood
     const auto answers = Payloads(session.Output());
     ASSERT_EQ(1u, answers.size());
@@ -96,7 +73,7 @@ TEST_F(SimSessionTest, UnknownCommandsGetAnErrorAnswerEchoingTheRequest)
 {
     CSimContext context(m_Config);
     CTcpSession session(context, 1);
-    const std::vector<uint8_t> frame = Frame({0x4B, 0x77, 0x01, 0x02});
+    const std::vector<uint8_t> frame = Frame({0x4B, 0x77, 0x01, 0x02}, 1);
     session.OnBytes(frame.data(), frame.size());
     const auto answers = Payloads(session.Output());
     ASSERT_EQ(1u, answers.size());

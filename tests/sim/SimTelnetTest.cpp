@@ -1,28 +1,20 @@
 // The Telnet service, driven the way the version check drives it.
 
 #include "net/CTelnetClient.h"
-#include "tests/sim/SimTestSupport.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/ScopedTimeScale.h"
+#include "tests/support/SilentPort.h"
+#include "tests/support/SimFixture.h"
+#include "tests/support/TimeScale.h"
+
+using namespace kivtest;
 
 namespace {
 
 class SimTelnetTest : public SimFixture {
 protected:
-    // The client answers by elapsed time (each reply is what arrived within 500 ms), so a
-    // heavily scaled clock would make a loaded machine miss replies: run these slower.
-    void SetUp() override
-    {
-        SimFixture::SetUp();
-        m_OldScale = GetTimeScale();
-        SetTimeScale(0.3);
-    }
-
-    void TearDown() override
-    {
-        SimFixture::TearDown();
-        SetTimeScale(m_OldScale);
-    }
-
-    double m_OldScale = 1;
+    // The client takes a reply by elapsed time (what arrived within 500 ms): the Telnet pace.
+    ScopedTimeScale m_Scale{TelnetTimeScale()};
 
     // Connects and logs in; false at the first step that fails.
     bool Login(CTelnetClient& client, const std::string& prompt, const std::string& password = "tovex")
@@ -112,7 +104,8 @@ TEST_F(SimTelnetTest, TelnetFaults)
 
     m_Config.faults = CFaultTable();
     AddFault("telnet-refused");
-    m_Config.telnetPort = m_pSim->TelnetPort(); // a port nobody listens on now
+    SilentPort nobody;
+    m_Config.telnetPort = nobody.Port(); // held, but nobody listens there
     StartSim();
     client.SetPortNumber(m_pSim->TelnetPort());
     EXPECT_FALSE(client.Connect("127.0.0.1"));

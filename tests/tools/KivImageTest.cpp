@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
+#include <memory>
 
 #include "images/CBinFile.h"
 #include "images/CSampleImage.h"
-#include "platform/UserFiles.h"
+#include "tests/support/Process.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
+// A run of kivimage: its exit status and what it wrote to standard output and error.
 struct RunResult {
     int status = -1;
     std::string output;
@@ -21,31 +21,19 @@ class KivImageTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        const char* bin = std::getenv("KIV_TEST_BIN_DIR");
-        s_strTool = std::string(bin != nullptr ? bin : ".") + "/tools/kivimage/kivimage";
-        std::string pattern = GetTempDirectory() + "kiv-kivimage-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        s_strDir = pattern;
+        s_pDir = std::make_unique<kivtest::TempDir>("kiv-kivimage");
+        s_strDir = s_pDir->Path();
         // A smaller firmware keeps the test quick; the layout is the same.
-        RunResult r = Run("samples " + s_strDir + " --firmware-size 300001");
+        RunResult r = Run({"samples", s_strDir, "--firmware-size", "300001"});
         ASSERT_EQ(r.status, 0) << r.output;
     }
-    static void TearDownTestSuite() { std::filesystem::remove_all(s_strDir); }
+    static void TearDownTestSuite() { s_pDir.reset(); }
 
-    static RunResult Run(const std::string& arguments)
+    static RunResult Run(std::vector<std::string> arguments)
     {
-        RunResult result;
-        std::string command = "'" + s_strTool + "' " + arguments + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr)
-            return result;
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            result.output.append(buffer, n);
-        int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
+        arguments.insert(arguments.begin(), kivtest::BuildProgram(kivtest::kImageProgram));
+        const kivtest::RunResult run = kivtest::RunProgram(arguments);
+        return RunResult{run.status, run.out + run.err};
     }
 
     static std::string Sample(const SampleImage::SampleInfo& s) { return s_strDir + "/" + s.m_strFamily + "/" + s.m_strFileName; }
@@ -63,25 +51,22 @@ protected:
         return to;
     }
 
-    static std::string s_strTool;
-    static std::string s_strDir;
+    static inline std::unique_ptr<kivtest::TempDir> s_pDir;
+    static inline std::string s_strDir;
 };
-
-std::string KivImageTest::s_strTool;
-std::string KivImageTest::s_strDir;
 
 } // namespace
 
 TEST_F(KivImageTest, EverySampleVerifiesAsItsType)
 {
     for (const SampleImage::SampleInfo& s : SampleImage::GetSampleCatalogue()) {
-        RunResult r = Run("verify " + Sample(s));
+        RunResult r = Run({"verify", Sample(s)});
         EXPECT_EQ(r.status, 0) << Sample(s) << ": " << r.output;
         EXPECT_NE(r.output.find(s.m_strVersion), std::string::npos) << r.output;
-        r = Run("verify " + Sample(s) + " --expect " + std::to_string(s.m_nType));
+        r = Run({"verify", Sample(s), "--expect", std::to_string(s.m_nType)});
         EXPECT_EQ(r.status, 0) << r.output;
     }
-    RunResult wrong = Run("verify " + s_strDir + "/a/boot.bin --expect firmware");
+    RunResult wrong = Run({"verify", s_strDir + "/a/boot.bin", "--expect", "firmware"});
     EXPECT_EQ(wrong.status, 1);
     EXPECT_NE(wrong.output.find("not recognised"), std::string::npos) << wrong.output;
 }
@@ -99,14 +84,14 @@ TEST_F(KivImageTest, FlippedBytesNameThePartAndTheBlock)
         const uint32_t blocks = file.GetHeader(part).BlockCount();
         for (uint32_t block : {0u, blocks / 2, blocks - 1}) {
             size_t offset = span.m_nOffset + static_cast<size_t>(block) * blockSize;
-            RunResult r = Run("verify " + CopyWithFlip(firmware, "flip.bin", offset));
+            RunResult r = Run({"verify", CopyWithFlip(firmware, "flip.bin", offset)});
             EXPECT_NE(r.status, 0);
             std::string expected = "part " + std::to_string(part) + " block " + std::to_string(block) + ": checksum mismatch";
             EXPECT_NE(r.output.find(expected), std::string::npos) << expected << " / " << r.output;
         }
         // A flipped byte of the part header (its target address field).
         size_t header = span.m_nOffset - file.GetHeader(part).m_nHeaderSize;
-        RunResult r = Run("verify " + CopyWithFlip(firmware, "flip.bin", header + 21));
+        RunResult r = Run({"verify", CopyWithFlip(firmware, "flip.bin", header + 21)});
         EXPECT_NE(r.output.find("part " + std::to_string(part) + ": header checksum mismatch"), std::string::npos)
             << r.output;
     }
@@ -117,16 +102,16 @@ TEST_F(KivImageTest, CreateAndInfoRoundTrip)
     std::string data = s_strDir + "/payload.dat";
     std::ofstream(data, std::ios::binary) << std::string(5000, 'p');
     std::string image = s_strDir + "/special.bin";
-    RunResult r = Run("create " + image + " --type special-html -V 3.2.9.9 --part " + data +
-                      ",address=0x2000,unlock=SECRET12,block=1024 --part " + data);
+    RunResult r = Run({"create", image, "--type", "special-html", "-V", "3.2.9.9", "--part",
+                      data + ",address=0x2000,unlock=SECRET12,block=1024", "--part", data});
     ASSERT_EQ(r.status, 0) << r.output;
-    r = Run("info " + image + " --expect 4");
+    r = Run({"info", image, "--expect", "4"});
     ASSERT_EQ(r.status, 0) << r.output;
     for (const char* text : {"special-html (4)", "3.2.9.9", "SECRET12", "0x00002000", "kind bits      0x0000001E"})
         EXPECT_NE(r.output.find(text), std::string::npos) << text << "\n" << r.output;
 
-    EXPECT_EQ(Run("create " + image + " --type nine --part " + data).status, 2);
-    EXPECT_EQ(Run("create " + image + " --type boot --part " + data + ",bogus=1").status, 2);
-    EXPECT_EQ(Run("verify " + s_strDir + "/missing.bin").status, 1);
-    EXPECT_EQ(Run("frobnicate").status, 2);
+    EXPECT_EQ(Run({"create", image, "--type", "nine", "--part", data}).status, 2);
+    EXPECT_EQ(Run({"create", image, "--type", "boot", "--part", data + ",bogus=1"}).status, 2);
+    EXPECT_EQ(Run({"verify", s_strDir + "/missing.bin"}).status, 1);
+    EXPECT_EQ(Run({"frobnicate"}).status, 2);
 }

@@ -4,15 +4,16 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <cstdlib>
 #include <sys/stat.h>
 
+#include "tests/support/TempDir.h"
+
 namespace {
-QTemporaryDir* g_dir = nullptr;
+kivtest::TempDir* g_dir = nullptr;
 QApplication* g_app = nullptr;
 } // namespace
 
@@ -20,8 +21,9 @@ void EnsureApplication()
 {
     if (g_app)
         return;
-    g_dir = new QTemporaryDir();
-    const QString base = g_dir->path();
+    static kivtest::TempDir s_Dir("kiv-ui");
+    g_dir = &s_Dir;
+    const QString base = QString::fromStdString(s_Dir.Path());
     for (const char* sub : {"/config", "/run", "/tmp"})
         QDir().mkpath(base + QLatin1String(sub));
     ::chmod((base + "/run").toLocal8Bit().constData(), 0700);
@@ -40,7 +42,7 @@ void EnsureApplication()
 QString TestDirectory()
 {
     EnsureApplication();
-    return g_dir->path();
+    return QString::fromStdString(g_dir->Path());
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)

@@ -24,9 +24,12 @@
 #include "app/CKivOneClickDlg.h"
 #include "app/CMainWindow.h"
 #include "engine/CUpgradeEngine.h"
-#include "platform/Clock.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/Strict.h"
 
 namespace {
+
+using kivtest::ScopedEnv;
 
 constexpr uid_t kNobody = 65534;
 const char* const kLockName = "87F8A3C7-65EF-4cf8-B947-0EC89C2774B3";
@@ -49,51 +52,25 @@ void CloseHelpWindows()
         browser->window()->close();
 }
 
-// Replaces an environment variable for the life of the object.
-class EnvOverride {
-public:
-    EnvOverride(const char* name, const QByteArray& value) : m_Name(name), m_bHad(qEnvironmentVariableIsSet(name))
-    {
-        m_Old = qgetenv(name);
-        qputenv(name, value);
-    }
-    ~EnvOverride()
-    {
-        if (m_bHad)
-            qputenv(m_Name, m_Old);
-        else
-            qunsetenv(m_Name);
-    }
-
-private:
-    const char* m_Name;
-    bool m_bHad;
-    QByteArray m_Old;
-};
-
-QByteArray MakeDir(const QString& path, mode_t mode)
+std::string MakeDir(const QString& path, mode_t mode)
 {
     QDir().mkpath(path);
     ::chmod(path.toLocal8Bit().constData(), mode);
-    return path.toLocal8Bit();
+    return path.toStdString();
 }
 
 class SafetyTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        EnsureApplication();
-        SetTimeScale(0.05);
-    }
+    static void SetUpTestSuite() { EnsureApplication(); }
     void SetUp() override
     {
         // A desktop with no application registered for any type: no CHM viewer.
         const QString empty = TestDirectory() + "/no-applications";
         for (const char* name : {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"})
-            m_Env.push_back(std::make_unique<EnvOverride>(name, MakeDir(empty, 0700)));
+            m_Env.push_back(std::make_unique<ScopedEnv>(name, MakeDir(empty, 0700)));
         // A temporary directory of this test's own.
         m_strTmp = TestDirectory() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        m_Env.push_back(std::make_unique<EnvOverride>("TMPDIR", MakeDir(m_strTmp, 0700)));
+        m_Env.push_back(std::make_unique<ScopedEnv>("TMPDIR", MakeDir(m_strTmp, 0700)));
     }
     void TearDown() override
     {
@@ -110,7 +87,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
 
-    std::vector<std::unique_ptr<EnvOverride>> m_Env;
+    std::vector<std::unique_ptr<ScopedEnv>> m_Env;
     QString m_strTmp;
     std::unique_ptr<CMainWindow> window;
 };
@@ -202,12 +179,12 @@ TEST_F(SafetyTest, FifoInPlaceOfTheHelpFileDoesNotFreezeF1)
 TEST_F(SafetyTest, AnotherUsersLockFileDoesNotStopTheWindow)
 {
     if (geteuid() != 0)
-        GTEST_SKIP() << "giving a file to another user needs root";
+        KIV_SKIP_OR_FAIL("giving a file to another user needs root");
     // After "su": XDG_RUNTIME_DIR names a directory this user cannot use, and the shared
     // temporary directory holds the other user's lock file.
-    EnvOverride runtime("XDG_RUNTIME_DIR", (TestDirectory() + "/run-of-another-user/none").toLocal8Bit());
+    ScopedEnv runtime("XDG_RUNTIME_DIR", (TestDirectory() + "/run-of-another-user/none").toStdString());
     const QString shared = m_strTmp + "/shared";
-    EnvOverride tmpdir("TMPDIR", MakeDir(shared, 01777));
+    ScopedEnv tmpdir("TMPDIR", MakeDir(shared, 01777));
     auto plant = [&](const QString& name) {
         const QByteArray path = (shared + "/" + name).toLocal8Bit();
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0644);

@@ -4,7 +4,6 @@
 #include <QDialog>
 #include <QFile>
 #include <QLocalServer>
-#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -13,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 
 #include "UiTestSupport.h"
 #include "app/CMainWindow.h"
@@ -22,6 +20,9 @@
 #include "app/HelpFile.h"
 #include "app/VersionInfoWriter.h"
 #include "app/WindowPlacement.h"
+#include "tests/support/Files.h"
+#include "tests/support/Process.h"
+#include "tests/support/Strict.h"
 
 namespace {
 class ServicesTest : public ::testing::Test {
@@ -52,12 +53,8 @@ void StorePlacement(const QByteArray& bytes)
     settings.setValue(QStringLiteral("Settings/Window Position"), bytes);
     settings.sync();
 }
+using kivtest::ReadFile;
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 } // namespace
 
 TEST_F(ServicesTest, ProgramVersionResourceIsGeneratedFromTheProjectVersion)
@@ -195,11 +192,11 @@ TEST_F(ServicesTest, HelpFileWrittenOnceThenReused)
     EXPECT_NE(::access(target.c_str(), F_OK), 0);
     ::unlink(path.c_str());
 
-    // The build embeds the compiled guide when chmcmd is available.
+    // The build embeds the compiled guide when chmcmd (package fp-utils) is available.
     const std::string embedded = HelpFile::PrepareEmbedded();
-    if (!embedded.empty()) {
-        EXPECT_EQ(ReadFile(embedded).substr(0, 4), "ITSF");
-    }
+    if (embedded.empty())
+        KIV_SKIP_OR_FAIL("the build embedded no compiled help: chmcmd (package fp-utils) was missing");
+    EXPECT_EQ(ReadFile(embedded).substr(0, 4), "ITSF");
 }
 
 TEST_F(ServicesTest, SecondGuardAsksTheFirstToRestoreItsWindow)
@@ -229,30 +226,21 @@ TEST_F(ServicesTest, SecondGuardAsksTheFirstToRestoreItsWindow)
 
 TEST_F(ServicesTest, SecondProgramExitsSilentlyWhileTheFirstRuns)
 {
-    const QString program = qEnvironmentVariable("KIV_TEST_BIN_DIR") + "/app/kivupgrade";
-    if (!QFile::exists(program))
-        GTEST_SKIP() << "kivupgrade not built";
+    const std::string program = kivtest::BuildProgram(kivtest::kAppProgram);
+    KIV_REQUIRE_PROGRAM(program);
     const QString run = TestDirectory() + "/two-copies";
     QDir().mkpath(run);
     ::chmod(run.toLocal8Bit().constData(), 0700);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", run);
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    QProcess first;
-    first.setProcessEnvironment(env);
-    first.start(program, {});
-    ASSERT_TRUE(first.waitForStarted());
+    const kivtest::Process::Env env = {{"XDG_RUNTIME_DIR", run.toStdString()}, {"QT_QPA_PLATFORM", "offscreen"}};
+    kivtest::Process first;
+    ASSERT_TRUE(first.Start({program}, env)) << first.Error();
     // The socket appears once the first copy holds the lock.
-    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(run + "/KIV_UPGRADE_DLG"); }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(run + "/KIV_UPGRADE_DLG"); }, 20000)) << first.Err();
 
-    QProcess second;
-    second.setProcessEnvironment(env);
-    second.start(program, {});
-    ASSERT_TRUE(second.waitForFinished(20000));
-    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(second.readAllStandardOutput(), "");
-    EXPECT_EQ(first.state(), QProcess::Running);
-    first.kill();
-    first.waitForFinished();
+    kivtest::Process second;
+    ASSERT_TRUE(second.Start({program}, env)) << second.Error();
+    EXPECT_EQ(second.Wait(std::chrono::seconds(20)), 0) << second.Err(); // a normal exit with status 0
+    EXPECT_EQ(second.Out(), "");
+    EXPECT_TRUE(first.Alive());
+    first.Stop(SIGKILL);
 }

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QMessageBox>
-#include <QProcess>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTest>
 
 #include <thread>
@@ -19,57 +17,42 @@
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 #include "ui/controls/CMyListCtrl.h"
+#include "tests/support/SampleSet.h"
+#include "tests/support/ScopedTimeScale.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/Strict.h"
+#include "tests/support/TimeScale.h"
 #include "ui/controls/CXPStyleButtonST.h"
 
 namespace {
-constexpr double kTimeScale = 0.05;
 
-// kivrouter-sim on loopback with free ports, and the sample images.
+// kivrouter-sim on loopback with ports of its own choosing, and the shared sample images;
+// a check reads Telnet replies, so the window and the simulator run at the Telnet pace.
 class VirtualRouter {
 public:
-    bool Start(const QString& imageDir)
+    ::testing::AssertionResult Start()
     {
-        const QString bin = qEnvironmentVariable("KIV_TEST_BIN_DIR");
-        const QString sim = bin + "/sim/kivrouter-sim";
-        const QString kivimage = bin + "/tools/kivimage/kivimage";
-        if (!QFile::exists(sim) || !QFile::exists(kivimage))
-            return false;
-        if (QProcess::execute(kivimage, {"samples", imageDir}) != 0)
-            return false;
-        m_Process.start(sim, {"--address", "127.0.0.1", "--router-port", "0", "--telnet-port", "0",
-                              "--time-scale", QString::number(kTimeScale)});
-        if (!m_Process.waitForStarted())
-            return false;
-        QByteArray out;
-        while (!out.contains('\n') && m_Process.waitForReadyRead(10000))
-            out += m_Process.readAllStandardOutput();
-        const auto match = QRegularExpression("ready .*router-port=(\\d+) telnet-port=(\\d+)").match(QString(out));
-        if (!match.hasMatch())
-            return false;
+        if (!kivtest::SampleSet::Shared().Ok())
+            return ::testing::AssertionFailure() << kivtest::SampleSet::Shared().Error();
+        kivtest::SimOptions options;
+        options.timeScale = kivtest::TelnetTimeScale();
+        ::testing::AssertionResult started = m_Sim.Start({}, options);
         overrides.targets = {{127, 0, 0, 1}};
-        overrides.routerPort = static_cast<uint16_t>(match.captured(1).toUInt());
-        overrides.telnetPort = static_cast<uint16_t>(match.captured(2).toUInt());
-        return true;
+        overrides.routerPort = m_Sim.RouterPort();
+        overrides.telnetPort = m_Sim.TelnetPort();
+        return started;
     }
-    ~VirtualRouter()
-    {
-        m_Process.terminate();
-        if (!m_Process.waitForFinished(5000))
-            m_Process.kill();
-    }
+    std::string Images() const { return kivtest::SampleSet::Shared().Family("a"); }
     RouterOverrides overrides;
 
 private:
-    QProcess m_Process;
+    kivtest::ScopedTimeScale m_Scale{kivtest::TelnetTimeScale()};
+    kivtest::SimProcess m_Sim;
 };
 
 class WindowTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        EnsureApplication();
-        SetTimeScale(kTimeScale);
-    }
+    static void SetUpTestSuite() { EnsureApplication(); }
     void SetUp() override
     {
         window = std::make_unique<CMainWindow>(nullptr);
@@ -120,7 +103,8 @@ TEST_F(WindowTest, LayoutNumbersAtSeveralSizesAndAtTheMinimum)
     EXPECT_EQ(list->horizontalHeaderItem(0)->text(), "Type");
     EXPECT_EQ(list->horizontalHeaderItem(4)->text(), "Status");
     // Time-scaled, the title says so after the specified part.
-    EXPECT_EQ(window->windowTitle().toStdString(), CMainWindow::BuildTitle() + " - Time scale 0.05");
+    EXPECT_EQ(window->windowTitle().toStdString(),
+              CMainWindow::BuildTitle() + " - Time scale " + kivtest::ScaleArgument(GetTimeScale()));
     EXPECT_EQ(window->CheckButton()->text(), "&Check");
     EXPECT_EQ(window->UpgradeButton()->text(), "&Upgrade");
     uint32_t hover = 0;
@@ -183,7 +167,8 @@ TEST_F(WindowTest, WorkerWarningWaitsForTheUserAndIsReleasedByClosing)
         window->ShowWarning("never answered");
         returned = true;
     });
-    QTest::qWait(0); // the box is queued but not shown: events are not processed below
+    // No events are processed from here on, so the box is never shown: processing them (even
+    // qWait(0)) would show it modally, with nobody to close it, once the worker has posted it.
     window->EndDialog(IKivView::ID_CANCEL);
     waiting.join();
     EXPECT_TRUE(returned.load());
@@ -193,12 +178,11 @@ TEST_F(WindowTest, WorkerWarningWaitsForTheUserAndIsReleasedByClosing)
 // their texts and colours, and Escape refused while the upgrade runs.
 TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
 {
+    KIV_REQUIRE_PROGRAM(kivtest::SimProcess::Program());
     VirtualRouter router;
-    const QString images = TestDirectory() + "/images";
-    if (!router.Start(images))
-        GTEST_SKIP() << "kivrouter-sim or kivimage not built";
+    ASSERT_TRUE(router.Start());
     window->Controller().SetRouterOverrides(router.overrides);
-    window->Controller().SetImageDirectory((images + "/a").toStdString());
+    window->Controller().SetImageDirectory(router.Images());
     Open();
     CMyListCtrl* list = window->List();
     IComponentList* rows = window->GetList();
@@ -262,16 +246,15 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
 // and the end of the upgrade starts the next check.
 TEST_F(WindowTest, LoopTestRunsUpgradeAndNextCheckWithoutTheUser)
 {
+    KIV_REQUIRE_PROGRAM(kivtest::SimProcess::Program());
     VirtualRouter router;
-    const QString images = TestDirectory() + "/loop-images";
-    if (!router.Start(images))
-        GTEST_SKIP() << "kivrouter-sim or kivimage not built";
+    ASSERT_TRUE(router.Start());
     const QString flag = TestDirectory() + "/loop/LoopTest.ini";
     QDir().mkpath(TestDirectory() + "/loop");
     QFile(flag).open(QIODevice::WriteOnly);
     window->Controller().SetLoopTestPath(flag.toStdString());
     window->Controller().SetRouterOverrides(router.overrides);
-    window->Controller().SetImageDirectory((images + "/a").toStdString());
+    window->Controller().SetImageDirectory(router.Images());
     Open();
     ASSERT_TRUE(window->Controller().IsLoopTest());
 

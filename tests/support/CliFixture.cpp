@@ -1,0 +1,100 @@
+#include "tests/support/CliFixture.h"
+
+#include "tests/support/Files.h"
+#include "tests/support/SampleSet.h"
+
+namespace kivtest {
+
+void CliFixture::SetUpTestSuite()
+{
+    ASSERT_TRUE(SampleSet::Shared().Ok()) << SampleSet::Shared().Error();
+}
+
+void CliFixture::TearDown()
+{
+    m_Sim.Stop();
+}
+
+std::string CliFixture::Samples(const std::string& family)
+{
+    return SampleSet::Shared().Family(family);
+}
+
+std::string CliFixture::Scale()
+{
+    return ScaleArgument(TelnetTimeScale());
+}
+
+bool CliFixture::StartSim(const std::vector<std::string>& args, const std::string& scale)
+{
+    SimOptions options;
+    options.transcript = m_Dir / "transcript.jsonl";
+    options.timeScale = scale.empty() ? TelnetTimeScale() : std::stod(scale);
+    const ::testing::AssertionResult started = m_Sim.Start(args, options);
+    if (!started) {
+        ADD_FAILURE() << started.message();
+        return false;
+    }
+    m_strRouterPort = std::to_string(m_Sim.RouterPort());
+    m_strTelnetPort = std::to_string(m_Sim.TelnetPort() != 0 ? m_Sim.TelnetPort() : m_NoService.Port());
+    return true;
+}
+
+void CliFixture::StopSim()
+{
+    EXPECT_EQ(m_Sim.Stop(), 0) << m_Sim.Err();
+}
+
+std::vector<std::string> CliFixture::CliArgs(const std::string& command, const std::string& images, bool json) const
+{
+    std::vector<std::string> argv = {BuildProgram(kCliProgram), command, "--target", "127.0.0.1", "--router-port",
+                                     m_strRouterPort, "--telnet-port", m_strTelnetPort};
+    if (!images.empty())
+        argv.insert(argv.end(), {"--images", images});
+    if (json)
+        argv.push_back("--json");
+    return argv;
+}
+
+Process::Env CliFixture::CliEnv() const
+{
+    return {{"TMPDIR", m_Dir.Path()}, {"KIV_TIME_SCALE", Scale()}, {"KIV_DISCOVERY_TARGETS", ""},
+            {"KIV_ROUTER_PORT", ""}, {"KIV_TELNET_PORT", ""}};
+}
+
+CliRun CliFixture::Finish(Process& cli, std::chrono::seconds limit)
+{
+    CliRun run;
+    run.exitCode = cli.Wait(limit);
+    run.out = cli.Out();
+    run.err = cli.Err();
+    run.json = nlohmann::json::parse(run.out, nullptr, false);
+    if (run.json.is_discarded())
+        run.json = nlohmann::json();
+    return run;
+}
+
+CliRun CliFixture::RunCli(const std::string& command, const std::string& images, std::vector<std::string> extra,
+                          std::chrono::seconds limit)
+{
+    std::vector<std::string> argv = CliArgs(command, images);
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    Process cli;
+    if (!cli.Start(argv, CliEnv())) {
+        ADD_FAILURE() << cli.Error();
+        return CliRun();
+    }
+    return Finish(cli, limit);
+}
+
+std::string CliFixture::Log() const
+{
+    return ReadFile(m_Dir / "KivUpgradeLog.txt");
+}
+
+std::string CliFixture::Transcript() const
+{
+    return ReadFile(m_Dir / "transcript.jsonl");
+}
+
+} // namespace kivtest

@@ -1,0 +1,112 @@
+#include "tests/support/EngineSimFixture.h"
+
+#include <thread>
+
+#include "diag/UdpRecord.h"
+#include "tests/support/Files.h"
+#include "tests/support/LogText.h"
+
+namespace kivtest {
+
+void EngineSimFixture::SetUp()
+{
+    SimFixture::SetUp();
+    m_LogPath = m_Dir / "log.txt";
+}
+
+void EngineSimFixture::TearDown()
+{
+    StopSim();
+    m_pEngine.reset();
+}
+
+void EngineSimFixture::StartSim()
+{
+    SimFixture::StartSim();
+    if (!HasFatalFailure())
+        MakeEngine(m_pSim->RouterPort());
+}
+
+void EngineSimFixture::MakeEngine(uint16_t port)
+{
+    m_pEngine = std::make_unique<CUpgradeEngine>(m_Table.Get(), m_LogPath);
+    m_pEngine->m_pList = &m_List;
+    m_pEngine->m_RouterIp = {127, 0, 0, 1};
+    m_pEngine->m_RouterMac = m_Config.mac;
+    m_pEngine->m_nRouterPort = port;
+    m_pEngine->m_Notify = [this](int code) {
+        std::lock_guard lock(m_NotifyLock);
+        m_Codes.push_back(code);
+        m_NotifyCond.notify_all();
+    };
+    MakeRows();
+}
+
+void EngineSimFixture::MakeRows()
+{
+    m_List.DeleteAllItems();
+    const int rows = m_pEngine->IsFamilyASelected() ? 5 : 6;
+    for (int i = 0; i < rows; ++i)
+        m_List.InsertItem(i, "component " + std::to_string(i));
+}
+
+void EngineSimFixture::RunUpgrade(std::chrono::seconds limit)
+{
+    ASSERT_TRUE(m_pEngine) << "no engine: the simulator did not start";
+    std::thread worker(&CUpgradeEngine::UpgradeThread, m_pEngine.get());
+    {
+        std::unique_lock lock(m_NotifyLock);
+        const bool ended = m_NotifyCond.wait_for(lock, limit, [this] { return !m_Codes.empty(); });
+        EXPECT_TRUE(ended) << "the upgrade did not end in time";
+    }
+    worker.join();
+    EXPECT_EQ(m_Codes, std::vector<int>{0});
+    EXPECT_EQ(m_pEngine->m_Busy.load(), 0);
+    EXPECT_FALSE(m_pEngine->m_Adapter.IsOpen());
+    StopSim();
+    m_Log = ReadFile(m_LogPath);
+}
+
+int EngineSimFixture::LogLines(const std::string& message) const
+{
+    return CountLogMessages(m_Log, message);
+}
+
+void EngineSimFixture::ExpectSuccessRow(int row) const
+{
+    EXPECT_EQ(Status(row).rfind("Download successfully (", 0), 0u) << "row " << row << ": " << Status(row);
+    EXPECT_EQ(Colour(row), CUpgradeEngine::COLOUR_SUCCESS) << "row " << row;
+}
+
+void EngineSimFixture::ExpectFailureRow(int row, const std::string& text) const
+{
+    EXPECT_EQ(Status(row).rfind(text + " (", 0), 0u) << "row " << row << ": " << Status(row);
+    EXPECT_EQ(Colour(row), CUpgradeEngine::COLOUR_FAILURE) << "row " << row;
+}
+
+void EngineSimFixture::ExpectUntouchedRow(int row) const
+{
+    EXPECT_EQ(Status(row), "") << "row " << row;
+    EXPECT_EQ(Colour(row), 0u) << "row " << row;
+}
+
+void EngineSimFixture::ExpectRunEnd(bool wirelessSelected) const
+{
+    const std::string separator(50, '+');
+    EXPECT_EQ(LogLines(separator), 1);
+    const size_t end = m_Log.rfind(separator);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(m_Log.substr(end), separator + "\r\n");
+    const size_t leave = m_Log.rfind("Leave Forcing Download Mode ...");
+    if (wirelessSelected) {
+        EXPECT_NE(leave, std::string::npos);
+        EXPECT_LT(leave, end);
+        EXPECT_GE(RecordsReceived(UDP_LEAVE_FORCE_LOAD), 1);
+    } else {
+        EXPECT_EQ(leave, std::string::npos);
+        EXPECT_EQ(RecordsReceived(UDP_LEAVE_FORCE_LOAD), 0);
+    }
+    EXPECT_EQ(m_nViolations, 0u);
+}
+
+} // namespace kivtest

@@ -1,0 +1,21 @@
+#pragma once
+
+// Small file and text helpers.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kivtest {
+
+// The whole file as bytes in a string; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+// Writes `bytes` as the whole file; false when it cannot be written.
+bool WriteFile(const std::string& path, const std::string& bytes);
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// How often `what` occurs in `text` (occurrences do not overlap).
+int CountOf(const std::string& text, const std::string& what);
+
+} // namespace kivtest

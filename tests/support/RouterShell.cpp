@@ -1,0 +1,50 @@
+#include "tests/support/RouterShell.h"
+
+namespace kivtest {
+
+namespace {
+const char* const kPrompt = "\r\nrouter#";
+} // namespace
+
+RouterShell::RouterShell()
+{
+    m_Peer.SetConnectHandler([this] {
+        m_nLine = 0;
+        return std::string("Login:");
+    });
+    m_Peer.SetLineResponder([this](const std::string& line) { return Answer(line); });
+}
+
+void RouterShell::SetAnswer(const std::string& command, const std::string& answer)
+{
+    std::lock_guard lock(m_Mutex);
+    m_Answers[command] = answer;
+}
+
+void RouterShell::SetRawAnswer(const std::string& command, const std::string& raw)
+{
+    std::lock_guard lock(m_Mutex);
+    m_RawAnswers[command] = raw;
+}
+
+TcpPeer::LineAnswer RouterShell::Answer(const std::string& line)
+{
+    switch (++m_nLine) {
+    case 1: // the user name
+        return {"\r\nPassword:"};
+    case 2: // the password
+        return {kPrompt};
+    default:
+        break;
+    }
+    if (line == "quit")
+        return {"", true};
+    std::lock_guard lock(m_Mutex);
+    if (auto raw = m_RawAnswers.find(line); raw != m_RawAnswers.end())
+        return {raw->second};
+    if (auto it = m_Answers.find(line); it != m_Answers.end())
+        return {"\r\n" + it->second + kPrompt};
+    return {std::string("\r\nunknown command") + kPrompt};
+}
+
+} // namespace kivtest

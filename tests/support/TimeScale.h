@@ -1,0 +1,27 @@
+#pragma once
+
+// The one time-scale rule of the tests. Every pause and time-out of the product goes through
+// the platform clock, which KIV_TIME_SCALE divides; tests run scaled.
+
+#include <string>
+
+namespace kivtest {
+
+// The scale when the runner chose none (scripts/test.sh sets KIV_TIME_SCALE=0.05).
+constexpr double kDefaultTestTimeScale = 0.05;
+// The Telnet client takes as a reply whatever arrived within 500 scaled ms; below this scale
+// that is under 50 real ms, too short on a loaded machine (sanitizers, parallel tests).
+constexpr double kTelnetTimeScaleFloor = 0.1;
+
+// The scale of this test run: KIV_TIME_SCALE when set to a positive number, else 0.05. The
+// test main applies it to the test process.
+double TestTimeScale();
+
+// The scale for a run that reads Telnet replies (a version check): TestTimeScale(), but not
+// below kTelnetTimeScaleFloor.
+double TelnetTimeScale();
+
+// A scale as a command-line value ("--time-scale 0.05").
+std::string ScaleArgument(double scale);
+
+} // namespace kivtest
