@@ -1,6 +1,7 @@
 #include "app/CKivOneClickApp.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,12 +10,19 @@
 #include "app/CMainWindow.h"
 #include "app/CSingleInstanceGuard.h"
 #include "app/TimeScaleRule.h"
+#include "app/WindowCommandLine.h"
 #include "platform/UserFiles.h"
 #include "ui/controls/CThemeHelperST.h"
 
 CKivOneClickApp::CKivOneClickApp() : m_pTheme(std::make_unique<CThemeHelperST>()) {}
 
 CKivOneClickApp::~CKivOneClickApp() = default;
+
+void CKivOneClickApp::ShowStartupWarning(const std::string& text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+}
 
 void CKivOneClickApp::ReportUnguardedStart(const CSingleInstanceGuard& guard)
 {
@@ -23,6 +31,26 @@ void CKivOneClickApp::ReportUnguardedStart(const CSingleInstanceGuard& guard)
         : DescribeOpenError(guard.LockPath().toStdString(), guard.ErrorCode());
     std::fprintf(stderr, "kivupgrade: the single-instance lock cannot be taken (%s); starting without it\n",
                  why.c_str());
+}
+
+bool CKivOneClickApp::ApplyInterfaceArgument(CKivOneClickDlg& dlg)
+{
+    // --interface NAME on the command line, else KIV_INTERFACE (already in the overrides).
+    RouterOverrides overrides = dlg.GetRouterOverrides();
+    std::vector<std::string> arguments;
+    for (const QString& argument : QCoreApplication::arguments())
+        arguments.push_back(argument.toStdString());
+    const std::string fromArguments = WindowInterfaceArgument(arguments);
+    if (!fromArguments.empty())
+        overrides.interfaceName = fromArguments;
+    std::string problem;
+    if (!UseInterface(overrides, &problem)) {
+        std::fprintf(stderr, "kivupgrade: --interface: %s\n", problem.c_str());
+        ShowStartupWarning("--interface: " + problem);
+        return false;
+    }
+    dlg.SetRouterOverrides(overrides);
+    return true;
 }
 
 int CKivOneClickApp::InitInstance()
@@ -52,6 +80,8 @@ int CKivOneClickApp::InitInstance()
         // Development and demo runs may point the window at a directory of images.
         if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir && *dir)
             window.Controller().SetImageDirectory(dir);
+        if (!ApplyInterfaceArgument(window.Controller()))
+            return 2;
         QObject::connect(&guard, &CSingleInstanceGuard::RestoreRequested, &window,
                          &CMainWindow::RestoreIfMinimized);
         window.InitDialog();

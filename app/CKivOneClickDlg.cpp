@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/CVersionCheck.h"
+#include "app/ImageSearchPath.h"
 #include "app/TimeScaleRule.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
@@ -25,19 +26,6 @@ constexpr uint32_t IDS_ARE_YOU_SURE = 156;
 
 constexpr uint32_t LOOP_UPGRADE_DELAY_MS = 2000;
 constexpr uint32_t LOOP_CHECK_DELAY_MS = 35000;
-
-// Directory of the running program, with a trailing '/'; empty when unknown.
-std::string ProgramDirectory()
-{
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec)
-        return std::string();
-    std::string dir = exe.parent_path().string();
-    if (dir.empty() || dir.back() != '/')
-        dir += '/';
-    return dir;
-}
 
 bool HasBinExtension(const std::filesystem::path& path)
 {
@@ -65,6 +53,7 @@ CKivOneClickDlg::CKivOneClickDlg(IKivView* view, ComponentEntry* table)
     m_Overrides = LoadRouterOverrides(&problems);
     m_pEngine->m_pList = m_pView->GetList();
     m_pEngine->m_nRouterPort = m_Overrides.routerPort;
+    m_pEngine->m_strInterface = m_Overrides.interfaceName;
     m_pEngine->m_Notify = [this](int code) { m_pView->PostNotify(code); };
     if (!problems.empty())
         LogPrintf(m_pEngine->m_Log, "%s", problems.c_str());
@@ -81,6 +70,7 @@ void CKivOneClickDlg::LogTimeScale()
 CKivOneClickDlg::~CKivOneClickDlg()
 {
     m_bStopRequested = true;
+    m_StopEvent.Set();
     StopLoopTimer();
     if (m_Worker.joinable())
         m_Worker.join();
@@ -93,6 +83,7 @@ void CKivOneClickDlg::SetRouterOverrides(const RouterOverrides& overrides)
 {
     m_Overrides = overrides;
     m_pEngine->m_nRouterPort = overrides.routerPort;
+    m_pEngine->m_strInterface = overrides.interfaceName;
 }
 
 void CKivOneClickDlg::SetImageDirectory(const std::string& dir)
@@ -105,9 +96,11 @@ void CKivOneClickDlg::SetImageDirectory(const std::string& dir)
 
 void CKivOneClickDlg::SetLoopTestPath(const std::string& path) { m_strLoopTestPath = path; }
 
-std::string CKivOneClickDlg::ImageDirectory() const
+std::vector<std::string> CKivOneClickDlg::ImageDirectories() const
 {
-    return m_strImageDir.empty() ? ProgramDirectory() : m_strImageDir;
+    if (!m_strImageDir.empty())
+        return {m_strImageDir};
+    return ImageSearchDirectories(ProgramDirectory());
 }
 
 // ---- handlers ------------------------------------------------------------------------------
@@ -136,6 +129,7 @@ void CKivOneClickDlg::OnCheck()
     m_pView->EnableButton(IKivView::IDC_CHECK, false);
     m_pView->EnableButton(IKivView::IDC_UPGRADE, false);
     m_bStopRequested = false;
+    m_StopEvent.Reset();
     m_bCheckRunning = true;
     m_Worker = std::thread(&CKivOneClickDlg::CheckWorker, this);
 }
@@ -240,7 +234,16 @@ int CKivOneClickDlg::ShowWarning(uint32_t stringId)
     return m_pView->ShowWarning(LoadStringResource(stringId));
 }
 
-void CKivOneClickDlg::RequestStop() { m_bStopRequested = true; }
+int CKivOneClickDlg::ShowWarning(uint32_t stringId, const std::string& hint)
+{
+    return m_pView->ShowWarningWithHint(LoadStringResource(stringId), hint);
+}
+
+void CKivOneClickDlg::RequestStop()
+{
+    m_bStopRequested = true;
+    m_StopEvent.Set();
+}
 
 bool CKivOneClickDlg::LastUpgradeFailedSilently() const
 {
@@ -254,6 +257,12 @@ std::string CKivOneClickDlg::LastUpgradeFailureText() const
     return m_strUpgradeFailureText;
 }
 
+ImageSearchResult CKivOneClickDlg::LastImageSearch() const
+{
+    std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+    return m_LastSearch;
+}
+
 bool CKivOneClickDlg::FindImageFiles()
 {
     for (int i = 0; i < COMPONENT_COUNT; ++i) {
@@ -261,16 +270,49 @@ bool CKivOneClickDlg::FindImageFiles()
         m_pTable[i].m_Image.SetPath(std::string());
     }
 
+    ImageSearchResult search;
+    bool loaded = true;  // false only after two files of one type
+    for (const std::string& dir : ImageDirectories()) {
+        search.searched.push_back(dir);
+        int counted = 0;
+        loaded = LoadImagesFrom(dir, counted);
+        if (!loaded || counted > 0) {
+            search.used = dir;
+            break;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+        m_LastSearch = search;
+    }
+    if (!loaded)
+        return false;  // two files of one type: warning 134 was shown
+    if (!search.used.empty()) {
+        LogPrintf(m_pEngine->m_Log, "Images from %s", search.used.c_str());
+        return true;
+    }
+    std::string searched;
+    for (const std::string& dir : search.searched)
+        searched += (searched.empty() ? "" : ", ") + dir;
+    ShowWarning(IDS_NO_BIN_FILE);
+    LogPrintf(m_pEngine->m_Log, "没有找到至少一个有效的BIN文件");
+    LogPrintf(m_pEngine->m_Log, "Searched for *.bin images in: %s", searched.c_str());
+    return false;
+}
+
+// Opens every "*.bin" file of `dir` into the entry of its type and counts them. False,
+// after warning 134, when two files have the same type.
+bool CKivOneClickDlg::LoadImagesFrom(const std::string& dir, int& counted)
+{
     // Files in name order, so that "the first one found" is the same on every run.
     std::vector<std::string> files;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(ImageDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         if (it->is_regular_file(ec) && HasBinExtension(it->path()))
             files.push_back(it->path().string());
     }
     std::sort(files.begin(), files.end());
 
-    int counted = 0;
     for (const std::string& file : files) {
         uint32_t type = COMPONENT_NONE;
         {
@@ -289,11 +331,6 @@ bool CKivOneClickDlg::FindImageFiles()
         entry.m_Image.SetPath(file);
         entry.m_Image.Open(type);
         ++counted;
-    }
-    if (counted == 0) {
-        ShowWarning(IDS_NO_BIN_FILE);
-        LogPrintf(m_pEngine->m_Log, "没有找到至少一个有效的BIN文件");
-        return false;
     }
     return true;
 }
@@ -330,7 +367,9 @@ void CKivOneClickDlg::CheckWorker()
     hooks.showWarning = [this](uint32_t id) { return ShowWarning(id); };
     hooks.findImageFiles = [this] { return FindImageFiles(); };
     hooks.relayout = [this] { m_pView->Relayout(); };
+    hooks.showWarningWithHint = [this](uint32_t id, const std::string& hint) { return ShowWarning(id, hint); };
     hooks.stopRequested = [this] { return m_bStopRequested.load(); };
+    hooks.stopHandle = m_StopEvent.Handle();
     CVersionCheck check(m_pTable, *m_pEngine, *m_pTelnet, m_pView->GetList(), m_Overrides,
         m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
     bool passed = check.CheckVersions();

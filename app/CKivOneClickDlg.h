@@ -6,10 +6,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/IKivView.h"
 #include "app/RouterOverrides.h"
 #include "platform/CEvent.h"
+#include "platform/CPollableEvent.h"
 
 class CTelnetClient;
 class CUpgradeEngine;
@@ -22,6 +24,13 @@ constexpr int NOTIFY_START_CHECK = 2;
 constexpr int NOTIFY_START_UPGRADE = 3;
 constexpr int NOTIFY_FOCUS_CHECK = 4;
 constexpr int NOTIFY_FOCUS_UPGRADE = 5;
+
+// What the last "*.bin" search looked at: the directories in the order searched, and the
+// one whose images were taken (empty when none was).
+struct ImageSearchResult {
+    std::vector<std::string> searched;
+    std::string used;
+};
 
 // Pixel rectangle of one control in the dialog's client area.
 struct KivRect {
@@ -76,8 +85,8 @@ public:
     // ---- set-up, before OnInitDialog -------------------------------------------------
     // Discovery targets and ports (default: LoadRouterOverrides(), i.e. the environment).
     void SetRouterOverrides(const RouterOverrides& overrides);
-    // Look for "*.bin" images in `dir` instead of beside the program, and ignore the
-    // embedded images.
+    // Look for "*.bin" images in `dir` only, instead of beside the program and in the
+    // installation's image directory, and ignore the embedded images.
     void SetImageDirectory(const std::string& dir);
     // The loop-test switch file (default kDefaultLoopTestPath).
     void SetLoopTestPath(const std::string& path);
@@ -98,8 +107,13 @@ public:
     // ---- services ----------------------------------------------------------------------
     // Modal warning with a string-table text. Any thread.
     int ShowWarning(uint32_t stringId);
-    // Rescans the image directory for "*.bin" files. Worker thread (the check).
+    // The same with lines of advice shown below the text.
+    int ShowWarning(uint32_t stringId, const std::string& hint);
+    // Rescans the image directories for "*.bin" files: the first directory holding at least
+    // one usable image supplies them all. Worker thread (the check).
     bool FindImageFiles();
+    // The directories the last FindImageFiles looked at. Any thread.
+    ImageSearchResult LastImageSearch() const;
     // Asks a running check to stop at its next step (the command line's Ctrl-C). The
     // check then ends as failed. Any thread.
     void RequestStop();
@@ -141,7 +155,8 @@ private:
     void StartLoopTimer(int argument);
     void StopLoopTimer();
     void JoinWorker();
-    std::string ImageDirectory() const;
+    std::vector<std::string> ImageDirectories() const;
+    bool LoadImagesFrom(const std::string& dir, int& counted);
 
     IKivView* m_pView;
     ComponentEntry* m_pTable;
@@ -160,9 +175,11 @@ private:
     std::atomic<bool> m_bUpgradeRunning{false};
     std::atomic<bool> m_bLastCheckPassed{false};
     std::atomic<bool> m_bStopRequested{false};
+    CPollableEvent m_StopEvent;  // set with m_bStopRequested: ends a discovery wait at once
     mutable std::mutex m_OutcomeMutex;
     bool m_bUpgradeFailedSilently = false;
     std::string m_strUpgradeFailureText;
+    ImageSearchResult m_LastSearch;  // guarded by m_OutcomeMutex
 
     std::thread m_TimerThread;  // loop-test timer
     CEvent m_TimerStop{true};

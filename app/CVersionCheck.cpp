@@ -2,12 +2,14 @@
 
 #include <memory>
 
+#include "app/DiscoveryHint.h"
 #include "app/TimeScaleRule.h"
 #include "diag/CUdpHdlc.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
 #include "engine/IComponentList.h"
 #include "log/CDownloadLog.h"
+#include "net/CNetInterfaces.h"
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
@@ -131,19 +133,24 @@ bool CVersionCheck::CheckVersions()
     return passed;
 }
 
+CRouterFinder CVersionCheck::MakeFinder() const
+{
+    CRouterFinder finder(m_Overrides, m_Hooks.stopHandle, m_Hooks.stopRequested);
+    CDownloadLog& log = m_Engine.m_Log;
+    finder.SetSkipSink([&log](const std::string& note) { LogPrintf(log, "%s", note.c_str()); });
+    return finder;
+}
+
 bool CVersionCheck::Discover(std::string& versionText)
 {
-    for (const auto& target : m_Overrides.targets) {
-        for (int i = 0; i < DISCOVERY_TRIES_PER_TARGET; ++i) {
-            if (Stopped())
-                return false;
-            if (DiscoverRouter(target, versionText))
-                return true;
-        }
+    CRouterFinder finder = MakeFinder();
+    DiscoveryReply reply;
+    if (finder.FindFirst(&reply)) {
+        StoreRouter(reply, versionText);
+        return true;
     }
-    if (m_Hooks.showWarning)
-        m_Hooks.showWarning(IDS_NO_ROUTER);
-    LogPrintf(m_Engine.m_Log, "没有检测到路由器");
+    if (!finder.Stopped())
+        ReportNoRouter();
     return false;
 }
 
@@ -159,26 +166,43 @@ bool CVersionCheck::TimeScaleAllowed()
 
 bool CVersionCheck::DiscoverRouter(const std::array<uint8_t, 4>& target, std::string& versionText)
 {
-    auto udp = std::make_unique<CUdpHdlc>(target.data(), m_Overrides.routerPort);
-    uint8_t mac[6] = {};
-    uint8_t ip[4] = {};
-    std::string text;
-    if (!udp->Discover(mac, ip, &text)) {
-        Sleep(DISCOVERY_RETRY_PAUSE_MS);
+    CRouterFinder finder = MakeFinder();
+    std::vector<DiscoveryReply> replies;
+    if (!finder.TryOnce(target, true, &replies))
         return false;
-    }
-    for (int i = 0; i < 6; ++i)
-        m_Engine.m_RouterMac[i] = mac[i];
-    for (int i = 0; i < 4; ++i)
-        m_Engine.m_RouterIp[i] = ip[i];
-    versionText = text;
+    StoreRouter(replies.front(), versionText);
     return true;
+}
+
+void CVersionCheck::StoreRouter(const DiscoveryReply& reply, std::string& versionText)
+{
+    m_Engine.m_RouterMac = reply.mac;
+    m_Engine.m_RouterIp = reply.ip;
+    versionText = reply.text;
+    const auto& m = reply.mac;
+    LogPrintf(m_Engine.m_Log, "Router found: %s, MAC %02X-%02X-%02X-%02X-%02X-%02X%s%s",
+              FormatIpv4(reply.ip).c_str(), m[0], m[1], m[2], m[3], m[4], m[5],
+              m_Overrides.interfaceName.empty() ? "" : ", through ", m_Overrides.interfaceName.c_str());
+}
+
+void CVersionCheck::ReportNoRouter()
+{
+    m_NoRouterHint = BuildDiscoveryHint(CNetInterfaces::ReadSystem(), m_Overrides.targets, m_Overrides.interfaceName);
+    if (m_Hooks.showWarningWithHint)
+        m_Hooks.showWarningWithHint(IDS_NO_ROUTER, JoinHint(m_NoRouterHint));
+    else if (m_Hooks.showWarning)
+        m_Hooks.showWarning(IDS_NO_ROUTER);
+    CDownloadLog& log = m_Engine.m_Log;
+    LogPrintf(log, "没有检测到路由器");
+    for (const std::string& line : m_NoRouterHint)
+        LogPrintf(log, "%s", line.c_str());
 }
 
 bool CVersionCheck::TelnetLogin(const std::string& prompt)
 {
     CDownloadLog& log = m_Engine.m_Log;
     m_Telnet.SetPortNumber(m_Overrides.telnetPort);
+    m_Telnet.SetInterface(m_Overrides.interfaceName);
     if (!m_Telnet.Connect(m_Engine.GetRouterIpText())) {
         LogPrintf(log, "创建TCP连接失败");
         return false;

@@ -5,6 +5,9 @@
 #include <functional>
 #include <string>
 
+#include <vector>
+
+#include "app/CRouterFinder.h"
 #include "app/RouterOverrides.h"
 
 class CTelnetClient;
@@ -30,8 +33,8 @@ public:
     static constexpr uint32_t COLOUR_MISMATCH = 0x0000FF;
     static constexpr uint32_t COLOUR_GREY_TEXT = 0x808080;
 
-    static constexpr int DISCOVERY_TRIES_PER_TARGET = 3;
-    static constexpr uint32_t DISCOVERY_RETRY_PAUSE_MS = 100;
+    static constexpr int DISCOVERY_TRIES_PER_TARGET = CRouterFinder::kTriesPerTarget;
+    static constexpr uint32_t DISCOVERY_RETRY_PAUSE_MS = CRouterFinder::kRetryPauseMs;
     static constexpr uint32_t TELNET_WAIT_MS = 500;
     static constexpr const char* FORCE_LOAD_TEXT = "Can't read in force-load mode";
     static constexpr const char* VERSION_MARKER = "software version: ";
@@ -39,9 +42,12 @@ public:
     // What the check needs from the dialog.
     struct Hooks {
         std::function<int(uint32_t stringId)> showWarning;  // modal warning box
+        // The same box with lines of advice below the text (falls back to showWarning).
+        std::function<int(uint32_t stringId, const std::string& hint)> showWarningWithHint;
         std::function<bool()> findImageFiles;                // the .bin search
         std::function<void()> relayout;                      // layout and repaint
         std::function<bool()> stopRequested;                 // end the check early
+        int stopHandle = -1;  // pollable, readable once a stop is requested: ends a discovery wait
     };
 
     CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet,
@@ -66,12 +72,18 @@ public:
     // Sets the entry's upgrade flag from its current version and its image's version.
     static void CompareVersions(ComponentEntry& entry);
 
+    // Advice given with "No router is detected" by the last check (empty otherwise).
+    const std::vector<std::string>& GetNoRouterHint() const { return m_NoRouterHint; }
+
 private:
     bool HasImage(int index) const;
     bool Stopped() const { return m_Hooks.stopRequested && m_Hooks.stopRequested(); }
     bool Discover(std::string& versionText);
     // False (logged and warned) when the time scale may not drive the router just found.
     bool TimeScaleAllowed();
+    void StoreRouter(const DiscoveryReply& reply, std::string& versionText);
+    void ReportNoRouter();
+    CRouterFinder MakeFinder() const;
     std::string NewestValidLine() const;
     void FillRows(bool& passed);
     void RemoveOtherFamilyRows();
@@ -87,4 +99,5 @@ private:
     std::string m_strNotFound;
     std::string m_strMismatch;
     std::string m_strWaiting;
+    std::vector<std::string> m_NoRouterHint;
 };

@@ -43,6 +43,13 @@ public:
     // that is closing returns at once instead of showing it.
     virtual int ShowWarning(const std::string& text) = 0;
 
+    // Any thread. The same box with `hint` (lines of advice) below the text. A view that
+    // keeps the advice apart (the command line prints it under the result) overrides it.
+    virtual int ShowWarningWithHint(const std::string& text, const std::string& hint)
+    {
+        return ShowWarning(hint.empty() ? text : text + "\n\n" + hint);
+    }
+
     // View thread. Modal question: caption "Warning", information icon, Yes and No
     // buttons with No as the default. True for Yes.
     virtual bool AskYesNo(const std::string& text) = 0;

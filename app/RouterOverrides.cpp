@@ -2,7 +2,22 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include "net/CNetInterfaces.h"
+#include "net/InterfaceBinding.h"
+
+namespace {
+
+// An interface name as the user gave it, cut short enough to quote in a message.
+std::string QuotedName(const std::string& name)
+{
+    constexpr size_t kShown = 40;
+    return "\"" + (name.size() > kShown ? name.substr(0, kShown) + "..." : name) + "\"";
+}
+
+} // namespace
 
 RouterOverrides::RouterOverrides()
     : targets{{192, 168, 1, 255}, {255, 255, 255, 255}}
@@ -77,7 +92,9 @@ RouterOverrides LoadRouterOverrides(std::string* error)
     RouterOverrides overrides;
     std::string problems;
     if (const char* v = std::getenv("KIV_DISCOVERY_TARGETS"); v && *v) {
-        if (!ParseTargetList(v, overrides.targets))
+        if (ParseTargetList(v, overrides.targets))
+            overrides.bTargetsGiven = true;
+        else
             problems += "KIV_DISCOVERY_TARGETS is not a list of dotted addresses; ignored. ";
     }
     if (const char* v = std::getenv("KIV_ROUTER_PORT"); v && *v) {
@@ -95,6 +112,8 @@ RouterOverrides LoadRouterOverrides(std::string* error)
         else
             problems += "KIV_TIME_SCALE_ANY_ROUTER is not 1 or 0; ignored. ";
     }
+    if (const char* v = std::getenv("KIV_INTERFACE"); v && *v)
+        overrides.interfaceName = v;
     if (!problems.empty())
         problems.pop_back();
     if (error)
@@ -107,4 +126,53 @@ std::string FormatIpv4(const std::array<uint8_t, 4>& address)
     char text[20];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", address[0], address[1], address[2], address[3]);
     return text;
+}
+
+bool ResolveInterface(RouterOverrides& overrides, const CNetInterfaces& interfaces, std::string* error)
+{
+    const std::string& name = overrides.interfaceName;
+    if (name.empty())
+        return true;
+    std::string problem;
+    const NetInterface* entry = nullptr;
+    if (name.size() > CNetInterfaces::kMaxNameLength || !interfaces.Exists(name))
+        problem = "there is no network interface named " + QuotedName(name) + ".";
+    else if ((entry = interfaces.Find(name)) == nullptr)
+        problem = "the network interface " + name + " has no IPv4 address.";
+    else if (!entry->up)
+        problem = "the network interface " + name + " is down (bring it up first, e.g. ip link set " + name + " up).";
+    if (!problem.empty()) {
+        if (error != nullptr)
+            *error = problem + " Interfaces here: " + interfaces.DescribeAll() + ".";
+        return false;
+    }
+    if (!overrides.bTargetsGiven) {
+        overrides.targets.clear();
+        if (entry->hasBroadcast && entry->broadcast != std::array<uint8_t, 4>{255, 255, 255, 255})
+            overrides.targets.push_back(entry->broadcast);
+        overrides.targets.push_back({255, 255, 255, 255});
+    }
+    return true;
+}
+
+bool UseInterface(RouterOverrides& overrides, std::string* error)
+{
+    if (overrides.interfaceName.empty())
+        return true;
+    int readError = 0;
+    const CNetInterfaces interfaces = CNetInterfaces::ReadSystem(&readError);
+    if (readError != 0) {
+        if (error != nullptr)
+            *error = "cannot read the network interfaces: " + std::string(std::strerror(readError)) + ".";
+        return false;
+    }
+    if (!ResolveInterface(overrides, interfaces, error))
+        return false;
+    const int err = ProbeInterfaceTie(overrides.interfaceName);
+    if (err != 0) {
+        if (error != nullptr)
+            *error = ExplainTieError(overrides.interfaceName, err);
+        return false;
+    }
+    return true;
 }

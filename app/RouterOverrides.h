@@ -12,7 +12,13 @@ struct RouterOverrides {
     std::vector<std::array<uint8_t, 4>> targets;  // discovery targets, three tries each
     uint16_t routerPort = 1280;
     uint16_t telnetPort = 23;
-    bool timeScaleAnyRouter = false;  // a time scale may drive a router off loopback
+    // Network interface every socket is tied to (empty: the system chooses by route).
+    std::string interfaceName;
+    // True when the targets were chosen by the user, not the defaults; an interface then
+    // leaves them as they are.
+    bool bTargetsGiven = false;
+    // A time scale other than 1 may drive a router that is not on loopback.
+    bool timeScaleAnyRouter = false;
 
     RouterOverrides();
 };
@@ -27,10 +33,23 @@ bool ParseTargetList(const std::string& text, std::vector<std::array<uint8_t, 4>
 // Parses a port number 1..65535. False for anything else.
 bool ParsePort(const std::string& text, uint16_t& port);
 
-// Defaults overridden by KIV_DISCOVERY_TARGETS, KIV_ROUTER_PORT and KIV_TELNET_PORT, and
-// timeScaleAnyRouter set by KIV_TIME_SCALE_ANY_ROUTER=1.
+// Defaults overridden by KIV_DISCOVERY_TARGETS, KIV_ROUTER_PORT, KIV_TELNET_PORT and
+// KIV_INTERFACE (taken as it is; see UseInterface), and timeScaleAnyRouter set by
+// KIV_TIME_SCALE_ANY_ROUTER=1.
 // A malformed value is ignored with a message in `error` (empty when all were fine).
 RouterOverrides LoadRouterOverrides(std::string* error = nullptr);
+
+class CNetInterfaces;
+
+// Checks `overrides.interfaceName` against `interfaces`: it must name an interface that
+// has an IPv4 address and is up. Then, unless the user chose the targets, discovery goes to
+// that interface's broadcast address and then 255.255.255.255. False with a message that
+// lists the interfaces there are. An empty name is accepted and changes nothing.
+bool ResolveInterface(RouterOverrides& overrides, const CNetInterfaces& interfaces, std::string* error);
+
+// ResolveInterface on this machine's interfaces, then makes sure sockets can be tied to
+// the interface (older kernels refuse it to ordinary programs).
+bool UseInterface(RouterOverrides& overrides, std::string* error);
 
 // "%d.%d.%d.%d" of an address.
 std::string FormatIpv4(const std::array<uint8_t, 4>& address);

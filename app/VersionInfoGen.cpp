@@ -1,5 +1,6 @@
 // Build-time tool: writes the program's version resource as a C++ source.
 //   kiv-versioninfo-gen OUT.cpp VERSION PRODUCT_NAME
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -8,12 +9,22 @@
 #include "app/VersionInfoWriter.h"
 
 namespace {
+// The leading numbers of a version text ("1.2.3~rc1" gives 1, 2, 3, 0) for the fixed file
+// information; a part that does not start with a digit counts as 0, a part above 65535 as
+// 65535. The text itself goes into the string table unchanged.
 void ParseVersion(const std::string& text, uint16_t out[4])
 {
     std::istringstream in(text);
     std::string part;
-    for (int i = 0; i < 4 && std::getline(in, part, '.'); ++i)
-        out[i] = static_cast<uint16_t>(std::stoul(part.empty() ? "0" : part));
+    for (int i = 0; i < 4 && std::getline(in, part, '.'); ++i) {
+        unsigned long value = 0;
+        for (char c : part) {
+            if (c < '0' || c > '9')
+                break;
+            value = std::min(value * 10 + static_cast<unsigned long>(c - '0'), 65535ul);
+        }
+        out[i] = static_cast<uint16_t>(value);
+    }
 }
 } // namespace
 

@@ -16,7 +16,7 @@ set(_kiv_version_cpp ${CMAKE_CURRENT_BINARY_DIR}/generated/VersionResourceData.c
 add_custom_command(
   OUTPUT ${_kiv_version_cpp}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/generated
-  COMMAND kiv-versioninfo-gen ${_kiv_version_cpp} ${PROJECT_VERSION} "Q350m Upgrade"
+  COMMAND kiv-versioninfo-gen ${_kiv_version_cpp} ${PROJECT_VERSION} ${KIV_PRODUCT_NAME}
   DEPENDS kiv-versioninfo-gen
   COMMENT "Generating the version resource"
   VERBATIM)
@@ -37,6 +37,7 @@ add_library(kiv_gui STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/HelpFile.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CHelpWindow.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CHelpWindow.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/WindowCommandLine.cpp
   ${CMAKE_SOURCE_DIR}/res/icons/icons.qrc
   ${CMAKE_SOURCE_DIR}/res/help/help.qrc
   ${_kiv_version_cpp})
@@ -44,12 +45,12 @@ set_target_properties(kiv_gui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(kiv_gui PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(kiv_gui PUBLIC kiv_appcore kiv_res Qt6::Widgets Qt6::Network)
 
-add_executable(kivupgrade ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
-target_link_libraries(kivupgrade PRIVATE kiv_gui)
+# main() as an object of its own, so that a release (scripts/release.sh) links the same
+# objects with its own resources and version resource instead of compiling them again.
+add_library(kiv_window_objects OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+target_link_libraries(kiv_window_objects PUBLIC kiv_gui)
+
+add_executable(kivupgrade)
+target_link_libraries(kivupgrade PRIVATE kiv_window_objects)
 # The running program's file name is the application name the version lookup expects.
 set_target_properties(kivupgrade PROPERTIES OUTPUT_NAME kivupgrade)
-
-install(TARGETS kivupgrade RUNTIME DESTINATION bin)
-install(FILES ${CMAKE_SOURCE_DIR}/res/kivupgrade.desktop DESTINATION share/applications)
-install(FILES ${CMAKE_SOURCE_DIR}/res/icons/128.png DESTINATION share/icons/hicolor/64x64/apps
-        RENAME kivupgrade.png)

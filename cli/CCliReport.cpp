@@ -69,6 +69,42 @@ std::string CCliReport::FormatTable() const
     return table;
 }
 
+std::vector<std::string> CCliReport::HintLines() const
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < m_strHint.size()) {
+        size_t end = m_strHint.find('\n', start);
+        if (end == std::string::npos)
+            end = m_strHint.size();
+        lines.push_back(m_strHint.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string CCliReport::FormatHint() const
+{
+    std::string out;
+    for (const std::string& line : HintLines())
+        out += "  " + line + "\n";
+    return out;
+}
+
+std::string CCliReport::FormatImageSource() const
+{
+    if (m_bImagesEmbedded)
+        return "Images: carried by the program";
+    if (!m_strImageDir.empty())
+        return "Images: " + m_strImageDir;
+    if (m_ImageDirsSearched.empty())
+        return std::string();
+    std::string searched;
+    for (const std::string& dir : m_ImageDirsSearched)
+        searched += (searched.empty() ? "" : ", ") + dir;
+    return "Images: no usable *.bin file in " + searched;
+}
+
 std::string CCliReport::FormatJson() const
 {
     nlohmann::json rows = nlohmann::json::array();
@@ -97,8 +133,11 @@ std::string CCliReport::FormatJson() const
                                          : nlohmann::json{{"ip", m_strRouterIp}, {"mac", m_strRouterMac}}},
         {"rows", rows},
         {"warnings", m_Warnings},
+        {"hint", HintLines()},
         {"log", m_strLogPath},
         {"logError", m_strLogError.empty() ? nlohmann::json(nullptr) : nlohmann::json(m_strLogError)},
+        {"images", {{"embedded", m_bImagesEmbedded}, {"directory", m_strImageDir},
+                       {"searched", m_ImageDirsSearched}}},
     };
     // Texts from a peer may hold invalid UTF-8: replace it rather than fail.
     return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -18,17 +18,27 @@ public:
     bool m_bInterrupted = false;
     std::string m_strReason;              // why the run failed (empty on success)
     std::vector<std::string> m_Warnings;
+    std::string m_strHint;                // advice given with "No router is detected", one line each
     std::string m_strRouterIp;            // empty when no router was found
     std::string m_strRouterMac;
     std::string m_strLogPath;
     std::string m_strLogError;            // why the log is not written (empty when it is)
+    bool m_bImagesEmbedded = false;       // the images are the program's own
+    std::vector<std::string> m_ImageDirsSearched;  // "*.bin" search, in order
+    std::string m_strImageDir;            // where the images came from (empty: none found)
     int m_nExitCode = 1;
 
     // The component list as an aligned text table, one line per row after a header.
     std::string FormatTable() const;
+    // The hint's lines, each indented, for under the result (empty when there is none).
+    std::string FormatHint() const;
+    // One line saying where the images came from, or which directories held none.
+    std::string FormatImageSource() const;
     // The whole report as one JSON document (no trailing newline).
     std::string FormatJson() const;
 
+    // m_strHint cut into its lines.
+    std::vector<std::string> HintLines() const;
     // "blue", "red", "black" or "grey" for a row colour.
     static const char* ColourName(uint32_t colour);
 };

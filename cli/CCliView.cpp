@@ -103,6 +103,21 @@ std::vector<std::string> CCliView::GetWarnings() const
     return m_Warnings;
 }
 
+int CCliView::ShowWarningWithHint(const std::string& text, const std::string& hint)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_strHint = hint;
+    }
+    return ShowWarning(text);
+}
+
+std::string CCliView::GetHint() const
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_strHint;
+}
+
 void CCliView::SetWarningSink(std::function<void(const std::string&)> sink)
 {
     std::lock_guard<std::mutex> lock(m_Mutex);

@@ -27,6 +27,8 @@ public:
     void FocusButton(int controlId) override;
     IComponentList* GetList() override { return &m_List; }
     int ShowWarning(const std::string& text) override;
+    // Prints and keeps the text as a warning; the hint is kept apart for the report.
+    int ShowWarningWithHint(const std::string& text, const std::string& hint) override;
     bool AskYesNo(const std::string& text) override;
     void PostNotify(int code) override;
     void RunOnViewThread(std::function<void()> task) override;
@@ -44,6 +46,8 @@ public:
     // Notification codes handled so far, in order.
     std::vector<int> GetNotifications() const;
     std::vector<std::string> GetWarnings() const;
+    // The hint that came with the last warning that had one (empty when none did).
+    std::string GetHint() const;
     // Where warnings are written (default: standard error); used by the progress printer
     // to keep its live lines intact.
     void SetWarningSink(std::function<void(const std::string&)> sink);
@@ -56,6 +60,7 @@ private:
     std::deque<std::function<void()>> m_Queue;
     std::vector<int> m_Notifications;
     std::vector<std::string> m_Warnings;
+    std::string m_strHint;
     std::function<void(const std::string&)> m_WarningSink;
     bool m_bCheckEnabled = true;
     bool m_bUpgradeEnabled = false;

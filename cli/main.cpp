@@ -2,10 +2,12 @@
 // writes every image the check accepted; the same job as the desktop window's "&Check"
 // and "&Upgrade", driven by the same controller.
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pthread.h>
@@ -18,15 +20,14 @@
 #include "app/TimeScaleRule.h"
 #include "cli/CCliReport.h"
 #include "cli/CCliView.h"
+#include "cli/CDiscoverCommand.h"
 #include "cli/CProgressPrinter.h"
 #include "engine/CUpgradeEngine.h"
 #include "platform/Clock.h"
+#include "platform/CPollableEvent.h"
 #include "platform/CoreWarning.h"
+#include "res/ProductVersion.h"
 #include "res/Resources.h"
-
-#ifndef KIV_VERSION
-#define KIV_VERSION "0.0.0"
-#endif
 
 namespace {
 
@@ -37,6 +38,7 @@ struct Options {
     std::string command;
     std::string imagesDir;
     std::vector<std::string> targets;
+    std::string interfaceName;
     uint16_t routerPort = 0;
     uint16_t telnetPort = 0;
     double timeScale = 0;
@@ -75,10 +77,14 @@ std::string FormatMac(const std::array<uint8_t, 6>& mac)
 int ParseOptions(int argc, char** argv, Options& options)
 {
     CLI::App app{"Checks the router's component versions and upgrades them with the images "
-                 "carried by the program (or *.bin files beside it, or in --images DIR).",
+                 "carried by the program (else *.bin files beside it, then in the installation's "
+                 "share/kivupgrade/images; or in --images DIR).",
         "kivupgrade-cli"};
-    app.set_version_flag("--version", std::string("kivupgrade-cli ") + KIV_VERSION);
-    app.add_option("--images", options.imagesDir, "Directory holding the *.bin images")
+    app.set_version_flag("--version", std::string("kivupgrade-cli ") + KivProductVersion());
+    app.footer("Router not found? Run \"kivupgrade-cli discover\" first. When the router is on a second network "
+               "port (e.g. a USB Ethernet adapter beside the Wi-Fi), name that port: "
+               "\"kivupgrade-cli discover --interface eth1\", then \"kivupgrade-cli upgrade --interface eth1\".");
+    app.add_option("--images", options.imagesDir, "Directory holding the *.bin images (the only one searched)")
         ->check(CLI::ExistingDirectory);
     app.add_option("--target", options.targets,
            "Discovery target address, three tries each, in order (repeatable; default "
@@ -87,16 +93,27 @@ int ParseOptions(int argc, char** argv, Options& options)
             std::array<uint8_t, 4> address{};
             return ParseIpv4(text, address) ? std::string() : "not a dotted IPv4 address: " + text;
         });
+    app.add_option("--interface", options.interfaceName,
+           "Network interface to use (e.g. eth1): every socket is tied to it, so the router is found and "
+           "reached through it even when another interface is on the same subnet; discovery then goes to its "
+           "broadcast address, then 255.255.255.255 (or KIV_INTERFACE). Needs Linux 5.7 or later; older "
+           "kernels allow it only as root or with CAP_NET_RAW, and the command then stops with exit status 2 "
+           "saying so");
     app.add_option("--router-port", options.routerPort, "Router UDP and TCP port (default 1280, or KIV_ROUTER_PORT)")
         ->check(CLI::Range(1, 65535));
     app.add_option("--telnet-port", options.telnetPort, "Router Telnet port (default 23, or KIV_TELNET_PORT)")
         ->check(CLI::Range(1, 65535));
     app.add_option("--time-scale", options.timeScale,
-           "Scale every pause and time-out by this factor, 0.05 runs them 20 times faster (default 1, or KIV_TIME_SCALE)")
+           "Scale every pause and time-out by this factor, 0.05 runs them 20 times faster (default 1, or "
+           "KIV_TIME_SCALE, which drives a router off loopback only with KIV_TIME_SCALE_ANY_ROUTER=1)")
         ->check(CLI::PositiveNumber);
     app.add_flag("--json", options.json, "Print one JSON document on standard output");
     app.add_subcommand("check", "Find the router and compare every component's version")->fallthrough();
     app.add_subcommand("upgrade", "Check, then write every accepted image")->fallthrough();
+    app.add_subcommand("discover",
+           "List every router that answers the discovery (IP, MAC, text) and the interfaces looked through; "
+           "exit 0 when at least one answered")
+        ->fallthrough();
     app.require_subcommand(1);
     try {
         app.parse(argc, argv);
@@ -105,6 +122,10 @@ int ParseOptions(int argc, char** argv, Options& options)
         return rc == 0 ? 0 : EXIT_USAGE;
     }
     options.command = app.get_subcommands().front()->get_name();
+    if (options.command == "discover" && (!options.imagesDir.empty() || options.telnetPort != 0)) {
+        std::fprintf(stderr, "kivupgrade-cli: --images and --telnet-port do not apply to discover\n");
+        return EXIT_USAGE;
+    }
     return -1;
 }
 
@@ -114,7 +135,10 @@ RouterOverrides MakeOverrides(const Options& options)
     RouterOverrides overrides = LoadRouterOverrides(&problems);
     if (!problems.empty())
         std::fprintf(stderr, "Warning: %s\n", problems.c_str());
+    if (!options.interfaceName.empty())
+        overrides.interfaceName = options.interfaceName;
     if (!options.targets.empty()) {
+        overrides.bTargetsGiven = true;
         overrides.targets.clear();
         for (const std::string& text : options.targets) {
             std::array<uint8_t, 4> address{};
@@ -157,16 +181,41 @@ std::string MismatchedTypes(const std::vector<CListModel::Row>& rows)
     return types;
 }
 
+// Runs discover on a worker while this thread watches for Ctrl-C, which ends the wait at once.
+int RunDiscover(const RouterOverrides& overrides, bool json)
+{
+    CPollableEvent stop;
+    CDiscoverCommand command(overrides, stop.Handle());
+    std::atomic<bool> done{false};
+    std::fprintf(stderr, "Looking for routers...\n");
+    std::thread worker([&] {
+        command.Run();
+        done = true;
+    });
+    while (!done) {
+        sigset_t set = StopSignals();
+        timespec tick{0, 50 * 1000 * 1000};
+        if (sigtimedwait(&set, nullptr, &tick) > 0) {
+            command.SetInterrupted();
+            stop.Set();
+        }
+    }
+    worker.join();
+    std::printf("%s%s", json ? command.FormatJson().c_str() : command.FormatText().c_str(), json ? "\n" : "");
+    std::fflush(stdout);
+    return command.ExitCode();
+}
+
 class CRun {
 public:
-    explicit CRun(const Options& options)
+    CRun(const Options& options, const RouterOverrides& overrides)
         : m_Options(options), m_Printer(m_View.GetListModel(), stderr, isatty(STDERR_FILENO) == 1)
     {
         m_View.SetWarningSink([this](const std::string& text) { m_Printer.PrintWarning(text); });
         SetCoreWarningHandler([this](const std::string& text) { m_View.ShowWarning(text); });
         m_pDlg = std::make_unique<CKivOneClickDlg>(&m_View);
         m_View.SetController(m_pDlg.get());
-        m_pDlg->SetRouterOverrides(MakeOverrides(options));
+        m_pDlg->SetRouterOverrides(overrides);
         if (!options.imagesDir.empty())
             m_pDlg->SetImageDirectory(options.imagesDir);
         m_pDlg->SetLoopTestPath(std::string());  // the command line runs once
@@ -194,6 +243,10 @@ public:
         m_Report.m_bCheckPassed = m_pDlg->LastCheckPassed() && !m_bInterrupted;
 
         if (m_Options.command == "upgrade" && m_Report.m_bCheckPassed) {
+            // Say which device is about to be written before anything is.
+            const CUpgradeEngine& engine = m_pDlg->GetEngine();
+            std::fprintf(stderr, "Router %s, MAC %s\n", FormatIpv4(engine.m_RouterIp).c_str(),
+                FormatMac(engine.m_RouterMac).c_str());
             std::fprintf(stderr, "Upgrading...\n");
             mark = m_View.GetNotifications().size();
             m_Printer.Start();
@@ -229,6 +282,7 @@ private:
         m_Report.m_Rows = m_View.GetListModel().Snapshot();
         m_Report.m_bInterrupted = m_bInterrupted;
         m_Report.m_Warnings = m_View.GetWarnings();
+        m_Report.m_strHint = m_View.GetHint();
         bool found = false;
         for (uint8_t b : engine.m_RouterIp)
             found = found || b != 0;
@@ -241,15 +295,23 @@ private:
         engine.m_Log.Flush();
         m_Report.m_strLogPath = engine.m_Log.GetPath();
         m_Report.m_strLogError = engine.m_Log.GetWriteError();
+        m_Report.m_bImagesEmbedded = m_pDlg->HasEmbeddedImages() && m_Options.imagesDir.empty();
+        const ImageSearchResult search = m_pDlg->LastImageSearch();
+        m_Report.m_ImageDirsSearched = search.searched;
+        m_Report.m_strImageDir = search.used;
         if (m_Options.json) {
             std::printf("%s\n", m_Report.FormatJson().c_str());
         } else {
             std::printf("%s", m_Report.FormatTable().c_str());
             std::printf("%s\n", m_Report.m_nExitCode == 0 ? "Result: success" : ("Result: failure: " + m_Report.m_strReason).c_str());
+            std::printf("%s", m_Report.FormatHint().c_str());
         }
         std::fflush(stdout);
         if (!m_Options.json && m_Report.m_nExitCode != 0)
             std::fprintf(stderr, "%s\n", m_Report.m_strReason.c_str());
+        std::FILE* logOut = m_Options.json ? stderr : stdout;
+        if (const std::string images = m_Report.FormatImageSource(); !images.empty())
+            std::fprintf(logOut, "%s\n", images.c_str());
         PrintLogPlace();
         return m_Report.m_nExitCode;
     }
@@ -322,6 +384,14 @@ int main(int argc, char** argv)
     sigset_t stops = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);  // inherited by every thread started below
 
-    CRun run(options);
+    RouterOverrides overrides = MakeOverrides(options);
+    std::string problem;
+    if (!UseInterface(overrides, &problem)) {
+        std::fprintf(stderr, "kivupgrade-cli: --interface: %s\n", problem.c_str());
+        return EXIT_USAGE;
+    }
+    if (options.command == "discover")
+        return RunDiscover(overrides, options.json);
+    CRun run(options, overrides);
     return run.Execute();
 }

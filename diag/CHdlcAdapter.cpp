@@ -63,10 +63,17 @@ bool CHdlcAdapter::CreateNetPort(const std::string& address, uint16_t port, int 
     if (Port() != nullptr)
         Close();
     INetPort* created = nullptr;
-    if (portType == INetPort::PORT_TYPE_UDP)
-        created = new (std::nothrow) CUdpPort();
-    else if (portType == INetPort::PORT_TYPE_TCP)
-        created = new (std::nothrow) CTcpPort();
+    if (portType == INetPort::PORT_TYPE_UDP) {
+        auto* udp = new (std::nothrow) CUdpPort();
+        if (udp != nullptr)
+            udp->SetInterface(m_strInterface);
+        created = udp;
+    } else if (portType == INetPort::PORT_TYPE_TCP) {
+        auto* tcp = new (std::nothrow) CTcpPort();
+        if (tcp != nullptr)
+            tcp->SetInterface(m_strInterface);
+        created = tcp;
+    }
     if (created == nullptr)
         return false;
     if (created->SetConfig(address, port) && created->Open()) {

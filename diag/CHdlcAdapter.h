@@ -35,6 +35,8 @@ public:
     // PORT_TYPE_TCP). An open adapter is closed first.
     bool Open(const std::string& address, uint16_t port, int portType);
     bool CreateNetPort(const std::string& address, uint16_t port, int portType);
+    // Network interface the ports made from now on are tied to (empty: the system's choice).
+    void SetInterface(const std::string& name) { m_strInterface = name; }
     // Stops the reader, closes and releases the port.
     bool Close();
 
@@ -76,4 +78,5 @@ private:
     CResponseQueue m_Responses;
     std::unique_ptr<uint8_t[]> m_pWriteBuffer;
     uint32_t m_WriteLength = 0;
+    std::string m_strInterface;
 };

@@ -1,29 +1,46 @@
 #include "diag/CUdpHdlc.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include <arpa/inet.h>
+#include <poll.h>
+
 #include "diag/DeviceText.h"
 #include "diag/HdlcFraming.h"
+#include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 
 namespace {
 
-constexpr uint32_t DISCOVER_BUFFER_SIZE = 1024;
-constexpr uint8_t FILLER = 0xCD;
 // Text of a discovery reply: bytes 11..31, up to the first zero byte.
 constexpr size_t REPLY_TEXT_OFFSET = 11;
 constexpr size_t REPLY_TEXT_MAX = 21;
-constexpr int MAX_SKIPPED_REPLIES = 256;
 
-} // namespace
-
-CUdpHdlc::CUdpHdlc(const uint8_t ip[4], uint16_t port)
+std::string AddressText(const uint8_t* ip)
 {
     char text[16];
     std::snprintf(text, sizeof(text), "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
-    if (!m_UdpPort.SetConfig(text, port)) {
+    return text;
+}
+
+std::string AddressText(uint32_t networkOrder)
+{
+    const uint32_t host = ntohl(networkOrder);
+    const uint8_t ip[4] = {uint8_t(host >> 24), uint8_t(host >> 16), uint8_t(host >> 8), uint8_t(host)};
+    return AddressText(ip);
+}
+
+} // namespace
+
+CUdpHdlc::CUdpHdlc(const uint8_t ip[4], uint16_t port, const std::string& interfaceName, int cancelHandle)
+    : m_nCancelFd(cancelHandle)
+{
+    m_UdpPort.SetInterface(interfaceName);
+    m_UdpPort.SetCancelHandle(cancelHandle);
+    if (!m_UdpPort.SetConfig(AddressText(ip), port)) {
         ShowCoreWarning("m_UdpPort.SetConfig() failed");
         return;
     }
@@ -119,23 +136,110 @@ bool CUdpHdlc::ParseDiscoveryReply(const uint8_t* reply, uint8_t mac[6], uint8_t
     return true;
 }
 
-bool CUdpHdlc::Discover(uint8_t mac[6], uint8_t ip[4], std::string* text)
+bool CUdpHdlc::AcceptDiscoveryReply(const uint8_t* datagram, uint32_t size, uint32_t sender,
+                                    DiscoveryReply* reply, std::string* why)
 {
+    const std::string from = "discovery reply from " + AddressText(sender) + " skipped: ";
+    uint8_t payload[kFrameBufferSize];
+    uint32_t length = 0;
+    if (!DecodeDatagram(datagram, size, payload, sizeof(payload), &length)) {
+        *why = from + "not a frame (" + std::to_string(size) + " bytes)";
+        return false;
+    }
+    if (length != UdpRecord::kSize) {
+        *why = from + std::to_string(length) + " bytes, not one 32-byte record";
+        return false;
+    }
+    DiscoveryReply parsed;
+    if (!ParseDiscoveryReply(payload, parsed.mac.data(), parsed.ip.data(), &parsed.text)) {
+        *why = from + (payload[UdpRecord::kTypeOffset] != UDP_DISCOVERY
+                           ? "record of type " + std::to_string(payload[UdpRecord::kTypeOffset])
+                           : std::string("zero MAC address"));
+        return false;
+    }
+    const std::string named = AddressText(parsed.ip.data());
+    if (named != AddressText(sender)) {
+        *why = from + "it names " + named + ", not its own address";
+        return false;
+    }
+    *reply = std::move(parsed);
+    return true;
+}
+
+void CUdpHdlc::NoteSkipped(std::string why)
+{
+    ++m_nSkipped;
+    if (m_SkipNotes.size() < kMaxSkipNotes)
+        m_SkipNotes.push_back(std::move(why));
+}
+
+bool CUdpHdlc::Cancelled() const
+{
+    if (m_nCancelFd < 0)
+        return false;
+    pollfd fd{m_nCancelFd, POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) != 0;
+}
+
+bool CUdpHdlc::CollectReplies(bool firstOnly, std::vector<DiscoveryReply>* replies)
+{
+    m_SkipNotes.clear();
+    m_nSkipped = 0;
     m_Request.Clear();
     m_Request.SetType(UDP_DISCOVERY);
     if (!SendRecord())
         return false;
-    uint8_t reply[DISCOVER_BUFFER_SIZE];
-    // Replies that are not the answer are skipped, but not without end: a peer that keeps
-    // sending them within the reply time-out would otherwise hold the discovery forever.
-    for (int skipped = 0; skipped < MAX_SKIPPED_REPLIES; ++skipped) {
-        std::memset(reply, FILLER, UdpRecord::kSize);
-        uint32_t length = 0;
-        if (!ReceiveFrame(reply, sizeof(reply), &length, kDiscoverReplyTimeoutMs))
-            return false;
-        // A short reply reads as the filler beyond its end.
-        if (ParseDiscoveryReply(reply, mac, ip, text))
-            return true;
+    // One deadline for the whole try: a host that keeps sending cannot stretch it.
+    const uint32_t start = GetTickCount();
+    bool found = false;
+    while (!Cancelled()) {
+        const uint32_t elapsed = TicksSince(start);
+        if (elapsed >= kDiscoverReplyTimeoutMs)
+            break;
+        uint8_t datagram[kFrameBufferSize];
+        uint32_t received = 0;
+        uint32_t sender = 0;
+        if (!m_UdpPort.ReadFrom(datagram, sizeof(datagram), &received, kDiscoverReplyTimeoutMs - elapsed, &sender)) {
+            const uint32_t err = m_UdpPort.GetLastErrorCode();
+            // An empty or oversized datagram is a bad reply, not the end of the try.
+            if (m_UdpPort.IsOpen() && (err == 0 || err == EMSGSIZE)) {
+                NoteSkipped("discovery reply from " + AddressText(sender) + " skipped: " +
+                            (err == 0 ? "empty datagram" : "datagram too long"));
+                continue;
+            }
+            break;  // time-out, cancel or port failure
+        }
+        DiscoveryReply reply;
+        std::string why;
+        if (!AcceptDiscoveryReply(datagram, received, sender, &reply, &why)) {
+            NoteSkipped(std::move(why));
+            continue;
+        }
+        found = true;
+        if (replies != nullptr && std::find(replies->begin(), replies->end(), reply) == replies->end())
+            replies->push_back(std::move(reply));
+        if (firstOnly)
+            break;
     }
-    return false;
+    return found;
+}
+
+bool CUdpHdlc::Discover(uint8_t mac[6], uint8_t ip[4], std::string* text)
+{
+    std::vector<DiscoveryReply> replies;
+    if (!CollectReplies(true, &replies))
+        return false;
+    const DiscoveryReply& reply = replies.front();
+    if (mac != nullptr)
+        std::memcpy(mac, reply.mac.data(), 6);
+    if (ip != nullptr)
+        std::memcpy(ip, reply.ip.data(), 4);
+    if (text != nullptr)
+        *text = reply.text;
+    return true;
+}
+
+bool CUdpHdlc::DiscoverAll(std::vector<DiscoveryReply>* replies)
+{
+    return CollectReplies(false, replies);
 }

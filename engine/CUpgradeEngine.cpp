@@ -147,6 +147,7 @@ std::string CUpgradeEngine::GetRouterIpText() const
 bool CUpgradeEngine::OpenChannel()
 {
     m_nRow = NO_ROW;
+    m_Adapter.SetInterface(m_strInterface);
     if (!m_Adapter.Open(GetRouterIpText(), m_nRouterPort, INetPort::PORT_TYPE_TCP)) {
         m_nResultId = IDS_TCP_CONNECT_FAILED;
         return false;
@@ -264,7 +265,7 @@ bool CUpgradeEngine::EraseRouterNvram()
 
 bool CUpgradeEngine::ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs)
 {
-    CUdpHdlc udp(m_RouterIp.data(), m_nRouterPort);
+    CUdpHdlc udp(m_RouterIp.data(), m_nRouterPort, m_strInterface);
     udp.m_Request.Clear();
     udp.m_Request.SetType(type);
     udp.m_Request.SetIp(m_RouterIp.data());

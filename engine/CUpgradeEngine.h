@@ -176,6 +176,8 @@ public:
 
     // Router UDP and TCP port (KIV_ROUTER_PORT, default 1280).
     uint16_t m_nRouterPort = DEFAULT_ROUTER_PORT;
+    // Network interface every socket to the router is tied to (empty: the system chooses).
+    std::string m_strInterface;
     // Called at the end of every run with code 0, on the worker thread; the owner hands it
     // to its own thread.
     std::function<void(int code)> m_Notify;

@@ -31,7 +31,7 @@ bool CUpgradeEngine::LeaveForceLoad()
 bool CUpgradeEngine::WaitRouterReady(uint32_t limitMs)
 {
     const uint32_t start = GetTickCount();
-    CUdpHdlc udp(m_RouterIp.data(), m_nRouterPort);
+    CUdpHdlc udp(m_RouterIp.data(), m_nRouterPort, m_strInterface);
     udp.m_Request.Clear();
     udp.m_Request.SetType(UDP_READY_PROBE);
     udp.m_Request.SetIp(m_RouterIp.data());

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "log/ErrorText.h"
+#include "net/InterfaceBinding.h"
 #include "net/Ipv4Text.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
@@ -45,6 +46,12 @@ sockaddr_in CTcpPort::RemoteAddr() const
 }
 
 int CTcpPort::TraceId() const { return LastOctet(RemoteAddr().sin_addr.s_addr); }
+
+void CTcpPort::SetInterface(const std::string& name)
+{
+    std::lock_guard lock(m_AddrLock);
+    m_strInterface = name;
+}
 
 bool CTcpPort::IsOpen() const { return m_Socket.IsOpen(); }
 
@@ -101,6 +108,15 @@ bool CTcpPort::ConnectLocked(CSocketGate::Exclusive& ex)
     // sizes: shrinking them to 0 would cripple throughput here.
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
+        m_dwLastError = static_cast<uint32_t>(errno);
+        return false;
+    }
+    std::string interfaceName;
+    {
+        std::lock_guard lock(m_AddrLock);
+        interfaceName = m_strInterface;
+    }
+    if (!TieSocketToInterface(fd.Get(), interfaceName)) {
         m_dwLastError = static_cast<uint32_t>(errno);
         return false;
     }

@@ -45,6 +45,11 @@ public:
     // Ends a Read that waits (or the next Read that has to wait) with m_dwLastError 1.
     bool Purge() override;
 
+    // Ties the connections made from now on (reconnections included) to the network
+    // interface `name` (empty: none); a connection that cannot be tied fails with the errno
+    // value in m_dwLastError.
+    void SetInterface(const std::string& name);
+
     // True while the socket is open.
     bool IsOpen() const;
     // Shuts both directions of the open socket down; a Read waiting on it ends (without the
@@ -68,5 +73,6 @@ private:
     CSocketGate m_Socket;
     mutable std::mutex m_AddrLock;
     sockaddr_in m_RemoteAddr{};
+    std::string m_strInterface;  // guarded by m_AddrLock
     CWsaEvent m_PurgeEvent;
 };

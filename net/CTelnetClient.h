@@ -62,6 +62,8 @@ public:
     int PendingBytes() const { return m_RxBuffer.GetLength(); }
     // Port used by Connect instead of 23 (tests; the router uses 23).
     void SetPortNumber(uint16_t port) { m_nPortNumber = port; }
+    // Network interface the connections are tied to (empty: the system's choice).
+    void SetInterface(const std::string& name) { m_Port.SetInterface(name); }
 
     // Splits a reply as WaitReply does: CR LF is added when the text does not end with it,
     // each piece up to a CR LF becomes a line, text after a NUL byte is ignored, a lone CR

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "log/ErrorText.h"
+#include "net/InterfaceBinding.h"
 #include "net/Ipv4Text.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
@@ -21,14 +22,14 @@ uint32_t Remaining(uint32_t timeoutMs, uint32_t startTick)
     return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
 }
 
-// Waits until `fd` is ready for `events` or the gate's wake event fires. Returns 1 when
-// ready, 0 on time-out, -1 with errno on failure (ECANCELED when woken by the gate).
-int WaitReady(int fd, short events, int wakeFd, uint32_t timeoutMs, uint32_t startTick)
+// Waits until `fd` is ready for `events`, or the gate's wake event or the owner's cancel
+// event fires. Returns 1 when ready, 0 on time-out, -1 with errno on failure (ECANCELED
+// when woken by either event). A negative descriptor is skipped by poll().
+int WaitReady(int fd, short events, int wakeFd, int cancelFd, uint32_t timeoutMs, uint32_t startTick)
 {
     for (;;) {
-        pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
-        const nfds_t nfds = wakeFd >= 0 ? 2 : 1;
-        const int rc = ::poll(fds, nfds, ScaledPollTimeout(Remaining(timeoutMs, startTick)));
+        pollfd fds[3] = {{fd, events, 0}, {wakeFd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+        const int rc = ::poll(fds, 3, ScaledPollTimeout(Remaining(timeoutMs, startTick)));
         if (rc < 0 && errno == EINTR)
             continue;
         if (rc <= 0)
@@ -54,6 +55,18 @@ sockaddr_in CUdpPort::RemoteAddr() const
 {
     std::lock_guard lock(m_AddrLock);
     return m_RemoteAddr;
+}
+
+void CUdpPort::SetInterface(const std::string& name)
+{
+    std::lock_guard lock(m_AddrLock);
+    m_strInterface = name;
+}
+
+std::string CUdpPort::Interface() const
+{
+    std::lock_guard lock(m_AddrLock);
+    return m_strInterface;
 }
 
 bool CUdpPort::IsOpen() const { return m_Socket.IsOpen(); }
@@ -111,6 +124,11 @@ bool CUdpPort::Open()
             m_dwLastError = static_cast<uint32_t>(errno);
             return;
         }
+        if (!TieSocketToInterface(fd.Get(), Interface())) {
+            m_dwLastError = static_cast<uint32_t>(errno);
+            Trace("CUdpPort::Open> setsockopt(SO_BINDTODEVICE)'s ErrorCode = %d\n", errno);
+            return;
+        }
         if (LastOctet(RemoteAddr().sin_addr.s_addr) == 255) {
             const int one = 1;
             if (::setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
@@ -155,7 +173,7 @@ bool CUdpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
             Trace("CUdpPort::Write - WSASendTo's ErrorCode = %d\n", err);
             return false;
         }
-        const int rc = WaitReady(use.Fd(), POLLOUT, m_Socket.WakeHandle(), timeoutMs, start);
+        const int rc = WaitReady(use.Fd(), POLLOUT, m_Socket.WakeHandle(), m_nCancelFd.load(), timeoutMs, start);
         if (rc <= 0) {
             m_dwLastError = rc == 0 ? WAIT_CODE_TIMEOUT : static_cast<uint32_t>(errno);
             Trace("CUdpPort::Write - WSAWaitForMultipleEvents's ErrorCode = %d\n",
@@ -166,6 +184,11 @@ bool CUdpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
 }
 
 bool CUdpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeoutMs)
+{
+    return ReadFrom(buffer, size, count, timeoutMs, nullptr);
+}
+
+bool CUdpPort::ReadFrom(void* buffer, uint32_t size, uint32_t* count, uint32_t timeoutMs, uint32_t* sender)
 {
     if (count != nullptr)
         *count = 0;
@@ -190,11 +213,16 @@ bool CUdpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
     const uint32_t start = GetTickCount();
     for (;;) {
         iovec iov{buffer, size};
+        sockaddr_in from{};
         msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
         msg.msg_iov = &iov;
         msg.msg_iovlen = 1;
         const ssize_t n = ::recvmsg(use.Fd(), &msg, MSG_DONTWAIT);
         if (n >= 0) {
+            if (sender != nullptr)
+                *sender = from.sin_addr.s_addr;
             if ((msg.msg_flags & MSG_TRUNC) != 0) {
                 m_dwLastError = EMSGSIZE;
                 Trace("CUdpPort::Read - WSAGetOverlappedResult's ErrorCode = %d\n", EMSGSIZE);
@@ -213,7 +241,7 @@ bool CUdpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
             Trace("CUdpPort::Read - WSARecv's ErrorCode = %d\n", err);
             return false;
         }
-        const int rc = WaitReady(use.Fd(), POLLIN, m_Socket.WakeHandle(), timeoutMs, start);
+        const int rc = WaitReady(use.Fd(), POLLIN, m_Socket.WakeHandle(), m_nCancelFd.load(), timeoutMs, start);
         if (rc <= 0) {
             m_dwLastError = rc == 0 ? WAIT_CODE_TIMEOUT : static_cast<uint32_t>(errno);
             Trace("CUdpPort::Read - WSAWaitForMultipleEvents's ErrorCode = %d\n",

@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -35,14 +36,26 @@ public:
     bool Open() override;
     int GetPortType() override { return PORT_TYPE_UDP; }
 
+    // Ties the sockets opened from now on to the network interface `name` (empty: none);
+    // an Open that cannot tie fails with the errno value in m_dwLastError.
+    void SetInterface(const std::string& name);
+    // A pollable descriptor (or -1) that, once readable, ends a waiting Read or Write at
+    // once with ECANCELED: a stop request from another thread. Not owned.
+    void SetCancelHandle(int fd) { m_nCancelFd.store(fd); }
+    // Read that also reports the sender's IPv4 address (network byte order) in `*sender`.
+    bool ReadFrom(void* buffer, uint32_t size, uint32_t* count, uint32_t timeoutMs, uint32_t* sender);
+
     bool IsOpen() const;
     // The descriptor, for tests that inspect socket options (-1 when closed). Do not keep it.
     int NativeHandleForTest() const;
 
 private:
     sockaddr_in RemoteAddr() const;
+    std::string Interface() const;
 
     CSocketGate m_Socket;
     mutable std::mutex m_AddrLock;
     sockaddr_in m_RemoteAddr{};
+    std::string m_strInterface;  // guarded by m_AddrLock
+    std::atomic<int> m_nCancelFd{-1};
 };

@@ -4,6 +4,8 @@
 # GenerateResources.cmake turns the list into one C++ source that pulls each file into the
 # program with the assembler's .incbin (no huge initialiser lists to compile) together with
 # a lookup table. The command re-runs whenever the list, the script or an input changes.
+# A release (packaging/) generates its own table from this list and its images and links it
+# in place of this one.
 
 set(KIV_RESOURCE_ENTRIES "")
 set(KIV_RESOURCE_FILES "")
@@ -60,10 +62,16 @@ add_custom_command(
   COMMENT "Generating embedded resources"
   VERBATIM)
 
+# The product version, in a source of its own (a release links its own copy instead).
+set(KIV_PRODUCT_VERSION ${PROJECT_VERSION})
+set(_kiv_version_cpp ${_kiv_res_gen}/ProductVersionData.cpp)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/ProductVersionData.cpp.in ${_kiv_version_cpp} @ONLY)
+
 add_library(kiv_res STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/Resources.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/StringTable.cpp
-  ${_kiv_res_cpp})
+  ${_kiv_res_cpp}
+  ${_kiv_version_cpp})
 target_include_directories(kiv_res PUBLIC ${CMAKE_SOURCE_DIR})
 # The generated source names its inputs only inside .incbin directives, which the compiler
 # does not track: rebuild it whenever an input changes.

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-qpa-plugins
   libcli11-dev nlohmann-json3-dev
   busybox-static fp-utils iproute2 xvfb xdotool imagemagick
+  scdoc groff-base gzip dpkg-dev file lintian desktop-file-utils appstream
 )
 
 missing=()

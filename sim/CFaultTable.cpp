@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <arpa/inet.h>
+
 namespace {
 
 bool ParseNumber(const std::string& text, uint32_t& value)
@@ -37,6 +39,12 @@ bool KnownRequests(const std::string& list)
     return true;
 }
 
+bool IsDottedAddress(const std::string& text)
+{
+    in_addr addr{};
+    return inet_pton(AF_INET, text.c_str(), &addr) == 1;
+}
+
 } // namespace
 
 const std::vector<CFaultTable::Info>& CFaultTable::Known()
@@ -45,6 +53,11 @@ const std::vector<CFaultTable::Info>& CFaultTable::Known()
         {"no-discovery", "", "never answer a discovery record"},
         {"discovery-zero-mac", "", "answer a discovery first with a type-1 record whose MAC is all zero"},
         {"discovery-other-type", "2", "answer a discovery first with a record of type VALUE (default 2)"},
+        {"discovery-names", "127.0.0.9",
+         "answer a discovery with a record that names address VALUE instead of the router's own"},
+        {"discovery-size", "1", "answer a discovery with its record cut (or zero-padded) to VALUE bytes (1..64)"},
+        {"discovery-flood", "100",
+         "after a discovery, send its sender a record of type 2 every VALUE ms until the simulator stops"},
         {"telnet-refused", "", "do not listen on the Telnet port: connections are refused"},
         {"telnet-silent", "", "accept Telnet connections but never send a byte"},
         {"telnet-wrong-prompt", "shell",
@@ -91,6 +104,18 @@ bool CFaultTable::Add(const std::string& spec, std::string& error)
         }
         if (name == "telnet-wrong-prompt" && value != "shell" && value != "login") {
             error = "fault 'telnet-wrong-prompt' takes 'shell' or 'login'";
+            return false;
+        }
+        if (name == "discovery-size" && (number < 1 || number > 64)) {
+            error = "fault 'discovery-size' takes 1 to 64 bytes";
+            return false;
+        }
+        if (name == "discovery-flood" && number == 0) {
+            error = "fault 'discovery-flood' needs an interval of at least 1 ms";
+            return false;
+        }
+        if (name == "discovery-names" && !IsDottedAddress(value)) {
+            error = "fault 'discovery-names' takes a dotted IPv4 address, not '" + value + "'";
             return false;
         }
         if (name == "no-answer" && !KnownRequests(value)) {

@@ -228,6 +228,8 @@ int CRouterSim::PollTimeout() const
         if (next >= 0)
             wait = std::min(wait, next);
     }
+    if (m_bFlooding)
+        wait = std::min<int64_t>(wait, std::max<int32_t>(0, static_cast<int32_t>(m_nNextFlood - now)));
     return ScaledPollTimeout(static_cast<uint32_t>(wait));
 }
 
@@ -304,7 +306,13 @@ void CRouterSim::ReadUdp(int fd)
         const bool truncated = static_cast<size_t>(n) > CUdpService::kMaxDatagram;
         const size_t length = truncated ? CUdpService::kMaxDatagram : static_cast<size_t>(n);
         std::vector<std::vector<uint8_t>> replies;
-        m_pUdp->HandleDatagram(buffer, length, truncated, arrivedOn, replies);
+        const bool discovery = m_pUdp->HandleDatagram(buffer, length, truncated, arrivedOn, replies);
+        if (discovery && m_Config.faults.Has("discovery-flood")) {
+            m_bFlooding = true;
+            m_FloodTo = from;
+            m_FloodArrivedOn = arrivedOn;
+            m_nNextFlood = GetTickCount() + m_Config.faults.Number("discovery-flood", 100);
+        }
         for (const auto& reply : replies)
             sendto(m_UdpFd.Get(), reply.data(), reply.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
                    msg.msg_namelen);
@@ -385,10 +393,21 @@ void CRouterSim::DropConnection(size_t index, bool reset)
     m_Connections.erase(m_Connections.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
+void CRouterSim::TickFlood(uint32_t now)
+{
+    if (!m_bFlooding || static_cast<int32_t>(now - m_nNextFlood) < 0)
+        return;
+    const std::vector<uint8_t> datagram = m_pUdp->FloodDatagram(m_FloodArrivedOn);
+    sendto(m_UdpFd.Get(), datagram.data(), datagram.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&m_FloodTo),
+           sizeof m_FloodTo);
+    m_nNextFlood = now + m_Config.faults.Number("discovery-flood", 100);
+}
+
 void CRouterSim::TickAll()
 {
     const uint32_t now = GetTickCount();
     m_pContext->Module().Tick(now);
+    TickFlood(now);
     for (size_t i = m_Connections.size(); i-- > 0;) {
         Connection& conn = *m_Connections[i];
         ISession& session = *conn.session;

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include <netinet/in.h>
+
 #include "platform/CPollableEvent.h"
 #include "platform/UniqueFd.h"
 #include "sim/CSimConfig.h"
@@ -56,6 +58,8 @@ private:
     void Flush(Connection& conn);
     void DropConnection(size_t index, bool reset);
     void TickAll();
+    // Fault discovery-flood: sends the next wrong record when it is due.
+    void TickFlood(uint32_t now);
     int PollTimeout() const;
     size_t CountConnections(bool telnet) const;
 
@@ -72,6 +76,11 @@ private:
     uint16_t m_nTelnetPort = 0;
     std::vector<std::unique_ptr<Connection>> m_Connections;
     uint32_t m_nNextConn = 1;
+    // Fault discovery-flood: who asked last, on which address, and when the next record goes.
+    bool m_bFlooding = false;
+    sockaddr_in m_FloodTo{};
+    std::array<uint8_t, 4> m_FloodArrivedOn{};
+    uint32_t m_nNextFlood = 0;
     CPollableEvent m_StopEvent;
     std::thread m_Thread;
 };

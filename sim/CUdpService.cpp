@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <arpa/inet.h>
+
 #include "diag/HdlcFraming.h"
 #include "diag/UdpRecord.h"
 #include "sim/CSimContext.h"
@@ -47,34 +49,36 @@ nlohmann::json RecordFields(const uint8_t* record)
 
 CUdpService::CUdpService(CSimContext& context) : m_Context(context) {}
 
-void CUdpService::HandleDatagram(const uint8_t* data, size_t length, bool truncated,
+bool CUdpService::HandleDatagram(const uint8_t* data, size_t length, bool truncated,
                                  const std::array<uint8_t, 4>& arrivedOn, std::vector<std::vector<uint8_t>>& replies)
 {
     CTranscript& transcript = m_Context.Transcript();
     if (truncated || length > kMaxDatagram) {
         transcript.Violation("udp", 0, "oversized datagram", data, std::min(length, kMaxDatagram));
-        return;
+        return false;
     }
     uint8_t payload[kMaxDatagram];
     const uint32_t n = length == 0 ? 0 : HdlcDecode(data, static_cast<uint32_t>(length), payload);
     if (length == 0 || data[0] != HDLC_FLAG || data[length - 1] != HDLC_FLAG) {
         transcript.Violation("udp", 0, "datagram is not one frame with leading and trailing flag", data, length);
         if (n == 0)
-            return;
+            return false;
     }
     if (n == 0) {
         transcript.Violation("udp", 0, "bad frame (FCS or length)", data, length);
-        return;
+        return false;
     }
     if (n != UdpRecord::kSize) {
         transcript.Violation("udp", 0, "record of " + std::to_string(n) + " bytes, expected 32", data, length);
-        return;
+        return false;
     }
     transcript.Message("udp", "in", 0, RecordFields(payload), data, length);
-    if (payload[0] == UDP_DISCOVERY)
-        Discovery(payload, arrivedOn, replies);
-    else
+    if (payload[0] != UDP_DISCOVERY) {
         Control(payload, arrivedOn, replies);
+        return false;
+    }
+    Discovery(payload, arrivedOn, replies);
+    return true;
 }
 
 void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>& arrivedOn,
@@ -102,7 +106,32 @@ void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>&
     if (config.faults.Has("discovery-zero-mac"))
         Send(reply.Data(), "discovery reply with zero MAC (fault)", replies);
     reply.SetMac(config.mac.data());
+    if (config.faults.Has("discovery-names")) {
+        in_addr other{};
+        inet_pton(AF_INET, config.faults.Text("discovery-names").c_str(), &other);
+        const uint32_t host = ntohl(other.s_addr);
+        const uint8_t named[4] = {uint8_t(host >> 24), uint8_t(host >> 16), uint8_t(host >> 8), uint8_t(host)};
+        reply.SetIp(named);
+        Send(reply.Data(), "discovery reply naming another address (fault)", replies);
+        return;
+    }
+    if (config.faults.Has("discovery-size")) {
+        SendBytes(reply.Data(), config.faults.Number("discovery-size", 1), "discovery reply of a wrong size (fault)",
+                  replies);
+        return;
+    }
     Send(reply.Data(), "discovery reply", replies);
+}
+
+std::vector<uint8_t> CUdpService::FloodDatagram(const std::array<uint8_t, 4>& arrivedOn)
+{
+    UdpRecord record;
+    record.SetType(2);
+    record.SetIp(m_Context.RouterIp(arrivedOn).data());
+    record.SetMac(m_Context.Config().mac.data());
+    std::vector<std::vector<uint8_t>> out;
+    Send(record.Data(), "record of type 2 (fault discovery-flood)", out);
+    return out.front();
 }
 
 void CUdpService::Control(const uint8_t* record, const std::array<uint8_t, 4>& arrivedOn,
@@ -153,8 +182,16 @@ void CUdpService::Control(const uint8_t* record, const std::array<uint8_t, 4>& a
 
 void CUdpService::Send(const uint8_t* record, const char* kind, std::vector<std::vector<uint8_t>>& replies)
 {
-    std::vector<uint8_t> frame(HdlcMaxFrameLength(UdpRecord::kSize));
-    frame.resize(HdlcEncode(record, UdpRecord::kSize, frame.data(), 1));
+    SendBytes(record, UdpRecord::kSize, kind, replies);
+}
+
+void CUdpService::SendBytes(const uint8_t* record, size_t length, const char* kind,
+                            std::vector<std::vector<uint8_t>>& replies)
+{
+    std::vector<uint8_t> payload(record, record + std::min(length, UdpRecord::kSize));
+    payload.resize(length, 0);
+    std::vector<uint8_t> frame(HdlcMaxFrameLength(static_cast<uint32_t>(length)));
+    frame.resize(HdlcEncode(payload.data(), static_cast<uint32_t>(length), frame.data(), 1));
     nlohmann::json fields = RecordFields(record);
     fields["note"] = kind;
     m_Context.Transcript().Message("udp", "out", 0, fields, frame.data(), frame.size());

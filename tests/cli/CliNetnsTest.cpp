@@ -1,10 +1,14 @@
-// The command line with no overrides at all, on a LAN of its own: a "pc" and a "router"
-// network namespace joined by a veth pair (192.168.1.100/24 and 192.168.1.1/24). The
-// simulator listens on 192.168.1.1, ports 23 and 1280; the command line finds it through
-// the default 192.168.1.255 broadcast. Nothing leaves the two namespaces. A router there is
-// not on loopback, so a time scale needs an explicit allowance.
+// The command line on LANs of its own, made of network namespaces (named after the test's
+// pid; nothing leaves them):
+// - a "pc" and a "router" joined by a veth pair (192.168.1.100/24 and 192.168.1.1/24): with
+//   no overrides at all the command line finds the simulator (192.168.1.1, ports 23 and
+//   1280) through the default 192.168.1.255 broadcast;
+// - a "pc" with two interfaces on one subnet (below): only --interface finds the router.
+// A router there is not on loopback: a time-scaled run needs an explicit allowance.
 
 #include <unistd.h>
+
+#include <memory>
 
 #include "tests/support/CliFixture.h"
 #include "tests/support/Strict.h"
@@ -16,23 +20,23 @@ std::string IpProgram()
     return kivtest::FindProgram("ip", "/usr/sbin:/sbin");
 }
 
-// The two namespaces and the veth pair, removed in every case.
+// Network namespaces of the test's own (named after their role and the test's pid), removed
+// in every case. Make runs `ip` steps that wire them up.
 class TestLan {
 public:
-    TestLan()
-        : m_Ip(IpProgram()), m_Pc("kivpc" + std::to_string(getpid())), m_Router("kivrt" + std::to_string(getpid()))
-    {
-    }
+    explicit TestLan(std::vector<std::string> roles) : m_Ip(IpProgram()), m_Roles(std::move(roles)) {}
     ~TestLan()
     {
-        if (m_bPc)
-            Run({"netns", "del", m_Pc});
-        if (m_bRouter)
-            Run({"netns", "del", m_Router});
+        for (const std::string& ns : m_Made)
+            Run({"netns", "del", ns});
     }
 
-    // Builds the LAN; on failure `why` says what could not be done.
-    bool Make(std::string& why)
+    // The namespace of `role`.
+    std::string Ns(const std::string& role) const { return "kiv" + role + std::to_string(getpid()); }
+
+    // Makes the namespaces and runs `steps` (arguments of `ip`); on failure `why` says what
+    // could not be done.
+    bool Make(const std::vector<std::vector<std::string>>& steps, std::string& why)
     {
         if (m_Ip.empty()) {
             why = "the ip program is not installed";
@@ -42,44 +46,28 @@ public:
             why = "network namespaces need root";
             return false;
         }
-        m_bPc = Run({"netns", "add", m_Pc});
-        m_bRouter = m_bPc && Run({"netns", "add", m_Router});
-        if (!m_bRouter) {
-            why = "ip netns add failed: " + m_strLastError;
-            return false;
+        for (const std::string& role : m_Roles) {
+            if (!Run({"netns", "add", Ns(role)})) {
+                why = "ip netns add failed: " + m_strLastError;
+                return false;
+            }
+            m_Made.push_back(Ns(role));
         }
-        std::string vp = "kvp" + std::to_string(getpid());
-        std::string vr = "kvr" + std::to_string(getpid());
-        const std::vector<std::vector<std::string>> steps = {
-            {"link", "add", vp, "type", "veth", "peer", "name", vr},
-            {"link", "set", vp, "netns", m_Pc},
-            {"link", "set", vr, "netns", m_Router},
-            {"-n", m_Pc, "addr", "add", "192.168.1.100/24", "broadcast", "192.168.1.255", "dev", vp},
-            {"-n", m_Router, "addr", "add", "192.168.1.1/24", "broadcast", "192.168.1.255", "dev", vr},
-            {"-n", m_Pc, "link", "set", "lo", "up"},
-            {"-n", m_Router, "link", "set", "lo", "up"},
-            {"-n", m_Pc, "link", "set", vp, "up"},
-            {"-n", m_Router, "link", "set", vr, "up"},
-        };
         for (const auto& step : steps) {
             if (!Run(step)) {
-                why = "ip " + step[0] + " " + step[1] + " failed: " + m_strLastError;
+                why = "ip " + step[0] + " " + step[1] + " " + step[2] + " failed: " + m_strLastError;
                 return false;
             }
         }
         return true;
     }
 
-    // argv that runs `program` inside a namespace.
-    std::vector<std::string> In(const std::string& ns, std::vector<std::string> argv) const
+    // argv that runs `program` inside the namespace of `role`.
+    std::vector<std::string> In(const std::string& role, std::vector<std::string> argv) const
     {
-        argv.insert(argv.begin(), {m_Ip, "netns", "exec", ns});
+        argv.insert(argv.begin(), {m_Ip, "netns", "exec", Ns(role)});
         return argv;
     }
-
-    std::string m_Ip;
-    std::string m_Pc;
-    std::string m_Router;
 
 private:
     bool Run(std::vector<std::string> args)
@@ -93,29 +81,48 @@ private:
         return rc == 0;
     }
 
-    bool m_bPc = false;
-    bool m_bRouter = false;
+    std::string m_Ip;
+    std::vector<std::string> m_Roles;
+    std::vector<std::string> m_Made;
     std::string m_strLastError;
 };
 
+// The simulator as the router of a LAN: 192.168.1.1, its own ports 23 and 1280, at `scale`,
+// inside the namespace "rt".
+kivtest::SimOptions RouterOptions(const TestLan& lan, double scale, const std::string& transcript)
+{
+    kivtest::SimOptions options;
+    options.prefix = lan.In("rt", {});
+    options.address = "192.168.1.1";
+    options.routerPort = "1280";
+    options.telnetPort = "23";
+    options.timeScale = scale;
+    options.transcript = transcript;
+    options.env = {{"KIV_TIME_SCALE", ""}};
+    return options;
+}
+
 class CliNetns : public kivtest::CliFixture {
 protected:
-    // The simulator as the router of the LAN: 192.168.1.1, its own ports 23 and 1280, at
-    // `scale`, inside the "router" namespace.
-    kivtest::SimOptions RouterOptions(const TestLan& lan, double scale) const
+    // A "pc" and a "router" joined by a veth pair; false with `why` when it cannot be made.
+    static bool MakePcAndRouter(TestLan& lan, std::string& why)
     {
-        kivtest::SimOptions options;
-        options.prefix = lan.In(lan.m_Router, {});
-        options.address = "192.168.1.1";
-        options.routerPort = "1280";
-        options.telnetPort = "23";
-        options.timeScale = scale;
-        options.transcript = m_Dir / "transcript.jsonl";
-        options.env = {{"KIV_TIME_SCALE", ""}};
-        return options;
+        const std::string vp = "kvp" + std::to_string(getpid());
+        const std::string vr = "kvr" + std::to_string(getpid());
+        return lan.Make({
+            {"link", "add", vp, "type", "veth", "peer", "name", vr},
+            {"link", "set", vp, "netns", lan.Ns("pc")},
+            {"link", "set", vr, "netns", lan.Ns("rt")},
+            {"-n", lan.Ns("pc"), "addr", "add", "192.168.1.100/24", "broadcast", "192.168.1.255", "dev", vp},
+            {"-n", lan.Ns("rt"), "addr", "add", "192.168.1.1/24", "broadcast", "192.168.1.255", "dev", vr},
+            {"-n", lan.Ns("pc"), "link", "set", "lo", "up"},
+            {"-n", lan.Ns("rt"), "link", "set", "lo", "up"},
+            {"-n", lan.Ns("pc"), "link", "set", vp, "up"},
+            {"-n", lan.Ns("rt"), "link", "set", vr, "up"},
+        }, why);
     }
 
-    // kivupgrade-cli check in the "pc" namespace, no router overrides, `env` added.
+    // kivupgrade-cli check in the "pc" namespace with no router overrides, `env` added.
     kivtest::CliRun CheckFromPc(const TestLan& lan, std::vector<std::string> extra, kivtest::Process::Env env)
     {
         std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::kCliProgram), "check", "--images",
@@ -124,7 +131,7 @@ protected:
         env.insert({{"TMPDIR", m_Dir.Path()}, {"KIV_DISCOVERY_TARGETS", ""}, {"KIV_ROUTER_PORT", ""},
             {"KIV_TELNET_PORT", ""}});
         kivtest::Process cli;
-        if (!cli.Start(lan.In(lan.m_Pc, argv), env)) {
+        if (!cli.Start(lan.In("pc", argv), env)) {
             ADD_FAILURE() << cli.Error();
             return kivtest::CliRun();
         }
@@ -134,14 +141,14 @@ protected:
 
 TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
 {
-    TestLan lan;
+    TestLan lan({"pc", "rt"});
     std::string why;
-    if (!lan.Make(why))
+    if (!MakePcAndRouter(lan, why))
         KIV_SKIP_OR_FAIL("network namespaces cannot be made here (" + why + ")");
 
     // The router's own ports and the real time scale, inside the "router" namespace.
     kivtest::SimProcess sim;
-    ASSERT_TRUE(sim.Start({}, RouterOptions(lan, 1)));
+    ASSERT_TRUE(sim.Start({}, RouterOptions(lan, 1, m_Dir / "transcript.jsonl")));
     EXPECT_EQ(sim.RouterPort(), 1280);
     EXPECT_EQ(sim.TelnetPort(), 23);
 
@@ -163,13 +170,13 @@ TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
 // KIV_TIME_SCALE_ANY_ROUTER=1 allow it.
 TEST_F(CliNetns, TimeScaleTowardARouterOffLoopbackNeedsAnAllowance)
 {
-    TestLan lan;
+    TestLan lan({"pc", "rt"});
     std::string why;
-    if (!lan.Make(why))
+    if (!MakePcAndRouter(lan, why))
         KIV_SKIP_OR_FAIL("network namespaces cannot be made here (" + why + ")");
     const double scale = kivtest::TelnetTimeScale();
     kivtest::SimProcess sim;
-    ASSERT_TRUE(sim.Start({}, RouterOptions(lan, scale)));
+    ASSERT_TRUE(sim.Start({}, RouterOptions(lan, scale, m_Dir / "transcript.jsonl")));
 
     const std::string refusal = "Time scale " + kivtest::ScaleArgument(scale)
         + " refused: the router at 192.168.1.1 is not on loopback";
@@ -188,6 +195,119 @@ TEST_F(CliNetns, TimeScaleTowardARouterOffLoopbackNeedsAnAllowance)
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(run.Cell("Firmware", "currentVersion"), "11.608.10.01.00");
     EXPECT_EQ(sim.Stop(), 0) << sim.Err();
+}
+
+// A PC with two interfaces on one subnet, as a laptop whose Wi-Fi and whose cable to the
+// router are both on 192.168.1.0/24: eth0 (192.168.1.50, the default route) leads to a
+// namespace that never answers, eth1 (192.168.1.100) to the router's namespace. Nothing
+// leaves the three namespaces.
+class CliTwoPorts : public kivtest::CliFixture {
+protected:
+    static void SetUpTestSuite()
+    {
+        CliFixture::SetUpTestSuite();
+        s_pLan = std::make_unique<TestLan>(std::vector<std::string>{"pc", "quiet", "rt"});
+        const std::string pc = s_pLan->Ns("pc");
+        const std::string pid = std::to_string(getpid());
+        const std::string a = "kqa" + pid, b = "kqb" + pid, c = "kra" + pid, d = "krb" + pid;
+        s_bLan = s_pLan->Make({
+            {"link", "add", a, "type", "veth", "peer", "name", b},
+            {"link", "add", c, "type", "veth", "peer", "name", d},
+            {"link", "set", a, "netns", pc}, {"link", "set", b, "netns", s_pLan->Ns("quiet")},
+            {"link", "set", c, "netns", pc}, {"link", "set", d, "netns", s_pLan->Ns("rt")},
+            {"-n", pc, "link", "set", a, "name", "eth0"}, {"-n", pc, "link", "set", c, "name", "eth1"},
+            {"-n", pc, "addr", "add", "192.168.1.50/24", "broadcast", "192.168.1.255", "dev", "eth0"},
+            {"-n", pc, "addr", "add", "192.168.1.100/24", "broadcast", "192.168.1.255", "dev", "eth1"},
+            {"-n", s_pLan->Ns("quiet"), "addr", "add", "192.168.1.2/24", "broadcast", "192.168.1.255", "dev", b},
+            {"-n", s_pLan->Ns("rt"), "addr", "add", "192.168.1.1/24", "broadcast", "192.168.1.255", "dev", d},
+            // A third port that is down, for the usage error.
+            {"-n", pc, "link", "add", "eth2", "type", "veth", "peer", "name", "eth3"},
+            {"-n", pc, "addr", "add", "10.9.9.9/24", "dev", "eth2"},
+            {"-n", pc, "link", "set", "lo", "up"}, {"-n", pc, "link", "set", "eth0", "up"},
+            {"-n", pc, "link", "set", "eth1", "up"},
+            {"-n", s_pLan->Ns("quiet"), "link", "set", b, "up"}, {"-n", s_pLan->Ns("rt"), "link", "set", d, "up"},
+            {"-n", s_pLan->Ns("rt"), "link", "set", "lo", "up"},
+            {"-n", pc, "route", "add", "default", "via", "192.168.1.2", "dev", "eth0"},
+        }, s_strWhy);
+    }
+    static void TearDownTestSuite() { s_pLan.reset(); }
+
+    void SetUp() override
+    {
+        if (!s_bLan)
+            KIV_SKIP_OR_FAIL("network namespaces cannot be made here (" + s_strWhy + ")");
+        ASSERT_TRUE(m_Sim.Start({}, RouterOptions(*s_pLan, kivtest::TelnetTimeScale(), m_Dir / "transcript.jsonl")));
+    }
+
+    // kivupgrade-cli in the "pc" namespace with the real targets and ports, time-scaled (and
+    // allowed to be, toward a router off loopback).
+    kivtest::CliRun RunInPc(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), kivtest::BuildProgram(kivtest::kCliProgram));
+        args.push_back("--json");
+        kivtest::Process::Env env = CliEnv();
+        env["KIV_TIME_SCALE_ANY_ROUTER"] = "1";
+        kivtest::Process cli;
+        if (!cli.Start(s_pLan->In("pc", args), env)) {
+            ADD_FAILURE() << cli.Error();
+            return kivtest::CliRun();
+        }
+        return Finish(cli, std::chrono::seconds(300));
+    }
+
+    static inline std::unique_ptr<TestLan> s_pLan;
+    static inline bool s_bLan = false;
+    static inline std::string s_strWhy;
+};
+
+TEST_F(CliTwoPorts, WithoutAnInterfaceTheRouterIsNotFoundAndTheHintSaysWhy)
+{
+    kivtest::CliRun run = RunInPc({"discover"});
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    const std::string hint = run.json["hint"].dump();
+    EXPECT_NE(hint.find("eth0 and eth1 are both on the subnet of 192.168.1.255 (192.168.1.0/24)"), std::string::npos)
+        << hint;
+    EXPECT_NE(hint.find("--interface eth1"), std::string::npos);
+    // Not even by its own address: that too leaves through eth0.
+    run = RunInPc({"check", "--target", "192.168.1.1", "--images", Samples("a")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(Transcript().find("\"name\":\"discovery\""), std::string::npos);
+}
+
+TEST_F(CliTwoPorts, ThroughEth1DiscoverListsTheRouterAndTheUpgradeWorks)
+{
+    kivtest::CliRun run = RunInPc({"discover", "--interface", "eth1"});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    ASSERT_EQ(run.json["routers"].size(), 1u);
+    EXPECT_EQ(run.json["routers"][0]["ip"], "192.168.1.1");
+    EXPECT_EQ(run.json["routers"][0]["mac"], "02-4B-49-56-00-01");
+    EXPECT_EQ(run.json["routers"][0]["interface"], "eth1");
+    EXPECT_EQ(run.json["targets"], nlohmann::json::array({"192.168.1.255", "255.255.255.255"}));
+    ASSERT_EQ(run.json["interfaces"].size(), 1u);
+    EXPECT_EQ(run.json["interfaces"][0]["address"], "192.168.1.100");
+
+    // The default targets (now eth1's broadcast, then 255.255.255.255), then the limited
+    // broadcast alone: discovery, control records, Telnet and TCP all through eth1.
+    for (const std::vector<std::string>& targets : {std::vector<std::string>{},
+                                                   std::vector<std::string>{"--target", "255.255.255.255"}}) {
+        std::vector<std::string> args = {"upgrade", "--interface", "eth1", "--images", Samples("a")};
+        args.insert(args.end(), targets.begin(), targets.end());
+        run = RunInPc(args);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_EQ(run.json["router"]["ip"], "192.168.1.1");
+        EXPECT_EQ(run.Cell("BOOT", "status").rfind("Download successfully", 0), 0u) << run.out;
+        EXPECT_EQ(run.Cell("Firmware", "status").rfind("Download successfully", 0), 0u) << run.out;
+        EXPECT_NE(run.err.find("Router 192.168.1.1, MAC 02-4B-49-56-00-01"), std::string::npos);
+    }
+    EXPECT_NE(Log().find("Router found: 192.168.1.1, MAC 02-4B-49-56-00-01, through eth1"), std::string::npos);
+}
+
+TEST_F(CliTwoPorts, AnInterfaceThatIsDownIsAUsageError)
+{
+    kivtest::CliRun run = RunInPc({"check", "--interface", "eth2"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_NE(run.err.find("the network interface eth2 is down"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("eth1 192.168.1.100/24"), std::string::npos) << run.err;
 }
 
 } // namespace

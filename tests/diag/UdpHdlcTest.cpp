@@ -39,7 +39,7 @@ TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
 {
     UdpRecord good;
     good.SetType(UDP_DISCOVERY);
-    good.SetIp(kRouterIp);
+    good.SetIp(kLoopbackIp);  // a router answers from the address it names
     good.SetMac(kRouterMac);
     for (size_t i = UdpRecord::kTextOffset; i < UdpRecord::kSize; ++i)
         good.Data()[i] = uint8_t('a' + (i - UdpRecord::kTextOffset)); // 21 bytes, no zero
@@ -55,8 +55,9 @@ TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
     std::string text;
     ASSERT_TRUE(udp.Discover(mac, ip, &text));
     EXPECT_EQ(ToHex(Bytes(mac, mac + 6)), "00 1E 10 7E 7D 01");
-    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "C0 A8 01 01");
+    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "7F 00 00 01");
     EXPECT_EQ(text, "abcdefghijklmnopqrstu");
+    EXPECT_EQ(udp.SkippedCount(), 2);
 
     auto datagrams = peer.Datagrams();
     ASSERT_EQ(datagrams.size(), 1u);
@@ -76,21 +77,32 @@ TEST_F(UdpHdlcTest, DiscoveryFailsWhenNoValidReplyArrives)
     EXPECT_GE(TicksSince(start), CUdpHdlc::kDiscoverReplyTimeoutMs);
 }
 
-TEST_F(UdpHdlcTest, ShortDiscoveryReplyReadsFillerNotStaleBytes)
+TEST_F(UdpHdlcTest, DiscoverySkipsRepliesThatAreNotOneRecordFromTheAddressTheyName)
 {
-    // Type 1, address and one MAC byte: the missing MAC bytes read as the 0xCD filler.
-    Reply([](const Bytes&) { return std::vector<Bytes>{Hex("01 0A 00 00 01 00")}; });
+    UdpRecord named;
+    named.SetType(UDP_DISCOVERY);
+    named.SetIp(kRouterIp);  // sent from 127.0.0.1
+    named.SetMac(kRouterMac);
+    Bytes longer = RecordBytes(named);
+    longer.push_back(0);
+    UdpRecord own = named;
+    own.SetIp(kLoopbackIp);
+    Bytes shorter = RecordBytes(own);
+    shorter.pop_back();
+    Reply([&](const Bytes&) {
+        return std::vector<Bytes>{Hex("01"), shorter, longer, RecordBytes(named)};
+    });
     CUdpHdlc udp(kLoopbackIp, peer.Port());
     uint8_t mac[6] = {}, ip[4] = {};
-    std::string text;
-    ASSERT_TRUE(udp.Discover(mac, ip, &text));
-    EXPECT_EQ(ToHex(Bytes(mac, mac + 6)), "00 CD CD CD CD CD");
-    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "0A 00 00 01");
-    // The filler bytes are no text: each becomes U+FFFD, so the text stays valid UTF-8.
-    std::string replacement;
-    for (int i = 0; i < 21; ++i)
-        replacement += "\xEF\xBF\xBD";
-    EXPECT_EQ(text, replacement);
+    EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
+    EXPECT_EQ(udp.SkippedCount(), 4);
+    ASSERT_EQ(udp.SkipNotes().size(), 4u);
+    EXPECT_EQ(udp.SkipNotes()[0], "discovery reply from 127.0.0.1 skipped: 1 bytes, not one 32-byte record");
+    EXPECT_EQ(udp.SkipNotes()[1], "discovery reply from 127.0.0.1 skipped: 31 bytes, not one 32-byte record");
+    EXPECT_EQ(udp.SkipNotes()[2], "discovery reply from 127.0.0.1 skipped: 33 bytes, not one 32-byte record");
+    EXPECT_EQ(udp.SkipNotes()[3],
+              "discovery reply from 127.0.0.1 skipped: it names 192.168.1.1, not its own address");
+    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "00 00 00 00");  // nothing of them was taken
 }
 
 TEST_F(UdpHdlcTest, ExchangeRequiresTheIdenticalRecord)

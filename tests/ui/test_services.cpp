@@ -14,6 +14,7 @@
 
 
 #include "UiTestSupport.h"
+#include "app/WindowCommandLine.h"
 #include "app/CMainWindow.h"
 #include "app/CModuleVersion.h"
 #include "app/CSingleInstanceGuard.h"
@@ -222,6 +223,18 @@ TEST_F(ServicesTest, SecondGuardAsksTheFirstToRestoreItsWindow)
     first.Release();
     CSingleInstanceGuard third(dir);
     EXPECT_EQ(third.Acquire(), CSingleInstanceGuard::Result::Acquired);
+}
+
+TEST_F(ServicesTest, InterfaceIsTakenFromTheCommandLine)
+{
+    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "--interface", "eth1"}), "eth1");
+    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "--interface=usb0"}), "usb0");
+    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "--interface"}), "");  // no name follows
+    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "eth1"}), "");
+    EXPECT_EQ(WindowInterfaceArgument({"--interface=eth1"}), "");  // the program itself
+    std::string help = WindowHelpText();
+    EXPECT_NE(help.find("--interface NAME"), std::string::npos);
+    EXPECT_NE(help.find("KIV_INTERFACE"), std::string::npos);
 }
 
 TEST_F(ServicesTest, SecondProgramExitsSilentlyWhileTheFirstRuns)

@@ -1,0 +1,128 @@
+// Discovery against hosts that answer wrongly: replies that do not come from the address
+// they name, floods of wrong records, a stop request in the middle of a wait.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "diag/CUdpHdlc.h"
+#include "platform/CPollableEvent.h"
+#include "platform/Clock.h"
+#include "tests/support/HdlcBytes.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/SimFixture.h"
+#include "tests/support/UdpPeer.h"
+
+using namespace kivtest;
+
+namespace {
+
+const uint8_t kHost3[4] = {127, 0, 0, 3};
+
+Bytes DiscoveryFrame(const uint8_t named[4], uint8_t type = UDP_DISCOVERY)
+{
+    UdpRecord record;
+    record.SetType(type);
+    record.SetIp(named);
+    const uint8_t mac[6] = {0x02, 0x4B, 0x49, 0x56, 0x00, 0x07};
+    record.SetMac(mac);
+    record.SetText("2.1.5.0");
+    return Frame(Bytes(record.Data(), record.Data() + UdpRecord::kSize), 1);
+}
+
+// The virtual router on 127.0.0.1, answering discoveries as its faults say.
+class DiscoveryRepliesTest : public SimFixture {
+protected:
+    uint16_t Port() const { return m_pSim->RouterPort(); }
+};
+
+} // namespace
+
+TEST_F(DiscoveryRepliesTest, AReplyNamingAnotherHostIsSkippedAndNothingOfItIsTaken)
+{
+    AddFault("discovery-names=127.0.0.9");
+    StartSim();
+    CUdpHdlc udp(kLoopbackIp, Port());
+    uint8_t mac[6] = {}, ip[4] = {};
+    EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
+    ASSERT_EQ(udp.SkipNotes().size(), 1u);
+    EXPECT_EQ(udp.SkipNotes()[0], "discovery reply from 127.0.0.1 skipped: it names 127.0.0.9, not its own address");
+    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "00 00 00 00");
+
+    std::vector<DiscoveryReply> all;
+    CUdpHdlc again(kLoopbackIp, Port());
+    EXPECT_FALSE(again.DiscoverAll(&all));
+    EXPECT_TRUE(all.empty());
+}
+
+TEST_F(DiscoveryRepliesTest, DiscoverTakesTheFirstReplyAndDiscoverAllListensToTheEnd)
+{
+    UdpPeer host(3);
+    ASSERT_TRUE(host.Valid());
+    const Bytes good = DiscoveryFrame(kHost3);
+    host.SetResponder([&](const Bytes&) {
+        return std::vector<Bytes>{DiscoveryFrame(kHost3, UDP_READY_PROBE), good, good};
+    });
+
+    const uint32_t start = GetTickCount();
+    CUdpHdlc first(kHost3, host.Port());
+    uint8_t mac[6] = {}, ip[4] = {};
+    std::string text;
+    ASSERT_TRUE(first.Discover(mac, ip, &text));
+    EXPECT_LT(TicksSince(start), CUdpHdlc::kDiscoverReplyTimeoutMs);  // did not wait for more
+    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "7F 00 00 03");
+    EXPECT_EQ(text, "2.1.5.0");
+    EXPECT_EQ(first.SkipNotes(), std::vector<std::string>{"discovery reply from 127.0.0.3 skipped: record of type 10"});
+
+    const uint32_t allStart = GetTickCount();
+    CUdpHdlc listener(kHost3, host.Port());
+    std::vector<DiscoveryReply> all;
+    ASSERT_TRUE(listener.DiscoverAll(&all));
+    EXPECT_GE(TicksSince(allStart), CUdpHdlc::kDiscoverReplyTimeoutMs);
+    ASSERT_EQ(all.size(), 1u);  // the same router twice is one router
+    EXPECT_EQ(all[0].ip, (std::array<uint8_t, 4>{127, 0, 0, 3}));
+    EXPECT_EQ(all[0].mac, (std::array<uint8_t, 6>{0x02, 0x4B, 0x49, 0x56, 0x00, 0x07}));
+}
+
+TEST_F(DiscoveryRepliesTest, AFloodOfWrongRecordsDoesNotStretchTheTry)
+{
+    // A wrong record every 100 ms: each arrives well within the 3000 ms a reply may take,
+    // so only one deadline for the whole try ends it.
+    AddFault("no-discovery");
+    AddFault("discovery-flood=100");
+    StartSim();
+    CUdpHdlc udp(kLoopbackIp, Port());
+    const uint32_t start = GetTickCount();
+    uint8_t mac[6] = {}, ip[4] = {};
+    EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
+    const uint32_t elapsed = TicksSince(start);
+    EXPECT_GE(elapsed, CUdpHdlc::kDiscoverReplyTimeoutMs);
+    EXPECT_LT(elapsed, 2 * CUdpHdlc::kDiscoverReplyTimeoutMs);  // generous for a loaded machine
+    EXPECT_GE(udp.SkippedCount(), 5);
+    EXPECT_EQ(udp.SkipNotes().size(), CUdpHdlc::kMaxSkipNotes);  // the rest only counted
+}
+
+TEST_F(DiscoveryRepliesTest, AStopRequestEndsTheWaitAtOnce)
+{
+    AddFault("no-discovery");
+    AddFault("discovery-flood=100");
+    StartSim();
+    CPollableEvent stop;
+    CUdpHdlc udp(kLoopbackIp, Port(), std::string(), stop.Handle());
+    std::thread stopper([&] {
+        Sleep(500);
+        stop.Set();
+    });
+    const uint32_t start = GetTickCount();
+    uint8_t mac[6] = {}, ip[4] = {};
+    EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
+    const uint32_t elapsed = TicksSince(start);
+    stopper.join();
+    EXPECT_GE(elapsed, 500u);
+    EXPECT_LT(elapsed, 2000u);  // the try alone would take 3000
+
+    // Already stopped: the next try does not wait at all.
+    CUdpHdlc next(kLoopbackIp, Port(), std::string(), stop.Handle());
+    const uint32_t again = GetTickCount();
+    EXPECT_FALSE(next.Discover(mac, ip, nullptr));
+    EXPECT_LT(TicksSince(again), 500u);
+}
