@@ -15,6 +15,7 @@
 #include "engine/ComponentEntry.h"
 #include "log/CDownloadLog.h"
 #include "net/CTelnetClient.h"
+#include "platform/TextCodec.h"
 #include "res/Resources.h"
 
 namespace {
@@ -113,8 +114,16 @@ bool CKivOneClickDlg::OnInitDialog()
     m_bEmbeddedImages = false;
     if (!m_bIgnoreEmbedded) {
         for (int i = 0; i < COMPONENT_COUNT; ++i) {
-            if (m_pTable[i].m_Image.OpenResource(COMPONENT_RESOURCE_IDS[i]))
-                m_bEmbeddedImages = true;
+            CBinFile& image = m_pTable[i].m_Image;
+            if (!image.OpenResource(COMPONENT_RESOURCE_IDS[i]))
+                continue;
+            const std::string reason = image.GetUnusableReason();
+            if (!reason.empty()) {
+                image.Close();
+                RejectImage(m_RejectedEmbedded, "embedded image " + std::to_string(COMPONENT_RESOURCE_IDS[i]), reason);
+                continue;
+            }
+            m_bEmbeddedImages = true;
         }
     }
     m_bLoopTest = !m_strLoopTestPath.empty() && access(m_strLoopTestPath.c_str(), F_OK) == 0;
@@ -263,8 +272,39 @@ ImageSearchResult CKivOneClickDlg::LastImageSearch() const
     return m_LastSearch;
 }
 
+void CKivOneClickDlg::RejectImage(std::vector<RejectedImage>& list, const std::string& name, const std::string& reason)
+{
+    RejectedImage rejected {MakePrintable(name), MakePrintable(reason)};
+    LogPrintf(m_pEngine->m_Log, "Image not used: %s: %s", rejected.name.c_str(), rejected.reason.c_str());
+    std::lock_guard<std::mutex> lock(m_RejectedMutex);
+    list.push_back(std::move(rejected));
+}
+
+std::vector<RejectedImage> CKivOneClickDlg::GetRejectedImages() const
+{
+    std::lock_guard<std::mutex> lock(m_RejectedMutex);
+    std::vector<RejectedImage> all = m_RejectedEmbedded;
+    all.insert(all.end(), m_RejectedFiles.begin(), m_RejectedFiles.end());
+    return all;
+}
+
+std::string CKivOneClickDlg::RejectedImagesText() const
+{
+    std::vector<RejectedImage> rejected = GetRejectedImages();
+    if (rejected.empty())
+        return std::string();
+    std::string text = rejected.size() == 1 ? "This image is not used:" : "These images are not used:";
+    for (const RejectedImage& image : rejected)
+        text += "\n" + image.name + ": " + image.reason;
+    return text;
+}
+
 bool CKivOneClickDlg::FindImageFiles()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_RejectedMutex);
+        m_RejectedFiles.clear();
+    }
     for (int i = 0; i < COMPONENT_COUNT; ++i) {
         m_pTable[i].m_Image.Close();
         m_pTable[i].m_Image.SetPath(std::string());
@@ -300,8 +340,9 @@ bool CKivOneClickDlg::FindImageFiles()
     return false;
 }
 
-// Opens every "*.bin" file of `dir` into the entry of its type and counts them. False,
-// after warning 134, when two files have the same type.
+// Opens every "*.bin" file of `dir` into the entry of its type and counts them; a file
+// that cannot be used is logged and kept for the warning after the check. False, after
+// warning 134, when two files have the same type.
 bool CKivOneClickDlg::LoadImagesFrom(const std::string& dir, int& counted)
 {
     // Files in name order, so that "the first one found" is the same on every run.
@@ -315,21 +356,29 @@ bool CKivOneClickDlg::LoadImagesFrom(const std::string& dir, int& counted)
 
     for (const std::string& file : files) {
         uint32_t type = COMPONENT_NONE;
+        std::string reason;
         {
             CBinFile probe;
             probe.SetPath(file);
             probe.Open(COMPONENT_NONE);
             type = probe.GetType();
+            reason = probe.IsValid() ? probe.GetUnusableReason() : probe.GetFailure();
         }
-        if (type >= static_cast<uint32_t>(COMPONENT_COUNT))
+        if (type >= static_cast<uint32_t>(COMPONENT_COUNT) || !reason.empty()) {
+            RejectImage(m_RejectedFiles, file, reason);
             continue;
+        }
         ComponentEntry& entry = m_pTable[type];
         if (entry.m_Image.IsValid()) {
             ShowWarning(IDS_TWO_BIN_FILES);
             return false;
         }
         entry.m_Image.SetPath(file);
-        entry.m_Image.Open(type);
+        // The file may have changed since the probe: then it is not used either.
+        if (!entry.m_Image.Open(type)) {
+            RejectImage(m_RejectedFiles, file, entry.m_Image.GetFailure());
+            continue;
+        }
         ++counted;
     }
     return true;
@@ -374,6 +423,11 @@ void CKivOneClickDlg::CheckWorker()
         m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
     bool passed = check.CheckVersions();
     m_bLastCheckPassed = passed;
+    // Images that were found but refused are named once, after the check, so that nobody
+    // takes a "Not found" row (or a passed check) for an upgrade of everything there is.
+    const std::string rejected = RejectedImagesText();
+    if (!rejected.empty())
+        m_pView->ShowWarning(rejected);
 
     m_pView->EnableButton(IKivView::IDC_CHECK, true);
     m_pView->EnableButton(IKivView::IDC_UPGRADE, passed);

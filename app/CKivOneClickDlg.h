@@ -56,6 +56,13 @@ struct KivColumnSpec {
     int widthFigure;     // number of characters the column must at least fit
 };
 
+// An image that was found but is not used, and the first check it failed (the wording of
+// the image tool's "verify", e.g. "part 0 block 2: checksum mismatch").
+struct RejectedImage {
+    std::string name;    // the file's path, or "embedded image ID"
+    std::string reason;
+};
+
 // The controller of the main dialog: owns the component table's use, the Telnet client,
 // the upgrade engine, the check and upgrade workers and the loop-test timer; talks to the
 // user only through an IKivView.
@@ -114,6 +121,11 @@ public:
     bool FindImageFiles();
     // The directories the last FindImageFiles looked at. Any thread.
     ImageSearchResult LastImageSearch() const;
+    // Images found but not used: the embedded ones refused at start and the files refused
+    // by the last search (in every directory it looked at). Any thread.
+    std::vector<RejectedImage> GetRejectedImages() const;
+    // The warning the check shows about them ("" when there are none).
+    std::string RejectedImagesText() const;
     // Asks a running check to stop at its next step (the command line's Ctrl-C). The
     // check then ends as failed. Any thread.
     void RequestStop();
@@ -157,6 +169,8 @@ private:
     void JoinWorker();
     std::vector<std::string> ImageDirectories() const;
     bool LoadImagesFrom(const std::string& dir, int& counted);
+    // Logs one refused image and keeps it for the warning after the check.
+    void RejectImage(std::vector<RejectedImage>& list, const std::string& name, const std::string& reason);
 
     IKivView* m_pView;
     ComponentEntry* m_pTable;
@@ -176,6 +190,9 @@ private:
     std::atomic<bool> m_bLastCheckPassed{false};
     std::atomic<bool> m_bStopRequested{false};
     CPollableEvent m_StopEvent;  // set with m_bStopRequested: ends a discovery wait at once
+    mutable std::mutex m_RejectedMutex;
+    std::vector<RejectedImage> m_RejectedEmbedded;
+    std::vector<RejectedImage> m_RejectedFiles;
     mutable std::mutex m_OutcomeMutex;
     bool m_bUpgradeFailedSilently = false;
     std::string m_strUpgradeFailureText;

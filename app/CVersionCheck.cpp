@@ -13,6 +13,7 @@
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
+#include "platform/TextCodec.h"
 #include "res/Resources.h"
 
 namespace {
@@ -230,8 +231,10 @@ std::string CVersionCheck::NewestValidLine() const
 {
     for (int i = m_Telnet.GetLineCount() - 1; i >= 0; --i) {
         std::string line = m_Telnet.GetLine(i);
+        // Only the start of a line is checked: what follows the third dot is kept, made
+        // printable, since a router may send anything there.
         if (IsValidVersion(line))
-            return line;
+            return MakePrintable(line);
     }
     return std::string();
 }
@@ -281,7 +284,7 @@ void CVersionCheck::ReadRouterVersions(const std::string& fallback)
                 std::string line = m_Telnet.GetLine(i);
                 size_t at = line.find(marker);
                 if (at != std::string::npos) {
-                    appB = line.substr(at + marker.size());
+                    appB = MakePrintable(line.substr(at + marker.size()));
                     break;
                 }
             }

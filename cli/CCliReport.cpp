@@ -7,6 +7,7 @@
 
 #include "app/CKivOneClickDlg.h"
 #include "engine/IComponentList.h"
+#include "platform/TextCodec.h"
 #include "res/Resources.h"
 
 namespace {
@@ -47,9 +48,12 @@ std::string CCliReport::FormatTable() const
     std::array<size_t, IComponentList::COLUMN_COUNT> widths{};
     for (size_t c = 0; c < headers.size(); ++c)
         widths[c] = TextWidth(headers[c]);
-    for (const CListModel::Row& row : m_Rows) {
-        for (size_t c = 0; c < row.texts.size(); ++c)
+    std::vector<CListModel::Row> rows = m_Rows;
+    for (CListModel::Row& row : rows) {
+        for (size_t c = 0; c < row.texts.size(); ++c) {
+            row.texts[c] = MakePrintable(row.texts[c]);
             widths[c] = std::max(widths[c], TextWidth(row.texts[c]));
+        }
     }
     auto line = [&](const auto& cells) {
         std::string out;
@@ -64,7 +68,7 @@ std::string CCliReport::FormatTable() const
         return out + "\n";
     };
     std::string table = line(headers);
-    for (const CListModel::Row& row : m_Rows)
+    for (const CListModel::Row& row : rows)
         table += line(row.texts);
     return table;
 }
@@ -119,6 +123,9 @@ std::string CCliReport::FormatJson() const
             {"colourName", ColourName(row.colour)},
         });
     }
+    nlohmann::json rejected = nlohmann::json::array();
+    for (const RejectedImage& image : m_RejectedImages)
+        rejected.push_back({{"file", image.name}, {"reason", image.reason}});
     nlohmann::json doc = {
         {"command", m_strCommand},
         {"result", m_nExitCode == 0 ? "success" : "failure"},
@@ -134,6 +141,7 @@ std::string CCliReport::FormatJson() const
         {"rows", rows},
         {"warnings", m_Warnings},
         {"hint", HintLines()},
+        {"rejectedImages", rejected},
         {"log", m_strLogPath},
         {"logError", m_strLogError.empty() ? nlohmann::json(nullptr) : nlohmann::json(m_strLogError)},
         {"images", {{"embedded", m_bImagesEmbedded}, {"directory", m_strImageDir},

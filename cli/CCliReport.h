@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CKivOneClickDlg.h"
 #include "engine/CListModel.h"
 
 // What one run of the command line found and did, and its two renderings: the final table
@@ -18,6 +19,7 @@ public:
     bool m_bInterrupted = false;
     std::string m_strReason;              // why the run failed (empty on success)
     std::vector<std::string> m_Warnings;
+    std::vector<RejectedImage> m_RejectedImages;  // images found but not used
     std::string m_strHint;                // advice given with "No router is detected", one line each
     std::string m_strRouterIp;            // empty when no router was found
     std::string m_strRouterMac;
@@ -28,7 +30,8 @@ public:
     std::string m_strImageDir;            // where the images came from (empty: none found)
     int m_nExitCode = 1;
 
-    // The component list as an aligned text table, one line per row after a header.
+    // The component list as an aligned text table, one line per row after a header. Cells
+    // are made printable: no text from a router or an image reaches a terminal raw.
     std::string FormatTable() const;
     // The hint's lines, each indented, for under the result (empty when there is none).
     std::string FormatHint() const;

@@ -3,10 +3,11 @@
 #include <cstdio>
 
 #include "app/CKivOneClickDlg.h"
+#include "platform/TextCodec.h"
 
 CCliView::CCliView()
     : m_WarningSink([](const std::string& text) {
-          std::fprintf(stderr, "Warning: %s\n", text.c_str());
+          std::fprintf(stderr, "Warning: %s\n", MakePrintable(text, true).c_str());
           std::fflush(stderr);
       })
 {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/TextCodec.h"
+
 namespace {
 
 constexpr int kBarWidth = 24;
@@ -133,7 +135,7 @@ void CProgressPrinter::PrintWarning(const std::string& text)
     bool redraw = m_bActive && m_bTerminal && m_nLinesDrawn > 0;
     if (redraw)
         ClearLocked();
-    std::fprintf(m_pOut, "Warning: %s\n", text.c_str());
+    std::fprintf(m_pOut, "Warning: %s\n", MakePrintable(text, true).c_str());
     if (redraw)
         DrawLocked(true);
     std::fflush(m_pOut);

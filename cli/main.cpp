@@ -26,6 +26,7 @@
 #include "platform/Clock.h"
 #include "platform/CPollableEvent.h"
 #include "platform/CoreWarning.h"
+#include "platform/TextCodec.h"
 #include "res/ProductVersion.h"
 #include "res/Resources.h"
 
@@ -283,6 +284,7 @@ private:
         m_Report.m_bInterrupted = m_bInterrupted;
         m_Report.m_Warnings = m_View.GetWarnings();
         m_Report.m_strHint = m_View.GetHint();
+        m_Report.m_RejectedImages = m_pDlg->GetRejectedImages();
         bool found = false;
         for (uint8_t b : engine.m_RouterIp)
             found = found || b != 0;
@@ -303,15 +305,16 @@ private:
             std::printf("%s\n", m_Report.FormatJson().c_str());
         } else {
             std::printf("%s", m_Report.FormatTable().c_str());
-            std::printf("%s\n", m_Report.m_nExitCode == 0 ? "Result: success" : ("Result: failure: " + m_Report.m_strReason).c_str());
+            std::printf("%s\n", m_Report.m_nExitCode == 0 ? "Result: success"
+                                                         : MakePrintable("Result: failure: " + m_Report.m_strReason).c_str());
             std::printf("%s", m_Report.FormatHint().c_str());
         }
         std::fflush(stdout);
         if (!m_Options.json && m_Report.m_nExitCode != 0)
-            std::fprintf(stderr, "%s\n", m_Report.m_strReason.c_str());
+            std::fprintf(stderr, "%s\n", MakePrintable(m_Report.m_strReason).c_str());
         std::FILE* logOut = m_Options.json ? stderr : stdout;
         if (const std::string images = m_Report.FormatImageSource(); !images.empty())
-            std::fprintf(logOut, "%s\n", images.c_str());
+            std::fprintf(logOut, "%s\n", MakePrintable(images).c_str());
         PrintLogPlace();
         return m_Report.m_nExitCode;
     }
@@ -321,10 +324,10 @@ private:
     {
         std::FILE* logOut = m_Options.json ? stderr : stdout;
         std::fprintf(logOut, "Download log: %s\n",
-            m_Report.m_strLogPath.empty() ? "(not written)" : m_Report.m_strLogPath.c_str());
+            m_Report.m_strLogPath.empty() ? "(not written)" : MakePrintable(m_Report.m_strLogPath).c_str());
         std::fflush(logOut);
         if (!m_Report.m_strLogError.empty())
-            std::fprintf(stderr, "The download log cannot be written: %s\n", m_Report.m_strLogError.c_str());
+            std::fprintf(stderr, "The download log cannot be written: %s\n", MakePrintable(m_Report.m_strLogError).c_str());
     }
 
     int DecideResult(CUpgradeEngine& engine)
@@ -337,8 +340,8 @@ private:
             std::string mismatched = MismatchedTypes(m_Report.m_Rows);
             if (!mismatched.empty())
                 m_Report.m_strReason = "Version does not match: " + mismatched + ".";
-            else if (!m_Report.m_Warnings.empty())
-                m_Report.m_strReason = "The check failed: " + m_Report.m_Warnings.back();
+            else if (const std::string* warning = LastCheckWarning())
+                m_Report.m_strReason = "The check failed: " + *warning;
             else
                 m_Report.m_strReason = "The check failed.";
             return 1;
@@ -357,6 +360,18 @@ private:
             return 1;
         }
         return 0;
+    }
+
+    // The last warning of the check that says why it failed (the note about images that
+    // were not used comes after it and is no reason); null when there is none.
+    const std::string* LastCheckWarning() const
+    {
+        const std::string rejected = m_pDlg->RejectedImagesText();
+        for (auto it = m_Report.m_Warnings.rbegin(); it != m_Report.m_Warnings.rend(); ++it) {
+            if (*it != rejected)
+                return &*it;
+        }
+        return nullptr;
     }
 
     const Options& m_Options;

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "diag/CHdlcAdapter.h"
-#include "diag/DeviceText.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ std::string ScanText(const uint8_t* response, uint32_t start, uint32_t end)
     uint32_t index = start;
     while (index < end && !IsTextStop(response[index]))
         ++index;
-    return DeviceBytesToText(response + start, index - start);
+    return MakePrintable(response + start, index - start);
 }
 
 void Put16(uint8_t* at, uint16_t value)

@@ -8,10 +8,10 @@
 #include <arpa/inet.h>
 #include <poll.h>
 
-#include "diag/DeviceText.h"
 #include "diag/HdlcFraming.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ bool CUdpHdlc::ParseDiscoveryReply(const uint8_t* reply, uint8_t mac[6], uint8_t
     if (text != nullptr) {
         const uint8_t* start = reply + REPLY_TEXT_OFFSET;
         const size_t length = std::find(start, start + REPLY_TEXT_MAX, 0) - start;
-        *text = DeviceBytesToText(start, length);
+        *text = MakePrintable(start, length);
     }
     return true;
 }

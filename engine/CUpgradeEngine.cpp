@@ -6,6 +6,7 @@
 #include "diag/CUdpHdlc.h"
 #include "net/INetPort.h"
 #include "platform/Clock.h"
+#include "platform/TextCodec.h"
 #include "res/Resources.h"
 
 namespace {
@@ -43,6 +44,16 @@ CUpgradeEngine::CUpgradeEngine(ComponentEntry* table, const std::string& logPath
 }
 
 CUpgradeEngine::~CUpgradeEngine() = default;
+
+void CUpgradeEngine::LogImageChanged(const CBinFile& image, const std::string& failure)
+{
+    if (image.GetResourceId() != 0)
+        LogPrintf(m_Log, "Embedded image %u is damaged: %s", static_cast<unsigned>(image.GetResourceId()),
+            failure.c_str());
+    else
+        LogPrintf(m_Log, "Image file changed on disk: %s: %s", MakePrintable(image.GetPath()).c_str(),
+            failure.c_str());
+}
 
 uint32_t CUpgradeEngine::UpgradeThread(CUpgradeEngine* engine)
 {

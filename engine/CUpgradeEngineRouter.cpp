@@ -57,8 +57,15 @@ bool CUpgradeEngine::SendRouterData(CBinFile& image, uint32_t total)
     uint64_t sent = 0;
     for (uint32_t i = 0; i < chunks; ++i) {
         uint32_t length = 0;
+        // Read and checked right before it goes out: a file changed since the check is
+        // never sent.
         const uint8_t* chunk = reader.NextChunk(length);
-        if (chunk == nullptr || !m_Adapter.Write(1, chunk, length, 0, kChunkWriteTimeoutMs)) {
+        if (chunk == nullptr) {
+            LogImageChanged(image, reader.GetFailure());
+            m_nResultId = IDS_ROUTER_TRANSFER_FAILED;
+            return false;
+        }
+        if (!m_Adapter.Write(1, chunk, length, 0, kChunkWriteTimeoutMs)) {
             LogPrintf(m_Log, "Router Block%d Transfer Fail: %s", static_cast<int>(i + 1),
                 GetErrorText(m_Adapter.GetLastPortError()).c_str());
             m_nResultId = IDS_ROUTER_TRANSFER_FAILED;

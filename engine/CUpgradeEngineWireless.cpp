@@ -165,8 +165,15 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
     reader.SelectPart(static_cast<size_t>(part));
     for (uint32_t block = 0; block < blocks; ++block) {
         uint32_t length = 0;
+        // Read and checked right before it is framed: a file changed since the check is
+        // never sent.
         const uint8_t* data = reader.NextChunk(length);
-        const uint32_t frameLength = data != nullptr ? BuildWriteFrame(address, length, data) : 0;
+        if (data == nullptr) {
+            LogImageChanged(reader.GetFile(), reader.GetFailure());
+            m_nResultId = IDS_DOWNLOAD_FAILED;
+            return false;
+        }
+        const uint32_t frameLength = BuildWriteFrame(address, length, data);
         uint8_t pattern[5] = {kAckCode};
         WriteBe32(pattern + 1, address);
         m_Adapter.Responses().SetMatchPattern(pattern, sizeof pattern);

@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the image parser: in memory with and without checksum
-// verification for every expected type, and once through a real file mapping.
+// verification for every expected type, and once through a real file read by position;
+// every opened image is then read chunk by chunk with its blocks checked, as a transfer does.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,7 +23,7 @@ const std::string& ScratchPath()
 void ReadEverything(const CBinFile& file)
 {
     volatile uint8_t sink = 0;
-    CAppFileReader reader(file, 4096);
+    CAppFileReader reader(file, 7300);
     for (size_t part = 0; part < file.GetPartCount(); ++part) {
         reader.SelectPart(part);
         uint32_t length = 0;
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (structural.OpenMemory(data, size, IMG_NONE, false))
         ReadEverything(structural);
 
-    // The file path: mapping, size rule and parsing exactly as for a .bin beside the program.
+    // The file path: reads, size rule and parsing exactly as for a .bin beside the program.
     if (FILE* out = std::fopen(ScratchPath().c_str(), "wb")) {
         std::fwrite(data, 1, size, out);
         std::fclose(out);

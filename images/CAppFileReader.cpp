@@ -1,17 +1,20 @@
 #include "images/CAppFileReader.h"
 
-CAppFileReader::CAppFileReader(const CBinFile& file, uint32_t chunkSize) : m_pFile(&file), m_nChunkSize(chunkSize) {}
+CAppFileReader::CAppFileReader(const CBinFile& file, uint32_t chunkSize)
+    : m_pFile(&file), m_nChunkSize(chunkSize), m_Chunk(chunkSize)
+{
+}
 
 bool CAppFileReader::SelectPart(size_t part)
 {
-    if (part >= m_pFile->GetPartCount() || m_pFile->GetData() == nullptr) {
-        m_nPos = 0;
+    m_strFailure.clear();
+    m_nPos = 0;
+    if (part >= m_pFile->GetPartCount()) {
         m_nRemaining = 0;
         return false;
     }
-    const DataSpan& span = m_pFile->GetSpan(part);
-    m_nPos = span.m_nOffset;
-    m_nRemaining = span.m_nLength;
+    m_nPart = part;
+    m_nRemaining = m_pFile->GetSpan(part).m_nLength;
     return true;
 }
 
@@ -20,10 +23,14 @@ const uint8_t* CAppFileReader::NextChunk(uint32_t& length)
     length = m_nChunkSize < m_nRemaining ? m_nChunkSize : m_nRemaining;
     if (length == 0)
         return nullptr;
-    const uint8_t* chunk = m_pFile->GetData() + m_nPos;
+    if (!m_pFile->ReadVerified(m_nPart, m_nPos, length, m_Chunk.data(), m_strFailure)) {
+        length = 0;
+        m_nRemaining = 0;
+        return nullptr;
+    }
     m_nPos += length;
     m_nRemaining -= length;
-    return chunk;
+    return m_Chunk.data();
 }
 
 uint32_t CAppFileReader::GetChunkCount(size_t part) const

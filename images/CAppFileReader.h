@@ -1,12 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "images/CBinFile.h"
 #include "platform/NonCopyable.h"
 
-// Hands out one part of an opened image in consecutive chunks of a fixed size, as pointers
-// into the image bytes (no copy). The image must stay open while the reader is used.
+// Hands out one part of an opened image in consecutive chunks of a fixed size. Each chunk
+// is read into the reader's own buffer right when it is asked for, and every block it
+// touches is checked against the checksum recorded when the image was opened, so what a
+// caller sends is exactly what was verified. The image must stay open while the reader is
+// used; a chunk pointer stays valid until the next NextChunk.
 class CAppFileReader : public NonCopyable {
 public:
     CAppFileReader(const CBinFile& file, uint32_t chunkSize);
@@ -15,18 +20,26 @@ public:
     // Selects part `part` and rewinds to its first byte. False for a part that does not
     // exist (the reader then hands out nothing).
     bool SelectPart(size_t part);
-    // Next chunk of the selected part and its length; length 0 (and nullptr) once the
-    // part is used up.
+    // Next chunk of the selected part and its length; length 0 (and nullptr) once the part
+    // is used up, or when the chunk failed its check (GetFailure then says why, and the
+    // reader hands out nothing more until the next SelectPart).
     const uint8_t* NextChunk(uint32_t& length);
     // ceiling(data length of part / chunk size); 0 for a part that does not exist.
     uint32_t GetChunkCount(size_t part) const;
     const PartHeader& GetHeader(size_t part) const { return m_pFile->GetHeader(part); }
     uint32_t GetChunkSize() const { return m_nChunkSize; }
+    const CBinFile& GetFile() const { return *m_pFile; }
     uint32_t GetRemaining() const { return m_nRemaining; }
+    // Why the last chunk was refused ("part 0 block 2: checksum mismatch"); empty when
+    // none was.
+    const std::string& GetFailure() const { return m_strFailure; }
 
 private:
     const CBinFile* m_pFile;
     uint32_t m_nChunkSize;
-    uint32_t m_nPos = 0;
+    size_t m_nPart = 0;
+    uint32_t m_nPos = 0;        // offset of the next chunk inside the selected part's data
     uint32_t m_nRemaining = 0;
+    std::vector<uint8_t> m_Chunk;
+    std::string m_strFailure;
 };

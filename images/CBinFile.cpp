@@ -1,14 +1,19 @@
 #include "images/CBinFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "images/Crc16.h"
+#include "platform/TextCodec.h"
 #include "res/Resources.h"
 
 namespace {
 
 constexpr size_t kMaxImageSize = std::numeric_limits<uint32_t>::max();
+// Bytes read at a time when a file's blocks are checked.
+constexpr size_t kOpenScratchSize = 64 * 1024;
+constexpr size_t kSendScratchSize = 4096;
 
 // Type of an embedded image from its resource id; IMG_NONE for any other id.
 uint32_t TypeOfResource(uint32_t id)
@@ -27,41 +32,12 @@ uint32_t TypeOfResource(uint32_t id)
     }
 }
 
-// Length of a UTF-8 sequence starting at p (at most `left` bytes), 0 when not valid.
-size_t Utf8SequenceLength(const uint8_t* p, size_t left)
-{
-    uint8_t c = p[0];
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    if (n == 0 || n > left)
-        return 0;
-    for (size_t i = 1; i < n; ++i)
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-    return n;
-}
-
-// The version text holds 8-bit characters; bytes that do not form UTF-8 become '?', so the
-// text can be shown and written anywhere the program's UTF-8 text goes.
-std::string VersionText(const uint8_t* p, size_t size)
-{
-    size_t length = 0;
-    while (length < size && p[length] != 0)
-        ++length;
-    std::string text;
-    for (size_t i = 0; i < length;) {
-        size_t n = Utf8SequenceLength(p + i, length - i);
-        if (n == 0) {
-            text.push_back('?');
-            ++i;
-        } else {
-            text.append(reinterpret_cast<const char*>(p + i), n);
-            i += n;
-        }
-    }
-    return text;
-}
-
 std::string PartPrefix(size_t index) { return "part " + std::to_string(index) + ": "; }
+
+std::string BlockPrefix(size_t part, uint64_t block)
+{
+    return "part " + std::to_string(part) + " block " + std::to_string(block) + ": ";
+}
 
 } // namespace
 
@@ -71,10 +47,13 @@ void CBinFile::Close()
 {
     m_Headers.clear();
     m_Spans.clear();
+    m_Tables.clear();
     m_nType = IMG_NONE;
-    m_Mapping.Close();
+    m_File.Close();
     m_pData = nullptr;
     m_nSize = 0;
+    m_VersionField.fill(0);
+    m_nFileType = 0;
     m_bValid = false;
 }
 
@@ -98,10 +77,13 @@ bool CBinFile::Open(uint32_t expectedType)
     m_strFailure.clear();
     if (!IsUsablePath(m_strPath))
         return Fail("path is not usable (7 characters or fewer, or a network path)");
-    if (!m_Mapping.Open(m_strPath))
-        return Fail("cannot open the file: " + std::string(std::strerror(m_Mapping.LastError())));
-    m_pData = m_Mapping.Data();
-    m_nSize = m_Mapping.Size();
+    if (!m_File.Open(m_strPath))
+        return Fail("cannot open the file: " + std::string(std::strerror(m_File.LastError())));
+    if (m_File.Size() > kMaxImageSize) {
+        Close();
+        return Fail("image is larger than 4 GiB");
+    }
+    m_nSize = static_cast<size_t>(m_File.Size());
     return ParseAndClassify(true, expectedType);
 }
 
@@ -155,22 +137,30 @@ bool CBinFile::OpenResource(uint32_t id)
 
 bool CBinFile::ParseAll(bool verifyChecksums)
 {
-    if (m_pData == nullptr || m_nSize < MIN_IMAGE_SIZE)
+    if ((m_pData == nullptr && !m_File.IsOpen()) || m_nSize < MIN_IMAGE_SIZE)
         return Fail("image is shorter than 190 bytes");
     if (m_nSize > kMaxImageSize)
         return Fail("image is larger than 4 GiB");
-    size_t pos = FILE_HEADER_SIZE;
+    uint8_t fileHeader[FILE_HEADER_SIZE];
+    if (int error = ReadImage(0, fileHeader, sizeof fileHeader))
+        return Fail("file header: read failed: " + CReadOnlyFile::ErrorText(error));
+    m_nFileType = ReadLe32(fileHeader);
+    std::memcpy(m_VersionField.data(), fileHeader + FILE_VERSION_OFFSET, FILE_VERSION_SIZE);
+    uint64_t pos = FILE_HEADER_SIZE;
     for (size_t index = 0; pos < m_nSize; ++index)
         if (!ParsePart(index, pos, verifyChecksums))
             return false;
     return true;
 }
 
-bool CBinFile::ParsePart(size_t index, size_t& pos, bool verifyChecksums)
+bool CBinFile::ParsePart(size_t index, uint64_t& pos, bool verifyChecksums)
 {
     if (m_nSize - pos < PART_HEADER_SIZE)
         return Fail(PartPrefix(index) + "header beyond the end of the image");
-    PartHeader header = PartHeader::Parse(m_pData + pos);
+    uint8_t raw[PART_HEADER_SIZE];
+    if (int error = ReadImage(pos, raw, sizeof raw))
+        return Fail(PartPrefix(index) + "read failed: " + CReadOnlyFile::ErrorText(error));
+    PartHeader header = PartHeader::Parse(raw);
     pos += PART_HEADER_SIZE;
     if (header.m_nBlockSize == 0)
         return Fail(PartPrefix(index) + "block size is zero");
@@ -183,45 +173,99 @@ bool CBinFile::ParsePart(size_t index, size_t& pos, bool verifyChecksums)
         return Fail(PartPrefix(index) + "header size does not match the block count");
     if (m_nSize - pos < 2 * blocks)
         return Fail(PartPrefix(index) + "checksum table beyond the end of the image");
-    const uint8_t* table = m_pData + pos;
+    std::vector<uint8_t> tableBytes(2 * blocks);
+    if (int error = ReadImage(pos, tableBytes.data(), tableBytes.size()))
+        return Fail(PartPrefix(index) + "read failed: " + CReadOnlyFile::ErrorText(error));
+    std::vector<uint16_t> table(blocks);
+    for (uint64_t j = 0; j < blocks; ++j)
+        table[j] = ReadLe16(tableBytes.data() + 2 * j);
     pos += 2 * blocks;
     if (m_nSize - pos < header.m_nDataLength)
         return Fail(PartPrefix(index) + "data beyond the end of the image");
+    if (verifyChecksums && !VerifyBlocks(index, pos, header, table))
+        return false;
     m_Spans.push_back(DataSpan {static_cast<uint32_t>(pos), header.m_nDataLength});
-    if (verifyChecksums) {
-        uint32_t left = header.m_nDataLength;
-        for (uint64_t j = 0; j < blocks; ++j) {
-            uint32_t length = left < header.m_nBlockSize ? left : header.m_nBlockSize;
-            if (Crc16Compute(m_pData + pos, length) != ReadLe16(table + 2 * j))
-                return Fail("part " + std::to_string(index) + " block " + std::to_string(j) +
-                            ": checksum mismatch");
-            pos += length;
-            left -= length;
-        }
-    } else {
-        pos += header.m_nDataLength;
-    }
+    pos += header.m_nDataLength;
     uint64_t r = (header.m_nDataLength + 2 * blocks + PART_HEADER_SIZE) % 4;
     if (r > 0)
         pos += 4 - r;
     m_Headers.push_back(header);
+    m_Tables.push_back(std::move(table));
     return true;
+}
+
+bool CBinFile::VerifyBlocks(size_t index, uint64_t pos, const PartHeader& header, const std::vector<uint16_t>& table)
+{
+    const uint64_t blockSize = header.m_nBlockSize;
+    const uint64_t dataEnd = pos + header.m_nDataLength;
+    // A file is read a batch of whole blocks at a time (a block larger than the scratch
+    // buffer is streamed through it); a memory image is checked in place.
+    std::vector<uint8_t> scratch(m_pData == nullptr ? kOpenScratchSize : 0);
+    const uint64_t batchBlocks = std::max<uint64_t>(1, scratch.size() / blockSize);
+    for (uint64_t j = 0; j < table.size(); j += batchBlocks) {
+        const uint64_t batchStart = pos + j * blockSize;
+        const uint64_t batchLength = std::min(batchBlocks * blockSize, dataEnd - batchStart);
+        // A batch that cannot be read whole is read block by block, to name the block.
+        const bool buffered = m_pData == nullptr && batchLength <= scratch.size() &&
+                              ReadImage(batchStart, scratch.data(), static_cast<size_t>(batchLength)) == 0;
+        for (uint64_t k = 0; k < batchBlocks && j + k < table.size(); ++k) {
+            const uint64_t offset = k * blockSize;
+            const uint64_t length = std::min(blockSize, batchLength - offset);
+            uint16_t crc = CRC16_INIT;
+            int error = 0;
+            if (buffered)
+                crc = Crc16Bulk(crc, scratch.data() + offset, static_cast<size_t>(length));
+            else
+                error = CrcOfRange(batchStart + offset, length, crc, scratch.data(), scratch.size());
+            if (error != 0)
+                return Fail(BlockPrefix(index, j + k) + "read failed: " + CReadOnlyFile::ErrorText(error));
+            if (static_cast<uint16_t>(crc ^ 0xFFFF) != table[j + k])
+                return Fail(BlockPrefix(index, j + k) + "checksum mismatch");
+        }
+    }
+    return true;
+}
+
+int CBinFile::ReadImage(uint64_t pos, void* out, size_t length) const
+{
+    if (m_pData == nullptr)
+        return m_File.ReadAt(pos, out, length);
+    if (pos > m_nSize || m_nSize - pos < length)
+        return CReadOnlyFile::ERROR_SHORT_FILE;
+    std::memcpy(out, m_pData + pos, length);
+    return 0;
+}
+
+int CBinFile::CrcOfRange(uint64_t pos, uint64_t length, uint16_t& crc, uint8_t* scratch, size_t scratchSize) const
+{
+    if (m_pData != nullptr) {
+        if (pos > m_nSize || m_nSize - pos < length)
+            return CReadOnlyFile::ERROR_SHORT_FILE;
+        crc = Crc16Bulk(crc, m_pData + pos, static_cast<size_t>(length));
+        return 0;
+    }
+    while (length > 0) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(length, scratchSize));
+        if (int error = m_File.ReadAt(pos, scratch, piece))
+            return error;
+        crc = Crc16Bulk(crc, scratch, piece);
+        pos += piece;
+        length -= piece;
+    }
+    return 0;
 }
 
 uint32_t CBinFile::ClassifyOpened(uint32_t expectedType) const
 {
     if (m_Headers.empty())
         return IMG_NONE;
-    uint32_t kindBits = 0;
-    const DataSpan& first = m_Spans.front();
-    bool hasKindBits = first.m_nLength >= ROUTER_KIND_BITS_OFFSET + 4;
-    if (hasKindBits)
-        kindBits = ReadLe32(m_pData + first.m_nOffset + ROUTER_KIND_BITS_OFFSET);
+    uint8_t word[4] = {};
+    const bool hasKindBits = ReadPartData(0, ROUTER_KIND_BITS_OFFSET, sizeof word, word);
     // A router image too short to hold its kind bits cannot be recognised.
     if (m_Headers.front().m_Magic == PART_MAGIC_HDR0 && !hasKindBits)
         return IMG_NONE;
-    return Classify(m_Headers.front().m_Magic, ReadLe32(m_pData), expectedType, kindBits,
-        m_Headers.size(), m_strPath);
+    return Classify(m_Headers.front().m_Magic, m_nFileType, expectedType, ReadLe32(word), m_Headers.size(),
+        m_strPath);
 }
 
 uint32_t CBinFile::ClassifyRouter(uint32_t kindBits, uint32_t expectedType)
@@ -266,23 +310,67 @@ uint32_t CBinFile::GetTotalLength() const
     return total;
 }
 
-const uint8_t* CBinFile::GetPartData(size_t part) const
+bool CBinFile::ReadPartData(size_t part, uint32_t offset, uint32_t length, uint8_t* out) const
 {
-    if (m_pData == nullptr || part >= m_Spans.size())
-        return nullptr;
-    return m_pData + m_Spans[part].m_nOffset;
+    if (part >= m_Spans.size() || offset > m_Spans[part].m_nLength || m_Spans[part].m_nLength - offset < length)
+        return false;
+    return ReadImage(uint64_t(m_Spans[part].m_nOffset) + offset, out, length) == 0;
 }
 
-uint32_t CBinFile::GetFileType() const
+bool CBinFile::ReadVerified(size_t part, uint32_t offset, uint32_t length, uint8_t* out, std::string& failure) const
 {
-    return (m_pData != nullptr && m_nSize >= 4) ? ReadLe32(m_pData) : 0;
+    if (part >= m_Spans.size() || offset > m_Spans[part].m_nLength || m_Spans[part].m_nLength - offset < length) {
+        failure = PartPrefix(part) + "range outside the part";
+        return false;
+    }
+    if (length == 0)
+        return true;
+    const uint64_t base = m_Spans[part].m_nOffset;
+    const uint64_t partLength = m_Spans[part].m_nLength;
+    const uint64_t blockSize = m_Headers[part].m_nBlockSize;
+    const uint64_t end = uint64_t(offset) + length;
+    uint8_t scratch[kSendScratchSize];
+    for (uint64_t j = offset / blockSize; j * blockSize < end; ++j) {
+        const uint64_t blockStart = j * blockSize;
+        const uint64_t blockEnd = std::min(blockStart + blockSize, partLength);
+        const uint64_t from = std::max<uint64_t>(blockStart, offset);
+        const uint64_t to = std::min(blockEnd, end);
+        uint8_t* wanted = out + (from - offset);
+        // The bytes handed out are read once, into `out`, and the checksum runs over them
+        // there; the rest of the block is only read to complete the checksum.
+        uint16_t crc = CRC16_INIT;
+        int error = CrcOfRange(base + blockStart, from - blockStart, crc, scratch, sizeof scratch);
+        if (error == 0)
+            error = ReadImage(base + from, wanted, static_cast<size_t>(to - from));
+        if (error == 0) {
+            crc = Crc16Bulk(crc, wanted, static_cast<size_t>(to - from));
+            error = CrcOfRange(base + to, blockEnd - to, crc, scratch, sizeof scratch);
+        }
+        if (error != 0) {
+            failure = BlockPrefix(part, j) + "read failed: " + CReadOnlyFile::ErrorText(error);
+            return false;
+        }
+        if (static_cast<uint16_t>(crc ^ 0xFFFF) != m_Tables[part][j]) {
+            failure = BlockPrefix(part, j) + "checksum mismatch";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string CBinFile::GetUnusableReason() const
+{
+    if (m_bValid && m_nType <= IMG_CONFIG_FILE && m_Headers.size() != 1)
+        return "router images must have exactly one part";
+    return std::string();
 }
 
 std::string CBinFile::GetVersion() const
 {
-    if (!m_bValid || m_pData == nullptr)
+    if (!m_bValid)
         return std::string();
-    if (m_pData[FILE_VERSION_OFFSET] == 0)
+    if (m_VersionField[0] == 0)
         return "No version";
-    return VersionText(m_pData + FILE_VERSION_OFFSET, FILE_VERSION_SIZE);
+    const auto* end = std::find(m_VersionField.begin(), m_VersionField.end(), uint8_t {0});
+    return MakePrintable(m_VersionField.data(), static_cast<size_t>(end - m_VersionField.begin()));
 }

@@ -6,13 +6,15 @@
 #include <vector>
 
 #include "images/PartHeader.h"
-#include "platform/CFileMapping.h"
+#include "platform/CReadOnlyFile.h"
 #include "platform/NonCopyable.h"
 
-// One upgrade image: the file header, its parts and their data, kept in place (a read-only
-// file mapping or the program's resource bytes, never copied). Open checks every rule of
+// One upgrade image: the file header, its parts and their data. A file stays open and is
+// read by position when its data are needed (never mapped, never read whole into memory);
+// a memory image (the program's resource bytes) is used in place. Open checks every rule of
 // the container format; an image that breaks one is refused without reading outside its
-// bytes.
+// bytes. The headers and block checksum tables read at open are kept, so data read later
+// can be checked against what was verified then.
 class CBinFile : public NonCopyable {
 public:
     CBinFile() = default;
@@ -39,19 +41,32 @@ public:
     uint32_t GetTotalLength() const;
     const PartHeader& GetHeader(size_t part) const { return m_Headers.at(part); }
     const DataSpan& GetSpan(size_t part) const { return m_Spans.at(part); }
-    const uint8_t* GetData() const { return m_pData; }
+    // Size of the image in bytes (of the file when it was opened).
     size_t GetSize() const { return m_nSize; }
-    // Part `part`'s data bytes (nullptr when there is no such part).
-    const uint8_t* GetPartData(size_t part) const;
+
+    // Copies `length` bytes from `offset` of part `part`'s data into `out`, unchecked (for
+    // inspection tools). False when the range lies outside the part or cannot be read.
+    bool ReadPartData(size_t part, uint32_t offset, uint32_t length, uint8_t* out) const;
+    // The same for data about to be sent: every block the range touches is read again and
+    // its checksum, computed over the very bytes placed in `out` and the rest of the block,
+    // must equal the one recorded at open. False with the reason in `failure` ("part 1
+    // block 3: checksum mismatch", or why the read failed): the image changed since it was
+    // opened (or, for an embedded image, was never consistent).
+    bool ReadVerified(size_t part, uint32_t offset, uint32_t length, uint8_t* out, std::string& failure) const;
 
     // Empty when not valid; "No version" when the header holds none; else the version text.
     std::string GetVersion() const;
     // File type word at offset 0 (0 when there is no image).
-    uint32_t GetFileType() const;
+    uint32_t GetFileType() const { return m_nFileType; }
 
     // The first rule the last Open broke, for developer tools ("part 2: header checksum
     // mismatch", "part 0 block 17: checksum mismatch"); empty after a success.
     const std::string& GetFailure() const { return m_strFailure; }
+
+    // Why the upgrade does not use this valid image, empty when it does: a router image
+    // is sent as its part 0 alone, so one with more parts would announce bytes it never
+    // sends ("router images must have exactly one part").
+    std::string GetUnusableReason() const;
 
     // Type of an image from the magic of part 0, the file type word and the expected type.
     // `kindBits` is the word at offset 12 of part 0 data (router images only);
@@ -67,19 +82,29 @@ private:
     bool ParseAll(bool verifyChecksums);
     // Parses every part, classifies the image and marks it valid; closes it on failure.
     bool ParseAndClassify(bool verifyChecksums, uint32_t expectedType);
-    bool ParsePart(size_t index, size_t& pos, bool verifyChecksums);
+    bool ParsePart(size_t index, uint64_t& pos, bool verifyChecksums);
+    bool VerifyBlocks(size_t index, uint64_t pos, const PartHeader& header, const std::vector<uint16_t>& table);
     uint32_t ClassifyOpened(uint32_t expectedType) const;
     bool Fail(std::string text);
+    // Reads image bytes [pos, pos + length) from the file or the memory image: 0, or a
+    // CReadOnlyFile error.
+    int ReadImage(uint64_t pos, void* out, size_t length) const;
+    // Feeds image bytes [pos, pos + length) into the CRC register `crc`, reading a file
+    // through `scratch`.
+    int CrcOfRange(uint64_t pos, uint64_t length, uint16_t& crc, uint8_t* scratch, size_t scratchSize) const;
 
     std::vector<PartHeader> m_Headers;
     std::vector<DataSpan> m_Spans;
     std::string m_strPath;
     uint32_t m_nResourceId = 0;
     bool m_bValid = false;
-    const uint8_t* m_pData = nullptr;
+    const uint8_t* m_pData = nullptr;  // memory images only; a file is read through m_File
     uint32_t m_nType = IMG_NONE;
 
     size_t m_nSize = 0;
-    CFileMapping m_Mapping;
+    CReadOnlyFile m_File;
+    std::vector<std::vector<uint16_t>> m_Tables;  // block checksums of each part, as opened
+    std::array<uint8_t, FILE_VERSION_SIZE> m_VersionField {};
+    uint32_t m_nFileType = 0;
     std::string m_strFailure;
 };

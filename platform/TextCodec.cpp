@@ -21,6 +21,52 @@ void AppendUtf8(std::string& out, uint32_t cp)
     }
 }
 
+// Length of the valid UTF-8 sequence starting at bytes[0], or 0 when it is not one.
+size_t ValidSequenceLength(const uint8_t* bytes, size_t left)
+{
+    const uint8_t lead = bytes[0];
+    if (lead < 0x80)
+        return 1;
+    size_t length = 0;
+    uint32_t minimum = 0;
+    uint32_t value = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        minimum = 0x80;
+        value = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        minimum = 0x800;
+        value = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        minimum = 0x10000;
+        value = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (length > left)
+        return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((bytes[i] & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (bytes[i] & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";
+
+// C0 controls, DEL and, as code points, the C1 controls U+0080 to U+009F.
+bool IsControlSequence(const uint8_t* bytes, size_t length)
+{
+    if (length == 1)
+        return bytes[0] < 0x20 || bytes[0] == 0x7F;
+    return length == 2 && bytes[0] == 0xC2 && bytes[1] < 0xA0;
+}
+
 } // namespace
 
 std::string Utf16LeToUtf8(const uint8_t* data, size_t size)
@@ -57,4 +103,28 @@ std::string TruncateUtf8(const std::string& text, size_t maxBytes)
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
         --cut;
     return text.substr(0, cut);
+}
+
+std::string MakePrintable(const uint8_t* bytes, size_t count, bool keepLineFeeds)
+{
+    std::string text;
+    text.reserve(count);
+    size_t i = 0;
+    while (i < count) {
+        const size_t length = ValidSequenceLength(bytes + i, count - i);
+        const bool lineFeed = keepLineFeeds && bytes[i] == '\n';
+        if (length == 0 || (IsControlSequence(bytes + i, length) && !lineFeed)) {
+            text += kReplacement;
+            i += length == 0 ? 1 : length;
+        } else {
+            text.append(reinterpret_cast<const char*>(bytes + i), length);
+            i += length;
+        }
+    }
+    return text;
+}
+
+std::string MakePrintable(const std::string& text, bool keepLineFeeds)
+{
+    return MakePrintable(reinterpret_cast<const uint8_t*>(text.data()), text.size(), keepLineFeeds);
 }

@@ -1,6 +1,7 @@
 #include "sim/CDownloadTracker.h"
 
 #include "images/CSampleImage.h"
+#include "images/Crc16.h"
 
 void CDownloadTracker::Reset()
 {
@@ -12,6 +13,7 @@ void CDownloadTracker::OnBlock(uint32_t address, const uint8_t* data, uint32_t l
     if (m_bLostPending && address != m_nLostAddress)
         m_bBroken = true; // the lost block was never written again
     m_bLostPending = false;
+    m_nLastCrc = Crc16Compute(data, length);
     if (!m_bStarted) {
         m_bStarted = true;
         m_nUnits = 1;

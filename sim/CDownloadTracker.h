@@ -7,6 +7,7 @@
 // image went in and which version it carries. The first block at the first unit's start
 // must begin with the wireless version marker; blocks then run on without gaps inside each
 // unit (a retried block at the same address is fine), a block elsewhere starts a new unit.
+// Each block's data checksum is kept too, so that a test can tell exactly which bytes went in.
 class CDownloadTracker {
 public:
     void Reset();
@@ -15,6 +16,8 @@ public:
     void OnBlockLost(uint32_t address);
 
     bool IsComplete() const;
+    // CRC-16 (the image format's checksum) of the data of the last block written.
+    uint16_t LastBlockCrc() const { return m_nLastCrc; }
     bool HasMarker() const { return m_bMarker; }
     const std::string& Version() const { return m_strVersion; }
     uint32_t Units() const { return m_nUnits; }
@@ -32,5 +35,6 @@ private:
     uint32_t m_nNext = 0;
     uint32_t m_nUnits = 0;
     uint64_t m_nBytes = 0;
+    uint16_t m_nLastCrc = 0;
     std::string m_strVersion;
 };

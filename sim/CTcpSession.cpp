@@ -5,6 +5,7 @@
 
 #include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
+#include "images/Crc16.h"
 #include "images/PartHeader.h"
 #include "platform/Clock.h"
 #include "sim/CSimContext.h"
@@ -194,7 +195,9 @@ size_t CTcpSession::ImageData(const uint8_t* data, size_t length)
         const size_t head = std::min(take, SampleImage::ROUTER_CONTAINER_SIZE - m_ImageHead.size());
         m_ImageHead.insert(m_ImageHead.end(), data, data + head);
     }
-    m_Context.Transcript().Message("tcp", "in", m_nConn, {{"kind", "image-data"}, {"offset", m_nImageReceived}},
+    m_Context.Transcript().Message("tcp", "in", m_nConn,
+                                   {{"kind", "image-data"}, {"offset", m_nImageReceived},
+                                    {"crc", Crc16Compute(data, take)}},
                                    data, take);
     m_nImageReceived += static_cast<uint32_t>(take);
     if (reset) {

@@ -436,6 +436,8 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
         return Nak(answers, NAK_WRITE_FAILED);
     }
     m_Download.OnBlock(address, p + 7, length);
+    m_Transcript.Event("module", m_nConn, "block written",
+                       {{"address", address}, {"length", length}, {"crc", m_Download.LastBlockCrc()}});
     if (m_Config.faults.Has("drop-block-ack") &&
         m_nWriteRequests == m_Config.faults.Number("drop-block-ack", 1)) {
         m_Transcript.Event("module", m_nConn, "block acknowledgement dropped (fault drop-block-ack)",

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "images/CAppFileReader.h"
 #include "images/PartHeader.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestImages.h"
 
 using namespace kivtest;
@@ -9,7 +13,8 @@ using namespace kivtest;
 namespace {
 
 struct Opened {
-    explicit Opened(const std::vector<size_t>& lengths) : image(WirelessImage(FILE_TYPE_FIRMWARE, lengths))
+    explicit Opened(const std::vector<size_t>& lengths, uint32_t blockSize = 4096)
+        : image(WirelessImage(FILE_TYPE_FIRMWARE, lengths, blockSize))
     {
         valid = file.OpenMemory(image.data(), image.size(), IMG_NONE, true);
     }
@@ -19,21 +24,29 @@ struct Opened {
 };
 
 // Reads part `part` as the transfers do and returns the chunk lengths, checking that the
-// chunks are consecutive from the part's data offset.
-std::vector<uint32_t> ReadAll(CAppFileReader& reader, const CBinFile& file, size_t part)
+// chunks hold the part's bytes in order from its first one.
+std::vector<uint32_t> ReadAll(CAppFileReader& reader, const std::vector<uint8_t>& image, const CBinFile& file,
+    size_t part)
 {
     std::vector<uint32_t> lengths;
     EXPECT_TRUE(reader.SelectPart(part));
-    const uint8_t* expected = file.GetData() + file.GetSpan(part).m_nOffset;
+    size_t offset = file.GetSpan(part).m_nOffset;
     for (uint32_t i = 0; i < reader.GetChunkCount(part); ++i) {
         uint32_t length = 0;
         const uint8_t* chunk = reader.NextChunk(length);
-        EXPECT_EQ(chunk, expected) << "chunk " << i;
-        expected += length;
+        EXPECT_NE(chunk, nullptr) << "chunk " << i << ": " << reader.GetFailure();
+        if (chunk == nullptr)
+            break;
+        EXPECT_TRUE(std::equal(chunk, chunk + length, image.begin() + static_cast<std::ptrdiff_t>(offset)))
+            << "chunk " << i;
+        offset += length;
         lengths.push_back(length);
     }
     return lengths;
 }
+
+// Offset in the image of byte `offset` of part `part`'s data.
+size_t DataOffset(const CBinFile& file, size_t part, size_t offset) { return file.GetSpan(part).m_nOffset + offset; }
 
 } // namespace
 
@@ -44,12 +57,18 @@ TEST(CAppFileReader, ChunkCountsAndLengths)
     CAppFileReader router(opened.file, 7300);
     EXPECT_EQ(router.GetChunkCount(0), 2u);
     EXPECT_EQ(router.GetChunkCount(1), 3u);
-    EXPECT_EQ(ReadAll(router, opened.file, 0), (std::vector<uint32_t> {7300, 7300}));
-    EXPECT_EQ(ReadAll(router, opened.file, 1), (std::vector<uint32_t> {7300, 7300, 1}));
+    EXPECT_EQ(ReadAll(router, opened.image, opened.file, 0), (std::vector<uint32_t> {7300, 7300}));
+    EXPECT_EQ(ReadAll(router, opened.image, opened.file, 1), (std::vector<uint32_t> {7300, 7300, 1}));
 
     CAppFileReader wireless(opened.file, 4096);
-    EXPECT_EQ(ReadAll(wireless, opened.file, 2), (std::vector<uint32_t> {40}));
+    EXPECT_EQ(ReadAll(wireless, opened.image, opened.file, 2), (std::vector<uint32_t> {40}));
     EXPECT_EQ(wireless.GetChunkCount(0), 4u) << "independent of the selection";
+
+    // Blocks that do not line up with the chunks are checked whole all the same.
+    Opened odd({10007}, 1000);
+    ASSERT_TRUE(odd.valid);
+    CAppFileReader oddReader(odd.file, 4096);
+    EXPECT_EQ(ReadAll(oddReader, odd.image, odd.file, 0), (std::vector<uint32_t> {4096, 4096, 1815}));
 }
 
 TEST(CAppFileReader, UsedUpPartAndBadArguments)
@@ -57,16 +76,19 @@ TEST(CAppFileReader, UsedUpPartAndBadArguments)
     Opened opened({100});
     ASSERT_TRUE(opened.valid);
     CAppFileReader reader(opened.file, 64);
-    ReadAll(reader, opened.file, 0);
+    ReadAll(reader, opened.image, opened.file, 0);
     uint32_t length = 99;
     EXPECT_EQ(reader.NextChunk(length), nullptr);
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(reader.GetRemaining(), 0u);
     EXPECT_EQ(reader.NextChunk(length), nullptr);
+    EXPECT_EQ(reader.GetFailure(), "");
 
     // Reselecting rewinds to the start of the part.
     ASSERT_TRUE(reader.SelectPart(0));
-    EXPECT_EQ(reader.NextChunk(length), opened.file.GetPartData(0));
+    const uint8_t* first = reader.NextChunk(length);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first[0], opened.image[DataOffset(opened.file, 0, 0)]);
 
     EXPECT_FALSE(reader.SelectPart(1));
     EXPECT_EQ(reader.NextChunk(length), nullptr);
@@ -75,4 +97,60 @@ TEST(CAppFileReader, UsedUpPartAndBadArguments)
     EXPECT_EQ(zero.GetChunkCount(0), 0u);
     zero.SelectPart(0);
     EXPECT_EQ(zero.NextChunk(length), nullptr);
+}
+
+// What the transfers send is checked against the checksums recorded when the image was
+// opened, whatever happened to the file since: a changed byte, also one outside the chunk
+// but inside a block the chunk touches, or a file cut short refuses the chunk.
+TEST(CAppFileReader, RefusesChunksOfAFileChangedSinceItWasOpened)
+{
+    TempDir dir("kiv-reader");
+    const std::string path = dir / "firmware.bin";
+    const auto image = WirelessImage(FILE_TYPE_FIRMWARE, {14600, 5000});
+    ASSERT_TRUE(WriteFile(path, image));
+    CBinFile file;
+    file.SetPath(path);
+    ASSERT_TRUE(file.Open(IMG_NONE)) << file.GetFailure();
+
+    // Byte 8000 lies in block 1 (4096..8191) but after the first 7300-byte chunk.
+    auto changed = image;
+    changed[DataOffset(file, 0, 8000)] ^= 0x01;
+    ASSERT_TRUE(WriteFile(path, changed));
+    CAppFileReader reader(file, 7300);
+    ASSERT_TRUE(reader.SelectPart(0));
+    uint32_t length = 0;
+    EXPECT_EQ(reader.NextChunk(length), nullptr);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(reader.GetFailure(), "part 0 block 1: checksum mismatch");
+    EXPECT_EQ(reader.NextChunk(length), nullptr) << "nothing more after a refused chunk";
+
+    // The other part is untouched and still reads.
+    EXPECT_EQ(ReadAll(reader, image, file, 1), (std::vector<uint32_t> {5000}));
+
+    // Cut inside part 1: its first block still reads, the second is refused.
+    ASSERT_TRUE(WriteFile(path, image));
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(DataOffset(file, 1, 4500))), 0);
+    CAppFileReader blocks(file, 4096);
+    ASSERT_TRUE(blocks.SelectPart(1));
+    ASSERT_NE(blocks.NextChunk(length), nullptr) << blocks.GetFailure();
+    EXPECT_EQ(blocks.NextChunk(length), nullptr);
+    EXPECT_EQ(blocks.GetFailure(), "part 1 block 1: read failed: the file is shorter than when it was opened");
+}
+
+TEST(CAppFileReader, RefusesBlocksOfAnEmbeddedImageThatDoNotMatchTheirChecksums)
+{
+    // Embedded images are opened for structure only; their data are checked when sent.
+    auto image = WirelessImage(FILE_TYPE_FIRMWARE, {9000});
+    CBinFile probe;
+    ASSERT_TRUE(probe.OpenMemory(image.data(), image.size(), IMG_NONE, true));
+    image[DataOffset(probe, 0, 4096 * 2 + 5)] ^= 0x40;
+    CBinFile file;
+    ASSERT_TRUE(file.OpenMemory(image.data(), image.size(), IMG_NONE, false));
+    CAppFileReader reader(file, 4096);
+    ASSERT_TRUE(reader.SelectPart(0));
+    uint32_t length = 0;
+    EXPECT_NE(reader.NextChunk(length), nullptr);
+    EXPECT_NE(reader.NextChunk(length), nullptr);
+    EXPECT_EQ(reader.NextChunk(length), nullptr);
+    EXPECT_EQ(reader.GetFailure(), "part 0 block 2: checksum mismatch");
 }

@@ -65,7 +65,10 @@ TEST_F(CBinFileTest, OpensAValidImageWithItsPartsAndSpans)
     EXPECT_EQ(PartOffset(image, 1), FILE_HEADER_SIZE + 5104u);
     EXPECT_EQ(std::string(first.m_UnlockCode.data(), 8), "UNLOCK00");
     EXPECT_EQ(file.GetHeader(1).m_nTargetAddress, 0x2000u);
-    EXPECT_EQ(file.GetPartData(2)[0], PatternBytes(8192, 3)[0]);
+    uint8_t first8[8];
+    ASSERT_TRUE(file.ReadPartData(2, 0, 8, first8));
+    EXPECT_TRUE(std::equal(first8, first8 + 8, PatternBytes(8192, 3).begin()));
+    EXPECT_FALSE(file.ReadPartData(2, 8190, 3, first8)) << "beyond the part";
 }
 
 TEST_F(CBinFileTest, SizeAndPathRules)
@@ -237,15 +240,32 @@ TEST_F(CBinFileTest, VersionTextAndReopenRules)
     EXPECT_EQ(file.GetType(), IMG_FIRMWARE);
     file.Close();
     EXPECT_FALSE(file.IsValid());
-    EXPECT_EQ(file.GetData(), nullptr);
+    EXPECT_EQ(file.GetPartCount(), 0u);
     EXPECT_FALSE(file.Open(IMG_NONE));
 
     // An 84-byte version without a terminator stops at the field's end; bytes that are not
-    // UTF-8 are shown as '?'.
+    // UTF-8, and control characters (no terminal escape survives), become U+FFFD.
     auto image = WirelessImage(FILE_TYPE_FIRMWARE, {100}, 4096, "");
     std::fill(image.begin() + 8, image.begin() + 92, 'x');
     image[8] = 0xFF;
+    image[9] = 0x1B;
+    image[10] = 0xC2;
+    image[11] = 0x9B;
     CBinFile raw;
     ASSERT_TRUE(raw.OpenMemory(image.data(), image.size(), IMG_NONE, true));
-    EXPECT_EQ(raw.GetVersion(), "?" + std::string(83, 'x'));
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(raw.GetVersion(), replacement + replacement + replacement + std::string(80, 'x'));
+}
+
+TEST_F(CBinFileTest, BlocksLargerThanOneReadAreCheckedWhole)
+{
+    // Blocks of 100000 bytes are read in pieces; a flipped byte in the second one is found.
+    auto image = WirelessImage(FILE_TYPE_FIRMWARE, {250000}, 100000);
+    CBinFile file;
+    ASSERT_TRUE(OpenFile(file, "big-blocks.bin", image)) << file.GetFailure();
+    auto bad = image;
+    bad[PartOffset(image, 0) + 98 + 2 * 3 + 100000 + 99999] ^= 0x10;
+    CBinFile other;
+    EXPECT_FALSE(OpenFile(other, "big-blocks-bad.bin", bad));
+    EXPECT_EQ(other.GetFailure(), "part 0 block 1: checksum mismatch");
 }

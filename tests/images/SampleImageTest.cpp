@@ -28,8 +28,10 @@ TEST(SampleImage, EverySampleOpensAsItsTypeAndCarriesItsVersion)
         EXPECT_TRUE(unlockCodes.insert(sample.m_strUnlockCode).second) << "unlock codes are distinct";
 
         std::string version;
-        const uint8_t* data = own.GetPartData(0);
-        size_t size = own.GetSpan(0).m_nLength;
+        std::vector<uint8_t> head(own.GetSpan(0).m_nLength);
+        ASSERT_TRUE(own.ReadPartData(0, 0, static_cast<uint32_t>(head.size()), head.data()));
+        const uint8_t* data = head.data();
+        size_t size = head.size();
         if (sample.m_nType <= IMG_CONFIG_FILE) {
             EXPECT_TRUE(ReadRouterSampleVersion(data, size, version));
             EXPECT_FALSE(ReadWirelessSampleVersion(data, size, version));

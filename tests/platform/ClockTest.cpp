@@ -50,3 +50,20 @@ TEST(TextCodec, Utf16AndTruncation)
     EXPECT_EQ(TruncateUtf8(euro, 5), euro);
     EXPECT_EQ(TruncateUtf8(euro, 0), "");
 }
+
+TEST(TextCodec, MakePrintableReplacesControlsAndBytesThatAreNotText)
+{
+    const std::string r = "\xEF\xBF\xBD";
+    // Terminal escapes: ESC sequences, BEL, CR, the C1 CSI as a code point (C2 9B) and as a
+    // raw byte (9B, not UTF-8), DEL and NUL.
+    EXPECT_EQ(MakePrintable("1.0.5.0\x1b]0;owned\x07"), "1.0.5.0" + r + "]0;owned" + r);
+    EXPECT_EQ(MakePrintable("\x1b[1A\rResult: success"), r + "[1A" + r + "Result: success");
+    EXPECT_EQ(MakePrintable("a\xC2\x9B" "2Jb\x9B" "c\x7F"), "a" + r + "2Jb" + r + "c" + r);
+    EXPECT_EQ(MakePrintable(std::string("x\0y\tz", 5)), "x" + r + "y" + r + "z");
+    // Text passes: ASCII, U+00A0 and beyond (the first code point after C1), Chinese.
+    EXPECT_EQ(MakePrintable("11.608.13 \xC2\xA0\xE6\xB2\xA1"), "11.608.13 \xC2\xA0\xE6\xB2\xA1");
+    EXPECT_EQ(MakePrintable("one\ntwo"), "one" + r + "two");
+    EXPECT_EQ(MakePrintable("one\ntwo\r", true), "one\ntwo" + r);
+    const uint8_t bytes[] = {'o', 'k', 0xE6, 0xB2};  // a sequence cut short
+    EXPECT_EQ(MakePrintable(bytes, sizeof bytes), "ok" + r + r);
+}

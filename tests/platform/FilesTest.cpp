@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/CFileMapping.h"
+#include "platform/CReadOnlyFile.h"
 #include "platform/UserFiles.h"
 #include "tests/support/Strict.h"
 #include "tests/support/TempDir.h"
@@ -30,28 +30,37 @@ TEST_F(FilesTest, TempDirectoryEndsWithSeparator)
     EXPECT_EQ(dir.back(), '/');
 }
 
-TEST_F(FilesTest, MappingGivesTheFileBytesAndRefusesNonFiles)
+TEST_F(FilesTest, ReadOnlyFileReadsByPositionAndRefusesNonFiles)
 {
     std::string path = m_strDir + "data.bin";
-    std::ofstream(path, std::ios::binary) << "hello mapping";
-    CFileMapping map;
-    ASSERT_TRUE(map.Open(path));
-    ASSERT_EQ(map.Size(), 13u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(map.Data()), map.Size()), "hello mapping");
-    map.Close();
-    EXPECT_EQ(map.Data(), nullptr);
+    std::ofstream(path, std::ios::binary) << "hello reader";
+    CReadOnlyFile file;
+    ASSERT_TRUE(file.Open(path));
+    ASSERT_EQ(file.Size(), 12u);
+    char text[6] = {};
+    EXPECT_EQ(file.ReadAt(6, text, 6), 0);
+    EXPECT_EQ(std::string(text, 6), "reader");
+
+    // A file that shrinks after opening gives a failed read, not a signal.
+    ASSERT_EQ(truncate(path.c_str(), 8), 0);
+    EXPECT_EQ(file.ReadAt(6, text, 6), CReadOnlyFile::ERROR_SHORT_FILE);
+    EXPECT_EQ(file.ReadAt(0, text, 6), 0);
+    EXPECT_EQ(CReadOnlyFile::ErrorText(CReadOnlyFile::ERROR_SHORT_FILE), "the file is shorter than when it was opened");
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_NE(file.ReadAt(0, text, 1), 0);
 
     std::ofstream(m_strDir + "empty.bin");
-    EXPECT_TRUE(map.Open(m_strDir + "empty.bin"));
-    EXPECT_EQ(map.Size(), 0u);
+    EXPECT_TRUE(file.Open(m_strDir + "empty.bin"));
+    EXPECT_EQ(file.Size(), 0u);
 
-    EXPECT_FALSE(map.Open(m_strDir));
-    EXPECT_FALSE(map.Open(m_strDir + "missing"));
-    EXPECT_EQ(map.LastError(), ENOENT);
+    EXPECT_FALSE(file.Open(m_strDir));
+    EXPECT_FALSE(file.Open(m_strDir + "missing"));
+    EXPECT_EQ(file.LastError(), ENOENT);
 
     // A FIFO is refused at once instead of waiting for a writer.
     ASSERT_EQ(mkfifo((m_strDir + "fifo.bin").c_str(), 0600), 0);
-    EXPECT_FALSE(map.Open(m_strDir + "fifo.bin"));
+    EXPECT_FALSE(file.Open(m_strDir + "fifo.bin"));
 }
 
 TEST_F(FilesTest, OpenUserFileRefusesLinksAndForeignFiles)

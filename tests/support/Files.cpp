@@ -23,6 +23,17 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
     return WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
+bool FlipByte(const std::string& path, size_t offset, uint8_t mask)
+{
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(static_cast<std::streamoff>(offset));
+    char c = 0;
+    file.get(c);
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.put(static_cast<char>(c ^ mask));
+    return static_cast<bool>(file);
+}
+
 int CountOf(const std::string& text, const std::string& what)
 {
     if (what.empty())

@@ -15,6 +15,9 @@ std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& bytes);
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// XORs the byte at `offset` of the file with `mask`, in place; false when it cannot.
+bool FlipByte(const std::string& path, size_t offset, uint8_t mask = 0x5A);
+
 // How often `what` occurs in `text` (occurrences do not overlap).
 int CountOf(const std::string& text, const std::string& what);
 

@@ -6,6 +6,7 @@
 
 #include "images/CBinFile.h"
 #include "images/CSampleImage.h"
+#include "tests/support/Files.h"
 #include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
 
@@ -42,12 +43,7 @@ protected:
     {
         std::string to = s_strDir + "/" + name;
         std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
-        std::fstream file(to, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekg(static_cast<std::streamoff>(offset));
-        char c = 0;
-        file.get(c);
-        file.seekp(static_cast<std::streamoff>(offset));
-        file.put(static_cast<char>(c ^ 0x5A));
+        EXPECT_TRUE(kivtest::FlipByte(to, offset));
         return to;
     }
 
@@ -114,4 +110,25 @@ TEST_F(KivImageTest, CreateAndInfoRoundTrip)
     EXPECT_EQ(Run({"create", image, "--type", "boot", "--part", data + ",bogus=1"}).status, 2);
     EXPECT_EQ(Run({"verify", s_strDir + "/missing.bin"}).status, 1);
     EXPECT_EQ(Run({"frobnicate"}).status, 2);
+}
+
+// A router image is sent as its part 0 alone, so one of two parts is valid but not usable:
+// verify accepts it and says why the upgrade tool will not use it.
+TEST_F(KivImageTest, VerifyWarnsAboutARouterImageOfTwoParts)
+{
+    std::string data = s_strDir + "/boot-part.dat";
+    std::ofstream(data, std::ios::binary) << std::string(3000, 'b');
+    std::string image = s_strDir + "/two-part-boot.bin";
+    RunResult r = Run({"create", image, "--type", "boot", "-V", "1.0.6.9", "--part", data, "--part", data});
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = Run({"verify", image});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("valid boot image, version 1.0.6.9, 2 parts"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("warning: " + image + ": router images must have exactly one part"), std::string::npos)
+        << r.output;
+
+    r = Run({"verify", s_strDir + "/a/boot.bin"});
+    EXPECT_EQ(r.output.find("warning"), std::string::npos) << r.output;
+    r = Run({"verify", s_strDir + "/a/dashboard_ZQPX.bin"});
+    EXPECT_EQ(r.output.find("warning"), std::string::npos) << "wireless images may have several parts";
 }

@@ -1,5 +1,6 @@
 #include "tools/kivimage/ImageCommands.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -175,9 +176,9 @@ void PrintPart(const CBinFile& image, size_t i)
     std::printf("  build          \"%s\" \"%s\"\n", Printable(h.m_BuildDate.data(), h.m_BuildDate.size()).c_str(),
         Printable(h.m_BuildTime.data(), h.m_BuildTime.size()).c_str());
     std::printf("  name           \"%s\"\n", Printable(h.m_PartName.data(), h.m_PartName.size()).c_str());
-    if (i == 0 && span.m_nLength >= ROUTER_KIND_BITS_OFFSET + 4 && h.m_Magic == PART_MAGIC_HDR0)
-        std::printf("  kind bits      0x%08" PRIX32 "\n",
-            ReadLe32(image.GetPartData(0) + ROUTER_KIND_BITS_OFFSET));
+    uint8_t kindBits[4];
+    if (i == 0 && h.m_Magic == PART_MAGIC_HDR0 && image.ReadPartData(0, ROUTER_KIND_BITS_OFFSET, 4, kindBits))
+        std::printf("  kind bits      0x%08" PRIX32 "\n", ReadLe32(kindBits));
 }
 
 } // namespace
@@ -258,9 +259,9 @@ int RunInfo(const std::string& path, const std::string& expectedType)
     std::printf("type           %s (%" PRIu32 ") for expected type %s\n", TypeName(image.GetType()), image.GetType(),
         TypeName(expected));
     std::string sampleVersion;
-    const uint8_t* data = image.GetPartData(0);
-    size_t length = image.GetSpan(0).m_nLength;
-    if (SampleImage::ReadRouterSampleVersion(data, length, sampleVersion))
+    std::vector<uint8_t> head(std::min<size_t>(image.GetSpan(0).m_nLength, SampleImage::ROUTER_CONTAINER_SIZE));
+    if (image.ReadPartData(0, 0, static_cast<uint32_t>(head.size()), head.data()) &&
+        SampleImage::ReadRouterSampleVersion(head.data(), head.size(), sampleVersion))
         std::printf("container      router sample header, version \"%s\"\n", sampleVersion.c_str());
     for (size_t i = 0; i < image.GetPartCount(); ++i)
         PrintPart(image, i);
@@ -278,6 +279,10 @@ int RunVerify(const std::string& path, const std::string& expectedType)
         return Failure(path + ": " + image.GetFailure() + " (expected type " + TypeName(expected) + ")");
     std::printf("%s: valid %s image, version %s, %zu part%s\n", path.c_str(), TypeName(image.GetType()),
         image.GetVersion().c_str(), image.GetPartCount(), image.GetPartCount() == 1 ? "" : "s");
+    const std::string unusable = image.GetUnusableReason();
+    if (!unusable.empty())
+        std::fprintf(stderr, "kivimage: warning: %s: %s; the upgrade tool does not use this image\n", path.c_str(),
+            unusable.c_str());
     return 0;
 }
 
