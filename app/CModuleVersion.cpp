@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
 
 #include "app/VersionResource.h"
+#include "platform/TextCodec.h"
 
 namespace {
 constexpr size_t kHeaderSize = 6;
@@ -88,39 +90,6 @@ bool FindChild(const std::vector<uint8_t>& d, const BlockView& parent, const std
         at = Align4(child.end);
     }
     return false;
-}
-
-std::string Utf16ToUtf8(const std::vector<uint8_t>& d, size_t at, size_t size)
-{
-    std::string out;
-    for (size_t i = 0; i + 1 < size; i += 2) {
-        uint32_t c = ReadU16(d, at + i);
-        if (c == 0)
-            break;
-        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < size) {
-            const uint32_t low = ReadU16(d, at + i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
 }
 
 std::string ProgramBaseName()
@@ -223,5 +192,5 @@ std::string CModuleVersion::GetValue(const std::string& name) const
     bool isText = false;
     if (!QueryVersionValue(m_VersionData, ValuePath(name), offset, length, isText))
         return {};
-    return Utf16ToUtf8(m_VersionData, offset, length);
+    return Utf16LeToUtf8(m_VersionData.data() + offset, length);
 }

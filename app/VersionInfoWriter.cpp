@@ -1,6 +1,6 @@
 #include "app/VersionInfoWriter.h"
 
-#include <QString>
+#include "platform/TextCodec.h"
 
 namespace {
 constexpr uint32_t kFixedSignature = 0xFEEF04BD;
@@ -41,7 +41,7 @@ void Align4(std::vector<uint8_t>& out)
 std::vector<uint8_t> Utf16z(const std::string& text)
 {
     std::vector<uint8_t> out;
-    for (char16_t c : QString::fromUtf8(text.c_str()).toStdU16String())
+    for (char16_t c : Utf8ToUtf16(text.c_str()))
         PutU16(out, static_cast<uint16_t>(c));
     PutU16(out, 0);
     return out;

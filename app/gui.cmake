@@ -5,22 +5,6 @@ if(NOT Qt6_FOUND)
   return()
 endif()
 
-# The program's version resource, generated from the project version by a small tool.
-add_executable(kiv-versioninfo-gen
-  ${CMAKE_CURRENT_SOURCE_DIR}/VersionInfoGen.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/VersionInfoWriter.cpp)
-target_include_directories(kiv-versioninfo-gen PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(kiv-versioninfo-gen PRIVATE Qt6::Core)
-
-set(_kiv_version_cpp ${CMAKE_CURRENT_BINARY_DIR}/generated/VersionResourceData.cpp)
-add_custom_command(
-  OUTPUT ${_kiv_version_cpp}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/generated
-  COMMAND kiv-versioninfo-gen ${_kiv_version_cpp} ${PROJECT_VERSION} ${KIV_PRODUCT_NAME}
-  DEPENDS kiv-versioninfo-gen
-  COMMENT "Generating the version resource"
-  VERBATIM)
-
 file(GLOB _kiv_controls CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/ui/controls/*.cpp ${CMAKE_SOURCE_DIR}/ui/controls/*.h)
 add_library(kiv_gui STATIC
   ${_kiv_controls}
@@ -31,16 +15,13 @@ add_library(kiv_gui STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/CListBridge.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CSingleInstanceGuard.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CSingleInstanceGuard.h
-  ${CMAKE_CURRENT_SOURCE_DIR}/CModuleVersion.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/VersionInfoWriter.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowPlacement.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/HelpFile.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CHelpWindow.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CHelpWindow.h
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowCommandLine.cpp
   ${CMAKE_SOURCE_DIR}/res/icons/icons.qrc
-  ${CMAKE_SOURCE_DIR}/res/help/help.qrc
-  ${_kiv_version_cpp})
+  ${CMAKE_SOURCE_DIR}/res/help/help.qrc)
 set_target_properties(kiv_gui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(kiv_gui PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(kiv_gui PUBLIC kiv_appcore kiv_res Qt6::Widgets Qt6::Network)

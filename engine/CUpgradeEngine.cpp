@@ -251,6 +251,13 @@ void CUpgradeEngine::SetProgress(int percent)
         m_pList->SetItemText(m_nRow, IComponentList::COL_PERCENT, std::to_string(percent) + "%");
 }
 
+int CUpgradeEngine::ProgressPercent(uint64_t done, uint64_t total)
+{
+    if (total == 0 || done >= total)
+        return 100;
+    return static_cast<int>(done * 100 / total);
+}
+
 int CUpgradeEngine::GetLastProgress()
 {
     return g_LastProgress.load();

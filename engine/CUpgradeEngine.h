@@ -105,6 +105,9 @@ public:
     void SetStatusText(const std::string& text, uint32_t colour);
     void ShowResult();
     void SetProgress(int percent);
+    // `done` x 100 / `total`, in 64 bits so that byte counts of any image size give the
+    // right percentage; 100 for a total of 0, never above 100.
+    static int ProgressPercent(uint64_t done, uint64_t total);
 
     // Steps of a run.
     bool EraseRouterNvram();

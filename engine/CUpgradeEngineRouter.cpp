@@ -20,11 +20,6 @@ constexpr uint32_t kResultBufferSize = 512;
 constexpr uint32_t kAppResultLimitMs = 300000;
 constexpr uint32_t kOtherResultLimitMs = 120000;
 
-int Percent(uint64_t part, uint64_t whole)
-{
-    return whole == 0 ? 100 : static_cast<int>(part * 100 / whole);
-}
-
 }  // namespace
 
 bool CUpgradeEngine::UpgradeRouterImage(CBinFile& image)
@@ -72,7 +67,7 @@ bool CUpgradeEngine::SendRouterData(CBinFile& image, uint32_t total)
             return false;
         }
         sent += length;
-        SetProgress(Percent(sent, total));
+        SetProgress(ProgressPercent(sent, total));
     }
     return true;
 }
@@ -126,6 +121,6 @@ bool CUpgradeEngine::TCP_GetRouterResult(int imageType)
             m_nResultId = IDS_ROUTER_RESULT_TIMEOUT;
             return false;
         }
-        SetProgress(Percent(elapsed, limit));
+        SetProgress(ProgressPercent(elapsed, limit));
     }
 }

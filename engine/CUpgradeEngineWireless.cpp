@@ -30,11 +30,6 @@ void WriteBe32(uint8_t* p, uint32_t v)
     p[3] = static_cast<uint8_t>(v);
 }
 
-int Percent(uint64_t part, uint64_t whole)
-{
-    return whole == 0 ? 100 : static_cast<int>(part * 100 / whole);
-}
-
 }  // namespace
 
 bool CUpgradeEngine::UpgradeFirmware()
@@ -184,7 +179,7 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
         }
         address += length;
         written += length;
-        SetProgress(Percent(written, total));
+        SetProgress(ProgressPercent(written, total));
     }
     return true;
 }

@@ -13,15 +13,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     CResponseQueue queue;
-    size_t pos = 0;
-    const uint32_t patternLength = std::min<uint32_t>(data[pos++] % 21, uint32_t(size - pos));
+    size_t pos = 1;
+    const uint32_t patternLength = std::min<uint32_t>(data[0] % 21, uint32_t(size - pos));
     queue.SetMatchPattern(data + pos, patternLength);
     pos += patternLength;
 
     std::vector<std::vector<uint8_t>> matching;
     int stored = 0;
     while (pos < size) {
-        const uint32_t length = std::min<uint32_t>(data[pos++], uint32_t(size - pos));
+        const uint8_t prefix = data[pos++];
+        const uint32_t length = std::min<uint32_t>(prefix, uint32_t(size - pos));
         const bool accepted = queue.Store(data + pos, length);
         if (accepted != (stored < CResponseQueue::kMaxEntries))
             abort();

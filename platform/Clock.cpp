@@ -31,6 +31,18 @@ const std::chrono::steady_clock::time_point& Epoch()
     return epoch;
 }
 
+// Added to the scaled milliseconds since the epoch. Start somewhere other than zero so that
+// callers meet a wrap in long runs, not never.
+std::atomic<uint32_t> g_TickOffset{0x10000u};
+
+// Scaled milliseconds since the epoch, cut to 32 bits.
+uint32_t ScaledMsSinceEpoch()
+{
+    using namespace std::chrono;
+    const double realMs = duration<double, std::milli>(steady_clock::now() - Epoch()).count();
+    return static_cast<uint32_t>(static_cast<uint64_t>(realMs / GetTimeScale()));
+}
+
 } // namespace
 
 double GetTimeScale() { return ScaleCell().load(std::memory_order_relaxed); }
@@ -43,11 +55,12 @@ void SetTimeScale(double scale)
 
 uint32_t GetTickCount()
 {
-    using namespace std::chrono;
-    // Start somewhere other than zero so that callers meet a wrap in long runs, not never.
-    const double realMs = duration<double, std::milli>(steady_clock::now() - Epoch()).count();
-    const double scaled = realMs / GetTimeScale();
-    return static_cast<uint32_t>(static_cast<uint64_t>(scaled) + 0x10000u);
+    return ScaledMsSinceEpoch() + g_TickOffset.load(std::memory_order_relaxed);
+}
+
+void SetTickCount(uint32_t tick)
+{
+    g_TickOffset.store(tick - ScaledMsSinceEpoch(), std::memory_order_relaxed);
 }
 
 std::chrono::nanoseconds ScaledDuration(uint32_t ms)

@@ -12,6 +12,11 @@ constexpr uint32_t INFINITE = 0xFFFFFFFFu;
 // Scaled millisecond tick count; 32 bits, wraps like the system tick count.
 uint32_t GetTickCount();
 
+// Moves the tick count so that GetTickCount() reads `tick` now and counts on from there,
+// past 0xFFFFFFFF to 0. Every thread sees the move at once. The count otherwise meets its
+// wrap only after 49.7 days at scale 1; tests use this to put the wrap in reach.
+void SetTickCount(uint32_t tick);
+
 // Pause the calling thread for `ms` scaled milliseconds.
 void Sleep(uint32_t ms);
 

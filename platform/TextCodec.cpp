@@ -57,6 +57,16 @@ size_t ValidSequenceLength(const uint8_t* bytes, size_t left)
     return length;
 }
 
+// The code point of a valid sequence of `length` bytes.
+uint32_t SequenceCodePoint(const uint8_t* bytes, size_t length)
+{
+    static constexpr uint8_t kLeadBits[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    uint32_t value = bytes[0] & kLeadBits[length];
+    for (size_t i = 1; i < length; ++i)
+        value = (value << 6) | (bytes[i] & 0x3Fu);
+    return value;
+}
+
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
 
 // C0 controls, DEL and, as code points, the C1 controls U+0080 to U+009F.
@@ -68,6 +78,29 @@ bool IsControlSequence(const uint8_t* bytes, size_t length)
 }
 
 } // namespace
+
+std::u16string Utf8ToUtf16(const std::string& text)
+{
+    std::u16string out;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = ValidSequenceLength(bytes + i, text.size() - i);
+        if (length == 0) {
+            out.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
+        const uint32_t cp = SequenceCodePoint(bytes + i, length);
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += length;
+    }
+    return out;
+}
 
 std::string Utf16LeToUtf8(const uint8_t* data, size_t size)
 {

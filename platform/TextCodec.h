@@ -11,6 +11,11 @@
 // the end of the bytes. Unpaired surrogates become U+FFFD.
 std::string Utf16LeToUtf8(const uint8_t* data, size_t size);
 
+// Converts UTF-8 to UTF-16 code units. A byte that does not begin a well-formed sequence
+// (a stray continuation byte, an overlong form, a surrogate, beyond U+10FFFF, cut short)
+// becomes U+FFFD.
+std::u16string Utf8ToUtf16(const std::string& text);
+
 // Cuts `text` to at most `maxBytes` bytes without splitting a UTF-8 sequence.
 std::string TruncateUtf8(const std::string& text, size_t maxBytes);
 

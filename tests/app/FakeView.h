@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -78,6 +79,15 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_nEndResult = result;
+    }
+
+    // Waits until `code` has been posted, without delivering anything.
+    bool WaitPosted(int code, std::chrono::milliseconds limit = std::chrono::seconds(60))
+    {
+        std::unique_lock<std::mutex> lock(m_Mutex);
+        return m_Cond.wait_for(lock, limit, [&] {
+            return std::find(m_Posted.begin(), m_Posted.end(), code) != m_Posted.end();
+        });
     }
 
     // Delivers queued notifications until `done` holds or `limit` of real time passed.

@@ -89,7 +89,7 @@ TEST(HdlcFraming, StuffAppendBuildsTheSameFrameInPieces)
     Bytes out(64);
     uint32_t pos = 0;
     out[pos++] = 0x7E;
-    uint16_t crc = HDLC_CRC_INIT;
+    uint16_t crc = 0xFFFF;
     HdlcStuffAppend(out.data(), pos, header.data(), uint32_t(header.size()), crc);
     HdlcStuffAppend(out.data(), pos, data.data(), uint32_t(data.size()), crc);
     const uint16_t fcs = uint16_t(crc ^ 0xFFFF);

@@ -1,5 +1,4 @@
 // Each failure of the virtual router mapped to the result, row, colour and log lines of a run.
-#include "diag/UdpRecord.h"
 #include "tests/support/EngineSimFixture.h"
 #include "tests/support/TestImages.h"
 
@@ -22,12 +21,12 @@ TEST_F(Fault, RouterResultOtherThanOkStopsTheRun)
     ExpectUntouchedRow(3);
     EXPECT_NE(m_Log.find("TCP_GetRouterResult's ElapsedTime = "), std::string::npos);
     EXPECT_NE(m_Log.find(" ms, Result = 5\r\n"), std::string::npos);
-    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 0);
+    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 0);
     ExpectRunEnd(true);
     const auto outcome = m_pEngine->GetRunOutcome();
     EXPECT_TRUE(outcome.bFailed);
     EXPECT_TRUE(outcome.bShownInRow);
-    EXPECT_EQ(outcome.nResultId, CUpgradeEngine::IDS_ROUTER_RESULT_FAIL);
+    EXPECT_EQ(outcome.nResultId, 122u); // "Upgrading result of the router module is fail"
 }
 
 TEST_F(Fault, RouterResultNeverArrives)
@@ -69,7 +68,7 @@ TEST_F(Fault, NvramEraseWithoutEchoEndsTheRunUnseen)
 
     ExpectSuccessRow(1);
     ExpectUntouchedRow(3);
-    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 3);
+    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 3);
     EXPECT_EQ(LogLines("Erasing the NVRAM of the router module"), 1);
     EXPECT_EQ(LogLines("Backing up the NV"), 0);
     ExpectRunEnd(true);
@@ -119,7 +118,7 @@ TEST_F(Fault, SilentModuleIsForcedIntoItsDownloader)
     EXPECT_EQ(LogLines("Sending FWT Force Pkt"), 1);
     EXPECT_EQ(LogLines("Backing up the NV"), 0);
     EXPECT_EQ(LogLines("Downloading the firmware of the wireless module"), 1);
-    EXPECT_EQ(RecordsReceived(UDP_ENTER_FORCE_LOAD), 1);
+    EXPECT_EQ(RecordsReceived(kivtest::kEnterForceLoadRecord), 1);
     // Left once after the download, once at the end of the run.
     EXPECT_EQ(LogLines("Leave Forcing Download Mode ..."), 2);
     EXPECT_EQ(m_pEngine->m_bForceLoadEntered, 1u);

@@ -73,6 +73,20 @@ TEST_F(EngineRows, ProgressSkipsRepeatsAcrossRows)
     EXPECT_EQ(m_List.GetItemCount(), 6);
 }
 
+TEST(EngineProgress, PercentOfTotalsAbove42949673Bytes)
+{
+    // bytes x 100 leaves 32 bits from 42,949,673 bytes on (32 bits would give 7 here).
+    EXPECT_EQ(CUpgradeEngine::ProgressPercent(50000000u, 100000000u), 50);
+    EXPECT_EQ(CUpgradeEngine::ProgressPercent(42949673u, 42949674u), 99);
+    EXPECT_EQ(CUpgradeEngine::ProgressPercent(4000000000u, 4294967295u), 93);
+    EXPECT_EQ(CUpgradeEngine::ProgressPercent(4294967295u, 4294967295u), 100);
+    // Rounded down; a total of 0 is complete; never above 100.
+    EXPECT_EQ(CUpgradeEngine::ProgressPercent(7299, 7300), 99);
+    EXPECT_EQ(CUpgradeEngine::ProgressPercent(0, 7300), 0);
+    EXPECT_EQ(CUpgradeEngine::ProgressPercent(0, 0), 100);
+    EXPECT_EQ(CUpgradeEngine::ProgressPercent(7301, 7300), 100);
+}
+
 TEST(EngineElapsed, FormatsMinutesWithinTheHour)
 {
     EXPECT_EQ(CUpgradeEngine::FormatElapsed(3723), " (02:03)");
@@ -91,7 +105,7 @@ TEST_F(EngineRows, StatusTextSetsColourWidensColumnAndLogs)
 
     engine.SetStatusText("short", CUpgradeEngine::COLOUR_FAILURE);
     EXPECT_EQ(m_List.GetItemText(2, IComponentList::COL_STATUS), "short");
-    EXPECT_EQ(m_List.GetItemData(2), CUpgradeEngine::COLOUR_FAILURE);
+    EXPECT_EQ(m_List.GetItemData(2), 0x0000FFu); // red
     EXPECT_EQ(m_List.GetColumnWidth(IComponentList::COL_STATUS), initial);
 
     const std::string longText(40, 'w');
@@ -114,23 +128,40 @@ TEST_F(EngineRows, StatusTextSetsColourWidensColumnAndLogs)
     EXPECT_EQ(pending.find("..."), std::string::npos);
 }
 
+// True when `text` is `prefix` followed by the elapsed time of some whole number of seconds
+// from `low` to `high` (FormatElapsed itself is checked above with literals).
+bool ShowsElapsed(const std::string& text, const std::string& prefix, long long low, long long high)
+{
+    for (long long seconds = low; seconds <= high; ++seconds) {
+        if (text == prefix + CUpgradeEngine::FormatElapsed(seconds))
+            return true;
+    }
+    return false;
+}
+
 TEST_F(EngineRows, ResultShowsTextElapsedTimeAndColour)
 {
     CUpgradeEngine engine(m_Table.Get(), "");
     engine.m_pList = &m_List;
     engine.m_nRow = 1;
-    engine.m_tStepStart = std::time(nullptr) - 65;
+    const std::time_t before = std::time(nullptr);
+    engine.m_tStepStart = before - 65;
     engine.m_nResultId = CUpgradeEngine::IDS_DOWNLOAD_SUCCESS;
     engine.ShowResult();
+    const std::time_t after = std::time(nullptr);
     const std::string text = m_List.GetItemText(1, IComponentList::COL_STATUS);
-    EXPECT_TRUE(text == "Download successfully (01:05)" || text == "Download successfully (01:06)") << text;
-    EXPECT_EQ(m_List.GetItemData(1), CUpgradeEngine::COLOUR_SUCCESS);
-    EXPECT_LE(std::time(nullptr) - engine.m_tStepStart, 1);
+    EXPECT_TRUE(ShowsElapsed(text, "Download successfully", 65, 65 + (after - before))) << text;
+    EXPECT_EQ(m_List.GetItemData(1), 0xFF0000u); // blue
+    // The next step is timed from the result on.
+    EXPECT_GE(engine.m_tStepStart, before);
+    EXPECT_LE(engine.m_tStepStart, after);
 
     engine.m_nResultId = CUpgradeEngine::IDS_DOWNLOAD_FAILED;
     engine.ShowResult();
-    EXPECT_EQ(m_List.GetItemText(1, IComponentList::COL_STATUS).rfind("Download failed (00:0", 0), 0u);
-    EXPECT_EQ(m_List.GetItemData(1), CUpgradeEngine::COLOUR_FAILURE);
+    const std::time_t end = std::time(nullptr);
+    const std::string failed = m_List.GetItemText(1, IComponentList::COL_STATUS);
+    EXPECT_TRUE(ShowsElapsed(failed, "Download failed", 0, end - before)) << failed;
+    EXPECT_EQ(m_List.GetItemData(1), 0x0000FFu); // red
 }
 
 TEST(ListModel, WritesOutsideTheListChangeNothing)

@@ -1,7 +1,10 @@
 // Whole upgrade runs against the virtual router, with and without its faults.
-#include "diag/UdpRecord.h"
+#include <cstdlib>
+#include <mutex>
+
 #include "tests/support/EngineSimFixture.h"
 #include "tests/support/SilentPort.h"
+#include "tests/support/TestImages.h"
 
 namespace {
 
@@ -28,12 +31,12 @@ TEST_F(Upgrade, FamilyAWithFirmwareAndDashboard)
     EXPECT_EQ(LogLines("Downloading the firmware of the wireless module"), 1);
     EXPECT_EQ(LogLines("Downloading the dashboard of the wireless module"), 1);
     EXPECT_EQ(LogLines("Check the status of automatically restoring the NV"), 1);
-    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 1);
-    EXPECT_EQ(RecordsReceived(UDP_ENTER_FORCE_LOAD), 0);
+    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 1);
+    EXPECT_EQ(RecordsReceived(kivtest::kEnterForceLoadRecord), 0);
     ExpectRunEnd(true);
     const auto outcome = m_pEngine->GetRunOutcome();
     EXPECT_FALSE(outcome.bFailed);
-    EXPECT_EQ(outcome.nResultId, CUpgradeEngine::IDS_DOWNLOAD_SUCCESS);
+    EXPECT_EQ(outcome.nResultId, 103u); // "Download successfully"
 }
 
 TEST_F(Upgrade, FamilyBWithFirmwareAndDashboard)
@@ -46,7 +49,7 @@ TEST_F(Upgrade, FamilyBWithFirmwareAndDashboard)
     for (int row = 0; row < 6; ++row)
         ExpectSuccessRow(row);
     EXPECT_EQ(LogLines("Sending RUT Begin Pkt"), 4);
-    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 1);
+    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 1);
     ExpectRunEnd(true);
     EXPECT_FALSE(m_pEngine->GetRunOutcome().bFailed);
 }
@@ -90,7 +93,7 @@ TEST_F(Upgrade, OnlyBootErasesNothing)
     RunUpgrade();
 
     ExpectSuccessRow(0);
-    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 0);
+    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 0);
     EXPECT_EQ(LogLines("Erasing the NVRAM of the router module"), 0);
     ExpectRunEnd(false);
 }
@@ -117,8 +120,39 @@ TEST_F(Upgrade, OnlyWirelessImagesUseTheFamilyBRows)
     ExpectSuccessRow(5);
     for (int row = 0; row < 4; ++row)
         ExpectUntouchedRow(row);
-    EXPECT_EQ(RecordsReceived(UDP_ERASE_NVRAM), 0);
+    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 0);
     ExpectRunEnd(true);
+}
+
+TEST_F(Upgrade, ProgressOfARouterImageAbove42949673BytesClimbsToOneHundred)
+{
+    // bytes sent x 100 leaves 32 bits from 42,949,673 bytes on.
+    ASSERT_TRUE(m_Table.Use(1, kivtest::RouterSampleImage(1, 43u * 1000u * 1000u)));
+    StartSim();
+    std::mutex lock;
+    std::vector<int> percents;
+    m_List.SetChangeCallback([&](int row, int column) {
+        if (row == 1 && column == IComponentList::COL_PERCENT) {
+            std::lock_guard guard(lock);
+            percents.push_back(std::atoi(m_List.GetItemText(1, IComponentList::COL_PERCENT).c_str()));
+        }
+    });
+    RunUpgrade();
+    m_List.SetChangeCallback(nullptr);
+
+    ASSERT_FALSE(percents.empty());
+    // The transfer climbs from 0 to 100 without a step back; the wait for the result
+    // starts again at 0 and the result ends at 100.
+    size_t i = 0;
+    while (i + 1 < percents.size() && percents[i] < 100) {
+        EXPECT_LT(percents[i], percents[i + 1]) << "after " << i << " steps";
+        ++i;
+    }
+    EXPECT_EQ(percents[i], 100) << "the transfer never showed 100%";
+    EXPECT_GE(i, 99u) << "every percent of the transfer is shown";
+    EXPECT_EQ(percents.back(), 100);
+    ExpectSuccessRow(1);
+    ExpectRunEnd(false);
 }
 
 TEST_F(Upgrade, ChannelThatCannotOpenStillTellsTheOutcome)
@@ -137,7 +171,7 @@ TEST_F(Upgrade, ChannelThatCannotOpenStillTellsTheOutcome)
     const auto outcome = m_pEngine->GetRunOutcome();
     EXPECT_TRUE(outcome.bFailed);
     EXPECT_FALSE(outcome.bShownInRow);
-    EXPECT_EQ(outcome.nResultId, CUpgradeEngine::IDS_TCP_CONNECT_FAILED);
+    EXPECT_EQ(outcome.nResultId, 119u);
     EXPECT_EQ(outcome.strResultText, "Creating the TCP connection failed");
 }
 

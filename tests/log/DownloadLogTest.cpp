@@ -140,8 +140,8 @@ TEST_F(DownloadLogTest, FailedWriteKeepsWhatDidNotReachTheFile)
 TEST(ErrorText, KnownAndUnknownCodes)
 {
     EXPECT_EQ(GetErrorText(999999), "Unknow Error Code: 999999\n");
-    std::string timeout = GetErrorText(WAIT_CODE_TIMEOUT);
-    std::string purged = GetErrorText(WAIT_CODE_PURGED);
+    std::string timeout = GetErrorText(258); // the wait code of a time-out
+    std::string purged = GetErrorText(1);   // the wait code of a purged wait
     EXPECT_NE(timeout.find("timed out"), std::string::npos) << timeout;
     EXPECT_NE(purged.find("purge"), std::string::npos) << purged;
     EXPECT_NE(timeout, purged);

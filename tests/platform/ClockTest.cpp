@@ -10,20 +10,34 @@ using kivtest::ScopedTimeScale;
 
 TEST(Clock, SleepAndTicksFollowTheScale)
 {
-    ScopedTimeScale guard(0.05);
-    auto realStart = std::chrono::steady_clock::now();
-    uint32_t start = GetTickCount();
-    Sleep(400); // 20 ms real
-    uint32_t scaled = TicksSince(start);
-    auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart);
-    EXPECT_GE(scaled, 400u);
-    EXPECT_LT(scaled, 400u * 20) << "generous bound for a busy machine";
-    EXPECT_LT(realMs.count(), 400 * 5) << "a scaled sleep does not last the unscaled time";
+    ScopedTimeScale guard(0.01);
+    const auto realStart = std::chrono::steady_clock::now();
+    const uint32_t start = GetTickCount();
+    Sleep(10000); // 100 ms real
+    const uint32_t scaled = TicksSince(start);
+    const auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart);
+    EXPECT_GE(scaled, 10000u);
+    EXPECT_LT(realMs.count(), 10000) << "a scaled sleep ends before the unscaled time";
 
     // Bad scales are ignored.
     SetTimeScale(0.0);
     SetTimeScale(-3.0);
-    EXPECT_DOUBLE_EQ(GetTimeScale(), 0.05);
+    EXPECT_DOUBLE_EQ(GetTimeScale(), 0.01);
+}
+
+TEST(Clock, TicksSinceCountsAcrossTheWrapOfTheTickCount)
+{
+    ScopedTimeScale guard(0.05);
+    // 10 scaled s (0.5 s real) before the 32-bit count wraps to zero.
+    SetTickCount(0xFFFFD8F0u);
+    const uint32_t start = GetTickCount();
+    ASSERT_GE(start, 0xFFFFD8F0u);
+    Sleep(20000); // 1 s real: the count passes 0xFFFFFFFF meanwhile
+    const uint32_t now = GetTickCount();
+    EXPECT_LT(now, start) << "the count wrapped";
+    const uint32_t elapsed = TicksSince(start);
+    EXPECT_GE(elapsed, 20000u);
+    EXPECT_LT(elapsed, 0x80000000u) << "a wrap reads as the time that passed, not as a jump back";
 }
 
 TEST(Clock, PollTimeoutsAndDurations)
@@ -35,8 +49,6 @@ TEST(Clock, PollTimeoutsAndDurations)
     EXPECT_EQ(ScaledPollTimeout(3000), 30);
     EXPECT_EQ(ScaledDuration(INFINITE), std::chrono::nanoseconds::max());
     EXPECT_EQ(ScaledDuration(1000), std::chrono::milliseconds(10));
-    // The tick difference is correct across a wrap of the 32-bit counter.
-    EXPECT_EQ(static_cast<uint32_t>(5u - 0xFFFFFFFBu), 10u);
 }
 
 TEST(TextCodec, Utf16AndTruncation)
@@ -49,6 +61,11 @@ TEST(TextCodec, Utf16AndTruncation)
     EXPECT_EQ(TruncateUtf8(euro, 4), "ab");
     EXPECT_EQ(TruncateUtf8(euro, 5), euro);
     EXPECT_EQ(TruncateUtf8(euro, 0), "");
+
+    EXPECT_EQ(Utf8ToUtf16("A\xE2\x82\xAC\xF0\x9F\x98\x80"), u"A\u20AC\U0001F600");
+    // Overlong, surrogate, beyond U+10FFFF, stray continuation, cut short: U+FFFD per byte.
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\x80|\xE2\x82"),
+              u"\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|\uFFFD|\uFFFD\uFFFD");
 }
 
 TEST(TextCodec, MakePrintableReplacesControlsAndBytesThatAreNotText)

@@ -17,6 +17,7 @@
 #include "tests/support/Loopback.h"
 #include "tests/support/SimFixture.h"
 #include "tests/support/TestImages.h"
+#include "tests/support/Wait.h"
 
 using namespace kivtest;
 
@@ -312,15 +313,12 @@ TEST_F(SimChannelTest, ConnectionsBeyondTheLimitAreClosed)
     EXPECT_EQ(0, recv(extra.Get(), &byte, 1, 0)); // closed by the router at once
     idle.pop_back();
     // A slot is free again once the router has seen the close.
-    const uint32_t start = GetTickCount();
-    bool served = false;
-    while (!served && TicksSince(start) < 20000) {
+    EXPECT_TRUE(WaitFor([&] {
         m_Adapter.Close();
         Connect();
         int forceLoad = 0, offline = 0;
-        served = m_Diag.DIAG_HandShake(0, &forceLoad, &offline);
-    }
-    EXPECT_TRUE(served);
+        return m_Diag.DIAG_HandShake(0, &forceLoad, &offline);
+    }));
 }
 
 TEST_F(SimChannelTest, RouterTransferUpdatesVersion)

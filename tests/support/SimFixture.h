@@ -14,6 +14,14 @@
 
 namespace kivtest {
 
+// Router control record types as they travel in byte 0 of a record, written here from the
+// protocol rather than taken from the product, so that a changed constant shows.
+constexpr int kDiscoveryRecord = 1;
+constexpr int kEraseNvramRecord = 6;
+constexpr int kEnterForceLoadRecord = 7;
+constexpr int kLeaveForceLoadRecord = 8;
+constexpr int kReadyProbeRecord = 10;
+
 // The virtual router run in-process on 127.0.0.1 with ports of its own choosing, its
 // transcript in the test's own directory. Set m_Config (and AddFault) before StartSim.
 class SimFixture : public ::testing::Test {

@@ -3,9 +3,14 @@
 // The one time-scale rule of the tests. Every pause and time-out of the product goes through
 // the platform clock, which KIV_TIME_SCALE divides; tests run scaled.
 
+#include <cstdint>
 #include <string>
 
 namespace kivtest {
+
+// The tick count every test program starts with: 20 scaled seconds before the 32-bit count
+// wraps to zero.
+constexpr uint32_t kTestStartTick = 0xFFFFFFFFu - 20000u + 1u;
 
 // The scale when the runner chose none (scripts/test.sh sets KIV_TIME_SCALE=0.05).
 constexpr double kDefaultTestTimeScale = 0.05;

@@ -168,9 +168,9 @@ TEST_F(ControlsTest, ListRowsAlternateAndStatusColumnTakesTheRowColour)
 
     const QImage image = list.viewport()->grab().toImage();
     auto cell = [&](int row, int column) { return list.visualRect(list.model()->index(row, column)); };
-    const QColor even = ColorFromColorRef(CMyListCtrl::ROW_COLOUR_EVEN);
-    const QColor odd = ColorFromColorRef(CMyListCtrl::ROW_COLOUR_ODD);
-    EXPECT_EQ(even, QColor(0xF0, 0xF7, 0xF9));
+    // Row backgrounds 0xF9F7F0 (even rows) and 0xEFE8E5 (odd rows), as 0x00BBGGRR.
+    const QColor even(0xF0, 0xF7, 0xF9);
+    const QColor odd(0xE5, 0xE8, 0xEF);
     EXPECT_EQ(image.pixelColor(cell(0, 2).topLeft() + QPoint(3, 3)), even);
     EXPECT_EQ(image.pixelColor(cell(1, 2).topLeft() + QPoint(3, 3)), odd);
     EXPECT_EQ(image.pixelColor(cell(2, 2).topLeft() + QPoint(3, 3)), even);

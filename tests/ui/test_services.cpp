@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include "UiTestSupport.h"
 #include "app/WindowCommandLine.h"
 #include "app/CMainWindow.h"
@@ -20,6 +19,7 @@
 #include "app/CSingleInstanceGuard.h"
 #include "app/HelpFile.h"
 #include "app/VersionInfoWriter.h"
+#include "tests/support/VersionBlock.h"
 #include "app/WindowPlacement.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
@@ -30,17 +30,6 @@ class ServicesTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApplication(); }
 };
-
-VersionInfoContent Sample(bool translation, const std::string& table = "040904b0")
-{
-    VersionInfoContent c;
-    c.fileVersion[0] = 2;
-    c.fileVersion[1] = 5;
-    c.tableKey = table;
-    c.strings = {{"FileVersion", "2.5.0.0"}, {"ProductVersion", "2.5.1"}};
-    c.withTranslation = translation;
-    return c;
-}
 
 QByteArray StoredPlacement()
 {
@@ -58,63 +47,24 @@ using kivtest::ReadFile;
 
 } // namespace
 
-TEST_F(ServicesTest, ProgramVersionResourceIsGeneratedFromTheProjectVersion)
+// The version block itself is read in tests/app/ModuleVersionTest.cpp; here, the title made
+// from it.
+TEST_F(ServicesTest, TitleShowsTheProductVersionOfTheTranslatedTable)
 {
     CModuleVersion version;
-    ASSERT_TRUE(version.GetFileVersionInfo("test_ui_services"));
-    EXPECT_EQ(version.GetFixedInfo().dwSignature, CModuleVersion::FIXED_SIGNATURE);
-    EXPECT_EQ(version.GetLanguage(), 0x0409);
-    EXPECT_EQ(version.GetCodePage(), 0x04b0);
-    EXPECT_EQ(version.GetValue("ProductVersion"), KIV_PROJECT_VERSION);
-    EXPECT_EQ(version.GetValue("FileVersion"), KIV_PROJECT_VERSION);
-    EXPECT_EQ(version.GetValue("NoSuchValue"), "");
-    EXPECT_TRUE(version.GetFileVersionInfo("test_ui_services.exe"));
-    EXPECT_FALSE(version.GetFileVersionInfo("someone-else"));
-    EXPECT_EQ(version.GetCodePage(), 1252); // reset before the lookup failed
-}
-
-TEST_F(ServicesTest, TranslationBlockDecidesTheStringTable)
-{
-    CModuleVersion version;
-    const auto with = BuildVersionInfo(Sample(true));
+    const auto with = BuildVersionInfo(kivtest::SampleVersionInfo(true));
     ASSERT_TRUE(version.LoadVersionData(with.data(), with.size()));
-    EXPECT_EQ(version.GetValue("ProductVersion"), "2.5.1");
-    EXPECT_EQ(version.GetFixedInfo().dwFileVersionMS, 0x00020005u);
     EXPECT_EQ(CMainWindow::ComposeTitle("Q350m Upgrade", &version),
               "Q350m Upgrade - 2.5.1 - Press F1 for Help");
 
-    // Without a translation block the lookup uses language 0 and code page 1252.
-    const auto without = BuildVersionInfo(Sample(false));
+    // Without a translation block the lookup finds nothing: the title keeps its separators.
+    const auto without = BuildVersionInfo(kivtest::SampleVersionInfo(false));
     ASSERT_TRUE(version.LoadVersionData(without.data(), without.size()));
-    EXPECT_EQ(version.GetLanguage(), 0);
-    EXPECT_EQ(version.GetCodePage(), 1252);
-    EXPECT_EQ(version.ValuePath("ProductVersion"), "\\StringFileInfo\\000004e4\\ProductVersion");
-    EXPECT_EQ(version.GetValue("ProductVersion"), "");
     EXPECT_EQ(CMainWindow::ComposeTitle("Q350m Upgrade", &version), "Q350m Upgrade -  - Press F1 for Help");
-    const auto fallback = BuildVersionInfo(Sample(false, "000004e4"));
-    ASSERT_TRUE(version.LoadVersionData(fallback.data(), fallback.size()));
-    EXPECT_EQ(version.GetValue("productversion"), "2.5.1");
 
     EXPECT_EQ(CMainWindow::ComposeTitle("", nullptr), " - Press F1 for Help");
     const std::string title = CMainWindow::BuildTitle();
     EXPECT_EQ(title, std::string("Q350m Upgrade - ") + KIV_PROJECT_VERSION + " - Press F1 for Help");
-}
-
-TEST_F(ServicesTest, DamagedVersionDataIsRejectedWithoutReadingOutside)
-{
-    const auto good = BuildVersionInfo(Sample(true));
-    CModuleVersion version;
-    for (size_t n = 0; n < good.size(); ++n) {
-        // Every truncation, and every truncation with the root length left claiming more.
-        std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(n));
-        version.LoadVersionData(cut.data(), cut.size());
-        version.GetValue("ProductVersion");
-    }
-    auto wrong = good;
-    wrong[40] ^= 0xFF; // first byte of the fixed information: the signature
-    EXPECT_FALSE(version.LoadVersionData(wrong.data(), wrong.size()));
-    EXPECT_FALSE(version.LoadVersionData(nullptr, 0));
-    EXPECT_EQ(version.GetValue("ProductVersion"), "");
 }
 
 TEST_F(ServicesTest, PlacementSavedAndRestored)
@@ -168,7 +118,7 @@ TEST_F(ServicesTest, HelpFileWrittenOnceThenReused)
 {
     const std::string dir = TestDirectory().toStdString() + "/help/";
     ::mkdir(dir.c_str(), 0700);
-    const std::string path = dir + HelpFile::kFileName;
+    const std::string path = dir + "KivUpgradeHelp.chm";
     const std::string first = "ITSF first copy";
     const std::string second = "ITSF second copy, longer";
 

@@ -119,7 +119,10 @@ TEST_F(WindowTest, NotificationOneDisablesBothAndHigherCodesChangeNothing)
     ASSERT_TRUE(WaitUntil([&] { return UpgradeEnabled(); }));
     window->PostNotify(7);
     window->PostNotify(6);
-    QTest::qWait(50);
+    // Posted work runs in order: once this has run, so have the two codes.
+    bool handled = false;
+    window->RunOnViewThread([&] { handled = true; });
+    ASSERT_TRUE(WaitUntil([&] { return handled; }));
     EXPECT_TRUE(CheckEnabled());
     EXPECT_TRUE(UpgradeEnabled());
     window->PostNotify(NOTIFY_DISABLE_BUTTONS);
@@ -287,8 +290,23 @@ TEST_F(WindowTest, WorkerListChangesArriveInOrderWithoutWaiting)
     worker.join(); // finished although the window's thread processed nothing meanwhile
     ASSERT_EQ(rows->GetItemCount(), 26);
     CMyListCtrl* list = window->List();
-    ASSERT_TRUE(WaitUntil([&] { return list->GetItemCount() == 26; }));
-    QTest::qWait(20);
+    // The list holds 26 rows once the 39th row is in, and again after the 40th: wait until
+    // every cell agrees.
+    auto same = [&] {
+        if (list->GetItemCount() != rows->GetItemCount())
+            return false;
+        for (int row = 0; row < rows->GetItemCount(); ++row) {
+            for (int col = 0; col < IComponentList::COLUMN_COUNT; ++col) {
+                if (list->GetItemText(row, col) != rows->GetItemText(row, col))
+                    return false;
+            }
+            if (list->GetItemData(row) != rows->GetItemData(row))
+                return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(WaitUntil(same));
+    ASSERT_EQ(list->GetItemCount(), 26);
     for (int row = 0; row < 26; ++row) {
         for (int col = 0; col < IComponentList::COLUMN_COUNT; ++col)
             ASSERT_EQ(list->GetItemText(row, col), rows->GetItemText(row, col)) << row;
