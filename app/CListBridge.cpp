@@ -4,137 +4,103 @@
 #include <QMetaObject>
 
 #include <cmath>
+#include <memory>
 
 #include "ui/controls/CMyListCtrl.h"
 
-CListBridge::CListBridge(CMyListCtrl* list) : m_pList(list)
+CListBridge::CListBridge(CMyListCtrl* list) : m_pList(list), m_Model(FontMeasure(list->font()))
 {
-    const QFontMetricsF metrics(list->font());
-    for (int c = 32; c < 127; ++c)
-        m_Advances[c - 32] = metrics.horizontalAdvance(QChar(c));
-    m_dWideAdvance = metrics.maxWidth();
+    m_Model.SetChangeCallback([this](int row, int column) { QueueRefresh(row, column); });
 }
 
-CListBridge::~CListBridge() { Detach(); }
+CListBridge::~CListBridge()
+{
+    Detach();
+    m_Model.SetChangeCallback({});
+}
+
+CListModel::TextMeasure CListBridge::FontMeasure(const QFont& font)
+{
+    struct Advances {
+        std::array<double, 95> ascii{};
+        double wide = 0;
+    };
+    auto advances = std::make_shared<Advances>();
+    const QFontMetricsF metrics(font);
+    for (int c = 32; c < 127; ++c)
+        advances->ascii[c - 32] = metrics.horizontalAdvance(QChar(c));
+    advances->wide = metrics.maxWidth();
+    return [advances = std::shared_ptr<const Advances>(advances)](const std::string& text) {
+        double width = 0;
+        for (const char byte : text) {
+            const unsigned char c = static_cast<unsigned char>(byte);
+            if (c >= 32 && c < 127)
+                width += advances->ascii[c - 32];
+            else if ((c & 0xC0) != 0x80) // first byte of a wider character
+                width += advances->wide;
+        }
+        return static_cast<int>(std::lround(width));
+    };
+}
 
 void CListBridge::Detach()
 {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    std::lock_guard<std::mutex> lock(m_AttachLock);
     m_pList = nullptr;
 }
 
-// Called with m_Lock held, so the window sees the changes in the order of the copy.
-template <typename F>
-void CListBridge::Post(F&& change)
+void CListBridge::QueueRefresh(int row, int column)
 {
+    // Held while queuing, so that nothing is queued to a list window Detach() let go.
+    std::lock_guard<std::mutex> lock(m_AttachLock);
     CMyListCtrl* list = m_pList;
     if (!list)
         return;
+    const bool widthOnly = row < 0 && column >= 0;
     QMetaObject::invokeMethod(
-        list, [list, change = std::forward<F>(change)] { change(*list); }, Qt::QueuedConnection);
+        list,
+        [this, list, widthOnly, column] {
+            {
+                std::lock_guard<std::mutex> attached(m_AttachLock);
+                if (m_pList != list)
+                    return;
+            }
+            if (widthOnly)
+                RefreshColumnWidth(*list, column);
+            else
+                RefreshRows(*list);
+        },
+        Qt::QueuedConnection);
 }
 
-int CListBridge::GetItemCount() const
+void CListBridge::RefreshRows(CMyListCtrl& list) const
 {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return static_cast<int>(m_Rows.size());
-}
-
-int CListBridge::InsertItem(int row, const std::string& text)
-{
-    std::lock_guard<std::mutex> lock(m_Lock);
-    if (row < 0 || row > static_cast<int>(m_Rows.size()))
-        row = static_cast<int>(m_Rows.size());
-    Row added;
-    added.texts[COL_TYPE] = text;
-    m_Rows.insert(m_Rows.begin() + row, added);
-    Post([row, text](CMyListCtrl& list) { list.InsertItem(row, text); });
-    return row;
-}
-
-bool CListBridge::DeleteItem(int row)
-{
-    std::lock_guard<std::mutex> lock(m_Lock);
-    if (!IsRow(row))
-        return false;
-    m_Rows.erase(m_Rows.begin() + row);
-    Post([row](CMyListCtrl& list) { list.DeleteItem(row); });
-    return true;
-}
-
-bool CListBridge::DeleteAllItems()
-{
-    std::lock_guard<std::mutex> lock(m_Lock);
-    m_Rows.clear();
-    Post([](CMyListCtrl& list) { list.DeleteAllItems(); });
-    return true;
-}
-
-bool CListBridge::SetItemText(int row, int column, const std::string& text)
-{
-    std::lock_guard<std::mutex> lock(m_Lock);
-    if (!IsRow(row) || column < 0 || column >= COLUMN_COUNT)
-        return false;
-    m_Rows[row].texts[column] = text;
-    Post([row, column, text](CMyListCtrl& list) { list.SetItemText(row, column, text); });
-    return true;
-}
-
-std::string CListBridge::GetItemText(int row, int column) const
-{
-    std::lock_guard<std::mutex> lock(m_Lock);
-    if (!IsRow(row) || column < 0 || column >= COLUMN_COUNT)
-        return {};
-    return m_Rows[row].texts[column];
-}
-
-bool CListBridge::SetItemData(int row, uint32_t colour)
-{
-    std::lock_guard<std::mutex> lock(m_Lock);
-    if (!IsRow(row))
-        return false;
-    m_Rows[row].colour = colour;
-    Post([row, colour](CMyListCtrl& list) { list.SetItemData(row, colour); });
-    return true;
-}
-
-uint32_t CListBridge::GetItemData(int row) const
-{
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return IsRow(row) ? m_Rows[row].colour : 0;
-}
-
-int CListBridge::GetColumnWidth(int column) const
-{
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return (column >= 0 && column < COLUMN_COUNT) ? m_Widths[column] : 0;
-}
-
-bool CListBridge::SetColumnWidth(int column, int width)
-{
-    std::lock_guard<std::mutex> lock(m_Lock);
-    if (column < 0 || column >= COLUMN_COUNT || width < 0)
-        return false;
-    m_Widths[column] = width;
-    Post([column, width](CMyListCtrl& list) { list.SetColumnWidth(column, width); });
-    return true;
-}
-
-int CListBridge::GetStringWidth(const std::string& text) const
-{
-    double width = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 32 && c < 127)
-            width += m_Advances[c - 32];
-        else if ((c & 0xC0) != 0x80) // first byte of a wider character
-            width += m_dWideAdvance;
+    const std::vector<CListModel::Row> rows = m_Model.Snapshot();
+    const int count = static_cast<int>(rows.size());
+    while (list.GetItemCount() > count)
+        list.DeleteItem(list.GetItemCount() - 1);
+    while (list.GetItemCount() < count)
+        list.InsertItem(list.GetItemCount(), std::string());
+    for (int row = 0; row < count; ++row) {
+        const CListModel::Row& model = rows[static_cast<size_t>(row)];
+        for (int column = 0; column < IComponentList::COLUMN_COUNT; ++column) {
+            if (list.GetItemText(row, column) != model.texts[static_cast<size_t>(column)])
+                list.SetItemText(row, column, model.texts[static_cast<size_t>(column)]);
+        }
+        if (list.GetItemData(row) != model.colour)
+            list.SetItemData(row, model.colour);
     }
-    return static_cast<int>(std::lround(width));
 }
 
-void CListBridge::ColumnWidthsChanged(const std::array<int, COLUMN_COUNT>& widths)
+void CListBridge::RefreshColumnWidth(CMyListCtrl& list, int column) const
 {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    m_Widths = widths;
+    const int width = m_Model.GetColumnWidth(column);
+    if (list.GetColumnWidth(column) != width)
+        list.SetColumnWidth(column, width);
+}
+
+void CListBridge::ColumnWidthsChanged(const std::array<int, IComponentList::COLUMN_COUNT>& widths)
+{
+    for (int column = 0; column < IComponentList::COLUMN_COUNT; ++column)
+        m_Model.SetColumnWidth(column, widths[static_cast<size_t>(column)]);
 }

@@ -1,57 +1,48 @@
 #pragma once
 
-#include <QPointer>
 #include <array>
 #include <mutex>
-#include <string>
-#include <vector>
 
-#include "engine/IComponentList.h"
+#include "engine/CListModel.h"
 
 class CMyListCtrl;
+class QFont;
 
-// The component list as the workers see it. Every change is applied at once to a copy of
-// the rows kept here (so reads answer at once from any thread) and handed to the list
-// window on its own thread as a queued call, in the order made. No call waits for the
-// window's thread. After Detach() changes only reach the copy.
-class CListBridge : public IComponentList {
+// The component list as the workers see it, and the list window that shows it. The rows
+// live once, in the CListModel owned here, which workers read and change from any thread
+// without waiting. Every change queues one refresh of the list window to the window's thread,
+// in the order made; a refresh copies what the model holds when it runs, so the window has
+// caught up with every change made before any later queued call. After Detach() changes
+// only reach the model.
+class CListBridge {
 public:
     explicit CListBridge(CMyListCtrl* list);
-    ~CListBridge() override;
+    ~CListBridge();
 
+    CListBridge(const CListBridge&) = delete;
+    CListBridge& operator=(const CListBridge&) = delete;
+
+    // The rows, for the workers and the controller.
+    CListModel& Rows() { return m_Model; }
+
+    // Stops the refreshes (view thread, before the list window goes).
     void Detach();
 
-    int GetItemCount() const override;
-    int InsertItem(int row, const std::string& text) override;
-    bool DeleteItem(int row) override;
-    bool DeleteAllItems() override;
-    bool SetItemText(int row, int column, const std::string& text) override;
-    std::string GetItemText(int row, int column) const override;
-    bool SetItemData(int row, uint32_t colour) override;
-    uint32_t GetItemData(int row) const override;
-    int GetColumnWidth(int column) const override;
-    bool SetColumnWidth(int column, int width) override;
-    int GetStringWidth(const std::string& text) const override;
-
     // The list window's column widths changed (view thread).
-    void ColumnWidthsChanged(const std::array<int, COLUMN_COUNT>& widths);
+    void ColumnWidthsChanged(const std::array<int, IComponentList::COLUMN_COUNT>& widths);
 
 private:
-    struct Row {
-        std::array<std::string, COLUMN_COUNT> texts;
-        uint32_t colour = 0;
-    };
+    // Measures text with the advances of the printable ASCII characters in `font`, taken
+    // once on the window's thread, so that workers can measure without touching the font.
+    static CListModel::TextMeasure FontMeasure(const QFont& font);
 
-    template <typename F>
-    void Post(F&& change);
-    bool IsRow(int row) const { return row >= 0 && row < static_cast<int>(m_Rows.size()); }
+    // Any thread: queues the refresh of one change (see CListModel::ChangeCallback).
+    void QueueRefresh(int row, int column);
+    // View thread: brings the list window up to the model.
+    void RefreshRows(CMyListCtrl& list) const;
+    void RefreshColumnWidth(CMyListCtrl& list, int column) const;
 
-    mutable std::mutex m_Lock;
+    std::mutex m_AttachLock;
     CMyListCtrl* m_pList; // cleared by Detach() before the window goes
-    std::vector<Row> m_Rows;
-    std::array<int, COLUMN_COUNT> m_Widths{};
-    // Advances of the printable ASCII characters in the list's font, measured on the
-    // window's thread, so that workers can measure text without touching the font.
-    std::array<double, 95> m_Advances{};
-    double m_dWideAdvance = 0;
+    CListModel m_Model;
 };

@@ -139,14 +139,16 @@ void CMainWindow::InitButtons()
 void CMainWindow::InitColumns()
 {
     m_pList->setUpdatesEnabled(false);
+    std::array<int, IComponentList::COLUMN_COUNT> widths{};
     for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
         const KivColumnSpec& spec = CKivOneClickDlg::kColumns[i];
         const std::string ones(static_cast<size_t>(spec.widthFigure + 2), '1');
+        widths[i] = m_pList->GetStringWidth(ones);
         m_pList->InsertColumn(i, LoadStringResource(spec.headerId),
-                              spec.centred ? Qt::AlignHCenter : Qt::AlignLeft,
-                              m_pList->GetStringWidth(ones));
+                              spec.centred ? Qt::AlignHCenter : Qt::AlignLeft, widths[i]);
     }
     m_pList->setUpdatesEnabled(true);
+    m_pBridge->ColumnWidthsChanged(widths);
 }
 
 void CMainWindow::Layout()
@@ -217,7 +219,7 @@ void CMainWindow::FocusButton(int controlId)
     });
 }
 
-IComponentList* CMainWindow::GetList() { return m_pBridge.get(); }
+IComponentList* CMainWindow::GetList() { return &m_pBridge->Rows(); }
 
 int CMainWindow::ShowWarning(const std::string& text)
 {
