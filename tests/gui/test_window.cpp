@@ -13,16 +13,16 @@
 
 #include "UiTestSupport.h"
 #include "app/CKivOneClickDlg.h"
-#include "app/CMainWindow.h"
 #include "engine/IComponentList.h"
+#include "gui/CMainWindow.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
-#include "ui/controls/CMyListCtrl.h"
 #include "tests/support/SampleSet.h"
 #include "tests/support/ScopedTimeScale.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Strict.h"
 #include "tests/support/TimeScale.h"
+#include "ui/controls/CMyListCtrl.h"
 #include "ui/controls/CXPStyleButtonST.h"
 
 namespace {

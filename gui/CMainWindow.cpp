@@ -1,4 +1,4 @@
-#include "app/CMainWindow.h"
+#include "gui/CMainWindow.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -14,12 +14,12 @@
 #include <array>
 
 #include "app/CKivOneClickDlg.h"
-#include "app/CListBridge.h"
 #include "app/CModuleVersion.h"
-#include "app/HelpFile.h"
 #include "app/TimeScaleRule.h"
-#include "app/WindowPlacement.h"
 #include "engine/CUpgradeEngine.h"
+#include "gui/CListBridge.h"
+#include "gui/HelpFile.h"
+#include "gui/WindowPlacement.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"

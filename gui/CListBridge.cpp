@@ -1,4 +1,4 @@
-#include "app/CListBridge.h"
+#include "gui/CListBridge.h"
 
 #include <QFontMetrics>
 #include <QMetaObject>
