@@ -1,7 +1,7 @@
 #pragma once
 
 // The one time-scale rule of the tests. Every pause and time-out of the product goes through
-// the platform clock, which KIV_TIME_SCALE divides; tests run scaled.
+// the platform clock, which KIV_TIME_SCALE multiplies; tests run scaled.
 
 #include <cstdint>
 #include <string>
