@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/DiscoveryHint.h"
+#include "app/TimeScaleRule.h"
 #include "diag/CUdpHdlc.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
@@ -11,6 +12,7 @@
 #include "net/CNetInterfaces.h"
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
+#include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
 
@@ -109,6 +111,8 @@ bool CVersionCheck::CheckVersions()
     std::string discoveryVersion;
     if (!Discover(discoveryVersion))
         return false;
+    if (!TimeScaleAllowed())
+        return false;
     if (!IsValidVersion(discoveryVersion))
         discoveryVersion.clear();
 
@@ -151,6 +155,16 @@ bool CVersionCheck::Discover(std::string& versionText)
     return false;
 }
 
+bool CVersionCheck::TimeScaleAllowed()
+{
+    if (IsTimeScaleAllowedToward(m_Engine.m_RouterIp, m_Overrides.timeScaleAnyRouter))
+        return true;
+    const std::string refusal = TimeScaleRefusal(m_Engine.m_RouterIp);
+    LogPrintf(m_Engine.m_Log, "%s", refusal.c_str());
+    ShowCoreWarning(refusal);
+    return false;
+}
+
 bool CVersionCheck::DiscoverRouter(const std::array<uint8_t, 4>& target, std::string& versionText)
 {
     CRouterFinder finder = MakeFinder();
@@ -174,7 +188,8 @@ void CVersionCheck::StoreRouter(const DiscoveryReply& reply, std::string& versio
 
 void CVersionCheck::ReportNoRouter()
 {
-    m_NoRouterHint = BuildDiscoveryHint(CNetInterfaces::ReadSystem(), m_Overrides.targets, m_Overrides.interfaceName);
+    m_NoRouterHint = BuildDiscoveryHint(CNetInterfaces::ReadSystem(), m_Overrides.targets, m_Overrides.interfaceName,
+                                        m_Overrides.routerPort);
     if (m_Hooks.showWarningWithHint)
         m_Hooks.showWarningWithHint(IDS_NO_ROUTER, JoinHint(m_NoRouterHint));
     else if (m_Hooks.showWarning)

@@ -1,4 +1,4 @@
-#include "app/CMainWindow.h"
+#include "gui/CMainWindow.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -14,10 +14,12 @@
 #include <array>
 
 #include "app/CKivOneClickDlg.h"
-#include "app/CListBridge.h"
 #include "app/CModuleVersion.h"
-#include "app/HelpFile.h"
-#include "app/WindowPlacement.h"
+#include "app/TimeScaleRule.h"
+#include "engine/CUpgradeEngine.h"
+#include "gui/CListBridge.h"
+#include "gui/HelpFile.h"
+#include "gui/WindowPlacement.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
@@ -66,12 +68,14 @@ CMainWindow::CMainWindow(CThemeHelperST* theme, QWidget* parent)
     connect(m_pCheck, &QPushButton::clicked, this, [this] { m_pDlg->OnCheck(); });
     connect(m_pUpgrade, &QPushButton::clicked, this, [this] { m_pDlg->OnUpgrade(); });
     SetCoreWarningHandler([this](const std::string& text) { ShowWarning(text); });
+    m_pDlg->GetEngine().m_Log.SetFailureHandler([this](const std::string& why) { ShowLogFailure(why); });
 }
 
 CMainWindow::~CMainWindow()
 {
     BeginClosing();
     SetCoreWarningHandler({});
+    m_pDlg->GetEngine().m_Log.SetFailureHandler({});
     m_pDlg.reset(); // joins whatever worker still runs
     m_pBridge->Detach();
 }
@@ -90,7 +94,8 @@ void CMainWindow::InitDialog()
     m_Icon = QIcon(QStringLiteral(":/icons/%1.png").arg(IDI_PROGRAM));
     setWindowIcon(m_Icon);
     SaveRestoreWindowPlacement(this, false);
-    setWindowTitle(ToQt(BuildTitle()));
+    // A time scale other than 1 is never in force unseen.
+    setWindowTitle(ToQt(BuildTitle() + TimeScaleTitleSuffix()));
     InitButtons();
     InitColumns();
     m_pDlg->OnInitDialog();
@@ -134,14 +139,16 @@ void CMainWindow::InitButtons()
 void CMainWindow::InitColumns()
 {
     m_pList->setUpdatesEnabled(false);
+    std::array<int, IComponentList::COLUMN_COUNT> widths{};
     for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
         const KivColumnSpec& spec = CKivOneClickDlg::kColumns[i];
         const std::string ones(static_cast<size_t>(spec.widthFigure + 2), '1');
+        widths[i] = m_pList->GetStringWidth(ones);
         m_pList->InsertColumn(i, LoadStringResource(spec.headerId),
-                              spec.centred ? Qt::AlignHCenter : Qt::AlignLeft,
-                              m_pList->GetStringWidth(ones));
+                              spec.centred ? Qt::AlignHCenter : Qt::AlignLeft, widths[i]);
     }
     m_pList->setUpdatesEnabled(true);
+    m_pBridge->ColumnWidthsChanged(widths);
 }
 
 void CMainWindow::Layout()
@@ -212,7 +219,7 @@ void CMainWindow::FocusButton(int controlId)
     });
 }
 
-IComponentList* CMainWindow::GetList() { return m_pBridge.get(); }
+IComponentList* CMainWindow::GetList() { return &m_pBridge->Rows(); }
 
 int CMainWindow::ShowWarning(const std::string& text)
 {
@@ -307,6 +314,21 @@ void CMainWindow::RestoreIfMinimized()
 {
     if (isMinimized())
         setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+}
+
+void CMainWindow::ShowLogFailure(const std::string& why)
+{
+    // Any thread, once per run of the program. The box does not wait: a worker that logs
+    // goes on with its step.
+    RunOnViewThread([this, why] {
+        if (m_bClosing)
+            return;
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
+                                    ToQt("The download log cannot be written: " + why), QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("logWarning"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
 }
 
 void CMainWindow::OnHelp()
