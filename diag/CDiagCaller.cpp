@@ -5,6 +5,7 @@
 
 #include "diag/CHdlcAdapter.h"
 #include "log/CDownloadLog.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "platform/TextCodec.h"
 
@@ -47,21 +48,13 @@ std::string ScanText(const uint8_t* response, uint32_t start, uint32_t end)
     return MakePrintable(response + start, index - start);
 }
 
-void Put16(uint8_t* at, uint16_t value)
-{
-    at[0] = uint8_t(value & 0xFF);
-    at[1] = uint8_t(value >> 8);
-}
-
-uint16_t Get16(const uint8_t* at) { return uint16_t(at[0] | (at[1] << 8)); }
-
 // 4B <subsystem> <command, low byte first>
 DiagRequest SubsystemRequest(uint8_t subsystem, uint16_t command, uint32_t length, uint32_t expected)
 {
     DiagRequest request;
     request.bytes[0] = DIAG_SUBSYS_CMD;
     request.bytes[1] = subsystem;
-    Put16(request.bytes + 2, command);
+    WriteLe16(request.bytes + 2, command);
     request.length = length;
     request.expectedLength = expected;
     return request;
@@ -356,7 +349,7 @@ bool CDiagCaller::InterpretNvStatus(const uint8_t* response, bool isRead, uint8_
                                     uint16_t* status, CDownloadLog* log)
 {
     length = std::min(length, kNvDataLength);
-    const uint16_t code = Get16(response + NV_STATUS_OFFSET);
+    const uint16_t code = ReadLe16(response + NV_STATUS_OFFSET);
     if (status != nullptr)
         *status = code;
     if (code == 0) {
@@ -378,7 +371,7 @@ bool CDiagCaller::ExecuteNv(uint8_t command, uint16_t item, const uint8_t* sourc
 {
     DiagRequest request;
     request.bytes[0] = command;
-    Put16(request.bytes + 1, item);
+    WriteLe16(request.bytes + 1, item);
     if (source != nullptr)
         std::memcpy(request.bytes + NV_DATA_OFFSET, source, std::min(length, kNvDataLength));
     request.length = kNvBlockLength;

@@ -9,6 +9,7 @@
 #include <poll.h>
 
 #include "diag/HdlcFraming.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
@@ -29,7 +30,8 @@ std::string AddressText(const uint8_t* ip)
 std::string AddressText(uint32_t networkOrder)
 {
     const uint32_t host = ntohl(networkOrder);
-    const uint8_t ip[4] = {uint8_t(host >> 24), uint8_t(host >> 16), uint8_t(host >> 8), uint8_t(host)};
+    uint8_t ip[4];
+    WriteBe32(ip, host);
     return AddressText(ip);
 }
 

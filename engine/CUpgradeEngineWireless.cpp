@@ -4,6 +4,7 @@
 
 #include "diag/HdlcFraming.h"
 #include "images/CAppFileReader.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -21,14 +22,6 @@ constexpr uint8_t kAckCode = 0x02;
 constexpr uint8_t kOfflineMode = 1;
 constexpr int kBackup = 1;
 constexpr int kRestore = 0;
-
-void WriteBe32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
 
 }  // namespace
 
@@ -196,8 +189,7 @@ uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, cons
 
     uint8_t header[7] = {kWriteCommand};
     WriteBe32(header + 1, address);
-    header[5] = static_cast<uint8_t>(length >> 8);
-    header[6] = static_cast<uint8_t>(length);
+    WriteBe16(header + 5, static_cast<uint16_t>(length));
 
     uint32_t pos = 0;
     out[pos++] = HDLC_FLAG;

@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CSimContext.h"
 #include "sim/CTcpSession.h"
@@ -300,7 +301,7 @@ void CRouterSim::ReadUdp(int fd)
                 in_pktinfo info;
                 std::memcpy(&info, CMSG_DATA(c), sizeof info);
                 const uint32_t host = ntohl(info.ipi_spec_dst.s_addr);
-                arrivedOn = {uint8_t(host >> 24), uint8_t(host >> 16), uint8_t(host >> 8), uint8_t(host)};
+                WriteBe32(arrivedOn.data(), host);
             }
         }
         const bool truncated = static_cast<size_t>(n) > CUdpService::kMaxDatagram;

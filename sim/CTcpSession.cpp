@@ -7,6 +7,7 @@
 #include "images/CSampleImage.h"
 #include "images/Crc16.h"
 #include "images/PartHeader.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CSimContext.h"
 

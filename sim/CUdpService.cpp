@@ -7,6 +7,7 @@
 
 #include "diag/HdlcFraming.h"
 #include "diag/UdpRecord.h"
+#include "platform/ByteOrder.h"
 #include "sim/CSimContext.h"
 
 namespace {
@@ -110,7 +111,8 @@ void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>&
         in_addr other{};
         inet_pton(AF_INET, config.faults.Text("discovery-names").c_str(), &other);
         const uint32_t host = ntohl(other.s_addr);
-        const uint8_t named[4] = {uint8_t(host >> 24), uint8_t(host >> 16), uint8_t(host >> 8), uint8_t(host)};
+        uint8_t named[4];
+        WriteBe32(named, host);
         reply.SetIp(named);
         Send(reply.Data(), "discovery reply naming another address (fault)", replies);
         return;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CSimConfig.h"
 #include "sim/CTranscript.h"
@@ -39,11 +40,6 @@ constexpr uint32_t kMaxBlock = 4096;
 constexpr size_t kMaxErrorEcho = 140;
 
 const uint8_t kHandShakeMagic[4] = {0x25, 0xA7, 0x00, 0x06};
-
-uint32_t ReadBe32(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 void PutText(std::vector<uint8_t>& out, size_t offset, const std::string& text, size_t room)
 {
@@ -184,7 +180,9 @@ void CWirelessModule::ErrorAnswer(Answers& answers, uint8_t code, const uint8_t*
 
 void CWirelessModule::Nak(Answers& answers, uint16_t reason)
 {
-    Answer(answers, {NAK, static_cast<uint8_t>(reason >> 8), static_cast<uint8_t>(reason)});
+    std::vector<uint8_t> answer(3, NAK);
+    WriteBe16(answer.data() + 1, reason);
+    Answer(answers, std::move(answer));
 }
 
 void CWirelessModule::Violation(const std::string& what, const uint8_t* payload, size_t length)
@@ -308,7 +306,7 @@ void CWirelessModule::HandleSubsystem(const uint8_t* p, size_t n, Answers& answe
         return;
     }
     const uint8_t subsystem = p[1];
-    const uint16_t command = static_cast<uint16_t>(p[2] | (p[3] << 8));
+    const uint16_t command = ReadLe16(p + 2);
     std::vector<uint8_t> answer;
     if (subsystem == 0xC9 && command == 0xFF03) {
         if (!CheckLength(p, n, 4, "board version query"))
@@ -365,7 +363,7 @@ void CWirelessModule::HandleNv(const uint8_t* p, size_t n, Answers& answers)
 {
     if (!CheckLength(p, n, NV_BLOCK, p[0] == CMD_NV_READ ? "NV read" : "NV write"))
         return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
-    const uint16_t item = static_cast<uint16_t>(p[1] | (p[2] << 8));
+    const uint16_t item = ReadLe16(p + 1);
     std::vector<uint8_t> answer(p, p + NV_BLOCK);
     uint16_t status = 0;
     if (p[0] == CMD_NV_READ) {
@@ -381,8 +379,7 @@ void CWirelessModule::HandleNv(const uint8_t* p, size_t n, Answers& answers)
     } else {
         m_NvItems[item].assign(p + 3, p + NV_STATUS_OFFSET);
     }
-    answer[NV_STATUS_OFFSET] = static_cast<uint8_t>(status);
-    answer[NV_STATUS_OFFSET + 1] = static_cast<uint8_t>(status >> 8);
+    WriteLe16(answer.data() + NV_STATUS_OFFSET, status);
     Answer(answers, std::move(answer));
 }
 
@@ -413,7 +410,7 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
         return Nak(answers, NAK_BAD_FRAME);
     }
     const uint32_t address = ReadBe32(p + 1);
-    const uint32_t length = static_cast<uint32_t>((p[5] << 8) | p[6]);
+    const uint32_t length = ReadBe16(p + 5);
     if (length == 0 || length > kMaxBlock || n != 7 + size_t(length)) {
         Violation("block write of " + std::to_string(n) + " bytes announcing " + std::to_string(length) +
                       " data bytes",

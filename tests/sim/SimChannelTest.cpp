@@ -13,6 +13,7 @@
 #include "images/CSampleImage.h"
 #include "images/PartHeader.h"
 #include "log/CDownloadLog.h"
+#include "platform/ByteOrder.h"
 #include "platform/UniqueFd.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/SimFixture.h"
