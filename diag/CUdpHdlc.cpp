@@ -61,7 +61,7 @@ bool CUdpHdlc::SendFrame(const uint8_t* bytes, uint32_t length, uint32_t timeout
         return false;
     uint8_t frame[kFrameBufferSize];
     const uint32_t frameLength = HdlcEncode(bytes, length, frame, 1);
-    return m_UdpPort.Write(frame, frameLength, timeoutMs);
+    return frameLength != 0 && m_UdpPort.Write(frame, frameLength, timeoutMs);
 }
 
 bool CUdpHdlc::ReceiveFrame(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t timeoutMs)

@@ -2,6 +2,7 @@
 // the checks after it.
 #include "engine/CUpgradeEngine.h"
 
+#include "diag/CHdlcFrameWriter.h"
 #include "diag/HdlcFraming.h"
 #include "images/CAppFileReader.h"
 #include "platform/ByteOrder.h"
@@ -180,8 +181,8 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
 uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, const uint8_t* data)
 {
     // The write buffer holds the worst case of a full block: every byte stuffed.
-    if (length > WIRELESS_BLOCK_SIZE || (length > 0 && data == nullptr) ||
-        HdlcMaxFrameLength(7 + length) > CHdlcAdapter::kWriteBufferSize)
+    static_assert(HdlcMaxFrameLength(7 + WIRELESS_BLOCK_SIZE) <= CHdlcAdapter::kWriteBufferSize);
+    if (length > WIRELESS_BLOCK_SIZE || (length > 0 && data == nullptr))
         return 0;
     uint8_t* out = m_Adapter.WriteBuffer();
     if (out == nullptr)
@@ -191,17 +192,13 @@ uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, cons
     WriteBe32(header + 1, address);
     WriteBe16(header + 5, static_cast<uint16_t>(length));
 
-    uint32_t pos = 0;
-    out[pos++] = HDLC_FLAG;
-    uint16_t crc = HDLC_CRC_INIT;
-    HdlcStuffAppend(out, pos, header, sizeof header, crc);
-    HdlcStuffAppend(out, pos, data, length, crc);
-    const uint16_t fcs = static_cast<uint16_t>(crc ^ 0xFFFF);
-    const uint8_t fcsBytes[2] = {static_cast<uint8_t>(fcs), static_cast<uint8_t>(fcs >> 8)};
-    uint16_t unused = 0;
-    HdlcStuffAppend(out, pos, fcsBytes, sizeof fcsBytes, unused);
-    out[pos++] = HDLC_FLAG;
-    return pos;
+    // Built in place: the block's data is stuffed straight into the adapter's buffer.
+    CHdlcFrameWriter writer({out, CHdlcAdapter::kWriteBufferSize});
+    writer.Begin(true);
+    writer.Append(header, sizeof header);
+    writer.Append(data, length);
+    writer.Finish();
+    return writer.Length();
 }
 
 bool CUpgradeEngine::DIAG_Write(uint32_t frameLength)

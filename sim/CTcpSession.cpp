@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diag/CHdlcFrameWriter.h"
 #include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
 #include "images/Crc16.h"
@@ -261,17 +262,11 @@ void CTcpSession::SendFrame(const uint8_t* payload, size_t length)
     const uint32_t number = m_Context.NextTcpFrameNumber();
     const CFaultTable& faults = m_Context.Config().faults;
     const bool corrupt = faults.Has("corrupt-fcs") && number == faults.Number("corrupt-fcs", 1);
-    uint32_t pos = 0;
-    frame[pos++] = HDLC_FLAG;
-    uint16_t crc = HDLC_CRC_INIT;
-    HdlcStuffAppend(frame.data(), pos, payload, static_cast<uint32_t>(length), crc);
-    uint16_t fcs = static_cast<uint16_t>(crc ^ 0xFFFF);
-    if (corrupt)
-        fcs ^= 0x0101;
-    const uint8_t fcsBytes[2] = {static_cast<uint8_t>(fcs), static_cast<uint8_t>(fcs >> 8)};
-    uint16_t unused = 0;
-    HdlcStuffAppend(frame.data(), pos, fcsBytes, 2, unused);
-    frame[pos++] = HDLC_FLAG;
+    CHdlcFrameWriter writer(frame);
+    writer.Begin(true);
+    writer.Append(payload, static_cast<uint32_t>(length));
+    writer.Finish(corrupt ? CHdlcFrameWriter::Fcs::Corrupted : CHdlcFrameWriter::Fcs::Correct);
+    const uint32_t pos = writer.Length();
     frame.resize(pos);
     nlohmann::json fields = {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
                              {"frame_length", pos}};

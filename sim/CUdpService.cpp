@@ -193,7 +193,7 @@ void CUdpService::SendBytes(const uint8_t* record, size_t length, const char* ki
     std::vector<uint8_t> payload(record, record + std::min(length, UdpRecord::kSize));
     payload.resize(length, 0);
     std::vector<uint8_t> frame(HdlcMaxFrameLength(static_cast<uint32_t>(length)));
-    frame.resize(HdlcEncode(payload.data(), static_cast<uint32_t>(length), frame.data(), 1));
+    frame.resize(HdlcEncode(payload.data(), static_cast<uint32_t>(length), frame, 1));
     nlohmann::json fields = RecordFields(record);
     fields["note"] = kind;
     m_Context.Transcript().Message("udp", "out", 0, fields, frame.data(), frame.size());

@@ -281,7 +281,8 @@ TEST_F(DiagCallerTest, DownloaderBlockWriteWithNegativeAcknowledgement)
         return std::vector<Bytes>{++calls == 1 ? Hex("03 00 01") : Hex("02 00 10 00 00")};
     });
     const Bytes block = Hex("0F 00 10 00 00 00 02 7E 7D");
-    const uint32_t length = HdlcEncode(block.data(), uint32_t(block.size()), adapter.WriteBuffer(), 1);
+    const uint32_t length =
+        HdlcEncode(block.data(), uint32_t(block.size()), {adapter.WriteBuffer(), CHdlcAdapter::kWriteBufferSize}, 1);
     adapter.Responses().SetMatchPattern(Hex("02 00 10 00 00").data(), 5);
     EXPECT_TRUE(diag.DIAG_Write(length));
     EXPECT_EQ(LinesText(), "DIAG_Write#1> Exec Fail\n");
