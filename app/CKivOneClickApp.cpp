@@ -8,9 +8,10 @@
 
 #include "app/CKivOneClickDlg.h"
 #include "app/CMainWindow.h"
-#include "app/WindowCommandLine.h"
 #include "app/CSingleInstanceGuard.h"
-#include "log/ErrorText.h"
+#include "app/TimeScaleRule.h"
+#include "app/WindowCommandLine.h"
+#include "platform/UserFiles.h"
 #include "ui/controls/CThemeHelperST.h"
 
 CKivOneClickApp::CKivOneClickApp() : m_pTheme(std::make_unique<CThemeHelperST>()) {}
@@ -21,6 +22,15 @@ void CKivOneClickApp::ShowStartupWarning(const std::string& text)
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), QString::fromStdString(text), QMessageBox::Ok);
     box.exec();
+}
+
+void CKivOneClickApp::ReportUnguardedStart(const CSingleInstanceGuard& guard)
+{
+    const std::string why = guard.LockPath().isEmpty()
+        ? std::string("there is no usable temporary directory")
+        : DescribeOpenError(guard.LockPath().toStdString(), guard.ErrorCode());
+    std::fprintf(stderr, "kivupgrade: the single-instance lock cannot be taken (%s); starting without it\n",
+                 why.c_str());
 }
 
 bool CKivOneClickApp::ApplyInterfaceArgument(CKivOneClickDlg& dlg)
@@ -48,8 +58,10 @@ int CKivOneClickApp::InitInstance()
     CSingleInstanceGuard guard;
     switch (guard.Acquire()) {
     case CSingleInstanceGuard::Result::Failed:
-        ShowStartupWarning(GetErrorText(static_cast<uint32_t>(guard.ErrorCode())));
-        return 1;
+        // Only another running copy keeps this one from starting; a lock file that cannot
+        // be made or opened (a full disk, a file of another user) costs just the guard.
+        ReportUnguardedStart(guard);
+        break;
     case CSingleInstanceGuard::Result::AlreadyRunning:
         // The running copy restores its window if it is minimised; this one shows nothing.
         guard.NotifyRunningInstance();
@@ -59,6 +71,8 @@ int CKivOneClickApp::InitInstance()
     }
 
     QCoreApplication::setOrganizationName(QString::fromLatin1(kSettingsStore));
+    if (const std::string notice = TimeScaleNotice(); !notice.empty())
+        std::fprintf(stderr, "kivupgrade: %s\n", notice.c_str());
 
     int status = 0;
     {

@@ -4,6 +4,7 @@
 #include <string>
 
 class CKivOneClickDlg;
+class CSingleInstanceGuard;
 class CThemeHelperST;
 
 // The application object: one copy at a time, the settings store named "Varoni", the main
@@ -19,13 +20,15 @@ public:
 
     // The start sequence. Returns the process exit status: 0 after the window closed or
     // when another copy runs, 2 when --interface (or KIV_INTERFACE) names no usable
-    // interface, 1 when start-up failed.
+    // interface.
     int InitInstance();
 
     // Warning box without an owner: caption "Warning", warning icon, OK.
     static void ShowStartupWarning(const std::string& text);
 
 private:
+    // Standard error: the lock could not be taken for another reason than a running copy.
+    static void ReportUnguardedStart(const CSingleInstanceGuard& guard);
     // Ties the window's sockets to the interface named on the command line or by
     // KIV_INTERFACE; false (after a warning that lists the interfaces) when it cannot.
     static bool ApplyInterfaceArgument(CKivOneClickDlg& dlg);

@@ -10,6 +10,7 @@
 
 #include "app/CVersionCheck.h"
 #include "app/ImageSearchPath.h"
+#include "app/TimeScaleRule.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
 #include "log/CDownloadLog.h"
@@ -57,6 +58,14 @@ CKivOneClickDlg::CKivOneClickDlg(IKivView* view, ComponentEntry* table)
     m_pEngine->m_Notify = [this](int code) { m_pView->PostNotify(code); };
     if (!problems.empty())
         LogPrintf(m_pEngine->m_Log, "%s", problems.c_str());
+    LogTimeScale();
+}
+
+void CKivOneClickDlg::LogTimeScale()
+{
+    const std::string notice = TimeScaleNotice();
+    if (!notice.empty())
+        LogPrintf(m_pEngine->m_Log, "%s", notice.c_str());
 }
 
 CKivOneClickDlg::~CKivOneClickDlg()

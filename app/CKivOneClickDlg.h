@@ -160,6 +160,8 @@ public:
     const RouterOverrides& GetRouterOverrides() const { return m_Overrides; }
 
 private:
+    // A time scale other than 1 is written to the log when the dialog starts.
+    void LogTimeScale();
     void CheckWorker();
     void UpgradeWorker();
     void StartLoopTimer(int argument);

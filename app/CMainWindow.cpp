@@ -17,7 +17,9 @@
 #include "app/CListBridge.h"
 #include "app/CModuleVersion.h"
 #include "app/HelpFile.h"
+#include "app/TimeScaleRule.h"
 #include "app/WindowPlacement.h"
+#include "engine/CUpgradeEngine.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
@@ -66,12 +68,14 @@ CMainWindow::CMainWindow(CThemeHelperST* theme, QWidget* parent)
     connect(m_pCheck, &QPushButton::clicked, this, [this] { m_pDlg->OnCheck(); });
     connect(m_pUpgrade, &QPushButton::clicked, this, [this] { m_pDlg->OnUpgrade(); });
     SetCoreWarningHandler([this](const std::string& text) { ShowWarning(text); });
+    m_pDlg->GetEngine().m_Log.SetFailureHandler([this](const std::string& why) { ShowLogFailure(why); });
 }
 
 CMainWindow::~CMainWindow()
 {
     BeginClosing();
     SetCoreWarningHandler({});
+    m_pDlg->GetEngine().m_Log.SetFailureHandler({});
     m_pDlg.reset(); // joins whatever worker still runs
     m_pBridge->Detach();
 }
@@ -90,7 +94,8 @@ void CMainWindow::InitDialog()
     m_Icon = QIcon(QStringLiteral(":/icons/%1.png").arg(IDI_PROGRAM));
     setWindowIcon(m_Icon);
     SaveRestoreWindowPlacement(this, false);
-    setWindowTitle(ToQt(BuildTitle()));
+    // A time scale other than 1 is never in force unseen.
+    setWindowTitle(ToQt(BuildTitle() + TimeScaleTitleSuffix()));
     InitButtons();
     InitColumns();
     m_pDlg->OnInitDialog();
@@ -307,6 +312,21 @@ void CMainWindow::RestoreIfMinimized()
 {
     if (isMinimized())
         setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+}
+
+void CMainWindow::ShowLogFailure(const std::string& why)
+{
+    // Any thread, once per run of the program. The box does not wait: a worker that logs
+    // goes on with its step.
+    RunOnViewThread([this, why] {
+        if (m_bClosing)
+            return;
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Warning"),
+                                    ToQt("The download log cannot be written: " + why), QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("logWarning"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
 }
 
 void CMainWindow::OnHelp()

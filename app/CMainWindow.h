@@ -77,6 +77,8 @@ private:
     void InitButtons();
     void InitColumns();
     void OnHelp();
+    // One warning, the first time a line of the download log cannot be written.
+    void ShowLogFailure(const std::string& why);
     void BeginClosing();
 
     CThemeHelperST* m_pTheme;

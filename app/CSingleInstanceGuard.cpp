@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,35 +16,54 @@
 namespace {
 const QByteArray kRestoreRequest = "restore\n";
 
-QString DefaultDirectory()
+// XDG_RUNTIME_DIR when it is usable: a real directory of the user's own that nobody else
+// may enter (after "su" it still names the first user's directory).
+bool IsPrivateRuntimeDirectory(const char* dir)
+{
+    if (!dir || !*dir)
+        return false;
+    struct stat st {};
+    return ::lstat(dir, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0
+        && ::access(dir, W_OK | X_OK) == 0;
+}
+
+// Where the lock and the socket live, and the suffix that keeps their names per user.
+struct Place {
+    QString directory;
+    QString suffix;
+};
+
+Place DefaultPlace()
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime && ::access(runtime, W_OK | X_OK) == 0)
-        return QString::fromLocal8Bit(runtime);
+    if (IsPrivateRuntimeDirectory(runtime))
+        return {QString::fromLocal8Bit(runtime), QString()};
+    // The temporary directory may be shared by all users ($TMPDIR): one name per user.
     std::string temp = GetTempDirectory();
     if (!temp.empty() && temp.back() == '/')
         temp.pop_back();
-    return QString::fromStdString(temp);
+    return {QString::fromStdString(temp), QStringLiteral("-%1").arg(::geteuid())};
 }
 } // namespace
 
 CSingleInstanceGuard::CSingleInstanceGuard(const QString& directory, QObject* parent)
     : QObject(parent)
 {
-    QString dir = directory.isEmpty() ? DefaultDirectory() : directory;
-    QString suffix;
-    if (directory.isEmpty() && !std::getenv("XDG_RUNTIME_DIR")) {
-        // The temporary directory is shared by all users: keep one name per user.
-        suffix = QStringLiteral("-%1").arg(::getuid());
-    }
-    m_strLockPath = dir + QLatin1Char('/') + QLatin1String(kMutexName) + suffix;
-    m_strServerPath = dir + QLatin1Char('/') + QLatin1String(kServerName) + suffix;
+    const Place place = directory.isEmpty() ? DefaultPlace() : Place{directory, QString()};
+    if (place.directory.isEmpty())
+        return;  // no directory to hold the lock: Acquire fails
+    m_strLockPath = place.directory + QLatin1Char('/') + QLatin1String(kMutexName) + place.suffix;
+    m_strServerPath = place.directory + QLatin1Char('/') + QLatin1String(kServerName) + place.suffix;
 }
 
 CSingleInstanceGuard::~CSingleInstanceGuard() { Release(); }
 
 CSingleInstanceGuard::Result CSingleInstanceGuard::Acquire()
 {
+    if (m_strLockPath.isEmpty()) {
+        m_nError = ENOENT;
+        return Result::Failed;
+    }
     UniqueFd fd = OpenUserFile(m_strLockPath.toStdString(), O_RDWR | O_CLOEXEC, true);
     if (!fd.Valid()) {
         m_nError = errno;

@@ -10,7 +10,9 @@ class QLocalServer;
 // One copy of the program at a time. The first copy holds an exclusive lock on a file named
 // after the program's mutex in the user's runtime directory and listens on a local socket
 // named "KIV_UPGRADE_DLG"; a later copy finds the lock taken, asks the first copy through
-// the socket to restore its window (which it does only when minimised), and ends.
+// the socket to restore its window (which it does only when minimised), and ends. Without a
+// usable runtime directory (XDG_RUNTIME_DIR unset, or not the user's own, as after "su")
+// both live in the user's temporary directory with the user id appended to their names.
 class CSingleInstanceGuard : public QObject {
     Q_OBJECT
 public:
@@ -19,7 +21,8 @@ public:
 
     enum class Result { Acquired, AlreadyRunning, Failed };
 
-    // `directory` empty: XDG_RUNTIME_DIR, else the temporary directory.
+    // `directory` empty: XDG_RUNTIME_DIR when it is the user's own, else the temporary
+    // directory (names suffixed "-<uid>").
     explicit CSingleInstanceGuard(const QString& directory = QString(), QObject* parent = nullptr);
     ~CSingleInstanceGuard() override;
 

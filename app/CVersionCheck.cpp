@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/DiscoveryHint.h"
+#include "app/TimeScaleRule.h"
 #include "diag/CUdpHdlc.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
@@ -11,6 +12,7 @@
 #include "net/CNetInterfaces.h"
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
+#include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
 
@@ -109,6 +111,8 @@ bool CVersionCheck::CheckVersions()
     std::string discoveryVersion;
     if (!Discover(discoveryVersion))
         return false;
+    if (!TimeScaleAllowed())
+        return false;
     if (!IsValidVersion(discoveryVersion))
         discoveryVersion.clear();
 
@@ -148,6 +152,16 @@ bool CVersionCheck::Discover(std::string& versionText)
     }
     if (!finder.Stopped())
         ReportNoRouter();
+    return false;
+}
+
+bool CVersionCheck::TimeScaleAllowed()
+{
+    if (IsTimeScaleAllowedToward(m_Engine.m_RouterIp, m_Overrides.timeScaleAnyRouter))
+        return true;
+    const std::string refusal = TimeScaleRefusal(m_Engine.m_RouterIp);
+    LogPrintf(m_Engine.m_Log, "%s", refusal.c_str());
+    ShowCoreWarning(refusal);
     return false;
 }
 

@@ -79,6 +79,8 @@ private:
     bool HasImage(int index) const;
     bool Stopped() const { return m_Hooks.stopRequested && m_Hooks.stopRequested(); }
     bool Discover(std::string& versionText);
+    // False (logged and warned) when the time scale may not drive the router just found.
+    bool TimeScaleAllowed();
     void StoreRouter(const DiscoveryReply& reply, std::string& versionText);
     void ReportNoRouter();
     CRouterFinder MakeFinder() const;

@@ -8,8 +8,12 @@
 
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
+#include "app/CHelpWindow.h"
 #include "platform/UserFiles.h"
 #include "res/Resources.h"
 
@@ -17,6 +21,26 @@ namespace {
 constexpr uint32_t IDR_HELP_CHM = 152;
 constexpr uint32_t IDS_NO_HELP = 136;
 constexpr size_t kMaxPath = 260;
+constexpr int kQueryTimeoutMs = 3000;
+
+// Standard output of `program arguments`, or empty when it is not installed, fails or
+// takes too long.
+QString QueryOutput(const QString& program, const QStringList& arguments)
+{
+    const QString path = QStandardPaths::findExecutable(program);
+    if (path.isEmpty())
+        return {};
+    QProcess process;
+    process.start(path, arguments, QIODevice::ReadOnly);
+    if (!process.waitForFinished(kQueryTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
 
 bool ExistsWithoutFollowing(const std::string& path)
 {
@@ -56,13 +80,26 @@ std::string HelpFile::PrepareEmbedded()
     return Prepare(GetTempDirectory(), help ? help->data : nullptr, help ? help->size : 0);
 }
 
-void HelpFile::Open(QWidget* owner)
+bool HelpFile::DesktopHasHandler(const std::string& path)
+{
+    const QString type = QMimeDatabase().mimeTypeForFile(QString::fromStdString(path)).name();
+    // xdg-utils answers with the desktop file's name, gio with a sentence naming it.
+    if (!QueryOutput(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), type}).isEmpty())
+        return true;
+    const QString gio = QueryOutput(QStringLiteral("gio"), {QStringLiteral("mime"), type});
+    return gio.startsWith(QStringLiteral("Default application"));
+}
+
+HelpFile::Shown HelpFile::Open(QWidget* owner)
 {
     const std::string path = PrepareEmbedded();
     if (!path.empty()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-        return;
+        if (DesktopHasHandler(path) && QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+            return Shown::Desktop;
+    } else {
+        QMessageBox::warning(owner, QStringLiteral("Warning"),
+                             QString::fromStdString(LoadStringResource(IDS_NO_HELP)));
     }
-    QMessageBox::warning(owner, QStringLiteral("Warning"),
-                         QString::fromStdString(LoadStringResource(IDS_NO_HELP)));
+    CHelpWindow::ShowFor(owner);
+    return Shown::HelpWindow;
 }

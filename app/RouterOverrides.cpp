@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "net/CNetInterfaces.h"
 #include "net/InterfaceBinding.h"
@@ -103,6 +104,13 @@ RouterOverrides LoadRouterOverrides(std::string* error)
     if (const char* v = std::getenv("KIV_TELNET_PORT"); v && *v) {
         if (!ParsePort(v, overrides.telnetPort))
             problems += "KIV_TELNET_PORT is not a port number; ignored. ";
+    }
+    if (const char* v = std::getenv("KIV_TIME_SCALE_ANY_ROUTER"); v && *v) {
+        const std::string text = v;
+        if (text == "1" || text == "0")
+            overrides.timeScaleAnyRouter = text == "1";
+        else
+            problems += "KIV_TIME_SCALE_ANY_ROUTER is not 1 or 0; ignored. ";
     }
     if (const char* v = std::getenv("KIV_INTERFACE"); v && *v)
         overrides.interfaceName = v;

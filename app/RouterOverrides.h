@@ -17,6 +17,8 @@ struct RouterOverrides {
     // True when the targets were chosen by the user, not the defaults; an interface then
     // leaves them as they are.
     bool bTargetsGiven = false;
+    // A time scale other than 1 may drive a router that is not on loopback.
+    bool timeScaleAnyRouter = false;
 
     RouterOverrides();
 };
@@ -32,7 +34,8 @@ bool ParseTargetList(const std::string& text, std::vector<std::array<uint8_t, 4>
 bool ParsePort(const std::string& text, uint16_t& port);
 
 // Defaults overridden by KIV_DISCOVERY_TARGETS, KIV_ROUTER_PORT, KIV_TELNET_PORT and
-// KIV_INTERFACE (taken as it is; see UseInterface).
+// KIV_INTERFACE (taken as it is; see UseInterface), and timeScaleAnyRouter set by
+// KIV_TIME_SCALE_ANY_ROUTER=1.
 // A malformed value is ignored with a message in `error` (empty when all were fine).
 RouterOverrides LoadRouterOverrides(std::string* error = nullptr);
 

@@ -32,7 +32,8 @@ std::string WindowHelpText()
            "  KIV_INTERFACE               The same as --interface\n"
            "  KIV_ROUTER_PORT             Router UDP and TCP port (default 1280)\n"
            "  KIV_TELNET_PORT             Router Telnet port (default 23)\n"
-           "  KIV_TIME_SCALE              Scale every pause and time-out (default 1)\n"
+           "  KIV_TIME_SCALE              Scale every pause and time-out (default 1); toward a router\n"
+           "                              off loopback only with KIV_TIME_SCALE_ANY_ROUTER=1\n"
            "  KIV_IMAGE_DIR               Take the *.bin images from this directory only\n";
 }
 

@@ -8,5 +8,6 @@ set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/DiscoveryHint.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/ImageSearchPath.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RouterOverrides.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/TimeScaleRule.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/VersionInfoWriter.cpp
 )

@@ -17,8 +17,11 @@ add_library(kiv_gui STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/CSingleInstanceGuard.h
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowPlacement.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/HelpFile.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/CHelpWindow.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/CHelpWindow.h
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowCommandLine.cpp
-  ${CMAKE_SOURCE_DIR}/res/icons/icons.qrc)
+  ${CMAKE_SOURCE_DIR}/res/icons/icons.qrc
+  ${CMAKE_SOURCE_DIR}/res/help/help.qrc)
 set_target_properties(kiv_gui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(kiv_gui PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(kiv_gui PUBLIC kiv_appcore kiv_res Qt6::Widgets Qt6::Network)

@@ -143,6 +143,7 @@ std::string CCliReport::FormatJson() const
         {"hint", HintLines()},
         {"rejectedImages", rejected},
         {"log", m_strLogPath},
+        {"logError", m_strLogError.empty() ? nlohmann::json(nullptr) : nlohmann::json(m_strLogError)},
         {"images", {{"embedded", m_bImagesEmbedded}, {"directory", m_strImageDir},
                        {"searched", m_ImageDirsSearched}}},
     };

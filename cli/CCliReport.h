@@ -24,6 +24,7 @@ public:
     std::string m_strRouterIp;            // empty when no router was found
     std::string m_strRouterMac;
     std::string m_strLogPath;
+    std::string m_strLogError;            // why the log is not written (empty when it is)
     bool m_bImagesEmbedded = false;       // the images are the program's own
     std::vector<std::string> m_ImageDirsSearched;  // "*.bin" search, in order
     std::string m_strImageDir;            // where the images came from (empty: none found)

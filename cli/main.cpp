@@ -17,6 +17,7 @@
 
 #include "app/CKivOneClickDlg.h"
 #include "app/RouterOverrides.h"
+#include "app/TimeScaleRule.h"
 #include "cli/CCliReport.h"
 #include "cli/CCliView.h"
 #include "cli/CDiscoverCommand.h"
@@ -45,14 +46,15 @@ struct Options {
     bool json = false;
 };
 
-// SIGINT and SIGTERM are blocked in every thread and collected here, on the main thread,
-// so that no worker's system call is ever interrupted.
+// SIGINT and SIGTERM, and SIGHUP (a closed terminal or SSH session) and SIGQUIT, are
+// blocked in every thread and collected here, on the main thread, so that no worker's
+// system call is ever interrupted and an upgrade is never cut off half-way.
 sigset_t StopSignals()
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&set, sig);
     return set;
 }
 
@@ -103,7 +105,8 @@ int ParseOptions(int argc, char** argv, Options& options)
     app.add_option("--telnet-port", options.telnetPort, "Router Telnet port (default 23, or KIV_TELNET_PORT)")
         ->check(CLI::Range(1, 65535));
     app.add_option("--time-scale", options.timeScale,
-           "Scale every pause and time-out by this factor, 0.05 runs them 20 times faster (default 1, or KIV_TIME_SCALE)")
+           "Scale every pause and time-out by this factor, 0.05 runs them 20 times faster (default 1, or "
+           "KIV_TIME_SCALE, which drives a router off loopback only with KIV_TIME_SCALE_ANY_ROUTER=1)")
         ->check(CLI::PositiveNumber);
     app.add_flag("--json", options.json, "Print one JSON document on standard output");
     app.add_subcommand("check", "Find the router and compare every component's version")->fallthrough();
@@ -148,6 +151,9 @@ RouterOverrides MakeOverrides(const Options& options)
         overrides.routerPort = options.routerPort;
     if (options.telnetPort)
         overrides.telnetPort = options.telnetPort;
+    // A scale given on the command line is meant, whatever router it finds.
+    if (options.timeScale > 0)
+        overrides.timeScaleAnyRouter = true;
     return overrides;
 }
 
@@ -214,10 +220,14 @@ public:
         if (!options.imagesDir.empty())
             m_pDlg->SetImageDirectory(options.imagesDir);
         m_pDlg->SetLoopTestPath(std::string());  // the command line runs once
+        m_pDlg->GetEngine().m_Log.SetFailureHandler([this](const std::string& why) {
+            m_Printer.PrintWarning("The download log cannot be written: " + why);
+        });
     }
 
     ~CRun()
     {
+        m_pDlg->GetEngine().m_Log.SetFailureHandler({});
         m_pDlg.reset();  // joins whatever still runs
         SetCoreWarningHandler(nullptr);
     }
@@ -286,6 +296,7 @@ private:
 
         engine.m_Log.Flush();
         m_Report.m_strLogPath = engine.m_Log.GetPath();
+        m_Report.m_strLogError = engine.m_Log.GetWriteError();
         m_Report.m_bImagesEmbedded = m_pDlg->HasEmbeddedImages() && m_Options.imagesDir.empty();
         const ImageSearchResult search = m_pDlg->LastImageSearch();
         m_Report.m_ImageDirsSearched = search.searched;
@@ -304,9 +315,19 @@ private:
         std::FILE* logOut = m_Options.json ? stderr : stdout;
         if (const std::string images = m_Report.FormatImageSource(); !images.empty())
             std::fprintf(logOut, "%s\n", MakePrintable(images).c_str());
-        std::fprintf(logOut, "Download log: %s\n",
-            m_Report.m_strLogPath.empty() ? "(disabled: no temporary directory)" : m_Report.m_strLogPath.c_str());
+        PrintLogPlace();
         return m_Report.m_nExitCode;
+    }
+
+    // Where the download log is; a log that could not be written says why on standard error.
+    void PrintLogPlace() const
+    {
+        std::FILE* logOut = m_Options.json ? stderr : stdout;
+        std::fprintf(logOut, "Download log: %s\n",
+            m_Report.m_strLogPath.empty() ? "(not written)" : MakePrintable(m_Report.m_strLogPath).c_str());
+        std::fflush(logOut);
+        if (!m_Report.m_strLogError.empty())
+            std::fprintf(stderr, "The download log cannot be written: %s\n", MakePrintable(m_Report.m_strLogError).c_str());
     }
 
     int DecideResult(CUpgradeEngine& engine)
@@ -371,6 +392,8 @@ int main(int argc, char** argv)
         return rc;
     if (options.timeScale > 0)
         SetTimeScale(options.timeScale);
+    if (const std::string notice = TimeScaleNotice(); !notice.empty())
+        std::fprintf(stderr, "%s\n", notice.c_str());
 
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t stops = StopSignals();

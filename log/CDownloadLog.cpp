@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -49,10 +50,13 @@ std::string FormatMessage(const char* format, va_list args)
 
 CDownloadLog::CDownloadLog()
 {
-    std::string dir = GetTempDirectory();
+    std::string why;
+    std::string dir = GetTempDirectory(&why);
     m_bEnabled = !dir.empty();
     if (m_bEnabled)
         m_strPath = dir + kFileName;
+    else
+        m_strError = why + "; the download log is not written";
 }
 
 CDownloadLog::CDownloadLog(const std::string& path) : m_strPath(path), m_bEnabled(!path.empty()) {}
@@ -64,8 +68,19 @@ void CDownloadLog::AddLine(const std::string& message)
     std::string line = TimeStamp();
     line += message;
     line += "\r\n";
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_strPending += line;
+    FailureHandler handler;
+    std::string why;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_strPending += line;
+        if (m_bEnabled)
+            WritePendingLocked();
+        KeepWithinLimitLocked();
+        handler = TakeFailureHandlerLocked(why);
+    }
+    // Outside the lock: the handler may log or wait for its view.
+    if (handler)
+        handler(why);
 }
 
 std::string CDownloadLog::GetPending() const
@@ -74,21 +89,83 @@ std::string CDownloadLog::GetPending() const
     return m_strPending;
 }
 
-bool CDownloadLog::Flush()
+std::string CDownloadLog::GetWriteError() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
-    if (!m_bEnabled || m_strPending.empty())
-        return false;
+    return m_strError;
+}
+
+void CDownloadLog::SetFailureHandler(FailureHandler handler)
+{
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_FailureHandler = std::move(handler);
+}
+
+bool CDownloadLog::Flush()
+{
+    FailureHandler handler;
+    std::string why;
+    bool written = false;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        if (!m_bEnabled || m_strPending.empty())
+            return false;
+        written = WritePendingLocked();
+        handler = TakeFailureHandlerLocked(why);
+    }
+    if (handler)
+        handler(why);
+    return written;
+}
+
+bool CDownloadLog::WritePendingLocked()
+{
+    if (m_strPending.empty())
+        return true;
     UniqueFd fd = OpenUserFile(m_strPath, O_WRONLY | O_APPEND, true);
-    if (!fd.Valid())
+    if (!fd.Valid()) {
+        m_strError = DescribeOpenError(m_strPath, errno);
         return false;
+    }
     // Another copy of the program appending at the same moment waits for us.
-    if (flock(fd.Get(), LOCK_EX) != 0)
+    if (flock(fd.Get(), LOCK_EX) != 0) {
+        m_strError = m_strPath + " cannot be locked: " + std::strerror(errno);
         return false;
+    }
     size_t written = WriteAll(fd.Get(), m_strPending.data(), m_strPending.size());
-    // Whatever reached the file is gone from memory; the rest waits for the next flush.
+    const int error = errno;
+    // Whatever reached the file is gone from memory; the rest waits for the next try.
     m_strPending.erase(0, written);
-    return m_strPending.empty();
+    if (!m_strPending.empty()) {
+        m_strError = "writing " + m_strPath + " failed: " + std::strerror(error);
+        return false;
+    }
+    m_strError = m_nDroppedLines == 0 ? std::string()
+                                      : std::to_string(m_nDroppedLines) + " lines could not be written to "
+                                            + m_strPath + " and were dropped";
+    return true;
+}
+
+void CDownloadLog::KeepWithinLimitLocked()
+{
+    if (m_strPending.size() <= kMaxPendingBytes)
+        return;
+    // Drop the oldest whole lines down to half the limit, so that a log which cannot be
+    // written does not move a megabyte for every new line.
+    const size_t cut = m_strPending.find("\r\n", m_strPending.size() - kMaxPendingBytes / 2);
+    const size_t end = cut == std::string::npos ? m_strPending.size() : cut + 2;
+    for (size_t at = m_strPending.find("\r\n"); at != std::string::npos && at < end; at = m_strPending.find("\r\n", at + 2))
+        ++m_nDroppedLines;
+    m_strPending.erase(0, end);
+}
+
+CDownloadLog::FailureHandler CDownloadLog::TakeFailureHandlerLocked(std::string& why)
+{
+    if (m_strError.empty() || m_bFailureReported || !m_FailureHandler)
+        return {};
+    m_bFailureReported = true;
+    why = m_strError;
+    return m_FailureHandler;
 }
 
 namespace {

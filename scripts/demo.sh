@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The main job, against the virtual router on loopback: builds what is missing, writes the
-# sample images beside the programs, starts kivrouter-sim on 127.0.0.1 with older versions,
-# then runs "kivupgrade-cli check", "kivupgrade-cli upgrade" and a second check that shows
-# the new versions. The simulator is stopped (by its own process id) however the script ends.
+# sample images into the demo's own work directory, starts kivrouter-sim on 127.0.0.1 with
+# older versions, then runs "kivupgrade-cli check", "kivupgrade-cli upgrade" and a second
+# check that shows the new versions. The simulator is stopped (by its own process id) and
+# the work directory (images, download log, transcript) removed however the script ends:
+# no test image is left where a later real upgrade would find it.
 #
 #   scripts/demo.sh [--family A|B] [--build DIR] [--gui]
 # --gui opens the desktop window against the simulator instead: press Check, then Upgrade.
@@ -13,7 +15,7 @@ build=$root/build
 family=A
 gui=0
 
-usage() { sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --family) family=${2:-}; shift 2 ;;
@@ -54,15 +56,15 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-echo "== sample images (family $family) beside the programs"
+# The programs' own files of this run (download log, extracted help, window settings) stay
+# in the work directory too.
+mkdir -p "$work/tmp" "$work/config"
+export TMPDIR=$work/tmp
+
+images=$work/samples/$sub
+echo "== sample images (family $family) in the demo's work directory"
 "$kivimage" samples "$work/samples" >/dev/null
-for dir in "$build/cli" "$build/app"; do
-  if [ -d "$dir" ]; then
-    rm -f "$dir"/*.bin
-    cp "$work/samples/$sub"/*.bin "$dir/"
-  fi
-done
-ls "$build/cli"/*.bin | sed 's/^/   /'
+ls "$images"/*.bin | sed 's/^/   /'
 
 echo "== starting kivrouter-sim on 127.0.0.1 (family $family, older versions)"
 "$sim" --address 127.0.0.1 --router-port 0 --telnet-port 0 --family "$family" \
@@ -80,13 +82,14 @@ ready=$(grep ready "$work/sim.out" || true)
 echo "   $ready"
 router_port=$(sed -n 's/.*router-port=\([0-9]*\).*/\1/p' <<<"$ready")
 telnet_port=$(sed -n 's/.*telnet-port=\([0-9]*\).*/\1/p' <<<"$ready")
-args=(--target 127.0.0.1 --router-port "$router_port" --telnet-port "$telnet_port")
+args=(--images "$images" --target 127.0.0.1 --router-port "$router_port" --telnet-port "$telnet_port")
 
 if [ "$gui" = 1 ]; then
   [ -x "$gui_app" ] || { echo "demo.sh: $gui_app was not built (needs Qt 6 and KIV_BUILD_GUI=ON)" >&2; exit 1; }
   echo
   echo "== kivupgrade (the window): press Check, then Upgrade; close the window to end"
-  KIV_DISCOVERY_TARGETS=127.0.0.1 KIV_ROUTER_PORT=$router_port KIV_TELNET_PORT=$telnet_port "$gui_app"
+  KIV_IMAGE_DIR=$images XDG_CONFIG_HOME=$work/config \
+    KIV_DISCOVERY_TARGETS=127.0.0.1 KIV_ROUTER_PORT=$router_port KIV_TELNET_PORT=$telnet_port "$gui_app"
   exit 0
 fi
 
@@ -103,6 +106,7 @@ echo
 if [ "$status" = 0 ]; then
   echo "== done: every component was upgraded and the second check shows the new versions"
 else
-  echo "== done with failures (see above and the download log)"
+  echo "== done with failures (see above); the download log of this run:"
+  sed 's/^/   /' "$TMPDIR/KivUpgradeLog.txt" 2>/dev/null || true
 fi
 exit "$status"

@@ -17,6 +17,7 @@
 #include "images/CSampleImage.h"
 #include "platform/Clock.h"
 #include "tests/app/FakeView.h"
+#include "tests/support/Files.h"
 #include "tests/support/SampleSet.h"
 #include "tests/support/SilentPort.h"
 #include "tests/support/TempDir.h"
@@ -35,6 +36,7 @@ protected:
     // router on 127.0.0.1 at a port where nothing answers.
     void MakeDialog(const std::string& imageDir)
     {
+        m_nLogStart = LogFileSize();
         m_pDlg = std::make_unique<CKivOneClickDlg>(&m_View, m_Table);
         m_View.Attach(m_pDlg.get());
         RouterOverrides overrides;
@@ -47,7 +49,15 @@ protected:
         m_pDlg->OnInitDialog();
     }
 
-    std::string Pending() { return m_pDlg->GetEngine().m_Log.GetPending(); }
+    // What this test's controller logged: its lines go to the log file as they are written.
+    std::string LoggedText()
+    {
+        const CDownloadLog& log = m_pDlg->GetEngine().m_Log;
+        const std::string text = kivtest::ReadFile(log.GetPath());
+        return text.substr(std::min(m_nLogStart, text.size())) + log.GetPending();
+    }
+    static size_t LogFileSize() { return kivtest::ReadFile(CDownloadLog().GetPath()).size(); }
+    size_t m_nLogStart = 0;
 
     // The sample images of both families (DIR/a, DIR/b).
     static std::string Samples()
@@ -107,7 +117,7 @@ TEST_F(DialogTest, CheckWithoutImagesFailsAndFocusesCheck)
     EXPECT_EQ(m_View.Focus(), IKivView::IDC_CHECK);
     EXPECT_EQ(m_View.m_List.GetItemCount(), 0);
     EXPECT_FALSE(m_pDlg->LastCheckPassed());
-    EXPECT_NE(Pending().find("没有找到至少一个有效的BIN文件"), std::string::npos);
+    EXPECT_NE(LoggedText().find("没有找到至少一个有效的BIN文件"), std::string::npos);
     EXPECT_EQ(m_View.Posted(), std::vector<int>{NOTIFY_FOCUS_CHECK});
 }
 
@@ -185,8 +195,8 @@ TEST_F(DialogTest, SilentLanGivesSixDiscoveryTriesInTargetOrder)
     const std::string warning = m_View.Warnings().front();
     EXPECT_EQ(warning.rfind("No router is detected\n\n", 0), 0u) << warning;
     EXPECT_NE(warning.find("lo is on the subnet of 127.0.0.2 (127.0.0.0/8)."), std::string::npos) << warning;
-    EXPECT_NE(Pending().find("没有检测到路由器"), std::string::npos);
-    EXPECT_NE(Pending().find("lo is on the subnet of 127.0.0.1 (127.0.0.0/8)."), std::string::npos);
+    EXPECT_NE(LoggedText().find("没有检测到路由器"), std::string::npos);
+    EXPECT_NE(LoggedText().find("lo is on the subnet of 127.0.0.1 (127.0.0.0/8)."), std::string::npos);
     EXPECT_EQ(m_View.m_List.GetItemCount(), 0);
     EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
     EXPECT_EQ(m_View.Focus(), IKivView::IDC_CHECK);

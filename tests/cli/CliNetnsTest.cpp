@@ -4,6 +4,7 @@
 //   no overrides at all the command line finds the simulator (192.168.1.1, ports 23 and
 //   1280) through the default 192.168.1.255 broadcast;
 // - a "pc" with two interfaces on one subnet (below): only --interface finds the router.
+// A router there is not on loopback: a time-scaled run needs an explicit allowance.
 
 #include <unistd.h>
 
@@ -86,15 +87,29 @@ private:
     std::string m_strLastError;
 };
 
-class CliNetns : public kivtest::CliFixture {};
-
-TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
+// The simulator as the router of a LAN: 192.168.1.1, its own ports 23 and 1280, at `scale`,
+// inside the namespace "rt".
+kivtest::SimOptions RouterOptions(const TestLan& lan, double scale, const std::string& transcript)
 {
-    TestLan lan({"pc", "rt"});
-    const std::string vp = "kvp" + std::to_string(getpid());
-    const std::string vr = "kvr" + std::to_string(getpid());
-    std::string why;
-    if (!lan.Make({
+    kivtest::SimOptions options;
+    options.prefix = lan.In("rt", {});
+    options.address = "192.168.1.1";
+    options.routerPort = "1280";
+    options.telnetPort = "23";
+    options.timeScale = scale;
+    options.transcript = transcript;
+    options.env = {{"KIV_TIME_SCALE", ""}};
+    return options;
+}
+
+class CliNetns : public kivtest::CliFixture {
+protected:
+    // A "pc" and a "router" joined by a veth pair; false with `why` when it cannot be made.
+    static bool MakePcAndRouter(TestLan& lan, std::string& why)
+    {
+        const std::string vp = "kvp" + std::to_string(getpid());
+        const std::string vr = "kvr" + std::to_string(getpid());
+        return lan.Make({
             {"link", "add", vp, "type", "veth", "peer", "name", vr},
             {"link", "set", vp, "netns", lan.Ns("pc")},
             {"link", "set", vr, "netns", lan.Ns("rt")},
@@ -104,29 +119,41 @@ TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
             {"-n", lan.Ns("rt"), "link", "set", "lo", "up"},
             {"-n", lan.Ns("pc"), "link", "set", vp, "up"},
             {"-n", lan.Ns("rt"), "link", "set", vr, "up"},
-        }, why))
+        }, why);
+    }
+
+    // kivupgrade-cli check in the "pc" namespace with no router overrides, `env` added.
+    kivtest::CliRun CheckFromPc(const TestLan& lan, std::vector<std::string> extra, kivtest::Process::Env env)
+    {
+        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::kCliProgram), "check", "--images",
+            Samples("a"), "--json"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        env.insert({{"TMPDIR", m_Dir.Path()}, {"KIV_DISCOVERY_TARGETS", ""}, {"KIV_ROUTER_PORT", ""},
+            {"KIV_TELNET_PORT", ""}});
+        kivtest::Process cli;
+        if (!cli.Start(lan.In("pc", argv), env)) {
+            ADD_FAILURE() << cli.Error();
+            return kivtest::CliRun();
+        }
+        return Finish(cli, std::chrono::seconds(120));
+    }
+};
+
+TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
+{
+    TestLan lan({"pc", "rt"});
+    std::string why;
+    if (!MakePcAndRouter(lan, why))
         KIV_SKIP_OR_FAIL("network namespaces cannot be made here (" + why + ")");
 
     // The router's own ports and the real time scale, inside the "router" namespace.
-    kivtest::SimOptions options;
-    options.prefix = lan.In("rt", {});
-    options.address = "192.168.1.1";
-    options.routerPort = "1280";
-    options.telnetPort = "23";
-    options.timeScale = 1;
-    options.transcript = m_Dir / "transcript.jsonl";
-    options.env = {{"KIV_TIME_SCALE", ""}};
     kivtest::SimProcess sim;
-    ASSERT_TRUE(sim.Start({}, options));
+    ASSERT_TRUE(sim.Start({}, RouterOptions(lan, 1, m_Dir / "transcript.jsonl")));
     EXPECT_EQ(sim.RouterPort(), 1280);
     EXPECT_EQ(sim.TelnetPort(), 23);
 
     // No --target, no ports, no time scale: the real defaults.
-    kivtest::Process cli;
-    ASSERT_TRUE(cli.Start(lan.In("pc", {kivtest::BuildProgram(kivtest::kCliProgram), "check", "--images",
-        Samples("a"), "--json"}), {{"TMPDIR", m_Dir.Path()}, {"KIV_TIME_SCALE", ""}, {"KIV_DISCOVERY_TARGETS", ""},
-        {"KIV_ROUTER_PORT", ""}, {"KIV_TELNET_PORT", ""}}));
-    kivtest::CliRun run = Finish(cli, std::chrono::seconds(120));
+    kivtest::CliRun run = CheckFromPc(lan, {}, {{"KIV_TIME_SCALE", ""}});
     EXPECT_EQ(sim.Stop(), 0) << sim.Err();
 
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
@@ -136,6 +163,38 @@ TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
     EXPECT_EQ(run.Cell("Firmware", "currentVersion"), "11.608.10.01.00");  // DIAG over TCP 1280
     std::string transcript = Transcript();
     EXPECT_NE(transcript.find("\"name\":\"discovery\""), std::string::npos);
+}
+
+// A time scale left in the environment is refused toward a router off loopback: the check
+// stops right after discovery, before any Telnet or TCP contact. --time-scale or
+// KIV_TIME_SCALE_ANY_ROUTER=1 allow it.
+TEST_F(CliNetns, TimeScaleTowardARouterOffLoopbackNeedsAnAllowance)
+{
+    TestLan lan({"pc", "rt"});
+    std::string why;
+    if (!MakePcAndRouter(lan, why))
+        KIV_SKIP_OR_FAIL("network namespaces cannot be made here (" + why + ")");
+    const double scale = kivtest::TelnetTimeScale();
+    kivtest::SimProcess sim;
+    ASSERT_TRUE(sim.Start({}, RouterOptions(lan, scale, m_Dir / "transcript.jsonl")));
+
+    const std::string refusal = "Time scale " + kivtest::ScaleArgument(scale)
+        + " refused: the router at 192.168.1.1 is not on loopback";
+    kivtest::CliRun run = CheckFromPc(lan, {}, {{"KIV_TIME_SCALE", Scale()}, {"KIV_TIME_SCALE_ANY_ROUTER", ""}});
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    EXPECT_NE(run.json.value("reason", std::string()).find(refusal), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(refusal), std::string::npos) << run.err;
+    EXPECT_NE(Log().find(refusal), std::string::npos) << Log();
+    EXPECT_EQ(Transcript().find("\"proto\":\"telnet\""), std::string::npos) << "the router was contacted";
+
+    run = CheckFromPc(lan, {}, {{"KIV_TIME_SCALE", Scale()}, {"KIV_TIME_SCALE_ANY_ROUTER", "1"}});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "1.0.5.0");
+
+    run = CheckFromPc(lan, {"--time-scale", Scale()}, {{"KIV_TIME_SCALE", ""}, {"KIV_TIME_SCALE_ANY_ROUTER", ""}});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.Cell("Firmware", "currentVersion"), "11.608.10.01.00");
+    EXPECT_EQ(sim.Stop(), 0) << sim.Err();
 }
 
 // A PC with two interfaces on one subnet, as a laptop whose Wi-Fi and whose cable to the
@@ -177,23 +236,19 @@ protected:
     {
         if (!s_bLan)
             KIV_SKIP_OR_FAIL("network namespaces cannot be made here (" + s_strWhy + ")");
-        kivtest::SimOptions options;
-        options.prefix = s_pLan->In("rt", {});
-        options.address = "192.168.1.1";
-        options.routerPort = "1280";
-        options.telnetPort = "23";
-        options.timeScale = kivtest::TelnetTimeScale();
-        options.transcript = m_Dir / "transcript.jsonl";
-        ASSERT_TRUE(m_Sim.Start({}, options));
+        ASSERT_TRUE(m_Sim.Start({}, RouterOptions(*s_pLan, kivtest::TelnetTimeScale(), m_Dir / "transcript.jsonl")));
     }
 
-    // kivupgrade-cli in the "pc" namespace with the real targets and ports, time-scaled.
+    // kivupgrade-cli in the "pc" namespace with the real targets and ports, time-scaled (and
+    // allowed to be, toward a router off loopback).
     kivtest::CliRun RunInPc(std::vector<std::string> args)
     {
         args.insert(args.begin(), kivtest::BuildProgram(kivtest::kCliProgram));
         args.push_back("--json");
+        kivtest::Process::Env env = CliEnv();
+        env["KIV_TIME_SCALE_ANY_ROUTER"] = "1";
         kivtest::Process cli;
-        if (!cli.Start(s_pLan->In("pc", args), CliEnv())) {
+        if (!cli.Start(s_pLan->In("pc", args), env)) {
             ADD_FAILURE() << cli.Error();
             return kivtest::CliRun();
         }

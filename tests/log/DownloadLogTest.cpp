@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -37,7 +38,7 @@ TEST_F(DownloadLogTest, DefaultPathIsInTheTemporaryDirectory)
     EXPECT_EQ(log.GetPath(), GetTempDirectory() + "KivUpgradeLog.txt");
 }
 
-TEST_F(DownloadLogTest, LinesAreStampedAndFlushesAppend)
+TEST_F(DownloadLogTest, LinesReachTheFileAsTheyAreLoggedAndRunsAppend)
 {
     std::string path = m_strDir + "KivUpgradeLog.txt";
     {
@@ -45,17 +46,19 @@ TEST_F(DownloadLogTest, LinesAreStampedAndFlushesAppend)
         EXPECT_FALSE(log.Flush()) << "nothing pending";
         EXPECT_FALSE(std::filesystem::exists(path)) << "an empty flush creates no file";
         EXPECT_TRUE(LogPrintf(log, "step %d of %s", 3, "upgrade"));
+        // In the file at once, not at the next flush: a run killed now keeps it.
+        EXPECT_TRUE(std::regex_match(ReadFile(path), kLine)) << ReadFile(path);
         LogPrintf(&log, "开始升级");
         EXPECT_TRUE(LogPrintf(static_cast<CDownloadLog*>(nullptr), "ignored"));
-        EXPECT_TRUE(log.Flush());
         EXPECT_EQ(log.GetPending(), "");
+        EXPECT_FALSE(log.Flush()) << "everything is written already";
         LogPrintf(log, "%s", std::string(50, '+').c_str());
-        EXPECT_TRUE(log.Flush());
+        EXPECT_EQ(log.GetWriteError(), "");
     }
     {
         CDownloadLog second(path); // a second run appends
         LogPrintf(second, "second run");
-    } // the destructor flushes
+    }
     std::string text = ReadFile(path);
     std::vector<std::string> messages;
     for (std::sregex_iterator it(text.begin(), text.end(), kLine), end; it != end; ++it)
@@ -69,10 +72,9 @@ TEST_F(DownloadLogTest, LongMessagesAreCutAndStillEndTheLine)
     CDownloadLog log(m_strDir + "long.txt");
     LogPrintf(log, "%s", std::string(2000, 'x').c_str());
     LogPrintf(log, "%s", (std::string(1037, 'y') + "\xE2\x82\xAC").c_str()); // euro sign across the cut
-    std::string pending = log.GetPending();
-    std::smatch match;
+    std::string written = ReadFile(m_strDir + "long.txt");
     std::vector<std::string> messages;
-    for (std::sregex_iterator it(pending.begin(), pending.end(), kLine), end; it != end; ++it)
+    for (std::sregex_iterator it(written.begin(), written.end(), kLine), end; it != end; ++it)
         messages.push_back((*it)[1]);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], std::string(1039, 'x'));
@@ -106,11 +108,9 @@ TEST_F(DownloadLogTest, FailedWriteKeepsWhatDidNotReachTheFile)
 {
     std::string path = m_strDir + "full.txt";
     CDownloadLog log(path);
-    for (int i = 0; i < 20; ++i)
-        LogPrintf(log, "line %02d with some text to fill the file", i);
-    const std::string all = log.GetPending();
+    std::string all;
 
-    // A file size limit makes the write fail part way, like a full disk.
+    // A file size limit makes the writes fail part way, like a full disk.
     struct sigaction ignore {}, saved {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &saved);
@@ -119,16 +119,22 @@ TEST_F(DownloadLogTest, FailedWriteKeepsWhatDidNotReachTheFile)
     limit = savedLimit;
     limit.rlim_cur = 100;
     setrlimit(RLIMIT_FSIZE, &limit);
+    for (int i = 0; i < 20; ++i)
+        LogPrintf(log, "line %02d with some text to fill the file", i);
     bool flushed = log.Flush();
     setrlimit(RLIMIT_FSIZE, &savedLimit);
     sigaction(SIGXFSZ, &saved, nullptr);
 
     EXPECT_FALSE(flushed);
+    EXPECT_NE(log.GetWriteError().find("full.txt failed"), std::string::npos) << log.GetWriteError();
     std::string written = ReadFile(path);
     EXPECT_EQ(written.size(), 100u);
-    EXPECT_EQ(written + log.GetPending(), all) << "no byte lost, none doubled";
+    all = written + log.GetPending();
+    EXPECT_EQ(std::regex_replace(all, kLine, ""), "") << "no byte lost, none doubled";
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 20);
     EXPECT_TRUE(log.Flush());
     EXPECT_EQ(ReadFile(path), all);
+    EXPECT_EQ(log.GetWriteError(), "") << "everything reached the file in the end";
 }
 
 TEST(ErrorText, KnownAndUnknownCodes)

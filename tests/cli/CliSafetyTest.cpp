@@ -1,0 +1,227 @@
+// kivupgrade-cli in the situations of real use that once went wrong: a shared /tmp holding
+// another user's log or a planted link, a FIFO in place of the log, a terminal closed (or
+// the program killed) in the middle of an upgrade, a time scale left in the environment.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/UniqueFd.h"
+#include "tests/support/CliFixture.h"
+#include "tests/support/Files.h"
+#include "tests/support/Strict.h"
+
+using kivtest::CliFixture;
+using kivtest::CliRun;
+using kivtest::Process;
+using kivtest::ReadFile;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+const std::string kSeparator(50, '+');
+const std::string kCheckLines[] = {"DIAG_HandShake: (0,0)", "Firmware Version: 11.608.10.01.00",
+    "Dashboard Version: 16.200.10.01.00"};
+
+std::string UnshareProgram() { return kivtest::FindProgram("unshare", "/usr/bin:/bin"); }
+
+class CliSafety : public CliFixture {
+protected:
+    // argv that runs `argv` in a mount namespace of its own where /tmp is `dir`: the shared
+    // temporary directory of a real machine, made and inspected by the test.
+    static std::vector<std::string> WithTmp(const std::string& dir, const std::vector<std::string>& argv)
+    {
+        std::vector<std::string> wrapped = {UnshareProgram(), "--mount", "--propagation", "private", "--",
+            "/bin/sh", "-c", "mount --bind \"$0\" /tmp && exec \"$@\"", dir};
+        wrapped.insert(wrapped.end(), argv.begin(), argv.end());
+        return wrapped;
+    }
+
+    // True when WithTmp works here; `why` says what is missing otherwise.
+    static bool CanReplaceTmp(const std::string& dir, std::string& why)
+    {
+        if (geteuid() != 0) {
+            why = "a private /tmp needs root";
+            return false;
+        }
+        if (UnshareProgram().empty()) {
+            why = "unshare (util-linux) is not installed";
+            return false;
+        }
+        // The program must still be reachable with /tmp replaced (a build below /tmp is not).
+        Process probe;
+        if (!probe.Start(WithTmp(dir, {kivtest::BuildProgram(kivtest::kCliProgram), "--version"}))
+            || probe.Wait(std::chrono::seconds(30)) != 0) {
+            why = "kivupgrade-cli cannot run with a directory bound on /tmp: " + probe.Err();
+            return false;
+        }
+        return true;
+    }
+
+    // A shared temporary directory (mode 1777) with the family A samples in it, as the CLI
+    // in the private namespace sees it under /tmp.
+    std::string MakeSharedTmp()
+    {
+        const std::string tmp = m_Dir / "tmp";
+        std::filesystem::create_directory(tmp);
+        chmod(tmp.c_str(), 01777);
+        std::filesystem::copy(Samples("a"), tmp + "/samples");
+        return tmp;
+    }
+
+    // The check with /tmp replaced and no TMPDIR: the CLI picks its own directory.
+    CliRun CheckWithTmp(const std::string& tmp)
+    {
+        std::vector<std::string> argv = CliArgs("check", "/tmp/samples");
+        Process::Env env = CliEnv();
+        env["TMPDIR"] = "";
+        Process cli;
+        if (!cli.Start(WithTmp(tmp, argv), env)) {
+            ADD_FAILURE() << cli.Error();
+            return CliRun();
+        }
+        return Finish(cli, std::chrono::seconds(120));
+    }
+
+    static std::string OwnDirName() { return "kivupgrade-" + std::to_string(geteuid()); }
+
+    // Starts the simulator and an upgrade of family A, and waits until the firmware step
+    // is under way.
+    void StartUpgradeUntilTheFirmwareStep(Process& cli)
+    {
+        ASSERT_TRUE(StartSim({}));
+        ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
+        ASSERT_TRUE(cli.ReadUntil([](const std::string&, const std::string& err) {
+            return err.find("Firmware of wireless module: Backing up the NV") != std::string::npos;
+        }, std::chrono::seconds(120))) << cli.Err();
+    }
+
+    // The version check's lines are in the log.
+    void ExpectCheckLinesLogged()
+    {
+        const std::string log = Log();
+        for (const std::string& line : kCheckLines)
+            EXPECT_NE(log.find(line), std::string::npos) << line << " missing from\n" << log;
+    }
+};
+
+TEST_F(CliSafety, AnotherUsersLogInTheSharedTmpDoesNotKeepOursFromBeingWritten)
+{
+    const std::string tmp = MakeSharedTmp();
+    std::string why;
+    if (!CanReplaceTmp(tmp, why))
+        KIV_SKIP_OR_FAIL("cannot give the command line a /tmp of the test's own (" + why + ")");
+    const std::string theirs = tmp + "/KivUpgradeLog.txt";
+    std::ofstream(theirs) << "another user's log\r\n";
+    ASSERT_EQ(chown(theirs.c_str(), kNobody, kNobody), 0);
+    ASSERT_TRUE(StartSim({}));
+
+    CliRun run = CheckWithTmp(tmp);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.json["log"], "/tmp/" + OwnDirName() + "/KivUpgradeLog.txt") << run.out;
+    EXPECT_TRUE(run.json["logError"].is_null()) << run.out;
+    EXPECT_EQ(ReadFile(theirs), "another user's log\r\n");
+    struct stat st {};
+    ASSERT_EQ(lstat((tmp + "/" + OwnDirName()).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    const std::string ours = ReadFile(tmp + "/" + OwnDirName() + "/KivUpgradeLog.txt");
+    for (const std::string& line : kCheckLines)
+        EXPECT_NE(ours.find(line), std::string::npos) << line << " missing from\n" << ours;
+}
+
+TEST_F(CliSafety, PlantedLinkAtTheUsersDirectoryIsRefusedAndNothingIsWrittenThroughIt)
+{
+    const std::string tmp = MakeSharedTmp();
+    std::string why;
+    if (!CanReplaceTmp(tmp, why))
+        KIV_SKIP_OR_FAIL("cannot give the command line a /tmp of the test's own (" + why + ")");
+    const std::string elsewhere = tmp + "/elsewhere";
+    std::filesystem::create_directory(elsewhere);
+    ASSERT_EQ(symlink(elsewhere.c_str(), (tmp + "/" + OwnDirName()).c_str()), 0);
+    ASSERT_TRUE(StartSim({}));
+
+    CliRun run = CheckWithTmp(tmp);
+    EXPECT_EQ(run.exitCode, 0) << run.err;  // the check itself is fine
+    const std::string refusal = "The temporary directory /tmp/" + OwnDirName()
+        + " cannot be used: it is a symbolic link; the download log is not written";
+    EXPECT_EQ(run.json["logError"], refusal) << run.out;
+    EXPECT_NE(run.err.find("The download log cannot be written: " + refusal), std::string::npos) << run.err;
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+    EXPECT_FALSE(std::filesystem::exists(tmp + "/KivUpgradeLog.txt"));
+}
+
+TEST_F(CliSafety, FifoInPlaceOfTheLogNeitherHangsTheRunNorIsWritten)
+{
+    const std::string fifo = m_Dir / "KivUpgradeLog.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(StartSim({}));
+    // Nobody reads the FIFO: a blocking open would hang the final flush for good.
+    CliRun run = RunCli("check", Samples("a"), {}, std::chrono::seconds(60));
+    ASSERT_EQ(run.exitCode, 0) << "the run hung or failed\n" << run.err;
+    EXPECT_EQ(run.json["logError"], fifo + " is not a regular file") << run.out;
+    EXPECT_NE(run.err.find("The download log cannot be written: " + fifo + " is not a regular file"),
+        std::string::npos) << run.err;
+
+    // Someone reads it: still nothing is written into it.
+    UniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+    ASSERT_TRUE(reader.Valid());
+    run = RunCli("check", Samples("a"), {}, std::chrono::seconds(60));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    char byte = 0;
+    EXPECT_LE(read(reader.Get(), &byte, 1), 0) << "the log went into the FIFO";
+}
+
+// A terminal or SSH session closed during the upgrade (SIGHUP), or SIGQUIT, is refused like
+// SIGTERM: the run goes on to its end and the log holds it.
+class CliHangUp : public CliSafety, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
+{
+    Process cli;
+    ASSERT_NO_FATAL_FAILURE(StartUpgradeUntilTheFirmwareStep(cli));
+    cli.Signal(GetParam());
+    CliRun run = Finish(cli, std::chrono::seconds(300));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("The upgrade is in process. Please wait!"), std::string::npos) << run.err;
+    EXPECT_EQ(run.Cell("Dashboard", "status").rfind("Download successfully (", 0), 0u) << run.out;
+    ExpectCheckLinesLogged();
+    const std::string log = Log();
+    EXPECT_NE(log.find("Leave Forcing Download Mode ..."), std::string::npos) << log;
+    EXPECT_NE(log.find(kSeparator + "\r\n"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGHUP, SIGQUIT),
+    [](const ::testing::TestParamInfo<int>& info) { return std::string(info.param == SIGHUP ? "SIGHUP" : "SIGQUIT"); });
+
+TEST_F(CliSafety, KilledDuringTheFirmwareStepTheLogHoldsEveryLineUpToThen)
+{
+    Process cli;
+    ASSERT_NO_FATAL_FAILURE(StartUpgradeUntilTheFirmwareStep(cli));
+    cli.Signal(SIGKILL);
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(30)), 128 + SIGKILL);
+    ExpectCheckLinesLogged();
+    const std::string log = Log();
+    EXPECT_NE(log.find(" Transmitting the upgrade data of the router module\r\n"), std::string::npos) << log;
+    // The row shows a status before its log line is written: the last line seen on standard
+    // error may be just too late for the file, the steps before it are not.
+    EXPECT_NE(log.find(" Erasing the NVRAM of the router module\r\n"), std::string::npos) << log;
+}
+
+TEST_F(CliSafety, TimeScaleInForceIsAnnouncedOnStandardErrorAndInTheLog)
+{
+    ASSERT_TRUE(StartSim({}));
+    // KIV_TIME_SCALE from the environment, toward the simulator on loopback: allowed.
+    CliRun run = RunCli("check", Samples("a"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    char notice[160];
+    std::snprintf(notice, sizeof notice, "Time scale %g in force: every pause and time-out lasts %g times as long",
+        std::atof(Scale().c_str()), std::atof(Scale().c_str()));
+    EXPECT_EQ(run.err.rfind(std::string(notice) + "\n", 0), 0u) << "the first line of\n" << run.err;
+    EXPECT_NE(Log().find(std::string(" ") + notice + "\r\n"), std::string::npos) << Log();
+}
+
+} // namespace
