@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "diag/CHdlcAdapter.h"
+#include "diag/DiagProtocol.h"
 #include "log/CDownloadLog.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
@@ -11,33 +12,10 @@
 
 namespace {
 
-constexpr uint8_t DIAG_SUBSYS_CMD = 0x4B;
-constexpr uint8_t SUBSYS_VERSION = 0xC9;
-constexpr uint8_t SUBSYS_BACKUP = 0xC8;
-constexpr uint8_t DIAG_NV_READ = 0x26;
-constexpr uint8_t DIAG_NV_WRITE = 0x27;
-constexpr uint8_t DIAG_SWITCH_DOWNLOADER = 0x3A;
-constexpr uint8_t DIAG_CHANGE_MODE = 0x29;
-constexpr uint8_t DL_UNLOCK = 0x0B;
-constexpr uint8_t DL_RESET = 0x0A;
-constexpr uint8_t DL_PREAMBLE = 0x26;
-constexpr uint8_t ACK_PATTERN = 0x02;
-constexpr uint8_t NAK = 0x03;
+using namespace DiagProtocol;
+
 constexpr uint8_t FILLER = 0xCD;
 
-constexpr uint32_t BOARD_TEXT_START = 4;
-constexpr uint32_t BOARD_TEXT_END = 35;
-constexpr uint32_t ISO_TEXT_START = 5;
-constexpr uint32_t ISO_TEXT_END = 133;
-constexpr uint32_t HANDSHAKE_MIN_LENGTH = 16;
-constexpr uint32_t NV_DATA_OFFSET = 3;
-constexpr uint32_t NV_STATUS_OFFSET = 131;
-constexpr uint16_t NV_STATUS_INACTIVE = 5;
-
-const uint8_t kHandShakeMagic[4] = {0x25, 0xA7, 0x00, 0x06};
-
-bool IsStopCode(uint8_t code) { return code == 0x13 || code == 0x14 || code == 0x15; }
-bool IsRetryCode(uint8_t code) { return code == 0x03 || code == 0x18; }
 bool IsTextStop(uint8_t b) { return b == 0x0D || b == 0x0A || b == 0x00 || b == 0xFF; }
 
 std::string ScanText(const uint8_t* response, uint32_t start, uint32_t end)
@@ -48,15 +26,15 @@ std::string ScanText(const uint8_t* response, uint32_t start, uint32_t end)
     return MakePrintable(response + start, index - start);
 }
 
-// 4B <subsystem> <command, low byte first>
-DiagRequest SubsystemRequest(uint8_t subsystem, uint16_t command, uint32_t length, uint32_t expected)
+// 4B <subsystem> <command, low byte first>, zeros up to the request's length
+DiagRequest SubsystemRequest(const SubsystemCommand& command)
 {
     DiagRequest request;
     request.bytes[0] = DIAG_SUBSYS_CMD;
-    request.bytes[1] = subsystem;
-    WriteLe16(request.bytes + 2, command);
-    request.length = length;
-    request.expectedLength = expected;
+    request.bytes[1] = command.subsystem;
+    WriteLe16(request.bytes + 2, command.command);
+    request.length = command.requestLength;
+    request.expectedLength = command.answerLength;
     return request;
 }
 
@@ -121,7 +99,7 @@ std::string CDiagCaller::ParseBoardVersion(const uint8_t* response)
 
 bool CDiagCaller::ParseISOVersion(const uint8_t* response, std::string* version)
 {
-    if (response[4] != 0) {
+    if (response[ISO_FLAG_OFFSET] != 0) {
         if (version != nullptr)
             *version = "No version";
         return false;
@@ -133,8 +111,8 @@ bool CDiagCaller::ParseISOVersion(const uint8_t* response, std::string* version)
 
 bool CDiagCaller::DIAG_QueryBoardVersion(std::string* version)
 {
-    DiagRequest request = SubsystemRequest(SUBSYS_VERSION, 0xFF03, 4, 66);
-    SetPattern(request.bytes, 4);
+    DiagRequest request = SubsystemRequest(BOARD_VERSION);
+    SetPattern(request.bytes, SUBSYS_HEADER_LENGTH);
     if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_QueryBoardVersion: Write or Read Fail");
         if (version != nullptr)
@@ -150,8 +128,8 @@ bool CDiagCaller::DIAG_QueryBoardVersion(std::string* version)
 
 bool CDiagCaller::DIAG_QueryISOVersion(std::string* version)
 {
-    DiagRequest request = SubsystemRequest(SUBSYS_VERSION, 0xFF24, 36, 260);
-    SetPattern(request.bytes, 4);
+    DiagRequest request = SubsystemRequest(ISO_VERSION);
+    SetPattern(request.bytes, SUBSYS_HEADER_LENGTH);
     if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_QueryISOVersion: Write or Read Fail");
         if (version != nullptr)
@@ -182,10 +160,10 @@ bool CDiagCaller::DIAG_SwitchToDownloader()
 
 bool CDiagCaller::InterpretBackupRestore(const uint8_t* response, int backupFlag, CDownloadLog* log)
 {
-    if (response[5] == 0 && response[6] == 0)
+    if (response[BACKUP_RESULT_OFFSET] == 0 && response[BACKUP_RESULT_CODE_OFFSET] == 0)
         return true;
     const char* name = backupFlag == 1 ? "Backup NV" : "Restore NV";
-    switch (response[6]) {
+    switch (response[BACKUP_RESULT_CODE_OFFSET]) {
     case 1: LogPrintf(log, "%s: 单板状态不正确", name); break;
     case 2: LogPrintf(log, "%s: 不存在有效的备份", name); break;
     case 3: LogPrintf(log, "%s: CRC校验失败", name); break;
@@ -198,10 +176,10 @@ bool CDiagCaller::InterpretBackupRestore(const uint8_t* response, int backupFlag
 bool CDiagCaller::DIAG_NV_BackupRestore(int backupFlag)
 {
     const uint8_t restore = backupFlag == 1 ? 0 : 1;
-    DiagRequest request = SubsystemRequest(SUBSYS_BACKUP, 0xFF1E, 8, 8);
-    request.bytes[4] = restore;
-    request.bytes[5] = restore;
-    SetPattern(request.bytes, 4);
+    DiagRequest request = SubsystemRequest(NV_BACKUP_RESTORE);
+    request.bytes[BACKUP_RESTORE_FLAG_OFFSET] = restore;
+    request.bytes[BACKUP_RESTORE_FLAG_OFFSET + 1] = restore;
+    SetPattern(request.bytes, SUBSYS_HEADER_LENGTH);
     if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "%s: Write or Read Fail", backupFlag == 1 ? "Backup NV" : "Restore NV");
         return false;
@@ -211,11 +189,11 @@ bool CDiagCaller::DIAG_NV_BackupRestore(int backupFlag)
 
 bool CDiagCaller::InterpretRestoreStatus(const uint8_t* response, CDownloadLog* log)
 {
-    if (response[5] == 0) {
+    if (response[RESTORE_DONE_OFFSET] == 0) {
         LogPrintf(log, "DIAG_NV_QueryRestoreStatus: No Backup to Restore");
         return true;
     }
-    if (response[5] == 1 && response[6] == 0) {
+    if (response[RESTORE_DONE_OFFSET] == 1 && response[RESTORE_RESULT_OFFSET] == 0) {
         LogPrintf(log, "DIAG_NV_QueryRestoreStatus: Restore Success");
         return true;
     }
@@ -225,8 +203,8 @@ bool CDiagCaller::InterpretRestoreStatus(const uint8_t* response, CDownloadLog* 
 
 bool CDiagCaller::DIAG_NV_QueryRestoreStatus()
 {
-    DiagRequest request = SubsystemRequest(SUBSYS_VERSION, 0xFF21, 36, 36);
-    SetPattern(request.bytes, 4);
+    DiagRequest request = SubsystemRequest(NV_RESTORE_STATUS);
+    SetPattern(request.bytes, SUBSYS_HEADER_LENGTH);
     if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_NV_QueryRestoreStatus: Write or Read Fail");
         return false;
@@ -236,9 +214,9 @@ bool CDiagCaller::DIAG_NV_QueryRestoreStatus()
 
 bool CDiagCaller::DIAG_Unlock(const uint8_t code[8])
 {
-    uint8_t request[9] = {DL_UNLOCK};
-    std::memcpy(request + 1, code, 8);
-    const uint8_t ack = ACK_PATTERN;
+    uint8_t request[UNLOCK_REQUEST_LENGTH] = {DL_UNLOCK};
+    std::memcpy(request + 1, code, UNLOCK_CODE_LENGTH);
+    const uint8_t ack = DL_ACK;
     SetPattern(&ack, 1);
     if (m_pAdapter != nullptr) {
         const uint8_t preamble = DL_PREAMBLE;
@@ -254,23 +232,23 @@ bool CDiagCaller::DIAG_Unlock(const uint8_t code[8])
 bool CDiagCaller::InterpretHandShake(const uint8_t* response, uint32_t length, int* forceLoad, int* offline,
                                      CDownloadLog* log)
 {
-    if (length < HANDSHAKE_MIN_LENGTH) {
+    if (length < HANDSHAKE_MIN_ANSWER) {
         LogPrintf(log, "DIAG_HandShake: Response Length = %d (too short)", int(length));
         return false;
     }
     const bool formatGood = response[1] == 0 && response[2] == 0 &&
-                            std::memcmp(response + 3, kHandShakeMagic, 4) == 0 && response[7] == 0 &&
-                            response[8] == 0;
+                            std::memcmp(response + HANDSHAKE_MAGIC_OFFSET, HANDSHAKE_MAGIC, 4) == 0 &&
+                            response[7] == 0 && response[8] == 0;
     if (!formatGood) {
         LogPrintf(log, "DIAG_HandShake: Response's format error");
         return false;
     }
-    if (response[9] != 0) {
-        LogPrintf(log, "DIAG_HandShake: status = %d", int(response[9]));
+    if (response[HANDSHAKE_STATUS_OFFSET] != 0) {
+        LogPrintf(log, "DIAG_HandShake: status = %d", int(response[HANDSHAKE_STATUS_OFFSET]));
         return false;
     }
-    const int force = response[14] == 1 ? 1 : 0;
-    const int off = response[15] == 1 ? 1 : 0;
+    const int force = response[HANDSHAKE_FORCE_LOAD_OFFSET] == 1 ? 1 : 0;
+    const int off = response[HANDSHAKE_OFFLINE_OFFSET] == 1 ? 1 : 0;
     if (forceLoad != nullptr)
         *forceLoad = force;
     if (offline != nullptr)
@@ -287,10 +265,10 @@ bool CDiagCaller::DIAG_HandShake(int leadingFlag, int* forceLoad, int* offline)
         *offline = 1;
     DiagRequest request;
     request.bytes[0] = DIAG_NV_READ;
-    std::memcpy(request.bytes + 3, kHandShakeMagic, 4);
-    request.length = kNvBlockLength;
+    std::memcpy(request.bytes + HANDSHAKE_MAGIC_OFFSET, HANDSHAKE_MAGIC, 4);
+    request.length = NV_BLOCK_LENGTH;
     request.expectedLength = 0;
-    SetPattern(request.bytes, 4);
+    SetPattern(request.bytes, HANDSHAKE_PATTERN_LENGTH);
     if (!ExecuteRequest(request, leadingFlag, kHandShakeTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_HandShake: Write or Read Fail");
         return false;
@@ -300,7 +278,7 @@ bool CDiagCaller::DIAG_HandShake(int leadingFlag, int* forceLoad, int* offline)
 
 bool CDiagCaller::DIAG_Reset()
 {
-    const uint8_t ack = ACK_PATTERN;
+    const uint8_t ack = DL_ACK;
     SetPattern(&ack, 1);
     const uint8_t request = DL_RESET;
     if (!Execute(&request, 1, 1, 1, kReadTimeoutMs)) {
@@ -315,9 +293,9 @@ bool CDiagCaller::DIAG_ChangeMode(uint8_t mode)
     DiagRequest request;
     request.bytes[0] = DIAG_CHANGE_MODE;
     request.bytes[1] = mode;
-    request.length = 3;
-    request.expectedLength = 3;
-    SetPattern(request.bytes, 3);
+    request.length = CHANGE_MODE_LENGTH;
+    request.expectedLength = CHANGE_MODE_LENGTH;
+    SetPattern(request.bytes, CHANGE_MODE_LENGTH);
     if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_ChangeMode: Write or Read Fail");
         return false;
@@ -348,7 +326,7 @@ const char* CDiagCaller::NvStatusText(uint16_t status)
 bool CDiagCaller::InterpretNvStatus(const uint8_t* response, bool isRead, uint8_t* destination, uint32_t length,
                                     uint16_t* status, CDownloadLog* log)
 {
-    length = std::min(length, kNvDataLength);
+    length = std::min(length, NV_DATA_LENGTH);
     const uint16_t code = ReadLe16(response + NV_STATUS_OFFSET);
     if (status != nullptr)
         *status = code;
@@ -371,12 +349,12 @@ bool CDiagCaller::ExecuteNv(uint8_t command, uint16_t item, const uint8_t* sourc
 {
     DiagRequest request;
     request.bytes[0] = command;
-    WriteLe16(request.bytes + 1, item);
+    WriteLe16(request.bytes + NV_ITEM_OFFSET, item);
     if (source != nullptr)
-        std::memcpy(request.bytes + NV_DATA_OFFSET, source, std::min(length, kNvDataLength));
-    request.length = kNvBlockLength;
-    request.expectedLength = kNvBlockLength;
-    SetPattern(request.bytes, 3);
+        std::memcpy(request.bytes + NV_DATA_OFFSET, source, std::min(length, NV_DATA_LENGTH));
+    request.length = NV_BLOCK_LENGTH;
+    request.expectedLength = NV_BLOCK_LENGTH;
+    SetPattern(request.bytes, NV_HEADER_LENGTH);
     if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "%s: Write or Read Fail", name);
         return false;
@@ -411,11 +389,11 @@ bool CDiagCaller::DIAG_Write(uint32_t frameLength)
             continue;
         }
         m_ResponseLength = 0;
-        if (!m_pAdapter->Read(m_Response, kBlockAckCapacity, &m_ResponseLength, 0, kBlockAckTimeoutMs)) {
+        if (!m_pAdapter->Read(m_Response, BLOCK_ACK_LENGTH, &m_ResponseLength, 0, kBlockAckTimeoutMs)) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Read Fail", attempt);
             continue;
         }
-        if (m_Response[0] == NAK) {
+        if (m_Response[0] == DL_NAK) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Exec Fail", attempt);
             continue;
         }

@@ -20,9 +20,6 @@ public:
     static constexpr uint32_t kReadTimeoutMs = 3000;
     static constexpr uint32_t kHandShakeTimeoutMs = 6000;
     static constexpr uint32_t kBlockAckTimeoutMs = 5000;
-    static constexpr uint32_t kBlockAckCapacity = 5;
-    static constexpr uint32_t kNvDataLength = 128;
-    static constexpr uint32_t kNvBlockLength = 133;
 
     CDiagCaller(CHdlcAdapter* adapter, CDownloadLog* log);
 

@@ -4,16 +4,12 @@
 #include <cstring>
 #include <new>
 
+#include "diag/DiagProtocol.h"
+
 namespace {
 
-bool IsErrorAnswerCode(uint8_t code)
-{
-    return code == 0x13 || code == 0x14 || code == 0x15 || code == 0x18;
-}
-
-constexpr uint8_t ACK = 0x02;
-constexpr uint8_t NAK = 0x03;
-constexpr uint32_t NAK_LENGTH = 3;
+using DiagProtocol::DL_ACK;
+using DiagProtocol::DL_NAK;
 
 } // namespace
 
@@ -44,12 +40,12 @@ bool CResponseQueue::IsMatch(const uint8_t* payload, uint32_t length) const
         return true;
     };
 
-    if (m_Pattern[0].load(std::memory_order_relaxed) == ACK) {
-        if (length == NAK_LENGTH && payload[0] == NAK)
+    if (m_Pattern[0].load(std::memory_order_relaxed) == DL_ACK) {
+        if (length == DiagProtocol::DL_NAK_LENGTH && payload[0] == DL_NAK)
             return true;
         return equalFrom(0, std::min(patternLength, length));
     }
-    if (IsErrorAnswerCode(payload[0]))
+    if (DiagProtocol::IsErrorCode(payload[0]))
         return length >= patternLength + 1 && equalFrom(1, patternLength);
     return length >= patternLength && equalFrom(0, patternLength);
 }

@@ -3,6 +3,7 @@
 #include "engine/CUpgradeEngine.h"
 
 #include "diag/CHdlcFrameWriter.h"
+#include "diag/DiagProtocol.h"
 #include "diag/HdlcFraming.h"
 #include "images/CAppFileReader.h"
 #include "platform/ByteOrder.h"
@@ -18,9 +19,6 @@ constexpr uint32_t kFlagWriteTimeoutMs = 3000;
 constexpr int kHandShakesAfterRestart = 3;
 constexpr int kRestorePasses = 2;
 constexpr int kRestoreQueries = 2;
-constexpr uint8_t kWriteCommand = 0x0F;
-constexpr uint8_t kAckCode = 0x02;
-constexpr uint8_t kOfflineMode = 1;
 constexpr int kBackup = 1;
 constexpr int kRestore = 0;
 
@@ -91,7 +89,7 @@ bool CUpgradeEngine::EnterDownloader()
 {
     if (m_bOffline == 0) {
         SetStatus(IDS_OFFLINE_MODE, COLOUR_RUNNING);
-        if (m_Diag.DIAG_ChangeMode(kOfflineMode))
+        if (m_Diag.DIAG_ChangeMode(DiagProtocol::MODE_OFFLINE))
             Pause(kOfflinePauseMs);
     }
     if (!SendBeginPacket(m_bForceLoad == 1 ? CONTROL_FWT_FORCE : CONTROL_FWT_BEGIN, 0))
@@ -163,7 +161,7 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
             return false;
         }
         const uint32_t frameLength = BuildWriteFrame(address, length, data);
-        uint8_t pattern[5] = {kAckCode};
+        uint8_t pattern[DiagProtocol::BLOCK_ACK_LENGTH] = {DiagProtocol::DL_ACK};
         WriteBe32(pattern + 1, address);
         m_Adapter.Responses().SetMatchPattern(pattern, sizeof pattern);
         if (frameLength == 0 || !DIAG_Write(frameLength)) {
@@ -181,16 +179,17 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
 uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, const uint8_t* data)
 {
     // The write buffer holds the worst case of a full block: every byte stuffed.
-    static_assert(HdlcMaxFrameLength(7 + WIRELESS_BLOCK_SIZE) <= CHdlcAdapter::kWriteBufferSize);
+    static_assert(HdlcMaxFrameLength(DiagProtocol::BLOCK_HEADER_LENGTH + WIRELESS_BLOCK_SIZE) <=
+                  CHdlcAdapter::kWriteBufferSize);
     if (length > WIRELESS_BLOCK_SIZE || (length > 0 && data == nullptr))
         return 0;
     uint8_t* out = m_Adapter.WriteBuffer();
     if (out == nullptr)
         return 0;
 
-    uint8_t header[7] = {kWriteCommand};
-    WriteBe32(header + 1, address);
-    WriteBe16(header + 5, static_cast<uint16_t>(length));
+    uint8_t header[DiagProtocol::BLOCK_HEADER_LENGTH] = {DiagProtocol::DL_WRITE};
+    WriteBe32(header + DiagProtocol::BLOCK_ADDRESS_OFFSET, address);
+    WriteBe16(header + DiagProtocol::BLOCK_LENGTH_OFFSET, static_cast<uint16_t>(length));
 
     // Built in place: the block's data is stuffed straight into the adapter's buffer.
     CHdlcFrameWriter writer({out, CHdlcAdapter::kWriteBufferSize});

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "diag/CHdlcFrameWriter.h"
+#include "diag/DiagProtocol.h"
 #include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
 #include "images/Crc16.h"
@@ -32,32 +33,40 @@ std::string CTcpSession::DescribeRequest(const uint8_t* p, size_t n)
 {
     if (n == 0)
         return "empty";
+    using namespace DiagProtocol;
     switch (p[0]) {
-    case 0x02: return n == 1 ? "ack" : "block-ack";
-    case 0x03: return "nak";
-    case 0x13:
-    case 0x14: return "error";
-    case 0x0A: return "reset";
-    case 0x0B: return "unlock";
-    case 0x0F: return "block-write";
-    case 0x26:
+    case DL_ACK: return n == 1 ? "ack" : "block-ack";
+    case DL_NAK: return "nak";
+    case ERR_BAD_COMMAND:
+    case ERR_BAD_LENGTH: return "error";
+    case DL_RESET: return "reset";
+    case DL_UNLOCK: return "unlock";
+    case DL_WRITE: return "block-write";
+    case DIAG_NV_READ:
         if (n == 1)
             return "unlock-preamble";
-        return n >= 7 && p[3] == 0x25 && p[4] == 0xA7 ? "hand-shake" : "nv-read";
-    case 0x27: return "nv-write";
-    case 0x29: return "change-mode";
-    case 0x3A: return "switch-to-downloader";
-    case 0xFF: return "control-packet";
-    case 0x4B:
-        if (n >= 4) {
-            const uint32_t key = (uint32_t(p[1]) << 16) | uint32_t(p[2]) | (uint32_t(p[3]) << 8);
-            switch (key) {
-            case 0xC9FF03: return "board-version";
-            case 0xC9FF24: return "dashboard-version";
-            case 0xC8FF1E: return n >= 5 && p[4] == 1 ? "nv-restore" : "nv-backup";
-            case 0xC9FF21: return "nv-restore-status";
-            default: break;
-            }
+        // The hand-shake is the NV read whose data begins with the magic.
+        return n >= 7 && p[HANDSHAKE_MAGIC_OFFSET] == HANDSHAKE_MAGIC[0] &&
+                       p[HANDSHAKE_MAGIC_OFFSET + 1] == HANDSHAKE_MAGIC[1]
+                   ? "hand-shake"
+                   : "nv-read";
+    case DIAG_NV_WRITE: return "nv-write";
+    case DIAG_CHANGE_MODE: return "change-mode";
+    case DIAG_SWITCH_DOWNLOADER: return "switch-to-downloader";
+    case kControlMark: return "control-packet";
+    case DIAG_SUBSYS_CMD:
+        if (n >= SUBSYS_HEADER_LENGTH) {
+            const uint16_t command = ReadLe16(p + 2);
+            const auto is = [&](const SubsystemCommand& c) { return p[1] == c.subsystem && command == c.command; };
+            if (is(BOARD_VERSION))
+                return "board-version";
+            if (is(ISO_VERSION))
+                return "dashboard-version";
+            if (is(NV_BACKUP_RESTORE))
+                return n > BACKUP_RESTORE_FLAG_OFFSET && p[BACKUP_RESTORE_FLAG_OFFSET] == 1 ? "nv-restore"
+                                                                                           : "nv-backup";
+            if (is(NV_RESTORE_STATUS))
+                return "nv-restore-status";
         }
         return "subsystem";
     default: return "unknown";
