@@ -3,10 +3,10 @@
 #include "engine/CUpgradeEngine.h"
 
 #include "diag/CHdlcFrameWriter.h"
+#include "diag/DiagCodec.h"
 #include "diag/DiagProtocol.h"
 #include "diag/HdlcFraming.h"
 #include "images/CAppFileReader.h"
-#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -161,8 +161,8 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
             return false;
         }
         const uint32_t frameLength = BuildWriteFrame(address, length, data);
-        uint8_t pattern[DiagProtocol::BLOCK_ACK_LENGTH] = {DiagProtocol::DL_ACK};
-        WriteBe32(pattern + 1, address);
+        uint8_t pattern[DiagProtocol::BLOCK_ACK_LENGTH];
+        DiagCodec::BlockAckPattern(address, pattern);
         m_Adapter.Responses().SetMatchPattern(pattern, sizeof pattern);
         if (frameLength == 0 || !DIAG_Write(frameLength)) {
             LogPrintf(m_Log, "Unit%d Block%d: Download Fail", part + 1, static_cast<int>(block + 1));
@@ -187,9 +187,8 @@ uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, cons
     if (out == nullptr)
         return 0;
 
-    uint8_t header[DiagProtocol::BLOCK_HEADER_LENGTH] = {DiagProtocol::DL_WRITE};
-    WriteBe32(header + DiagProtocol::BLOCK_ADDRESS_OFFSET, address);
-    WriteBe16(header + DiagProtocol::BLOCK_LENGTH_OFFSET, static_cast<uint16_t>(length));
+    uint8_t header[DiagProtocol::BLOCK_HEADER_LENGTH];
+    DiagCodec::BlockWriteHeader(address, static_cast<uint16_t>(length), header);
 
     // Built in place: the block's data is stuffed straight into the adapter's buffer.
     CHdlcFrameWriter writer({out, CHdlcAdapter::kWriteBufferSize});

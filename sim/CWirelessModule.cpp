@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diag/DiagCodec.h"
 #include "diag/DiagProtocol.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
@@ -198,8 +199,7 @@ void CWirelessModule::HandlePayload(uint32_t conn, const uint8_t* payload, size_
 
 bool CWirelessModule::HandleHandShake(const uint8_t* p, size_t n, Answers& answers)
 {
-    if (n < HANDSHAKE_MAGIC_OFFSET + sizeof HANDSHAKE_MAGIC || p[1] != 0 || p[2] != 0 ||
-        std::memcmp(p + HANDSHAKE_MAGIC_OFFSET, HANDSHAKE_MAGIC, sizeof HANDSHAKE_MAGIC) != 0)
+    if (!DiagCodec::IsHandShakeRequest({p, n}))
         return false;
     if (!CheckLength(p, n, NV_BLOCK_LENGTH, "hand-shake"))
         return true; // not answered: the tool's request is malformed
