@@ -38,6 +38,16 @@ DiagRequest SubsystemRequest(const SubsystemCommand& command)
     return request;
 }
 
+// A command of one byte, answered by one byte.
+DiagRequest OneByteRequest(uint8_t command)
+{
+    DiagRequest request;
+    request.bytes[0] = command;
+    request.length = 1;
+    request.expectedLength = 1;
+    return request;
+}
+
 bool IsTextStop(uint8_t b) { return b == 0x0D || b == 0x0A || b == 0x00 || b == 0xFF; }
 
 std::string ScanText(std::span<const uint8_t> answer, uint32_t start, uint32_t end)
@@ -75,10 +85,7 @@ DiagRequest BackupRestoreRequest(bool backup)
 
 DiagRequest SwitchToDownloaderRequest()
 {
-    DiagRequest request;
-    request.bytes[0] = DIAG_SWITCH_DOWNLOADER;
-    request.length = 1;
-    request.expectedLength = 1;
+    DiagRequest request = OneByteRequest(DIAG_SWITCH_DOWNLOADER);
     PatternFromRequest(request, 1);
     return request;
 }
@@ -131,10 +138,7 @@ DiagRequest UnlockRequest(const uint8_t code[8])
 
 DiagRequest ResetRequest()
 {
-    DiagRequest request;
-    request.bytes[0] = DL_RESET;
-    request.length = 1;
-    request.expectedLength = 1;
+    DiagRequest request = OneByteRequest(DL_RESET);
     AckPattern(request);
     return request;
 }
