@@ -188,7 +188,8 @@ void CVersionCheck::StoreRouter(const DiscoveryReply& reply, std::string& versio
 
 void CVersionCheck::ReportNoRouter()
 {
-    m_NoRouterHint = BuildDiscoveryHint(CNetInterfaces::ReadSystem(), m_Overrides.targets, m_Overrides.interfaceName);
+    m_NoRouterHint = BuildDiscoveryHint(CNetInterfaces::ReadSystem(), m_Overrides.targets, m_Overrides.interfaceName,
+                                        m_Overrides.routerPort);
     if (m_Hooks.showWarningWithHint)
         m_Hooks.showWarningWithHint(IDS_NO_ROUTER, JoinHint(m_NoRouterHint));
     else if (m_Hooks.showWarning)

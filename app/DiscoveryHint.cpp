@@ -76,7 +76,7 @@ void SubnetLine(const std::array<uint8_t, 4>& target, const std::vector<NetInter
 
 std::vector<std::string> BuildDiscoveryHint(const CNetInterfaces& interfaces,
                                             const std::vector<std::array<uint8_t, 4>>& targets,
-                                            const std::string& interfaceName)
+                                            const std::string& interfaceName, uint16_t routerPort)
 {
     std::vector<std::string> lines;
     const bool chosen = !interfaceName.empty();
@@ -106,7 +106,8 @@ std::vector<std::string> BuildDiscoveryHint(const CNetInterfaces& interfaces,
         lines.push_back("If the router is on another network port of this PC, name that port with --interface NAME "
                         "(the window reads KIV_INTERFACE=NAME too).");
     lines.push_back("If the router has another address, give it with --target ADDRESS.");
-    lines.push_back("A firewall on this PC must let UDP replies from the router's port 1280 in.");
+    lines.push_back("A firewall on this PC must let UDP replies from the router's port " + std::to_string(routerPort) +
+                    " in.");
     return lines;
 }
 

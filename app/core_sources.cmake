@@ -1,5 +1,6 @@
-# The toolkit-free controller files of the main dialog and the version check, and the
-# program's version resource with its reader.
+# The toolkit-free controller files of the main dialog and the version check, the
+# program's version resource with its reader, and the window's own command-line options
+# (read before the display is opened).
 set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/CKivOneClickDlg.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CModuleVersion.cpp
@@ -10,4 +11,5 @@ set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/RouterOverrides.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/TimeScaleRule.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/VersionInfoWriter.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/WindowCommandLine.cpp
 )

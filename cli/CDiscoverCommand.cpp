@@ -49,7 +49,8 @@ void CDiscoverCommand::Run()
     m_Routers = finder.FindAll();
     m_nElapsedMs = TicksSince(start);
     if (m_Routers.empty())
-        m_Hint = BuildDiscoveryHint(m_Interfaces, m_Overrides.targets, m_Overrides.interfaceName);
+        m_Hint = BuildDiscoveryHint(m_Interfaces, m_Overrides.targets, m_Overrides.interfaceName,
+                                    m_Overrides.routerPort);
 }
 
 std::string CDiscoverCommand::InterfaceOf(const DiscoveryReply& router) const

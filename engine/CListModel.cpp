@@ -19,7 +19,7 @@ size_t CountCodePoints(const std::string& text)
 
 }  // namespace
 
-CListModel::CListModel()
+CListModel::CListModel(TextMeasure measure) : m_Measure(std::move(measure))
 {
     for (int i = 0; i < COLUMN_COUNT; ++i)
         m_Widths[i] = (kDefaultChars[i] + 2) * PIXELS_PER_CHAR;
@@ -127,6 +127,8 @@ bool CListModel::SetColumnWidth(int column, int width)
 
 int CListModel::GetStringWidth(const std::string& text) const
 {
+    if (m_Measure)
+        return m_Measure(text);
     return static_cast<int>(CountCodePoints(text)) * PIXELS_PER_CHAR;
 }
 

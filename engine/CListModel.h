@@ -9,11 +9,16 @@
 
 #include "engine/IComponentList.h"
 
-// An in-memory component list for programs without a window (the command line) and for
-// tests. Every call may come from any thread. Text width is 8 pixels per character.
+// The component list's rows, held once: the command line and tests use it directly, and the
+// window's list shows a copy refreshed from it. Every call may come from any thread. Text
+// width comes from the measuring function given at construction (it must be callable from
+// any thread); without one it is 8 pixels per character.
 class CListModel : public IComponentList {
 public:
     static constexpr int PIXELS_PER_CHAR = 8;
+
+    // Pixel width of a UTF-8 text.
+    using TextMeasure = std::function<int(const std::string& text)>;
 
     struct Row {
         std::array<std::string, COLUMN_COUNT> texts;
@@ -24,7 +29,7 @@ public:
     // whole list or of a column width) and the column (-1 for the whole row).
     using ChangeCallback = std::function<void(int row, int column)>;
 
-    CListModel();
+    explicit CListModel(TextMeasure measure = {});
 
     int GetItemCount() const override;
     int InsertItem(int row, const std::string& text) override;
@@ -48,6 +53,7 @@ private:
     bool IsRow(int row) const { return row >= 0 && row < static_cast<int>(m_Rows.size()); }
     static bool IsColumn(int column) { return column >= 0 && column < COLUMN_COUNT; }
 
+    const TextMeasure m_Measure;
     mutable std::mutex m_Lock;
     std::vector<Row> m_Rows;
     std::array<int, COLUMN_COUNT> m_Widths;

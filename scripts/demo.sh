@@ -35,7 +35,7 @@ case "$build" in /*) ;; *) build=$root/$build ;; esac
 cli=$build/cli/kivupgrade-cli
 sim=$build/sim/kivrouter-sim
 kivimage=$build/tools/kivimage/kivimage
-gui_app=$build/app/kivupgrade
+gui_app=$build/gui/kivupgrade
 if [ ! -x "$cli" ] || [ ! -x "$sim" ] || [ ! -x "$kivimage" ] || { [ "$gui" = 1 ] && [ ! -x "$gui_app" ]; }; then
   echo "== building ($build)"
   "$root/scripts/deps.sh"

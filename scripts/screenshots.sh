@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-gui}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 out=$root/docs/screenshots
-app=$build/app/kivupgrade
+app=$build/gui/kivupgrade
 sim=$build/sim/kivrouter-sim
 kivimage=$build/tools/kivimage/kivimage
 for tool in Xvfb xdotool import; do

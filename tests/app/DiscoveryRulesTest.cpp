@@ -99,12 +99,13 @@ TEST(InterfaceChoiceTest, DiscoveryGoesToTheInterfaceBroadcastUnlessTheUserChose
 
 TEST(DiscoveryHintTest, NamesTheInterfacesThatShareTheTargetsSubnet)
 {
-    const std::vector<std::string> hint = BuildDiscoveryHint(Laptop(), RouterOverrides().targets, "");
+    const std::vector<std::string> hint = BuildDiscoveryHint(Laptop(), RouterOverrides().targets, "", 1280);
     EXPECT_EQ(hint.front(), "Interfaces that are up: wlan0 192.168.1.50/24, eth1 192.168.1.100/24.");
     EXPECT_TRUE(Contains(hint, "wlan0 and eth1 are both on the subnet of 192.168.1.255 (192.168.1.0/24)"));
     EXPECT_TRUE(Contains(hint, "--interface eth1"));
     EXPECT_TRUE(Contains(hint, "--target ADDRESS"));
     EXPECT_TRUE(Contains(hint, "LAN ports"));
+    EXPECT_EQ(hint.back(), "A firewall on this PC must let UDP replies from the router's port 1280 in.");
     EXPECT_FALSE(Contains(hint, "255.255.255.255"));  // every interface could reach that one
     EXPECT_EQ(JoinHint({"a", "b"}), "a\nb");
 }
@@ -112,16 +113,17 @@ TEST(DiscoveryHintTest, NamesTheInterfacesThatShareTheTargetsSubnet)
 TEST(DiscoveryHintTest, SaysWhenNoInterfaceIsOnTheSubnetOrTheChosenOneHasNoLink)
 {
     const CNetInterfaces office({Entry("eth0", {10, 0, 0, 5})});
-    std::vector<std::string> hint = BuildDiscoveryHint(office, RouterOverrides().targets, "");
+    std::vector<std::string> hint = BuildDiscoveryHint(office, RouterOverrides().targets, "", 1280);
     EXPECT_TRUE(Contains(hint, "No interface that is up is on the subnet of 192.168.1.255 (192.168.1.0/24)."));
 
-    hint = BuildDiscoveryHint(CNetInterfaces(), RouterOverrides().targets, "");
+    hint = BuildDiscoveryHint(CNetInterfaces(), RouterOverrides().targets, "", 1280);
     EXPECT_EQ(hint.front(), "No network interface apart from loopback is up.");
 
     const CNetInterfaces unplugged({Entry("eth1", {192, 168, 1, 100}, true, false)});
-    hint = BuildDiscoveryHint(unplugged, {{192, 168, 1, 255}, {255, 255, 255, 255}}, "eth1");
+    hint = BuildDiscoveryHint(unplugged, {{192, 168, 1, 255}, {255, 255, 255, 255}}, "eth1", 4000);
     EXPECT_EQ(hint[0], "The discovery went out through eth1 192.168.1.100/24 (no link) only.");
     EXPECT_EQ(hint[1], "eth1 has no link: is the cable plugged in and the router switched on?");
     EXPECT_EQ(hint[2], "eth1 is on the subnet of 192.168.1.255 (192.168.1.0/24).");
     EXPECT_FALSE(Contains(hint, "--interface"));  // already chosen
+    EXPECT_EQ(hint.back(), "A firewall on this PC must let UDP replies from the router's port 4000 in.");
 }

@@ -11,7 +11,7 @@ source=$2
 . "$source/tests/release/script_support.sh"
 
 require_tools groff
-programs=(app/kivupgrade cli/kivupgrade-cli sim/kivrouter-sim tools/kivimage/kivimage)
+programs=(gui/kivupgrade cli/kivupgrade-cli sim/kivrouter-sim tools/kivimage/kivimage)
 for program in "${programs[@]}"; do
   [ -x "$build/$program" ] || skip "$build/$program was not built"
   [ -f "$build/man/${program##*/}.1" ] || skip "$build/man/${program##*/}.1 was not built (scdoc)"

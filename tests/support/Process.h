@@ -15,7 +15,7 @@ namespace kivtest {
 constexpr const char* kSimProgram = "sim/kivrouter-sim";
 constexpr const char* kCliProgram = "cli/kivupgrade-cli";
 constexpr const char* kImageProgram = "tools/kivimage/kivimage";
-constexpr const char* kAppProgram = "app/kivupgrade";
+constexpr const char* kAppProgram = "gui/kivupgrade";
 
 // Full path of a program of the build under test.
 std::string BuildProgram(const std::string& relative);

@@ -20,10 +20,10 @@
 #include <unistd.h>
 
 #include "UiTestSupport.h"
-#include "app/CKivOneClickApp.h"
 #include "app/CKivOneClickDlg.h"
-#include "app/CMainWindow.h"
 #include "engine/CUpgradeEngine.h"
+#include "gui/CKivOneClickApp.h"
+#include "gui/CMainWindow.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/Strict.h"
 

@@ -8,20 +8,21 @@
 #include <QFile>
 #include <QTest>
 
+#include <atomic>
 #include <thread>
 
 #include "UiTestSupport.h"
 #include "app/CKivOneClickDlg.h"
-#include "app/CMainWindow.h"
 #include "engine/IComponentList.h"
+#include "gui/CMainWindow.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
-#include "ui/controls/CMyListCtrl.h"
 #include "tests/support/SampleSet.h"
 #include "tests/support/ScopedTimeScale.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Strict.h"
 #include "tests/support/TimeScale.h"
+#include "ui/controls/CMyListCtrl.h"
 #include "ui/controls/CXPStyleButtonST.h"
 
 namespace {
@@ -313,4 +314,35 @@ TEST_F(WindowTest, WorkerListChangesArriveInOrderWithoutWaiting)
         ASSERT_EQ(list->GetItemData(row), rows->GetItemData(row)) << row;
     }
     EXPECT_EQ(rows->GetStringWidth("1111"), list->GetStringWidth("1111"));
+}
+
+// What a worker changed in the list, rows and a column width, is on screen by the time a
+// view call it makes afterwards runs on the window's thread.
+TEST_F(WindowTest, LaterViewCallsSeeTheListCaughtUp)
+{
+    Open();
+    IComponentList* rows = window->GetList();
+    CMyListCtrl* list = window->List();
+    const int width = list->GetColumnWidth(IComponentList::COL_STATUS) + 57;
+    std::atomic<bool> ran{false};
+    bool caughtUp = false;
+    std::thread worker([&] {
+        rows->InsertItem(0, "first");
+        rows->InsertItem(1, "second");
+        rows->SetItemText(1, IComponentList::COL_STATUS, "Waiting for the upgrade");
+        rows->SetItemData(1, 0xFF0000u);
+        rows->DeleteItem(0);
+        rows->SetColumnWidth(IComponentList::COL_STATUS, width);
+        window->RunOnViewThread([&] {
+            caughtUp = list->GetItemCount() == 1 && list->GetItemText(0, 0) == "second" &&
+                       list->GetItemText(0, IComponentList::COL_STATUS) == "Waiting for the upgrade" &&
+                       list->GetItemData(0) == 0xFF0000u &&
+                       list->GetColumnWidth(IComponentList::COL_STATUS) == width;
+            ran = true;
+        });
+    });
+    worker.join();
+    ASSERT_TRUE(WaitUntil([&] { return ran.load(); }));
+    EXPECT_TRUE(caughtUp);
+    EXPECT_EQ(rows->GetColumnWidth(IComponentList::COL_STATUS), width);
 }

@@ -13,17 +13,16 @@
 #include <unistd.h>
 
 #include "UiTestSupport.h"
-#include "app/WindowCommandLine.h"
-#include "app/CMainWindow.h"
 #include "app/CModuleVersion.h"
-#include "app/CSingleInstanceGuard.h"
-#include "app/HelpFile.h"
 #include "app/VersionInfoWriter.h"
-#include "tests/support/VersionBlock.h"
-#include "app/WindowPlacement.h"
+#include "gui/CMainWindow.h"
+#include "gui/CSingleInstanceGuard.h"
+#include "gui/HelpFile.h"
+#include "gui/WindowPlacement.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
 #include "tests/support/Strict.h"
+#include "tests/support/VersionBlock.h"
 
 namespace {
 class ServicesTest : public ::testing::Test {
@@ -173,18 +172,6 @@ TEST_F(ServicesTest, SecondGuardAsksTheFirstToRestoreItsWindow)
     first.Release();
     CSingleInstanceGuard third(dir);
     EXPECT_EQ(third.Acquire(), CSingleInstanceGuard::Result::Acquired);
-}
-
-TEST_F(ServicesTest, InterfaceIsTakenFromTheCommandLine)
-{
-    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "--interface", "eth1"}), "eth1");
-    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "--interface=usb0"}), "usb0");
-    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "--interface"}), "");  // no name follows
-    EXPECT_EQ(WindowInterfaceArgument({"kivupgrade", "eth1"}), "");
-    EXPECT_EQ(WindowInterfaceArgument({"--interface=eth1"}), "");  // the program itself
-    std::string help = WindowHelpText();
-    EXPECT_NE(help.find("--interface NAME"), std::string::npos);
-    EXPECT_NE(help.find("KIV_INTERFACE"), std::string::npos);
 }
 
 TEST_F(ServicesTest, SecondProgramExitsSilentlyWhileTheFirstRuns)

@@ -1,4 +1,4 @@
-#include "app/CSingleInstanceGuard.h"
+#include "gui/CSingleInstanceGuard.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,4 +1,4 @@
-#include "app/CMainWindow.h"
+#include "gui/CMainWindow.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -14,12 +14,12 @@
 #include <array>
 
 #include "app/CKivOneClickDlg.h"
-#include "app/CListBridge.h"
 #include "app/CModuleVersion.h"
-#include "app/HelpFile.h"
 #include "app/TimeScaleRule.h"
-#include "app/WindowPlacement.h"
 #include "engine/CUpgradeEngine.h"
+#include "gui/CListBridge.h"
+#include "gui/HelpFile.h"
+#include "gui/WindowPlacement.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
@@ -139,14 +139,16 @@ void CMainWindow::InitButtons()
 void CMainWindow::InitColumns()
 {
     m_pList->setUpdatesEnabled(false);
+    std::array<int, IComponentList::COLUMN_COUNT> widths{};
     for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
         const KivColumnSpec& spec = CKivOneClickDlg::kColumns[i];
         const std::string ones(static_cast<size_t>(spec.widthFigure + 2), '1');
+        widths[i] = m_pList->GetStringWidth(ones);
         m_pList->InsertColumn(i, LoadStringResource(spec.headerId),
-                              spec.centred ? Qt::AlignHCenter : Qt::AlignLeft,
-                              m_pList->GetStringWidth(ones));
+                              spec.centred ? Qt::AlignHCenter : Qt::AlignLeft, widths[i]);
     }
     m_pList->setUpdatesEnabled(true);
+    m_pBridge->ColumnWidthsChanged(widths);
 }
 
 void CMainWindow::Layout()
@@ -217,7 +219,7 @@ void CMainWindow::FocusButton(int controlId)
     });
 }
 
-IComponentList* CMainWindow::GetList() { return m_pBridge.get(); }
+IComponentList* CMainWindow::GetList() { return &m_pBridge->Rows(); }
 
 int CMainWindow::ShowWarning(const std::string& text)
 {

@@ -1,7 +1,7 @@
 #include <QApplication>
 
-#include "app/CKivOneClickApp.h"
 #include "app/WindowCommandLine.h"
+#include "gui/CKivOneClickApp.h"
 
 int main(int argc, char** argv)
 {

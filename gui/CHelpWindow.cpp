@@ -1,4 +1,4 @@
-#include "app/CHelpWindow.h"
+#include "gui/CHelpWindow.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>

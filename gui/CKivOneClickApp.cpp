@@ -1,4 +1,4 @@
-#include "app/CKivOneClickApp.h"
+#include "gui/CKivOneClickApp.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -7,10 +7,10 @@
 #include <cstdlib>
 
 #include "app/CKivOneClickDlg.h"
-#include "app/CMainWindow.h"
-#include "app/CSingleInstanceGuard.h"
 #include "app/TimeScaleRule.h"
 #include "app/WindowCommandLine.h"
+#include "gui/CMainWindow.h"
+#include "gui/CSingleInstanceGuard.h"
 #include "platform/UserFiles.h"
 #include "ui/controls/CThemeHelperST.h"
 

@@ -1,4 +1,4 @@
-#include "app/HelpFile.h"
+#include "gui/HelpFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-#include "app/CHelpWindow.h"
+#include "gui/CHelpWindow.h"
 #include "platform/UserFiles.h"
 #include "res/Resources.h"
 
