@@ -39,6 +39,7 @@ bool CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expe
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         if (!m_pAdapter->Write(0, request, length, leadingFlag, kWriteTimeoutMs)) {
             LogPrintf(m_pLog, "Execute#%d> Write Fail", attempt);
+            NoteUnanswered();
             Sleep(kRetryPauseMs);
             continue;
         }
@@ -46,6 +47,7 @@ bool CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expe
         m_ResponseLength = 0;
         if (!m_pAdapter->Read(m_Response, kResponseSize, &m_ResponseLength, 0, readTimeoutMs)) {
             LogPrintf(m_pLog, "Execute#%d> Read Fail", attempt);
+            NoteUnanswered();
             Sleep(kRetryPauseMs);
             continue;
         }
@@ -342,14 +344,16 @@ bool CDiagCaller::DIAG_Write(uint32_t frameLength)
     uint8_t* frame = m_pAdapter->WriteBuffer();
     if (frame == nullptr || frameLength > CHdlcAdapter::kWriteBufferSize)
         return false;
+    m_nOwedToThisBlock = 0;
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         if (!m_pAdapter->Write(1, frame, frameLength, 0, kWriteTimeoutMs)) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Write Fail", attempt);
+            NoteUnansweredTry(); // part of the frame may have gone out after all
             continue;
         }
-        m_ResponseLength = 0;
-        if (!m_pAdapter->Read(m_Response, BLOCK_ACK_LENGTH, &m_ResponseLength, 0, kBlockAckTimeoutMs)) {
+        if (!ReadBlockAck(attempt)) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Read Fail", attempt);
+            NoteUnansweredTry();
             continue;
         }
         if (DiagCodec::IsRefusal(Answer())) {
@@ -359,4 +363,57 @@ bool CDiagCaller::DIAG_Write(uint32_t frameLength)
         return true;
     }
     return false;
+}
+
+void CDiagCaller::NoteUnanswered()
+{
+    if (m_pAdapter != nullptr && m_pAdapter->Responses().IsAcknowledgementMode())
+        ++m_nAcksOwed;
+}
+
+void CDiagCaller::NoteUnansweredTry()
+{
+    const uint32_t before = m_nAcksOwed;
+    NoteUnanswered();
+    m_nOwedToThisBlock += m_nAcksOwed - before;
+}
+
+void CDiagCaller::ForgetOwedAcks()
+{
+    m_nAcksOwed = 0;
+    m_nOwedToThisBlock = 0;
+    if (m_pAdapter != nullptr)
+        m_nBareAcksSeen = m_pAdapter->Responses().GetBareAckCount();
+}
+
+bool CDiagCaller::ReadBlockAck(int attempt)
+{
+    const uint32_t start = GetTickCount();
+    for (;;) {
+        const uint32_t elapsed = TicksSince(start);
+        if (elapsed >= kBlockAckTimeoutMs)
+            return false;
+        m_ResponseLength = 0;
+        if (!m_pAdapter->Read(m_Response, BLOCK_ACK_LENGTH, &m_ResponseLength, 0, kBlockAckTimeoutMs - elapsed))
+            return false;
+        // A negative answer, and one that names the block, say what they are about.
+        if (m_Response[0] != DL_ACK || m_ResponseLength >= BLOCK_ACK_LENGTH)
+            return true;
+        // Bare acknowledgements that arrived since the last count (also those the queue let go
+        // with an answer that came after them): as many as other requests are owed may be
+        // their late answers; one more answers a try of this block, and any try's answer says
+        // that the block was written.
+        const uint32_t count = m_pAdapter->Responses().GetBareAckCount();
+        const uint32_t arrived = count - m_nBareAcksSeen;
+        m_nBareAcksSeen = count;
+        const uint32_t owedElsewhere = m_nAcksOwed - m_nOwedToThisBlock;
+        if (arrived > owedElsewhere) {
+            // Still owed: every request so far, this try included, less the answers come.
+            m_nAcksOwed = m_nAcksOwed + 1 > arrived ? m_nAcksOwed + 1 - arrived : 0;
+            m_nOwedToThisBlock = 0;
+            return true;
+        }
+        m_nAcksOwed -= arrived;
+        LogPrintf(m_pLog, "DIAG_Write#%d> Ambiguous Ack Ignored", attempt);
+    }
 }

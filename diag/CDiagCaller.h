@@ -47,7 +47,19 @@ public:
     bool DIAG_Write_NV(uint16_t item, const uint8_t* source, uint32_t length, uint16_t* status = nullptr);
     // Sends the downloader write frame already built in the adapter's write buffer (the
     // caller has set the 5-byte acknowledgement pattern) and waits for its acknowledgement.
+    // An answer naming the block (02 and its address) is taken as it comes. A bare 02 does
+    // not say which request it answers: while acknowledgement-mode requests other than this
+    // block's earlier tries may still be answered late, it is taken only when more bare
+    // acknowledgements have arrived than such answers are owed; the others count as those
+    // late answers, and the wait goes on. A late answer to an earlier try of the same block
+    // is taken: it, too, says that the block was written.
     bool DIAG_Write(uint32_t frameLength);
+
+    // Acknowledgement-mode requests (unlock, reset, block write) on this channel that got no
+    // answer within their wait and may still be answered, as far as is known.
+    uint32_t AcksOwed() const { return m_nAcksOwed; }
+    // A new connection owes nothing: called when the channel is opened.
+    void ForgetOwedAcks();
 
     const uint8_t* Response() const { return m_Response; }
     uint8_t* Response() { return m_Response; }
@@ -78,10 +90,19 @@ private:
     static bool LogNvStatus(std::span<const uint8_t> answer, bool isRead, uint8_t* destination, uint32_t length,
                             uint16_t* status, CDownloadLog* log);
     bool ExecuteNv(uint8_t command, uint16_t item, const uint8_t* source, uint32_t length, const char* name);
+    // Reads one block acknowledgement within the block's wait; false after a time-out.
+    bool ReadBlockAck(int attempt);
+    // An acknowledgement-mode request got no answer in time: it may still come.
+    void NoteUnanswered();
+    // The same for a try of the block being written.
+    void NoteUnansweredTry();
     void SetPattern(const uint8_t* bytes, uint32_t count);
 
     uint8_t m_Response[kResponseSize] = {};
     uint32_t m_ResponseLength = 0;
+    uint32_t m_nAcksOwed = 0;
+    uint32_t m_nOwedToThisBlock = 0; // the part of m_nAcksOwed owed to the current block's tries
+    uint32_t m_nBareAcksSeen = 0; // the queue's bare acknowledgements accounted for
     CHdlcAdapter* m_pAdapter;
     CDownloadLog* m_pLog;
 };

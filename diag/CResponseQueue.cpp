@@ -50,6 +50,11 @@ bool CResponseQueue::IsMatch(const uint8_t* payload, uint32_t length) const
     return length >= patternLength && equalFrom(0, patternLength);
 }
 
+bool CResponseQueue::IsAcknowledgementMode() const
+{
+    return m_PatternLength.load(std::memory_order_acquire) != 0 && m_Pattern[0].load(std::memory_order_relaxed) == DL_ACK;
+}
+
 bool CResponseQueue::Store(const uint8_t* payload, uint32_t length)
 {
     if (payload == nullptr && length != 0)
@@ -76,6 +81,9 @@ bool CResponseQueue::Store(const uint8_t* payload, uint32_t length)
         ++m_Count;
         m_Used += length;
     }
+    // Counted before the signal, so that the worker it wakes finds it counted.
+    if (length == 1 && payload[0] == DL_ACK && IsAcknowledgementMode() && m_PatternLength.load() > 1)
+        ++m_nBareAcks;
     if (IsMatch(payload, length))
         m_Arrived.Set();
     return true;

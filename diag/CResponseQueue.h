@@ -38,6 +38,11 @@ public:
     bool WaitResponse(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t timeoutMs);
 
     bool IsMatch(const uint8_t* payload, uint32_t length) const;
+    // The pattern set selects acknowledgement mode (its first byte is 0x02).
+    bool IsAcknowledgementMode() const;
+    // Bare acknowledgements (the single byte 02) stored while a block-write pattern (02 and
+    // an address) was set, counted from construction; none is ever dropped from the count.
+    uint32_t GetBareAckCount() const { return m_nBareAcks.load(); }
 
     // Number of stored payloads (for tests and diagnostics).
     int GetCount();
@@ -59,6 +64,7 @@ private:
     // cross-thread reads defined.
     std::atomic<uint8_t> m_Pattern[kMaxPattern] = {};
     std::atomic<uint32_t> m_PatternLength{0};
+    std::atomic<uint32_t> m_nBareAcks{0};
     CEvent m_Arrived{false, false};
     CCriticalSection m_StoreLock;
 };

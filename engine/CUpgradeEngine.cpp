@@ -163,6 +163,7 @@ bool CUpgradeEngine::OpenChannel()
         m_nResultId = IDS_TCP_CONNECT_FAILED;
         return false;
     }
+    m_Diag.ForgetOwedAcks();
     m_Adapter.StartReader();
     return true;
 }

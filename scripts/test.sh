@@ -34,10 +34,10 @@ CC=clang CXX=clang++ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug \
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
 
-step "ThreadSanitizer (clang), threaded folders"
+step "ThreadSanitizer (clang), threaded folders and the short soak"
 CC=clang CXX=clang++ scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug \
   -DKIV_SANITIZE=thread -DKIV_BUILD_GUI=OFF -DKIV_BUILD_BENCH=OFF \
-  "-DKIV_TEST_DIRS=platform;net;diag;sim;engine;app"
+  "-DKIV_TEST_DIRS=platform;net;diag;sim;engine;app;soak"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900
 

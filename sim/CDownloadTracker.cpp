@@ -23,6 +23,7 @@ void CDownloadTracker::OnBlock(uint32_t address, const uint8_t* data, uint32_t l
     } else if (address != m_nNext) {
         ++m_nUnits;
     }
+    m_Memory.Write(address, data, length);
     m_nLastAddress = address;
     m_nNext = address + length;
     m_nBytes += length;

@@ -2,12 +2,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "sim/CBlockMemory.h"
 
 // Follows the block writes of one download (from unlock to reset) to tell whether a whole
 // image went in and which version it carries. The first block at the first unit's start
 // must begin with the wireless version marker; blocks then run on without gaps inside each
 // unit (a retried block at the same address is fine), a block elsewhere starts a new unit.
-// Each block's data checksum is kept too, so that a test can tell exactly which bytes went in.
+// Each block's data checksum is kept too, and the bytes of every block, so that what was
+// written can be compared with the image the tool meant to write.
 class CDownloadTracker {
 public:
     void Reset();
@@ -24,6 +28,9 @@ public:
     uint64_t Bytes() const { return m_nBytes; }
     // Firmware images have more than two units, dashboard images one or two.
     bool LooksLikeDashboard() const { return m_nUnits <= 2; }
+    // The written bytes as contiguous extents with their digests (CBlockMemory).
+    std::vector<CBlockMemory::Extent> Extents() const { return m_Memory.Extents(); }
+    bool IsVerifiable() const { return m_Memory.IsVerifiable(); }
 
 private:
     bool m_bStarted = false;
@@ -37,4 +44,5 @@ private:
     uint64_t m_nBytes = 0;
     uint16_t m_nLastCrc = 0;
     std::string m_strVersion;
+    CBlockMemory m_Memory;
 };

@@ -65,16 +65,26 @@ const std::vector<CFaultTable::Info>& CFaultTable::Known()
         {"telnet-hang", "", "echo a Telnet command but never complete it (no output, no prompt)"},
         {"nak-block", "1", "refuse block write request number VALUE (from 1, retries count) with 03 + reason"},
         {"drop-block-ack", "1", "leave block write request number VALUE (from 1, retries count) unanswered"},
+        {"bare-block-ack", "", "acknowledge every block write with a bare 02 instead of 02 and the block's address"},
+        {"late-ack", "1",
+         "hold back the answer to block write request number VALUE (from 1, retries count) until the tool has "
+         "given up waiting and sends a request other than that block again; send it then, as a bare 02, "
+         "500 ms ahead of that request's own answer"},
         {"corrupt-fcs", "1", "corrupt the FCS of frame number VALUE (from 1) sent on the TCP channel"},
+        {"drop-frame", "1", "lose frame number VALUE (from 1) sent on the TCP channel: it never leaves"},
+        {"reset-during-block", "1",
+         "reset the TCP connection while block write frame number VALUE (from 1, retries count) arrives"},
         {"reset-during-data", "7300", "reset the TCP connection after VALUE bytes of router image data"},
         {"result-value", "5", "send the router result packet with value VALUE instead of 4"},
         {"no-result", "", "never send the router result packet"},
         {"no-handshake", "", "the module ignores hand-shakes until force-load mode has been entered once"},
         {"unlock-refused", "5", "refuse the first VALUE unlock requests (default 5: one whole unlock command)"},
+        {"slow-restart", "30000", "every restart of the module keeps it silent for VALUE ms (default 30000)"},
         {"module-not-back", "", "after a reset the module never comes back (probes and DIAG unanswered)"},
         {"still-in-downloader", "", "after a reset the module comes back in its downloader"},
         {"nv-restore-fail", "", "the NV restore status query and the NV restore command report failure"},
         {"no-erase-echo", "", "never echo an erase-NVRAM record"},
+        {"no-force-load-echo", "", "act on an enter-force-load record but never echo it"},
         {"no-answer", "reset",
          "the module ignores these requests (comma-separated): hand-shake, board-version, dashboard-version, "
          "nv-backup, nv-restore, nv-restore-status, change-mode, switch-to-downloader, unlock, block-write, "

@@ -224,6 +224,10 @@ int CRouterSim::PollTimeout() const
     const int64_t module = m_pContext->Module().MsUntilNextEvent(now);
     if (module >= 0)
         wait = std::min(wait, module);
+    if (!m_DelayedDatagrams.empty()) {
+        const int32_t left = static_cast<int32_t>(m_DelayedDatagrams.front().due - now);
+        wait = std::min<int64_t>(wait, left < 0 ? 0 : left);
+    }
     for (const auto& conn : m_Connections) {
         const int64_t next = conn->session->MsUntilNextEvent(now);
         if (next >= 0)
@@ -314,10 +318,37 @@ void CRouterSim::ReadUdp(int fd)
             m_FloodArrivedOn = arrivedOn;
             m_nNextFlood = GetTickCount() + m_Config.faults.Number("discovery-flood", 100);
         }
-        for (const auto& reply : replies)
-            sendto(m_UdpFd.Get(), reply.data(), reply.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
-                   msg.msg_namelen);
+        for (auto& reply : replies)
+            SendDatagram(std::move(reply), from);
     }
+}
+
+void CRouterSim::SendDatagram(std::vector<uint8_t> bytes, const sockaddr_in& to)
+{
+    const uint32_t delay = m_pContext->DrawLatency();
+    if (delay == 0 && m_DelayedDatagrams.empty()) {
+        sendto(m_UdpFd.Get(), bytes.data(), bytes.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
+        return;
+    }
+    // Replies keep their order: none goes out before one that came earlier.
+    uint32_t due = GetTickCount() + delay;
+    if (!m_DelayedDatagrams.empty() && static_cast<int32_t>(m_DelayedDatagrams.back().due - due) > 0)
+        due = m_DelayedDatagrams.back().due;
+    m_DelayedDatagrams.push_back(DelayedDatagram{due, std::move(bytes), to});
+}
+
+void CRouterSim::SendDueDatagrams(uint32_t now)
+{
+    size_t sent = 0;
+    for (; sent < m_DelayedDatagrams.size(); ++sent) {
+        const DelayedDatagram& d = m_DelayedDatagrams[sent];
+        if (static_cast<int32_t>(now - d.due) < 0)
+            break;
+        sendto(m_UdpFd.Get(), d.bytes.data(), d.bytes.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&d.to),
+               sizeof d.to);
+    }
+    m_DelayedDatagrams.erase(m_DelayedDatagrams.begin(), m_DelayedDatagrams.begin() + static_cast<std::ptrdiff_t>(sent));
 }
 
 void CRouterSim::AcceptAll(int listenFd, bool telnet)
@@ -408,6 +439,7 @@ void CRouterSim::TickAll()
 {
     const uint32_t now = GetTickCount();
     m_pContext->Module().Tick(now);
+    SendDueDatagrams(now);
     TickFlood(now);
     for (size_t i = m_Connections.size(); i-- > 0;) {
         Connection& conn = *m_Connections[i];

@@ -48,6 +48,12 @@ public:
 
 private:
     struct Connection;
+    // A UDP reply waiting for its drawn latency.
+    struct DelayedDatagram {
+        uint32_t due;
+        std::vector<uint8_t> bytes;
+        sockaddr_in to;
+    };
 
     bool BindTcp(uint16_t port, UniqueFd& fd, uint16_t& bound, std::string& error);
     bool BindUdp(uint16_t port, std::string& error);
@@ -58,6 +64,8 @@ private:
     void Flush(Connection& conn);
     void DropConnection(size_t index, bool reset);
     void TickAll();
+    void SendDatagram(std::vector<uint8_t> bytes, const sockaddr_in& to);
+    void SendDueDatagrams(uint32_t now);
     // Fault discovery-flood: sends the next wrong record when it is due.
     void TickFlood(uint32_t now);
     int PollTimeout() const;
@@ -76,6 +84,7 @@ private:
     uint16_t m_nTelnetPort = 0;
     std::vector<std::unique_ptr<Connection>> m_Connections;
     uint32_t m_nNextConn = 1;
+    std::vector<DelayedDatagram> m_DelayedDatagrams; // in the order they are due
     // Fault discovery-flood: who asked last, on which address, and when the next record goes.
     bool m_bFlooding = false;
     sockaddr_in m_FloodTo{};

@@ -1,5 +1,6 @@
 #include "sim/CSimConfig.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -62,6 +63,22 @@ bool CSimConfig::ParseUnlockCode(const std::string& text, std::array<uint8_t, 8>
     return true;
 }
 
+bool CSimConfig::ParseLatency(const std::string& text, uint32_t& minMs, uint32_t& maxMs)
+{
+    unsigned long low = 0, high = 0;
+    char tail = 0;
+    int fields = std::sscanf(text.c_str(), "%lu-%lu%c", &low, &high, &tail);
+    if (fields == 1 && text.find('-') == std::string::npos)
+        high = low;
+    else if (fields != 2)
+        return false;
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || low > high || high > 600000)
+        return false;
+    minMs = static_cast<uint32_t>(low);
+    maxMs = static_cast<uint32_t>(high);
+    return true;
+}
+
 int CSimConfig::Parse(int argc, const char* const* argv, std::string& output)
 {
     CLI::App app{"kivrouter-sim: a virtual router (router module and wireless module) on loopback or a "
@@ -71,6 +88,7 @@ int CSimConfig::Parse(int argc, const char* const* argv, std::string& output)
     std::string macText;
     std::vector<std::string> unlockTexts;
     std::vector<std::string> faultSpecs;
+    std::string latencyText;
     app.add_option("--address", address, "address to bind every service to (default 127.0.0.1)");
     app.add_option("--router-port", routerPort, "UDP and TCP port of the router (default 1280; 0 = any free)");
     app.add_option("--telnet-port", telnetPort, "Telnet port (default 23; 0 = any free)");
@@ -98,6 +116,10 @@ int CSimConfig::Parse(int argc, const char* const* argv, std::string& output)
     app.add_option("--transcript", transcriptPath, "write every message as one JSON object per line to FILE");
     app.add_option("--time-scale", timeScale, "multiply every delay of the simulator by S (also KIV_TIME_SCALE)")
         ->check(CLI::PositiveNumber);
+    app.add_option("--seed", seed, "seed of every random draw, such as the answer latency (default 1)");
+    app.add_option("--latency", latencyText,
+                   "delay each answer on the router port (UDP records, TCP frames) by a time drawn from MIN-MAX ms "
+                   "(or exactly MS); answers keep their order (default 0)");
     app.add_option("--flash-time", flashTimeMs, "ms from the end of router image data to the result (default 3000)");
     app.add_option("--restart-time", restartTimeMs, "ms the module stays silent while it restarts (default 5000)");
     app.add_option("--region-base", regionBase, "start of the unlocked region of module memory (default 0)");
@@ -119,6 +141,10 @@ int CSimConfig::Parse(int argc, const char* const* argv, std::string& output)
     in_addr probe{};
     if (inet_pton(AF_INET, address.c_str(), &probe) != 1) {
         output = "--address: not a dotted IPv4 address: " + address + "\n";
+        return 2;
+    }
+    if (!latencyText.empty() && !ParseLatency(latencyText, latencyMinMs, latencyMaxMs)) {
+        output = "--latency: expected MIN-MAX or MS, in ms (at most 600000), MIN not above MAX\n";
         return 2;
     }
     if (!macText.empty() && !ParseMac(macText, mac)) {

@@ -33,6 +33,9 @@ public:
     uint32_t maxConnections = 8;    // per TCP service
     uint32_t idleTimeoutMs = 600000; // a connection silent this long is closed
     double timeScale = 0;           // 0: leave the process's time scale alone
+    uint64_t seed = 1;              // seeds every random draw (answer latency)
+    uint32_t latencyMinMs = 0;      // each answer on the router port waits a time drawn
+    uint32_t latencyMaxMs = 0;      // from [min, max] ms (scaled) before it goes out
     std::string transcriptPath;
     CFaultTable faults;
 
@@ -47,5 +50,7 @@ public:
     // The unlock code as up to 8 characters of text (padded with zero bytes).
     static bool ParseUnlockCode(const std::string& text, std::array<uint8_t, 8>& code);
     static std::vector<std::string> DefaultUnlockCodes();
+    // "MIN-MAX" or "MS" (milliseconds); false when malformed or MIN > MAX.
+    static bool ParseLatency(const std::string& text, uint32_t& minMs, uint32_t& maxMs);
     bool AcceptsUnlockCode(const uint8_t code[8]) const;
 };

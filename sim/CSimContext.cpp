@@ -6,8 +6,18 @@
 
 CSimContext::CSimContext(const CSimConfig& config)
     : m_Config(config), m_Module(m_Config, m_Transcript), m_strBoot(config.bootVersion),
-      m_strApp(config.appVersion)
+      m_strApp(config.appVersion), m_Random(config.seed)
 {
+}
+
+uint32_t CSimContext::DrawLatency()
+{
+    if (m_Config.latencyMaxMs == 0)
+        return 0;
+    // Drawn by hand from the raw generator: the standard distributions may differ between
+    // library versions, and a seed must replay the same delays everywhere.
+    const uint64_t span = uint64_t(m_Config.latencyMaxMs) - m_Config.latencyMinMs + 1;
+    return m_Config.latencyMinMs + static_cast<uint32_t>(m_Random() % span);
 }
 
 std::array<uint8_t, 4> CSimContext::RouterIp(const std::array<uint8_t, 4>& arrivedOn) const

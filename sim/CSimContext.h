@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <random>
 #include <string>
 
 #include "sim/CSimConfig.h"
@@ -31,8 +32,14 @@ public:
     // name (1 BOOT; 0 application; 3 family B, whose one version is the application's).
     void RouterImageFlashed(uint32_t kindBits, const std::string& version);
 
-    // Numbers frames sent on the TCP channel, for the corrupt-fcs fault.
+    // Numbers frames sent on the TCP channel, for the corrupt-fcs and drop-frame faults.
     uint32_t NextTcpFrameNumber() { return ++m_nTcpFrames; }
+    // Numbers block write frames as they begin to arrive, for the reset-during-block fault.
+    uint32_t NextBlockFrameNumber() { return ++m_nBlockFrames; }
+
+    // The delay of the next answer on the router port: drawn from --latency with the
+    // generator seeded by --seed (0 and no draw without --latency).
+    uint32_t DrawLatency();
 
 private:
     CSimConfig m_Config;
@@ -41,4 +48,6 @@ private:
     std::string m_strBoot;
     std::string m_strApp;
     uint32_t m_nTcpFrames = 0;
+    uint32_t m_nBlockFrames = 0;
+    std::mt19937_64 m_Random;
 };

@@ -11,6 +11,7 @@
 #include "images/PartHeader.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
+#include "sim/CBlockMemory.h"
 #include "sim/CSimContext.h"
 
 namespace {
@@ -21,6 +22,7 @@ const char kFwtForce[] = "Varoni FWT Force Download Pkt";
 constexpr size_t kControlTextLength = 29;
 constexpr size_t kControlValueOffset = 30;
 constexpr uint8_t kControlMark = 0xFF;
+constexpr uint8_t kBlockWriteCommand = 0x0F;
 
 } // namespace
 
@@ -97,6 +99,16 @@ void CTcpSession::FrameByte(uint8_t byte)
     }
     if (m_bOverflow)
         return;
+    if (m_Collect.empty() && byte == kBlockWriteCommand) {
+        const CFaultTable& faults = m_Context.Config().faults;
+        const uint32_t number = m_Context.NextBlockFrameNumber();
+        if (faults.Has("reset-during-block") && number == faults.Number("reset-during-block", 1)) {
+            m_Context.Transcript().Event("tcp", m_nConn, "connection reset while a block write arrives (fault)",
+                                         {{"block_frame", number}});
+            m_bReset = true;
+            return;
+        }
+    }
     if (m_Collect.size() >= kMaxFrameBody) {
         m_Context.Transcript().Violation("tcp", m_nConn,
                                          "frame longer than " + std::to_string(kMaxFrameBody) + " bytes",
@@ -150,7 +162,7 @@ void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
     CWirelessModule::Answers answers;
     m_Context.Module().HandlePayload(m_nConn, payload, length, answers);
     for (const auto& answer : answers)
-        SendFrame(answer.data(), answer.size());
+        SendFrame(answer.payload.data(), answer.payload.size(), answer.delayMs);
 }
 
 void CTcpSession::ControlPacket(const uint8_t* p, size_t n)
@@ -174,6 +186,7 @@ void CTcpSession::ControlPacket(const uint8_t* p, size_t n)
         m_State = State::ImageData;
         m_nImageLength = value;
         m_nImageReceived = 0;
+        m_nImageDigest = CBlockMemory::kDigestStart;
         m_ImageHead.clear();
     } else if (std::memcmp(text, kFwtBegin, kControlTextLength) == 0 ||
                std::memcmp(text, kFwtForce, kControlTextLength) == 0) {
@@ -210,6 +223,7 @@ size_t CTcpSession::ImageData(const uint8_t* data, size_t length)
                                    {{"kind", "image-data"}, {"offset", m_nImageReceived},
                                     {"crc", Crc16Compute(data, take)}},
                                    data, take);
+    m_nImageDigest = CBlockMemory::DigestMore(m_nImageDigest, data, take);
     m_nImageReceived += static_cast<uint32_t>(take);
     if (reset) {
         m_Context.Transcript().Event("tcp", m_nConn, "connection reset during image data (fault)",
@@ -221,7 +235,8 @@ size_t CTcpSession::ImageData(const uint8_t* data, size_t length)
         m_State = State::Flashing;
         m_nResultDue = GetTickCount() + m_Context.Config().flashTimeMs;
         m_Context.Transcript().Event("router", m_nConn, "image data complete, flashing",
-                                     {{"length", m_nImageLength}});
+                                     {{"length", m_nImageLength},
+                                      {"digest", CBlockMemory::DigestText(m_nImageDigest)}});
     }
     return take;
 }
@@ -230,14 +245,45 @@ void CTcpSession::Tick(uint32_t now)
 {
     if (m_State == State::Flashing && static_cast<int32_t>(now - m_nResultDue) >= 0)
         SendResult();
+    ReleaseDue(now);
 }
 
 int64_t CTcpSession::MsUntilNextEvent(uint32_t now) const
 {
-    if (m_State != State::Flashing)
-        return -1;
-    const int32_t left = static_cast<int32_t>(m_nResultDue - now);
-    return left < 0 ? 0 : left;
+    int64_t next = -1;
+    auto consider = [&](uint32_t due) {
+        const int32_t left = static_cast<int32_t>(due - now);
+        const int64_t wait = left < 0 ? 0 : left;
+        next = next < 0 ? wait : std::min(next, wait);
+    };
+    if (m_State == State::Flashing)
+        consider(m_nResultDue);
+    if (!m_Delayed.empty())
+        consider(m_Delayed.front().due);
+    return next;
+}
+
+void CTcpSession::Queue(std::vector<uint8_t> frame, uint32_t delayMs)
+{
+    if (delayMs == 0 && m_Delayed.empty()) {
+        Send(frame.data(), frame.size());
+        return;
+    }
+    // Never before a frame queued earlier: the channel keeps their order.
+    uint32_t due = GetTickCount() + delayMs;
+    if (!m_Delayed.empty() && static_cast<int32_t>(m_Delayed.back().due - due) > 0)
+        due = m_Delayed.back().due;
+    m_Delayed.push_back(Delayed{due, std::move(frame)});
+}
+
+void CTcpSession::ReleaseDue(uint32_t now)
+{
+    size_t released = 0;
+    while (released < m_Delayed.size() && static_cast<int32_t>(now - m_Delayed[released].due) >= 0) {
+        Send(m_Delayed[released].bytes.data(), m_Delayed[released].bytes.size());
+        ++released;
+    }
+    m_Delayed.erase(m_Delayed.begin(), m_Delayed.begin() + static_cast<std::ptrdiff_t>(released));
 }
 
 void CTcpSession::SendResult()
@@ -261,15 +307,24 @@ void CTcpSession::SendResult()
         else
             m_Context.Transcript().Event("router", m_nConn, "image without a container header: versions unchanged");
     }
-    m_Context.Transcript().Event("router", m_nConn, "result", {{"value", value}});
+    m_Context.Transcript().Event("router", m_nConn, "result",
+                                 {{"value", value}, {"length", m_nImageLength},
+                                  {"digest", CBlockMemory::DigestText(m_nImageDigest)}});
     SendFrame(packet, sizeof packet);
 }
 
-void CTcpSession::SendFrame(const uint8_t* payload, size_t length)
+void CTcpSession::SendFrame(const uint8_t* payload, size_t length, uint32_t extraDelayMs)
 {
     std::vector<uint8_t> frame(HdlcMaxFrameLength(static_cast<uint32_t>(length)));
     const uint32_t number = m_Context.NextTcpFrameNumber();
     const CFaultTable& faults = m_Context.Config().faults;
+    if (faults.Has("drop-frame") && number == faults.Number("drop-frame", 1)) {
+        m_Context.Transcript().Message("tcp", "lost", m_nConn,
+                                       {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
+                                        {"fault", "drop-frame"}},
+                                       payload, length);
+        return;
+    }
     const bool corrupt = faults.Has("corrupt-fcs") && number == faults.Number("corrupt-fcs", 1);
     CHdlcFrameWriter writer(frame);
     writer.Begin(true);
@@ -277,10 +332,13 @@ void CTcpSession::SendFrame(const uint8_t* payload, size_t length)
     writer.Finish(corrupt ? CHdlcFrameWriter::Fcs::Corrupted : CHdlcFrameWriter::Fcs::Correct);
     const uint32_t pos = writer.Length();
     frame.resize(pos);
+    const uint32_t delay = m_Context.DrawLatency() + extraDelayMs;
     nlohmann::json fields = {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
                              {"frame_length", pos}};
     if (corrupt)
         fields["fault"] = "corrupt-fcs";
+    if (delay != 0)
+        fields["delay"] = delay;
     m_Context.Transcript().Message("tcp", "out", m_nConn, fields, payload, length);
-    Send(frame.data(), frame.size());
+    Queue(std::move(frame), delay);
 }

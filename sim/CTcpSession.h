@@ -26,13 +26,20 @@ public:
     void Tick(uint32_t now) override;
     int64_t MsUntilNextEvent(uint32_t now) const override;
 
-    // A framed payload sent to the tool (with leading flag); public for tests.
-    void SendFrame(const uint8_t* payload, size_t length);
+    // A framed payload sent to the tool (with leading flag), after the drawn latency plus
+    // `extraDelayMs`, never before a frame sent earlier. Public for tests.
+    void SendFrame(const uint8_t* payload, size_t length, uint32_t extraDelayMs = 0);
 
     static std::string DescribeRequest(const uint8_t* payload, size_t length);
 
 private:
     enum class State { Frames, ImageData, Flashing };
+
+    // A frame waiting for its delay to pass.
+    struct Delayed {
+        uint32_t due;
+        std::vector<uint8_t> bytes;
+    };
 
     void FrameByte(uint8_t byte);
     void EndFrame();
@@ -40,6 +47,8 @@ private:
     void ControlPacket(const uint8_t* payload, size_t length);
     size_t ImageData(const uint8_t* data, size_t length);
     void SendResult();
+    void Queue(std::vector<uint8_t> frame, uint32_t delayMs);
+    void ReleaseDue(uint32_t now);
 
     CSimContext& m_Context;
     uint32_t m_nConn;
@@ -50,4 +59,6 @@ private:
     uint32_t m_nImageReceived = 0;
     std::vector<uint8_t> m_ImageHead; // the first bytes: the container header
     uint32_t m_nResultDue = 0;
+    uint64_t m_nImageDigest = 0; // CBlockMemory digest state of the image data so far
+    std::vector<Delayed> m_Delayed; // in the order they are due
 };

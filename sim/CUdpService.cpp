@@ -167,6 +167,10 @@ void CUdpService::Control(const uint8_t* record, const std::array<uint8_t, 4>& a
         break;
     case UDP_ENTER_FORCE_LOAD:
         module.EnterForceLoad();
+        if (config.faults.Has("no-force-load-echo")) {
+            transcript.Event("udp", 0, "enter force-load not echoed (fault no-force-load-echo)");
+            return;
+        }
         break;
     case UDP_LEAVE_FORCE_LOAD:
         module.LeaveForceLoad();

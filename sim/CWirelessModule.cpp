@@ -8,6 +8,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CSimConfig.h"
+#include "sim/CTcpSession.h"
 #include "sim/CTranscript.h"
 
 namespace {
@@ -63,12 +64,29 @@ void CWirelessModule::SetMode(Mode mode, const char* why)
     m_Mode = mode;
 }
 
+uint32_t CWirelessModule::RestartTime() const
+{
+    return m_Config.faults.Has("slow-restart") ? m_Config.faults.Number("slow-restart", 30000)
+                                               : m_Config.restartTimeMs;
+}
+
 void CWirelessModule::Restart(Mode after, const char* why)
 {
     m_ModeAfterRestart = after;
-    m_nRestartDone = GetTickCount() + m_Config.restartTimeMs;
+    m_nRestartDone = GetTickCount() + RestartTime();
     m_bUnlocked = false;
     m_bOffline = false;
+    m_bLateAckHeld = false; // a restart forgets every answer it still owed
+    ReportDownload();
+    m_Download.Reset();
+    SetMode(Mode::Restarting, why);
+}
+
+void CWirelessModule::ReportDownload()
+{
+    nlohmann::json extents = nlohmann::json::array();
+    for (const CBlockMemory::Extent& extent : m_Download.Extents())
+        extents.push_back({{"address", extent.address}, {"length", extent.length}, {"digest", extent.digest}});
     if (m_Download.IsComplete()) {
         // The new image runs from the next start; the firmware's start restores the NV.
         if (m_Download.LooksLikeDashboard()) {
@@ -80,13 +98,13 @@ void CWirelessModule::Restart(Mode after, const char* why)
         m_Transcript.Event("module", m_nConn, "image complete",
                            {{"version", m_Download.Version()}, {"units", m_Download.Units()},
                             {"bytes", m_Download.Bytes()},
-                            {"image", m_Download.LooksLikeDashboard() ? "dashboard" : "firmware"}});
+                            {"image", m_Download.LooksLikeDashboard() ? "dashboard" : "firmware"},
+                            {"extents", extents}, {"verifiable", m_Download.IsVerifiable()}});
     } else if (m_Download.Units() != 0) {
         m_Transcript.Event("module", m_nConn, "image incomplete: versions unchanged",
-                           {{"marker", m_Download.HasMarker()}, {"bytes", m_Download.Bytes()}});
+                           {{"marker", m_Download.HasMarker()}, {"bytes", m_Download.Bytes()},
+                            {"extents", extents}, {"verifiable", m_Download.IsVerifiable()}});
     }
-    m_Download.Reset();
-    SetMode(Mode::Restarting, why);
 }
 
 void CWirelessModule::Tick(uint32_t now)
@@ -145,7 +163,7 @@ void CWirelessModule::LeaveForceLoad()
 
 void CWirelessModule::Answer(Answers& answers, std::vector<uint8_t> payload)
 {
-    answers.push_back(std::move(payload));
+    answers.push_back(Reply{std::move(payload), 0});
 }
 
 void CWirelessModule::ErrorAnswer(Answers& answers, uint8_t code, const uint8_t* request, size_t length)
@@ -189,12 +207,36 @@ void CWirelessModule::HandlePayload(uint32_t conn, const uint8_t* payload, size_
         m_Transcript.Event("module", conn, "request ignored: module not running", {{"mode", ModeName(mode)}});
         return;
     }
-    if (payload[0] == DIAG_NV_READ && HandleHandShake(payload, length, answers))
+    uint32_t lead = 0;
+    ReleaseLateAck(payload, length, answers, lead);
+    const size_t first = answers.size();
+    if (payload[0] != DIAG_NV_READ || !HandleHandShake(payload, length, answers)) {
+        if (mode == Mode::Downloader)
+            HandleDownloader(payload, length, answers);
+        else
+            HandleNormal(payload, length, answers);
+    }
+    for (size_t i = first; i < answers.size(); ++i)
+        answers[i].delayMs += lead;
+}
+
+void CWirelessModule::ReleaseLateAck(const uint8_t* p, size_t n, Answers& answers, uint32_t& lead)
+{
+    if (!m_bLateAckHeld)
         return;
-    if (mode == Mode::Downloader)
-        HandleDownloader(payload, length, answers);
-    else
-        HandleNormal(payload, length, answers);
+    if (m_nLateAckConn != m_nConn) {
+        m_bLateAckHeld = false; // that connection is gone, and the answer with it
+        return;
+    }
+    // Another write of the same block may still be the tool waiting for it; anything else
+    // means that the tool has given up waiting and gone on.
+    if (p[0] == DL_WRITE && n >= 5 && ReadBe32(p + 1) == m_nLateAckAddress)
+        return;
+    m_bLateAckHeld = false;
+    m_Transcript.Event("module", m_nConn, "held-back block acknowledgement sent (fault late-ack)",
+                       {{"address", m_nLateAckAddress}, {"before", CTcpSession::DescribeRequest(p, n)}});
+    answers.push_back(Reply{{DL_ACK}, 0});
+    lead = kLateAckLeadMs;
 }
 
 bool CWirelessModule::HandleHandShake(const uint8_t* p, size_t n, Answers& answers)
@@ -421,7 +463,18 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
                            {{"address", address}});
         return;
     }
-    Answer(answers, {DL_ACK, p[1], p[2], p[3], p[4]});
+    if (m_Config.faults.Has("late-ack") && m_nWriteRequests == m_Config.faults.Number("late-ack", 1)) {
+        m_Transcript.Event("module", m_nConn, "block acknowledgement held back (fault late-ack)",
+                           {{"address", address}});
+        m_bLateAckHeld = true;
+        m_nLateAckAddress = address;
+        m_nLateAckConn = m_nConn;
+        return;
+    }
+    if (m_Config.faults.Has("bare-block-ack"))
+        Answer(answers, {DL_ACK});
+    else
+        Answer(answers, {DL_ACK, p[1], p[2], p[3], p[4]});
 }
 
 void CWirelessModule::HandleReset(Answers& answers)

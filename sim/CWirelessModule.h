@@ -19,7 +19,17 @@ class CWirelessModule {
 public:
     enum class Mode { Normal, Downloader, Restarting, Gone };
 
-    using Answers = std::vector<std::vector<uint8_t>>;
+    // One answer payload (not yet framed), and how much longer than the drawn latency it
+    // waits before it goes out; answers never overtake each other.
+    struct Reply {
+        std::vector<uint8_t> payload;
+        uint32_t delayMs = 0;
+    };
+    using Answers = std::vector<Reply>;
+
+    // How long the answer to the request that releases a held-back acknowledgement waits
+    // behind it (late-ack fault), so that the tool meets the late one first.
+    static constexpr uint32_t kLateAckLeadMs = 500;
 
     CWirelessModule(const CSimConfig& config, CTranscript& transcript);
 
@@ -52,6 +62,9 @@ private:
     void Nak(Answers& answers, uint16_t reason);
     void Violation(const std::string& what, const uint8_t* payload, size_t length);
     void Restart(Mode after, const char* why);
+    void ReportDownload();
+    void ReleaseLateAck(const uint8_t* p, size_t n, Answers& answers, uint32_t& lead);
+    uint32_t RestartTime() const;
     void SetMode(Mode mode, const char* why);
 
     void HandleNormal(const uint8_t* p, size_t n, Answers& answers);
@@ -80,6 +93,9 @@ private:
     bool m_bFirmwareWritten = false;
     uint32_t m_nUnlockRequests = 0;
     uint32_t m_nWriteRequests = 0;
+    bool m_bLateAckHeld = false;   // late-ack: a block acknowledgement held back
+    uint32_t m_nLateAckAddress = 0;
+    uint32_t m_nLateAckConn = 0;
     std::string m_strFirmware;
     std::string m_strDashboard;
     std::map<uint16_t, std::vector<uint8_t>> m_NvItems;

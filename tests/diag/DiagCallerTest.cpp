@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <thread>
+
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
 #include "diag/HdlcFraming.h"
@@ -7,6 +11,7 @@
 #include "platform/Clock.h"
 #include "tests/support/HdlcBytes.h"
 #include "tests/support/LogText.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/TcpPeer.h"
 
 using namespace kivtest;
@@ -41,6 +46,33 @@ protected:
     void AnswerAlways(const Bytes& answer)
     {
         Answer([answer](const Bytes&) { return std::vector<Bytes>{answer}; });
+    }
+
+    // Builds the downloader write of 16 bytes at `address`, sets its acknowledgement pattern
+    // and sends it as the download step does.
+    bool WriteBlock(uint32_t address)
+    {
+        Bytes block = {0x0F, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address),
+                       0x00, 0x10};
+        block.resize(7 + 16, 0x5A);
+        const uint32_t length =
+            HdlcEncode(block.data(), uint32_t(block.size()), {adapter.WriteBuffer(), CHdlcAdapter::kWriteBufferSize}, 1);
+        const uint8_t pattern[5] = {0x02, block[1], block[2], block[3], block[4]};
+        adapter.Responses().SetMatchPattern(pattern, 5);
+        return diag.DIAG_Write(length);
+    }
+
+    // Waits (real time, with the usual guard) until the log holds `message`.
+    bool WaitForLogLine(const std::string& message)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardMs);
+        while (CountLogMessages(log.GetPending(), message) == 0) {
+            if (std::chrono::steady_clock::now() > until)
+                return false;
+            // The worker writes the line while it waits on; the log is all there is to watch.
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
     }
 
     // Log messages without their time stamps.
@@ -293,6 +325,96 @@ TEST_F(DiagCallerTest, DownloaderBlockWriteWithNegativeAcknowledgement)
     EXPECT_FALSE(diag.DIAG_Write(length));
     EXPECT_EQ(Lines().back(), "DIAG_Write#5> Read Fail");
     EXPECT_FALSE(diag.DIAG_Write(CHdlcAdapter::kWriteBufferSize + 1));
+}
+
+// A bare 02 names no block. After a block's first try went unanswered, its late answer may
+// come while the tool waits for the next block, ahead of that block's own refusal: taken as
+// the next block's acknowledgement, the refused block would be skipped.
+TEST_F(DiagCallerTest, LateBareAckIsNotTakenForTheNextBlock)
+{
+    int calls = 0;
+    Answer([&calls](const Bytes&) {
+        return ++calls == 1 ? std::vector<Bytes>{} : std::vector<Bytes>{Hex("02 00 10 00 00")};
+    });
+    ASSERT_TRUE(WriteBlock(0x00100000));
+    EXPECT_EQ(LinesText(), "DIAG_Write#1> Read Fail\n");
+    EXPECT_EQ(diag.AcksOwed(), 1u);
+
+    peer.SetFrameResponder(nullptr);
+    auto next = std::async(std::launch::async, [this] { return WriteBlock(0x00101000); });
+    ASSERT_TRUE(peer.WaitFrames(3));
+    ASSERT_TRUE(peer.Send(Frame(Hex("02")))); // the first block's late answer
+    ASSERT_TRUE(WaitForLogLine("DIAG_Write#1> Ambiguous Ack Ignored"));
+    AnswerAlways(Hex("02 00 10 10 00"));
+    ASSERT_TRUE(peer.Send(Frame(Hex("03 00 06")))); // the second block refused
+    EXPECT_TRUE(next.get());
+    EXPECT_EQ(CountLogMessages(log.GetPending(), "DIAG_Write#1> Exec Fail"), 1);
+    ASSERT_EQ(peer.Frames().size(), 4u); // the refused block was written again
+    EXPECT_EQ(peer.Frames()[3], peer.Frames()[2]);
+    EXPECT_EQ(diag.AcksOwed(), 0u);
+}
+
+// A module that acknowledges blocks with a bare 02 goes on working: at once while it answers
+// every request, and when a try's answer comes late, behind the retry's.
+TEST_F(DiagCallerTest, BareBlockAcknowledgementsAreTakenWhenNothingIsOwed)
+{
+    AnswerAlways(Hex("02"));
+    EXPECT_TRUE(WriteBlock(0x00100000));
+    EXPECT_TRUE(WriteBlock(0x00101000));
+    EXPECT_EQ(peer.Frames().size(), 2u);
+    EXPECT_EQ(LinesText(), "");
+
+    int calls = 0;
+    Answer([&calls](const Bytes&) {
+        // The first try's answer comes late, together with the second's.
+        return ++calls == 1 ? std::vector<Bytes>{} : std::vector<Bytes>{Hex("02"), Hex("02")};
+    });
+    EXPECT_TRUE(WriteBlock(0x00102000));
+    // Both answers are this block's: the first to come is taken.
+    EXPECT_EQ(LinesText(), "DIAG_Write#1> Read Fail\n");
+    EXPECT_EQ(peer.Frames().size(), 4u); // no third try
+    // The second may not have been read yet; when it is, it settles what was owed, and the
+    // next block's own 02 is taken without another try.
+    EXPECT_LE(diag.AcksOwed(), 1u);
+    AnswerAlways(Hex("02"));
+    EXPECT_TRUE(WriteBlock(0x00103000));
+    EXPECT_EQ(peer.Frames().size(), 5u);
+    EXPECT_EQ(diag.AcksOwed(), 0u);
+}
+
+// A module that answers with a bare 02 and loses one answer: the retry's 02 answers the same
+// block, whichever try it belongs to, so the block counts as written. The lost answer may
+// still come while the next block waits: that block's first bare 02 is in doubt and it is
+// written again, never skipped; a block named in its answer is taken at once.
+TEST_F(DiagCallerTest, LostBareAnswerCostsTheNextBlockOneTry)
+{
+    int calls = 0;
+    Answer([&calls](const Bytes&) { return ++calls == 1 ? std::vector<Bytes>{} : std::vector<Bytes>{Hex("02")}; });
+    EXPECT_TRUE(WriteBlock(0x00100000));
+    EXPECT_EQ(LinesText(), "DIAG_Write#1> Read Fail\n");
+    EXPECT_EQ(peer.Frames().size(), 2u);
+    EXPECT_EQ(diag.AcksOwed(), 1u);
+
+    AnswerAlways(Hex("02"));
+    EXPECT_TRUE(WriteBlock(0x00101000));
+    EXPECT_EQ(LinesText(), "DIAG_Write#1> Read Fail\n"
+                           "DIAG_Write#1> Ambiguous Ack Ignored\n"
+                           "DIAG_Write#1> Read Fail\n");
+    ASSERT_EQ(peer.Frames().size(), 4u);
+    EXPECT_EQ(peer.Frames()[3], peer.Frames()[2]);
+    EXPECT_EQ(diag.AcksOwed(), 1u);
+
+    AnswerAlways(Hex("02 00 10 20 00"));
+    EXPECT_TRUE(WriteBlock(0x00102000));
+    EXPECT_EQ(peer.Frames().size(), 5u);
+
+    // A reset or an unlock that goes unanswered is owed in the same way.
+    peer.SetFrameResponder(nullptr);
+    const uint32_t owed = diag.AcksOwed();
+    EXPECT_FALSE(diag.DIAG_Reset());
+    EXPECT_EQ(diag.AcksOwed(), owed + 5);
+    diag.ForgetOwedAcks();
+    EXPECT_EQ(diag.AcksOwed(), 0u);
 }
 
 TEST(DiagInterpreters, BackupRestoreResultLines)

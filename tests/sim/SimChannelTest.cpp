@@ -15,6 +15,8 @@
 #include "log/CDownloadLog.h"
 #include "platform/ByteOrder.h"
 #include "platform/UniqueFd.h"
+#include "sim/CBlockMemory.h"
+#include "tests/support/LogText.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/SimFixture.h"
 #include "tests/support/TestImages.h"
@@ -105,6 +107,16 @@ protected:
 
     bool Unlock(const char* code) { return m_Diag.DIAG_Unlock(reinterpret_cast<const uint8_t*>(code)); }
 
+    // A module held in its downloader with `fault`, connected and unlocked.
+    void StartUnlocked(const std::string& fault)
+    {
+        AddFault(fault);
+        m_Config.forceLoad = true;
+        StartSim();
+        Connect();
+        ASSERT_TRUE(Unlock("FWA00001"));
+    }
+
     std::string Log() const { return m_Log.GetPending(); }
 
     CDownloadLog m_Log{""};
@@ -170,6 +182,13 @@ TEST_F(SimChannelTest, FirmwareUpgradeRoundTrip)
     const auto complete = Find("event", "image complete");
     ASSERT_EQ(1u, complete.size());
     EXPECT_EQ("firmware", complete[0]["image"]);
+    // What went where, as extents with the digests of their bytes.
+    const auto& extents = complete[0]["extents"];
+    ASSERT_EQ(3u, extents.size());
+    EXPECT_EQ(kFirmwareBase, extents[0]["address"]);
+    EXPECT_EQ(part0.size(), extents[0]["length"]);
+    EXPECT_EQ(CBlockMemory::Digest(part0.data(), part0.size()), extents[0]["digest"]);
+    EXPECT_EQ(77u, extents[2]["length"]);
 }
 
 TEST_F(SimChannelTest, IncompleteDashboardKeepsOldVersion)
@@ -341,6 +360,10 @@ TEST_F(SimChannelTest, RouterTransferUpdatesVersion)
     ASSERT_TRUE(m_Adapter.Read(result, sizeof result, &length, 0, 8000));
     ASSERT_EQ(40u, length);
     EXPECT_EQ(4u, ReadLe32(result + 30));
+    const auto results = Find("event", "result");
+    ASSERT_EQ(1u, results.size());
+    EXPECT_EQ(data.size(), results[0]["length"]);
+    EXPECT_EQ(CBlockMemory::Digest(data.data(), data.size()), results[0]["digest"]);
 
     CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
     uint8_t mac[6], ip[4];
@@ -382,6 +405,105 @@ TEST_F(SimChannelTest, RouterTransferFaults)
     m_Adapter.Close();
     StopSim();
     EXPECT_EQ(1u, Find("event", "connection reset").size());
+}
+
+// Latency ------------------------------------------------------------------------------
+
+TEST_F(SimChannelTest, LatencyDelaysEveryAnswer)
+{
+    m_Config.latencyMinMs = 400;
+    m_Config.latencyMaxMs = 400;
+    StartSim();
+    Connect();
+    int forceLoad = 0, offline = 0;
+    uint32_t start = GetTickCount();
+    ASSERT_TRUE(HandShake(0, forceLoad, offline));
+    EXPECT_GE(TicksSince(start), 400u);
+    start = GetTickCount();
+    ASSERT_TRUE(Record(UDP_READY_PROBE));
+    EXPECT_GE(TicksSince(start), 400u);
+
+}
+
+// Faults of the soak -------------------------------------------------------------------
+
+TEST_F(SimChannelTest, DroppedFrameNeverLeaves)
+{
+    AddFault("drop-frame=1");
+    StartSim();
+    Connect();
+    int forceLoad = 0, offline = 0;
+    ASSERT_TRUE(HandShake(0, forceLoad, offline)); // the first answer is lost, the second comes
+    EXPECT_NE(std::string::npos, Log().find("Execute#1> Read Fail"));
+    m_Adapter.Close();
+    StopSim();
+    EXPECT_EQ(1u, Find("dir", "lost").size());
+}
+
+TEST_F(SimChannelTest, LateAckWaitsUntilTheToolGoesOn)
+{
+    StartUnlocked("late-ack=1");
+    const std::vector<uint8_t> data = PatternBytes(2 * 4096, 8);
+    // The first write goes unanswered; its second try is answered as usual.
+    ASSERT_TRUE(WriteBlock(kFirmwareBase, data.data(), 4096));
+    EXPECT_NE(std::string::npos, Log().find("DIAG_Write#1> Read Fail"));
+    // The next block's request lets the held-back bare 02 go, ahead of its own answer.
+    ASSERT_TRUE(WriteBlock(kFirmwareBase + 4096, data.data() + 4096, 4096));
+    EXPECT_NE(std::string::npos, Log().find("Ambiguous Ack Ignored"));
+    m_Adapter.Close();
+    StopSim();
+    const auto sent = Find("event", "held-back block acknowledgement sent (fault late-ack)");
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ(kFirmwareBase, sent[0]["address"]);
+    EXPECT_EQ("block-write", sent[0]["before"]);
+}
+
+// A module that acknowledges with a bare 02 and loses one answer: every block still gets
+// written, none skipped. The retry of the block whose answer was lost is taken; the next
+// block's first 02 may be that lost answer, so that block is written once more.
+TEST_F(SimChannelTest, BareAcknowledgementsWithALostAnswer)
+{
+    AddFault("bare-block-ack");
+    StartUnlocked("drop-block-ack=2");
+    ASSERT_TRUE(WriteUnit(kFirmwareBase, PatternBytes(3 * 4096, 10)));
+    EXPECT_EQ(2, CountLogMessages(Log(), "DIAG_Write#1> Read Fail"));
+    EXPECT_EQ(1, CountLogMessages(Log(), "DIAG_Write#1> Ambiguous Ack Ignored"));
+    EXPECT_EQ(0u, m_pSim->ViolationCount());
+    m_Adapter.Close();
+    StopSim();
+    const auto written = Find("event", "block written");
+    ASSERT_EQ(5u, written.size());
+    const std::vector<uint32_t> order = {0, 4096, 4096, 8192, 8192};
+    for (size_t i = 0; i < order.size(); ++i)
+        EXPECT_EQ(kFirmwareBase + order[i], written[i]["address"]) << i;
+}
+
+TEST_F(SimChannelTest, ResetWhileABlockArrives)
+{
+    StartUnlocked("reset-during-block=2");
+    const std::vector<uint8_t> data = PatternBytes(2 * 4096, 9);
+    ASSERT_TRUE(WriteBlock(kFirmwareBase, data.data(), 4096));
+    WriteBlock(kFirmwareBase + 4096, data.data() + 4096, 4096); // meets the reset
+    m_Adapter.Close();
+    StopSim();
+    EXPECT_EQ(1u, Find("event", "connection reset while a block write arrives (fault)").size());
+    EXPECT_EQ(1u, Find("event", "connection reset").size());
+}
+
+TEST_F(SimChannelTest, SlowRestartAndUnechoedForceLoad)
+{
+    AddFault("slow-restart=15000");
+    AddFault("no-force-load-echo");
+    StartSim();
+    Connect();
+    EXPECT_FALSE(Record(UDP_ENTER_FORCE_LOAD, 500)); // acted on, never echoed
+    int forceLoad = 0, offline = 0;
+    ASSERT_TRUE(HandShake(1, forceLoad, offline));
+    EXPECT_EQ(1, forceLoad);
+    ASSERT_TRUE(Record(UDP_LEAVE_FORCE_LOAD));
+    ASSERT_TRUE(m_Diag.DIAG_Reset());
+    EXPECT_FALSE(WaitReady(9000)); // a restart of 5000 ms would be over by now
+    EXPECT_TRUE(WaitReady(20000));
 }
 
 } // namespace

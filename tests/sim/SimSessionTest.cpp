@@ -6,6 +6,8 @@
 
 #include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
+#include "platform/Clock.h"
+#include "sim/CBlockMemory.h"
 #include "sim/CDownloadTracker.h"
 #include "sim/CSimContext.h"
 #include "sim/CTcpSession.h"
@@ -134,6 +136,113 @@ TEST(DownloadTrackerTest, CompleteOnlyWithMarkerAndWithoutHoles)
     tracker.Reset();
     tracker.OnBlock(0x1000, body.data(), 4096);
     EXPECT_FALSE(tracker.IsComplete()); // no version marker
+}
+
+TEST_F(SimSessionTest, DelayedFramesKeepTheirOrder)
+{
+    CSimContext context(m_Config);
+    CTcpSession session(context, 1);
+    const uint8_t first[] = {0x02}, second[] = {0x03, 0x00, 0x06};
+    session.SendFrame(first, sizeof first, 300);
+    session.SendFrame(second, sizeof second); // no delay of its own, yet not before the first
+    EXPECT_TRUE(session.Output().empty());
+    const uint32_t now = GetTickCount();
+    EXPECT_GE(session.MsUntilNextEvent(now), 200);
+    session.Tick(now + 100);
+    EXPECT_TRUE(session.Output().empty());
+    session.Tick(now + 1000);
+    const auto payloads = Payloads(session.Output());
+    ASSERT_EQ(2u, payloads.size());
+    EXPECT_EQ(Bytes(first, first + 1), payloads[0]);
+    EXPECT_EQ(Bytes(second, second + 3), payloads[1]);
+    EXPECT_EQ(-1, session.MsUntilNextEvent(now));
+}
+
+TEST(BlockMemoryTest, ExtentsFollowWhatWasWrittenWhere)
+{
+    const std::vector<uint8_t> a(4096, 0xA1), b(100, 0xB2), c(10, 0xC3);
+    CBlockMemory memory;
+    memory.Write(0x2000, b.data(), b.size()); // written out of order
+    memory.Write(0x1000, a.data(), a.size());
+    memory.Write(0x9000, c.data(), c.size());
+    memory.Write(0x1000, a.data(), a.size()); // the same block again
+    std::vector<uint8_t> joined(a);
+    joined.insert(joined.end(), b.begin(), b.end());
+    const std::vector<CBlockMemory::Extent> expected = {
+        {0x1000, joined.size(), CBlockMemory::Digest(joined.data(), joined.size())},
+        {0x9000, c.size(), CBlockMemory::Digest(c.data(), c.size())}};
+    EXPECT_EQ(expected, memory.Extents());
+
+    // Other bytes at the same address replace the block: the digest tells them apart.
+    memory.Write(0x9000, b.data(), c.size());
+    EXPECT_NE(expected, memory.Extents());
+
+    // A block that overlaps another without starting where it starts cannot be followed.
+    memory.Write(0x1800, c.data(), c.size());
+    EXPECT_FALSE(memory.IsVerifiable());
+    EXPECT_TRUE(memory.Extents().empty());
+    memory.Clear();
+    EXPECT_TRUE(memory.IsVerifiable());
+    EXPECT_EQ("cbf29ce484222325", CBlockMemory::Digest(nullptr, 0)); // FNV-1a 64 of nothing
+    EXPECT_EQ("af63dc4c8601ec8c", CBlockMemory::Digest(reinterpret_cast<const uint8_t*>("a"), 1));
+}
+
+TEST(BlockMemoryTest, KeepsNoMoreThanItsLimit)
+{
+    const std::vector<uint8_t> block(1024 * 1024, 0x11);
+    CBlockMemory memory;
+    for (uint32_t i = 0; i < CBlockMemory::kMaxKeptBytes / block.size(); ++i)
+        memory.Write(i * 0x100000, block.data(), block.size());
+    EXPECT_TRUE(memory.IsVerifiable());
+    EXPECT_EQ(CBlockMemory::kMaxKeptBytes, memory.KeptBytes());
+    memory.Write(0x7F000000, block.data(), 1);
+    EXPECT_FALSE(memory.IsVerifiable());
+    EXPECT_EQ(0u, memory.KeptBytes());
+}
+
+TEST(SimConfigTest, SeedAndLatency)
+{
+    CSimConfig config;
+    std::string output;
+    const char* argv[] = {"kivrouter-sim", "--seed", "77", "--latency", "20-150"};
+    EXPECT_EQ(-1, config.Parse(5, argv, output)) << output;
+    EXPECT_EQ(77u, config.seed);
+    EXPECT_EQ(20u, config.latencyMinMs);
+    EXPECT_EQ(150u, config.latencyMaxMs);
+    uint32_t low = 0, high = 0;
+    EXPECT_TRUE(CSimConfig::ParseLatency("40", low, high));
+    EXPECT_EQ(40u, low);
+    EXPECT_EQ(40u, high);
+    for (const char* bad : {"", "-5", "9-3", "1-2x", "a-b", "5-", "1-700000"})
+        EXPECT_FALSE(CSimConfig::ParseLatency(bad, low, high)) << bad;
+    CSimConfig other;
+    const char* wrong[] = {"kivrouter-sim", "--latency", "9-3"};
+    EXPECT_EQ(2, other.Parse(3, wrong, output));
+}
+
+TEST(SimConfigTest, LatencyDrawsRepeatWithTheSeed)
+{
+    auto draws = [](uint64_t seed) {
+        CSimConfig config;
+        config.seed = seed;
+        config.latencyMinMs = 10;
+        config.latencyMaxMs = 90;
+        CSimContext context(config);
+        std::vector<uint32_t> values;
+        for (int i = 0; i < 50; ++i)
+            values.push_back(context.DrawLatency());
+        return values;
+    };
+    const std::vector<uint32_t> first = draws(5);
+    EXPECT_EQ(first, draws(5));
+    EXPECT_NE(first, draws(6));
+    for (uint32_t v : first) {
+        EXPECT_GE(v, 10u);
+        EXPECT_LE(v, 90u);
+    }
+    CSimConfig none;
+    CSimContext context(none);
+    EXPECT_EQ(0u, context.DrawLatency());
 }
 
 } // namespace

@@ -1,7 +1,5 @@
 #include "tests/support/EngineSimFixture.h"
 
-#include <thread>
-
 #include "diag/UdpRecord.h"
 #include "tests/support/Files.h"
 #include "tests/support/LogText.h"
@@ -16,6 +14,8 @@ void EngineSimFixture::SetUp()
 
 void EngineSimFixture::TearDown()
 {
+    if (m_Worker.joinable())
+        m_Worker.join(); // a run that never ended keeps the test here, as it must
     StopSim();
     m_pEngine.reset();
 }
@@ -53,13 +53,28 @@ void EngineSimFixture::MakeRows()
 void EngineSimFixture::RunUpgrade(std::chrono::seconds limit)
 {
     ASSERT_TRUE(m_pEngine) << "no engine: the simulator did not start";
-    std::thread worker(&CUpgradeEngine::UpgradeThread, m_pEngine.get());
-    {
-        std::unique_lock lock(m_NotifyLock);
-        const bool ended = m_NotifyCond.wait_for(lock, limit, [this] { return !m_Codes.empty(); });
-        EXPECT_TRUE(ended) << "the upgrade did not end in time";
-    }
-    worker.join();
+    StartUpgrade();
+    EXPECT_TRUE(WaitUpgradeEnd(limit)) << "the upgrade did not end in time";
+    EndUpgrade();
+}
+
+void EngineSimFixture::StartUpgrade()
+{
+    ASSERT_TRUE(m_pEngine) << "no engine: the simulator did not start";
+    ASSERT_FALSE(m_Worker.joinable()) << "an upgrade runs already";
+    m_Worker = std::thread(&CUpgradeEngine::UpgradeThread, m_pEngine.get());
+}
+
+bool EngineSimFixture::WaitUpgradeEnd(std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(m_NotifyLock);
+    return m_NotifyCond.wait_for(lock, limit, [this] { return !m_Codes.empty(); });
+}
+
+void EngineSimFixture::EndUpgrade()
+{
+    if (m_Worker.joinable())
+        m_Worker.join();
     EXPECT_EQ(m_Codes, std::vector<int>{0});
     EXPECT_EQ(m_pEngine->m_Busy.load(), 0);
     EXPECT_FALSE(m_pEngine->m_Adapter.IsOpen());

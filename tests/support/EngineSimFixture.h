@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/CListModel.h"
@@ -37,6 +38,13 @@ protected:
     // Runs one upgrade on a worker thread and waits for its end notification; then stops
     // the simulator and reads the log.
     void RunUpgrade(std::chrono::seconds limit = std::chrono::seconds(120));
+    // The same in three steps, for a caller that decides itself what a run too long means:
+    // start the worker; wait up to `limit` for the end notification (false when it did not
+    // come); join the worker (this waits as long as the run goes on), stop the simulator and
+    // read the log.
+    void StartUpgrade();
+    bool WaitUpgradeEnd(std::chrono::milliseconds limit);
+    void EndUpgrade();
 
     // Log lines whose message is exactly `message`.
     int LogLines(const std::string& message) const;
@@ -58,6 +66,7 @@ protected:
     std::string m_LogPath;
     std::string m_Log;
 
+    std::thread m_Worker;
     std::mutex m_NotifyLock;
     std::condition_variable m_NotifyCond;
     std::vector<int> m_Codes;

@@ -1,6 +1,8 @@
 #include "tests/support/SimFixture.h"
 
-#include <fstream>
+#include <sstream>
+
+#include "tests/support/Files.h"
 
 namespace kivtest {
 
@@ -41,10 +43,10 @@ void SimFixture::StopSim()
     m_pSim.reset();
 }
 
-std::vector<nlohmann::json> SimFixture::Transcript() const
+std::vector<nlohmann::json> ParseJsonLines(const std::string& text)
 {
     std::vector<nlohmann::json> records;
-    std::ifstream in(m_Config.transcriptPath);
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
@@ -53,6 +55,11 @@ std::vector<nlohmann::json> SimFixture::Transcript() const
             records.push_back(std::move(record));
     }
     return records;
+}
+
+std::vector<nlohmann::json> SimFixture::Transcript() const
+{
+    return ParseJsonLines(ReadFile(m_Config.transcriptPath));
 }
 
 std::vector<nlohmann::json> SimFixture::Find(const std::string& key, const std::string& value) const

@@ -14,6 +14,10 @@
 
 namespace kivtest {
 
+// The records of a JSON-lines text (a simulator transcript); a line that is no JSON is a
+// test failure and is left out.
+std::vector<nlohmann::json> ParseJsonLines(const std::string& text);
+
 // Router control record types as they travel in byte 0 of a record, written here from the
 // protocol rather than taken from the product, so that a changed constant shows.
 constexpr int kDiscoveryRecord = 1;

@@ -4,6 +4,11 @@ namespace kivtest {
 
 bool TestComponentTable::Load(std::initializer_list<int> types, uint32_t firmwareSize)
 {
+    return Load(std::vector<int>(types), firmwareSize);
+}
+
+bool TestComponentTable::Load(const std::vector<int>& types, uint32_t firmwareSize)
+{
     for (int type : types) {
         const SampleImage::SampleInfo* info = Find(type);
         if (info == nullptr)

@@ -17,6 +17,7 @@ public:
     // Loads the sample of each listed type (family a for 0-2 and 7-8, family b for 3-6) and
     // marks it for upgrade.
     bool Load(std::initializer_list<int> types, uint32_t firmwareSize = 64 * 1024);
+    bool Load(const std::vector<int>& types, uint32_t firmwareSize = 64 * 1024);
     // Puts `bytes` as the image of entry `type`, marked for upgrade.
     bool Use(int type, std::vector<uint8_t> bytes, const std::string& path = "/samples/image.bin");
 

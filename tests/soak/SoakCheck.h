@@ -1,0 +1,80 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/CBlockMemory.h"
+#include "tests/soak/SoakPlan.h"
+#include "tests/support/ProcessCounts.h"
+
+class CBinFile;
+
+namespace kivtest {
+
+// The invariants every soak run must keep, judged from what the run left: the component
+// rows, the download log, the simulator's transcript, the time it took, and the threads and
+// descriptors of the process before and after.
+class SoakCheck {
+public:
+    // What the simulator must hold for an image shown as written: a router image's data
+    // (part 0) as length and digest, or a wireless image's parts as the extents of memory.
+    struct Expected {
+        bool router = false;
+        uint64_t length = 0;
+        std::string digest;
+        std::vector<CBlockMemory::Extent> extents;
+    };
+    static Expected Expect(const CBinFile& image);
+
+    struct Row {
+        std::string status;
+        uint32_t colour = 0;
+    };
+
+    struct Observation {
+        const SoakPlan* plan = nullptr;
+        std::map<int, Row> rows;          // by component, the selected ones
+        std::string notTried;             // the status of a row the upgrade never reached
+        std::map<int, Expected> expected; // by component, the selected ones
+        std::vector<nlohmann::json> transcript;
+        std::string log;
+        bool upgradeRan = true;      // false: a run through the programs whose check failed
+        bool runFailed = false;      // the run reports a failure (shown in a row or not)
+        bool channelClosed = true;
+        bool ended = true;           // within the bound
+        std::optional<int> exitCode; // kivupgrade-cli's, for a run through the programs
+        ProcessCounts before;
+        ProcessCounts after;
+    };
+
+    struct Verdict {
+        bool falseSuccess = false;
+        bool hang = false;
+        bool leak = false;
+        bool violation = false;
+        bool broken = false;      // any other invariant
+        bool failureSeen = false; // the run reported a failure (as it may)
+        std::vector<std::string> problems;
+
+        bool Ok() const { return !falseSuccess && !hang && !leak && !violation && !broken; }
+    };
+
+    static Verdict Judge(const Observation& observation);
+
+    // Whether a row text is a result of a component step: "<result> (MM:SS)".
+    static bool IsResultText(const std::string& status, bool& success);
+
+private:
+    static void CheckRows(const Observation& o, Verdict& v);
+    static void CheckWritten(const Observation& o, int component, Verdict& v);
+    static void CheckRunEnd(const Observation& o, Verdict& v);
+    static void CheckViolations(const Observation& o, Verdict& v);
+};
+
+} // namespace kivtest

@@ -1,0 +1,243 @@
+#include "tests/soak/SoakPlan.h"
+
+#include <algorithm>
+#include <random>
+
+#include "engine/ComponentEntry.h"
+#include "sim/CSimConfig.h"
+#include "tests/support/SampleSet.h"
+
+namespace kivtest {
+
+namespace {
+
+// Uniform draws by hand from the raw generator, whose output the standard fixes: the
+// library's distributions may differ between versions, and a seed must replay everywhere.
+class Draws {
+public:
+    explicit Draws(uint64_t seed) : m_Generator(seed ^ 0x9E3779B97F4A7C15ull) {}
+    uint64_t Below(uint64_t n) { return n == 0 ? 0 : m_Generator() % n; }
+    uint32_t Between(uint32_t low, uint32_t high) { return low + static_cast<uint32_t>(Below(uint64_t(high) - low + 1)); }
+    bool Chance(uint64_t numerator, uint64_t denominator) { return Below(denominator) < numerator; }
+    template <typename T>
+    const T& Pick(const std::vector<T>& items) { return items[Below(items.size())]; }
+
+private:
+    std::mt19937_64 m_Generator;
+};
+
+// Where a fault can act: only runs that send what it spoils draw it.
+enum class Scope { Any, Router, Erase, Wireless };
+
+struct FaultKind {
+    const char* name;
+    Scope scope;
+};
+
+const std::vector<FaultKind>& Kinds()
+{
+    static const std::vector<FaultKind> kinds = {
+        {"nak-block", Scope::Wireless},          {"drop-block-ack", Scope::Wireless},
+        {"late-ack", Scope::Wireless},           {"reset-during-block", Scope::Wireless},
+        {"corrupt-fcs", Scope::Any},             {"drop-frame", Scope::Any},
+        {"reset-during-data", Scope::Router},    {"result-value", Scope::Router},
+        {"no-result", Scope::Router},            {"no-erase-echo", Scope::Erase},
+        {"no-handshake", Scope::Wireless},       {"unlock-refused", Scope::Wireless},
+        {"slow-restart", Scope::Wireless},       {"module-not-back", Scope::Wireless},
+        {"still-in-downloader", Scope::Wireless}, {"nv-restore-fail", Scope::Wireless},
+        {"no-force-load-echo", Scope::Wireless}, {"no-answer", Scope::Wireless},
+    };
+    return kinds;
+}
+
+bool IsBlockFault(const std::string& name)
+{
+    return name == "nak-block" || name == "drop-block-ack" || name == "late-ack" || name == "reset-during-block";
+}
+
+// Requests the engine sends to the module (the NV item commands it never sends).
+const std::vector<std::string> kRequests = {"hand-shake", "board-version", "dashboard-version", "nv-backup",
+                                            "nv-restore", "nv-restore-status", "change-mode",
+                                            "switch-to-downloader", "unlock", "block-write", "reset"};
+
+// A way of answering rather than a failure: drawn on its own, after the faults.
+constexpr const char* kBareBlockAck = "bare-block-ack";
+
+constexpr uint32_t kBlock = 4096;
+// The sample dashboard: 300001 + 120003 data bytes.
+constexpr uint32_t kDashboardBlocks = (300001 + kBlock - 1) / kBlock + (120003 + kBlock - 1) / kBlock;
+// The sample router images hold about 20000 to 28000 data bytes.
+constexpr uint32_t kRouterDataBytes = 28000;
+
+} // namespace
+
+const std::vector<std::string>& SoakPlan::FaultNames()
+{
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+        for (const FaultKind& kind : Kinds())
+            all.push_back(kind.name);
+        all.push_back(kBareBlockAck);
+        return all;
+    }();
+    return names;
+}
+
+const char* SoakPlan::ModeName(SoakMode mode)
+{
+    return mode == SoakMode::Process ? "process" : "in-process";
+}
+
+std::string SoakPlan::FaultName(const std::string& spec)
+{
+    return spec.substr(0, spec.find('='));
+}
+
+SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
+{
+    Draws draw(seed);
+    SoakPlan plan;
+    plan.seed = seed;
+    const bool throughPrograms = draw.Chance(1, 8); // drawn always: a forced mode keeps the rest
+    plan.mode = forced ? *forced : (throughPrograms ? SoakMode::Process : SoakMode::InProcess);
+    plan.family = draw.Chance(1, 2) ? 'A' : 'B';
+    const int first = plan.family == 'A' ? COMPONENT_BOOT : COMPONENT_COMMON_HTML;
+    const int last = plan.family == 'A' ? COMPONENT_CUSTOMIZATION : COMPONENT_CONFIG_FILE;
+    for (int c = first; c <= last; ++c)
+        if (draw.Chance(1, 2))
+            plan.components.push_back(c);
+    // Without, with one or with both wireless images.
+    const uint64_t wireless = draw.Below(4);
+    if (wireless == 1 || wireless == 3)
+        plan.components.push_back(COMPONENT_FIRMWARE);
+    if (wireless == 2 || wireless == 3)
+        plan.components.push_back(COMPONENT_DASHBOARD);
+    if (plan.components.empty())
+        plan.components.push_back(first + static_cast<int>(draw.Below(uint64_t(last - first + 1))));
+
+    static const std::vector<uint32_t> sizes = {16 * 1024, 64 * 1024, 160 * 1024};
+    plan.firmwareSize = plan.mode == SoakMode::Process ? SampleSet::kFirmwareSize : draw.Pick(sizes);
+    if (draw.Chance(1, 2)) {
+        plan.latencyMinMs = draw.Between(0, 50);
+        plan.latencyMaxMs = plan.latencyMinMs + draw.Between(0, 300);
+    }
+
+    uint32_t blocks = 0;
+    if (plan.Has(COMPONENT_FIRMWARE))
+        blocks += plan.firmwareSize / kBlock + 5;
+    if (plan.Has(COMPONENT_DASHBOARD))
+        blocks += kDashboardBlocks;
+    const uint32_t frames = 4 + 2 * static_cast<uint32_t>(plan.components.size()) + blocks +
+                            (plan.HasWireless() ? 30 : 0);
+    bool eraseSent = false;
+    for (int c : plan.components)
+        eraseSent = eraseSent || (c != COMPONENT_BOOT && c < COMPONENT_FIRMWARE);
+
+    std::vector<FaultKind> candidates;
+    for (const FaultKind& kind : Kinds()) {
+        const bool applies = kind.scope == Scope::Any || (kind.scope == Scope::Router && plan.HasRouterImage()) ||
+                             (kind.scope == Scope::Erase && eraseSent) ||
+                             (kind.scope == Scope::Wireless && plan.HasWireless());
+        if (applies)
+            candidates.push_back(kind);
+    }
+    const uint64_t count = draw.Below(4);
+    uint32_t anchor = 0; // the first block fault's request: the others cluster around it
+    for (uint64_t i = 0; i < count && !candidates.empty(); ++i) {
+        const size_t at = draw.Below(candidates.size());
+        const std::string name = candidates[at].name;
+        candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(at));
+        std::string value;
+        if (IsBlockFault(name)) {
+            const uint32_t n = anchor != 0 && draw.Chance(2, 3) ? anchor + draw.Between(0, 6)
+                                                                : draw.Between(1, blocks + 4);
+            anchor = anchor == 0 ? n : anchor;
+            value = std::to_string(n);
+        } else if (name == "corrupt-fcs" || name == "drop-frame") {
+            value = std::to_string(draw.Between(1, frames));
+        } else if (name == "reset-during-data") {
+            value = std::to_string(draw.Between(1, kRouterDataBytes));
+        } else if (name == "result-value") {
+            value = std::to_string(draw.Pick(std::vector<uint32_t>{0, 1, 2, 3, 5, 6, 255}));
+        } else if (name == "unlock-refused") {
+            value = std::to_string(draw.Between(1, 12));
+        } else if (name == "slow-restart") {
+            value = std::to_string(draw.Between(1000, 70000));
+        } else if (name == "no-answer") {
+            value = draw.Pick(kRequests);
+        }
+        plan.faults.push_back(value.empty() ? name : name + "=" + value);
+    }
+    // Drawn last, so that every seed keeps the faults it drew before this draw existed.
+    if (plan.HasWireless() && draw.Chance(1, 4))
+        plan.faults.push_back(kBareBlockAck);
+    return plan;
+}
+
+bool SoakPlan::Has(int component) const
+{
+    return std::find(components.begin(), components.end(), component) != components.end();
+}
+
+bool SoakPlan::HasWireless() const
+{
+    return Has(COMPONENT_FIRMWARE) || Has(COMPONENT_DASHBOARD);
+}
+
+bool SoakPlan::HasRouterImage() const
+{
+    return std::any_of(components.begin(), components.end(), [](int c) { return c < COMPONENT_FIRMWARE; });
+}
+
+std::optional<std::string> SoakPlan::Fault(const std::string& name) const
+{
+    for (const std::string& spec : faults) {
+        if (FaultName(spec) == name)
+            return spec.size() > name.size() ? spec.substr(name.size() + 1) : std::string();
+    }
+    return std::nullopt;
+}
+
+void SoakPlan::Apply(CSimConfig& config) const
+{
+    config.family = family;
+    config.seed = seed;
+    config.latencyMinMs = latencyMinMs;
+    config.latencyMaxMs = latencyMaxMs;
+    for (const std::string& spec : faults) {
+        std::string error;
+        config.faults.Add(spec, error);
+    }
+}
+
+std::vector<std::string> SoakPlan::SimArguments() const
+{
+    std::vector<std::string> args = {"--family", std::string(1, family), "--seed", std::to_string(seed)};
+    if (latencyMaxMs != 0)
+        args.insert(args.end(), {"--latency", std::to_string(latencyMinMs) + "-" + std::to_string(latencyMaxMs)});
+    for (const std::string& spec : faults)
+        args.insert(args.end(), {"--fault", spec});
+    return args;
+}
+
+std::string SoakPlan::Describe() const
+{
+    static const char* const kShort[COMPONENT_COUNT] = {"boot",     "app",      "custom",   "html",     "special",
+                                                        "app-b",    "config",   "firmware", "dashboard"};
+    std::string images;
+    for (int c : components)
+        images += (images.empty() ? "" : ",") + std::string(kShort[c]);
+    std::string faultText;
+    for (const std::string& spec : faults)
+        faultText += (faultText.empty() ? "" : ",") + spec;
+    std::string text = "seed=" + std::to_string(seed) + " mode=" + ModeName(mode) + " family=" +
+                       std::string(1, family) + " images=" + images;
+    if (HasWireless() && Has(COMPONENT_FIRMWARE))
+        text += " firmware=" + std::to_string(firmwareSize / 1024) + "KiB";
+    text += " latency=" + (latencyMaxMs == 0 ? std::string("none")
+                                             : std::to_string(latencyMinMs) + "-" + std::to_string(latencyMaxMs) + "ms");
+    text += " faults=" + (faultText.empty() ? std::string("none") : faultText);
+    return text;
+}
+
+} // namespace kivtest
