@@ -102,7 +102,7 @@ void CTcpSession::FrameByte(uint8_t byte)
     if (m_Collect.empty() && byte == kBlockWriteCommand) {
         const CFaultTable& faults = m_Context.Config().faults;
         const uint32_t number = m_Context.NextBlockFrameNumber();
-        if (faults.Has("reset-during-block") && number == faults.Number("reset-during-block", 1)) {
+        if (faults.HitsNumber(Fault::ResetDuringBlock, number)) {
             m_Context.Transcript().Event("tcp", m_nConn, "connection reset while a block write arrives (fault)",
                                          {{"block_frame", number}});
             m_bReset = true;
@@ -155,7 +155,7 @@ void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
         return;
     }
     const std::string request = DescribeRequest(payload, length);
-    if (m_Context.Config().faults.ListHas("no-answer", request)) {
+    if (m_Context.Config().faults.ListHas(Fault::NoAnswer, request)) {
         m_Context.Transcript().Event("module", m_nConn, "request ignored (fault no-answer)", {{"request", request}});
         return;
     }
@@ -208,8 +208,8 @@ size_t CTcpSession::ImageData(const uint8_t* data, size_t length)
     size_t take = std::min<size_t>(length, m_nImageLength - m_nImageReceived);
     const CFaultTable& faults = m_Context.Config().faults;
     bool reset = false;
-    if (faults.Has("reset-during-data")) {
-        const uint32_t cut = faults.Number("reset-during-data", 7300);
+    if (faults.Has(Fault::ResetDuringData)) {
+        const uint32_t cut = faults.Number(Fault::ResetDuringData);
         if (m_nImageReceived + take >= cut) {
             take = cut > m_nImageReceived ? cut - m_nImageReceived : 0;
             reset = true;
@@ -290,11 +290,11 @@ void CTcpSession::SendResult()
 {
     m_State = State::Frames;
     const CFaultTable& faults = m_Context.Config().faults;
-    if (faults.Has("no-result")) {
+    if (faults.Has(Fault::NoResult)) {
         m_Context.Transcript().Event("router", m_nConn, "result packet withheld (fault no-result)");
         return;
     }
-    const uint32_t value = faults.Has("result-value") ? faults.Number("result-value", 5) : kResultOk;
+    const uint32_t value = faults.Has(Fault::ResultValue) ? faults.Number(Fault::ResultValue) : kResultOk;
     uint8_t packet[kControlPacketSize] = {};
     packet[0] = kControlMark;
     WriteLe32(packet + kControlValueOffset, value);
@@ -318,14 +318,14 @@ void CTcpSession::SendFrame(const uint8_t* payload, size_t length, uint32_t extr
     std::vector<uint8_t> frame(HdlcMaxFrameLength(static_cast<uint32_t>(length)));
     const uint32_t number = m_Context.NextTcpFrameNumber();
     const CFaultTable& faults = m_Context.Config().faults;
-    if (faults.Has("drop-frame") && number == faults.Number("drop-frame", 1)) {
+    if (faults.HitsNumber(Fault::DropFrame, number)) {
         m_Context.Transcript().Message("tcp", "lost", m_nConn,
                                        {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
-                                        {"fault", "drop-frame"}},
+                                        {"fault", CFaultTable::Describe(Fault::DropFrame).name}},
                                        payload, length);
         return;
     }
-    const bool corrupt = faults.Has("corrupt-fcs") && number == faults.Number("corrupt-fcs", 1);
+    const bool corrupt = faults.HitsNumber(Fault::CorruptFcs, number);
     CHdlcFrameWriter writer(frame);
     writer.Begin(true);
     writer.Append(payload, static_cast<uint32_t>(length));
@@ -336,7 +336,7 @@ void CTcpSession::SendFrame(const uint8_t* payload, size_t length, uint32_t extr
     nlohmann::json fields = {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
                              {"frame_length", pos}};
     if (corrupt)
-        fields["fault"] = "corrupt-fcs";
+        fields["fault"] = CFaultTable::Describe(Fault::CorruptFcs).name;
     if (delay != 0)
         fields["delay"] = delay;
     m_Context.Transcript().Message("tcp", "out", m_nConn, fields, payload, length);

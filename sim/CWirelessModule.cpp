@@ -66,7 +66,7 @@ void CWirelessModule::SetMode(Mode mode, const char* why)
 
 uint32_t CWirelessModule::RestartTime() const
 {
-    return m_Config.faults.Has("slow-restart") ? m_Config.faults.Number("slow-restart", 30000)
+    return m_Config.faults.Has(Fault::SlowRestart) ? m_Config.faults.Number(Fault::SlowRestart)
                                                : m_Config.restartTimeMs;
 }
 
@@ -114,9 +114,9 @@ void CWirelessModule::Tick(uint32_t now)
     // The restart faults hit the start after a reset (into normal mode), not the switch into
     // the downloader.
     Mode next = m_ModeAfterRestart;
-    if (next == Mode::Normal && m_Config.faults.Has("module-not-back"))
+    if (next == Mode::Normal && m_Config.faults.Has(Fault::ModuleNotBack))
         next = Mode::Gone;
-    else if (next == Mode::Normal && (m_bForced || m_Config.faults.Has("still-in-downloader")))
+    else if (next == Mode::Normal && (m_bForced || m_Config.faults.Has(Fault::StillInDownloader)))
         next = Mode::Downloader;
     if (next == Mode::Normal) {
         m_bRestored = m_bFirmwareWritten && m_bHasBackup;
@@ -245,7 +245,7 @@ bool CWirelessModule::HandleHandShake(const uint8_t* p, size_t n, Answers& answe
         return false;
     if (!CheckLength(p, n, NV_BLOCK_LENGTH, "hand-shake"))
         return true; // not answered: the tool's request is malformed
-    if (m_Config.faults.Has("no-handshake") && !m_bForceLoadSeen) {
+    if (m_Config.faults.Has(Fault::NoHandshake) && !m_bForceLoadSeen) {
         m_Transcript.Event("module", m_nConn, "hand-shake ignored (fault no-handshake)");
         return true;
     }
@@ -354,7 +354,7 @@ void CWirelessModule::HandleSubsystem(const uint8_t* p, size_t n, Answers& answe
         if (!restore) {
             m_bHasBackup = true;
             m_Transcript.Event("module", m_nConn, "NV backed up");
-        } else if (m_Config.faults.Has("nv-restore-fail")) {
+        } else if (m_Config.faults.Has(Fault::NvRestoreFail)) {
             answer[BACKUP_RESULT_OFFSET] = 1;
             answer[BACKUP_RESULT_CODE_OFFSET] = BACKUP_RESULT_NV_FAILED;
         } else if (!m_bHasBackup) {
@@ -368,7 +368,7 @@ void CWirelessModule::HandleSubsystem(const uint8_t* p, size_t n, Answers& answe
         if (!CheckLength(p, n, NV_RESTORE_STATUS.requestLength, "NV restore status query"))
             return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
         answer.assign(NV_RESTORE_STATUS.answerLength, 0);
-        if (m_Config.faults.Has("nv-restore-fail")) {
+        if (m_Config.faults.Has(Fault::NvRestoreFail)) {
             answer[RESTORE_DONE_OFFSET] = 1;
             answer[RESTORE_RESULT_OFFSET] = 1;
         } else {
@@ -410,7 +410,7 @@ void CWirelessModule::HandleUnlock(const uint8_t* p, size_t n, Answers& answers)
     if (!CheckLength(p, n, UNLOCK_REQUEST_LENGTH, "unlock"))
         return Nak(answers, NAK_BAD_FRAME);
     ++m_nUnlockRequests;
-    if (m_nUnlockRequests <= m_Config.faults.Number("unlock-refused", 0)) {
+    if (m_nUnlockRequests <= m_Config.faults.Number(Fault::UnlockRefused)) {
         m_Transcript.Event("module", m_nConn, "unlock refused (fault unlock-refused)");
         return Nak(answers, NAK_WRONG_CODE);
     }
@@ -449,7 +449,7 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
         return Nak(answers, NAK_OUTSIDE_REGION);
     }
     ++m_nWriteRequests;
-    if (m_Config.faults.Has("nak-block") && m_nWriteRequests == m_Config.faults.Number("nak-block", 1)) {
+    if (m_Config.faults.HitsNumber(Fault::NakBlock, m_nWriteRequests)) {
         m_Transcript.Event("module", m_nConn, "block refused (fault nak-block)", {{"address", address}});
         m_Download.OnBlockLost(address);
         return Nak(answers, NAK_WRITE_FAILED);
@@ -457,13 +457,12 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
     m_Download.OnBlock(address, p + BLOCK_HEADER_LENGTH, length);
     m_Transcript.Event("module", m_nConn, "block written",
                        {{"address", address}, {"length", length}, {"crc", m_Download.LastBlockCrc()}});
-    if (m_Config.faults.Has("drop-block-ack") &&
-        m_nWriteRequests == m_Config.faults.Number("drop-block-ack", 1)) {
+    if (m_Config.faults.HitsNumber(Fault::DropBlockAck, m_nWriteRequests)) {
         m_Transcript.Event("module", m_nConn, "block acknowledgement dropped (fault drop-block-ack)",
                            {{"address", address}});
         return;
     }
-    if (m_Config.faults.Has("late-ack") && m_nWriteRequests == m_Config.faults.Number("late-ack", 1)) {
+    if (m_Config.faults.HitsNumber(Fault::LateAck, m_nWriteRequests)) {
         m_Transcript.Event("module", m_nConn, "block acknowledgement held back (fault late-ack)",
                            {{"address", address}});
         m_bLateAckHeld = true;
@@ -471,7 +470,7 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
         m_nLateAckConn = m_nConn;
         return;
     }
-    if (m_Config.faults.Has("bare-block-ack"))
+    if (m_Config.faults.Has(Fault::BareBlockAck))
         Answer(answers, {DL_ACK});
     else
         Answer(answers, {DL_ACK, p[1], p[2], p[3], p[4]});

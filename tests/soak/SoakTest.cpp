@@ -205,7 +205,8 @@ TEST_P(SoakRun, Upgrade)
 {
     const SoakPlan plan = SoakPlan::Draw(GetParam(), ForcedMode());
     const ProcessCounts before = ProcessCounts::Now();
-    plan.Apply(m_Config);
+    std::string refused;
+    ASSERT_TRUE(plan.Apply(m_Config, refused)) << plan.Describe() << ": " << refused;
     ASSERT_TRUE(m_Table.Load(plan.components, plan.firmwareSize));
     std::map<int, const CBinFile*> images;
     for (int c : plan.components)
