@@ -8,21 +8,16 @@
 #include <cstdio>
 
 #include "app/VersionResource.h"
+#include "platform/ByteOrder.h"
 #include "platform/TextCodec.h"
 
 namespace {
 constexpr size_t kHeaderSize = 6;
 constexpr size_t kMaxPath = 260;
 
-uint16_t ReadU16(const std::vector<uint8_t>& d, size_t at)
-{
-    return static_cast<uint16_t>(d[at] | (d[at + 1] << 8));
-}
+uint16_t ReadU16(const std::vector<uint8_t>& d, size_t at) { return ReadLe16(d.data() + at); }
 
-uint32_t ReadU32(const std::vector<uint8_t>& d, size_t at)
-{
-    return ReadU16(d, at) | (static_cast<uint32_t>(ReadU16(d, at + 2)) << 16);
-}
+uint32_t ReadU32(const std::vector<uint8_t>& d, size_t at) { return ReadLe32(d.data() + at); }
 
 size_t Align4(size_t n) { return (n + 3) & ~size_t{3}; }
 

@@ -1,5 +1,6 @@
 #include "app/VersionInfoWriter.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/TextCodec.h"
 
 namespace {
@@ -16,21 +17,17 @@ struct Block {
 
 void PutU16(std::vector<uint8_t>& out, uint16_t v)
 {
-    out.push_back(static_cast<uint8_t>(v & 0xFF));
-    out.push_back(static_cast<uint8_t>(v >> 8));
+    out.resize(out.size() + 2);
+    WriteLe16(out.data() + out.size() - 2, v);
 }
 
 void PutU32(std::vector<uint8_t>& out, uint32_t v)
 {
-    PutU16(out, static_cast<uint16_t>(v & 0xFFFF));
-    PutU16(out, static_cast<uint16_t>(v >> 16));
+    out.resize(out.size() + 4);
+    WriteLe32(out.data() + out.size() - 4, v);
 }
 
-void SetU16(std::vector<uint8_t>& out, size_t at, uint16_t v)
-{
-    out[at] = static_cast<uint8_t>(v & 0xFF);
-    out[at + 1] = static_cast<uint8_t>(v >> 8);
-}
+void SetU16(std::vector<uint8_t>& out, size_t at, uint16_t v) { WriteLe16(out.data() + at, v); }
 
 void Align4(std::vector<uint8_t>& out)
 {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "diag/CHdlcAdapter.h"
+#include "diag/CHdlcFrameWriter.h"
 #include "diag/HdlcFraming.h"
 #include "platform/UniqueFd.h"
 
@@ -53,7 +54,7 @@ void BM_HdlcEncode(benchmark::State& state)
     const auto in = RandomBytes(kBlock);
     std::vector<uint8_t> out(HdlcMaxFrameLength(kBlock));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(HdlcEncode(in.data(), kBlock, out.data(), 1));
+        benchmark::DoNotOptimize(HdlcEncode(in.data(), kBlock, out, 1));
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
@@ -64,7 +65,7 @@ void BM_HdlcDecode(benchmark::State& state)
 {
     const auto in = RandomBytes(kBlock);
     std::vector<uint8_t> frame(HdlcMaxFrameLength(kBlock));
-    frame.resize(HdlcEncode(in.data(), kBlock, frame.data(), 1));
+    frame.resize(HdlcEncode(in.data(), kBlock, frame, 1));
     std::vector<uint8_t> out(frame.size());
     for (auto _ : state) {
         benchmark::DoNotOptimize(HdlcDecode(frame.data(), uint32_t(frame.size()), out.data()));
@@ -161,17 +162,12 @@ uint32_t BuildBlockFrame(uint8_t* out, uint32_t address, const uint8_t* data, ui
                                uint8_t(address),
                                uint8_t(length >> 8),
                                uint8_t(length)};
-    uint32_t pos = 0;
-    out[pos++] = HDLC_FLAG;
-    uint16_t crc = HDLC_CRC_INIT;
-    HdlcStuffAppend(out, pos, header, 7, crc);
-    HdlcStuffAppend(out, pos, data, length, crc);
-    const uint16_t fcs = uint16_t(crc ^ 0xFFFF);
-    const uint8_t fcsBytes[2] = {uint8_t(fcs), uint8_t(fcs >> 8)};
-    uint16_t unused = 0;
-    HdlcStuffAppend(out, pos, fcsBytes, 2, unused);
-    out[pos++] = HDLC_FLAG;
-    return pos;
+    CHdlcFrameWriter writer({out, CHdlcAdapter::kWriteBufferSize});
+    writer.Begin(true);
+    writer.Append(header, 7);
+    writer.Append(data, length);
+    writer.Finish();
+    return writer.Length();
 }
 
 void BM_BlockRoundTripAdapter(benchmark::State& state)

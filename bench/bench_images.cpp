@@ -116,7 +116,7 @@ struct ChunkConsumer {
         if (m_bFrame) {
             uint32_t pos = 0;
             uint16_t crc = HDLC_CRC_INIT;
-            HdlcStuffAppend(m_Out.data(), pos, data, length, crc);
+            HdlcStuffAppend(m_Out, pos, data, length, crc);
             benchmark::DoNotOptimize(crc);
         } else {
             std::memcpy(m_Out.data(), data, length);

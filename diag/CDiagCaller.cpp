@@ -4,67 +4,21 @@
 #include <cstring>
 
 #include "diag/CHdlcAdapter.h"
+#include "diag/DiagCodec.h"
+#include "diag/DiagProtocol.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
-#include "platform/TextCodec.h"
 
 namespace {
 
-constexpr uint8_t DIAG_SUBSYS_CMD = 0x4B;
-constexpr uint8_t SUBSYS_VERSION = 0xC9;
-constexpr uint8_t SUBSYS_BACKUP = 0xC8;
-constexpr uint8_t DIAG_NV_READ = 0x26;
-constexpr uint8_t DIAG_NV_WRITE = 0x27;
-constexpr uint8_t DIAG_SWITCH_DOWNLOADER = 0x3A;
-constexpr uint8_t DIAG_CHANGE_MODE = 0x29;
-constexpr uint8_t DL_UNLOCK = 0x0B;
-constexpr uint8_t DL_RESET = 0x0A;
-constexpr uint8_t DL_PREAMBLE = 0x26;
-constexpr uint8_t ACK_PATTERN = 0x02;
-constexpr uint8_t NAK = 0x03;
+using namespace DiagProtocol;
+
 constexpr uint8_t FILLER = 0xCD;
 
-constexpr uint32_t BOARD_TEXT_START = 4;
-constexpr uint32_t BOARD_TEXT_END = 35;
-constexpr uint32_t ISO_TEXT_START = 5;
-constexpr uint32_t ISO_TEXT_END = 133;
-constexpr uint32_t HANDSHAKE_MIN_LENGTH = 16;
-constexpr uint32_t NV_DATA_OFFSET = 3;
-constexpr uint32_t NV_STATUS_OFFSET = 131;
-constexpr uint16_t NV_STATUS_INACTIVE = 5;
-
-const uint8_t kHandShakeMagic[4] = {0x25, 0xA7, 0x00, 0x06};
-
-bool IsStopCode(uint8_t code) { return code == 0x13 || code == 0x14 || code == 0x15; }
-bool IsRetryCode(uint8_t code) { return code == 0x03 || code == 0x18; }
-bool IsTextStop(uint8_t b) { return b == 0x0D || b == 0x0A || b == 0x00 || b == 0xFF; }
-
-std::string ScanText(const uint8_t* response, uint32_t start, uint32_t end)
+// An interpreter's view of a full response buffer (the filler beyond the answer included).
+std::span<const uint8_t> WholeBuffer(const uint8_t* response)
 {
-    uint32_t index = start;
-    while (index < end && !IsTextStop(response[index]))
-        ++index;
-    return MakePrintable(response + start, index - start);
-}
-
-void Put16(uint8_t* at, uint16_t value)
-{
-    at[0] = uint8_t(value & 0xFF);
-    at[1] = uint8_t(value >> 8);
-}
-
-uint16_t Get16(const uint8_t* at) { return uint16_t(at[0] | (at[1] << 8)); }
-
-// 4B <subsystem> <command, low byte first>
-DiagRequest SubsystemRequest(uint8_t subsystem, uint16_t command, uint32_t length, uint32_t expected)
-{
-    DiagRequest request;
-    request.bytes[0] = DIAG_SUBSYS_CMD;
-    request.bytes[1] = subsystem;
-    Put16(request.bytes + 2, command);
-    request.length = length;
-    request.expectedLength = expected;
-    return request;
+    return {response, CDiagCaller::kResponseSize};
 }
 
 } // namespace
@@ -120,37 +74,37 @@ bool CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expe
 
 bool CDiagCaller::ExecuteRequest(const DiagRequest& request, int leadingFlag, uint32_t readTimeoutMs)
 {
+    SetPattern(request.pattern, request.patternLength);
     return Execute(request.bytes, request.length, request.expectedLength, leadingFlag, readTimeoutMs);
+}
+
+std::span<const uint8_t> CDiagCaller::Answer() const
+{
+    return {m_Response, std::min(m_ResponseLength, kResponseSize)};
 }
 
 std::string CDiagCaller::ParseBoardVersion(const uint8_t* response)
 {
-    return ScanText(response, BOARD_TEXT_START, BOARD_TEXT_END);
+    return DiagCodec::BoardVersion(WholeBuffer(response));
 }
 
 bool CDiagCaller::ParseISOVersion(const uint8_t* response, std::string* version)
 {
-    if (response[4] != 0) {
-        if (version != nullptr)
-            *version = "No version";
-        return false;
-    }
+    const std::optional<std::string> text = DiagCodec::IsoVersion(WholeBuffer(response));
     if (version != nullptr)
-        *version = ScanText(response, ISO_TEXT_START, ISO_TEXT_END);
-    return true;
+        *version = text.value_or("No version");
+    return text.has_value();
 }
 
 bool CDiagCaller::DIAG_QueryBoardVersion(std::string* version)
 {
-    DiagRequest request = SubsystemRequest(SUBSYS_VERSION, 0xFF03, 4, 66);
-    SetPattern(request.bytes, 4);
-    if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::BoardVersionRequest(), 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_QueryBoardVersion: Write or Read Fail");
         if (version != nullptr)
             *version = "Failed to read";
         return false;
     }
-    const std::string text = ParseBoardVersion(m_Response);
+    const std::string text = DiagCodec::BoardVersion(Answer());
     if (version != nullptr)
         *version = text;
     LogPrintf(m_pLog, "Firmware Version: %s", text.c_str());
@@ -159,30 +113,23 @@ bool CDiagCaller::DIAG_QueryBoardVersion(std::string* version)
 
 bool CDiagCaller::DIAG_QueryISOVersion(std::string* version)
 {
-    DiagRequest request = SubsystemRequest(SUBSYS_VERSION, 0xFF24, 36, 260);
-    SetPattern(request.bytes, 4);
-    if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::IsoVersionRequest(), 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_QueryISOVersion: Write or Read Fail");
         if (version != nullptr)
             *version = "Failed to read";
         return false;
     }
-    std::string text;
-    if (ParseISOVersion(m_Response, &text))
-        LogPrintf(m_pLog, "Dashboard Version: %s", text.c_str());
+    const std::optional<std::string> text = DiagCodec::IsoVersion(Answer());
+    if (text)
+        LogPrintf(m_pLog, "Dashboard Version: %s", text->c_str());
     if (version != nullptr)
-        *version = text;
+        *version = text.value_or("No version");
     return true;
 }
 
 bool CDiagCaller::DIAG_SwitchToDownloader()
 {
-    DiagRequest request;
-    request.bytes[0] = DIAG_SWITCH_DOWNLOADER;
-    request.length = 1;
-    request.expectedLength = 1;
-    SetPattern(request.bytes, 1);
-    if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::SwitchToDownloaderRequest(), 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_SwitchToDownloader: Write or Read Fail");
         return false;
     }
@@ -191,10 +138,15 @@ bool CDiagCaller::DIAG_SwitchToDownloader()
 
 bool CDiagCaller::InterpretBackupRestore(const uint8_t* response, int backupFlag, CDownloadLog* log)
 {
-    if (response[5] == 0 && response[6] == 0)
+    return LogBackupRestore(DiagCodec::BackupRestore(WholeBuffer(response)), backupFlag, log);
+}
+
+bool CDiagCaller::LogBackupRestore(const DiagCodec::BackupRestoreResult& result, int backupFlag, CDownloadLog* log)
+{
+    if (result.done)
         return true;
     const char* name = backupFlag == 1 ? "Backup NV" : "Restore NV";
-    switch (response[6]) {
+    switch (result.code) {
     case 1: LogPrintf(log, "%s: 单板状态不正确", name); break;
     case 2: LogPrintf(log, "%s: 不存在有效的备份", name); break;
     case 3: LogPrintf(log, "%s: CRC校验失败", name); break;
@@ -206,27 +158,29 @@ bool CDiagCaller::InterpretBackupRestore(const uint8_t* response, int backupFlag
 
 bool CDiagCaller::DIAG_NV_BackupRestore(int backupFlag)
 {
-    const uint8_t restore = backupFlag == 1 ? 0 : 1;
-    DiagRequest request = SubsystemRequest(SUBSYS_BACKUP, 0xFF1E, 8, 8);
-    request.bytes[4] = restore;
-    request.bytes[5] = restore;
-    SetPattern(request.bytes, 4);
-    if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::BackupRestoreRequest(backupFlag == 1), 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "%s: Write or Read Fail", backupFlag == 1 ? "Backup NV" : "Restore NV");
         return false;
     }
-    return InterpretBackupRestore(m_Response, backupFlag, m_pLog);
+    return LogBackupRestore(DiagCodec::BackupRestore(Answer()), backupFlag, m_pLog);
 }
 
 bool CDiagCaller::InterpretRestoreStatus(const uint8_t* response, CDownloadLog* log)
 {
-    if (response[5] == 0) {
+    return LogRestoreStatus(DiagCodec::RestoreStatusOf(WholeBuffer(response)), log);
+}
+
+bool CDiagCaller::LogRestoreStatus(DiagCodec::RestoreStatus status, CDownloadLog* log)
+{
+    switch (status) {
+    case DiagCodec::RestoreStatus::NoBackup:
         LogPrintf(log, "DIAG_NV_QueryRestoreStatus: No Backup to Restore");
         return true;
-    }
-    if (response[5] == 1 && response[6] == 0) {
+    case DiagCodec::RestoreStatus::Restored:
         LogPrintf(log, "DIAG_NV_QueryRestoreStatus: Restore Success");
         return true;
+    case DiagCodec::RestoreStatus::Failed:
+        break;
     }
     LogPrintf(log, "DIAG_NV_QueryRestoreStatus: Restore Fail");
     return false;
@@ -234,26 +188,22 @@ bool CDiagCaller::InterpretRestoreStatus(const uint8_t* response, CDownloadLog* 
 
 bool CDiagCaller::DIAG_NV_QueryRestoreStatus()
 {
-    DiagRequest request = SubsystemRequest(SUBSYS_VERSION, 0xFF21, 36, 36);
-    SetPattern(request.bytes, 4);
-    if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::RestoreStatusRequest(), 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_NV_QueryRestoreStatus: Write or Read Fail");
         return false;
     }
-    return InterpretRestoreStatus(m_Response, m_pLog);
+    return LogRestoreStatus(DiagCodec::RestoreStatusOf(Answer()), m_pLog);
 }
 
 bool CDiagCaller::DIAG_Unlock(const uint8_t code[8])
 {
-    uint8_t request[9] = {DL_UNLOCK};
-    std::memcpy(request + 1, code, 8);
-    const uint8_t ack = ACK_PATTERN;
-    SetPattern(&ack, 1);
+    const DiagRequest request = DiagCodec::UnlockRequest(code);
+    SetPattern(request.pattern, request.patternLength);
     if (m_pAdapter != nullptr) {
         const uint8_t preamble = DL_PREAMBLE;
         m_pAdapter->Write(0, &preamble, 1, 1, kWriteTimeoutMs); // result deliberately ignored
     }
-    if (!Execute(request, sizeof(request), 1, 1, kReadTimeoutMs)) {
+    if (!Execute(request.bytes, request.length, request.expectedLength, 1, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_Unlock: Write or Read Fail");
         return false;
     }
@@ -263,28 +213,26 @@ bool CDiagCaller::DIAG_Unlock(const uint8_t code[8])
 bool CDiagCaller::InterpretHandShake(const uint8_t* response, uint32_t length, int* forceLoad, int* offline,
                                      CDownloadLog* log)
 {
-    if (length < HANDSHAKE_MIN_LENGTH) {
+    const DiagCodec::HandShakeResult result =
+        DiagCodec::HandShake({response, std::min(length, uint32_t{kResponseSize})});
+    switch (result.status) {
+    case DiagCodec::HandShakeResult::Status::TooShort:
         LogPrintf(log, "DIAG_HandShake: Response Length = %d (too short)", int(length));
         return false;
-    }
-    const bool formatGood = response[1] == 0 && response[2] == 0 &&
-                            std::memcmp(response + 3, kHandShakeMagic, 4) == 0 && response[7] == 0 &&
-                            response[8] == 0;
-    if (!formatGood) {
+    case DiagCodec::HandShakeResult::Status::BadFormat:
         LogPrintf(log, "DIAG_HandShake: Response's format error");
         return false;
-    }
-    if (response[9] != 0) {
-        LogPrintf(log, "DIAG_HandShake: status = %d", int(response[9]));
+    case DiagCodec::HandShakeResult::Status::BadStatus:
+        LogPrintf(log, "DIAG_HandShake: status = %d", int(result.statusByte));
         return false;
+    case DiagCodec::HandShakeResult::Status::Good:
+        break;
     }
-    const int force = response[14] == 1 ? 1 : 0;
-    const int off = response[15] == 1 ? 1 : 0;
     if (forceLoad != nullptr)
-        *forceLoad = force;
+        *forceLoad = result.forceLoad;
     if (offline != nullptr)
-        *offline = off;
-    LogPrintf(log, "DIAG_HandShake: (%d,%d)", force, off);
+        *offline = result.offline;
+    LogPrintf(log, "DIAG_HandShake: (%d,%d)", result.forceLoad, result.offline);
     return true;
 }
 
@@ -294,13 +242,7 @@ bool CDiagCaller::DIAG_HandShake(int leadingFlag, int* forceLoad, int* offline)
         *forceLoad = 1;
     if (offline != nullptr)
         *offline = 1;
-    DiagRequest request;
-    request.bytes[0] = DIAG_NV_READ;
-    std::memcpy(request.bytes + 3, kHandShakeMagic, 4);
-    request.length = kNvBlockLength;
-    request.expectedLength = 0;
-    SetPattern(request.bytes, 4);
-    if (!ExecuteRequest(request, leadingFlag, kHandShakeTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::HandShakeRequest(), leadingFlag, kHandShakeTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_HandShake: Write or Read Fail");
         return false;
     }
@@ -309,10 +251,7 @@ bool CDiagCaller::DIAG_HandShake(int leadingFlag, int* forceLoad, int* offline)
 
 bool CDiagCaller::DIAG_Reset()
 {
-    const uint8_t ack = ACK_PATTERN;
-    SetPattern(&ack, 1);
-    const uint8_t request = DL_RESET;
-    if (!Execute(&request, 1, 1, 1, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::ResetRequest(), 1, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_Reset: Write or Read Fail");
         return false;
     }
@@ -321,13 +260,7 @@ bool CDiagCaller::DIAG_Reset()
 
 bool CDiagCaller::DIAG_ChangeMode(uint8_t mode)
 {
-    DiagRequest request;
-    request.bytes[0] = DIAG_CHANGE_MODE;
-    request.bytes[1] = mode;
-    request.length = 3;
-    request.expectedLength = 3;
-    SetPattern(request.bytes, 3);
-    if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::ChangeModeRequest(mode), 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "DIAG_ChangeMode: Write or Read Fail");
         return false;
     }
@@ -357,19 +290,24 @@ const char* CDiagCaller::NvStatusText(uint16_t status)
 bool CDiagCaller::InterpretNvStatus(const uint8_t* response, bool isRead, uint8_t* destination, uint32_t length,
                                     uint16_t* status, CDownloadLog* log)
 {
-    length = std::min(length, kNvDataLength);
-    const uint16_t code = Get16(response + NV_STATUS_OFFSET);
+    return LogNvStatus(WholeBuffer(response), isRead, destination, length, status, log);
+}
+
+bool CDiagCaller::LogNvStatus(std::span<const uint8_t> answer, bool isRead, uint8_t* destination, uint32_t length,
+                              uint16_t* status, CDownloadLog* log)
+{
+    const uint16_t code = DiagCodec::NvStatus(answer);
     if (status != nullptr)
         *status = code;
-    if (code == 0) {
+    if (code == NV_STATUS_DONE) {
         if (isRead && destination != nullptr)
-            std::memcpy(destination, response + NV_DATA_OFFSET, length);
+            DiagCodec::NvData(answer, destination, length);
         return true;
     }
     LogPrintf(log, "%s: %s", isRead ? "DIAG_Read_NV" : "DIAG_Write_NV", NvStatusText(code));
     if (isRead && code == NV_STATUS_INACTIVE) {
         if (destination != nullptr)
-            std::memset(destination, 0, length);
+            std::memset(destination, 0, std::min(length, NV_DATA_LENGTH));
         return true;
     }
     return false;
@@ -378,15 +316,7 @@ bool CDiagCaller::InterpretNvStatus(const uint8_t* response, bool isRead, uint8_
 bool CDiagCaller::ExecuteNv(uint8_t command, uint16_t item, const uint8_t* source, uint32_t length,
                             const char* name)
 {
-    DiagRequest request;
-    request.bytes[0] = command;
-    Put16(request.bytes + 1, item);
-    if (source != nullptr)
-        std::memcpy(request.bytes + NV_DATA_OFFSET, source, std::min(length, kNvDataLength));
-    request.length = kNvBlockLength;
-    request.expectedLength = kNvBlockLength;
-    SetPattern(request.bytes, 3);
-    if (!ExecuteRequest(request, 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::NvRequest(command, item, source, length), 0, kReadTimeoutMs)) {
         LogPrintf(m_pLog, "%s: Write or Read Fail", name);
         return false;
     }
@@ -397,14 +327,14 @@ bool CDiagCaller::DIAG_Read_NV(uint16_t item, uint8_t* destination, uint32_t len
 {
     if (!ExecuteNv(DIAG_NV_READ, item, nullptr, 0, "DIAG_Read_NV"))
         return false;
-    return InterpretNvStatus(m_Response, true, destination, length, status, m_pLog);
+    return LogNvStatus(Answer(), true, destination, length, status, m_pLog);
 }
 
 bool CDiagCaller::DIAG_Write_NV(uint16_t item, const uint8_t* source, uint32_t length, uint16_t* status)
 {
     if (!ExecuteNv(DIAG_NV_WRITE, item, source, length, "DIAG_Write_NV"))
         return false;
-    return InterpretNvStatus(m_Response, false, nullptr, 0, status, m_pLog);
+    return LogNvStatus(Answer(), false, nullptr, 0, status, m_pLog);
 }
 
 bool CDiagCaller::DIAG_Write(uint32_t frameLength)
@@ -426,7 +356,7 @@ bool CDiagCaller::DIAG_Write(uint32_t frameLength)
             NoteUnansweredTry();
             continue;
         }
-        if (m_Response[0] == NAK) {
+        if (DiagCodec::IsRefusal(Answer())) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Exec Fail", attempt);
             continue;
         }
@@ -464,10 +394,10 @@ bool CDiagCaller::ReadBlockAck(int attempt)
         if (elapsed >= kBlockAckTimeoutMs)
             return false;
         m_ResponseLength = 0;
-        if (!m_pAdapter->Read(m_Response, kBlockAckCapacity, &m_ResponseLength, 0, kBlockAckTimeoutMs - elapsed))
+        if (!m_pAdapter->Read(m_Response, BLOCK_ACK_LENGTH, &m_ResponseLength, 0, kBlockAckTimeoutMs - elapsed))
             return false;
         // A negative answer, and one that names the block, say what they are about.
-        if (m_Response[0] != ACK_PATTERN || m_ResponseLength >= kBlockAckCapacity)
+        if (m_Response[0] != DL_ACK || m_ResponseLength >= BLOCK_ACK_LENGTH)
             return true;
         // Bare acknowledgements that arrived since the last count (also those the queue let go
         // with an answer that came after them): as many as other requests are owed may be

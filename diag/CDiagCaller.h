@@ -1,16 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
+#include "diag/DiagCodec.h"
 #include "diag/DiagRequest.h"
 
 class CHdlcAdapter;
 class CDownloadLog;
 
 // The DIAG and downloader command set of the wireless module, carried over one
-// CHdlcAdapter. Each operation builds its request, sets the match pattern, sends it, waits
-// for the answer, checks it and writes what went wrong to the download log.
+// CHdlcAdapter. Each operation takes its request from DiagCodec, sets the match pattern,
+// sends it with retries, waits for the answer, has DiagCodec read it and writes what went
+// wrong to the download log.
 class CDiagCaller {
 public:
     static constexpr uint32_t kResponseSize = 512;
@@ -20,14 +23,11 @@ public:
     static constexpr uint32_t kReadTimeoutMs = 3000;
     static constexpr uint32_t kHandShakeTimeoutMs = 6000;
     static constexpr uint32_t kBlockAckTimeoutMs = 5000;
-    static constexpr uint32_t kBlockAckCapacity = 5;
-    static constexpr uint32_t kNvDataLength = 128;
-    static constexpr uint32_t kNvBlockLength = 133;
 
     CDiagCaller(CHdlcAdapter* adapter, CDownloadLog* log);
 
     // Sends the request up to five times until a usable answer is in m_Response. The match
-    // pattern must have been set by the caller.
+    // pattern must have been set by the caller (ExecuteRequest sets the request's own).
     bool Execute(const uint8_t* request, uint32_t length, uint32_t expectedLength, int leadingFlag,
                  uint32_t readTimeoutMs);
     bool ExecuteRequest(const DiagRequest& request, int leadingFlag, uint32_t readTimeoutMs);
@@ -65,6 +65,8 @@ public:
     uint8_t* Response() { return m_Response; }
     uint32_t ResponseLength() const { return m_ResponseLength; }
     uint32_t* ResponseLengthPtr() { return &m_ResponseLength; }
+    // The last answer: exactly the bytes that arrived.
+    std::span<const uint8_t> Answer() const;
 
     // Answer interpreters. `response` is a full kResponseSize buffer (bytes beyond the answer
     // hold the 0xCD filler), `length` the answer's length. They log as the commands do.
@@ -82,6 +84,11 @@ public:
     static const char* NvStatusText(uint16_t status);
 
 private:
+    // Log what an interpreted answer means and return the command's result.
+    static bool LogBackupRestore(const DiagCodec::BackupRestoreResult& result, int backupFlag, CDownloadLog* log);
+    static bool LogRestoreStatus(DiagCodec::RestoreStatus status, CDownloadLog* log);
+    static bool LogNvStatus(std::span<const uint8_t> answer, bool isRead, uint8_t* destination, uint32_t length,
+                            uint16_t* status, CDownloadLog* log);
     bool ExecuteNv(uint8_t command, uint16_t item, const uint8_t* source, uint32_t length, const char* name);
     // Reads one block acknowledgement within the block's wait; false after a time-out.
     bool ReadBlockAck(int attempt);

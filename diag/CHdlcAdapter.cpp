@@ -217,7 +217,10 @@ bool CHdlcAdapter::Write(int rawFlag, const void* bytes, uint32_t length, int le
         }
         if (!EnsureWriteBuffer())
             return false;
-        m_WriteLength = HdlcEncode(static_cast<const uint8_t*>(bytes), length, m_pWriteBuffer.get(), leadingFlag);
+        m_WriteLength = HdlcEncode(static_cast<const uint8_t*>(bytes), length,
+                                   {m_pWriteBuffer.get(), kWriteBufferSize}, leadingFlag);
+        if (m_WriteLength == 0)
+            return false;
         sent = port->Write(m_pWriteBuffer.get(), m_WriteLength, timeoutMs);
     } else {
         sent = port->Write(bytes, length, timeoutMs);

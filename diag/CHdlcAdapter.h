@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "diag/CResponseQueue.h"
+#include "diag/DiagProtocol.h"
 #include "net/INetPort.h"
 #include "platform/CCriticalSection.h"
 #include "platform/CEvent.h"
@@ -20,7 +21,7 @@ class CHdlcAdapter : public NonCopyable {
 public:
     // Room for the largest frame the download step builds: a 4096-byte block with its 7-byte
     // header, every byte and both FCS bytes stuffed, plus both flags.
-    static constexpr uint32_t kWriteBufferSize = 2 * (7 + 4096 + 2) + 2; // 8212
+    static constexpr uint32_t kWriteBufferSize = 2 * (DiagProtocol::BLOCK_HEADER_LENGTH + 4096 + 2) + 2; // 8212
     // Largest payload a framed Write accepts (its frame must fit the write buffer).
     static constexpr uint32_t kMaxFramedPayload = (kWriteBufferSize - 6) / 2;
     static constexpr uint32_t kStopWaitMs = 10000;

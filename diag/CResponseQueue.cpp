@@ -4,16 +4,12 @@
 #include <cstring>
 #include <new>
 
+#include "diag/DiagProtocol.h"
+
 namespace {
 
-bool IsErrorAnswerCode(uint8_t code)
-{
-    return code == 0x13 || code == 0x14 || code == 0x15 || code == 0x18;
-}
-
-constexpr uint8_t ACK = 0x02;
-constexpr uint8_t NAK = 0x03;
-constexpr uint32_t NAK_LENGTH = 3;
+using DiagProtocol::DL_ACK;
+using DiagProtocol::DL_NAK;
 
 } // namespace
 
@@ -44,19 +40,19 @@ bool CResponseQueue::IsMatch(const uint8_t* payload, uint32_t length) const
         return true;
     };
 
-    if (m_Pattern[0].load(std::memory_order_relaxed) == ACK) {
-        if (length == NAK_LENGTH && payload[0] == NAK)
+    if (m_Pattern[0].load(std::memory_order_relaxed) == DL_ACK) {
+        if (length == DiagProtocol::DL_NAK_LENGTH && payload[0] == DL_NAK)
             return true;
         return equalFrom(0, std::min(patternLength, length));
     }
-    if (IsErrorAnswerCode(payload[0]))
+    if (DiagProtocol::IsErrorCode(payload[0]))
         return length >= patternLength + 1 && equalFrom(1, patternLength);
     return length >= patternLength && equalFrom(0, patternLength);
 }
 
 bool CResponseQueue::IsAcknowledgementMode() const
 {
-    return m_PatternLength.load(std::memory_order_acquire) != 0 && m_Pattern[0].load(std::memory_order_relaxed) == ACK;
+    return m_PatternLength.load(std::memory_order_acquire) != 0 && m_Pattern[0].load(std::memory_order_relaxed) == DL_ACK;
 }
 
 bool CResponseQueue::Store(const uint8_t* payload, uint32_t length)
@@ -86,7 +82,7 @@ bool CResponseQueue::Store(const uint8_t* payload, uint32_t length)
         m_Used += length;
     }
     // Counted before the signal, so that the worker it wakes finds it counted.
-    if (length == 1 && payload[0] == ACK && IsAcknowledgementMode() && m_PatternLength.load() > 1)
+    if (length == 1 && payload[0] == DL_ACK && IsAcknowledgementMode() && m_PatternLength.load() > 1)
         ++m_nBareAcks;
     if (IsMatch(payload, length))
         m_Arrived.Set();

@@ -9,6 +9,7 @@
 #include <poll.h>
 
 #include "diag/HdlcFraming.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
@@ -29,7 +30,8 @@ std::string AddressText(const uint8_t* ip)
 std::string AddressText(uint32_t networkOrder)
 {
     const uint32_t host = ntohl(networkOrder);
-    const uint8_t ip[4] = {uint8_t(host >> 24), uint8_t(host >> 16), uint8_t(host >> 8), uint8_t(host)};
+    uint8_t ip[4];
+    WriteBe32(ip, host);
     return AddressText(ip);
 }
 
@@ -59,7 +61,7 @@ bool CUdpHdlc::SendFrame(const uint8_t* bytes, uint32_t length, uint32_t timeout
         return false;
     uint8_t frame[kFrameBufferSize];
     const uint32_t frameLength = HdlcEncode(bytes, length, frame, 1);
-    return m_UdpPort.Write(frame, frameLength, timeoutMs);
+    return frameLength != 0 && m_UdpPort.Write(frame, frameLength, timeoutMs);
 }
 
 bool CUdpHdlc::ReceiveFrame(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t timeoutMs)

@@ -2,12 +2,18 @@
 
 #include <cstdint>
 
+#include "diag/DiagProtocol.h"
+
 // One DIAG request as a command builds it: up to 132 request bytes (133 for the NV block
-// requests), the request length and the expected answer length (0 = any length).
+// requests), the request length, the expected answer length (0 = any length) and the
+// pattern its answer begins with (the match pattern of the response queue).
 struct DiagRequest {
-    static constexpr uint32_t kMaxLength = 133;
+    static constexpr uint32_t kMaxLength = DiagProtocol::NV_BLOCK_LENGTH;
+    static constexpr uint32_t kMaxPattern = DiagProtocol::BLOCK_ACK_LENGTH;
 
     uint8_t bytes[kMaxLength] = {};
     uint32_t length = 0;
     uint32_t expectedLength = 0;
+    uint8_t pattern[kMaxPattern] = {};
+    uint32_t patternLength = 0;
 };

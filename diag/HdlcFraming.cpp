@@ -2,34 +2,42 @@
 
 #include <cstring>
 
+#include "diag/CHdlcFrameWriter.h"
 #include "images/Crc16.h"
 
 namespace {
 
-inline void PutStuffed(uint8_t* out, uint32_t& pos, uint8_t byte)
+bool NeedsEscape(uint8_t byte) { return byte == HDLC_FLAG || byte == HDLC_ESCAPE; }
+
+// Bytes `count` input bytes take once stuffed.
+uint64_t StuffedLength(const uint8_t* bytes, uint32_t count)
 {
-    if (byte == HDLC_FLAG || byte == HDLC_ESCAPE) {
-        out[pos++] = HDLC_ESCAPE;
-        out[pos++] = uint8_t(byte ^ HDLC_ESCAPE_XOR);
-    } else {
-        out[pos++] = byte;
-    }
+    uint64_t length = count;
+    for (uint32_t i = 0; i < count; ++i)
+        length += NeedsEscape(bytes[i]) ? 1 : 0;
+    return length;
 }
 
 } // namespace
 
-void HdlcStuffAppend(uint8_t* out, uint32_t& pos, const uint8_t* bytes, uint32_t count, uint16_t& crc)
+bool HdlcStuffAppend(std::span<uint8_t> out, uint32_t& pos, const uint8_t* bytes, uint32_t count, uint16_t& crc)
 {
     if (count == 0)
-        return;
+        return pos <= out.size();
+    if (pos > out.size())
+        return false;
+    // Room for the worst case (every byte stuffed) needs no count; only a tight buffer does.
+    const uint64_t room = out.size() - pos;
+    if (room < 2 * uint64_t{count} && StuffedLength(bytes, count) > room)
+        return false;
     crc = Crc16Bulk(crc, bytes, count);
     // Copy the runs between bytes that need stuffing in one go.
     uint32_t i = 0;
     while (i < count) {
         uint32_t j = i;
-        while (j < count && bytes[j] != HDLC_FLAG && bytes[j] != HDLC_ESCAPE)
+        while (j < count && !NeedsEscape(bytes[j]))
             ++j;
-        std::memcpy(out + pos, bytes + i, j - i);
+        std::memcpy(out.data() + pos, bytes + i, j - i);
         pos += j - i;
         if (j < count) {
             out[pos++] = HDLC_ESCAPE;
@@ -38,20 +46,16 @@ void HdlcStuffAppend(uint8_t* out, uint32_t& pos, const uint8_t* bytes, uint32_t
         }
         i = j;
     }
+    return true;
 }
 
-uint32_t HdlcEncode(const uint8_t* payload, uint32_t length, uint8_t* out, int leadingFlag)
+uint32_t HdlcEncode(const uint8_t* payload, uint32_t length, std::span<uint8_t> out, int leadingFlag)
 {
-    uint32_t pos = 0;
-    if (leadingFlag != 0)
-        out[pos++] = HDLC_FLAG;
-    uint16_t crc = HDLC_CRC_INIT;
-    HdlcStuffAppend(out, pos, payload, length, crc);
-    const uint16_t fcs = uint16_t(crc ^ 0xFFFF);
-    PutStuffed(out, pos, uint8_t(fcs & 0xFF));
-    PutStuffed(out, pos, uint8_t(fcs >> 8));
-    out[pos++] = HDLC_FLAG;
-    return pos;
+    CHdlcFrameWriter writer(out);
+    writer.Begin(leadingFlag != 0);
+    writer.Append(payload, length);
+    writer.Finish();
+    return writer.Length();
 }
 
 uint32_t HdlcDecode(const uint8_t* in, uint32_t length, uint8_t* out)

@@ -2,6 +2,9 @@
 // the checks after it.
 #include "engine/CUpgradeEngine.h"
 
+#include "diag/CHdlcFrameWriter.h"
+#include "diag/DiagCodec.h"
+#include "diag/DiagProtocol.h"
 #include "diag/HdlcFraming.h"
 #include "images/CAppFileReader.h"
 #include "platform/Clock.h"
@@ -16,19 +19,8 @@ constexpr uint32_t kFlagWriteTimeoutMs = 3000;
 constexpr int kHandShakesAfterRestart = 3;
 constexpr int kRestorePasses = 2;
 constexpr int kRestoreQueries = 2;
-constexpr uint8_t kWriteCommand = 0x0F;
-constexpr uint8_t kAckCode = 0x02;
-constexpr uint8_t kOfflineMode = 1;
 constexpr int kBackup = 1;
 constexpr int kRestore = 0;
-
-void WriteBe32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
 
 }  // namespace
 
@@ -97,7 +89,7 @@ bool CUpgradeEngine::EnterDownloader()
 {
     if (m_bOffline == 0) {
         SetStatus(IDS_OFFLINE_MODE, COLOUR_RUNNING);
-        if (m_Diag.DIAG_ChangeMode(kOfflineMode))
+        if (m_Diag.DIAG_ChangeMode(DiagProtocol::MODE_OFFLINE))
             Pause(kOfflinePauseMs);
     }
     if (!SendBeginPacket(m_bForceLoad == 1 ? CONTROL_FWT_FORCE : CONTROL_FWT_BEGIN, 0))
@@ -169,8 +161,8 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
             return false;
         }
         const uint32_t frameLength = BuildWriteFrame(address, length, data);
-        uint8_t pattern[5] = {kAckCode};
-        WriteBe32(pattern + 1, address);
+        uint8_t pattern[DiagProtocol::BLOCK_ACK_LENGTH];
+        DiagCodec::BlockAckPattern(address, pattern);
         m_Adapter.Responses().SetMatchPattern(pattern, sizeof pattern);
         if (frameLength == 0 || !DIAG_Write(frameLength)) {
             LogPrintf(m_Log, "Unit%d Block%d: Download Fail", part + 1, static_cast<int>(block + 1));
@@ -187,29 +179,24 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
 uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, const uint8_t* data)
 {
     // The write buffer holds the worst case of a full block: every byte stuffed.
-    if (length > WIRELESS_BLOCK_SIZE || (length > 0 && data == nullptr) ||
-        HdlcMaxFrameLength(7 + length) > CHdlcAdapter::kWriteBufferSize)
+    static_assert(HdlcMaxFrameLength(DiagProtocol::BLOCK_HEADER_LENGTH + WIRELESS_BLOCK_SIZE) <=
+                  CHdlcAdapter::kWriteBufferSize);
+    if (length > WIRELESS_BLOCK_SIZE || (length > 0 && data == nullptr))
         return 0;
     uint8_t* out = m_Adapter.WriteBuffer();
     if (out == nullptr)
         return 0;
 
-    uint8_t header[7] = {kWriteCommand};
-    WriteBe32(header + 1, address);
-    header[5] = static_cast<uint8_t>(length >> 8);
-    header[6] = static_cast<uint8_t>(length);
+    uint8_t header[DiagProtocol::BLOCK_HEADER_LENGTH];
+    DiagCodec::BlockWriteHeader(address, static_cast<uint16_t>(length), header);
 
-    uint32_t pos = 0;
-    out[pos++] = HDLC_FLAG;
-    uint16_t crc = HDLC_CRC_INIT;
-    HdlcStuffAppend(out, pos, header, sizeof header, crc);
-    HdlcStuffAppend(out, pos, data, length, crc);
-    const uint16_t fcs = static_cast<uint16_t>(crc ^ 0xFFFF);
-    const uint8_t fcsBytes[2] = {static_cast<uint8_t>(fcs), static_cast<uint8_t>(fcs >> 8)};
-    uint16_t unused = 0;
-    HdlcStuffAppend(out, pos, fcsBytes, sizeof fcsBytes, unused);
-    out[pos++] = HDLC_FLAG;
-    return pos;
+    // Built in place: the block's data is stuffed straight into the adapter's buffer.
+    CHdlcFrameWriter writer({out, CHdlcAdapter::kWriteBufferSize});
+    writer.Begin(true);
+    writer.Append(header, sizeof header);
+    writer.Append(data, length);
+    writer.Finish();
+    return writer.Length();
 }
 
 bool CUpgradeEngine::DIAG_Write(uint32_t frameLength)

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/ByteOrder.h"
+
 namespace ControlPacket {
 
 const char* KindText(int kind)
@@ -30,8 +32,7 @@ std::array<uint8_t, SIZE> Build(int kind, uint32_t value)
     packet[0] = LEAD_BYTE;
     if (const char* text = KindText(kind))
         std::memcpy(packet.data() + TEXT_OFFSET, text, TEXT_SIZE);
-    for (int i = 0; i < 4; ++i)
-        packet[VALUE_OFFSET + i] = static_cast<uint8_t>(value >> (8 * i));
+    WriteLe32(packet.data() + VALUE_OFFSET, value);
     return packet;
 }
 
@@ -39,9 +40,7 @@ bool ParseResult(const uint8_t* bytes, uint32_t length, uint32_t& value)
 {
     if (bytes == nullptr || length != SIZE || bytes[0] != LEAD_BYTE)
         return false;
-    value = 0;
-    for (int i = 0; i < 4; ++i)
-        value |= static_cast<uint32_t>(bytes[VALUE_OFFSET + i]) << (8 * i);
+    value = ReadLe32(bytes + VALUE_OFFSET);
     return true;
 }
 

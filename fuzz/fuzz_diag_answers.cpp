@@ -5,6 +5,7 @@
 #include <string>
 
 #include "diag/CDiagCaller.h"
+#include "diag/DiagProtocol.h"
 #include "log/CDownloadLog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CDiagCaller::InterpretRestoreStatus(response, &log);
     int force = 1, offline = 1;
     CDiagCaller::InterpretHandShake(response, length, &force, &offline, &log);
-    uint8_t nv[CDiagCaller::kNvDataLength];
+    uint8_t nv[DiagProtocol::NV_DATA_LENGTH];
     uint16_t status = 0;
     const uint32_t asked = size > 0 ? data[0] : 0; // may exceed 128: must be cut
     CDiagCaller::InterpretNvStatus(response, true, nv, asked, &status, &log);

@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             abort();
         queue.Store(collector.Payload(), length);
         frame.resize(HdlcMaxFrameLength(length));
-        const uint32_t frameLength = HdlcEncode(collector.Payload(), length, frame.data(), int(i & 1));
-        if (frameLength > frame.size())
+        const uint32_t frameLength = HdlcEncode(collector.Payload(), length, frame, int(i & 1));
+        if (frameLength == 0 || frameLength > frame.size())
             abort();
         back.resize(frameLength);
         if (HdlcDecode(frame.data(), frameLength, back.data()) != length ||

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "platform/ByteOrder.h"
+
 namespace {
 const char kOrganisation[] = "Varoni";
 const char kSection[] = "Settings";
@@ -13,16 +15,14 @@ const char kValueName[] = "Window Position";
 
 void PutU32(QByteArray& out, uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        out.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+    uint8_t bytes[4];
+    WriteLe32(bytes, v);
+    out.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
 uint32_t GetU32(const QByteArray& in, int at)
 {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i)
-        v |= static_cast<uint32_t>(static_cast<uint8_t>(in[at + i])) << (8 * i);
-    return v;
+    return ReadLe32(reinterpret_cast<const uint8_t*>(in.constData()) + at);
 }
 
 int32_t GetI32(const QByteArray& in, int at) { return static_cast<int32_t>(GetU32(in, at)); }

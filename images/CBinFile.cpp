@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "images/Crc16.h"
+#include "platform/ByteOrder.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
 

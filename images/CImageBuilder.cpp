@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "images/Crc16.h"
+#include "platform/ByteOrder.h"
 #include "platform/UniqueFd.h"
 #include "platform/UserFiles.h"
 

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "images/CImageBuilder.h"
+#include "platform/ByteOrder.h"
 
 namespace SampleImage {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "images/Crc16.h"
+#include "platform/ByteOrder.h"
 
 namespace {
 

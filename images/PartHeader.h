@@ -42,24 +42,6 @@ constexpr std::array<uint8_t, 4> PART_MAGIC_WIRELESS = {0x55, 0xAA, 0x5A, 0xA5};
 // Offset of the kind bits word inside part 0 data of a router-module image.
 constexpr size_t ROUTER_KIND_BITS_OFFSET = 12;
 
-// Explicit little-endian readers and writers.
-inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t ReadLe32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void WriteLe16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void WriteLe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // One part header, parsed into fields.
 struct PartHeader {
     std::array<uint8_t, 4> m_Magic {};

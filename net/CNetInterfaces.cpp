@@ -8,16 +8,20 @@
 
 #include <algorithm>
 
+#include "platform/ByteOrder.h"
+
 namespace {
 
 uint32_t HostOrder(const std::array<uint8_t, 4>& a)
 {
-    return (uint32_t(a[0]) << 24) | (uint32_t(a[1]) << 16) | (uint32_t(a[2]) << 8) | uint32_t(a[3]);
+    return ReadBe32(a.data());
 }
 
 std::array<uint8_t, 4> FromHostOrder(uint32_t v)
 {
-    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+    std::array<uint8_t, 4> bytes{};
+    WriteBe32(bytes.data(), v);
+    return bytes;
 }
 
 uint32_t MaskOf(int prefixLength)

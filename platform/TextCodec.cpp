@@ -1,5 +1,7 @@
 #include "platform/TextCodec.h"
 
+#include "platform/ByteOrder.h"
+
 namespace {
 
 void AppendUtf8(std::string& out, uint32_t cp)
@@ -109,11 +111,11 @@ std::string Utf16LeToUtf8(const uint8_t* data, size_t size)
         return out;
     const size_t units = size / 2;
     for (size_t i = 0; i < units; ++i) {
-        uint32_t u = static_cast<uint32_t>(data[2 * i]) | (static_cast<uint32_t>(data[2 * i + 1]) << 8);
+        uint32_t u = ReadLe16(data + 2 * i);
         if (u == 0)
             break;
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            uint32_t lo = static_cast<uint32_t>(data[2 * i + 2]) | (static_cast<uint32_t>(data[2 * i + 3]) << 8);
+            uint32_t lo = ReadLe16(data + 2 * i + 2);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
                 AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
                 ++i;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "res/ResourceTable.h"
 
 namespace {
@@ -12,10 +13,8 @@ template <size_t N>
 constexpr std::array<uint8_t, 2 * N> Utf16LeBytes(const char16_t (&text)[N])
 {
     std::array<uint8_t, 2 * N> bytes {};
-    for (size_t i = 0; i < N; ++i) {
-        bytes[2 * i] = static_cast<uint8_t>(text[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
-    }
+    for (size_t i = 0; i < N; ++i)
+        WriteLe16(bytes.data() + 2 * i, static_cast<uint16_t>(text[i]));
     return bytes;
 }
 

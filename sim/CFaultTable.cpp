@@ -45,59 +45,99 @@ bool IsDottedAddress(const std::string& text)
     return inet_pton(AF_INET, text.c_str(), &addr) == 1;
 }
 
+constexpr std::array<CFaultTable::Info, FAULT_COUNT> kFaults = {{
+    {Fault::NoDiscovery, "no-discovery", "", "never answer a discovery record"},
+    {Fault::DiscoveryZeroMac, "discovery-zero-mac", "", "answer a discovery first with a type-1 record whose MAC is all zero"},
+    {Fault::DiscoveryOtherType, "discovery-other-type", "2", "answer a discovery first with a record of type VALUE (default 2)"},
+    {Fault::DiscoveryNames, "discovery-names", "127.0.0.9",
+     "answer a discovery with a record that names address VALUE instead of the router's own"},
+    {Fault::DiscoverySize, "discovery-size", "1", "answer a discovery with its record cut (or zero-padded) to VALUE bytes (1..64)"},
+    {Fault::DiscoveryFlood, "discovery-flood", "100",
+     "after a discovery, send its sender a record of type 2 every VALUE ms until the simulator stops"},
+    {Fault::TelnetRefused, "telnet-refused", "", "do not listen on the Telnet port: connections are refused"},
+    {Fault::TelnetSilent, "telnet-silent", "", "accept Telnet connections but never send a byte"},
+    {Fault::TelnetWrongPrompt, "telnet-wrong-prompt", "shell",
+     "wrong prompt: VALUE 'shell' (default: shell prompt without '#'/'QRX') or 'login' (no ':')"},
+    {Fault::TelnetHang, "telnet-hang", "", "echo a Telnet command but never complete it (no output, no prompt)"},
+    {Fault::NakBlock, "nak-block", "1", "refuse block write request number VALUE (from 1, retries count) with 03 + reason"},
+    {Fault::DropBlockAck, "drop-block-ack", "1", "leave block write request number VALUE (from 1, retries count) unanswered"},
+    {Fault::BareBlockAck, "bare-block-ack", "", "acknowledge every block write with a bare 02 instead of 02 and the block's address"},
+    {Fault::LateAck, "late-ack", "1",
+     "hold back the answer to block write request number VALUE (from 1, retries count) until the tool has "
+     "given up waiting and sends a request other than that block again; send it then, as a bare 02, "
+     "500 ms ahead of that request's own answer"},
+    {Fault::CorruptFcs, "corrupt-fcs", "1", "corrupt the FCS of frame number VALUE (from 1) sent on the TCP channel"},
+    {Fault::DropFrame, "drop-frame", "1", "lose frame number VALUE (from 1) sent on the TCP channel: it never leaves"},
+    {Fault::ResetDuringBlock, "reset-during-block", "1",
+     "reset the TCP connection while block write frame number VALUE (from 1, retries count) arrives"},
+    {Fault::ResetDuringData, "reset-during-data", "7300", "reset the TCP connection after VALUE bytes of router image data"},
+    {Fault::ResultValue, "result-value", "5", "send the router result packet with value VALUE instead of 4"},
+    {Fault::NoResult, "no-result", "", "never send the router result packet"},
+    {Fault::NoHandshake, "no-handshake", "", "the module ignores hand-shakes until force-load mode has been entered once"},
+    {Fault::UnlockRefused, "unlock-refused", "5", "refuse the first VALUE unlock requests (default 5: one whole unlock command)"},
+    {Fault::SlowRestart, "slow-restart", "30000", "every restart of the module keeps it silent for VALUE ms (default 30000)"},
+    {Fault::ModuleNotBack, "module-not-back", "", "after a reset the module never comes back (probes and DIAG unanswered)"},
+    {Fault::StillInDownloader, "still-in-downloader", "", "after a reset the module comes back in its downloader"},
+    {Fault::NvRestoreFail, "nv-restore-fail", "", "the NV restore status query and the NV restore command report failure"},
+    {Fault::NoEraseEcho, "no-erase-echo", "", "never echo an erase-NVRAM record"},
+    {Fault::NoForceLoadEcho, "no-force-load-echo", "", "act on an enter-force-load record but never echo it"},
+    {Fault::NoAnswer, "no-answer", "reset",
+     "the module ignores these requests (comma-separated): hand-shake, board-version, dashboard-version, "
+     "nv-backup, nv-restore, nv-restore-status, change-mode, switch-to-downloader, unlock, block-write, "
+     "reset, nv-read, nv-write"}
+}};
+
+// The table is indexed by the enumeration, so its order must follow it.
+constexpr bool InEnumerationOrder()
+{
+    for (size_t i = 0; i < kFaults.size(); ++i) {
+        if (static_cast<size_t>(kFaults[i].fault) != i)
+            return false;
+    }
+    return true;
+}
+static_assert(InEnumerationOrder(), "kFaults must list the faults in the order of enum Fault");
+
 } // namespace
 
-const std::vector<CFaultTable::Info>& CFaultTable::Known()
+const std::array<CFaultTable::Info, FAULT_COUNT>& CFaultTable::Known()
 {
-    static const std::vector<Info> kFaults = {
-        {"no-discovery", "", "never answer a discovery record"},
-        {"discovery-zero-mac", "", "answer a discovery first with a type-1 record whose MAC is all zero"},
-        {"discovery-other-type", "2", "answer a discovery first with a record of type VALUE (default 2)"},
-        {"discovery-names", "127.0.0.9",
-         "answer a discovery with a record that names address VALUE instead of the router's own"},
-        {"discovery-size", "1", "answer a discovery with its record cut (or zero-padded) to VALUE bytes (1..64)"},
-        {"discovery-flood", "100",
-         "after a discovery, send its sender a record of type 2 every VALUE ms until the simulator stops"},
-        {"telnet-refused", "", "do not listen on the Telnet port: connections are refused"},
-        {"telnet-silent", "", "accept Telnet connections but never send a byte"},
-        {"telnet-wrong-prompt", "shell",
-         "wrong prompt: VALUE 'shell' (default: shell prompt without '#'/'QRX') or 'login' (no ':')"},
-        {"telnet-hang", "", "echo a Telnet command but never complete it (no output, no prompt)"},
-        {"nak-block", "1", "refuse block write request number VALUE (from 1, retries count) with 03 + reason"},
-        {"drop-block-ack", "1", "leave block write request number VALUE (from 1, retries count) unanswered"},
-        {"bare-block-ack", "", "acknowledge every block write with a bare 02 instead of 02 and the block's address"},
-        {"late-ack", "1",
-         "hold back the answer to block write request number VALUE (from 1, retries count) until the tool has "
-         "given up waiting and sends a request other than that block again; send it then, as a bare 02, "
-         "500 ms ahead of that request's own answer"},
-        {"corrupt-fcs", "1", "corrupt the FCS of frame number VALUE (from 1) sent on the TCP channel"},
-        {"drop-frame", "1", "lose frame number VALUE (from 1) sent on the TCP channel: it never leaves"},
-        {"reset-during-block", "1",
-         "reset the TCP connection while block write frame number VALUE (from 1, retries count) arrives"},
-        {"reset-during-data", "7300", "reset the TCP connection after VALUE bytes of router image data"},
-        {"result-value", "5", "send the router result packet with value VALUE instead of 4"},
-        {"no-result", "", "never send the router result packet"},
-        {"no-handshake", "", "the module ignores hand-shakes until force-load mode has been entered once"},
-        {"unlock-refused", "5", "refuse the first VALUE unlock requests (default 5: one whole unlock command)"},
-        {"slow-restart", "30000", "every restart of the module keeps it silent for VALUE ms (default 30000)"},
-        {"module-not-back", "", "after a reset the module never comes back (probes and DIAG unanswered)"},
-        {"still-in-downloader", "", "after a reset the module comes back in its downloader"},
-        {"nv-restore-fail", "", "the NV restore status query and the NV restore command report failure"},
-        {"no-erase-echo", "", "never echo an erase-NVRAM record"},
-        {"no-force-load-echo", "", "act on an enter-force-load record but never echo it"},
-        {"no-answer", "reset",
-         "the module ignores these requests (comma-separated): hand-shake, board-version, dashboard-version, "
-         "nv-backup, nv-restore, nv-restore-status, change-mode, switch-to-downloader, unlock, block-write, "
-         "reset, nv-read, nv-write"},
-    };
     return kFaults;
 }
+
+const CFaultTable::Info& CFaultTable::Describe(Fault fault)
+{
+    return kFaults[static_cast<size_t>(fault)];
+}
+
+namespace {
+
+// Checks a value beyond its being a number; empty when the value is fine.
+std::string CheckValue(Fault fault, const std::string& value, uint32_t number)
+{
+    switch (fault) {
+    case Fault::TelnetWrongPrompt:
+        return value == "shell" || value == "login" ? "" : "fault 'telnet-wrong-prompt' takes 'shell' or 'login'";
+    case Fault::DiscoverySize:
+        return number >= 1 && number <= 64 ? "" : "fault 'discovery-size' takes 1 to 64 bytes";
+    case Fault::DiscoveryFlood:
+        return number != 0 ? "" : "fault 'discovery-flood' needs an interval of at least 1 ms";
+    case Fault::DiscoveryNames:
+        return IsDottedAddress(value) ? ""
+                                      : "fault 'discovery-names' takes a dotted IPv4 address, not '" + value + "'";
+    case Fault::NoAnswer:
+        return KnownRequests(value) ? "" : "fault 'no-answer': unknown request name in '" + value + "'";
+    default: return "";
+    }
+}
+
+} // namespace
 
 bool CFaultTable::Add(const std::string& spec, std::string& error)
 {
     const size_t eq = spec.find('=');
     const std::string name = spec.substr(0, eq);
-    for (const Info& info : Known()) {
+    for (const Info& info : kFaults) {
         if (name != info.name)
             continue;
         std::string value = eq == std::string::npos ? info.defaultValue : spec.substr(eq + 1);
@@ -112,63 +152,48 @@ bool CFaultTable::Add(const std::string& spec, std::string& error)
             error = "fault '" + name + "' needs a number, not '" + value + "'";
             return false;
         }
-        if (name == "telnet-wrong-prompt" && value != "shell" && value != "login") {
-            error = "fault 'telnet-wrong-prompt' takes 'shell' or 'login'";
+        error = CheckValue(info.fault, value, number);
+        if (!error.empty())
             return false;
-        }
-        if (name == "discovery-size" && (number < 1 || number > 64)) {
-            error = "fault 'discovery-size' takes 1 to 64 bytes";
-            return false;
-        }
-        if (name == "discovery-flood" && number == 0) {
-            error = "fault 'discovery-flood' needs an interval of at least 1 ms";
-            return false;
-        }
-        if (name == "discovery-names" && !IsDottedAddress(value)) {
-            error = "fault 'discovery-names' takes a dotted IPv4 address, not '" + value + "'";
-            return false;
-        }
-        if (name == "no-answer" && !KnownRequests(value)) {
-            error = "fault 'no-answer': unknown request name in '" + value + "'";
-            return false;
-        }
-        m_Active[name] = value;
+        m_Active[static_cast<size_t>(info.fault)] = Setting{value, numeric ? number : 0};
         return true;
     }
     error = "unknown fault '" + name + "' (see --help)";
     return false;
 }
 
-bool CFaultTable::ListHas(const std::string& name, const std::string& item) const
+bool CFaultTable::Has(Fault fault) const
 {
-    const std::string list = "," + Text(name) + ",";
-    return Has(name) && list.find("," + item + ",") != std::string::npos;
+    return m_Active[static_cast<size_t>(fault)].has_value();
 }
 
-bool CFaultTable::Has(const std::string& name) const
+std::string CFaultTable::Text(Fault fault) const
 {
-    return m_Active.count(name) != 0;
+    const auto& setting = m_Active[static_cast<size_t>(fault)];
+    return setting ? setting->text : std::string();
 }
 
-std::string CFaultTable::Text(const std::string& name) const
+bool CFaultTable::ListHas(Fault fault, const std::string& item) const
 {
-    auto it = m_Active.find(name);
-    return it == m_Active.end() ? std::string() : it->second;
+    const std::string list = "," + Text(fault) + ",";
+    return Has(fault) && list.find("," + item + ",") != std::string::npos;
 }
 
-uint32_t CFaultTable::Number(const std::string& name, uint32_t fallback) const
+uint32_t CFaultTable::Number(Fault fault) const
 {
-    uint32_t value = 0;
-    auto it = m_Active.find(name);
-    if (it == m_Active.end() || !ParseNumber(it->second, value))
-        return fallback;
-    return value;
+    const auto& setting = m_Active[static_cast<size_t>(fault)];
+    return setting ? setting->number : 0;
+}
+
+bool CFaultTable::HitsNumber(Fault fault, uint32_t count) const
+{
+    return Has(fault) && Number(fault) == count;
 }
 
 std::string CFaultTable::HelpText()
 {
     std::string text = "Faults (--fault NAME[=VALUE], repeatable):\n";
-    for (const Info& info : Known()) {
+    for (const Info& info : kFaults) {
         std::string head = std::string("  ") + info.name + (info.defaultValue[0] ? "[=VALUE]" : "");
         if (head.size() < 30)
             head.resize(30, ' ');

@@ -1,37 +1,81 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
-#include <map>
+#include <optional>
 #include <string>
-#include <vector>
 
-// The failures the simulator can be told to show, given on the command line as
-// NAME or NAME=VALUE. Each fault has a default value used when none is given.
+// The failures the simulator can be told to show. The code asks for them by this
+// enumeration only; names exist at the command line (NAME or NAME=VALUE), so a
+// misspelt name is refused there instead of switching a fault off unseen.
+enum class Fault : uint8_t {
+    NoDiscovery,
+    DiscoveryZeroMac,
+    DiscoveryOtherType,
+    DiscoveryNames,
+    DiscoverySize,
+    DiscoveryFlood,
+    TelnetRefused,
+    TelnetSilent,
+    TelnetWrongPrompt,
+    TelnetHang,
+    NakBlock,
+    DropBlockAck,
+    BareBlockAck,
+    LateAck,
+    CorruptFcs,
+    DropFrame,
+    ResetDuringBlock,
+    ResetDuringData,
+    ResultValue,
+    NoResult,
+    NoHandshake,
+    UnlockRefused,
+    SlowRestart,
+    ModuleNotBack,
+    StillInDownloader,
+    NvRestoreFail,
+    NoEraseEcho,
+    NoForceLoadEcho,
+    NoAnswer,
+};
+
+inline constexpr size_t FAULT_COUNT = static_cast<size_t>(Fault::NoAnswer) + 1;
+
 class CFaultTable {
 public:
     struct Info {
+        Fault fault;
         const char* name;
         const char* defaultValue; // "" when the fault takes no value
         const char* help;
     };
 
-    // Every known fault, in the order --help lists them.
-    static const std::vector<Info>& Known();
+    // Every fault, in the order of the enumeration (which is the order --help lists them).
+    static const std::array<Info, FAULT_COUNT>& Known();
+    static const Info& Describe(Fault fault);
 
     // Adds one "NAME[=VALUE]" entry; false with a reason for an unknown name or bad value.
     bool Add(const std::string& spec, std::string& error);
 
-    bool Has(const std::string& name) const;
+    bool Has(Fault fault) const;
     // The fault's value (its default when none was given), or an empty text when not set.
-    std::string Text(const std::string& name) const;
+    std::string Text(Fault fault) const;
     // True when the fault is set and its comma-separated value holds `item`.
-    bool ListHas(const std::string& name, const std::string& item) const;
-    // The fault's value as a number, `fallback` when not set or not a number.
-    uint32_t Number(const std::string& name, uint32_t fallback) const;
+    bool ListHas(Fault fault, const std::string& item) const;
+    // The value of a fault that takes a number (its default when none was given); 0 when not set.
+    uint32_t Number(Fault fault) const;
+    // True when the fault is set and its number equals `count` (a "request number N" fault).
+    bool HitsNumber(Fault fault, uint32_t count) const;
 
     // One line per fault for the --help text.
     static std::string HelpText();
 
 private:
-    std::map<std::string, std::string> m_Active;
+    struct Setting {
+        std::string text;
+        uint32_t number = 0;
+    };
+    std::array<std::optional<Setting>, FAULT_COUNT> m_Active;
 };

@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CSimContext.h"
 #include "sim/CTcpSession.h"
@@ -84,7 +85,7 @@ bool CRouterSim::Open(std::string& error)
     if (!bound)
         return false;
     BindBroadcastListeners(m_nRouterPort);
-    if (m_Config.faults.Has("telnet-refused")) {
+    if (m_Config.faults.Has(Fault::TelnetRefused)) {
         m_nTelnetPort = m_Config.telnetPort;
     } else if (!BindTcp(m_Config.telnetPort, m_TelnetListenFd, m_nTelnetPort, error)) {
         return false;
@@ -304,18 +305,18 @@ void CRouterSim::ReadUdp(int fd)
                 in_pktinfo info;
                 std::memcpy(&info, CMSG_DATA(c), sizeof info);
                 const uint32_t host = ntohl(info.ipi_spec_dst.s_addr);
-                arrivedOn = {uint8_t(host >> 24), uint8_t(host >> 16), uint8_t(host >> 8), uint8_t(host)};
+                WriteBe32(arrivedOn.data(), host);
             }
         }
         const bool truncated = static_cast<size_t>(n) > CUdpService::kMaxDatagram;
         const size_t length = truncated ? CUdpService::kMaxDatagram : static_cast<size_t>(n);
         std::vector<std::vector<uint8_t>> replies;
         const bool discovery = m_pUdp->HandleDatagram(buffer, length, truncated, arrivedOn, replies);
-        if (discovery && m_Config.faults.Has("discovery-flood")) {
+        if (discovery && m_Config.faults.Has(Fault::DiscoveryFlood)) {
             m_bFlooding = true;
             m_FloodTo = from;
             m_FloodArrivedOn = arrivedOn;
-            m_nNextFlood = GetTickCount() + m_Config.faults.Number("discovery-flood", 100);
+            m_nNextFlood = GetTickCount() + m_Config.faults.Number(Fault::DiscoveryFlood);
         }
         for (auto& reply : replies)
             SendDatagram(std::move(reply), from);
@@ -431,7 +432,7 @@ void CRouterSim::TickFlood(uint32_t now)
     const std::vector<uint8_t> datagram = m_pUdp->FloodDatagram(m_FloodArrivedOn);
     sendto(m_UdpFd.Get(), datagram.data(), datagram.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&m_FloodTo),
            sizeof m_FloodTo);
-    m_nNextFlood = now + m_Config.faults.Number("discovery-flood", 100);
+    m_nNextFlood = now + m_Config.faults.Number(Fault::DiscoveryFlood);
 }
 
 void CRouterSim::TickAll()

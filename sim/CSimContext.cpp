@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include "platform/ByteOrder.h"
+
 CSimContext::CSimContext(const CSimConfig& config)
     : m_Config(config), m_Module(m_Config, m_Transcript), m_strBoot(config.bootVersion),
       m_strApp(config.appVersion), m_Random(config.seed)
@@ -25,8 +27,9 @@ std::array<uint8_t, 4> CSimContext::RouterIp(const std::array<uint8_t, 4>& arriv
     if (addr.s_addr == htonl(INADDR_ANY))
         return arrivedOn;
     const uint32_t host = ntohl(addr.s_addr);
-    return {static_cast<uint8_t>(host >> 24), static_cast<uint8_t>(host >> 16), static_cast<uint8_t>(host >> 8),
-            static_cast<uint8_t>(host)};
+    std::array<uint8_t, 4> bytes{};
+    WriteBe32(bytes.data(), host);
+    return bytes;
 }
 
 std::string CSimContext::DiscoveryText() const

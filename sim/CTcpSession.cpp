@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diag/CHdlcFrameWriter.h"
+#include "diag/DiagProtocol.h"
 #include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
 #include "images/Crc16.h"
 #include "images/PartHeader.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CBlockMemory.h"
 #include "sim/CSimContext.h"
@@ -32,32 +35,40 @@ std::string CTcpSession::DescribeRequest(const uint8_t* p, size_t n)
 {
     if (n == 0)
         return "empty";
+    using namespace DiagProtocol;
     switch (p[0]) {
-    case 0x02: return n == 1 ? "ack" : "block-ack";
-    case 0x03: return "nak";
-    case 0x13:
-    case 0x14: return "error";
-    case 0x0A: return "reset";
-    case 0x0B: return "unlock";
-    case 0x0F: return "block-write";
-    case 0x26:
+    case DL_ACK: return n == 1 ? "ack" : "block-ack";
+    case DL_NAK: return "nak";
+    case ERR_BAD_COMMAND:
+    case ERR_BAD_LENGTH: return "error";
+    case DL_RESET: return "reset";
+    case DL_UNLOCK: return "unlock";
+    case DL_WRITE: return "block-write";
+    case DIAG_NV_READ:
         if (n == 1)
             return "unlock-preamble";
-        return n >= 7 && p[3] == 0x25 && p[4] == 0xA7 ? "hand-shake" : "nv-read";
-    case 0x27: return "nv-write";
-    case 0x29: return "change-mode";
-    case 0x3A: return "switch-to-downloader";
-    case 0xFF: return "control-packet";
-    case 0x4B:
-        if (n >= 4) {
-            const uint32_t key = (uint32_t(p[1]) << 16) | uint32_t(p[2]) | (uint32_t(p[3]) << 8);
-            switch (key) {
-            case 0xC9FF03: return "board-version";
-            case 0xC9FF24: return "dashboard-version";
-            case 0xC8FF1E: return n >= 5 && p[4] == 1 ? "nv-restore" : "nv-backup";
-            case 0xC9FF21: return "nv-restore-status";
-            default: break;
-            }
+        // The hand-shake is the NV read whose data begins with the magic.
+        return n >= 7 && p[HANDSHAKE_MAGIC_OFFSET] == HANDSHAKE_MAGIC[0] &&
+                       p[HANDSHAKE_MAGIC_OFFSET + 1] == HANDSHAKE_MAGIC[1]
+                   ? "hand-shake"
+                   : "nv-read";
+    case DIAG_NV_WRITE: return "nv-write";
+    case DIAG_CHANGE_MODE: return "change-mode";
+    case DIAG_SWITCH_DOWNLOADER: return "switch-to-downloader";
+    case kControlMark: return "control-packet";
+    case DIAG_SUBSYS_CMD:
+        if (n >= SUBSYS_HEADER_LENGTH) {
+            const uint16_t command = ReadLe16(p + 2);
+            const auto is = [&](const SubsystemCommand& c) { return p[1] == c.subsystem && command == c.command; };
+            if (is(BOARD_VERSION))
+                return "board-version";
+            if (is(ISO_VERSION))
+                return "dashboard-version";
+            if (is(NV_BACKUP_RESTORE))
+                return n > BACKUP_RESTORE_FLAG_OFFSET && p[BACKUP_RESTORE_FLAG_OFFSET] == 1 ? "nv-restore"
+                                                                                           : "nv-backup";
+            if (is(NV_RESTORE_STATUS))
+                return "nv-restore-status";
         }
         return "subsystem";
     default: return "unknown";
@@ -91,7 +102,7 @@ void CTcpSession::FrameByte(uint8_t byte)
     if (m_Collect.empty() && byte == kBlockWriteCommand) {
         const CFaultTable& faults = m_Context.Config().faults;
         const uint32_t number = m_Context.NextBlockFrameNumber();
-        if (faults.Has("reset-during-block") && number == faults.Number("reset-during-block", 1)) {
+        if (faults.HitsNumber(Fault::ResetDuringBlock, number)) {
             m_Context.Transcript().Event("tcp", m_nConn, "connection reset while a block write arrives (fault)",
                                          {{"block_frame", number}});
             m_bReset = true;
@@ -144,7 +155,7 @@ void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
         return;
     }
     const std::string request = DescribeRequest(payload, length);
-    if (m_Context.Config().faults.ListHas("no-answer", request)) {
+    if (m_Context.Config().faults.ListHas(Fault::NoAnswer, request)) {
         m_Context.Transcript().Event("module", m_nConn, "request ignored (fault no-answer)", {{"request", request}});
         return;
     }
@@ -197,8 +208,8 @@ size_t CTcpSession::ImageData(const uint8_t* data, size_t length)
     size_t take = std::min<size_t>(length, m_nImageLength - m_nImageReceived);
     const CFaultTable& faults = m_Context.Config().faults;
     bool reset = false;
-    if (faults.Has("reset-during-data")) {
-        const uint32_t cut = faults.Number("reset-during-data", 7300);
+    if (faults.Has(Fault::ResetDuringData)) {
+        const uint32_t cut = faults.Number(Fault::ResetDuringData);
         if (m_nImageReceived + take >= cut) {
             take = cut > m_nImageReceived ? cut - m_nImageReceived : 0;
             reset = true;
@@ -279,11 +290,11 @@ void CTcpSession::SendResult()
 {
     m_State = State::Frames;
     const CFaultTable& faults = m_Context.Config().faults;
-    if (faults.Has("no-result")) {
+    if (faults.Has(Fault::NoResult)) {
         m_Context.Transcript().Event("router", m_nConn, "result packet withheld (fault no-result)");
         return;
     }
-    const uint32_t value = faults.Has("result-value") ? faults.Number("result-value", 5) : kResultOk;
+    const uint32_t value = faults.Has(Fault::ResultValue) ? faults.Number(Fault::ResultValue) : kResultOk;
     uint8_t packet[kControlPacketSize] = {};
     packet[0] = kControlMark;
     WriteLe32(packet + kControlValueOffset, value);
@@ -307,31 +318,25 @@ void CTcpSession::SendFrame(const uint8_t* payload, size_t length, uint32_t extr
     std::vector<uint8_t> frame(HdlcMaxFrameLength(static_cast<uint32_t>(length)));
     const uint32_t number = m_Context.NextTcpFrameNumber();
     const CFaultTable& faults = m_Context.Config().faults;
-    if (faults.Has("drop-frame") && number == faults.Number("drop-frame", 1)) {
+    if (faults.HitsNumber(Fault::DropFrame, number)) {
         m_Context.Transcript().Message("tcp", "lost", m_nConn,
                                        {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
-                                        {"fault", "drop-frame"}},
+                                        {"fault", CFaultTable::Describe(Fault::DropFrame).name}},
                                        payload, length);
         return;
     }
-    const bool corrupt = faults.Has("corrupt-fcs") && number == faults.Number("corrupt-fcs", 1);
-    uint32_t pos = 0;
-    frame[pos++] = HDLC_FLAG;
-    uint16_t crc = HDLC_CRC_INIT;
-    HdlcStuffAppend(frame.data(), pos, payload, static_cast<uint32_t>(length), crc);
-    uint16_t fcs = static_cast<uint16_t>(crc ^ 0xFFFF);
-    if (corrupt)
-        fcs ^= 0x0101;
-    const uint8_t fcsBytes[2] = {static_cast<uint8_t>(fcs), static_cast<uint8_t>(fcs >> 8)};
-    uint16_t unused = 0;
-    HdlcStuffAppend(frame.data(), pos, fcsBytes, 2, unused);
-    frame[pos++] = HDLC_FLAG;
+    const bool corrupt = faults.HitsNumber(Fault::CorruptFcs, number);
+    CHdlcFrameWriter writer(frame);
+    writer.Begin(true);
+    writer.Append(payload, static_cast<uint32_t>(length));
+    writer.Finish(corrupt ? CHdlcFrameWriter::Fcs::Corrupted : CHdlcFrameWriter::Fcs::Correct);
+    const uint32_t pos = writer.Length();
     frame.resize(pos);
     const uint32_t delay = m_Context.DrawLatency() + extraDelayMs;
     nlohmann::json fields = {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
                              {"frame_length", pos}};
     if (corrupt)
-        fields["fault"] = "corrupt-fcs";
+        fields["fault"] = CFaultTable::Describe(Fault::CorruptFcs).name;
     if (delay != 0)
         fields["delay"] = delay;
     m_Context.Transcript().Message("tcp", "out", m_nConn, fields, payload, length);

@@ -32,7 +32,7 @@ const char* VerbName(uint8_t verb)
 } // namespace
 
 CTelnetSession::CTelnetSession(CSimContext& context, uint32_t conn)
-    : m_Context(context), m_nConn(conn), m_bSilent(context.Config().faults.Has("telnet-silent"))
+    : m_Context(context), m_nConn(conn), m_bSilent(context.Config().faults.Has(Fault::TelnetSilent))
 {
 }
 
@@ -53,14 +53,14 @@ void CTelnetSession::OnConnect()
 
 void CTelnetSession::LoginPrompt()
 {
-    const bool wrong = m_Context.Config().faults.Text("telnet-wrong-prompt") == "login";
+    const bool wrong = m_Context.Config().faults.Text(Fault::TelnetWrongPrompt) == "login";
     SendText(wrong ? "KivRouter login " : "KivRouter login: ");
     m_Stage = Stage::User;
 }
 
 void CTelnetSession::ShellPrompt()
 {
-    const bool wrong = m_Context.Config().faults.Text("telnet-wrong-prompt") == "shell";
+    const bool wrong = m_Context.Config().faults.Text(Fault::TelnetWrongPrompt) == "shell";
     if (m_Context.Config().family == 'B')
         SendText(wrong ? "<Router>" : "<QRX>");
     else
@@ -184,7 +184,7 @@ void CTelnetSession::Command(const std::string& command)
         m_bClose = true;
         return;
     }
-    if (m_Context.Config().faults.Has("telnet-hang")) {
+    if (m_Context.Config().faults.Has(Fault::TelnetHang)) {
         m_Context.Transcript().Event("telnet", m_nConn, "command hangs (fault telnet-hang)");
         m_Stage = Stage::Hung;
         return;

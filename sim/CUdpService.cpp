@@ -7,6 +7,7 @@
 
 #include "diag/HdlcFraming.h"
 #include "diag/UdpRecord.h"
+#include "platform/ByteOrder.h"
 #include "sim/CSimContext.h"
 
 namespace {
@@ -88,7 +89,7 @@ void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>&
     if (std::any_of(record + 1, record + UdpRecord::kSize, [](uint8_t b) { return b != 0; }))
         m_Context.Transcript().Violation("udp", 0, "discovery record with non-zero fields", record,
                                          UdpRecord::kSize);
-    if (config.faults.Has("no-discovery")) {
+    if (config.faults.Has(Fault::NoDiscovery)) {
         m_Context.Transcript().Event("udp", 0, "discovery not answered (fault no-discovery)");
         return;
     }
@@ -97,26 +98,27 @@ void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>&
     reply.SetType(UDP_DISCOVERY);
     reply.SetIp(ip.data());
     reply.SetText(m_Context.DiscoveryText());
-    if (config.faults.Has("discovery-other-type")) {
+    if (config.faults.Has(Fault::DiscoveryOtherType)) {
         UdpRecord other = reply;
         other.SetMac(config.mac.data());
-        other.SetType(static_cast<uint8_t>(config.faults.Number("discovery-other-type", 2)));
+        other.SetType(static_cast<uint8_t>(config.faults.Number(Fault::DiscoveryOtherType)));
         Send(other.Data(), "discovery reply of another type (fault)", replies);
     }
-    if (config.faults.Has("discovery-zero-mac"))
+    if (config.faults.Has(Fault::DiscoveryZeroMac))
         Send(reply.Data(), "discovery reply with zero MAC (fault)", replies);
     reply.SetMac(config.mac.data());
-    if (config.faults.Has("discovery-names")) {
+    if (config.faults.Has(Fault::DiscoveryNames)) {
         in_addr other{};
-        inet_pton(AF_INET, config.faults.Text("discovery-names").c_str(), &other);
+        inet_pton(AF_INET, config.faults.Text(Fault::DiscoveryNames).c_str(), &other);
         const uint32_t host = ntohl(other.s_addr);
-        const uint8_t named[4] = {uint8_t(host >> 24), uint8_t(host >> 16), uint8_t(host >> 8), uint8_t(host)};
+        uint8_t named[4];
+        WriteBe32(named, host);
         reply.SetIp(named);
         Send(reply.Data(), "discovery reply naming another address (fault)", replies);
         return;
     }
-    if (config.faults.Has("discovery-size")) {
-        SendBytes(reply.Data(), config.faults.Number("discovery-size", 1), "discovery reply of a wrong size (fault)",
+    if (config.faults.Has(Fault::DiscoverySize)) {
+        SendBytes(reply.Data(), config.faults.Number(Fault::DiscoverySize), "discovery reply of a wrong size (fault)",
                   replies);
         return;
     }
@@ -157,7 +159,7 @@ void CUdpService::Control(const uint8_t* record, const std::array<uint8_t, 4>& a
     CWirelessModule& module = m_Context.Module();
     switch (type) {
     case UDP_ERASE_NVRAM:
-        if (config.faults.Has("no-erase-echo")) {
+        if (config.faults.Has(Fault::NoEraseEcho)) {
             transcript.Event("udp", 0, "erase NVRAM not echoed (fault no-erase-echo)");
             return;
         }
@@ -165,7 +167,7 @@ void CUdpService::Control(const uint8_t* record, const std::array<uint8_t, 4>& a
         break;
     case UDP_ENTER_FORCE_LOAD:
         module.EnterForceLoad();
-        if (config.faults.Has("no-force-load-echo")) {
+        if (config.faults.Has(Fault::NoForceLoadEcho)) {
             transcript.Event("udp", 0, "enter force-load not echoed (fault no-force-load-echo)");
             return;
         }
@@ -195,7 +197,7 @@ void CUdpService::SendBytes(const uint8_t* record, size_t length, const char* ki
     std::vector<uint8_t> payload(record, record + std::min(length, UdpRecord::kSize));
     payload.resize(length, 0);
     std::vector<uint8_t> frame(HdlcMaxFrameLength(static_cast<uint32_t>(length)));
-    frame.resize(HdlcEncode(payload.data(), static_cast<uint32_t>(length), frame.data(), 1));
+    frame.resize(HdlcEncode(payload.data(), static_cast<uint32_t>(length), frame, 1));
     nlohmann::json fields = RecordFields(record);
     fields["note"] = kind;
     m_Context.Transcript().Message("udp", "out", 0, fields, frame.data(), frame.size());

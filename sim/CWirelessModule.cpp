@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diag/DiagCodec.h"
+#include "diag/DiagProtocol.h"
+#include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CSimConfig.h"
 #include "sim/CTcpSession.h"
@@ -10,41 +13,11 @@
 
 namespace {
 
-constexpr uint8_t CMD_UNLOCK = 0x0B;
-constexpr uint8_t CMD_RESET = 0x0A;
-constexpr uint8_t CMD_WRITE = 0x0F;
-constexpr uint8_t CMD_NV_READ = 0x26;
-constexpr uint8_t CMD_NV_WRITE = 0x27;
-constexpr uint8_t CMD_CHANGE_MODE = 0x29;
-constexpr uint8_t CMD_SWITCH_DOWNLOADER = 0x3A;
-constexpr uint8_t CMD_SUBSYSTEM = 0x4B;
-constexpr uint8_t ACK = 0x02;
-constexpr uint8_t NAK = 0x03;
-constexpr uint8_t ERR_BAD_COMMAND = 0x13;
-constexpr uint8_t ERR_BAD_LENGTH = 0x14;
+using namespace DiagProtocol;
 
-// Reasons carried by a negative acknowledgement (03, reason high byte, reason low byte).
-constexpr uint16_t NAK_WRONG_CODE = 1;
-constexpr uint16_t NAK_BAD_FRAME = 2;
-constexpr uint16_t NAK_NOT_DOWNLOADER = 3;
-constexpr uint16_t NAK_LOCKED = 4;
-constexpr uint16_t NAK_OUTSIDE_REGION = 5;
-constexpr uint16_t NAK_WRITE_FAILED = 6;
-
-constexpr size_t NV_BLOCK = 133;
-constexpr size_t NV_STATUS_OFFSET = 131;
-constexpr uint16_t NV_NOT_ACTIVE = 5;
-constexpr uint16_t NV_FULL = 3;
 constexpr size_t kMaxNvItems = 64;
 constexpr uint32_t kMaxBlock = 4096;
 constexpr size_t kMaxErrorEcho = 140;
-
-const uint8_t kHandShakeMagic[4] = {0x25, 0xA7, 0x00, 0x06};
-
-uint32_t ReadBe32(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 void PutText(std::vector<uint8_t>& out, size_t offset, const std::string& text, size_t room)
 {
@@ -93,7 +66,7 @@ void CWirelessModule::SetMode(Mode mode, const char* why)
 
 uint32_t CWirelessModule::RestartTime() const
 {
-    return m_Config.faults.Has("slow-restart") ? m_Config.faults.Number("slow-restart", 30000)
+    return m_Config.faults.Has(Fault::SlowRestart) ? m_Config.faults.Number(Fault::SlowRestart)
                                                : m_Config.restartTimeMs;
 }
 
@@ -141,9 +114,9 @@ void CWirelessModule::Tick(uint32_t now)
     // The restart faults hit the start after a reset (into normal mode), not the switch into
     // the downloader.
     Mode next = m_ModeAfterRestart;
-    if (next == Mode::Normal && m_Config.faults.Has("module-not-back"))
+    if (next == Mode::Normal && m_Config.faults.Has(Fault::ModuleNotBack))
         next = Mode::Gone;
-    else if (next == Mode::Normal && (m_bForced || m_Config.faults.Has("still-in-downloader")))
+    else if (next == Mode::Normal && (m_bForced || m_Config.faults.Has(Fault::StillInDownloader)))
         next = Mode::Downloader;
     if (next == Mode::Normal) {
         m_bRestored = m_bFirmwareWritten && m_bHasBackup;
@@ -202,7 +175,9 @@ void CWirelessModule::ErrorAnswer(Answers& answers, uint8_t code, const uint8_t*
 
 void CWirelessModule::Nak(Answers& answers, uint16_t reason)
 {
-    Answer(answers, {NAK, static_cast<uint8_t>(reason >> 8), static_cast<uint8_t>(reason)});
+    std::vector<uint8_t> answer(DL_NAK_LENGTH, DL_NAK);
+    WriteBe16(answer.data() + 1, reason);
+    Answer(answers, std::move(answer));
 }
 
 void CWirelessModule::Violation(const std::string& what, const uint8_t* payload, size_t length)
@@ -226,7 +201,7 @@ void CWirelessModule::HandlePayload(uint32_t conn, const uint8_t* payload, size_
     const Mode mode = GetMode();
     if (length == 0)
         return;
-    if (length == 1 && payload[0] == CMD_NV_READ)
+    if (length == 1 && payload[0] == DIAG_NV_READ)
         return; // the wake-up frame sent ahead of an unlock: no answer expected
     if (mode == Mode::Restarting || mode == Mode::Gone) {
         m_Transcript.Event("module", conn, "request ignored: module not running", {{"mode", ModeName(mode)}});
@@ -235,7 +210,7 @@ void CWirelessModule::HandlePayload(uint32_t conn, const uint8_t* payload, size_
     uint32_t lead = 0;
     ReleaseLateAck(payload, length, answers, lead);
     const size_t first = answers.size();
-    if (payload[0] != CMD_NV_READ || !HandleHandShake(payload, length, answers)) {
+    if (payload[0] != DIAG_NV_READ || !HandleHandShake(payload, length, answers)) {
         if (mode == Mode::Downloader)
             HandleDownloader(payload, length, answers);
         else
@@ -255,30 +230,30 @@ void CWirelessModule::ReleaseLateAck(const uint8_t* p, size_t n, Answers& answer
     }
     // Another write of the same block may still be the tool waiting for it; anything else
     // means that the tool has given up waiting and gone on.
-    if (p[0] == CMD_WRITE && n >= 5 && ReadBe32(p + 1) == m_nLateAckAddress)
+    if (p[0] == DL_WRITE && n >= 5 && ReadBe32(p + 1) == m_nLateAckAddress)
         return;
     m_bLateAckHeld = false;
     m_Transcript.Event("module", m_nConn, "held-back block acknowledgement sent (fault late-ack)",
                        {{"address", m_nLateAckAddress}, {"before", CTcpSession::DescribeRequest(p, n)}});
-    answers.push_back(Reply{{ACK}, 0});
+    answers.push_back(Reply{{DL_ACK}, 0});
     lead = kLateAckLeadMs;
 }
 
 bool CWirelessModule::HandleHandShake(const uint8_t* p, size_t n, Answers& answers)
 {
-    if (n < 7 || p[1] != 0 || p[2] != 0 || std::memcmp(p + 3, kHandShakeMagic, 4) != 0)
+    if (!DiagCodec::IsHandShakeRequest({p, n}))
         return false;
-    if (!CheckLength(p, n, NV_BLOCK, "hand-shake"))
+    if (!CheckLength(p, n, NV_BLOCK_LENGTH, "hand-shake"))
         return true; // not answered: the tool's request is malformed
-    if (m_Config.faults.Has("no-handshake") && !m_bForceLoadSeen) {
+    if (m_Config.faults.Has(Fault::NoHandshake) && !m_bForceLoadSeen) {
         m_Transcript.Event("module", m_nConn, "hand-shake ignored (fault no-handshake)");
         return true;
     }
-    std::vector<uint8_t> answer(p, p + NV_BLOCK);
+    std::vector<uint8_t> answer(p, p + NV_BLOCK_LENGTH);
     const bool downloader = m_Mode == Mode::Downloader;
-    answer[9] = 0;
-    answer[14] = downloader ? 1 : 0;
-    answer[15] = (downloader || m_bOffline) ? 1 : 0;
+    answer[HANDSHAKE_STATUS_OFFSET] = 0;
+    answer[HANDSHAKE_FORCE_LOAD_OFFSET] = downloader ? 1 : 0;
+    answer[HANDSHAKE_OFFLINE_OFFSET] = (downloader || m_bOffline) ? 1 : 0;
     answer[NV_STATUS_OFFSET] = 0;
     answer[NV_STATUS_OFFSET + 1] = 0;
     Answer(answers, std::move(answer));
@@ -288,29 +263,29 @@ bool CWirelessModule::HandleHandShake(const uint8_t* p, size_t n, Answers& answe
 void CWirelessModule::HandleNormal(const uint8_t* p, size_t n, Answers& answers)
 {
     switch (p[0]) {
-    case CMD_SUBSYSTEM:
+    case DIAG_SUBSYS_CMD:
         HandleSubsystem(p, n, answers);
         return;
-    case CMD_NV_READ:
-    case CMD_NV_WRITE:
+    case DIAG_NV_READ:
+    case DIAG_NV_WRITE:
         HandleNv(p, n, answers);
         return;
-    case CMD_CHANGE_MODE:
-        if (!CheckLength(p, n, 3, "change mode")) {
+    case DIAG_CHANGE_MODE:
+        if (!CheckLength(p, n, CHANGE_MODE_LENGTH, "change mode")) {
             ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
             return;
         }
-        m_bOffline = p[1] == 1;
+        m_bOffline = p[1] == MODE_OFFLINE;
         m_Transcript.Event("module", m_nConn, m_bOffline ? "offline mode" : "online mode", {{"mode", p[1]}});
         Answer(answers, {p[0], p[1], p[2]});
         return;
-    case CMD_SWITCH_DOWNLOADER:
+    case DIAG_SWITCH_DOWNLOADER:
         if (!CheckLength(p, n, 1, "switch to downloader"))
             return;
-        Answer(answers, {CMD_SWITCH_DOWNLOADER});
+        Answer(answers, {DIAG_SWITCH_DOWNLOADER});
         Restart(Mode::Downloader, "switch to downloader");
         return;
-    case CMD_WRITE:
+    case DL_WRITE:
         Violation("block write while the module runs its normal firmware", p, n);
         Nak(answers, NAK_NOT_DOWNLOADER);
         return;
@@ -323,18 +298,18 @@ void CWirelessModule::HandleNormal(const uint8_t* p, size_t n, Answers& answers)
 void CWirelessModule::HandleDownloader(const uint8_t* p, size_t n, Answers& answers)
 {
     switch (p[0]) {
-    case CMD_UNLOCK:
+    case DL_UNLOCK:
         HandleUnlock(p, n, answers);
         return;
-    case CMD_WRITE:
+    case DL_WRITE:
         HandleBlockWrite(p, n, answers);
         return;
-    case CMD_RESET:
+    case DL_RESET:
         if (CheckLength(p, n, 1, "reset"))
             HandleReset(answers);
         return;
-    case CMD_SWITCH_DOWNLOADER:
-        Answer(answers, {CMD_SWITCH_DOWNLOADER});
+    case DIAG_SWITCH_DOWNLOADER:
+        Answer(answers, {DIAG_SWITCH_DOWNLOADER});
         return;
     default:
         ErrorAnswer(answers, ERR_BAD_COMMAND, p, n);
@@ -350,90 +325,92 @@ void CWirelessModule::HandleSubsystem(const uint8_t* p, size_t n, Answers& answe
         return;
     }
     const uint8_t subsystem = p[1];
-    const uint16_t command = static_cast<uint16_t>(p[2] | (p[3] << 8));
+    const uint16_t command = ReadLe16(p + 2);
     std::vector<uint8_t> answer;
-    if (subsystem == 0xC9 && command == 0xFF03) {
-        if (!CheckLength(p, n, 4, "board version query"))
+    const auto is = [&](const SubsystemCommand& c) { return subsystem == c.subsystem && command == c.command; };
+    if (is(BOARD_VERSION)) {
+        if (!CheckLength(p, n, BOARD_VERSION.requestLength, "board version query"))
             return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
-        answer.assign(66, 0);
-        PutText(answer, 4, m_strFirmware, 31);
-    } else if (subsystem == 0xC9 && command == 0xFF24) {
-        if (!CheckLength(p, n, 36, "dashboard version query"))
+        answer.assign(BOARD_VERSION.answerLength, 0);
+        PutText(answer, BOARD_TEXT_START, m_strFirmware, BOARD_TEXT_END - BOARD_TEXT_START);
+    } else if (is(ISO_VERSION)) {
+        if (!CheckLength(p, n, ISO_VERSION.requestLength, "dashboard version query"))
             return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
-        answer.assign(260, 0);
-        answer[4] = m_strDashboard.empty() ? 1 : 0;
-        PutText(answer, 5, m_strDashboard, 128);
-    } else if (subsystem == 0xC8 && command == 0xFF1E) {
-        if (!CheckLength(p, n, 8, "NV backup/restore"))
+        answer.assign(ISO_VERSION.answerLength, 0);
+        answer[ISO_FLAG_OFFSET] = m_strDashboard.empty() ? 1 : 0;
+        PutText(answer, ISO_TEXT_START, m_strDashboard, ISO_TEXT_END - ISO_TEXT_START);
+    } else if (is(NV_BACKUP_RESTORE)) {
+        if (!CheckLength(p, n, NV_BACKUP_RESTORE.requestLength, "NV backup/restore"))
             return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
-        answer.assign(p, p + 8);
-        const bool restore = p[4] == 1 && p[5] == 1;
-        if (!restore && (p[4] != 0 || p[5] != 0))
+        answer.assign(p, p + NV_BACKUP_RESTORE.answerLength);
+        const uint8_t flag0 = p[BACKUP_RESTORE_FLAG_OFFSET];
+        const uint8_t flag1 = p[BACKUP_RESTORE_FLAG_OFFSET + 1];
+        const bool restore = flag0 == 1 && flag1 == 1;
+        if (!restore && (flag0 != 0 || flag1 != 0))
             Violation("NV backup/restore with flags other than 00 00 or 01 01", p, n);
-        answer[4] = p[4];
-        answer[5] = 0;
-        answer[6] = 0;
+        answer[BACKUP_RESTORE_FLAG_OFFSET] = flag0;
+        answer[BACKUP_RESULT_OFFSET] = 0;
+        answer[BACKUP_RESULT_CODE_OFFSET] = 0;
         if (!restore) {
             m_bHasBackup = true;
             m_Transcript.Event("module", m_nConn, "NV backed up");
-        } else if (m_Config.faults.Has("nv-restore-fail")) {
-            answer[5] = 1;
-            answer[6] = 4; // NV operation failed
+        } else if (m_Config.faults.Has(Fault::NvRestoreFail)) {
+            answer[BACKUP_RESULT_OFFSET] = 1;
+            answer[BACKUP_RESULT_CODE_OFFSET] = BACKUP_RESULT_NV_FAILED;
         } else if (!m_bHasBackup) {
-            answer[5] = 1;
-            answer[6] = 2; // no valid backup
+            answer[BACKUP_RESULT_OFFSET] = 1;
+            answer[BACKUP_RESULT_CODE_OFFSET] = BACKUP_RESULT_NO_BACKUP;
         } else {
             m_bRestored = true;
             m_Transcript.Event("module", m_nConn, "NV restored");
         }
-    } else if (subsystem == 0xC9 && command == 0xFF21) {
-        if (!CheckLength(p, n, 36, "NV restore status query"))
+    } else if (is(NV_RESTORE_STATUS)) {
+        if (!CheckLength(p, n, NV_RESTORE_STATUS.requestLength, "NV restore status query"))
             return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
-        answer.assign(36, 0);
-        if (m_Config.faults.Has("nv-restore-fail")) {
-            answer[5] = 1;
-            answer[6] = 1;
+        answer.assign(NV_RESTORE_STATUS.answerLength, 0);
+        if (m_Config.faults.Has(Fault::NvRestoreFail)) {
+            answer[RESTORE_DONE_OFFSET] = 1;
+            answer[RESTORE_RESULT_OFFSET] = 1;
         } else {
-            answer[5] = m_bRestored ? 1 : 0;
+            answer[RESTORE_DONE_OFFSET] = m_bRestored ? 1 : 0;
         }
     } else {
         return ErrorAnswer(answers, ERR_BAD_COMMAND, p, n);
     }
-    std::memcpy(answer.data(), p, 4);
+    std::memcpy(answer.data(), p, SUBSYS_HEADER_LENGTH);
     Answer(answers, std::move(answer));
 }
 
 void CWirelessModule::HandleNv(const uint8_t* p, size_t n, Answers& answers)
 {
-    if (!CheckLength(p, n, NV_BLOCK, p[0] == CMD_NV_READ ? "NV read" : "NV write"))
+    if (!CheckLength(p, n, NV_BLOCK_LENGTH, p[0] == DIAG_NV_READ ? "NV read" : "NV write"))
         return ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
-    const uint16_t item = static_cast<uint16_t>(p[1] | (p[2] << 8));
-    std::vector<uint8_t> answer(p, p + NV_BLOCK);
+    const uint16_t item = ReadLe16(p + NV_ITEM_OFFSET);
+    std::vector<uint8_t> answer(p, p + NV_BLOCK_LENGTH);
     uint16_t status = 0;
-    if (p[0] == CMD_NV_READ) {
+    if (p[0] == DIAG_NV_READ) {
         auto it = m_NvItems.find(item);
         if (it == m_NvItems.end()) {
-            std::fill(answer.begin() + 3, answer.begin() + NV_STATUS_OFFSET, 0);
-            status = NV_NOT_ACTIVE;
+            std::fill(answer.begin() + NV_DATA_OFFSET, answer.begin() + NV_STATUS_OFFSET, 0);
+            status = NV_STATUS_INACTIVE;
         } else {
-            std::copy(it->second.begin(), it->second.end(), answer.begin() + 3);
+            std::copy(it->second.begin(), it->second.end(), answer.begin() + NV_DATA_OFFSET);
         }
     } else if (m_NvItems.size() >= kMaxNvItems && m_NvItems.count(item) == 0) {
-        status = NV_FULL;
+        status = NV_STATUS_FULL;
     } else {
-        m_NvItems[item].assign(p + 3, p + NV_STATUS_OFFSET);
+        m_NvItems[item].assign(p + NV_DATA_OFFSET, p + NV_STATUS_OFFSET);
     }
-    answer[NV_STATUS_OFFSET] = static_cast<uint8_t>(status);
-    answer[NV_STATUS_OFFSET + 1] = static_cast<uint8_t>(status >> 8);
+    WriteLe16(answer.data() + NV_STATUS_OFFSET, status);
     Answer(answers, std::move(answer));
 }
 
 void CWirelessModule::HandleUnlock(const uint8_t* p, size_t n, Answers& answers)
 {
-    if (!CheckLength(p, n, 9, "unlock"))
+    if (!CheckLength(p, n, UNLOCK_REQUEST_LENGTH, "unlock"))
         return Nak(answers, NAK_BAD_FRAME);
     ++m_nUnlockRequests;
-    if (m_nUnlockRequests <= m_Config.faults.Number("unlock-refused", 0)) {
+    if (m_nUnlockRequests <= m_Config.faults.Number(Fault::UnlockRefused)) {
         m_Transcript.Event("module", m_nConn, "unlock refused (fault unlock-refused)");
         return Nak(answers, NAK_WRONG_CODE);
     }
@@ -445,18 +422,18 @@ void CWirelessModule::HandleUnlock(const uint8_t* p, size_t n, Answers& answers)
     m_bUnlocked = true;
     m_Download.Reset();
     m_Transcript.Event("module", m_nConn, "unlocked");
-    Answer(answers, {ACK});
+    Answer(answers, {DL_ACK});
 }
 
 void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answers)
 {
-    if (n < 7) {
+    if (n < BLOCK_HEADER_LENGTH) {
         Violation("block write shorter than its 7-byte header", p, n);
         return Nak(answers, NAK_BAD_FRAME);
     }
-    const uint32_t address = ReadBe32(p + 1);
-    const uint32_t length = static_cast<uint32_t>((p[5] << 8) | p[6]);
-    if (length == 0 || length > kMaxBlock || n != 7 + size_t(length)) {
+    const uint32_t address = ReadBe32(p + BLOCK_ADDRESS_OFFSET);
+    const uint32_t length = ReadBe16(p + BLOCK_LENGTH_OFFSET);
+    if (length == 0 || length > kMaxBlock || n != BLOCK_HEADER_LENGTH + size_t(length)) {
         Violation("block write of " + std::to_string(n) + " bytes announcing " + std::to_string(length) +
                       " data bytes",
                   p, n);
@@ -472,21 +449,20 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
         return Nak(answers, NAK_OUTSIDE_REGION);
     }
     ++m_nWriteRequests;
-    if (m_Config.faults.Has("nak-block") && m_nWriteRequests == m_Config.faults.Number("nak-block", 1)) {
+    if (m_Config.faults.HitsNumber(Fault::NakBlock, m_nWriteRequests)) {
         m_Transcript.Event("module", m_nConn, "block refused (fault nak-block)", {{"address", address}});
         m_Download.OnBlockLost(address);
         return Nak(answers, NAK_WRITE_FAILED);
     }
-    m_Download.OnBlock(address, p + 7, length);
+    m_Download.OnBlock(address, p + BLOCK_HEADER_LENGTH, length);
     m_Transcript.Event("module", m_nConn, "block written",
                        {{"address", address}, {"length", length}, {"crc", m_Download.LastBlockCrc()}});
-    if (m_Config.faults.Has("drop-block-ack") &&
-        m_nWriteRequests == m_Config.faults.Number("drop-block-ack", 1)) {
+    if (m_Config.faults.HitsNumber(Fault::DropBlockAck, m_nWriteRequests)) {
         m_Transcript.Event("module", m_nConn, "block acknowledgement dropped (fault drop-block-ack)",
                            {{"address", address}});
         return;
     }
-    if (m_Config.faults.Has("late-ack") && m_nWriteRequests == m_Config.faults.Number("late-ack", 1)) {
+    if (m_Config.faults.HitsNumber(Fault::LateAck, m_nWriteRequests)) {
         m_Transcript.Event("module", m_nConn, "block acknowledgement held back (fault late-ack)",
                            {{"address", address}});
         m_bLateAckHeld = true;
@@ -494,14 +470,14 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
         m_nLateAckConn = m_nConn;
         return;
     }
-    if (m_Config.faults.Has("bare-block-ack"))
-        Answer(answers, {ACK});
+    if (m_Config.faults.Has(Fault::BareBlockAck))
+        Answer(answers, {DL_ACK});
     else
-        Answer(answers, {ACK, p[1], p[2], p[3], p[4]});
+        Answer(answers, {DL_ACK, p[1], p[2], p[3], p[4]});
 }
 
 void CWirelessModule::HandleReset(Answers& answers)
 {
-    Answer(answers, {ACK});
+    Answer(answers, {DL_ACK});
     Restart(Mode::Normal, "reset");
 }

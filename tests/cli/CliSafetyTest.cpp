@@ -26,6 +26,9 @@ const std::string kSeparator(50, '+');
 const std::string kCheckLines[] = {"DIAG_HandShake: (0,0)", "Firmware Version: 11.608.10.01.00",
     "Dashboard Version: 16.200.10.01.00"};
 
+// Where MakeSharedTmp's copy of the program is seen with /tmp replaced.
+const std::string kProgramInTmp = "/tmp/bin/kivupgrade-cli";
+
 std::string UnshareProgram() { return kivtest::FindProgram("unshare", "/usr/bin:/bin"); }
 
 class CliSafety : public CliFixture {
@@ -51,9 +54,8 @@ protected:
             why = "unshare (util-linux) is not installed";
             return false;
         }
-        // The program must still be reachable with /tmp replaced (a build below /tmp is not).
         Process probe;
-        if (!probe.Start(WithTmp(dir, {kivtest::BuildProgram(kivtest::kCliProgram), "--version"}))
+        if (!probe.Start(WithTmp(dir, {kProgramInTmp, "--version"}))
             || probe.Wait(std::chrono::seconds(30)) != 0) {
             why = "kivupgrade-cli cannot run with a directory bound on /tmp: " + probe.Err();
             return false;
@@ -61,14 +63,17 @@ protected:
         return true;
     }
 
-    // A shared temporary directory (mode 1777) with the family A samples in it, as the CLI
-    // in the private namespace sees it under /tmp.
+    // A shared temporary directory (mode 1777) with the family A samples and a copy of the
+    // program in it, as the CLI in the private namespace sees it under /tmp. The program is
+    // run from the copy: a build below /tmp (a checkout there) is hidden once /tmp is replaced.
     std::string MakeSharedTmp()
     {
         const std::string tmp = m_Dir / "tmp";
         std::filesystem::create_directory(tmp);
         chmod(tmp.c_str(), 01777);
         std::filesystem::copy(Samples("a"), tmp + "/samples");
+        std::filesystem::create_directory(tmp + "/bin");
+        std::filesystem::copy_file(kivtest::BuildProgram(kivtest::kCliProgram), tmp + "/bin/kivupgrade-cli");
         return tmp;
     }
 
@@ -76,6 +81,7 @@ protected:
     CliRun CheckWithTmp(const std::string& tmp)
     {
         std::vector<std::string> argv = CliArgs("check", "/tmp/samples");
+        argv.front() = kProgramInTmp;
         Process::Env env = CliEnv();
         env["TMPDIR"] = "";
         Process cli;
@@ -99,13 +105,13 @@ protected:
         }, std::chrono::seconds(120))) << cli.Err();
     }
 
-    // The version check's lines are in the log.
-    void ExpectCheckLinesLogged()
+    // The version check's lines are in `log` (by default the run's download log).
+    void ExpectCheckLinesLogged(const std::string& log)
     {
-        const std::string log = Log();
         for (const std::string& line : kCheckLines)
             EXPECT_NE(log.find(line), std::string::npos) << line << " missing from\n" << log;
     }
+    void ExpectCheckLinesLogged() { ExpectCheckLinesLogged(Log()); }
 };
 
 TEST_F(CliSafety, AnotherUsersLogInTheSharedTmpDoesNotKeepOursFromBeingWritten)
@@ -128,9 +134,7 @@ TEST_F(CliSafety, AnotherUsersLogInTheSharedTmpDoesNotKeepOursFromBeingWritten)
     ASSERT_EQ(lstat((tmp + "/" + OwnDirName()).c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    const std::string ours = ReadFile(tmp + "/" + OwnDirName() + "/KivUpgradeLog.txt");
-    for (const std::string& line : kCheckLines)
-        EXPECT_NE(ours.find(line), std::string::npos) << line << " missing from\n" << ours;
+    ExpectCheckLinesLogged(ReadFile(tmp + "/" + OwnDirName() + "/KivUpgradeLog.txt"));
 }
 
 TEST_F(CliSafety, PlantedLinkAtTheUsersDirectoryIsRefusedAndNothingIsWrittenThroughIt)

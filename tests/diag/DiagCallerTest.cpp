@@ -55,7 +55,8 @@ protected:
         Bytes block = {0x0F, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address),
                        0x00, 0x10};
         block.resize(7 + 16, 0x5A);
-        const uint32_t length = HdlcEncode(block.data(), uint32_t(block.size()), adapter.WriteBuffer(), 1);
+        const uint32_t length =
+            HdlcEncode(block.data(), uint32_t(block.size()), {adapter.WriteBuffer(), CHdlcAdapter::kWriteBufferSize}, 1);
         const uint8_t pattern[5] = {0x02, block[1], block[2], block[3], block[4]};
         adapter.Responses().SetMatchPattern(pattern, 5);
         return diag.DIAG_Write(length);
@@ -312,7 +313,8 @@ TEST_F(DiagCallerTest, DownloaderBlockWriteWithNegativeAcknowledgement)
         return std::vector<Bytes>{++calls == 1 ? Hex("03 00 01") : Hex("02 00 10 00 00")};
     });
     const Bytes block = Hex("0F 00 10 00 00 00 02 7E 7D");
-    const uint32_t length = HdlcEncode(block.data(), uint32_t(block.size()), adapter.WriteBuffer(), 1);
+    const uint32_t length =
+        HdlcEncode(block.data(), uint32_t(block.size()), {adapter.WriteBuffer(), CHdlcAdapter::kWriteBufferSize}, 1);
     adapter.Responses().SetMatchPattern(Hex("02 00 10 00 00").data(), 5);
     EXPECT_TRUE(diag.DIAG_Write(length));
     EXPECT_EQ(LinesText(), "DIAG_Write#1> Exec Fail\n");

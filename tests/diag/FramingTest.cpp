@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "diag/CHdlcFrameCollector.h"
+#include "diag/CHdlcFrameWriter.h"
 #include "diag/HdlcFraming.h"
 #include "tests/support/HdlcBytes.h"
 
@@ -78,7 +80,7 @@ TEST(HdlcFraming, RandomRoundTripInPlace)
     }
 }
 
-TEST(HdlcFraming, StuffAppendBuildsTheSameFrameInPieces)
+TEST(HdlcFraming, WriterBuildsTheSameFrameInPieces)
 {
     // The download step builds a block frame from a header and the data with one register.
     const Bytes header = Hex("0F 00 10 7E 00 00 03");
@@ -87,18 +89,66 @@ TEST(HdlcFraming, StuffAppendBuildsTheSameFrameInPieces)
     whole.insert(whole.end(), data.begin(), data.end());
 
     Bytes out(64);
-    uint32_t pos = 0;
-    out[pos++] = 0x7E;
-    uint16_t crc = 0xFFFF;
-    HdlcStuffAppend(out.data(), pos, header.data(), uint32_t(header.size()), crc);
-    HdlcStuffAppend(out.data(), pos, data.data(), uint32_t(data.size()), crc);
-    const uint16_t fcs = uint16_t(crc ^ 0xFFFF);
-    const uint8_t fcsBytes[2] = {uint8_t(fcs), uint8_t(fcs >> 8)};
-    uint16_t unused = 0;
-    HdlcStuffAppend(out.data(), pos, fcsBytes, 2, unused);
-    out[pos++] = 0x7E;
-    out.resize(pos);
+    CHdlcFrameWriter writer(out);
+    ASSERT_TRUE(writer.Begin(true));
+    ASSERT_TRUE(writer.Append(header.data(), uint32_t(header.size())));
+    ASSERT_TRUE(writer.Append(data.data(), uint32_t(data.size())));
+    ASSERT_TRUE(writer.Finish());
+    out.resize(writer.Length());
     EXPECT_EQ(ToHex(out), ToHex(Frame(whole, 1)));
+}
+
+TEST(HdlcFraming, CorruptedFcsFlipsTheLowBitOfBothFcsBytes)
+{
+    // "3A" frames as 3A A1 6E; the corrupted frame carries A0 6F and must not decode.
+    Bytes out(16);
+    CHdlcFrameWriter writer(out);
+    writer.Begin(false);
+    writer.Append(Hex("3A").data(), 1);
+    ASSERT_TRUE(writer.Finish(CHdlcFrameWriter::Fcs::Corrupted));
+    out.resize(writer.Length());
+    EXPECT_EQ(ToHex(out), "3A A0 6F 7E");
+    EXPECT_TRUE(Unframe(out).empty());
+}
+
+TEST(HdlcFraming, TooSmallBufferFailsWithoutWritingPastItsEnd)
+{
+    // Every buffer short of the whole frame (two of its payload bytes stuffed) is refused.
+    const Bytes payload = Hex("7E 7D 2A");
+    const Bytes expected = Frame(payload, 1);
+    for (size_t room = 0; room <= expected.size(); ++room) {
+        SCOPED_TRACE(room);
+        Bytes out(room + 4, 0xAA);
+        const uint32_t length = HdlcEncode(payload.data(), uint32_t(payload.size()), {out.data(), room}, 1);
+        EXPECT_TRUE(std::all_of(out.begin() + long(room), out.end(), [](uint8_t b) { return b == 0xAA; }));
+        if (room < expected.size()) {
+            EXPECT_EQ(length, 0u);
+        } else {
+            ASSERT_EQ(length, expected.size());
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
+        }
+    }
+
+    // A failed append leaves position and register as they were, and the frame stays failed.
+    Bytes small(3);
+    uint32_t pos = 1;
+    uint16_t crc = 0x1234;
+    EXPECT_FALSE(HdlcStuffAppend(small, pos, payload.data(), 2, crc)); // needs 4 bytes
+    EXPECT_EQ(pos, 1u);
+    EXPECT_EQ(crc, 0x1234);
+    EXPECT_TRUE(HdlcStuffAppend(small, pos, payload.data() + 2, 1, crc));
+    EXPECT_EQ(pos, 2u);
+
+    CHdlcFrameWriter writer(small);
+    writer.Begin(true);
+    EXPECT_FALSE(writer.Append(payload.data(), 2));
+    EXPECT_FALSE(writer.Append(payload.data() + 2, 1)); // would fit, but the frame is lost
+    EXPECT_FALSE(writer.Finish());
+    EXPECT_EQ(writer.Length(), 0u);
+    // Appending before Begin or after Finish is a misuse, not a frame.
+    CHdlcFrameWriter unbegun(small);
+    EXPECT_FALSE(unbegun.Append(payload.data() + 2, 1));
+    EXPECT_FALSE(unbegun.Finish());
 }
 
 namespace {

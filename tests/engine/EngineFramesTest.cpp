@@ -40,7 +40,7 @@ TEST(EngineWriteFrame, StuffsAddressLengthAndData)
     EXPECT_EQ(payload[9], 0x7D);
     // The same frame as the generic framing routine builds with a leading flag.
     std::vector<uint8_t> reference(HdlcMaxFrameLength(10));
-    reference.resize(HdlcEncode(payload.data(), 10, reference.data(), 1));
+    reference.resize(HdlcEncode(payload.data(), 10, reference, 1));
     EXPECT_EQ(frame, reference);
 }
 

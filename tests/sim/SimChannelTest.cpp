@@ -13,6 +13,7 @@
 #include "images/CSampleImage.h"
 #include "images/PartHeader.h"
 #include "log/CDownloadLog.h"
+#include "platform/ByteOrder.h"
 #include "platform/UniqueFd.h"
 #include "sim/CBlockMemory.h"
 #include "tests/support/LogText.h"
@@ -87,7 +88,8 @@ protected:
                                      uint8_t(address), uint8_t(length >> 8), uint8_t(length)};
         request.insert(request.end(), data, data + length);
         const uint32_t frameLength =
-            HdlcEncode(request.data(), static_cast<uint32_t>(request.size()), m_Adapter.WriteBuffer(), 1);
+            HdlcEncode(request.data(), static_cast<uint32_t>(request.size()),
+                       {m_Adapter.WriteBuffer(), CHdlcAdapter::kWriteBufferSize}, 1);
         const uint8_t ack[5] = {0x02, request[1], request[2], request[3], request[4]};
         m_Adapter.Responses().SetMatchPattern(ack, 5);
         return m_Diag.DIAG_Write(frameLength);

@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "sim/CBlockMemory.h"
 #include "sim/CDownloadTracker.h"
+#include "sim/CFaultTable.h"
 #include "sim/CSimContext.h"
 #include "sim/CTcpSession.h"
 #include "sim/CTelnetSession.h"
@@ -243,6 +244,48 @@ TEST(SimConfigTest, LatencyDrawsRepeatWithTheSeed)
     CSimConfig none;
     CSimContext context(none);
     EXPECT_EQ(0u, context.DrawLatency());
+}
+
+TEST(FaultTableTest, EachNameSwitchesOnItsOwnFaultAndMisspellingsAreRefused)
+{
+    for (const CFaultTable::Info& info : CFaultTable::Known()) {
+        CFaultTable table;
+        std::string error;
+        ASSERT_TRUE(table.Add(info.name, error)) << info.name << ": " << error;
+        for (const CFaultTable::Info& other : CFaultTable::Known())
+            EXPECT_EQ(other.fault == info.fault, table.Has(other.fault)) << info.name << " vs " << other.name;
+    }
+    CFaultTable table;
+    std::string error;
+    for (const char* wrong : {"late_ack", "lateack", "Late-Ack", "late-ack ", "", "=1"}) {
+        EXPECT_FALSE(table.Add(wrong, error)) << wrong;
+        EXPECT_NE(std::string::npos, error.find("unknown fault")) << error;
+    }
+    for (const CFaultTable::Info& info : CFaultTable::Known())
+        EXPECT_FALSE(table.Has(info.fault)) << info.name;
+}
+
+TEST(FaultTableTest, ValuesDefaultAndAreChecked)
+{
+    CFaultTable table;
+    std::string error;
+    EXPECT_EQ(0u, table.Number(Fault::UnlockRefused));
+    EXPECT_FALSE(table.HitsNumber(Fault::LateAck, 0));
+    ASSERT_TRUE(table.Add("unlock-refused", error)) << error;
+    EXPECT_EQ(5u, table.Number(Fault::UnlockRefused));
+    ASSERT_TRUE(table.Add("late-ack=0x10", error)) << error;
+    EXPECT_TRUE(table.HitsNumber(Fault::LateAck, 16));
+    EXPECT_FALSE(table.HitsNumber(Fault::LateAck, 1));
+    ASSERT_TRUE(table.Add("no-answer=reset,unlock", error)) << error;
+    EXPECT_TRUE(table.ListHas(Fault::NoAnswer, "unlock"));
+    EXPECT_FALSE(table.ListHas(Fault::NoAnswer, "hand-shake"));
+    for (const char* bad : {"late-ack=x", "late-ack=4294967296", "no-result=1", "telnet-wrong-prompt=bash",
+                            "discovery-size=65", "discovery-flood=0", "discovery-names=host", "no-answer=resett"}) {
+        EXPECT_FALSE(table.Add(bad, error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_FALSE(table.Has(Fault::NoResult));
+    EXPECT_TRUE(table.HitsNumber(Fault::LateAck, 16));
 }
 
 } // namespace

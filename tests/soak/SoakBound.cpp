@@ -48,17 +48,14 @@ SoakBound::SoakBound(const SoakPlan& plan, const Run& run) : m_Plan(plan), m_Run
     if (erase)
         Add("erase", kStepPause);
     uint64_t restart = run.restartMs;
-    if (auto slow = plan.Fault("slow-restart"))
+    if (auto slow = plan.ValueOf(Fault::SlowRestart))
         restart = std::min<uint64_t>(std::stoull(*slow), kReadyLimit);
     Add("wireless images", m_nWirelessImages * WirelessImageMs(restart));
     if (m_nWirelessImages != 0)
         Add("leave force-load", kProbeWait);
 
-    for (const std::string& spec : plan.faults) {
-        const std::string name = SoakPlan::FaultName(spec);
-        const std::string value = spec.size() > name.size() ? spec.substr(name.size() + 1) : std::string();
-        Add(spec, FaultExtra(name, value));
-    }
+    for (const DrawnFault& drawn : plan.faults)
+        Add(drawn.Spec(), FaultExtra(drawn.fault, drawn.value));
 
     // Every answer may wait for the latest latency: block acknowledgements, DIAG answers,
     // ready probes (a few dozen per wireless image), result packets and control echoes.
@@ -76,42 +73,43 @@ uint64_t SoakBound::WirelessImageMs(uint64_t restartMs) const
            + kStepPause;
 }
 
-uint64_t SoakBound::FaultExtra(const std::string& name, const std::string& value) const
+uint64_t SoakBound::FaultExtra(Fault fault, const std::string& value) const
 {
     const uint64_t resultWait = m_nRouterImages == 0 ? 0 : (m_Run.appImage ? kAppResultLimit : kResultLimit) + kResultRead;
     const uint64_t images = static_cast<uint64_t>(std::max(m_nWirelessImages, 1));
     const uint64_t forceLoad = kProbeWait + kForceLoadPause + kProbePause + kProbeWait;
-    if (name == "drop-block-ack")
+    if (fault == Fault::DropBlockAck)
         return kBlockAckWait;
-    if (name == "bare-block-ack") {
+    if (fault == Fault::BareBlockAck) {
         // After an answer that never comes, a bare 02 may always be that answer: every later
         // block may wait once more before its retry is taken.
-        for (const char* lost : {"drop-block-ack", "late-ack", "drop-frame", "corrupt-fcs", "reset-during-block", "no-answer"})
-            if (m_Plan.Fault(lost))
+        for (Fault lost : {Fault::DropBlockAck, Fault::LateAck, Fault::DropFrame, Fault::CorruptFcs,
+                           Fault::ResetDuringBlock, Fault::NoAnswer})
+            if (m_Plan.ValueOf(lost))
                 return uint64_t(m_Run.wirelessBlocks) * kBlockAckWait;
         return 0;
     }
-    if (name == "late-ack")
+    if (fault == Fault::LateAck)
         return 2 * kBlockAckWait; // its own wait, and one more where the late answer lands
-    if (name == "reset-during-block")
+    if (fault == Fault::ResetDuringBlock)
         return 5 * (3000 + kBlockAckWait); // five tries of the block on the broken channel
-    if (name == "corrupt-fcs" || name == "drop-frame")
+    if (fault == Fault::CorruptFcs || fault == Fault::DropFrame)
         return std::max(resultWait, kHandShakeFails + kCommandFails); // the one answer lost
-    if (name == "reset-during-data" || name == "no-result")
+    if (fault == Fault::ResetDuringData || fault == Fault::NoResult)
         return resultWait;
-    if (name == "no-erase-echo")
+    if (fault == Fault::NoEraseEcho)
         return 3 * (kEraseWait + kStepPause);
-    if (name == "no-handshake")
+    if (fault == Fault::NoHandshake)
         return kHandShakeFails + forceLoad;
-    if (name == "unlock-refused")
+    if (fault == Fault::UnlockRefused)
         return images * (2 * 5 * 200 + forceLoad);
-    if (name == "no-force-load-echo")
+    if (fault == Fault::NoForceLoadEcho)
         return images * 2 * kProbeWait;
-    if (name == "module-not-back")
+    if (fault == Fault::ModuleNotBack)
         return kReadyFails;
-    if (name == "slow-restart")
+    if (fault == Fault::SlowRestart)
         return std::stoull(value) > kReadyLimit ? kReadyFails : 0; // the rest is in the restarts
-    if (name == "no-answer") {
+    if (fault == Fault::NoAnswer) {
         if (value == "hand-shake") // two before the download, three after the restart
             return images * (5 * kHandShakeFails + 2 * forceLoad + kCommandFails);
         if (value == "nv-restore-status" || value == "nv-restore")

@@ -35,7 +35,7 @@ public:
 
 private:
     void Add(const std::string& what, uint64_t ms);
-    uint64_t FaultExtra(const std::string& name, const std::string& value) const;
+    uint64_t FaultExtra(Fault fault, const std::string& value) const;
     uint64_t WirelessImageMs(uint64_t restartMs) const;
 
     const SoakPlan& m_Plan;

@@ -95,7 +95,7 @@ SoakCheck::Verdict SoakCheck::Judge(const Observation& o)
         v.hang = true;
         v.problems.push_back("hang: the run did not end within its bound");
     }
-    if (!(o.before == o.after)) {
+    if (o.after.Exceeds(o.before)) {
         v.leak = true;
         v.problems.push_back("leak: before the run " + o.before.Text() + ", after it " + o.after.Text());
     }

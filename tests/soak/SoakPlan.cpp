@@ -30,29 +30,30 @@ private:
 enum class Scope { Any, Router, Erase, Wireless };
 
 struct FaultKind {
-    const char* name;
+    Fault fault;
     Scope scope;
 };
 
 const std::vector<FaultKind>& Kinds()
 {
     static const std::vector<FaultKind> kinds = {
-        {"nak-block", Scope::Wireless},          {"drop-block-ack", Scope::Wireless},
-        {"late-ack", Scope::Wireless},           {"reset-during-block", Scope::Wireless},
-        {"corrupt-fcs", Scope::Any},             {"drop-frame", Scope::Any},
-        {"reset-during-data", Scope::Router},    {"result-value", Scope::Router},
-        {"no-result", Scope::Router},            {"no-erase-echo", Scope::Erase},
-        {"no-handshake", Scope::Wireless},       {"unlock-refused", Scope::Wireless},
-        {"slow-restart", Scope::Wireless},       {"module-not-back", Scope::Wireless},
-        {"still-in-downloader", Scope::Wireless}, {"nv-restore-fail", Scope::Wireless},
-        {"no-force-load-echo", Scope::Wireless}, {"no-answer", Scope::Wireless},
+        {Fault::NakBlock, Scope::Wireless},          {Fault::DropBlockAck, Scope::Wireless},
+        {Fault::LateAck, Scope::Wireless},           {Fault::ResetDuringBlock, Scope::Wireless},
+        {Fault::CorruptFcs, Scope::Any},             {Fault::DropFrame, Scope::Any},
+        {Fault::ResetDuringData, Scope::Router},    {Fault::ResultValue, Scope::Router},
+        {Fault::NoResult, Scope::Router},            {Fault::NoEraseEcho, Scope::Erase},
+        {Fault::NoHandshake, Scope::Wireless},       {Fault::UnlockRefused, Scope::Wireless},
+        {Fault::SlowRestart, Scope::Wireless},       {Fault::ModuleNotBack, Scope::Wireless},
+        {Fault::StillInDownloader, Scope::Wireless}, {Fault::NvRestoreFail, Scope::Wireless},
+        {Fault::NoForceLoadEcho, Scope::Wireless}, {Fault::NoAnswer, Scope::Wireless},
     };
     return kinds;
 }
 
-bool IsBlockFault(const std::string& name)
+bool IsBlockFault(Fault fault)
 {
-    return name == "nak-block" || name == "drop-block-ack" || name == "late-ack" || name == "reset-during-block";
+    return fault == Fault::NakBlock || fault == Fault::DropBlockAck || fault == Fault::LateAck ||
+           fault == Fault::ResetDuringBlock;
 }
 
 // Requests the engine sends to the module (the NV item commands it never sends).
@@ -60,8 +61,6 @@ const std::vector<std::string> kRequests = {"hand-shake", "board-version", "dash
                                             "nv-restore", "nv-restore-status", "change-mode",
                                             "switch-to-downloader", "unlock", "block-write", "reset"};
 
-// A way of answering rather than a failure: drawn on its own, after the faults.
-constexpr const char* kBareBlockAck = "bare-block-ack";
 
 constexpr uint32_t kBlock = 4096;
 // The sample dashboard: 300001 + 120003 data bytes.
@@ -71,26 +70,28 @@ constexpr uint32_t kRouterDataBytes = 28000;
 
 } // namespace
 
-const std::vector<std::string>& SoakPlan::FaultNames()
+std::string DrawnFault::Spec() const
 {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> all;
+    const std::string name = CFaultTable::Describe(fault).name;
+    return value.empty() ? name : name + "=" + value;
+}
+
+const std::vector<Fault>& SoakPlan::DrawableFaults()
+{
+    static const std::vector<Fault> all = [] {
+        std::vector<Fault> faults;
         for (const FaultKind& kind : Kinds())
-            all.push_back(kind.name);
-        all.push_back(kBareBlockAck);
-        return all;
+            faults.push_back(kind.fault);
+        // A way of answering rather than a failure: drawn on its own, after the faults.
+        faults.push_back(Fault::BareBlockAck);
+        return faults;
     }();
-    return names;
+    return all;
 }
 
 const char* SoakPlan::ModeName(SoakMode mode)
 {
     return mode == SoakMode::Process ? "process" : "in-process";
-}
-
-std::string SoakPlan::FaultName(const std::string& spec)
-{
-    return spec.substr(0, spec.find('='));
 }
 
 SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
@@ -145,32 +146,32 @@ SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
     uint32_t anchor = 0; // the first block fault's request: the others cluster around it
     for (uint64_t i = 0; i < count && !candidates.empty(); ++i) {
         const size_t at = draw.Below(candidates.size());
-        const std::string name = candidates[at].name;
+        const Fault fault = candidates[at].fault;
         candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(at));
         std::string value;
-        if (IsBlockFault(name)) {
+        if (IsBlockFault(fault)) {
             const uint32_t n = anchor != 0 && draw.Chance(2, 3) ? anchor + draw.Between(0, 6)
                                                                 : draw.Between(1, blocks + 4);
             anchor = anchor == 0 ? n : anchor;
             value = std::to_string(n);
-        } else if (name == "corrupt-fcs" || name == "drop-frame") {
+        } else if (fault == Fault::CorruptFcs || fault == Fault::DropFrame) {
             value = std::to_string(draw.Between(1, frames));
-        } else if (name == "reset-during-data") {
+        } else if (fault == Fault::ResetDuringData) {
             value = std::to_string(draw.Between(1, kRouterDataBytes));
-        } else if (name == "result-value") {
+        } else if (fault == Fault::ResultValue) {
             value = std::to_string(draw.Pick(std::vector<uint32_t>{0, 1, 2, 3, 5, 6, 255}));
-        } else if (name == "unlock-refused") {
+        } else if (fault == Fault::UnlockRefused) {
             value = std::to_string(draw.Between(1, 12));
-        } else if (name == "slow-restart") {
+        } else if (fault == Fault::SlowRestart) {
             value = std::to_string(draw.Between(1000, 70000));
-        } else if (name == "no-answer") {
+        } else if (fault == Fault::NoAnswer) {
             value = draw.Pick(kRequests);
         }
-        plan.faults.push_back(value.empty() ? name : name + "=" + value);
+        plan.faults.push_back({fault, value});
     }
     // Drawn last, so that every seed keeps the faults it drew before this draw existed.
     if (plan.HasWireless() && draw.Chance(1, 4))
-        plan.faults.push_back(kBareBlockAck);
+        plan.faults.push_back({Fault::BareBlockAck, ""});
     return plan;
 }
 
@@ -189,25 +190,26 @@ bool SoakPlan::HasRouterImage() const
     return std::any_of(components.begin(), components.end(), [](int c) { return c < COMPONENT_FIRMWARE; });
 }
 
-std::optional<std::string> SoakPlan::Fault(const std::string& name) const
+std::optional<std::string> SoakPlan::ValueOf(Fault fault) const
 {
-    for (const std::string& spec : faults) {
-        if (FaultName(spec) == name)
-            return spec.size() > name.size() ? spec.substr(name.size() + 1) : std::string();
+    for (const DrawnFault& drawn : faults) {
+        if (drawn.fault == fault)
+            return drawn.value;
     }
     return std::nullopt;
 }
 
-void SoakPlan::Apply(CSimConfig& config) const
+bool SoakPlan::Apply(CSimConfig& config, std::string& error) const
 {
     config.family = family;
     config.seed = seed;
     config.latencyMinMs = latencyMinMs;
     config.latencyMaxMs = latencyMaxMs;
-    for (const std::string& spec : faults) {
-        std::string error;
-        config.faults.Add(spec, error);
+    for (const DrawnFault& drawn : faults) {
+        if (!config.faults.Add(drawn.Spec(), error))
+            return false;
     }
+    return true;
 }
 
 std::vector<std::string> SoakPlan::SimArguments() const
@@ -215,8 +217,8 @@ std::vector<std::string> SoakPlan::SimArguments() const
     std::vector<std::string> args = {"--family", std::string(1, family), "--seed", std::to_string(seed)};
     if (latencyMaxMs != 0)
         args.insert(args.end(), {"--latency", std::to_string(latencyMinMs) + "-" + std::to_string(latencyMaxMs)});
-    for (const std::string& spec : faults)
-        args.insert(args.end(), {"--fault", spec});
+    for (const DrawnFault& drawn : faults)
+        args.insert(args.end(), {"--fault", drawn.Spec()});
     return args;
 }
 
@@ -228,8 +230,8 @@ std::string SoakPlan::Describe() const
     for (int c : components)
         images += (images.empty() ? "" : ",") + std::string(kShort[c]);
     std::string faultText;
-    for (const std::string& spec : faults)
-        faultText += (faultText.empty() ? "" : ",") + spec;
+    for (const DrawnFault& drawn : faults)
+        faultText += (faultText.empty() ? "" : ",") + drawn.Spec();
     std::string text = "seed=" + std::to_string(seed) + " mode=" + ModeName(mode) + " family=" +
                        std::string(1, family) + " images=" + images;
     if (HasWireless() && Has(COMPONENT_FIRMWARE))

@@ -21,8 +21,8 @@ void SoakTally::Add(const SoakPlan& plan, const SoakCheck::Verdict& verdict, std
     m_nViolations += verdict.violation;
     m_nFailuresSeen += verdict.failureSeen;
     m_nOther += verdict.broken;
-    for (const std::string& spec : plan.faults)
-        ++m_Faults[SoakPlan::FaultName(spec)];
+    for (const DrawnFault& drawn : plan.faults)
+        ++m_Faults[drawn.fault];
     const double ratio = bound.count() > 0 ? double(elapsed.count()) / double(bound.count()) : 0;
     if (ratio > m_fSlowest) {
         m_fSlowest = ratio;
@@ -44,9 +44,10 @@ std::string SoakTally::FaultsDrawn() const
 {
     std::lock_guard lock(m_Lock);
     std::string text = "soak: faults drawn:";
-    for (const std::string& name : SoakPlan::FaultNames()) {
-        auto it = m_Faults.find(name);
-        text += " " + name + "=" + std::to_string(it == m_Faults.end() ? 0 : it->second);
+    for (Fault fault : SoakPlan::DrawableFaults()) {
+        auto it = m_Faults.find(fault);
+        text += " " + std::string(CFaultTable::Describe(fault).name) + "=" +
+                std::to_string(it == m_Faults.end() ? 0 : it->second);
     }
     return text;
 }

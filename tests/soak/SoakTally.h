@@ -34,7 +34,7 @@ private:
     uint32_t m_nViolations = 0;
     uint32_t m_nFailuresSeen = 0;
     uint32_t m_nOther = 0;
-    std::map<std::string, uint32_t> m_Faults;
+    std::map<Fault, uint32_t> m_Faults;
     double m_fSlowest = 0; // elapsed / bound of the slowest run
     uint64_t m_nSlowestSeed = 0;
 };

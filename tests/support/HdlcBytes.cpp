@@ -35,7 +35,7 @@ std::string ToHex(const Bytes& bytes)
 Bytes Frame(const Bytes& payload, int leading)
 {
     Bytes frame(HdlcMaxFrameLength(static_cast<uint32_t>(payload.size())));
-    frame.resize(HdlcEncode(payload.data(), static_cast<uint32_t>(payload.size()), frame.data(), leading));
+    frame.resize(HdlcEncode(payload.data(), static_cast<uint32_t>(payload.size()), frame, leading));
     return frame;
 }
 

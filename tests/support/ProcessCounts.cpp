@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 
+#include "tests/support/Wait.h"
+
 #include <cstring>
 
 namespace kivtest {
@@ -29,6 +31,21 @@ int CountEntries(const char* path)
 ProcessCounts ProcessCounts::Now()
 {
     return ProcessCounts{CountEntries("/proc/self/task"), CountEntries("/proc/self/fd")};
+}
+
+ProcessCounts ProcessCounts::Settled(const ProcessCounts& baseline, int limitMs)
+{
+    ProcessCounts counts;
+    WaitFor([&] {
+        counts = Now();
+        return !counts.Exceeds(baseline);
+    }, limitMs);
+    return counts;
+}
+
+bool ProcessCounts::Exceeds(const ProcessCounts& baseline) const
+{
+    return threads > baseline.threads || fds > baseline.fds;
 }
 
 std::string ProcessCounts::Text() const

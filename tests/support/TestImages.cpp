@@ -5,6 +5,7 @@
 #include "images/CImageBuilder.h"
 #include "images/CSampleImage.h"
 #include "images/PartHeader.h"
+#include "platform/ByteOrder.h"
 
 namespace kivtest {
 

@@ -12,6 +12,7 @@
 #include "images/CBinFile.h"
 #include "images/CImageBuilder.h"
 #include "images/CSampleImage.h"
+#include "platform/ByteOrder.h"
 
 namespace {
 
