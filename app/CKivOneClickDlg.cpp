@@ -37,7 +37,7 @@ bool HasBinExtension(const std::filesystem::path& path)
 
 } // namespace
 
-const KivColumnSpec CKivOneClickDlg::kColumns[5] = {
+const KivColumnSpec CKivOneClickDlg::COLUMNS[5] = {
     {141, true, 16},   // "Type"
     {143, true, 15},   // "Current Version"
     {144, true, 15},   // "Upgrade Version"

@@ -81,7 +81,7 @@ struct RejectedImage {
 class CKivOneClickDlg {
 public:
     // The file whose presence at start switches the loop test on.
-    static constexpr const char* kDefaultLoopTestPath = "/LoopTest.ini";
+    static constexpr const char* DEFAULT_LOOP_TEST_PATH = "/LoopTest.ini";
 
     // `table` is the nine-entry component table (default: the process-wide one).
     explicit CKivOneClickDlg(IKivView* view, ComponentEntry* table = nullptr);
@@ -95,7 +95,7 @@ public:
     // Look for "*.bin" images in `dir` only, instead of beside the program and in the
     // installation's image directory, and ignore the embedded images.
     void SetImageDirectory(const std::string& dir);
-    // The loop-test switch file (default kDefaultLoopTestPath).
+    // The loop-test switch file (default DEFAULT_LOOP_TEST_PATH).
     void SetLoopTestPath(const std::string& path);
 
     // ---- handlers (view thread) --------------------------------------------------------
@@ -138,7 +138,7 @@ public:
     // Column width: the largest of the width of (figure + 2) ones, the width fitted to the
     // contents, and the width fitted to contents and header.
     static int FitColumnWidth(int onesWidth, int contentsWidth, int contentsAndHeaderWidth);
-    static const KivColumnSpec kColumns[5];
+    static const KivColumnSpec COLUMNS[5];
 
     // ---- state ---------------------------------------------------------------------------
     bool IsCheckRunning() const { return m_bCheckRunning.load(); }
@@ -178,7 +178,7 @@ private:
     std::unique_ptr<CUpgradeEngine> m_pEngine;
     RouterOverrides m_Overrides;
     std::string m_strImageDir;
-    std::string m_strLoopTestPath = kDefaultLoopTestPath;
+    std::string m_strLoopTestPath = DEFAULT_LOOP_TEST_PATH;
     bool m_bEmbeddedImages = false;
     bool m_bIgnoreEmbedded = false;
     bool m_bLoopTest = false;

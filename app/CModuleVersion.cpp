@@ -12,8 +12,8 @@
 #include "platform/TextCodec.h"
 
 namespace {
-constexpr size_t kHeaderSize = 6;
-constexpr size_t kMaxPath = 260;
+constexpr size_t HEADER_SIZE = 6;
+constexpr size_t MAX_PATH = 260;
 
 uint16_t ReadU16(const std::vector<uint8_t>& d, size_t at) { return ReadLe16(d.data() + at); }
 
@@ -34,17 +34,17 @@ struct BlockView {
 
 bool ReadBlock(const std::vector<uint8_t>& d, size_t start, size_t limit, BlockView& block)
 {
-    if (start + kHeaderSize > limit)
+    if (start + HEADER_SIZE > limit)
         return false;
     const size_t length = ReadU16(d, start);
     const size_t valueLength = ReadU16(d, start + 2);
     const uint16_t type = ReadU16(d, start + 4);
-    if (length < kHeaderSize + 2 || start + length > limit)
+    if (length < HEADER_SIZE + 2 || start + length > limit)
         return false;
     block.start = start;
     block.end = start + length;
     block.key.clear();
-    size_t at = start + kHeaderSize;
+    size_t at = start + HEADER_SIZE;
     for (;; at += 2) {
         if (at + 2 > block.end)
             return false;
@@ -77,7 +77,7 @@ bool KeyEquals(const std::u16string& key, const std::string& name)
 bool FindChild(const std::vector<uint8_t>& d, const BlockView& parent, const std::string& name,
                BlockView& child)
 {
-    for (size_t at = parent.childrenOffset; at + kHeaderSize <= parent.end;) {
+    for (size_t at = parent.childrenOffset; at + HEADER_SIZE <= parent.end;) {
         if (!ReadBlock(d, at, parent.end, child))
             return false;
         if (KeyEquals(child.key, name))
@@ -91,7 +91,7 @@ std::string ProgramBaseName()
 {
     char path[PATH_MAX] = {};
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0 || static_cast<size_t>(n) > kMaxPath)
+    if (n <= 0 || static_cast<size_t>(n) > MAX_PATH)
         return {};
     std::string full(path, static_cast<size_t>(n));
     const size_t slash = full.rfind('/');

@@ -31,7 +31,7 @@ bool CRouterFinder::TryOnce(const std::array<uint8_t, 4>& target, bool firstOnly
     }
     ReportSkipped(udp);
     if (!found)
-        Sleep(kRetryPauseMs);  // before the socket is closed, as the check always did
+        Sleep(RETRY_PAUSE_MS);  // before the socket is closed, as the check always did
     return found;
 }
 
@@ -49,7 +49,7 @@ void CRouterFinder::ReportSkipped(const CUdpHdlc& udp) const
 bool CRouterFinder::FindFirst(DiscoveryReply* reply)
 {
     for (const auto& target : m_Overrides.targets) {
-        for (int i = 0; i < kTriesPerTarget; ++i) {
+        for (int i = 0; i < TRIES_PER_TARGET; ++i) {
             if (Stopped())
                 return false;
             std::vector<DiscoveryReply> replies;
@@ -66,7 +66,7 @@ std::vector<DiscoveryReply> CRouterFinder::FindAll()
 {
     std::vector<DiscoveryReply> all;
     for (const auto& target : m_Overrides.targets) {
-        for (int i = 0; i < kTriesPerTarget; ++i) {
+        for (int i = 0; i < TRIES_PER_TARGET; ++i) {
             if (Stopped())
                 return all;
             std::vector<DiscoveryReply> replies;

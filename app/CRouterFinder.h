@@ -16,14 +16,14 @@
 // that answered a successful try of each target.
 class CRouterFinder {
 public:
-    static constexpr int kTriesPerTarget = 3;
-    static constexpr uint32_t kRetryPauseMs = 100;
+    static constexpr int TRIES_PER_TARGET = 3;
+    static constexpr uint32_t RETRY_PAUSE_MS = 100;
 
     // `cancelHandle` (pollable, readable once a stop is requested, or -1) ends a try's
     // wait at once; `stopRequested` is asked before every try.
     CRouterFinder(const RouterOverrides& overrides, int cancelHandle, std::function<bool()> stopRequested);
 
-    // Receives one line for every skipped reply (at most CUdpHdlc::kMaxSkipNotes per try,
+    // Receives one line for every skipped reply (at most CUdpHdlc::MAX_SKIP_NOTES per try,
     // then a count) and nothing else; for the download log or the terminal.
     void SetSkipSink(std::function<void(const std::string&)> sink) { m_SkipSink = std::move(sink); }
 

@@ -33,8 +33,8 @@ public:
     static constexpr uint32_t COLOUR_MISMATCH = 0x0000FF;
     static constexpr uint32_t COLOUR_GREY_TEXT = 0x808080;
 
-    static constexpr int DISCOVERY_TRIES_PER_TARGET = CRouterFinder::kTriesPerTarget;
-    static constexpr uint32_t DISCOVERY_RETRY_PAUSE_MS = CRouterFinder::kRetryPauseMs;
+    static constexpr int DISCOVERY_TRIES_PER_TARGET = CRouterFinder::TRIES_PER_TARGET;
+    static constexpr uint32_t DISCOVERY_RETRY_PAUSE_MS = CRouterFinder::RETRY_PAUSE_MS;
     static constexpr uint32_t TELNET_WAIT_MS = 500;
     static constexpr const char* FORCE_LOAD_TEXT = "Can't read in force-load mode";
     static constexpr const char* VERSION_MARKER = "software version: ";

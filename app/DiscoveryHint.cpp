@@ -4,7 +4,7 @@
 
 namespace {
 
-const std::array<uint8_t, 4> kLimitedBroadcast = {255, 255, 255, 255};
+const std::array<uint8_t, 4> LIMITED_BROADCAST = {255, 255, 255, 255};
 
 std::string Dotted(const std::array<uint8_t, 4>& a)
 {
@@ -97,7 +97,7 @@ std::vector<std::string> BuildDiscoveryHint(const CNetInterfaces& interfaces,
             lines.push_back("Interfaces that are up: " + DescribeList(up) + ".");
     }
     for (const auto& target : targets) {
-        if (target != kLimitedBroadcast)
+        if (target != LIMITED_BROADCAST)
             SubnetLine(target, considered, interfaceName, lines);
     }
     lines.push_back("Check that the router is switched on and that this PC is connected to one of its LAN ports "

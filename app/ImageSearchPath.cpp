@@ -33,7 +33,7 @@ std::vector<std::string> ImageSearchDirectories(const std::string& programDir)
     // "/usr/bin/" normalises to "/usr/bin/" (an empty last name): look at the parent's.
     const std::filesystem::path bin = own.has_filename() ? own : own.parent_path();
     if (bin.filename() == "bin" && bin.has_parent_path() && bin.parent_path() != bin) {
-        const std::filesystem::path data = (bin.parent_path() / kInstalledImageSubdir).lexically_normal();
+        const std::filesystem::path data = (bin.parent_path() / INSTALLED_IMAGE_SUBDIR).lexically_normal();
         dirs.push_back(WithTrailingSlash(data.string()));
     }
     return dirs;

@@ -11,7 +11,7 @@
 // carry images without putting them beside the programs.
 
 // The image directory below an installation prefix (the package installs images there).
-constexpr const char* kInstalledImageSubdir = "share/kivupgrade/images";
+constexpr const char* INSTALLED_IMAGE_SUBDIR = "share/kivupgrade/images";
 
 // Directory of the running program, with a trailing '/'; empty when unknown.
 std::string ProgramDirectory();

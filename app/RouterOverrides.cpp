@@ -13,8 +13,8 @@ namespace {
 // An interface name as the user gave it, cut short enough to quote in a message.
 std::string QuotedName(const std::string& name)
 {
-    constexpr size_t kShown = 40;
-    return "\"" + (name.size() > kShown ? name.substr(0, kShown) + "..." : name) + "\"";
+    constexpr size_t SHOWN = 40;
+    return "\"" + (name.size() > SHOWN ? name.substr(0, SHOWN) + "..." : name) + "\"";
 }
 
 } // namespace
@@ -135,7 +135,7 @@ bool ResolveInterface(RouterOverrides& overrides, const CNetInterfaces& interfac
         return true;
     std::string problem;
     const NetInterface* entry = nullptr;
-    if (name.size() > CNetInterfaces::kMaxNameLength || !interfaces.Exists(name))
+    if (name.size() > CNetInterfaces::MAX_NAME_LENGTH || !interfaces.Exists(name))
         problem = "there is no network interface named " + QuotedName(name) + ".";
     else if ((entry = interfaces.Find(name)) == nullptr)
         problem = "the network interface " + name + " has no IPv4 address.";

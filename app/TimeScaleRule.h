@@ -11,7 +11,7 @@
 // unless it was allowed explicitly: by --time-scale on the command line, or by the
 // environment variable KIV_TIME_SCALE_ANY_ROUTER set to "1".
 
-constexpr const char* kTimeScaleAllowVariable = "KIV_TIME_SCALE_ANY_ROUTER";
+constexpr const char* TIME_SCALE_ALLOW_VARIABLE = "KIV_TIME_SCALE_ANY_ROUTER";
 
 // True for an address in 127.0.0.0/8.
 bool IsLoopbackAddress(const std::array<uint8_t, 4>& address);

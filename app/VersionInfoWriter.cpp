@@ -4,8 +4,8 @@
 #include "platform/TextCodec.h"
 
 namespace {
-constexpr uint32_t kFixedSignature = 0xFEEF04BD;
-constexpr uint32_t kFixedStructVersion = 0x00010000;
+constexpr uint32_t FIXED_SIGNATURE = 0xFEEF04BD;
+constexpr uint32_t FIXED_STRUCT_VERSION = 0x00010000;
 
 struct Block {
     std::string key;
@@ -70,8 +70,8 @@ Block TextValue(const std::string& key, const std::string& text)
 std::vector<uint8_t> FixedInfo(const VersionInfoContent& c)
 {
     std::vector<uint8_t> out;
-    PutU32(out, kFixedSignature);
-    PutU32(out, kFixedStructVersion);
+    PutU32(out, FIXED_SIGNATURE);
+    PutU32(out, FIXED_STRUCT_VERSION);
     PutU32(out, (uint32_t{c.fileVersion[0]} << 16) | c.fileVersion[1]);
     PutU32(out, (uint32_t{c.fileVersion[2]} << 16) | c.fileVersion[3]);
     PutU32(out, (uint32_t{c.productVersion[0]} << 16) | c.productVersion[1]);

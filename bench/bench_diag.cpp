@@ -21,11 +21,11 @@
 #include "diag/CHdlcAdapter.h"
 #include "diag/CHdlcFrameWriter.h"
 #include "diag/HdlcFraming.h"
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 
 namespace {
 
-constexpr uint32_t kBlock = 4096;
+constexpr uint32_t BLOCK = 4096;
 
 std::vector<uint8_t> RandomBytes(size_t size)
 {
@@ -38,40 +38,40 @@ std::vector<uint8_t> RandomBytes(size_t size)
 
 void BM_Memcpy(benchmark::State& state)
 {
-    const auto in = RandomBytes(kBlock);
-    std::vector<uint8_t> out(HdlcMaxFrameLength(kBlock));
+    const auto in = RandomBytes(BLOCK);
+    std::vector<uint8_t> out(HdlcMaxFrameLength(BLOCK));
     for (auto _ : state) {
         std::memcpy(out.data(), in.data(), in.size());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+    state.SetBytesProcessed(int64_t(state.iterations()) * BLOCK);
 }
 BENCHMARK(BM_Memcpy);
 
 void BM_HdlcEncode(benchmark::State& state)
 {
-    const auto in = RandomBytes(kBlock);
-    std::vector<uint8_t> out(HdlcMaxFrameLength(kBlock));
+    const auto in = RandomBytes(BLOCK);
+    std::vector<uint8_t> out(HdlcMaxFrameLength(BLOCK));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(HdlcEncode(in.data(), kBlock, out, 1));
+        benchmark::DoNotOptimize(HdlcEncode(in.data(), BLOCK, out, 1));
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+    state.SetBytesProcessed(int64_t(state.iterations()) * BLOCK);
 }
 BENCHMARK(BM_HdlcEncode);
 
 void BM_HdlcDecode(benchmark::State& state)
 {
-    const auto in = RandomBytes(kBlock);
-    std::vector<uint8_t> frame(HdlcMaxFrameLength(kBlock));
-    frame.resize(HdlcEncode(in.data(), kBlock, frame, 1));
+    const auto in = RandomBytes(BLOCK);
+    std::vector<uint8_t> frame(HdlcMaxFrameLength(BLOCK));
+    frame.resize(HdlcEncode(in.data(), BLOCK, frame, 1));
     std::vector<uint8_t> out(frame.size());
     for (auto _ : state) {
         benchmark::DoNotOptimize(HdlcDecode(frame.data(), uint32_t(frame.size()), out.data()));
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+    state.SetBytesProcessed(int64_t(state.iterations()) * BLOCK);
 }
 BENCHMARK(BM_HdlcDecode);
 
@@ -103,7 +103,7 @@ public:
 private:
     void Run()
     {
-        UniqueFd client;
+        CUniqueFd client;
         std::vector<uint8_t> pending;
         uint8_t buffer[16384];
         for (;;) {
@@ -145,8 +145,8 @@ private:
         }
     }
 
-    UniqueFd m_Listen;
-    UniqueFd m_Wake;
+    CUniqueFd m_Listen;
+    CUniqueFd m_Wake;
     uint16_t m_Port = 0;
     std::thread m_Thread;
 };
@@ -162,7 +162,7 @@ uint32_t BuildBlockFrame(uint8_t* out, uint32_t address, const uint8_t* data, ui
                                uint8_t(address),
                                uint8_t(length >> 8),
                                uint8_t(length)};
-    CHdlcFrameWriter writer({out, CHdlcAdapter::kWriteBufferSize});
+    CHdlcFrameWriter writer({out, CHdlcAdapter::WRITE_BUFFER_SIZE});
     writer.Begin(true);
     writer.Append(header, 7);
     writer.Append(data, length);
@@ -178,12 +178,12 @@ void BM_BlockRoundTripAdapter(benchmark::State& state)
         state.SkipWithError("adapter did not open");
         return;
     }
-    const auto data = RandomBytes(kBlock);
+    const auto data = RandomBytes(BLOCK);
     uint32_t address = 0x00100000;
     uint8_t ack[5];
     uint32_t ackLength = 0;
     for (auto _ : state) {
-        const uint32_t frameLength = BuildBlockFrame(adapter.WriteBuffer(), address, data.data(), kBlock);
+        const uint32_t frameLength = BuildBlockFrame(adapter.WriteBuffer(), address, data.data(), BLOCK);
         const uint8_t pattern[5] = {0x02, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8),
                                     uint8_t(address)};
         adapter.Responses().SetMatchPattern(pattern, 5);
@@ -192,16 +192,16 @@ void BM_BlockRoundTripAdapter(benchmark::State& state)
             state.SkipWithError("block not acknowledged");
             break;
         }
-        address += kBlock;
+        address += BLOCK;
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+    state.SetBytesProcessed(int64_t(state.iterations()) * BLOCK);
 }
 BENCHMARK(BM_BlockRoundTripAdapter)->UseRealTime();
 
 void BM_BlockRoundTripBareTcp(benchmark::State& state)
 {
     AckPeer peer;
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    CUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -210,12 +210,12 @@ void BM_BlockRoundTripBareTcp(benchmark::State& state)
         state.SkipWithError("connect failed");
         return;
     }
-    const auto data = RandomBytes(kBlock);
-    std::vector<uint8_t> frame(CHdlcAdapter::kWriteBufferSize);
+    const auto data = RandomBytes(BLOCK);
+    std::vector<uint8_t> frame(CHdlcAdapter::WRITE_BUFFER_SIZE);
     uint32_t address = 0x00100000;
     uint8_t reply[64];
     for (auto _ : state) {
-        const uint32_t frameLength = BuildBlockFrame(frame.data(), address, data.data(), kBlock);
+        const uint32_t frameLength = BuildBlockFrame(frame.data(), address, data.data(), BLOCK);
         if (::send(fd.Get(), frame.data(), frameLength, MSG_NOSIGNAL) != ssize_t(frameLength)) {
             state.SkipWithError("send failed");
             break;
@@ -230,9 +230,9 @@ void BM_BlockRoundTripBareTcp(benchmark::State& state)
             }
             done = reply[n - 1] == HDLC_FLAG;
         }
-        address += kBlock;
+        address += BLOCK;
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+    state.SetBytesProcessed(int64_t(state.iterations()) * BLOCK);
 }
 BENCHMARK(BM_BlockRoundTripBareTcp)->UseRealTime();
 
@@ -243,7 +243,7 @@ void BM_BlockRoundTripInterleaved(benchmark::State& state)
     AckPeer adapterPeer;
     AckPeer barePeer;
     CHdlcAdapter adapter;
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    CUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -253,15 +253,15 @@ void BM_BlockRoundTripInterleaved(benchmark::State& state)
         state.SkipWithError("set-up failed");
         return;
     }
-    const auto data = RandomBytes(kBlock);
-    std::vector<uint8_t> frame(CHdlcAdapter::kWriteBufferSize);
+    const auto data = RandomBytes(BLOCK);
+    std::vector<uint8_t> frame(CHdlcAdapter::WRITE_BUFFER_SIZE);
     uint32_t address = 0x00100000;
     double adapterNs = 0;
     double bareNs = 0;
     using Clock = std::chrono::steady_clock;
     for (auto _ : state) {
         auto t0 = Clock::now();
-        const uint32_t frameLength = BuildBlockFrame(adapter.WriteBuffer(), address, data.data(), kBlock);
+        const uint32_t frameLength = BuildBlockFrame(adapter.WriteBuffer(), address, data.data(), BLOCK);
         const uint8_t pattern[5] = {0x02, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8),
                                     uint8_t(address)};
         adapter.Responses().SetMatchPattern(pattern, 5);
@@ -273,7 +273,7 @@ void BM_BlockRoundTripInterleaved(benchmark::State& state)
             break;
         }
         auto t1 = Clock::now();
-        const uint32_t bareLength = BuildBlockFrame(frame.data(), address, data.data(), kBlock);
+        const uint32_t bareLength = BuildBlockFrame(frame.data(), address, data.data(), BLOCK);
         ::send(fd.Get(), frame.data(), bareLength, MSG_NOSIGNAL);
         uint8_t reply[64];
         for (bool done = false; !done;) {
@@ -287,7 +287,7 @@ void BM_BlockRoundTripInterleaved(benchmark::State& state)
         auto t2 = Clock::now();
         adapterNs += std::chrono::duration<double, std::nano>(t1 - t0).count();
         bareNs += std::chrono::duration<double, std::nano>(t2 - t1).count();
-        address += kBlock;
+        address += BLOCK;
     }
     const double n = double(state.iterations());
     state.counters["adapter_us"] = adapterNs / n / 1000.0;

@@ -35,7 +35,7 @@
 #include "images/CSampleImage.h"
 #include "platform/CEvent.h"
 #include "platform/Clock.h"
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 #include "platform/UserFiles.h"
 
 extern char** environ;
@@ -177,14 +177,14 @@ private:
 
 std::string SampleDir()
 {
-    static const std::string dir = [] {
+    static const std::string SAMPLE_DIR = [] {
         const std::string d = GetTempDirectory() + "kiv-bench-engine-" + std::to_string(getpid());
         std::string error;
         if (!SampleImage::WriteSamples(d, SampleImage::DEFAULT_FIRMWARE_SIZE, error))
             std::fprintf(stderr, "samples: %s\n", error.c_str());
         return d;
     }();
-    return dir;
+    return SAMPLE_DIR;
 }
 
 std::string BigRouterImage(uint32_t payloadSize)
@@ -258,12 +258,12 @@ void PrepareEngine(CUpgradeEngine& engine, CListModel& list, uint16_t port)
 // ---- plain TCP baselines on loopback ---------------------------------------------
 
 struct LoopbackPair {
-    UniqueFd client;
-    UniqueFd server;
+    CUniqueFd client;
+    CUniqueFd server;
 
     bool Open()
     {
-        UniqueFd listener(socket(AF_INET, SOCK_STREAM, 0));
+        CUniqueFd listener(socket(AF_INET, SOCK_STREAM, 0));
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -272,10 +272,10 @@ struct LoopbackPair {
             listen(listener.Get(), 1) != 0 ||
             getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
             return false;
-        client = UniqueFd(socket(AF_INET, SOCK_STREAM, 0));
+        client = CUniqueFd(socket(AF_INET, SOCK_STREAM, 0));
         if (connect(client.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
             return false;
-        server = UniqueFd(accept(listener.Get(), nullptr, nullptr));
+        server = CUniqueFd(accept(listener.Get(), nullptr, nullptr));
         const int one = 1;
         setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         setsockopt(server.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

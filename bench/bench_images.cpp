@@ -24,18 +24,18 @@
 
 namespace {
 
-constexpr size_t kBufferSize = 16u * 1024u * 1024u;
+constexpr size_t BUFFER_SIZE = 16u * 1024u * 1024u;
 
 const std::vector<uint8_t>& Buffer()
 {
-    static const std::vector<uint8_t> buffer = [] {
-        std::vector<uint8_t> bytes(kBufferSize);
+    static const std::vector<uint8_t> BUFFER = [] {
+        std::vector<uint8_t> bytes(BUFFER_SIZE);
         std::mt19937 random(42);
         for (uint8_t& b : bytes)
             b = static_cast<uint8_t>(random());
         return bytes;
     }();
-    return buffer;
+    return BUFFER;
 }
 
 void BM_Crc16Bytewise(benchmark::State& state)

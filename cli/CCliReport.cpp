@@ -44,7 +44,7 @@ std::string CCliReport::FormatTable() const
     // Column headers from the string table, as the window shows them.
     std::array<std::string, IComponentList::COLUMN_COUNT> headers;
     for (size_t c = 0; c < headers.size(); ++c)
-        headers[c] = LoadStringResource(CKivOneClickDlg::kColumns[c].headerId);
+        headers[c] = LoadStringResource(CKivOneClickDlg::COLUMNS[c].headerId);
     std::array<size_t, IComponentList::COLUMN_COUNT> widths{};
     for (size_t c = 0; c < headers.size(); ++c)
         widths[c] = TextWidth(headers[c]);

@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr int kBarWidth = 24;
-constexpr auto kRedrawInterval = std::chrono::milliseconds(80);
+constexpr int BAR_WIDTH = 24;
+constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(80);
 
 } // namespace
 
@@ -94,13 +94,13 @@ void CProgressPrinter::ClearLocked()
 void CProgressPrinter::DrawLocked(bool force)
 {
     auto now = std::chrono::steady_clock::now();
-    if (!force && now - m_LastDraw < kRedrawInterval)
+    if (!force && now - m_LastDraw < REDRAW_INTERVAL)
         return;
     m_LastDraw = now;
     std::vector<CListModel::Row> rows = m_List.Snapshot();
     ClearLocked();
     for (const CListModel::Row& row : rows)
-        std::fprintf(m_pOut, "\x1b[2K%s\n", FormatLiveLine(row, kBarWidth).c_str());
+        std::fprintf(m_pOut, "\x1b[2K%s\n", FormatLiveLine(row, BAR_WIDTH).c_str());
     m_nLinesDrawn = static_cast<int>(rows.size());
     std::fflush(m_pOut);
 }

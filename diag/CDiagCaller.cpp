@@ -18,7 +18,7 @@ constexpr uint8_t FILLER = 0xCD;
 // An interpreter's view of a full response buffer (the filler beyond the answer included).
 std::span<const uint8_t> WholeBuffer(const uint8_t* response)
 {
-    return {response, CDiagCaller::kResponseSize};
+    return {response, CDiagCaller::RESPONSE_SIZE};
 }
 
 } // namespace
@@ -36,19 +36,19 @@ bool CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expe
 {
     if (m_pAdapter == nullptr)
         return false;
-    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        if (!m_pAdapter->Write(0, request, length, leadingFlag, kWriteTimeoutMs)) {
+    for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
+        if (!m_pAdapter->Write(0, request, length, leadingFlag, WRITE_TIMEOUT_MS)) {
             LogPrintf(m_pLog, "Execute#%d> Write Fail", attempt);
             NoteUnanswered();
-            Sleep(kRetryPauseMs);
+            Sleep(RETRY_PAUSE_MS);
             continue;
         }
         std::memset(m_Response, FILLER, sizeof(m_Response));
         m_ResponseLength = 0;
-        if (!m_pAdapter->Read(m_Response, kResponseSize, &m_ResponseLength, 0, readTimeoutMs)) {
+        if (!m_pAdapter->Read(m_Response, RESPONSE_SIZE, &m_ResponseLength, 0, readTimeoutMs)) {
             LogPrintf(m_pLog, "Execute#%d> Read Fail", attempt);
             NoteUnanswered();
-            Sleep(kRetryPauseMs);
+            Sleep(RETRY_PAUSE_MS);
             continue;
         }
         const uint8_t code = m_Response[0];
@@ -58,13 +58,13 @@ bool CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expe
         }
         if (IsRetryCode(code)) {
             LogPrintf(m_pLog, "Execute#%d> (%02X %02X %02X)", attempt, code, m_Response[1], m_Response[2]);
-            Sleep(kRetryPauseMs);
+            Sleep(RETRY_PAUSE_MS);
             continue;
         }
         if (expectedLength != 0 && expectedLength != m_ResponseLength) {
             LogPrintf(m_pLog, "CDiagCaller::Execute> Response's Length Error(Expect:%d Actual:%d)",
                       int(expectedLength), int(m_ResponseLength));
-            Sleep(kRetryPauseMs);
+            Sleep(RETRY_PAUSE_MS);
             continue;
         }
         return true;
@@ -80,7 +80,7 @@ bool CDiagCaller::ExecuteRequest(const DiagRequest& request, int leadingFlag, ui
 
 std::span<const uint8_t> CDiagCaller::Answer() const
 {
-    return {m_Response, std::min(m_ResponseLength, kResponseSize)};
+    return {m_Response, std::min(m_ResponseLength, RESPONSE_SIZE)};
 }
 
 std::string CDiagCaller::ParseBoardVersion(const uint8_t* response)
@@ -98,7 +98,7 @@ bool CDiagCaller::ParseISOVersion(const uint8_t* response, std::string* version)
 
 bool CDiagCaller::DIAG_QueryBoardVersion(std::string* version)
 {
-    if (!ExecuteRequest(DiagCodec::BoardVersionRequest(), 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::BoardVersionRequest(), 0, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "DIAG_QueryBoardVersion: Write or Read Fail");
         if (version != nullptr)
             *version = "Failed to read";
@@ -113,7 +113,7 @@ bool CDiagCaller::DIAG_QueryBoardVersion(std::string* version)
 
 bool CDiagCaller::DIAG_QueryISOVersion(std::string* version)
 {
-    if (!ExecuteRequest(DiagCodec::IsoVersionRequest(), 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::IsoVersionRequest(), 0, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "DIAG_QueryISOVersion: Write or Read Fail");
         if (version != nullptr)
             *version = "Failed to read";
@@ -129,7 +129,7 @@ bool CDiagCaller::DIAG_QueryISOVersion(std::string* version)
 
 bool CDiagCaller::DIAG_SwitchToDownloader()
 {
-    if (!ExecuteRequest(DiagCodec::SwitchToDownloaderRequest(), 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::SwitchToDownloaderRequest(), 0, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "DIAG_SwitchToDownloader: Write or Read Fail");
         return false;
     }
@@ -158,7 +158,7 @@ bool CDiagCaller::LogBackupRestore(const DiagCodec::BackupRestoreResult& result,
 
 bool CDiagCaller::DIAG_NV_BackupRestore(int backupFlag)
 {
-    if (!ExecuteRequest(DiagCodec::BackupRestoreRequest(backupFlag == 1), 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::BackupRestoreRequest(backupFlag == 1), 0, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "%s: Write or Read Fail", backupFlag == 1 ? "Backup NV" : "Restore NV");
         return false;
     }
@@ -188,7 +188,7 @@ bool CDiagCaller::LogRestoreStatus(DiagCodec::RestoreStatus status, CDownloadLog
 
 bool CDiagCaller::DIAG_NV_QueryRestoreStatus()
 {
-    if (!ExecuteRequest(DiagCodec::RestoreStatusRequest(), 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::RestoreStatusRequest(), 0, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "DIAG_NV_QueryRestoreStatus: Write or Read Fail");
         return false;
     }
@@ -201,9 +201,9 @@ bool CDiagCaller::DIAG_Unlock(const uint8_t code[8])
     SetPattern(request.pattern, request.patternLength);
     if (m_pAdapter != nullptr) {
         const uint8_t preamble = DL_PREAMBLE;
-        m_pAdapter->Write(0, &preamble, 1, 1, kWriteTimeoutMs); // result deliberately ignored
+        m_pAdapter->Write(0, &preamble, 1, 1, WRITE_TIMEOUT_MS); // result deliberately ignored
     }
-    if (!Execute(request.bytes, request.length, request.expectedLength, 1, kReadTimeoutMs)) {
+    if (!Execute(request.bytes, request.length, request.expectedLength, 1, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "DIAG_Unlock: Write or Read Fail");
         return false;
     }
@@ -214,7 +214,7 @@ bool CDiagCaller::InterpretHandShake(const uint8_t* response, uint32_t length, i
                                      CDownloadLog* log)
 {
     const DiagCodec::HandShakeResult result =
-        DiagCodec::HandShake({response, std::min(length, uint32_t{kResponseSize})});
+        DiagCodec::HandShake({response, std::min(length, uint32_t{RESPONSE_SIZE})});
     switch (result.status) {
     case DiagCodec::HandShakeResult::Status::TooShort:
         LogPrintf(log, "DIAG_HandShake: Response Length = %d (too short)", int(length));
@@ -242,7 +242,7 @@ bool CDiagCaller::DIAG_HandShake(int leadingFlag, int* forceLoad, int* offline)
         *forceLoad = 1;
     if (offline != nullptr)
         *offline = 1;
-    if (!ExecuteRequest(DiagCodec::HandShakeRequest(), leadingFlag, kHandShakeTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::HandShakeRequest(), leadingFlag, HAND_SHAKE_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "DIAG_HandShake: Write or Read Fail");
         return false;
     }
@@ -251,7 +251,7 @@ bool CDiagCaller::DIAG_HandShake(int leadingFlag, int* forceLoad, int* offline)
 
 bool CDiagCaller::DIAG_Reset()
 {
-    if (!ExecuteRequest(DiagCodec::ResetRequest(), 1, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::ResetRequest(), 1, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "DIAG_Reset: Write or Read Fail");
         return false;
     }
@@ -260,7 +260,7 @@ bool CDiagCaller::DIAG_Reset()
 
 bool CDiagCaller::DIAG_ChangeMode(uint8_t mode)
 {
-    if (!ExecuteRequest(DiagCodec::ChangeModeRequest(mode), 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::ChangeModeRequest(mode), 0, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "DIAG_ChangeMode: Write or Read Fail");
         return false;
     }
@@ -269,7 +269,7 @@ bool CDiagCaller::DIAG_ChangeMode(uint8_t mode)
 
 const char* CDiagCaller::NvStatusText(uint16_t status)
 {
-    static const char* const kTexts[] = {
+    static const char* const TEXTS[] = {
         "",
         "Internal DMSS use",
         "Unrecognizable command",
@@ -282,8 +282,8 @@ const char* CDiagCaller::NvStatusText(uint16_t status)
         "Free memory exhausted",
         "Internal use",
     };
-    if (status < sizeof(kTexts) / sizeof(kTexts[0]))
-        return kTexts[status];
+    if (status < sizeof(TEXTS) / sizeof(TEXTS[0]))
+        return TEXTS[status];
     return "Unknown status";
 }
 
@@ -316,7 +316,7 @@ bool CDiagCaller::LogNvStatus(std::span<const uint8_t> answer, bool isRead, uint
 bool CDiagCaller::ExecuteNv(uint8_t command, uint16_t item, const uint8_t* source, uint32_t length,
                             const char* name)
 {
-    if (!ExecuteRequest(DiagCodec::NvRequest(command, item, source, length), 0, kReadTimeoutMs)) {
+    if (!ExecuteRequest(DiagCodec::NvRequest(command, item, source, length), 0, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "%s: Write or Read Fail", name);
         return false;
     }
@@ -342,11 +342,11 @@ bool CDiagCaller::DIAG_Write(uint32_t frameLength)
     if (m_pAdapter == nullptr)
         return false;
     uint8_t* frame = m_pAdapter->WriteBuffer();
-    if (frame == nullptr || frameLength > CHdlcAdapter::kWriteBufferSize)
+    if (frame == nullptr || frameLength > CHdlcAdapter::WRITE_BUFFER_SIZE)
         return false;
     m_nOwedToThisBlock = 0;
-    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        if (!m_pAdapter->Write(1, frame, frameLength, 0, kWriteTimeoutMs)) {
+    for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
+        if (!m_pAdapter->Write(1, frame, frameLength, 0, WRITE_TIMEOUT_MS)) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Write Fail", attempt);
             NoteUnansweredTry(); // part of the frame may have gone out after all
             continue;
@@ -391,10 +391,10 @@ bool CDiagCaller::ReadBlockAck(int attempt)
     const uint32_t start = GetTickCount();
     for (;;) {
         const uint32_t elapsed = TicksSince(start);
-        if (elapsed >= kBlockAckTimeoutMs)
+        if (elapsed >= BLOCK_ACK_TIMEOUT_MS)
             return false;
         m_ResponseLength = 0;
-        if (!m_pAdapter->Read(m_Response, BLOCK_ACK_LENGTH, &m_ResponseLength, 0, kBlockAckTimeoutMs - elapsed))
+        if (!m_pAdapter->Read(m_Response, BLOCK_ACK_LENGTH, &m_ResponseLength, 0, BLOCK_ACK_TIMEOUT_MS - elapsed))
             return false;
         // A negative answer, and one that names the block, say what they are about.
         if (m_Response[0] != DL_ACK || m_ResponseLength >= BLOCK_ACK_LENGTH)

@@ -16,13 +16,13 @@ class CDownloadLog;
 // wrong to the download log.
 class CDiagCaller {
 public:
-    static constexpr uint32_t kResponseSize = 512;
-    static constexpr int kAttempts = 5;
-    static constexpr uint32_t kRetryPauseMs = 200;
-    static constexpr uint32_t kWriteTimeoutMs = 3000;
-    static constexpr uint32_t kReadTimeoutMs = 3000;
-    static constexpr uint32_t kHandShakeTimeoutMs = 6000;
-    static constexpr uint32_t kBlockAckTimeoutMs = 5000;
+    static constexpr uint32_t RESPONSE_SIZE = 512;
+    static constexpr int ATTEMPTS = 5;
+    static constexpr uint32_t RETRY_PAUSE_MS = 200;
+    static constexpr uint32_t WRITE_TIMEOUT_MS = 3000;
+    static constexpr uint32_t READ_TIMEOUT_MS = 3000;
+    static constexpr uint32_t HAND_SHAKE_TIMEOUT_MS = 6000;
+    static constexpr uint32_t BLOCK_ACK_TIMEOUT_MS = 5000;
 
     CDiagCaller(CHdlcAdapter* adapter, CDownloadLog* log);
 
@@ -68,7 +68,7 @@ public:
     // The last answer: exactly the bytes that arrived.
     std::span<const uint8_t> Answer() const;
 
-    // Answer interpreters. `response` is a full kResponseSize buffer (bytes beyond the answer
+    // Answer interpreters. `response` is a full RESPONSE_SIZE buffer (bytes beyond the answer
     // hold the 0xCD filler), `length` the answer's length. They log as the commands do.
     static std::string ParseBoardVersion(const uint8_t* response);
     // True when a version follows (byte 4 is 0); `version` gets the text or "No version".
@@ -98,7 +98,7 @@ private:
     void NoteUnansweredTry();
     void SetPattern(const uint8_t* bytes, uint32_t count);
 
-    uint8_t m_Response[kResponseSize] = {};
+    uint8_t m_Response[RESPONSE_SIZE] = {};
     uint32_t m_ResponseLength = 0;
     uint32_t m_nAcksOwed = 0;
     uint32_t m_nOwedToThisBlock = 0; // the part of m_nAcksOwed owed to the current block's tries

@@ -126,7 +126,7 @@ bool CHdlcAdapter::StopReader()
     INetPort* port = Port();
     if (port != nullptr)
         port->Purge();
-    if (!m_ReaderExited.Wait(kStopWaitMs) && port != nullptr) {
+    if (!m_ReaderExited.Wait(STOP_WAIT_MS) && port != nullptr) {
         // The reader sits in a read that ignored the purge: end that read by taking the
         // socket away under it (both ports wake a waiting read when they do), never by
         // killing the thread.
@@ -188,7 +188,7 @@ void CHdlcAdapter::ReaderLoop()
 bool CHdlcAdapter::EnsureWriteBuffer()
 {
     if (m_pWriteBuffer == nullptr) {
-        m_pWriteBuffer.reset(new (std::nothrow) uint8_t[kWriteBufferSize]);
+        m_pWriteBuffer.reset(new (std::nothrow) uint8_t[WRITE_BUFFER_SIZE]);
         if (m_pWriteBuffer == nullptr) {
             Trace("CHdlcAdapter::Write> First Alloc Write Buffer Fail\n");
             return false;
@@ -211,14 +211,14 @@ bool CHdlcAdapter::Write(int rawFlag, const void* bytes, uint32_t length, int le
         return false;
     bool sent = false;
     if (rawFlag == 0) {
-        if (length > kMaxFramedPayload) {
+        if (length > MAX_FRAMED_PAYLOAD) {
             Trace("CHdlcAdapter::Write> payload of %u bytes does not fit the write buffer\n", length);
             return false;
         }
         if (!EnsureWriteBuffer())
             return false;
         m_WriteLength = HdlcEncode(static_cast<const uint8_t*>(bytes), length,
-                                   {m_pWriteBuffer.get(), kWriteBufferSize}, leadingFlag);
+                                   {m_pWriteBuffer.get(), WRITE_BUFFER_SIZE}, leadingFlag);
         if (m_WriteLength == 0)
             return false;
         sent = port->Write(m_pWriteBuffer.get(), m_WriteLength, timeoutMs);

@@ -21,10 +21,10 @@ class CHdlcAdapter : public NonCopyable {
 public:
     // Room for the largest frame the download step builds: a 4096-byte block with its 7-byte
     // header, every byte and both FCS bytes stuffed, plus both flags.
-    static constexpr uint32_t kWriteBufferSize = 2 * (DiagProtocol::BLOCK_HEADER_LENGTH + 4096 + 2) + 2; // 8212
+    static constexpr uint32_t WRITE_BUFFER_SIZE = 2 * (DiagProtocol::BLOCK_HEADER_LENGTH + 4096 + 2) + 2; // 8212
     // Largest payload a framed Write accepts (its frame must fit the write buffer).
-    static constexpr uint32_t kMaxFramedPayload = (kWriteBufferSize - 6) / 2;
-    static constexpr uint32_t kStopWaitMs = 10000;
+    static constexpr uint32_t MAX_FRAMED_PAYLOAD = (WRITE_BUFFER_SIZE - 6) / 2;
+    static constexpr uint32_t STOP_WAIT_MS = 10000;
 
     static constexpr int32_t STATE_OPEN = 0;
     static constexpr int32_t STATE_CLOSED = 2;
@@ -56,7 +56,7 @@ public:
     // The port's last error, or 0 when no port exists.
     uint32_t GetLastPortError();
     CResponseQueue& Responses() { return m_Responses; }
-    // The kWriteBufferSize-byte buffer in which the download step builds whole frames
+    // The WRITE_BUFFER_SIZE-byte buffer in which the download step builds whole frames
     // before a raw Write. Allocated on first use; null only when allocation fails.
     uint8_t* WriteBuffer();
     uint32_t GetWriteLength() const { return m_WriteLength; }

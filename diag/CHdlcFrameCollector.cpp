@@ -15,7 +15,7 @@ CHdlcFrameCollector::Result CHdlcFrameCollector::Push(uint8_t byte)
         m_PayloadLength = length;
         return Result::Frame;
     }
-    if (m_Count >= kCapacity) {
+    if (m_Count >= CAPACITY) {
         m_Count = 0; // no flag within 1024 bytes: discard, this byte included
         return Result::None;
     }

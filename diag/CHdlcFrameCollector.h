@@ -8,7 +8,7 @@
 // which is decoded in place; a flag with fewer bytes is ignored and the bytes stay.
 class CHdlcFrameCollector {
 public:
-    static constexpr uint32_t kCapacity = 1024;
+    static constexpr uint32_t CAPACITY = 1024;
 
     enum class Result {
         None,     // the byte was collected or ignored; no frame ended
@@ -27,7 +27,7 @@ public:
     void Clear() { m_Count = 0; m_PayloadLength = 0; }
 
 private:
-    uint8_t m_Buffer[kCapacity] = {};
+    uint8_t m_Buffer[CAPACITY] = {};
     uint32_t m_Count = 0;
     uint32_t m_PayloadLength = 0;
 };

@@ -4,7 +4,7 @@
 #include "platform/ByteOrder.h"
 
 namespace {
-constexpr uint16_t kCorruptFcsMask = 0x0101;
+constexpr uint16_t CORRUPT_FCS_MASK = 0x0101;
 } // namespace
 
 CHdlcFrameWriter::CHdlcFrameWriter(std::span<uint8_t> out) : m_Out(out) {}
@@ -48,7 +48,7 @@ bool CHdlcFrameWriter::Finish(Fcs fcs)
     }
     uint16_t value = static_cast<uint16_t>(m_Crc ^ 0xFFFF);
     if (fcs == Fcs::Corrupted)
-        value ^= kCorruptFcsMask;
+        value ^= CORRUPT_FCS_MASK;
     uint8_t fcsBytes[2];
     WriteLe16(fcsBytes, value);
     uint16_t unused = 0;

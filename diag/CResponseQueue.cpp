@@ -15,10 +15,10 @@ using DiagProtocol::DL_NAK;
 
 void CResponseQueue::SetMatchPattern(const uint8_t* bytes, uint32_t count)
 {
-    count = std::min(count, kMaxPattern);
+    count = std::min(count, MAX_PATTERN);
     if (bytes == nullptr)
         count = 0;
-    for (uint32_t i = 0; i < kMaxPattern; ++i)
+    for (uint32_t i = 0; i < MAX_PATTERN; ++i)
         m_Pattern[i].store(i < count ? bytes[i] : 0, std::memory_order_relaxed);
     m_PatternLength.store(count, std::memory_order_release);
     m_Arrived.Reset();
@@ -61,7 +61,7 @@ bool CResponseQueue::Store(const uint8_t* payload, uint32_t length)
         return false;
     {
         CSingleLock lock(&m_StoreLock, true);
-        if (m_Count >= kMaxEntries)
+        if (m_Count >= MAX_ENTRIES)
             return false;
         if (m_Capacity - m_Used < length) {
             const uint64_t wanted = uint64_t(m_Used) + length;

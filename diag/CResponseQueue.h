@@ -19,8 +19,8 @@
 // everything.
 class CResponseQueue : public NonCopyable {
 public:
-    static constexpr int kMaxEntries = 50;
-    static constexpr uint32_t kMaxPattern = 16;
+    static constexpr int MAX_ENTRIES = 50;
+    static constexpr uint32_t MAX_PATTERN = 16;
 
     CResponseQueue() = default;
     ~CResponseQueue() override = default;
@@ -55,14 +55,14 @@ private:
 
     void Empty();
 
-    Entry m_Entries[kMaxEntries] = {};
+    Entry m_Entries[MAX_ENTRIES] = {};
     int m_Count = 0;
     std::unique_ptr<uint8_t[]> m_pData;
     uint32_t m_Capacity = 0;
     uint32_t m_Used = 0;
     // Written by the worker before a request, read by the reader thread; atomics keep the
     // cross-thread reads defined.
-    std::atomic<uint8_t> m_Pattern[kMaxPattern] = {};
+    std::atomic<uint8_t> m_Pattern[MAX_PATTERN] = {};
     std::atomic<uint32_t> m_PatternLength{0};
     std::atomic<uint32_t> m_nBareAcks{0};
     CEvent m_Arrived{false, false};

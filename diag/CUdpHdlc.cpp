@@ -57,9 +57,9 @@ CUdpHdlc::~CUdpHdlc()
 
 bool CUdpHdlc::SendFrame(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs)
 {
-    if (HdlcMaxFrameLength(length) > kFrameBufferSize)
+    if (HdlcMaxFrameLength(length) > FRAME_BUFFER_SIZE)
         return false;
-    uint8_t frame[kFrameBufferSize];
+    uint8_t frame[FRAME_BUFFER_SIZE];
     const uint32_t frameLength = HdlcEncode(bytes, length, frame, 1);
     return frameLength != 0 && m_UdpPort.Write(frame, frameLength, timeoutMs);
 }
@@ -68,7 +68,7 @@ bool CUdpHdlc::ReceiveFrame(uint8_t* destination, uint32_t capacity, uint32_t* o
 {
     if (outLength != nullptr)
         *outLength = 0;
-    uint8_t datagram[kFrameBufferSize];
+    uint8_t datagram[FRAME_BUFFER_SIZE];
     uint32_t received = 0;
     if (!m_UdpPort.Read(datagram, sizeof(datagram), &received, timeoutMs) || received == 0)
         return false;
@@ -82,8 +82,8 @@ bool CUdpHdlc::DecodeDatagram(const uint8_t* datagram, uint32_t size, uint8_t* d
         *outLength = 0;
     // Decoded into a buffer that holds any datagram the port delivers (the payload is never
     // longer than the frame), and only then copied to the caller's possibly smaller buffer.
-    uint8_t payload[kFrameBufferSize];
-    const uint32_t length = HdlcDecode(datagram, std::min<uint32_t>(size, kFrameBufferSize), payload);
+    uint8_t payload[FRAME_BUFFER_SIZE];
+    const uint32_t length = HdlcDecode(datagram, std::min<uint32_t>(size, FRAME_BUFFER_SIZE), payload);
     if (length == 0)
         return false;
     if (destination != nullptr)
@@ -95,16 +95,16 @@ bool CUdpHdlc::DecodeDatagram(const uint8_t* datagram, uint32_t size, uint8_t* d
 
 bool CUdpHdlc::SendRecord()
 {
-    return SendFrame(m_Request.Data(), UdpRecord::kSize, kSendTimeoutMs);
+    return SendFrame(m_Request.Data(), UdpRecord::SIZE, SEND_TIMEOUT_MS);
 }
 
 bool CUdpHdlc::ReceiveRecord(uint32_t timeoutMs)
 {
-    uint8_t payload[kFrameBufferSize];
+    uint8_t payload[FRAME_BUFFER_SIZE];
     uint32_t length = 0;
     if (!ReceiveFrame(payload, sizeof(payload), &length, timeoutMs))
         return false;
-    if (length != UdpRecord::kSize)
+    if (length != UdpRecord::SIZE)
         return false;
     m_Reply.Assign(payload);
     return true;
@@ -121,15 +121,15 @@ bool CUdpHdlc::Exchange(uint32_t timeoutMs)
 
 bool CUdpHdlc::ParseDiscoveryReply(const uint8_t* reply, uint8_t mac[6], uint8_t ip[4], std::string* text)
 {
-    if (reply[UdpRecord::kTypeOffset] != UDP_DISCOVERY)
+    if (reply[UdpRecord::TYPE_OFFSET] != UDP_DISCOVERY)
         return false;
-    const uint8_t* replyMac = reply + UdpRecord::kMacOffset;
+    const uint8_t* replyMac = reply + UdpRecord::MAC_OFFSET;
     if (std::all_of(replyMac, replyMac + 6, [](uint8_t b) { return b == 0; }))
         return false;
     if (mac != nullptr)
         std::memcpy(mac, replyMac, 6);
     if (ip != nullptr)
-        std::memcpy(ip, reply + UdpRecord::kIpOffset, 4);
+        std::memcpy(ip, reply + UdpRecord::IP_OFFSET, 4);
     if (text != nullptr) {
         const uint8_t* start = reply + REPLY_TEXT_OFFSET;
         const size_t length = std::find(start, start + REPLY_TEXT_MAX, 0) - start;
@@ -142,20 +142,20 @@ bool CUdpHdlc::AcceptDiscoveryReply(const uint8_t* datagram, uint32_t size, uint
                                     DiscoveryReply* reply, std::string* why)
 {
     const std::string from = "discovery reply from " + AddressText(sender) + " skipped: ";
-    uint8_t payload[kFrameBufferSize];
+    uint8_t payload[FRAME_BUFFER_SIZE];
     uint32_t length = 0;
     if (!DecodeDatagram(datagram, size, payload, sizeof(payload), &length)) {
         *why = from + "not a frame (" + std::to_string(size) + " bytes)";
         return false;
     }
-    if (length != UdpRecord::kSize) {
+    if (length != UdpRecord::SIZE) {
         *why = from + std::to_string(length) + " bytes, not one 32-byte record";
         return false;
     }
     DiscoveryReply parsed;
     if (!ParseDiscoveryReply(payload, parsed.mac.data(), parsed.ip.data(), &parsed.text)) {
-        *why = from + (payload[UdpRecord::kTypeOffset] != UDP_DISCOVERY
-                           ? "record of type " + std::to_string(payload[UdpRecord::kTypeOffset])
+        *why = from + (payload[UdpRecord::TYPE_OFFSET] != UDP_DISCOVERY
+                           ? "record of type " + std::to_string(payload[UdpRecord::TYPE_OFFSET])
                            : std::string("zero MAC address"));
         return false;
     }
@@ -171,7 +171,7 @@ bool CUdpHdlc::AcceptDiscoveryReply(const uint8_t* datagram, uint32_t size, uint
 void CUdpHdlc::NoteSkipped(std::string why)
 {
     ++m_nSkipped;
-    if (m_SkipNotes.size() < kMaxSkipNotes)
+    if (m_SkipNotes.size() < MAX_SKIP_NOTES)
         m_SkipNotes.push_back(std::move(why));
 }
 
@@ -196,12 +196,12 @@ bool CUdpHdlc::CollectReplies(bool firstOnly, std::vector<DiscoveryReply>* repli
     bool found = false;
     while (!Cancelled()) {
         const uint32_t elapsed = TicksSince(start);
-        if (elapsed >= kDiscoverReplyTimeoutMs)
+        if (elapsed >= DISCOVER_REPLY_TIMEOUT_MS)
             break;
-        uint8_t datagram[kFrameBufferSize];
+        uint8_t datagram[FRAME_BUFFER_SIZE];
         uint32_t received = 0;
         uint32_t sender = 0;
-        if (!m_UdpPort.ReadFrom(datagram, sizeof(datagram), &received, kDiscoverReplyTimeoutMs - elapsed, &sender)) {
+        if (!m_UdpPort.ReadFrom(datagram, sizeof(datagram), &received, DISCOVER_REPLY_TIMEOUT_MS - elapsed, &sender)) {
             const uint32_t err = m_UdpPort.GetLastErrorCode();
             // An empty or oversized datagram is a bad reply, not the end of the try.
             if (m_UdpPort.IsOpen() && (err == 0 || err == EMSGSIZE)) {

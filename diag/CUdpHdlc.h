@@ -21,12 +21,12 @@ struct DiscoveryReply {
 // leading flag) travels as one datagram. Constructed for one target and one operation.
 class CUdpHdlc : public NonCopyable {
 public:
-    static constexpr uint32_t kFrameBufferSize = 512;
-    static constexpr uint32_t kSendTimeoutMs = 2000;
+    static constexpr uint32_t FRAME_BUFFER_SIZE = 512;
+    static constexpr uint32_t SEND_TIMEOUT_MS = 2000;
     // How long one discovery try listens for replies, counted from its send.
-    static constexpr uint32_t kDiscoverReplyTimeoutMs = 3000;
+    static constexpr uint32_t DISCOVER_REPLY_TIMEOUT_MS = 3000;
     // Skipped discovery replies described per try; the rest are only counted.
-    static constexpr size_t kMaxSkipNotes = 8;
+    static constexpr size_t MAX_SKIP_NOTES = 8;
 
     // Configures and opens the port for `ip` (first number first) and `port`; failures are
     // raised through ShowCoreWarning and leave the object unable to send. A non-empty
@@ -46,19 +46,19 @@ public:
     // Sends m_Request and requires the next record to equal it.
     bool Exchange(uint32_t timeoutMs);
     // Broadcast discovery: sends the request and reads replies for at most
-    // kDiscoverReplyTimeoutMs from the send (one deadline, however many datagrams arrive)
+    // DISCOVER_REPLY_TIMEOUT_MS from the send (one deadline, however many datagrams arrive)
     // until one is accepted (AcceptDiscoveryReply). False on time-out, a send or port
     // failure, or a cancel.
     bool Discover(uint8_t mac[6], uint8_t ip[4], std::string* text);
     // The same request, but every accepted reply until the deadline is collected (each
     // router once). True when at least one was.
     bool DiscoverAll(std::vector<DiscoveryReply>* replies);
-    // Why replies of the last discovery were skipped (at most kMaxSkipNotes texts) and how
+    // Why replies of the last discovery were skipped (at most MAX_SKIP_NOTES texts) and how
     // many were skipped in all.
     const std::vector<std::string>& SkipNotes() const { return m_SkipNotes; }
     int SkippedCount() const { return m_nSkipped; }
 
-    // Decodes one received datagram (at most kFrameBufferSize bytes are looked at) and copies
+    // Decodes one received datagram (at most FRAME_BUFFER_SIZE bytes are looked at) and copies
     // at most `capacity` payload bytes to `destination`; `*outLength` gets the full payload
     // length. False for a frame that does not decode.
     static bool DecodeDatagram(const uint8_t* datagram, uint32_t size, uint8_t* destination, uint32_t capacity,

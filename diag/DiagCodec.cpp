@@ -217,7 +217,7 @@ HandShakeResult HandShake(std::span<const uint8_t> answer)
 uint16_t NvStatus(std::span<const uint8_t> answer)
 {
     if (answer.size() < NV_STATUS_OFFSET + 2)
-        return kNvStatusMissing;
+        return NV_STATUS_MISSING;
     return ReadLe16(answer.data() + NV_STATUS_OFFSET);
 }
 

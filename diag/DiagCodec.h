@@ -55,8 +55,8 @@ struct HandShakeResult {
 };
 HandShakeResult HandShake(std::span<const uint8_t> answer);
 
-// The status of an NV answer; kNvStatusMissing when the answer is too short to carry one.
-constexpr uint16_t kNvStatusMissing = 0xFFFF;
+// The status of an NV answer; NV_STATUS_MISSING when the answer is too short to carry one.
+constexpr uint16_t NV_STATUS_MISSING = 0xFFFF;
 uint16_t NvStatus(std::span<const uint8_t> answer);
 // Copies min(length, 128) item data bytes of an NV answer (zeros where the answer is short).
 void NvData(std::span<const uint8_t> answer, uint8_t* destination, uint32_t length);

@@ -21,18 +21,18 @@ constexpr uint8_t UDP_READY_PROBE = 10;
 // A new record is all zero.
 class UdpRecord {
 public:
-    static constexpr size_t kSize = 32;
-    static constexpr size_t kTypeOffset = 0;
-    static constexpr size_t kIpOffset = 1;
-    static constexpr size_t kMacOffset = 5;
-    static constexpr size_t kTextOffset = 11;
-    static constexpr size_t kTextLength = 20;
-    static constexpr size_t kSpareOffset = 31;
+    static constexpr size_t SIZE = 32;
+    static constexpr size_t TYPE_OFFSET = 0;
+    static constexpr size_t IP_OFFSET = 1;
+    static constexpr size_t MAC_OFFSET = 5;
+    static constexpr size_t TEXT_OFFSET = 11;
+    static constexpr size_t TEXT_LENGTH = 20;
+    static constexpr size_t SPARE_OFFSET = 31;
 
     UdpRecord() = default;
 
-    uint8_t GetType() const { return m_Bytes[kTypeOffset]; }
-    void SetType(uint8_t type) { m_Bytes[kTypeOffset] = type; }
+    uint8_t GetType() const { return m_Bytes[TYPE_OFFSET]; }
+    void SetType(uint8_t type) { m_Bytes[TYPE_OFFSET] = type; }
 
     void GetIp(uint8_t ip[4]) const;
     void SetIp(const uint8_t ip[4]);
@@ -45,17 +45,17 @@ public:
     // Writes at most 20 bytes of `text`, the rest zero.
     void SetText(const std::string& text);
 
-    uint8_t GetSpare() const { return m_Bytes[kSpareOffset]; }
-    void SetSpare(uint8_t value) { m_Bytes[kSpareOffset] = value; }
+    uint8_t GetSpare() const { return m_Bytes[SPARE_OFFSET]; }
+    void SetSpare(uint8_t value) { m_Bytes[SPARE_OFFSET] = value; }
 
     void Clear() { m_Bytes.fill(0); }
-    // Copies exactly kSize bytes in / out.
-    void Assign(const uint8_t* bytes) { std::copy(bytes, bytes + kSize, m_Bytes.begin()); }
+    // Copies exactly SIZE bytes in / out.
+    void Assign(const uint8_t* bytes) { std::copy(bytes, bytes + SIZE, m_Bytes.begin()); }
     const uint8_t* Data() const { return m_Bytes.data(); }
     uint8_t* Data() { return m_Bytes.data(); }
 
     bool operator==(const UdpRecord& other) const = default;
 
 private:
-    std::array<uint8_t, kSize> m_Bytes{};
+    std::array<uint8_t, SIZE> m_Bytes{};
 };

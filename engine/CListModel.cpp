@@ -5,7 +5,7 @@
 namespace {
 
 // Minimum characters each column fits by default: type, current, upgrade, %, status.
-constexpr std::array<int, IComponentList::COLUMN_COUNT> kDefaultChars = {16, 15, 15, 4, 20};
+constexpr std::array<int, IComponentList::COLUMN_COUNT> DEFAULT_CHARS = {16, 15, 15, 4, 20};
 
 size_t CountCodePoints(const std::string& text)
 {
@@ -22,7 +22,7 @@ size_t CountCodePoints(const std::string& text)
 CListModel::CListModel(TextMeasure measure) : m_Measure(std::move(measure))
 {
     for (int i = 0; i < COLUMN_COUNT; ++i)
-        m_Widths[i] = (kDefaultChars[i] + 2) * PIXELS_PER_CHAR;
+        m_Widths[i] = (DEFAULT_CHARS[i] + 2) * PIXELS_PER_CHAR;
 }
 
 int CListModel::GetItemCount() const

@@ -14,10 +14,10 @@ namespace {
 // Last percentage written to any row; shared by every row for the life of the process.
 std::atomic<int> g_LastProgress{-1};
 
-constexpr uint32_t kPauseBetweenStepsMs = 1000;
-constexpr int kEraseTries = 3;
-constexpr uint32_t kEraseRetryPauseMs = 1000;
-constexpr const char* kSeparator = "++++++++++++++++++++++++++++++++++++++++++++++++++";
+constexpr uint32_t PAUSE_BETWEEN_STEPS_MS = 1000;
+constexpr int ERASE_TRIES = 3;
+constexpr uint32_t ERASE_RETRY_PAUSE_MS = 1000;
+constexpr const char* SEPARATOR = "++++++++++++++++++++++++++++++++++++++++++++++++++";
 
 }  // namespace
 
@@ -75,7 +75,7 @@ uint32_t CUpgradeEngine::Run()
     if (IsSelected(COMPONENT_FIRMWARE) || IsSelected(COMPONENT_DASHBOARD))
         LeaveForceLoad();
     CloseChannel();
-    LogPrintf(m_Log, "%s", kSeparator);
+    LogPrintf(m_Log, "%s", SEPARATOR);
     m_Log.Flush();
     SetOutcome(result != StepsResult::Succeeded, result == StepsResult::FailedShown);
     // Cleared only now: closing the owner is refused until the module has been told to
@@ -93,7 +93,7 @@ CUpgradeEngine::StepsResult CUpgradeEngine::RunSteps()
             continue;
         if (!ShowStepResult(UpgradeRouterImage(m_pTable[index].m_Image)))
             return StepsResult::FailedShown;
-        Pause(kPauseBetweenStepsMs);
+        Pause(PAUSE_BETWEEN_STEPS_MS);
     }
 
     bool eraseNeeded = false;
@@ -104,13 +104,13 @@ CUpgradeEngine::StepsResult CUpgradeEngine::RunSteps()
             m_nResultId = IDS_ERASING_NVRAM;
             return StepsResult::FailedUnshown;
         }
-        Pause(kPauseBetweenStepsMs);
+        Pause(PAUSE_BETWEEN_STEPS_MS);
     }
 
     if (IsSelected(COMPONENT_FIRMWARE)) {
         if (!ShowStepResult(UpgradeFirmware()))
             return StepsResult::FailedShown;
-        Pause(kPauseBetweenStepsMs);
+        Pause(PAUSE_BETWEEN_STEPS_MS);
     }
     if (IsSelected(COMPONENT_DASHBOARD) && !ShowStepResult(UpgradeDashboard()))
         return StepsResult::FailedShown;
@@ -274,10 +274,10 @@ bool CUpgradeEngine::EraseRouterNvram()
 {
     m_nRow = NO_ROW;
     SetStatus(IDS_ERASING_NVRAM, COLOUR_RUNNING);
-    for (int attempt = 0; attempt < kEraseTries; ++attempt) {
+    for (int attempt = 0; attempt < ERASE_TRIES; ++attempt) {
         if (ExchangeRecord(UDP_ERASE_NVRAM, ERASE_NVRAM_TIMEOUT_MS))
             return true;
-        Pause(kEraseRetryPauseMs);
+        Pause(ERASE_RETRY_PAUSE_MS);
     }
     return false;
 }

@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr uint32_t kAfterEnterPauseMs = 2000;
-constexpr uint32_t kProbeIntervalMs = 2000;
+constexpr uint32_t AFTER_ENTER_PAUSE_MS = 2000;
+constexpr uint32_t PROBE_INTERVAL_MS = 2000;
 
 }  // namespace
 
@@ -17,7 +17,7 @@ bool CUpgradeEngine::EnterForceLoad()
     SetStatusText("Enter Forcing Download Mode ...", COLOUR_RUNNING);
     if (!ExchangeRecord(UDP_ENTER_FORCE_LOAD, FORCE_LOAD_TIMEOUT_MS))
         return false;
-    Pause(kAfterEnterPauseMs);
+    Pause(AFTER_ENTER_PAUSE_MS);
     m_bForceLoadEntered = 1;
     return true;
 }
@@ -37,7 +37,7 @@ bool CUpgradeEngine::WaitRouterReady(uint32_t limitMs)
     udp.m_Request.SetIp(m_RouterIp.data());
     udp.m_Request.SetMac(m_RouterMac.data());
     for (;;) {
-        Pause(kProbeIntervalMs);
+        Pause(PROBE_INTERVAL_MS);
         if (udp.Exchange(READY_PROBE_TIMEOUT_MS))
             return true;
         if (TicksSince(start) > limitMs)

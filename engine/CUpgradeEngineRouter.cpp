@@ -10,15 +10,15 @@
 
 namespace {
 
-constexpr int kBeginTries = 3;
-constexpr uint32_t kControlWriteTimeoutMs = 3000;
-constexpr uint32_t kAfterBeginPauseMs = 2500;
-constexpr uint32_t kBeginRetryPauseMs = 100;
-constexpr uint32_t kChunkWriteTimeoutMs = 3000;
-constexpr uint32_t kResultReadTimeoutMs = 8000;
-constexpr uint32_t kResultBufferSize = 512;
-constexpr uint32_t kAppResultLimitMs = 300000;
-constexpr uint32_t kOtherResultLimitMs = 120000;
+constexpr int BEGIN_TRIES = 3;
+constexpr uint32_t CONTROL_WRITE_TIMEOUT_MS = 3000;
+constexpr uint32_t AFTER_BEGIN_PAUSE_MS = 2500;
+constexpr uint32_t BEGIN_RETRY_PAUSE_MS = 100;
+constexpr uint32_t CHUNK_WRITE_TIMEOUT_MS = 3000;
+constexpr uint32_t RESULT_READ_TIMEOUT_MS = 8000;
+constexpr uint32_t RESULT_BUFFER_SIZE = 512;
+constexpr uint32_t APP_RESULT_LIMIT_MS = 300000;
+constexpr uint32_t OTHER_RESULT_LIMIT_MS = 120000;
 
 }  // namespace
 
@@ -60,7 +60,7 @@ bool CUpgradeEngine::SendRouterData(CBinFile& image, uint32_t total)
             m_nResultId = IDS_ROUTER_TRANSFER_FAILED;
             return false;
         }
-        if (!m_Adapter.Write(1, chunk, length, 0, kChunkWriteTimeoutMs)) {
+        if (!m_Adapter.Write(1, chunk, length, 0, CHUNK_WRITE_TIMEOUT_MS)) {
             LogPrintf(m_Log, "Router Block%d Transfer Fail: %s", static_cast<int>(i + 1),
                 GetErrorText(m_Adapter.GetLastPortError()).c_str());
             m_nResultId = IDS_ROUTER_TRANSFER_FAILED;
@@ -77,14 +77,14 @@ bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value)
     if (const char* line = ControlPacket::KindLogLine(kind))
         LogPrintf(m_Log, "%s", line);
     const auto packet = ControlPacket::Build(kind, value);
-    for (int attempt = 0; attempt < kBeginTries; ++attempt) {
-        if (m_Adapter.Write(0, packet.data(), ControlPacket::SIZE, 1, kControlWriteTimeoutMs)) {
-            Pause(kAfterBeginPauseMs);
+    for (int attempt = 0; attempt < BEGIN_TRIES; ++attempt) {
+        if (m_Adapter.Write(0, packet.data(), ControlPacket::SIZE, 1, CONTROL_WRITE_TIMEOUT_MS)) {
+            Pause(AFTER_BEGIN_PAUSE_MS);
             if (kind == CONTROL_FWT_FORCE)
                 m_bForceLoadEntered = 1;
             return true;
         }
-        Pause(kBeginRetryPauseMs);
+        Pause(BEGIN_RETRY_PAUSE_MS);
     }
     m_nResultId = IDS_BEGIN_PACKET_FAILED;
     return false;
@@ -94,16 +94,16 @@ bool CUpgradeEngine::TCP_GetRouterResult(int imageType)
 {
     SetStatus(IDS_WAITING_ROUTER, COLOUR_RUNNING);
     const uint32_t limit =
-        (imageType == COMPONENT_APP || imageType == COMPONENT_APP_B) ? kAppResultLimitMs : kOtherResultLimitMs;
+        (imageType == COMPONENT_APP || imageType == COMPONENT_APP_B) ? APP_RESULT_LIMIT_MS : OTHER_RESULT_LIMIT_MS;
     SetProgress(0);
     const uint32_t start = GetTickCount();
 
-    uint8_t buffer[kResultBufferSize];
+    uint8_t buffer[RESULT_BUFFER_SIZE];
     for (;;) {
         std::memset(buffer, 0, ControlPacket::SIZE);
         uint32_t length = 0;
         uint32_t value = 0;
-        const bool read = m_Adapter.Read(buffer, kResultBufferSize, &length, 0, kResultReadTimeoutMs);
+        const bool read = m_Adapter.Read(buffer, RESULT_BUFFER_SIZE, &length, 0, RESULT_READ_TIMEOUT_MS);
         const uint32_t elapsed = TicksSince(start);
         if (read && ControlPacket::ParseResult(buffer, length, value)) {
             if (value == ROUTER_RESULT_OK) {

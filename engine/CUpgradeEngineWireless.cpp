@@ -11,16 +11,16 @@
 
 namespace {
 
-constexpr uint32_t kReadyAfterForceLoadMs = 10000;
-constexpr uint32_t kReadyAfterRestartMs = 60000;
-constexpr uint32_t kOfflinePauseMs = 100;
-constexpr uint32_t kRestartSettleMs = 6000;
-constexpr uint32_t kFlagWriteTimeoutMs = 3000;
-constexpr int kHandShakesAfterRestart = 3;
-constexpr int kRestorePasses = 2;
-constexpr int kRestoreQueries = 2;
-constexpr int kBackup = 1;
-constexpr int kRestore = 0;
+constexpr uint32_t READY_AFTER_FORCE_LOAD_MS = 10000;
+constexpr uint32_t READY_AFTER_RESTART_MS = 60000;
+constexpr uint32_t OFFLINE_PAUSE_MS = 100;
+constexpr uint32_t RESTART_SETTLE_MS = 6000;
+constexpr uint32_t FLAG_WRITE_TIMEOUT_MS = 3000;
+constexpr int HAND_SHAKES_AFTER_RESTART = 3;
+constexpr int RESTORE_PASSES = 2;
+constexpr int RESTORE_QUERIES = 2;
+constexpr int BACKUP = 1;
+constexpr int RESTORE = 0;
 
 }  // namespace
 
@@ -32,7 +32,7 @@ bool CUpgradeEngine::UpgradeFirmware()
     HandShakeWithRetry();
     if (m_bForceLoad == 0) {
         SetStatus(IDS_BACKING_UP_NV, COLOUR_RUNNING);
-        if (!m_Diag.DIAG_NV_BackupRestore(kBackup)) {
+        if (!m_Diag.DIAG_NV_BackupRestore(BACKUP)) {
             m_nResultId = IDS_NV_BACKUP_FAILED;
             return false;
         }
@@ -73,11 +73,11 @@ bool CUpgradeEngine::UpgradeDashboard()
 
 bool CUpgradeEngine::HandShakeWithRetry()
 {
-    WaitRouterReady(kReadyAfterForceLoadMs);
+    WaitRouterReady(READY_AFTER_FORCE_LOAD_MS);
     if (m_Diag.DIAG_HandShake(0, &m_bForceLoad, &m_bOffline))
         return true;
     if (EnterForceLoad()) {
-        WaitRouterReady(kReadyAfterForceLoadMs);
+        WaitRouterReady(READY_AFTER_FORCE_LOAD_MS);
         if (m_Diag.DIAG_HandShake(1, &m_bForceLoad, &m_bOffline))
             return true;
     }
@@ -90,7 +90,7 @@ bool CUpgradeEngine::EnterDownloader()
     if (m_bOffline == 0) {
         SetStatus(IDS_OFFLINE_MODE, COLOUR_RUNNING);
         if (m_Diag.DIAG_ChangeMode(DiagProtocol::MODE_OFFLINE))
-            Pause(kOfflinePauseMs);
+            Pause(OFFLINE_PAUSE_MS);
     }
     if (!SendBeginPacket(m_bForceLoad == 1 ? CONTROL_FWT_FORCE : CONTROL_FWT_BEGIN, 0))
         return false;
@@ -110,7 +110,7 @@ bool CUpgradeEngine::UnlockModule(const uint8_t code[8])
     if (m_Diag.DIAG_Unlock(code))
         return true;
     if (EnterForceLoad()) {
-        WaitRouterReady(kReadyAfterForceLoadMs);
+        WaitRouterReady(READY_AFTER_FORCE_LOAD_MS);
         if (m_Diag.DIAG_Unlock(code))
             return true;
     }
@@ -180,7 +180,7 @@ uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, cons
 {
     // The write buffer holds the worst case of a full block: every byte stuffed.
     static_assert(HdlcMaxFrameLength(DiagProtocol::BLOCK_HEADER_LENGTH + WIRELESS_BLOCK_SIZE) <=
-                  CHdlcAdapter::kWriteBufferSize);
+                  CHdlcAdapter::WRITE_BUFFER_SIZE);
     if (length > WIRELESS_BLOCK_SIZE || (length > 0 && data == nullptr))
         return 0;
     uint8_t* out = m_Adapter.WriteBuffer();
@@ -191,7 +191,7 @@ uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, cons
     DiagCodec::BlockWriteHeader(address, static_cast<uint16_t>(length), header);
 
     // Built in place: the block's data is stuffed straight into the adapter's buffer.
-    CHdlcFrameWriter writer({out, CHdlcAdapter::kWriteBufferSize});
+    CHdlcFrameWriter writer({out, CHdlcAdapter::WRITE_BUFFER_SIZE});
     writer.Begin(true);
     writer.Append(header, sizeof header);
     writer.Append(data, length);
@@ -218,15 +218,15 @@ bool CUpgradeEngine::Waiting()
 {
     SetStatus(IDS_PREPARING_WIRELESS, COLOUR_RUNNING);
     SetProgress(0);
-    if (!WaitRouterReady(kReadyAfterRestartMs)) {
+    if (!WaitRouterReady(READY_AFTER_RESTART_MS)) {
         m_nResultId = IDS_RESTART_TIMEOUT;
         LogPrintf(m_Log, "Waiting: First Check Fail");
         return false;
     }
     SetProgress(30);
-    Pause(kRestartSettleMs);
+    Pause(RESTART_SETTLE_MS);
     SetProgress(50);
-    if (!WaitRouterReady(kReadyAfterRestartMs)) {
+    if (!WaitRouterReady(READY_AFTER_RESTART_MS)) {
         m_nResultId = IDS_RESTART_TIMEOUT;
         LogPrintf(m_Log, "Waiting: Second Check Fail");
         return false;
@@ -234,9 +234,9 @@ bool CUpgradeEngine::Waiting()
     SetProgress(70);
     // A lone flag lets the module's frame decoder start clean.
     const uint8_t flag = HDLC_FLAG;
-    m_Adapter.Write(1, &flag, 1, 0, kFlagWriteTimeoutMs);
+    m_Adapter.Write(1, &flag, 1, 0, FLAG_WRITE_TIMEOUT_MS);
     bool shaken = false;
-    for (int attempt = 0; attempt < kHandShakesAfterRestart && !shaken; ++attempt)
+    for (int attempt = 0; attempt < HAND_SHAKES_AFTER_RESTART && !shaken; ++attempt)
         shaken = m_Diag.DIAG_HandShake(0, &m_bForceLoad, &m_bOffline);
     if (!shaken) {
         m_nResultId = IDS_RESTART_TIMEOUT;
@@ -250,13 +250,13 @@ bool CUpgradeEngine::Waiting()
 bool CUpgradeEngine::CheckNvRestore()
 {
     SetStatus(IDS_CHECK_NV_RESTORE, COLOUR_RUNNING);
-    for (int pass = 0; pass < kRestorePasses; ++pass) {
-        for (int attempt = 1; attempt <= kRestoreQueries; ++attempt) {
+    for (int pass = 0; pass < RESTORE_PASSES; ++pass) {
+        for (int attempt = 1; attempt <= RESTORE_QUERIES; ++attempt) {
             LogPrintf(m_Log, "  Try%d: Reading restored status ...", attempt);
             if (m_Diag.DIAG_NV_QueryRestoreStatus())
                 return true;
         }
-        if (m_Diag.DIAG_NV_BackupRestore(kRestore))
+        if (m_Diag.DIAG_NV_BackupRestore(RESTORE))
             return true;
     }
     return false;

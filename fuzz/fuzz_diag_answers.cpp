@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    uint8_t response[CDiagCaller::kResponseSize];
+    uint8_t response[CDiagCaller::RESPONSE_SIZE];
     std::memset(response, 0xCD, sizeof(response));
     const uint32_t length = uint32_t(std::min(size, sizeof(response)));
     std::memcpy(response, data, length);

@@ -10,11 +10,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     uint8_t reply[1024];
-    std::memset(reply, 0xCD, UdpRecord::kSize);
+    std::memset(reply, 0xCD, UdpRecord::SIZE);
     uint32_t length = 0;
     if (!CUdpHdlc::DecodeDatagram(data, uint32_t(size), reply, sizeof(reply), &length))
         return 0;
-    if (length > CUdpHdlc::kFrameBufferSize)
+    if (length > CUdpHdlc::FRAME_BUFFER_SIZE)
         __builtin_trap();
     uint8_t mac[6], ip[4];
     std::string text;

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const uint8_t prefix = data[pos++];
         const uint32_t length = std::min<uint32_t>(prefix, uint32_t(size - pos));
         const bool accepted = queue.Store(data + pos, length);
-        if (accepted != (stored < CResponseQueue::kMaxEntries))
+        if (accepted != (stored < CResponseQueue::MAX_ENTRIES))
             abort();
         if (accepted) {
             ++stored;

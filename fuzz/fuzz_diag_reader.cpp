@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (collector.Push(data[i]) != CHdlcFrameCollector::Result::Frame)
             continue;
         const uint32_t length = collector.PayloadLength();
-        if (length == 0 || length > CHdlcFrameCollector::kCapacity)
+        if (length == 0 || length > CHdlcFrameCollector::CAPACITY)
             abort();
         queue.Store(collector.Payload(), length);
         frame.resize(HdlcMaxFrameLength(length));

@@ -15,8 +15,8 @@ namespace {
 
 const std::string& ScratchPath()
 {
-    static const std::string path = GetTempDirectory() + "kiv-fuzz-image-" + std::to_string(getpid()) + ".bin";
-    return path;
+    static const std::string IMAGE_PATH = GetTempDirectory() + "kiv-fuzz-image-" + std::to_string(getpid()) + ".bin";
+    return IMAGE_PATH;
 }
 
 // Walks every chunk of every part, touching the bytes, as the transfers would.

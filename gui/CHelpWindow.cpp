@@ -8,8 +8,8 @@
 static void InitHelpResources() { Q_INIT_RESOURCE(help); }
 
 namespace {
-constexpr int kDefaultWidth = 640;
-constexpr int kDefaultHeight = 480;
+constexpr int DEFAULT_WIDTH = 640;
+constexpr int DEFAULT_HEIGHT = 480;
 } // namespace
 
 CHelpWindow::CHelpWindow(QWidget* parent) : QDialog(parent), m_pBrowser(new QTextBrowser(this))
@@ -43,11 +43,11 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QDialog(parent), m_pBrowser(new QTex
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
     layout->addWidget(m_pBrowser, 1);
-    resize(kDefaultWidth, kDefaultHeight);
+    resize(DEFAULT_WIDTH, DEFAULT_HEIGHT);
     ShowIndex();
 }
 
-void CHelpWindow::ShowIndex() { m_pBrowser->setSource(QUrl(QString::fromLatin1(kIndexPage))); }
+void CHelpWindow::ShowIndex() { m_pBrowser->setSource(QUrl(QString::fromLatin1(INDEX_PAGE))); }
 
 CHelpWindow* CHelpWindow::ShowFor(QWidget* owner)
 {

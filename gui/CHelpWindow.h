@@ -10,7 +10,7 @@ class QTextBrowser;
 class CHelpWindow : public QDialog {
     Q_OBJECT
 public:
-    static constexpr const char* kIndexPage = "qrc:/help/index.html";
+    static constexpr const char* INDEX_PAGE = "qrc:/help/index.html";
 
     explicit CHelpWindow(QWidget* parent = nullptr);
 

@@ -70,7 +70,7 @@ int CKivOneClickApp::InitInstance()
         break;
     }
 
-    QCoreApplication::setOrganizationName(QString::fromLatin1(kSettingsStore));
+    QCoreApplication::setOrganizationName(QString::fromLatin1(SETTINGS_STORE));
     if (const std::string notice = TimeScaleNotice(); !notice.empty())
         std::fprintf(stderr, "kivupgrade: %s\n", notice.c_str());
 

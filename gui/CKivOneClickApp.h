@@ -11,7 +11,7 @@ class CThemeHelperST;
 // window run until it closes.
 class CKivOneClickApp {
 public:
-    static constexpr const char* kSettingsStore = "Varoni";
+    static constexpr const char* SETTINGS_STORE = "Varoni";
 
     CKivOneClickApp();
     ~CKivOneClickApp();

@@ -18,7 +18,7 @@
 #include "app/TimeScaleRule.h"
 #include "engine/CUpgradeEngine.h"
 #include "gui/CListBridge.h"
-#include "gui/HelpFile.h"
+#include "gui/CHelpFile.h"
 #include "gui/WindowPlacement.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
@@ -38,8 +38,8 @@ constexpr int IDI_CHECK = 133;
 constexpr int IDI_UPGRADE = 134;
 constexpr uint32_t HOVER_CAPTION_COLOUR = 0x0000FF;
 // Template size, 400 x 151 dialog units, widened so that a finished row fits.
-constexpr int kDefaultClientWidth = 900;
-constexpr int kDefaultClientHeight = 302;
+constexpr int DEFAULT_CLIENT_WIDTH = 900;
+constexpr int DEFAULT_CLIENT_HEIGHT = 302;
 
 QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 } // namespace
@@ -64,7 +64,7 @@ CMainWindow::CMainWindow(CThemeHelperST* theme, QWidget* parent)
     m_pBridge = std::make_unique<CListBridge>(m_pList);
     m_pDlg = std::make_unique<CKivOneClickDlg>(this);
     setMinimumSize(CKivOneClickDlg::MinimumWidth(0), CKivOneClickDlg::MinimumHeight(0, 0));
-    resize(kDefaultClientWidth, kDefaultClientHeight);
+    resize(DEFAULT_CLIENT_WIDTH, DEFAULT_CLIENT_HEIGHT);
     connect(m_pCheck, &QPushButton::clicked, this, [this] { m_pDlg->OnCheck(); });
     connect(m_pUpgrade, &QPushButton::clicked, this, [this] { m_pDlg->OnUpgrade(); });
     SetCoreWarningHandler([this](const std::string& text) { ShowWarning(text); });
@@ -141,7 +141,7 @@ void CMainWindow::InitColumns()
     m_pList->setUpdatesEnabled(false);
     std::array<int, IComponentList::COLUMN_COUNT> widths{};
     for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
-        const KivColumnSpec& spec = CKivOneClickDlg::kColumns[i];
+        const KivColumnSpec& spec = CKivOneClickDlg::COLUMNS[i];
         const std::string ones(static_cast<size_t>(spec.widthFigure + 2), '1');
         widths[i] = m_pList->GetStringWidth(ones);
         m_pList->InsertColumn(i, LoadStringResource(spec.headerId),
@@ -166,7 +166,7 @@ void CMainWindow::Layout()
     m_pList->setUpdatesEnabled(false);
     std::array<int, IComponentList::COLUMN_COUNT> widths{};
     for (int i = 0; i < m_pList->columnCount() && i < IComponentList::COLUMN_COUNT; ++i) {
-        const std::string ones(static_cast<size_t>(CKivOneClickDlg::kColumns[i].widthFigure + 2), '1');
+        const std::string ones(static_cast<size_t>(CKivOneClickDlg::COLUMNS[i].widthFigure + 2), '1');
         widths[i] = CKivOneClickDlg::FitColumnWidth(m_pList->GetStringWidth(ones), m_pList->ContentWidth(i),
                                                     m_pList->ContentAndHeaderWidth(i));
         m_pList->SetColumnWidth(i, widths[i]);
@@ -335,7 +335,7 @@ void CMainWindow::OnHelp()
 {
     raise();
     activateWindow();
-    HelpFile::Open(this);
+    CHelpFile::Open(this);
 }
 
 void CMainWindow::resizeEvent(QResizeEvent* event)

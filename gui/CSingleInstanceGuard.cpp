@@ -14,7 +14,7 @@
 #include "platform/UserFiles.h"
 
 namespace {
-const QByteArray kRestoreRequest = "restore\n";
+const QByteArray RESTORE_REQUEST = "restore\n";
 
 // XDG_RUNTIME_DIR when it is usable: a real directory of the user's own that nobody else
 // may enter (after "su" it still names the first user's directory).
@@ -52,8 +52,8 @@ CSingleInstanceGuard::CSingleInstanceGuard(const QString& directory, QObject* pa
     const Place place = directory.isEmpty() ? DefaultPlace() : Place{directory, QString()};
     if (place.directory.isEmpty())
         return;  // no directory to hold the lock: Acquire fails
-    m_strLockPath = place.directory + QLatin1Char('/') + QLatin1String(kMutexName) + place.suffix;
-    m_strServerPath = place.directory + QLatin1Char('/') + QLatin1String(kServerName) + place.suffix;
+    m_strLockPath = place.directory + QLatin1Char('/') + QLatin1String(MUTEX_NAME) + place.suffix;
+    m_strServerPath = place.directory + QLatin1Char('/') + QLatin1String(SERVER_NAME) + place.suffix;
 }
 
 CSingleInstanceGuard::~CSingleInstanceGuard() { Release(); }
@@ -64,7 +64,7 @@ CSingleInstanceGuard::Result CSingleInstanceGuard::Acquire()
         m_nError = ENOENT;
         return Result::Failed;
     }
-    UniqueFd fd = OpenUserFile(m_strLockPath.toStdString(), O_RDWR | O_CLOEXEC, true);
+    CUniqueFd fd = OpenUserFile(m_strLockPath.toStdString(), O_RDWR | O_CLOEXEC, true);
     if (!fd.Valid()) {
         m_nError = errno;
         return Result::Failed;
@@ -90,7 +90,7 @@ bool CSingleInstanceGuard::NotifyRunningInstance(int timeoutMs) const
     socket.connectToServer(m_strServerPath);
     if (!socket.waitForConnected(timeoutMs))
         return false;
-    socket.write(kRestoreRequest);
+    socket.write(RESTORE_REQUEST);
     const bool sent = socket.waitForBytesWritten(timeoutMs);
     socket.disconnectFromServer();
     return sent;
@@ -115,7 +115,7 @@ void CSingleInstanceGuard::OnNewConnection()
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             const QByteArray request = socket->readAll();
-            if (request.startsWith(kRestoreRequest.trimmed()))
+            if (request.startsWith(RESTORE_REQUEST.trimmed()))
                 emit RestoreRequested();
             socket->disconnectFromServer();
         });

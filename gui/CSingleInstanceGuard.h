@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QString>
 
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 
 class QLocalServer;
 
@@ -16,8 +16,8 @@ class QLocalServer;
 class CSingleInstanceGuard : public QObject {
     Q_OBJECT
 public:
-    static constexpr const char* kMutexName = "87F8A3C7-65EF-4cf8-B947-0EC89C2774B3";
-    static constexpr const char* kServerName = "KIV_UPGRADE_DLG";
+    static constexpr const char* MUTEX_NAME = "87F8A3C7-65EF-4cf8-B947-0EC89C2774B3";
+    static constexpr const char* SERVER_NAME = "KIV_UPGRADE_DLG";
 
     enum class Result { Acquired, AlreadyRunning, Failed };
 
@@ -46,7 +46,7 @@ private:
 
     QString m_strLockPath;
     QString m_strServerPath;
-    UniqueFd m_LockFd;
+    CUniqueFd m_LockFd;
     QLocalServer* m_pServer = nullptr;
     int m_nError = 0;
 };

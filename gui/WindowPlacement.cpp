@@ -9,9 +9,9 @@
 #include "platform/ByteOrder.h"
 
 namespace {
-const char kOrganisation[] = "Varoni";
-const char kSection[] = "Settings";
-const char kValueName[] = "Window Position";
+const char ORGANISATION[] = "Varoni";
+const char SECTION[] = "Settings";
+const char VALUE_NAME[] = "Window Position";
 
 void PutU32(QByteArray& out, uint32_t v)
 {
@@ -67,8 +67,8 @@ bool SaveRestoreWindowPlacement(QWidget* window, bool save)
 {
     if (!window)
         return false;
-    QSettings settings(QString::fromLatin1(kOrganisation), QCoreApplication::applicationName());
-    settings.beginGroup(QString::fromLatin1(kSection));
+    QSettings settings(QString::fromLatin1(ORGANISATION), QCoreApplication::applicationName());
+    settings.beginGroup(QString::fromLatin1(SECTION));
     bool result = false;
     if (save) {
         WindowPlacementRecord record;
@@ -78,11 +78,11 @@ bool SaveRestoreWindowPlacement(QWidget* window, bool save)
         record.normal = normalState ? window->geometry() : window->normalGeometry();
         if (!record.normal.isValid())
             record.normal = window->geometry();
-        settings.setValue(QString::fromLatin1(kValueName), record.Encode());
+        settings.setValue(QString::fromLatin1(VALUE_NAME), record.Encode());
         settings.sync();
         result = settings.status() == QSettings::NoError;
     } else {
-        const QVariant value = settings.value(QString::fromLatin1(kValueName));
+        const QVariant value = settings.value(QString::fromLatin1(VALUE_NAME));
         WindowPlacementRecord record;
         if (value.isValid() && WindowPlacementRecord::Decode(value.toByteArray(), record) &&
             record.normal.width() > 0 && record.normal.height() > 0) {

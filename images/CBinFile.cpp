@@ -11,10 +11,10 @@
 
 namespace {
 
-constexpr size_t kMaxImageSize = std::numeric_limits<uint32_t>::max();
+constexpr size_t MAX_IMAGE_SIZE = std::numeric_limits<uint32_t>::max();
 // Bytes read at a time when a file's blocks are checked.
-constexpr size_t kOpenScratchSize = 64 * 1024;
-constexpr size_t kSendScratchSize = 4096;
+constexpr size_t OPEN_SCRATCH_SIZE = 64 * 1024;
+constexpr size_t SEND_SCRATCH_SIZE = 4096;
 
 // Type of an embedded image from its resource id; IMG_NONE for any other id.
 uint32_t TypeOfResource(uint32_t id)
@@ -80,7 +80,7 @@ bool CBinFile::Open(uint32_t expectedType)
         return Fail("path is not usable (7 characters or fewer, or a network path)");
     if (!m_File.Open(m_strPath))
         return Fail("cannot open the file: " + std::string(std::strerror(m_File.LastError())));
-    if (m_File.Size() > kMaxImageSize) {
+    if (m_File.Size() > MAX_IMAGE_SIZE) {
         Close();
         return Fail("image is larger than 4 GiB");
     }
@@ -140,7 +140,7 @@ bool CBinFile::ParseAll(bool verifyChecksums)
 {
     if ((m_pData == nullptr && !m_File.IsOpen()) || m_nSize < MIN_IMAGE_SIZE)
         return Fail("image is shorter than 190 bytes");
-    if (m_nSize > kMaxImageSize)
+    if (m_nSize > MAX_IMAGE_SIZE)
         return Fail("image is larger than 4 GiB");
     uint8_t fileHeader[FILE_HEADER_SIZE];
     if (int error = ReadImage(0, fileHeader, sizeof fileHeader))
@@ -201,7 +201,7 @@ bool CBinFile::VerifyBlocks(size_t index, uint64_t pos, const PartHeader& header
     const uint64_t dataEnd = pos + header.m_nDataLength;
     // A file is read a batch of whole blocks at a time (a block larger than the scratch
     // buffer is streamed through it); a memory image is checked in place.
-    std::vector<uint8_t> scratch(m_pData == nullptr ? kOpenScratchSize : 0);
+    std::vector<uint8_t> scratch(m_pData == nullptr ? OPEN_SCRATCH_SIZE : 0);
     const uint64_t batchBlocks = std::max<uint64_t>(1, scratch.size() / blockSize);
     for (uint64_t j = 0; j < table.size(); j += batchBlocks) {
         const uint64_t batchStart = pos + j * blockSize;
@@ -273,14 +273,14 @@ uint32_t CBinFile::ClassifyRouter(uint32_t kindBits, uint32_t expectedType)
 {
     const uint32_t a = (kindBits >> 1) & 3;
     const uint32_t b = (kindBits >> 3) & 3;
-    static constexpr uint32_t kByA[4] = {IMG_APP, IMG_BOOT, IMG_CUSTOMIZATION, IMG_NONE};
-    static constexpr uint32_t kByB[4] = {IMG_APP_B, IMG_CONFIG_FILE, IMG_COMMON_HTML, IMG_SPECIAL_HTML};
+    static constexpr uint32_t BY_A[4] = {IMG_APP, IMG_BOOT, IMG_CUSTOMIZATION, IMG_NONE};
+    static constexpr uint32_t BY_B[4] = {IMG_APP_B, IMG_CONFIG_FILE, IMG_COMMON_HTML, IMG_SPECIAL_HTML};
     if (expectedType <= IMG_CUSTOMIZATION)
-        return kByA[a];
+        return BY_A[a];
     if (expectedType <= IMG_CONFIG_FILE)
-        return a == 3 ? kByB[b] : IMG_NONE;
+        return a == 3 ? BY_B[b] : IMG_NONE;
     if (expectedType == IMG_NONE)
-        return a == 3 ? kByB[b] : kByA[a];
+        return a == 3 ? BY_B[b] : BY_A[a];
     return IMG_NONE;
 }
 
@@ -330,7 +330,7 @@ bool CBinFile::ReadVerified(size_t part, uint32_t offset, uint32_t length, uint8
     const uint64_t partLength = m_Spans[part].m_nLength;
     const uint64_t blockSize = m_Headers[part].m_nBlockSize;
     const uint64_t end = uint64_t(offset) + length;
-    uint8_t scratch[kSendScratchSize];
+    uint8_t scratch[SEND_SCRATCH_SIZE];
     for (uint64_t j = offset / blockSize; j * blockSize < end; ++j) {
         const uint64_t blockStart = j * blockSize;
         const uint64_t blockEnd = std::min(blockStart + blockSize, partLength);

@@ -132,7 +132,7 @@ const std::vector<SampleInfo>& GetSampleCatalogue()
     // Router versions within one family share their first two numbers with what the
     // virtual router reports by default, so a check accepts them; the dashboard is never
     // compared.
-    static const std::vector<SampleInfo> catalogue = {
+    static const std::vector<SampleInfo> CATALOGUE = {
         {"a", "boot.bin", IMG_BOOT, "1.0.6.2", "BOOTA001", 1},
         {"a", "app.bin", IMG_APP, "2.1.7.1", "APPA0001", 1},
         {"a", "customization.bin", IMG_CUSTOMIZATION, "2.1.7.3", "CUSTA001", 1},
@@ -145,7 +145,7 @@ const std::vector<SampleInfo>& GetSampleCatalogue()
         {"b", "firmware.bin", IMG_FIRMWARE, "11.608.13.02.00", "FWB00001", 5},
         {"b", "dashboard.bin", IMG_DASHBOARD, "16.200.11.01.00", "DASHB001", 2},
     };
-    return catalogue;
+    return CATALOGUE;
 }
 
 bool BuildSample(const SampleInfo& sample, uint32_t firmwareSize, std::vector<uint8_t>& image, std::string& error)

@@ -32,16 +32,16 @@ constexpr std::array<Table, 8> MakeSlices()
     return slices;
 }
 
-constexpr std::array<Table, 8> kSlices = MakeSlices();
-constexpr const Table& kTable = kSlices[0];
+constexpr std::array<Table, 8> SLICES = MakeSlices();
+constexpr const Table& TABLE = SLICES[0];
 
-static_assert(kTable[1] == 0x1189 && kTable[2] == 0x2312, "CRC-16/X.25 table");
+static_assert(TABLE[1] == 0x1189 && TABLE[2] == 0x2312, "CRC-16/X.25 table");
 
 } // namespace
 
 uint16_t Crc16Update(uint16_t crc, uint8_t byte)
 {
-    return static_cast<uint16_t>((crc >> 8) ^ kTable[(crc ^ byte) & 0xFF]);
+    return static_cast<uint16_t>((crc >> 8) ^ TABLE[(crc ^ byte) & 0xFF]);
 }
 
 uint16_t Crc16Bytewise(uint16_t crc, const uint8_t* data, size_t size)
@@ -57,8 +57,8 @@ uint16_t Crc16Bulk(uint16_t crc, const uint8_t* data, size_t size)
     while (size >= 8) {
         uint32_t low = (reg ^ data[0]) & 0xFF;
         uint32_t high = ((reg >> 8) ^ data[1]) & 0xFF;
-        reg = kSlices[7][low] ^ kSlices[6][high] ^ kSlices[5][data[2]] ^ kSlices[4][data[3]] ^
-              kSlices[3][data[4]] ^ kSlices[2][data[5]] ^ kSlices[1][data[6]] ^ kSlices[0][data[7]];
+        reg = SLICES[7][low] ^ SLICES[6][high] ^ SLICES[5][data[2]] ^ SLICES[4][data[3]] ^
+              SLICES[3][data[4]] ^ SLICES[2][data[5]] ^ SLICES[1][data[6]] ^ SLICES[0][data[7]];
         data += 8;
         size -= 8;
     }

@@ -25,7 +25,7 @@ std::string TimeStamp()
 
 std::string FormatMessage(const char* format, va_list args)
 {
-    char buffer[CDownloadLog::kMessageBufferChars];
+    char buffer[CDownloadLog::MESSAGE_BUFFER_CHARS];
     va_list again;
     va_copy(again, args);
     int n = std::vsnprintf(buffer, sizeof buffer, format, args);
@@ -54,7 +54,7 @@ CDownloadLog::CDownloadLog()
     std::string dir = GetTempDirectory(&why);
     m_bEnabled = !dir.empty();
     if (m_bEnabled)
-        m_strPath = dir + kFileName;
+        m_strPath = dir + FILE_NAME;
     else
         m_strError = why + "; the download log is not written";
 }
@@ -122,7 +122,7 @@ bool CDownloadLog::WritePendingLocked()
 {
     if (m_strPending.empty())
         return true;
-    UniqueFd fd = OpenUserFile(m_strPath, O_WRONLY | O_APPEND, true);
+    CUniqueFd fd = OpenUserFile(m_strPath, O_WRONLY | O_APPEND, true);
     if (!fd.Valid()) {
         m_strError = DescribeOpenError(m_strPath, errno);
         return false;
@@ -148,11 +148,11 @@ bool CDownloadLog::WritePendingLocked()
 
 void CDownloadLog::KeepWithinLimitLocked()
 {
-    if (m_strPending.size() <= kMaxPendingBytes)
+    if (m_strPending.size() <= MAX_PENDING_BYTES)
         return;
     // Drop the oldest whole lines down to half the limit, so that a log which cannot be
     // written does not move a megabyte for every new line.
-    const size_t cut = m_strPending.find("\r\n", m_strPending.size() - kMaxPendingBytes / 2);
+    const size_t cut = m_strPending.find("\r\n", m_strPending.size() - MAX_PENDING_BYTES / 2);
     const size_t end = cut == std::string::npos ? m_strPending.size() : cut + 2;
     for (size_t at = m_strPending.find("\r\n"); at != std::string::npos && at < end; at = m_strPending.find("\r\n", at + 2))
         ++m_nDroppedLines;

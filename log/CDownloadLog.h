@@ -12,10 +12,10 @@
 // memory and goes out with the next line or flush.
 class CDownloadLog : public NonCopyable {
 public:
-    static constexpr const char* kFileName = "KivUpgradeLog.txt";
-    static constexpr size_t kMessageBufferChars = 1040;
+    static constexpr const char* FILE_NAME = "KivUpgradeLog.txt";
+    static constexpr size_t MESSAGE_BUFFER_CHARS = 1040;
     // Lines kept in memory while the file cannot be written; beyond this the oldest go.
-    static constexpr size_t kMaxPendingBytes = 1 << 20;
+    static constexpr size_t MAX_PENDING_BYTES = 1 << 20;
 
     // Told why, once: the first time a line cannot be written (on the thread that logged it).
     using FailureHandler = std::function<void(const std::string& why)>;

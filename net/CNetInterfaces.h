@@ -29,7 +29,7 @@ struct NetInterface {
 class CNetInterfaces {
 public:
     // Longest interface name the kernel accepts (IFNAMSIZ less the terminator).
-    static constexpr size_t kMaxNameLength = 15;
+    static constexpr size_t MAX_NAME_LENGTH = 15;
 
     CNetInterfaces() = default;
     // A fixed list (tests, and callers that filter); `otherNames` are interfaces without IPv4.

@@ -2,7 +2,7 @@
 
 #include "platform/Clock.h"
 
-CSocketGate::Use::Use(CSocketGate& gate, uint32_t timeoutMs) : m_Gate(gate)
+CSocketGate::CUse::CUse(CSocketGate& gate, uint32_t timeoutMs) : m_Gate(gate)
 {
     std::unique_lock lock(m_Gate.m_Mutex);
     const auto unchanged = [this] { return !m_Gate.m_bChanging; };
@@ -20,9 +20,9 @@ CSocketGate::Use::Use(CSocketGate& gate, uint32_t timeoutMs) : m_Gate(gate)
     m_bEntered = true;
 }
 
-CSocketGate::Use::~Use() { Leave(); }
+CSocketGate::CUse::~CUse() { Leave(); }
 
-void CSocketGate::Use::Leave()
+void CSocketGate::CUse::Leave()
 {
     if (!m_bEntered)
         return;

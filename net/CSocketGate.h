@@ -7,7 +7,7 @@
 
 #include "platform/CPollableEvent.h"
 #include "platform/NonCopyable.h"
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 
 // Owns a port's socket and keeps it alive under every operation that uses it.
 //
@@ -22,14 +22,14 @@
 class CSocketGate : public NonCopyable {
 public:
     // One operation's hold on the socket; leaves the gate when it goes out of scope.
-    class Use {
+    class CUse {
     public:
         // Waits at most `timeoutMs` (scaled; INFINITE without limit) while another thread
         // changes the socket; TimedOut() tells when that wait ran out.
-        explicit Use(CSocketGate& gate, uint32_t timeoutMs = 0xFFFFFFFFu);
-        ~Use();
-        Use(const Use&) = delete;
-        Use& operator=(const Use&) = delete;
+        explicit CUse(CSocketGate& gate, uint32_t timeoutMs = 0xFFFFFFFFu);
+        ~CUse();
+        CUse(const CUse&) = delete;
+        CUse& operator=(const CUse&) = delete;
 
         bool IsOpen() const { return m_fd >= 0; }
         bool TimedOut() const { return m_bTimedOut; }
@@ -48,7 +48,7 @@ public:
 
     // Access to the socket while no user is inside.
     struct Exclusive {
-        UniqueFd& socket;
+        CUniqueFd& socket;
         uint64_t generation;    // generation of `socket` before the change
         bool changed = false;   // set by the change when it closed or replaced `socket`
     };
@@ -81,7 +81,7 @@ public:
 private:
     mutable std::mutex m_Mutex;
     std::condition_variable m_Changed;
-    UniqueFd m_Socket;
+    CUniqueFd m_Socket;
     uint64_t m_Generation = 1;
     int m_Users = 0;
     int m_nAborts = 0;

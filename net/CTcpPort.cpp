@@ -106,7 +106,7 @@ bool CTcpPort::ConnectLocked(CSocketGate::Exclusive& ex)
     // Non-blocking from the start; the connect is still waited for without a limit of our
     // own (the system's connect time-out ends it). The socket buffers keep their system
     // sizes: shrinking them to 0 would cripple throughput here.
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    CUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
         m_dwLastError = static_cast<uint32_t>(errno);
         return false;
@@ -173,7 +173,7 @@ bool CTcpPort::Reconnect(uint64_t failedGeneration)
 bool CTcpPort::Shutdown()
 {
     m_Socket.BeginAbort();
-    CSocketGate::Use use(m_Socket);
+    CSocketGate::CUse use(m_Socket);
     m_Socket.EndAbort();
     if (!use.IsOpen())
         return false;
@@ -196,7 +196,7 @@ bool CTcpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
         *count = 0;
     // A reconnection by another thread may hold the socket for a while; wait for it no
     // longer than this call's own time-out.
-    CSocketGate::Use use(m_Socket, timeoutMs);
+    CSocketGate::CUse use(m_Socket, timeoutMs);
     if (use.TimedOut()) {
         m_dwLastError = WAIT_CODE_TIMEOUT;
         Trace("CTcpPort%d::Read - Exit5 WSAWaitForMultipleEvents timeout\n", TraceId());
@@ -303,7 +303,7 @@ bool CTcpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
 
 bool CTcpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
 {
-    CSocketGate::Use use(m_Socket, timeoutMs);
+    CSocketGate::CUse use(m_Socket, timeoutMs);
     if (use.TimedOut()) {
         m_dwLastError = WAIT_CODE_TIMEOUT;
         Trace("CTcpPort%d::Write - Exit5 WSAGetOverlappedResult's ErrorCode = %d\n", TraceId(),

@@ -73,7 +73,7 @@ bool CUdpPort::IsOpen() const { return m_Socket.IsOpen(); }
 
 int CUdpPort::NativeHandleForTest() const
 {
-    CSocketGate::Use use(const_cast<CSocketGate&>(m_Socket));
+    CSocketGate::CUse use(const_cast<CSocketGate&>(m_Socket));
     return use.Fd();
 }
 
@@ -119,7 +119,7 @@ bool CUdpPort::Open()
     m_Socket.RunExclusive([&](CSocketGate::Exclusive& ex) {
         ex.socket.Reset();
         ex.changed = true;
-        UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP));
+        CUniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP));
         if (!fd.Valid()) {
             m_dwLastError = static_cast<uint32_t>(errno);
             return;
@@ -145,7 +145,7 @@ bool CUdpPort::Open()
 
 bool CUdpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
 {
-    CSocketGate::Use use(m_Socket, timeoutMs);
+    CSocketGate::CUse use(m_Socket, timeoutMs);
     if (use.TimedOut()) {
         m_dwLastError = WAIT_CODE_TIMEOUT;
         return false;
@@ -192,7 +192,7 @@ bool CUdpPort::ReadFrom(void* buffer, uint32_t size, uint32_t* count, uint32_t t
 {
     if (count != nullptr)
         *count = 0;
-    CSocketGate::Use use(m_Socket, timeoutMs);
+    CSocketGate::CUse use(m_Socket, timeoutMs);
     if (use.TimedOut()) {
         m_dwLastError = WAIT_CODE_TIMEOUT;
         return false;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <sys/socket.h>
 
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 
 bool TieSocketToInterface(int fd, const std::string& interfaceName)
 {
@@ -16,7 +16,7 @@ bool TieSocketToInterface(int fd, const std::string& interfaceName)
 
 int ProbeInterfaceTie(const std::string& interfaceName)
 {
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    CUniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.Valid())
         return errno;
     return TieSocketToInterface(fd.Get(), interfaceName) ? 0 : errno;

@@ -16,7 +16,7 @@ bool CReadOnlyFile::Open(const std::string& path)
 {
     Close();
     // O_NONBLOCK: opening a FIFO for reading must not wait for a writer; it is refused below.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.Valid()) {
         m_nError = errno;
         return false;

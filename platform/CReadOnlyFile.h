@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/NonCopyable.h"
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 
 // One regular file opened for reading, read by position. Nothing is mapped: a file that
 // another program shortens gives a failed read, never a signal.
@@ -35,7 +35,7 @@ public:
     static std::string ErrorText(int error);
 
 private:
-    UniqueFd m_Fd;
+    CUniqueFd m_Fd;
     uint64_t m_nSize = 0;
     int m_nError = 0;
 };

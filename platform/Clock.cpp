@@ -27,8 +27,8 @@ std::atomic<double>& ScaleCell()
 
 const std::chrono::steady_clock::time_point& Epoch()
 {
-    static const auto epoch = std::chrono::steady_clock::now();
-    return epoch;
+    static const auto EPOCH = std::chrono::steady_clock::now();
+    return EPOCH;
 }
 
 // Added to the scaled milliseconds since the epoch. Start somewhere other than zero so that

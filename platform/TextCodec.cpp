@@ -62,14 +62,14 @@ size_t ValidSequenceLength(const uint8_t* bytes, size_t left)
 // The code point of a valid sequence of `length` bytes.
 uint32_t SequenceCodePoint(const uint8_t* bytes, size_t length)
 {
-    static constexpr uint8_t kLeadBits[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    uint32_t value = bytes[0] & kLeadBits[length];
+    static constexpr uint8_t LEAD_BITS[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    uint32_t value = bytes[0] & LEAD_BITS[length];
     for (size_t i = 1; i < length; ++i)
         value = (value << 6) | (bytes[i] & 0x3Fu);
     return value;
 }
 
-constexpr char kReplacement[] = "\xEF\xBF\xBD";
+constexpr char REPLACEMENT[] = "\xEF\xBF\xBD";
 
 // C0 controls, DEL and, as code points, the C1 controls U+0080 to U+009F.
 bool IsControlSequence(const uint8_t* bytes, size_t length)
@@ -149,7 +149,7 @@ std::string MakePrintable(const uint8_t* bytes, size_t count, bool keepLineFeeds
         const size_t length = ValidSequenceLength(bytes + i, count - i);
         const bool lineFeed = keepLineFeeds && bytes[i] == '\n';
         if (length == 0 || (IsControlSequence(bytes + i, length) && !lineFeed)) {
-            text += kReplacement;
+            text += REPLACEMENT;
             i += length == 0 ? 1 : length;
         } else {
             text.append(reinterpret_cast<const char*>(bytes + i), length);

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr const char* kSystemTempDirectory = "/tmp";
+constexpr const char* SYSTEM_TEMP_DIRECTORY = "/tmp";
 
 std::string WithSlash(std::string dir)
 {
@@ -68,23 +68,23 @@ std::string GetTempDirectory(std::string* why)
         std::string dir = chosen;
         return CheckChosenDirectory(dir, why) ? WithSlash(dir) : std::string();
     }
-    return UserTempDirectoryBelow(kSystemTempDirectory, why);
+    return UserTempDirectoryBelow(SYSTEM_TEMP_DIRECTORY, why);
 }
 
 std::string UserTempDirectoryBelow(const std::string& base, std::string* why)
 {
-    const std::string dir = WithSlash(base) + kUserTempPrefix + std::to_string(::geteuid());
+    const std::string dir = WithSlash(base) + USER_TEMP_PREFIX + std::to_string(::geteuid());
     return PreparePrivateDirectory(dir, why) ? WithSlash(dir) : std::string();
 }
 
-UniqueFd OpenUserFile(const std::string& path, int flags, bool create)
+CUniqueFd OpenUserFile(const std::string& path, int flags, bool create)
 {
     // O_NONBLOCK: a FIFO planted under our name must not stall the open (nor later reads).
     const bool truncate = (flags & O_TRUNC) != 0;
     int openFlags = (flags & ~O_TRUNC) | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     if (create)
         openFlags |= O_CREAT;
-    UniqueFd fd(::open(path.c_str(), openFlags, 0600));
+    CUniqueFd fd(::open(path.c_str(), openFlags, 0600));
     if (!fd.Valid()) {
         if (errno == ENXIO)  // a FIFO without a reader, or a socket
             errno = EINVAL;
@@ -92,20 +92,20 @@ UniqueFd OpenUserFile(const std::string& path, int flags, bool create)
     }
     struct stat st {};
     if (fstat(fd.Get(), &st) != 0)
-        return UniqueFd();
+        return CUniqueFd();
     if (!S_ISREG(st.st_mode)) {
         errno = EINVAL;
-        return UniqueFd();
+        return CUniqueFd();
     }
     if (st.st_uid != geteuid()) {
         errno = EPERM;
-        return UniqueFd();
+        return CUniqueFd();
     }
     const int statusFlags = fcntl(fd.Get(), F_GETFL);
     if (statusFlags < 0 || fcntl(fd.Get(), F_SETFL, statusFlags & ~O_NONBLOCK) != 0)
-        return UniqueFd();
+        return CUniqueFd();
     if (truncate && ftruncate(fd.Get(), 0) != 0)
-        return UniqueFd();
+        return CUniqueFd();
     return fd;
 }
 

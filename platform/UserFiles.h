@@ -2,21 +2,21 @@
 
 #include <string>
 
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 
 // Name of the per-user directory below the system's temporary directory, followed by the
 // user id: "/tmp/kivupgrade-1000".
-constexpr const char* kUserTempPrefix = "kivupgrade-";
+constexpr const char* USER_TEMP_PREFIX = "kivupgrade-";
 
 // The user's temporary directory, always ending with '/'. $TMPDIR when it is set (it must be
 // a directory); otherwise a directory of the user's own below the system's temporary
-// directory (kUserTempPrefix + uid), made with mode 0700 on first use. An existing one is
+// directory (USER_TEMP_PREFIX + uid), made with mode 0700 on first use. An existing one is
 // used only when it is a real directory (not a link) owned by the user; wider permissions
 // are narrowed to 0700. Empty when no usable directory can be formed; `why` then holds a
 // sentence saying why.
 std::string GetTempDirectory(std::string* why = nullptr);
 
-// The per-user directory below `base` (kUserTempPrefix + uid), ending with '/', made or
+// The per-user directory below `base` (USER_TEMP_PREFIX + uid), ending with '/', made or
 // checked as GetTempDirectory does; empty with `why` set when it cannot be used.
 std::string UserTempDirectoryBelow(const std::string& base, std::string* why = nullptr);
 
@@ -27,7 +27,7 @@ std::string UserTempDirectoryBelow(const std::string& base, std::string* why = n
 // only when the file is a regular file owned by the current user; otherwise it is invalid
 // and errno tells why (ELOOP for a link, EPERM for another owner, EINVAL for a file that is
 // not regular, ENXIO for a FIFO nobody reads).
-UniqueFd OpenUserFile(const std::string& path, int flags, bool create);
+CUniqueFd OpenUserFile(const std::string& path, int flags, bool create);
 
 // A sentence for a failed OpenUserFile: "<path> is a symbolic link", "... belongs to another
 // user", "... is not a regular file", else "<path>: <system text>".

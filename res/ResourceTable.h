@@ -12,5 +12,5 @@ struct ResourceEntry {
     const uint8_t* end;
 };
 
-extern const ResourceEntry kGeneratedResources[];
-extern const size_t kGeneratedResourceCount;
+extern const ResourceEntry GENERATED_RESOURCES[];
+extern const size_t GENERATED_RESOURCE_COUNT;

@@ -18,7 +18,7 @@ constexpr std::array<uint8_t, 2 * N> Utf16LeBytes(const char16_t (&text)[N])
     return bytes;
 }
 
-constexpr auto kTitle = Utf16LeBytes(u"Q350m Upgrade");
+constexpr auto TITLE = Utf16LeBytes(u"Q350m Upgrade");
 
 std::optional<ResourceBytes> Usable(const uint8_t* data, size_t size)
 {
@@ -34,9 +34,9 @@ std::optional<ResourceBytes> LoadResourceBytes(uint32_t id, const char* type)
     if (type == nullptr)
         return std::nullopt;
     if (id == 150 && std::strcmp(type, "STRING") == 0)
-        return Usable(kTitle.data(), kTitle.size());
-    for (size_t i = 0; i < kGeneratedResourceCount; ++i) {
-        const ResourceEntry& entry = kGeneratedResources[i];
+        return Usable(TITLE.data(), TITLE.size());
+    for (size_t i = 0; i < GENERATED_RESOURCE_COUNT; ++i) {
+        const ResourceEntry& entry = GENERATED_RESOURCES[i];
         if (entry.id == id && std::strcmp(entry.type, type) == 0)
             return Usable(entry.begin, static_cast<size_t>(entry.end - entry.begin));
     }

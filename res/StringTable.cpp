@@ -11,7 +11,7 @@ struct StringEntry {
 };
 
 // The program's string table (English), sorted by id.
-constexpr StringEntry kStrings[] = {
+constexpr StringEntry STRINGS[] = {
     {102, "Restarting the wireless module"},
     {103, "Download successfully"},
     {105, "Accessing the offline mode"},
@@ -68,8 +68,8 @@ constexpr StringEntry kStrings[] = {
 
 const StringEntry* FindString(uint32_t id)
 {
-    const StringEntry* end = std::end(kStrings);
-    const StringEntry* it = std::lower_bound(std::begin(kStrings), end, id,
+    const StringEntry* end = std::end(STRINGS);
+    const StringEntry* it = std::lower_bound(std::begin(STRINGS), end, id,
         [](const StringEntry& entry, uint32_t key) { return entry.id < key; });
     return (it != end && it->id == id) ? it : nullptr;
 }

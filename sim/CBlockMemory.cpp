@@ -14,7 +14,7 @@ void CBlockMemory::Write(uint32_t address, const uint8_t* data, size_t length)
         return;
     auto same = m_Blocks.find(address);
     const size_t replaced = same == m_Blocks.end() ? 0 : same->second.size();
-    if (m_nKept - replaced + length > kMaxKeptBytes) {
+    if (m_nKept - replaced + length > MAX_KEPT_BYTES) {
         m_bUnverifiable = true;
         m_Blocks.clear();
         m_nKept = 0;
@@ -41,14 +41,14 @@ std::vector<CBlockMemory::Extent> CBlockMemory::Extents() const
     std::vector<Extent> extents;
     if (m_bUnverifiable)
         return extents;
-    uint64_t state = kDigestStart;
+    uint64_t state = DIGEST_START;
     uint64_t end = 0;
     for (const auto& [address, bytes] : m_Blocks) {
         if (extents.empty() || address != end) {
             if (!extents.empty())
                 extents.back().digest = DigestText(state);
             extents.push_back(Extent{address, 0, std::string()});
-            state = kDigestStart;
+            state = DIGEST_START;
         }
         state = DigestMore(state, bytes.data(), bytes.size());
         extents.back().length += bytes.size();
@@ -77,5 +77,5 @@ std::string CBlockMemory::DigestText(uint64_t state)
 
 std::string CBlockMemory::Digest(const uint8_t* data, size_t length)
 {
-    return DigestText(DigestMore(kDigestStart, data, length));
+    return DigestText(DigestMore(DIGEST_START, data, length));
 }

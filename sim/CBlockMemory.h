@@ -13,7 +13,7 @@
 class CBlockMemory {
 public:
     // Bytes kept at most; a download beyond it can no longer be verified.
-    static constexpr size_t kMaxKeptBytes = 64u * 1024u * 1024u;
+    static constexpr size_t MAX_KEPT_BYTES = 64u * 1024u * 1024u;
 
     struct Extent {
         uint32_t address = 0;
@@ -26,7 +26,7 @@ public:
     void Write(uint32_t address, const uint8_t* data, size_t length);
 
     // Runs of contiguous bytes in address order. Empty when nothing was written, or when the
-    // memory could not follow the writes (more than kMaxKeptBytes, or blocks that overlap
+    // memory could not follow the writes (more than MAX_KEPT_BYTES, or blocks that overlap
     // without starting at the same address).
     std::vector<Extent> Extents() const;
     bool IsVerifiable() const { return !m_bUnverifiable; }
@@ -34,8 +34,8 @@ public:
 
     // 64-bit FNV-1a of the bytes, as 16 hexadecimal digits.
     static std::string Digest(const uint8_t* data, size_t length);
-    // Continues a digest over more bytes (start from kDigestStart).
-    static constexpr uint64_t kDigestStart = 0xCBF29CE484222325ull;
+    // Continues a digest over more bytes (start from DIGEST_START).
+    static constexpr uint64_t DIGEST_START = 0xCBF29CE484222325ull;
     static uint64_t DigestMore(uint64_t state, const uint8_t* data, size_t length);
     static std::string DigestText(uint64_t state);
 

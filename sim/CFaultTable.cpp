@@ -19,7 +19,7 @@ bool ParseNumber(const std::string& text, uint32_t& value)
     return true;
 }
 
-const char* const kRequestNames[] = {"hand-shake", "board-version", "dashboard-version", "nv-backup", "nv-restore",
+const char* const REQUEST_NAMES[] = {"hand-shake", "board-version", "dashboard-version", "nv-backup", "nv-restore",
                                      "nv-restore-status", "change-mode", "switch-to-downloader", "unlock",
                                      "block-write", "reset", "nv-read", "nv-write"};
 
@@ -30,7 +30,7 @@ bool KnownRequests(const std::string& list)
         const size_t comma = std::min(list.find(',', start), list.size());
         const std::string name = list.substr(start, comma - start);
         bool known = false;
-        for (const char* candidate : kRequestNames)
+        for (const char* candidate : REQUEST_NAMES)
             known = known || name == candidate;
         if (!known)
             return false;
@@ -45,7 +45,7 @@ bool IsDottedAddress(const std::string& text)
     return inet_pton(AF_INET, text.c_str(), &addr) == 1;
 }
 
-constexpr std::array<CFaultTable::Info, FAULT_COUNT> kFaults = {{
+constexpr std::array<CFaultTable::Info, FAULT_COUNT> FAULTS = {{
     {Fault::NoDiscovery, "no-discovery", "", "never answer a discovery record"},
     {Fault::DiscoveryZeroMac, "discovery-zero-mac", "", "answer a discovery first with a type-1 record whose MAC is all zero"},
     {Fault::DiscoveryOtherType, "discovery-other-type", "2", "answer a discovery first with a record of type VALUE (default 2)"},
@@ -90,24 +90,24 @@ constexpr std::array<CFaultTable::Info, FAULT_COUNT> kFaults = {{
 // The table is indexed by the enumeration, so its order must follow it.
 constexpr bool InEnumerationOrder()
 {
-    for (size_t i = 0; i < kFaults.size(); ++i) {
-        if (static_cast<size_t>(kFaults[i].fault) != i)
+    for (size_t i = 0; i < FAULTS.size(); ++i) {
+        if (static_cast<size_t>(FAULTS[i].fault) != i)
             return false;
     }
     return true;
 }
-static_assert(InEnumerationOrder(), "kFaults must list the faults in the order of enum Fault");
+static_assert(InEnumerationOrder(), "FAULTS must list the faults in the order of enum Fault");
 
 } // namespace
 
 const std::array<CFaultTable::Info, FAULT_COUNT>& CFaultTable::Known()
 {
-    return kFaults;
+    return FAULTS;
 }
 
 const CFaultTable::Info& CFaultTable::Describe(Fault fault)
 {
-    return kFaults[static_cast<size_t>(fault)];
+    return FAULTS[static_cast<size_t>(fault)];
 }
 
 namespace {
@@ -137,7 +137,7 @@ bool CFaultTable::Add(const std::string& spec, std::string& error)
 {
     const size_t eq = spec.find('=');
     const std::string name = spec.substr(0, eq);
-    for (const Info& info : kFaults) {
+    for (const Info& info : FAULTS) {
         if (name != info.name)
             continue;
         std::string value = eq == std::string::npos ? info.defaultValue : spec.substr(eq + 1);
@@ -193,7 +193,7 @@ bool CFaultTable::HitsNumber(Fault fault, uint32_t count) const
 std::string CFaultTable::HelpText()
 {
     std::string text = "Faults (--fault NAME[=VALUE], repeatable):\n";
-    for (const Info& info : kFaults) {
+    for (const Info& info : FAULTS) {
         std::string head = std::string("  ") + info.name + (info.defaultValue[0] ? "[=VALUE]" : "");
         if (head.size() < 30)
             head.resize(30, ' ');

@@ -21,7 +21,7 @@
 #include "sim/CUdpService.h"
 
 struct CRouterSim::Connection {
-    UniqueFd fd;
+    CUniqueFd fd;
     std::unique_ptr<ISession> session;
     uint32_t id = 0;
     bool telnet = false;
@@ -32,10 +32,10 @@ struct CRouterSim::Connection {
 namespace {
 
 // Datagrams taken per loop turn, so that a flood cannot starve the TCP side.
-constexpr int kMaxDatagramsPerTurn = 64;
+constexpr int MAX_DATAGRAMS_PER_TURN = 64;
 // Longest poll() wait, so that idle time-outs are looked at now and then.
-constexpr uint32_t kMaxPollMs = 1000;
-constexpr int kUdpBindTries = 20;
+constexpr uint32_t MAX_POLL_MS = 1000;
+constexpr int UDP_BIND_TRIES = 20;
 
 sockaddr_in MakeAddress(const std::string& address, uint16_t port)
 {
@@ -75,7 +75,7 @@ bool CRouterSim::Open(std::string& error)
         return false;
     }
     bool bound = false;
-    for (int attempt = 0; attempt < kUdpBindTries && !bound; ++attempt) {
+    for (int attempt = 0; attempt < UDP_BIND_TRIES && !bound; ++attempt) {
         if (!BindTcp(m_Config.routerPort, m_TcpListenFd, m_nRouterPort, error))
             return false;
         bound = BindUdp(m_nRouterPort, error);
@@ -97,7 +97,7 @@ bool CRouterSim::Open(std::string& error)
     return true;
 }
 
-bool CRouterSim::BindTcp(uint16_t port, UniqueFd& fd, uint16_t& bound, std::string& error)
+bool CRouterSim::BindTcp(uint16_t port, CUniqueFd& fd, uint16_t& bound, std::string& error)
 {
     fd.Reset(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
@@ -166,7 +166,7 @@ void CRouterSim::BindBroadcastListeners(uint16_t port)
     }
     targets.push_back(in_addr{htonl(INADDR_BROADCAST)});
     for (const in_addr& target : targets) {
-        UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        CUniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!fd.Valid())
             continue;
         const int one = 1;
@@ -220,7 +220,7 @@ size_t CRouterSim::CountConnections(bool telnet) const
 int CRouterSim::PollTimeout() const
 {
     const uint32_t now = GetTickCount();
-    int64_t wait = kMaxPollMs;
+    int64_t wait = MAX_POLL_MS;
     const int64_t module = m_pContext->Module().MsUntilNextEvent(now);
     if (module >= 0)
         wait = std::min(wait, module);
@@ -248,7 +248,7 @@ void CRouterSim::Run(int extraStopFd)
         fds.push_back({m_UdpFd.Get(), POLLIN, 0});
         fds.push_back({m_TcpListenFd.Get(), POLLIN, 0});
         fds.push_back({m_TelnetListenFd.Get(), POLLIN, 0});
-        for (const UniqueFd& fd : m_BroadcastFds)
+        for (const CUniqueFd& fd : m_BroadcastFds)
             fds.push_back({fd.Get(), POLLIN, 0});
         const size_t kFixed = 5 + m_BroadcastFds.size();
         for (const auto& conn : m_Connections) {
@@ -284,8 +284,8 @@ void CRouterSim::Run(int extraStopFd)
 
 void CRouterSim::ReadUdp(int fd)
 {
-    for (int i = 0; i < kMaxDatagramsPerTurn; ++i) {
-        uint8_t buffer[CUdpService::kMaxDatagram + 1];
+    for (int i = 0; i < MAX_DATAGRAMS_PER_TURN; ++i) {
+        uint8_t buffer[CUdpService::MAX_DATAGRAM + 1];
         sockaddr_in from{};
         iovec iov{buffer, sizeof buffer};
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
@@ -308,8 +308,8 @@ void CRouterSim::ReadUdp(int fd)
                 WriteBe32(arrivedOn.data(), host);
             }
         }
-        const bool truncated = static_cast<size_t>(n) > CUdpService::kMaxDatagram;
-        const size_t length = truncated ? CUdpService::kMaxDatagram : static_cast<size_t>(n);
+        const bool truncated = static_cast<size_t>(n) > CUdpService::MAX_DATAGRAM;
+        const size_t length = truncated ? CUdpService::MAX_DATAGRAM : static_cast<size_t>(n);
         std::vector<std::vector<uint8_t>> replies;
         const bool discovery = m_pUdp->HandleDatagram(buffer, length, truncated, arrivedOn, replies);
         if (discovery && m_Config.faults.Has(Fault::DiscoveryFlood)) {
@@ -354,7 +354,7 @@ void CRouterSim::SendDueDatagrams(uint32_t now)
 void CRouterSim::AcceptAll(int listenFd, bool telnet)
 {
     for (;;) {
-        UniqueFd fd(accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        CUniqueFd fd(accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd.Valid())
             return;
         CTranscript& transcript = m_pContext->Transcript();
@@ -363,7 +363,7 @@ void CRouterSim::AcceptAll(int listenFd, bool telnet)
         if (CountConnections(telnet) >= m_Config.maxConnections) {
             transcript.Event(proto, id, "connection refused: limit reached",
                              {{"limit", m_Config.maxConnections}});
-            continue; // closed by UniqueFd
+            continue; // closed by CUniqueFd
         }
         const int one = 1;
         setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -386,7 +386,7 @@ void CRouterSim::AcceptAll(int listenFd, bool telnet)
 void CRouterSim::ServeConnection(Connection& conn, short revents)
 {
     if (revents & POLLIN) {
-        uint8_t buffer[kReceiveChunk];
+        uint8_t buffer[RECEIVE_CHUNK];
         const ssize_t n = recv(conn.fd.Get(), buffer, sizeof buffer, 0);
         if (n > 0) {
             conn.lastInput = GetTickCount();
@@ -451,7 +451,7 @@ void CRouterSim::TickAll()
         }
         Flush(conn);
         const char* proto = conn.telnet ? "telnet" : "tcp";
-        if (session.Output().size() > kMaxPendingOutput) {
+        if (session.Output().size() > MAX_PENDING_OUTPUT) {
             m_pContext->Transcript().Violation(proto, conn.id, "peer does not read: output limit reached", nullptr, 0);
             DropConnection(i, true);
         } else if (conn.peerClosed || (session.WantsClose() && session.Output().empty())) {

@@ -10,7 +10,7 @@
 #include <netinet/in.h>
 
 #include "platform/CPollableEvent.h"
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 #include "sim/CSimConfig.h"
 
 class CSimContext;
@@ -22,8 +22,8 @@ class ISession;
 // Run it on the caller's thread (Run) or on a thread of its own (Start / Stop).
 class CRouterSim {
 public:
-    static constexpr size_t kMaxPendingOutput = 4u * 1024u * 1024u;
-    static constexpr size_t kReceiveChunk = 65536;
+    static constexpr size_t MAX_PENDING_OUTPUT = 4u * 1024u * 1024u;
+    static constexpr size_t RECEIVE_CHUNK = 65536;
 
     explicit CRouterSim(const CSimConfig& config);
     ~CRouterSim();
@@ -55,7 +55,7 @@ private:
         sockaddr_in to;
     };
 
-    bool BindTcp(uint16_t port, UniqueFd& fd, uint16_t& bound, std::string& error);
+    bool BindTcp(uint16_t port, CUniqueFd& fd, uint16_t& bound, std::string& error);
     bool BindUdp(uint16_t port, std::string& error);
     void BindBroadcastListeners(uint16_t port);
     void AcceptAll(int listenFd, bool telnet);
@@ -74,12 +74,12 @@ private:
     CSimConfig m_Config;
     std::unique_ptr<CSimContext> m_pContext;
     std::unique_ptr<CUdpService> m_pUdp;
-    UniqueFd m_UdpFd;
+    CUniqueFd m_UdpFd;
     // Sockets bound to the LAN's broadcast addresses, so that discovery broadcasts reach a
     // simulator that serves a real interface address; replies leave through m_UdpFd.
-    std::vector<UniqueFd> m_BroadcastFds;
-    UniqueFd m_TcpListenFd;
-    UniqueFd m_TelnetListenFd;
+    std::vector<CUniqueFd> m_BroadcastFds;
+    CUniqueFd m_TcpListenFd;
+    CUniqueFd m_TelnetListenFd;
     uint16_t m_nRouterPort = 0;
     uint16_t m_nTelnetPort = 0;
     std::vector<std::unique_ptr<Connection>> m_Connections;

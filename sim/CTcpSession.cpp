@@ -16,13 +16,13 @@
 
 namespace {
 
-const char kRutBegin[] = "Varoni RUT Begin Download Pkt";
-const char kFwtBegin[] = "Varoni FWT Begin Download Pkt";
-const char kFwtForce[] = "Varoni FWT Force Download Pkt";
-constexpr size_t kControlTextLength = 29;
-constexpr size_t kControlValueOffset = 30;
-constexpr uint8_t kControlMark = 0xFF;
-constexpr uint8_t kBlockWriteCommand = 0x0F;
+const char RUT_BEGIN[] = "Varoni RUT Begin Download Pkt";
+const char FWT_BEGIN[] = "Varoni FWT Begin Download Pkt";
+const char FWT_FORCE[] = "Varoni FWT Force Download Pkt";
+constexpr size_t CONTROL_TEXT_LENGTH = 29;
+constexpr size_t CONTROL_VALUE_OFFSET = 30;
+constexpr uint8_t CONTROL_MARK = 0xFF;
+constexpr uint8_t BLOCK_WRITE_COMMAND = 0x0F;
 
 } // namespace
 
@@ -55,7 +55,7 @@ std::string CTcpSession::DescribeRequest(const uint8_t* p, size_t n)
     case DIAG_NV_WRITE: return "nv-write";
     case DIAG_CHANGE_MODE: return "change-mode";
     case DIAG_SWITCH_DOWNLOADER: return "switch-to-downloader";
-    case kControlMark: return "control-packet";
+    case CONTROL_MARK: return "control-packet";
     case DIAG_SUBSYS_CMD:
         if (n >= SUBSYS_HEADER_LENGTH) {
             const uint16_t command = ReadLe16(p + 2);
@@ -99,7 +99,7 @@ void CTcpSession::FrameByte(uint8_t byte)
     }
     if (m_bOverflow)
         return;
-    if (m_Collect.empty() && byte == kBlockWriteCommand) {
+    if (m_Collect.empty() && byte == BLOCK_WRITE_COMMAND) {
         const CFaultTable& faults = m_Context.Config().faults;
         const uint32_t number = m_Context.NextBlockFrameNumber();
         if (faults.HitsNumber(Fault::ResetDuringBlock, number)) {
@@ -109,9 +109,9 @@ void CTcpSession::FrameByte(uint8_t byte)
             return;
         }
     }
-    if (m_Collect.size() >= kMaxFrameBody) {
+    if (m_Collect.size() >= MAX_FRAME_BODY) {
         m_Context.Transcript().Violation("tcp", m_nConn,
-                                         "frame longer than " + std::to_string(kMaxFrameBody) + " bytes",
+                                         "frame longer than " + std::to_string(MAX_FRAME_BODY) + " bytes",
                                          m_Collect.data(), m_Collect.size());
         m_Collect.clear();
         m_bOverflow = true;
@@ -150,7 +150,7 @@ void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
     m_Context.Transcript().Message("tcp", "in", m_nConn,
                                    {{"kind", "frame"}, {"request", DescribeRequest(payload, length)}}, payload,
                                    length);
-    if (payload[0] == kControlMark) {
+    if (payload[0] == CONTROL_MARK) {
         ControlPacket(payload, length);
         return;
     }
@@ -168,16 +168,16 @@ void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
 void CTcpSession::ControlPacket(const uint8_t* p, size_t n)
 {
     CTranscript& transcript = m_Context.Transcript();
-    if (n != kControlPacketSize) {
+    if (n != CONTROL_PACKET_SIZE) {
         transcript.Violation("tcp", m_nConn, "control packet of " + std::to_string(n) + " bytes, expected 40", p, n);
         return;
     }
-    const uint32_t value = ReadLe32(p + kControlValueOffset);
+    const uint32_t value = ReadLe32(p + CONTROL_VALUE_OFFSET);
     if (std::any_of(p + 34, p + 40, [](uint8_t b) { return b != 0; }))
         transcript.Violation("tcp", m_nConn, "control packet with non-zero bytes 34 to 39", p, n);
     const char* text = reinterpret_cast<const char*>(p + 1);
-    if (std::memcmp(text, kRutBegin, kControlTextLength) == 0) {
-        if (value == 0 || value > kMaxImageLength) {
+    if (std::memcmp(text, RUT_BEGIN, CONTROL_TEXT_LENGTH) == 0) {
+        if (value == 0 || value > MAX_IMAGE_LENGTH) {
             transcript.Violation("tcp", m_nConn, "RUT begin packet announcing " + std::to_string(value) + " bytes",
                                  p, n);
             return;
@@ -186,10 +186,10 @@ void CTcpSession::ControlPacket(const uint8_t* p, size_t n)
         m_State = State::ImageData;
         m_nImageLength = value;
         m_nImageReceived = 0;
-        m_nImageDigest = CBlockMemory::kDigestStart;
+        m_nImageDigest = CBlockMemory::DIGEST_START;
         m_ImageHead.clear();
-    } else if (std::memcmp(text, kFwtBegin, kControlTextLength) == 0 ||
-               std::memcmp(text, kFwtForce, kControlTextLength) == 0) {
+    } else if (std::memcmp(text, FWT_BEGIN, CONTROL_TEXT_LENGTH) == 0 ||
+               std::memcmp(text, FWT_FORCE, CONTROL_TEXT_LENGTH) == 0) {
         const bool force = text[11] == 'o';
         if (value != 0)
             transcript.Violation("tcp", m_nConn, "FWT packet with a non-zero value", p, n);
@@ -294,11 +294,11 @@ void CTcpSession::SendResult()
         m_Context.Transcript().Event("router", m_nConn, "result packet withheld (fault no-result)");
         return;
     }
-    const uint32_t value = faults.Has(Fault::ResultValue) ? faults.Number(Fault::ResultValue) : kResultOk;
-    uint8_t packet[kControlPacketSize] = {};
-    packet[0] = kControlMark;
-    WriteLe32(packet + kControlValueOffset, value);
-    if (value == kResultOk) {
+    const uint32_t value = faults.Has(Fault::ResultValue) ? faults.Number(Fault::ResultValue) : RESULT_OK;
+    uint8_t packet[CONTROL_PACKET_SIZE] = {};
+    packet[0] = CONTROL_MARK;
+    WriteLe32(packet + CONTROL_VALUE_OFFSET, value);
+    if (value == RESULT_OK) {
         std::string version;
         const size_t size = m_ImageHead.size();
         if (size >= SampleImage::ROUTER_CONTAINER_SIZE &&

@@ -15,10 +15,10 @@ class CSimContext;
 class CTcpSession : public ISession {
 public:
     // Largest frame body accepted (a 4096-byte block write fully stuffed takes 8210).
-    static constexpr size_t kMaxFrameBody = 16384;
-    static constexpr size_t kControlPacketSize = 40;
-    static constexpr uint32_t kResultOk = 4;
-    static constexpr uint32_t kMaxImageLength = 512u * 1024u * 1024u;
+    static constexpr size_t MAX_FRAME_BODY = 16384;
+    static constexpr size_t CONTROL_PACKET_SIZE = 40;
+    static constexpr uint32_t RESULT_OK = 4;
+    static constexpr uint32_t MAX_IMAGE_LENGTH = 512u * 1024u * 1024u;
 
     CTcpSession(CSimContext& context, uint32_t conn);
 

@@ -15,8 +15,8 @@ constexpr uint8_t OPT_ECHO = 1;
 constexpr uint8_t OPT_SGA = 3;
 constexpr uint8_t OPT_TTYPE = 24;
 
-const char kUser[] = "admin";
-const char kPassword[] = "tovex";
+const char USER[] = "admin";
+const char PASSWORD[] = "tovex";
 
 const char* VerbName(uint8_t verb)
 {
@@ -129,12 +129,12 @@ void CTelnetSession::Byte(uint8_t byte)
         line.swap(m_Line);
         if (m_bLineTooLong)
             m_Context.Transcript().Violation("telnet", m_nConn,
-                                             "line longer than " + std::to_string(kMaxLine) + " bytes", nullptr, 0);
+                                             "line longer than " + std::to_string(MAX_LINE) + " bytes", nullptr, 0);
         m_bLineTooLong = false;
         Line(line);
         return;
     }
-    if (m_Line.size() >= kMaxLine) {
+    if (m_Line.size() >= MAX_LINE) {
         m_bLineTooLong = true;
         return;
     }
@@ -154,7 +154,7 @@ void CTelnetSession::Line(const std::string& line)
         m_Stage = Stage::Password;
         return;
     case Stage::Password:
-        if (m_User == kUser && line == kPassword) {
+        if (m_User == USER && line == PASSWORD) {
             m_Context.Transcript().Event("telnet", m_nConn, "logged in");
             SendText("\r\n");
             m_Stage = Stage::Shell;
@@ -163,7 +163,7 @@ void CTelnetSession::Line(const std::string& line)
         }
         m_Context.Transcript().Event("telnet", m_nConn, "login refused", {{"user", m_User}});
         SendText("\r\nLogin incorrect\r\n");
-        if (++m_nFailures >= kMaxLoginTries) {
+        if (++m_nFailures >= MAX_LOGIN_TRIES) {
             m_bClose = true;
             return;
         }

@@ -12,8 +12,8 @@ class CSimContext;
 // "diag display version" under a prompt holding "QRX".
 class CTelnetSession : public ISession {
 public:
-    static constexpr size_t kMaxLine = 256;
-    static constexpr int kMaxLoginTries = 3;
+    static constexpr size_t MAX_LINE = 256;
+    static constexpr int MAX_LOGIN_TRIES = 3;
 
     CTelnetSession(CSimContext& context, uint32_t conn);
 

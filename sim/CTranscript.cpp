@@ -11,7 +11,7 @@ namespace {
 
 // Violations echoed to standard error before it falls silent (a flood must not flood the
 // terminal too); all of them still go to the transcript and the count.
-constexpr uint32_t kMaxReportedViolations = 50;
+constexpr uint32_t MAX_REPORTED_VIOLATIONS = 50;
 
 std::string WallClock()
 {
@@ -54,14 +54,14 @@ bool CTranscript::Open(const std::string& path, std::string& error)
 
 std::string CTranscript::Hex(const uint8_t* bytes, size_t length)
 {
-    static const char kDigits[] = "0123456789ABCDEF";
+    static const char DIGITS[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(length * 3);
     for (size_t i = 0; i < length; ++i) {
         if (i != 0)
             text += ' ';
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 15];
+        text += DIGITS[bytes[i] >> 4];
+        text += DIGITS[bytes[i] & 15];
     }
     return text;
 }
@@ -82,7 +82,7 @@ void CTranscript::Violation(const char* proto, uint32_t conn, const std::string&
     const uint32_t count = ++m_Violations;
     nlohmann::json record = {{"proto", proto}, {"dir", "in"}, {"conn", conn}, {"kind", "violation"},
                              {"violation", what}, {"count", count}};
-    if (m_bEcho && m_Reported.fetch_add(1) < kMaxReportedViolations)
+    if (m_bEcho && m_Reported.fetch_add(1) < MAX_REPORTED_VIOLATIONS)
         std::fprintf(stderr, "kivrouter-sim: protocol violation (%s): %s\n", proto, what.c_str());
     if (!m_bOpen)
         return;
@@ -107,7 +107,7 @@ void CTranscript::Write(nlohmann::json record, const uint8_t* bytes, size_t leng
     record["tick"] = GetTickCount() - m_StartTick;
     if (bytes != nullptr) {
         record["length"] = length;
-        const size_t shown = length < kMaxHexBytes ? length : kMaxHexBytes;
+        const size_t shown = length < MAX_HEX_BYTES ? length : MAX_HEX_BYTES;
         record["hex"] = Hex(bytes, shown);
         if (shown < length)
             record["truncated"] = true;

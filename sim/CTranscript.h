@@ -15,7 +15,7 @@
 class CTranscript {
 public:
     // Hex dumps stop after this many bytes; the record then says "truncated": true.
-    static constexpr size_t kMaxHexBytes = 256;
+    static constexpr size_t MAX_HEX_BYTES = 256;
 
     CTranscript();
     ~CTranscript();

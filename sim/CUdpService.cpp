@@ -54,11 +54,11 @@ bool CUdpService::HandleDatagram(const uint8_t* data, size_t length, bool trunca
                                  const std::array<uint8_t, 4>& arrivedOn, std::vector<std::vector<uint8_t>>& replies)
 {
     CTranscript& transcript = m_Context.Transcript();
-    if (truncated || length > kMaxDatagram) {
-        transcript.Violation("udp", 0, "oversized datagram", data, std::min(length, kMaxDatagram));
+    if (truncated || length > MAX_DATAGRAM) {
+        transcript.Violation("udp", 0, "oversized datagram", data, std::min(length, MAX_DATAGRAM));
         return false;
     }
-    uint8_t payload[kMaxDatagram];
+    uint8_t payload[MAX_DATAGRAM];
     const uint32_t n = length == 0 ? 0 : HdlcDecode(data, static_cast<uint32_t>(length), payload);
     if (length == 0 || data[0] != HDLC_FLAG || data[length - 1] != HDLC_FLAG) {
         transcript.Violation("udp", 0, "datagram is not one frame with leading and trailing flag", data, length);
@@ -69,7 +69,7 @@ bool CUdpService::HandleDatagram(const uint8_t* data, size_t length, bool trunca
         transcript.Violation("udp", 0, "bad frame (FCS or length)", data, length);
         return false;
     }
-    if (n != UdpRecord::kSize) {
+    if (n != UdpRecord::SIZE) {
         transcript.Violation("udp", 0, "record of " + std::to_string(n) + " bytes, expected 32", data, length);
         return false;
     }
@@ -86,9 +86,9 @@ void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>&
                             std::vector<std::vector<uint8_t>>& replies)
 {
     const CSimConfig& config = m_Context.Config();
-    if (std::any_of(record + 1, record + UdpRecord::kSize, [](uint8_t b) { return b != 0; }))
+    if (std::any_of(record + 1, record + UdpRecord::SIZE, [](uint8_t b) { return b != 0; }))
         m_Context.Transcript().Violation("udp", 0, "discovery record with non-zero fields", record,
-                                         UdpRecord::kSize);
+                                         UdpRecord::SIZE);
     if (config.faults.Has(Fault::NoDiscovery)) {
         m_Context.Transcript().Event("udp", 0, "discovery not answered (fault no-discovery)");
         return;
@@ -144,18 +144,18 @@ void CUdpService::Control(const uint8_t* record, const std::array<uint8_t, 4>& a
     const uint8_t type = record[0];
     if (type != UDP_ERASE_NVRAM && type != UDP_ENTER_FORCE_LOAD && type != UDP_LEAVE_FORCE_LOAD &&
         type != UDP_READY_PROBE) {
-        transcript.Violation("udp", 0, "record of unknown type " + std::to_string(type), record, UdpRecord::kSize);
+        transcript.Violation("udp", 0, "record of unknown type " + std::to_string(type), record, UdpRecord::SIZE);
         return;
     }
     const std::array<uint8_t, 4> ip = m_Context.RouterIp(arrivedOn);
     if (std::memcmp(record + 1, ip.data(), 4) != 0 || std::memcmp(record + 5, config.mac.data(), 6) != 0) {
         transcript.Violation("udp", 0, std::string(RecordName(type)) + " record with the wrong address or MAC",
-                             record, UdpRecord::kSize);
+                             record, UdpRecord::SIZE);
         return;
     }
-    if (std::any_of(record + 11, record + UdpRecord::kSize, [](uint8_t b) { return b != 0; }))
+    if (std::any_of(record + 11, record + UdpRecord::SIZE, [](uint8_t b) { return b != 0; }))
         transcript.Violation("udp", 0, std::string(RecordName(type)) + " record with non-zero text or spare byte",
-                             record, UdpRecord::kSize);
+                             record, UdpRecord::SIZE);
     CWirelessModule& module = m_Context.Module();
     switch (type) {
     case UDP_ERASE_NVRAM:
@@ -188,13 +188,13 @@ void CUdpService::Control(const uint8_t* record, const std::array<uint8_t, 4>& a
 
 void CUdpService::Send(const uint8_t* record, const char* kind, std::vector<std::vector<uint8_t>>& replies)
 {
-    SendBytes(record, UdpRecord::kSize, kind, replies);
+    SendBytes(record, UdpRecord::SIZE, kind, replies);
 }
 
 void CUdpService::SendBytes(const uint8_t* record, size_t length, const char* kind,
                             std::vector<std::vector<uint8_t>>& replies)
 {
-    std::vector<uint8_t> payload(record, record + std::min(length, UdpRecord::kSize));
+    std::vector<uint8_t> payload(record, record + std::min(length, UdpRecord::SIZE));
     payload.resize(length, 0);
     std::vector<uint8_t> frame(HdlcMaxFrameLength(static_cast<uint32_t>(length)));
     frame.resize(HdlcEncode(payload.data(), static_cast<uint32_t>(length), frame, 1));

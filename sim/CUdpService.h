@@ -13,7 +13,7 @@ class CSimContext;
 class CUdpService {
 public:
     // Datagrams longer than this are oversized (a record frame takes at most 70 bytes).
-    static constexpr size_t kMaxDatagram = 512;
+    static constexpr size_t MAX_DATAGRAM = 512;
 
     explicit CUdpService(CSimContext& context);
 

@@ -15,9 +15,9 @@ namespace {
 
 using namespace DiagProtocol;
 
-constexpr size_t kMaxNvItems = 64;
-constexpr uint32_t kMaxBlock = 4096;
-constexpr size_t kMaxErrorEcho = 140;
+constexpr size_t MAX_NV_ITEMS = 64;
+constexpr uint32_t MAX_BLOCK = 4096;
+constexpr size_t MAX_ERROR_ECHO = 140;
 
 void PutText(std::vector<uint8_t>& out, size_t offset, const std::string& text, size_t room)
 {
@@ -169,7 +169,7 @@ void CWirelessModule::Answer(Answers& answers, std::vector<uint8_t> payload)
 void CWirelessModule::ErrorAnswer(Answers& answers, uint8_t code, const uint8_t* request, size_t length)
 {
     std::vector<uint8_t> answer{code};
-    answer.insert(answer.end(), request, request + std::min(length, kMaxErrorEcho));
+    answer.insert(answer.end(), request, request + std::min(length, MAX_ERROR_ECHO));
     Answer(answers, std::move(answer));
 }
 
@@ -236,7 +236,7 @@ void CWirelessModule::ReleaseLateAck(const uint8_t* p, size_t n, Answers& answer
     m_Transcript.Event("module", m_nConn, "held-back block acknowledgement sent (fault late-ack)",
                        {{"address", m_nLateAckAddress}, {"before", CTcpSession::DescribeRequest(p, n)}});
     answers.push_back(Reply{{DL_ACK}, 0});
-    lead = kLateAckLeadMs;
+    lead = LATE_ACK_LEAD_MS;
 }
 
 bool CWirelessModule::HandleHandShake(const uint8_t* p, size_t n, Answers& answers)
@@ -396,7 +396,7 @@ void CWirelessModule::HandleNv(const uint8_t* p, size_t n, Answers& answers)
         } else {
             std::copy(it->second.begin(), it->second.end(), answer.begin() + NV_DATA_OFFSET);
         }
-    } else if (m_NvItems.size() >= kMaxNvItems && m_NvItems.count(item) == 0) {
+    } else if (m_NvItems.size() >= MAX_NV_ITEMS && m_NvItems.count(item) == 0) {
         status = NV_STATUS_FULL;
     } else {
         m_NvItems[item].assign(p + NV_DATA_OFFSET, p + NV_STATUS_OFFSET);
@@ -433,7 +433,7 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
     }
     const uint32_t address = ReadBe32(p + BLOCK_ADDRESS_OFFSET);
     const uint32_t length = ReadBe16(p + BLOCK_LENGTH_OFFSET);
-    if (length == 0 || length > kMaxBlock || n != BLOCK_HEADER_LENGTH + size_t(length)) {
+    if (length == 0 || length > MAX_BLOCK || n != BLOCK_HEADER_LENGTH + size_t(length)) {
         Violation("block write of " + std::to_string(n) + " bytes announcing " + std::to_string(length) +
                       " data bytes",
                   p, n);

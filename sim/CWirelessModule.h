@@ -29,7 +29,7 @@ public:
 
     // How long the answer to the request that releases a held-back acknowledgement waits
     // behind it (late-ack fault), so that the tool meets the late one first.
-    static constexpr uint32_t kLateAckLeadMs = 500;
+    static constexpr uint32_t LATE_ACK_LEAD_MS = 500;
 
     CWirelessModule(const CSimConfig& config, CTranscript& transcript);
 

@@ -6,7 +6,7 @@
 
 #include <sys/signalfd.h>
 
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 #include "sim/CRouterSim.h"
 #include "sim/CSimConfig.h"
 
@@ -32,7 +32,7 @@ int main(int argc, char** argv)
         return 1;
     }
     sigdelset(&signals, SIGPIPE);
-    UniqueFd signalFd(signalfd(-1, &signals, SFD_CLOEXEC));
+    CUniqueFd signalFd(signalfd(-1, &signals, SFD_CLOEXEC));
     if (!signalFd.Valid()) {
         std::fputs("kivrouter-sim: cannot create a signal descriptor\n", stderr);
         return 1;

@@ -17,7 +17,7 @@ namespace {
 // ProductVersion, and the translation 0409/04b0. Every block: length, value length (bytes,
 // or characters for text), type (0 binary, 1 text), a zero-terminated UTF-16LE key, padding
 // to 32 bits, the value, padding, the children.
-const std::vector<uint8_t> kGoldenBlock = {
+const std::vector<uint8_t> GOLDEN_BLOCK = {
     // 0: VS_VERSION_INFO, 316 bytes, a 52-byte binary value.
     0x3C, 0x01, 0x34, 0x00, 0x00, 0x00,
     'V', 0, 'S', 0, '_', 0, 'V', 0, 'E', 0, 'R', 0, 'S', 0, 'I', 0, 'O', 0, 'N', 0, '_', 0,
@@ -70,9 +70,9 @@ const std::vector<uint8_t> kGoldenBlock = {
 
 TEST(ModuleVersion, BlockWrittenByHandIsReadFieldByField)
 {
-    ASSERT_EQ(kGoldenBlock.size(), 316u);
+    ASSERT_EQ(GOLDEN_BLOCK.size(), 316u);
     CModuleVersion version;
-    ASSERT_TRUE(version.LoadVersionData(kGoldenBlock.data(), kGoldenBlock.size()));
+    ASSERT_TRUE(version.LoadVersionData(GOLDEN_BLOCK.data(), GOLDEN_BLOCK.size()));
     const FixedFileInfo& fixed = version.GetFixedInfo();
     EXPECT_EQ(fixed.dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(fixed.dwStrucVersion, 0x00010000u);
@@ -102,7 +102,7 @@ TEST(ModuleVersion, BlockWrittenByHandIsReadFieldByField)
     std::copy(numbers, numbers + 4, content.fileVersion);
     std::copy(numbers, numbers + 4, content.productVersion);
     content.strings = {{"CompanyName", "Varoni"}, {"ProductVersion", "1.2.3"}};
-    EXPECT_EQ(BuildVersionInfo(content), kGoldenBlock);
+    EXPECT_EQ(BuildVersionInfo(content), GOLDEN_BLOCK);
 }
 
 TEST(ModuleVersion, ProgramVersionResourceIsGeneratedFromTheProjectVersion)
@@ -144,7 +144,7 @@ TEST(ModuleVersion, DamagedVersionDataIsRejectedWithoutReadingOutside)
 {
     CModuleVersion version;
     const std::vector<uint8_t> built = BuildVersionInfo(kivtest::SampleVersionInfo(true));
-    for (const std::vector<uint8_t>& good : {built, kGoldenBlock}) {
+    for (const std::vector<uint8_t>& good : {built, GOLDEN_BLOCK}) {
         for (size_t n = 0; n < good.size(); ++n) {
             // Every truncation, with the root length left claiming more.
             std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(n));
@@ -152,19 +152,19 @@ TEST(ModuleVersion, DamagedVersionDataIsRejectedWithoutReadingOutside)
             version.GetValue("ProductVersion");
         }
     }
-    auto wrong = kGoldenBlock;
+    auto wrong = GOLDEN_BLOCK;
     wrong[40] ^= 0xFF; // first byte of the fixed information: the signature
     EXPECT_FALSE(version.LoadVersionData(wrong.data(), wrong.size()));
     EXPECT_FALSE(version.LoadVersionData(nullptr, 0));
     EXPECT_EQ(version.GetValue("ProductVersion"), "");
 
     // A string whose value claims more characters than its block holds is cut at the block.
-    auto longer = kGoldenBlock;
+    auto longer = GOLDEN_BLOCK;
     longer[202] = 0x7F; // ProductVersion: 127 characters
     ASSERT_TRUE(version.LoadVersionData(longer.data(), longer.size()));
     EXPECT_EQ(version.GetValue("ProductVersion"), "1.2.3");
     // A child that claims to run past its parent ends the search.
-    auto past = kGoldenBlock;
+    auto past = GOLDEN_BLOCK;
     past[200] = 0xF0; // ProductVersion: 240 bytes
     ASSERT_TRUE(version.LoadVersionData(past.data(), past.size()));
     EXPECT_EQ(version.GetValue("ProductVersion"), "");

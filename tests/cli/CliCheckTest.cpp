@@ -6,8 +6,8 @@ using kivtest::CliRun;
 
 namespace {
 
-constexpr uint32_t kBlue = 0xFF0000;
-constexpr uint32_t kRed = 0x0000FF;
+constexpr uint32_t BLUE = 0xFF0000;
+constexpr uint32_t RED = 0x0000FF;
 
 class CliCheck : public CliFixture {};
 
@@ -22,7 +22,7 @@ TEST_F(CliCheck, FamilyAReadsEveryVersionAndAcceptsSameMajorMinor)
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(run.json["rows"][i]["type"], types[i]);
         EXPECT_EQ(run.json["rows"][i]["status"], "Waiting for the upgrade");
-        EXPECT_EQ(run.json["rows"][i]["colour"], kBlue);
+        EXPECT_EQ(run.json["rows"][i]["colour"], BLUE);
     }
     // 2.1.5.0 on the router against 2.1.7.1 in the image: accepted. The newest valid line
     // of the reply is taken, not the echo or the prompt.
@@ -49,7 +49,7 @@ TEST_F(CliCheck, MajorChangeIsAMismatchAndBlocksTheUpgrade)
     CliRun run = RunCli("upgrade", Samples("a"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.Cell("APP", "status"), "Version does not match");
-    EXPECT_EQ((*run.Row("APP"))["colour"], kRed);
+    EXPECT_EQ((*run.Row("APP"))["colour"], RED);
     EXPECT_EQ(run.Cell("Customization", "status"), "Version does not match");
     EXPECT_EQ(run.Cell("BOOT", "status"), "Waiting for the upgrade");
     EXPECT_EQ(run.json["checkPassed"], false);
@@ -115,7 +115,7 @@ TEST_F(CliCheck, FamilyBReadsOneVersionForFourRows)
     env["KIV_DISCOVERY_TARGETS"] = "127.0.0.2,127.0.0.1";
     env["KIV_ROUTER_PORT"] = m_strRouterPort;
     env["KIV_TELNET_PORT"] = m_strTelnetPort;
-    ASSERT_TRUE(cli.Start({kivtest::BuildProgram(kivtest::kCliProgram), "check", "--images", Samples("b"), "--json"},
+    ASSERT_TRUE(cli.Start({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--images", Samples("b"), "--json"},
         env));
     CliRun run = Finish(cli, std::chrono::seconds(120));
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -166,13 +166,13 @@ TEST_F(CliCheck, NoRouterAndUsageErrors)
 
     for (std::vector<std::string> bad : {std::vector<std::string>{"frobnicate"}, {"check", "--router-port", "0"},
              {"check", "--target", "1.2.3"}, {"check", "--images", m_Dir / "missing"}, {}}) {
-        bad.insert(bad.begin(), kivtest::BuildProgram(kivtest::kCliProgram));
+        bad.insert(bad.begin(), kivtest::BuildProgram(kivtest::CLI_PROGRAM));
         kivtest::Process cli;
         ASSERT_TRUE(cli.Start(bad, CliEnv()));
         EXPECT_EQ(cli.Wait(std::chrono::seconds(30)), 2) << bad.back();
     }
     kivtest::Process version;
-    ASSERT_TRUE(version.Start({kivtest::BuildProgram(kivtest::kCliProgram), "--version"}, CliEnv()));
+    ASSERT_TRUE(version.Start({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "--version"}, CliEnv()));
     EXPECT_EQ(version.Wait(std::chrono::seconds(30)), 0);
     EXPECT_NE(version.Out().find("kivupgrade-cli "), std::string::npos);
 }

@@ -37,7 +37,7 @@ protected:
     // kivupgrade-cli COMMAND ARGS... --json, in the test's environment.
     CliRun Run(const std::string& command, std::vector<std::string> args, bool json = true)
     {
-        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::kCliProgram), command};
+        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::CLI_PROGRAM), command};
         argv.insert(argv.end(), args.begin(), args.end());
         if (json)
             argv.push_back("--json");
@@ -196,7 +196,7 @@ TEST_F(CliDiscover, AFloodDoesNotStretchTheTriesAndCtrlCEndsTheWaitAtOnce)
     Process::Env env = CliEnv();
     env["KIV_TIME_SCALE"] = "4";
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(cli.Start({kivtest::BuildProgram(kivtest::kCliProgram), "check", "--target", "127.0.0.4",
+    ASSERT_TRUE(cli.Start({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--target", "127.0.0.4",
                            "--router-port", std::to_string(slow.RouterPort()), "--images", Samples("a")},
                           env));
     const auto requested = [&] { return TranscriptOf("4").find("\"name\":\"discovery\"") != std::string::npos; };

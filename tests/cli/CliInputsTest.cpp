@@ -42,7 +42,7 @@ protected:
     {
         const std::string data = m_Dir / "part.dat";
         ASSERT_TRUE(kivtest::WriteFile(data, std::string(5000, 'p')));
-        std::vector<std::string> args = {kivtest::BuildProgram(kivtest::kImageProgram), "create", path, "--type",
+        std::vector<std::string> args = {kivtest::BuildProgram(kivtest::IMAGE_PROGRAM), "create", path, "--type",
             type, "-V", version};
         for (int i = 0; i < parts; ++i) {
             args.push_back("--part");

@@ -125,7 +125,7 @@ protected:
     // kivupgrade-cli check in the "pc" namespace with no router overrides, `env` added.
     kivtest::CliRun CheckFromPc(const TestLan& lan, std::vector<std::string> extra, kivtest::Process::Env env)
     {
-        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::kCliProgram), "check", "--images",
+        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--images",
             Samples("a"), "--json"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         env.insert({{"TMPDIR", m_Dir.Path()}, {"KIV_DISCOVERY_TARGETS", ""}, {"KIV_ROUTER_PORT", ""},
@@ -243,7 +243,7 @@ protected:
     // allowed to be, toward a router off loopback).
     kivtest::CliRun RunInPc(std::vector<std::string> args)
     {
-        args.insert(args.begin(), kivtest::BuildProgram(kivtest::kCliProgram));
+        args.insert(args.begin(), kivtest::BuildProgram(kivtest::CLI_PROGRAM));
         args.push_back("--json");
         kivtest::Process::Env env = CliEnv();
         env["KIV_TIME_SCALE_ANY_ROUTER"] = "1";

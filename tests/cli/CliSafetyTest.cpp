@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 #include "tests/support/CliFixture.h"
 #include "tests/support/Files.h"
 #include "tests/support/Strict.h"
@@ -21,13 +21,13 @@ using kivtest::ReadFile;
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-const std::string kSeparator(50, '+');
-const std::string kCheckLines[] = {"DIAG_HandShake: (0,0)", "Firmware Version: 11.608.10.01.00",
+constexpr uid_t NOBODY = 65534;
+const std::string SEPARATOR(50, '+');
+const std::string CHECK_LINES[] = {"DIAG_HandShake: (0,0)", "Firmware Version: 11.608.10.01.00",
     "Dashboard Version: 16.200.10.01.00"};
 
 // Where MakeSharedTmp's copy of the program is seen with /tmp replaced.
-const std::string kProgramInTmp = "/tmp/bin/kivupgrade-cli";
+const std::string PROGRAM_IN_TMP = "/tmp/bin/kivupgrade-cli";
 
 std::string UnshareProgram() { return kivtest::FindProgram("unshare", "/usr/bin:/bin"); }
 
@@ -55,7 +55,7 @@ protected:
             return false;
         }
         Process probe;
-        if (!probe.Start(WithTmp(dir, {kProgramInTmp, "--version"}))
+        if (!probe.Start(WithTmp(dir, {PROGRAM_IN_TMP, "--version"}))
             || probe.Wait(std::chrono::seconds(30)) != 0) {
             why = "kivupgrade-cli cannot run with a directory bound on /tmp: " + probe.Err();
             return false;
@@ -73,7 +73,7 @@ protected:
         chmod(tmp.c_str(), 01777);
         std::filesystem::copy(Samples("a"), tmp + "/samples");
         std::filesystem::create_directory(tmp + "/bin");
-        std::filesystem::copy_file(kivtest::BuildProgram(kivtest::kCliProgram), tmp + "/bin/kivupgrade-cli");
+        std::filesystem::copy_file(kivtest::BuildProgram(kivtest::CLI_PROGRAM), tmp + "/bin/kivupgrade-cli");
         return tmp;
     }
 
@@ -81,7 +81,7 @@ protected:
     CliRun CheckWithTmp(const std::string& tmp)
     {
         std::vector<std::string> argv = CliArgs("check", "/tmp/samples");
-        argv.front() = kProgramInTmp;
+        argv.front() = PROGRAM_IN_TMP;
         Process::Env env = CliEnv();
         env["TMPDIR"] = "";
         Process cli;
@@ -108,7 +108,7 @@ protected:
     // The version check's lines are in `log` (by default the run's download log).
     void ExpectCheckLinesLogged(const std::string& log)
     {
-        for (const std::string& line : kCheckLines)
+        for (const std::string& line : CHECK_LINES)
             EXPECT_NE(log.find(line), std::string::npos) << line << " missing from\n" << log;
     }
     void ExpectCheckLinesLogged() { ExpectCheckLinesLogged(Log()); }
@@ -122,7 +122,7 @@ TEST_F(CliSafety, AnotherUsersLogInTheSharedTmpDoesNotKeepOursFromBeingWritten)
         KIV_SKIP_OR_FAIL("cannot give the command line a /tmp of the test's own (" + why + ")");
     const std::string theirs = tmp + "/KivUpgradeLog.txt";
     std::ofstream(theirs) << "another user's log\r\n";
-    ASSERT_EQ(chown(theirs.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown(theirs.c_str(), NOBODY, NOBODY), 0);
     ASSERT_TRUE(StartSim({}));
 
     CliRun run = CheckWithTmp(tmp);
@@ -171,7 +171,7 @@ TEST_F(CliSafety, FifoInPlaceOfTheLogNeitherHangsTheRunNorIsWritten)
         std::string::npos) << run.err;
 
     // Someone reads it: still nothing is written into it.
-    UniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+    CUniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
     ASSERT_TRUE(reader.Valid());
     run = RunCli("check", Samples("a"), {}, std::chrono::seconds(60));
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -195,7 +195,7 @@ TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
     ExpectCheckLinesLogged();
     const std::string log = Log();
     EXPECT_NE(log.find("Leave Forcing Download Mode ..."), std::string::npos) << log;
-    EXPECT_NE(log.find(kSeparator + "\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(SEPARATOR + "\r\n"), std::string::npos) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGHUP, SIGQUIT),

@@ -6,9 +6,9 @@ using kivtest::CliRun;
 
 namespace {
 
-constexpr uint32_t kBlue = 0xFF0000;
-constexpr uint32_t kRed = 0x0000FF;
-const std::string kSeparator(50, '+');
+constexpr uint32_t BLUE = 0xFF0000;
+constexpr uint32_t RED = 0x0000FF;
+const std::string SEPARATOR(50, '+');
 
 class CliUpgrade : public CliFixture {
 protected:
@@ -16,7 +16,7 @@ protected:
     {
         const nlohmann::json* row = run.Row(type);
         return row && (*row)["status"].get<std::string>().rfind("Download successfully (", 0) == 0
-            && (*row)["percent"] == "100%" && (*row)["colour"] == kBlue;
+            && (*row)["percent"] == "100%" && (*row)["colour"] == BLUE;
     }
 };
 
@@ -33,7 +33,7 @@ TEST_F(CliUpgrade, FamilyAFullUpgradeThenTheNewVersionsAreRead)
     EXPECT_NE(log.find("02-4B-49-56-00-01\r\n"), std::string::npos);
     EXPECT_NE(log.find("Erasing the NVRAM of the router module"), std::string::npos);
     EXPECT_NE(log.find("Leave Forcing Download Mode ..."), std::string::npos);
-    EXPECT_NE(log.find(kSeparator), std::string::npos);
+    EXPECT_NE(log.find(SEPARATOR), std::string::npos);
     std::string transcript = Transcript();
     EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"RUT begin\""), 3);
     EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"NVRAM erased\""), 1);
@@ -64,13 +64,13 @@ TEST_F(CliUpgrade, FailedRouterResultStopsTheRunAndShowsInItsRow)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.Cell("BOOT", "status").rfind("Upgrading result of the router module is fail (", 0), 0u)
         << run.Cell("BOOT", "status");
-    EXPECT_EQ((*run.Row("BOOT"))["colour"], kRed);
+    EXPECT_EQ((*run.Row("BOOT"))["colour"], RED);
     EXPECT_EQ(run.Cell("APP", "status"), "Waiting for the upgrade");
     EXPECT_EQ(run.Cell("Firmware", "status"), "Waiting for the upgrade");
     EXPECT_EQ(run.json["upgradeFailed"], true);
     std::string log = Log();
     EXPECT_NE(log.find("Leave Forcing Download Mode ..."), std::string::npos);  // a wireless image was selected
-    EXPECT_NE(log.find(kSeparator), std::string::npos);
+    EXPECT_NE(log.find(SEPARATOR), std::string::npos);
     EXPECT_EQ(Transcript().find("\"event\":\"NVRAM erased\""), std::string::npos);
 }
 
@@ -127,7 +127,7 @@ TEST_F(CliUpgrade, CtrlCIsRefusedDuringAnUpgrade)
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("The upgrade is in process. Please wait!"), std::string::npos);
     EXPECT_TRUE(Succeeded(run, "Dashboard"));
-    EXPECT_NE(Log().find(kSeparator), std::string::npos);
+    EXPECT_NE(Log().find(SEPARATOR), std::string::npos);
 }
 
 TEST_F(CliUpgrade, CtrlCStopsACheck)

@@ -29,14 +29,14 @@ class DiagCallerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(adapter.Open("127.0.0.1", peer.Port(), INetPort::PORT_TYPE_TCP));
-        ASSERT_TRUE(adapter.StartReader());
+        ASSERT_TRUE(m_Adapter.Open("127.0.0.1", m_Peer.Port(), INetPort::PORT_TYPE_TCP));
+        ASSERT_TRUE(m_Adapter.StartReader());
     }
 
     // Every request is answered with the framed payloads `answers` returns for it.
     void Answer(std::function<std::vector<Bytes>(const Bytes&)> answers)
     {
-        peer.SetFrameResponder([answers](const Bytes& request) {
+        m_Peer.SetFrameResponder([answers](const Bytes& request) {
             std::vector<Bytes> framed;
             for (const Bytes& a : answers(request))
                 framed.push_back(Frame(a));
@@ -56,17 +56,17 @@ protected:
                        0x00, 0x10};
         block.resize(7 + 16, 0x5A);
         const uint32_t length =
-            HdlcEncode(block.data(), uint32_t(block.size()), {adapter.WriteBuffer(), CHdlcAdapter::kWriteBufferSize}, 1);
+            HdlcEncode(block.data(), uint32_t(block.size()), {m_Adapter.WriteBuffer(), CHdlcAdapter::WRITE_BUFFER_SIZE}, 1);
         const uint8_t pattern[5] = {0x02, block[1], block[2], block[3], block[4]};
-        adapter.Responses().SetMatchPattern(pattern, 5);
-        return diag.DIAG_Write(length);
+        m_Adapter.Responses().SetMatchPattern(pattern, 5);
+        return m_Diag.DIAG_Write(length);
     }
 
     // Waits (real time, with the usual guard) until the log holds `message`.
     bool WaitForLogLine(const std::string& message)
     {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardMs);
-        while (CountLogMessages(log.GetPending(), message) == 0) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(GUARD_MS);
+        while (CountLogMessages(m_Log.GetPending(), message) == 0) {
             if (std::chrono::steady_clock::now() > until)
                 return false;
             // The worker writes the line while it waits on; the log is all there is to watch.
@@ -76,13 +76,13 @@ protected:
     }
 
     // Log messages without their time stamps.
-    std::vector<std::string> Lines() { return LogMessages(log.GetPending()); }
-    std::string LinesText() { return LogMessagesText(log.GetPending()); }
+    std::vector<std::string> Lines() { return LogMessages(m_Log.GetPending()); }
+    std::string LinesText() { return LogMessagesText(m_Log.GetPending()); }
 
-    TcpPeer peer;
-    CHdlcAdapter adapter;
-    CDownloadLog log{"/nonexistent-dir/never-flushed.txt"};
-    CDiagCaller diag{&adapter, &log};
+    TcpPeer m_Peer;
+    CHdlcAdapter m_Adapter;
+    CDownloadLog m_Log{"/nonexistent-dir/never-flushed.txt"};
+    CDiagCaller m_Diag{&m_Adapter, &m_Log};
 };
 
 } // namespace
@@ -102,15 +102,15 @@ TEST_F(DiagCallerTest, VersionQueriesSendExactFramesAndReadTheText)
         return std::vector<Bytes>{a};
     });
     std::string board, dashboard;
-    ASSERT_TRUE(diag.DIAG_QueryBoardVersion(&board));
-    ASSERT_TRUE(diag.DIAG_QueryISOVersion(&dashboard));
+    ASSERT_TRUE(m_Diag.DIAG_QueryBoardVersion(&board));
+    ASSERT_TRUE(m_Diag.DIAG_QueryISOVersion(&dashboard));
     EXPECT_EQ(board, "M100_FW_1.2");
     EXPECT_EQ(dashboard, "DASH 2.0");
     EXPECT_EQ(LinesText(), "Firmware Version: M100_FW_1.2\nDashboard Version: DASH 2.0\n");
 
-    const Bytes raw = peer.Received();
+    const Bytes raw = m_Peer.Received();
     EXPECT_EQ(ToHex(Bytes(raw.begin(), raw.begin() + 7)), "4B C9 03 FF E8 99 7E");
-    auto frames = peer.Frames();
+    auto frames = m_Peer.Frames();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1], Reply("4B C9 24 FF", 36));
 }
@@ -123,9 +123,9 @@ TEST_F(DiagCallerTest, BoardVersionIsCutAt31CharactersAndNoVersionIsSuccess)
         return std::vector<Bytes>{Reply("4B C9 24 FF 01", 260, 'B')};
     });
     std::string board, dashboard;
-    ASSERT_TRUE(diag.DIAG_QueryBoardVersion(&board));
+    ASSERT_TRUE(m_Diag.DIAG_QueryBoardVersion(&board));
     EXPECT_EQ(board, std::string(31, 'A'));
-    ASSERT_TRUE(diag.DIAG_QueryISOVersion(&dashboard));
+    ASSERT_TRUE(m_Diag.DIAG_QueryISOVersion(&dashboard));
     EXPECT_EQ(dashboard, "No version");
     EXPECT_EQ(Lines().size(), 1u); // "No version" is not logged
 }
@@ -134,17 +134,17 @@ TEST_F(DiagCallerTest, ErrorAnswerStopsAtOnce)
 {
     AnswerAlways(Reply("13 4B C9 03 FF", 20));
     std::string board = "unchanged";
-    EXPECT_FALSE(diag.DIAG_QueryBoardVersion(&board));
+    EXPECT_FALSE(m_Diag.DIAG_QueryBoardVersion(&board));
     EXPECT_EQ(board, "Failed to read");
     EXPECT_EQ(LinesText(), "Execute#1> 13\nDIAG_QueryBoardVersion: Write or Read Fail\n");
-    EXPECT_EQ(peer.Frames().size(), 1u);
+    EXPECT_EQ(m_Peer.Frames().size(), 1u);
 }
 
 TEST_F(DiagCallerTest, NegativeAcknowledgementIsRetriedFiveTimesWithPauses)
 {
     AnswerAlways(Hex("03 00 02"));
     const uint32_t start = GetTickCount();
-    EXPECT_FALSE(diag.DIAG_Reset());
+    EXPECT_FALSE(m_Diag.DIAG_Reset());
     const uint32_t elapsed = TicksSince(start);
     // Five pauses of 200 ms; answered at once, so before the time-outs of five tries.
     EXPECT_GE(elapsed, 5 * 200u - 50);
@@ -154,9 +154,9 @@ TEST_F(DiagCallerTest, NegativeAcknowledgementIsRetriedFiveTimesWithPauses)
         expected += "Execute#" + std::to_string(i) + "> (03 00 02)\n";
     expected += "DIAG_Reset: Write or Read Fail\n";
     EXPECT_EQ(LinesText(), expected);
-    auto frames = peer.Frames();
+    auto frames = m_Peer.Frames();
     ASSERT_EQ(frames.size(), 5u);
-    const Bytes raw = peer.Received();
+    const Bytes raw = m_Peer.Received();
     EXPECT_EQ(ToHex(Bytes(raw.begin(), raw.begin() + 5)), "7E 0A 22 5F 7E");
 }
 
@@ -166,15 +166,15 @@ TEST_F(DiagCallerTest, RetryCode18ThenSuccess)
     Answer([&calls](const Bytes&) {
         return std::vector<Bytes>{++calls == 1 ? Hex("18 29 01 00") : Hex("29 01 00")};
     });
-    EXPECT_TRUE(diag.DIAG_ChangeMode(1));
+    EXPECT_TRUE(m_Diag.DIAG_ChangeMode(1));
     EXPECT_EQ(LinesText(), "Execute#1> (18 29 01)\n");
-    EXPECT_EQ(ToHex(peer.Frames().at(0)), "29 01 00");
+    EXPECT_EQ(ToHex(m_Peer.Frames().at(0)), "29 01 00");
 }
 
 TEST_F(DiagCallerTest, WrongLengthIsRetried)
 {
     AnswerAlways(Reply("4B C9 03 FF", 65, 'x'));
-    EXPECT_FALSE(diag.DIAG_QueryBoardVersion());
+    EXPECT_FALSE(m_Diag.DIAG_QueryBoardVersion());
     auto lines = Lines();
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], "CDiagCaller::Execute> Response's Length Error(Expect:66 Actual:65)");
@@ -184,16 +184,16 @@ TEST_F(DiagCallerTest, WrongLengthIsRetried)
 TEST_F(DiagCallerTest, NoAnswerAndNoChannel)
 {
     const uint32_t start = GetTickCount();
-    EXPECT_FALSE(diag.DIAG_SwitchToDownloader());
+    EXPECT_FALSE(m_Diag.DIAG_SwitchToDownloader());
     EXPECT_GE(TicksSince(start), 5 * (3000u + 200u) - 100);
     auto lines = Lines();
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[4], "Execute#5> Read Fail");
     EXPECT_EQ(lines[5], "DIAG_SwitchToDownloader: Write or Read Fail");
 
-    ASSERT_TRUE(adapter.Close());
+    ASSERT_TRUE(m_Adapter.Close());
     int force = 0, offline = 0;
-    EXPECT_FALSE(diag.DIAG_HandShake(0, &force, &offline));
+    EXPECT_FALSE(m_Diag.DIAG_HandShake(0, &force, &offline));
     EXPECT_EQ(force, 1);
     EXPECT_EQ(offline, 1);
     lines = Lines();
@@ -213,34 +213,34 @@ TEST_F(DiagCallerTest, HandShakeRequestAndAnswers)
     Answer([&](const Bytes&) { return std::vector<Bytes>{script[next++ % script.size()]}; });
 
     int force = 7, offline = 7;
-    EXPECT_TRUE(diag.DIAG_HandShake(1, &force, &offline));
+    EXPECT_TRUE(m_Diag.DIAG_HandShake(1, &force, &offline));
     EXPECT_EQ(force, 1);
     EXPECT_EQ(offline, 0);
-    EXPECT_FALSE(diag.DIAG_HandShake(0, &force, &offline));
+    EXPECT_FALSE(m_Diag.DIAG_HandShake(0, &force, &offline));
     EXPECT_EQ(force, 1);
     EXPECT_EQ(offline, 1);
-    EXPECT_FALSE(diag.DIAG_HandShake(0, &force, &offline));
-    EXPECT_FALSE(diag.DIAG_HandShake(0, &force, &offline));
+    EXPECT_FALSE(m_Diag.DIAG_HandShake(0, &force, &offline));
+    EXPECT_FALSE(m_Diag.DIAG_HandShake(0, &force, &offline));
     EXPECT_EQ(LinesText(), "DIAG_HandShake: (1,0)\n"
                            "DIAG_HandShake: Response Length = 15 (too short)\n"
                            "DIAG_HandShake: Response's format error\n"
                            "DIAG_HandShake: status = 3\n");
 
-    const Bytes raw = peer.Received();
+    const Bytes raw = m_Peer.Received();
     EXPECT_EQ(raw.front(), 0x7E); // leading flag asked for by the first call
-    EXPECT_EQ(peer.Frames().at(0), Reply("26 00 00 25 A7 00 06", 133));
+    EXPECT_EQ(m_Peer.Frames().at(0), Reply("26 00 00 25 A7 00 06", 133));
 }
 
 TEST_F(DiagCallerTest, UnlockSendsThePreambleThenTheCode)
 {
     AnswerAlways(Hex("02"));
     const uint8_t code[8] = {'U', 'N', 'L', 'O', 'C', 'K', 0x7E, '8'};
-    EXPECT_TRUE(diag.DIAG_Unlock(code));
-    ASSERT_TRUE(peer.WaitFrames(2));
-    const Bytes raw = peer.Received();
+    EXPECT_TRUE(m_Diag.DIAG_Unlock(code));
+    ASSERT_TRUE(m_Peer.WaitFrames(2));
+    const Bytes raw = m_Peer.Received();
     EXPECT_EQ(ToHex(Bytes(raw.begin(), raw.begin() + 5)), "7E 26 4C B4 7E");
     EXPECT_EQ(raw[5], 0x7E);
-    EXPECT_EQ(ToHex(peer.Frames().at(1)), "0B 55 4E 4C 4F 43 4B 7E 38");
+    EXPECT_EQ(ToHex(m_Peer.Frames().at(1)), "0B 55 4E 4C 4F 43 4B 7E 38");
     EXPECT_TRUE(Lines().empty());
 }
 
@@ -256,17 +256,17 @@ TEST_F(DiagCallerTest, BackupRestoreAndRestoreStatus)
     };
     size_t next = 0;
     Answer([&](const Bytes&) { return std::vector<Bytes>{script[next++]}; });
-    EXPECT_TRUE(diag.DIAG_NV_BackupRestore(1));
-    EXPECT_FALSE(diag.DIAG_NV_BackupRestore(0));
-    EXPECT_FALSE(diag.DIAG_NV_BackupRestore(1));
-    EXPECT_TRUE(diag.DIAG_NV_QueryRestoreStatus());
-    EXPECT_TRUE(diag.DIAG_NV_QueryRestoreStatus());
-    EXPECT_FALSE(diag.DIAG_NV_QueryRestoreStatus());
+    EXPECT_TRUE(m_Diag.DIAG_NV_BackupRestore(1));
+    EXPECT_FALSE(m_Diag.DIAG_NV_BackupRestore(0));
+    EXPECT_FALSE(m_Diag.DIAG_NV_BackupRestore(1));
+    EXPECT_TRUE(m_Diag.DIAG_NV_QueryRestoreStatus());
+    EXPECT_TRUE(m_Diag.DIAG_NV_QueryRestoreStatus());
+    EXPECT_FALSE(m_Diag.DIAG_NV_QueryRestoreStatus());
     EXPECT_EQ(LinesText(), "Backup NV: CRC校验失败\n"
                            "DIAG_NV_QueryRestoreStatus: No Backup to Restore\n"
                            "DIAG_NV_QueryRestoreStatus: Restore Success\n"
                            "DIAG_NV_QueryRestoreStatus: Restore Fail\n");
-    auto frames = peer.Frames();
+    auto frames = m_Peer.Frames();
     ASSERT_EQ(frames.size(), 6u);
     EXPECT_EQ(ToHex(frames[0]), "4B C8 1E FF 00 00 00 00");
     EXPECT_EQ(ToHex(frames[1]), "4B C8 1E FF 01 01 00 00");
@@ -286,24 +286,24 @@ TEST_F(DiagCallerTest, NvReadAndWriteStatusTable)
     uint8_t data[4] = {1, 2, 3, 4};
     uint16_t got = 0xFFFF;
     status = 0;
-    EXPECT_TRUE(diag.DIAG_Read_NV(0x1234, data, 4, &got));
+    EXPECT_TRUE(m_Diag.DIAG_Read_NV(0x1234, data, 4, &got));
     EXPECT_EQ(got, 0);
     EXPECT_EQ(data[0], 0x5A);
-    Bytes request = peer.Frames().at(0);
+    Bytes request = m_Peer.Frames().at(0);
     ASSERT_EQ(request.size(), 133u);
     EXPECT_EQ(ToHex(Bytes(request.begin(), request.begin() + 4)), "26 34 12 00");
 
     status = 5;
-    EXPECT_TRUE(diag.DIAG_Read_NV(1, data, 4, &got));
+    EXPECT_TRUE(m_Diag.DIAG_Read_NV(1, data, 4, &got));
     EXPECT_EQ(got, 5);
     EXPECT_EQ(ToHex(Bytes(data, data + 4)), "00 00 00 00");
-    EXPECT_FALSE(diag.DIAG_Write_NV(1, data, 4, &got));
+    EXPECT_FALSE(m_Diag.DIAG_Write_NV(1, data, 4, &got));
     status = 300;
-    EXPECT_FALSE(diag.DIAG_Read_NV(1, data, 500, &got)); // length over 128 is cut, not overrun
+    EXPECT_FALSE(m_Diag.DIAG_Read_NV(1, data, 500, &got)); // length over 128 is cut, not overrun
     EXPECT_EQ(LinesText(), "DIAG_Read_NV: Variable was not active (never written)\n"
                            "DIAG_Write_NV: Variable was not active (never written)\n"
                            "DIAG_Read_NV: Unknown status\n");
-    EXPECT_EQ(peer.Frames().at(2)[0], 0x27);
+    EXPECT_EQ(m_Peer.Frames().at(2)[0], 0x27);
 }
 
 TEST_F(DiagCallerTest, DownloaderBlockWriteWithNegativeAcknowledgement)
@@ -314,17 +314,17 @@ TEST_F(DiagCallerTest, DownloaderBlockWriteWithNegativeAcknowledgement)
     });
     const Bytes block = Hex("0F 00 10 00 00 00 02 7E 7D");
     const uint32_t length =
-        HdlcEncode(block.data(), uint32_t(block.size()), {adapter.WriteBuffer(), CHdlcAdapter::kWriteBufferSize}, 1);
-    adapter.Responses().SetMatchPattern(Hex("02 00 10 00 00").data(), 5);
-    EXPECT_TRUE(diag.DIAG_Write(length));
+        HdlcEncode(block.data(), uint32_t(block.size()), {m_Adapter.WriteBuffer(), CHdlcAdapter::WRITE_BUFFER_SIZE}, 1);
+    m_Adapter.Responses().SetMatchPattern(Hex("02 00 10 00 00").data(), 5);
+    EXPECT_TRUE(m_Diag.DIAG_Write(length));
     EXPECT_EQ(LinesText(), "DIAG_Write#1> Exec Fail\n");
-    EXPECT_EQ(peer.Frames().size(), 2u);
-    EXPECT_EQ(peer.Frames().at(1), block);
+    EXPECT_EQ(m_Peer.Frames().size(), 2u);
+    EXPECT_EQ(m_Peer.Frames().at(1), block);
 
-    peer.SetFrameResponder(nullptr);
-    EXPECT_FALSE(diag.DIAG_Write(length));
+    m_Peer.SetFrameResponder(nullptr);
+    EXPECT_FALSE(m_Diag.DIAG_Write(length));
     EXPECT_EQ(Lines().back(), "DIAG_Write#5> Read Fail");
-    EXPECT_FALSE(diag.DIAG_Write(CHdlcAdapter::kWriteBufferSize + 1));
+    EXPECT_FALSE(m_Diag.DIAG_Write(CHdlcAdapter::WRITE_BUFFER_SIZE + 1));
 }
 
 // A bare 02 names no block. After a block's first try went unanswered, its late answer may
@@ -338,20 +338,20 @@ TEST_F(DiagCallerTest, LateBareAckIsNotTakenForTheNextBlock)
     });
     ASSERT_TRUE(WriteBlock(0x00100000));
     EXPECT_EQ(LinesText(), "DIAG_Write#1> Read Fail\n");
-    EXPECT_EQ(diag.AcksOwed(), 1u);
+    EXPECT_EQ(m_Diag.AcksOwed(), 1u);
 
-    peer.SetFrameResponder(nullptr);
+    m_Peer.SetFrameResponder(nullptr);
     auto next = std::async(std::launch::async, [this] { return WriteBlock(0x00101000); });
-    ASSERT_TRUE(peer.WaitFrames(3));
-    ASSERT_TRUE(peer.Send(Frame(Hex("02")))); // the first block's late answer
+    ASSERT_TRUE(m_Peer.WaitFrames(3));
+    ASSERT_TRUE(m_Peer.Send(Frame(Hex("02")))); // the first block's late answer
     ASSERT_TRUE(WaitForLogLine("DIAG_Write#1> Ambiguous Ack Ignored"));
     AnswerAlways(Hex("02 00 10 10 00"));
-    ASSERT_TRUE(peer.Send(Frame(Hex("03 00 06")))); // the second block refused
+    ASSERT_TRUE(m_Peer.Send(Frame(Hex("03 00 06")))); // the second block refused
     EXPECT_TRUE(next.get());
-    EXPECT_EQ(CountLogMessages(log.GetPending(), "DIAG_Write#1> Exec Fail"), 1);
-    ASSERT_EQ(peer.Frames().size(), 4u); // the refused block was written again
-    EXPECT_EQ(peer.Frames()[3], peer.Frames()[2]);
-    EXPECT_EQ(diag.AcksOwed(), 0u);
+    EXPECT_EQ(CountLogMessages(m_Log.GetPending(), "DIAG_Write#1> Exec Fail"), 1);
+    ASSERT_EQ(m_Peer.Frames().size(), 4u); // the refused block was written again
+    EXPECT_EQ(m_Peer.Frames()[3], m_Peer.Frames()[2]);
+    EXPECT_EQ(m_Diag.AcksOwed(), 0u);
 }
 
 // A module that acknowledges blocks with a bare 02 goes on working: at once while it answers
@@ -361,7 +361,7 @@ TEST_F(DiagCallerTest, BareBlockAcknowledgementsAreTakenWhenNothingIsOwed)
     AnswerAlways(Hex("02"));
     EXPECT_TRUE(WriteBlock(0x00100000));
     EXPECT_TRUE(WriteBlock(0x00101000));
-    EXPECT_EQ(peer.Frames().size(), 2u);
+    EXPECT_EQ(m_Peer.Frames().size(), 2u);
     EXPECT_EQ(LinesText(), "");
 
     int calls = 0;
@@ -372,14 +372,14 @@ TEST_F(DiagCallerTest, BareBlockAcknowledgementsAreTakenWhenNothingIsOwed)
     EXPECT_TRUE(WriteBlock(0x00102000));
     // Both answers are this block's: the first to come is taken.
     EXPECT_EQ(LinesText(), "DIAG_Write#1> Read Fail\n");
-    EXPECT_EQ(peer.Frames().size(), 4u); // no third try
+    EXPECT_EQ(m_Peer.Frames().size(), 4u); // no third try
     // The second may not have been read yet; when it is, it settles what was owed, and the
     // next block's own 02 is taken without another try.
-    EXPECT_LE(diag.AcksOwed(), 1u);
+    EXPECT_LE(m_Diag.AcksOwed(), 1u);
     AnswerAlways(Hex("02"));
     EXPECT_TRUE(WriteBlock(0x00103000));
-    EXPECT_EQ(peer.Frames().size(), 5u);
-    EXPECT_EQ(diag.AcksOwed(), 0u);
+    EXPECT_EQ(m_Peer.Frames().size(), 5u);
+    EXPECT_EQ(m_Diag.AcksOwed(), 0u);
 }
 
 // A module that answers with a bare 02 and loses one answer: the retry's 02 answers the same
@@ -392,29 +392,29 @@ TEST_F(DiagCallerTest, LostBareAnswerCostsTheNextBlockOneTry)
     Answer([&calls](const Bytes&) { return ++calls == 1 ? std::vector<Bytes>{} : std::vector<Bytes>{Hex("02")}; });
     EXPECT_TRUE(WriteBlock(0x00100000));
     EXPECT_EQ(LinesText(), "DIAG_Write#1> Read Fail\n");
-    EXPECT_EQ(peer.Frames().size(), 2u);
-    EXPECT_EQ(diag.AcksOwed(), 1u);
+    EXPECT_EQ(m_Peer.Frames().size(), 2u);
+    EXPECT_EQ(m_Diag.AcksOwed(), 1u);
 
     AnswerAlways(Hex("02"));
     EXPECT_TRUE(WriteBlock(0x00101000));
     EXPECT_EQ(LinesText(), "DIAG_Write#1> Read Fail\n"
                            "DIAG_Write#1> Ambiguous Ack Ignored\n"
                            "DIAG_Write#1> Read Fail\n");
-    ASSERT_EQ(peer.Frames().size(), 4u);
-    EXPECT_EQ(peer.Frames()[3], peer.Frames()[2]);
-    EXPECT_EQ(diag.AcksOwed(), 1u);
+    ASSERT_EQ(m_Peer.Frames().size(), 4u);
+    EXPECT_EQ(m_Peer.Frames()[3], m_Peer.Frames()[2]);
+    EXPECT_EQ(m_Diag.AcksOwed(), 1u);
 
     AnswerAlways(Hex("02 00 10 20 00"));
     EXPECT_TRUE(WriteBlock(0x00102000));
-    EXPECT_EQ(peer.Frames().size(), 5u);
+    EXPECT_EQ(m_Peer.Frames().size(), 5u);
 
     // A reset or an unlock that goes unanswered is owed in the same way.
-    peer.SetFrameResponder(nullptr);
-    const uint32_t owed = diag.AcksOwed();
-    EXPECT_FALSE(diag.DIAG_Reset());
-    EXPECT_EQ(diag.AcksOwed(), owed + 5);
-    diag.ForgetOwedAcks();
-    EXPECT_EQ(diag.AcksOwed(), 0u);
+    m_Peer.SetFrameResponder(nullptr);
+    const uint32_t owed = m_Diag.AcksOwed();
+    EXPECT_FALSE(m_Diag.DIAG_Reset());
+    EXPECT_EQ(m_Diag.AcksOwed(), owed + 5);
+    m_Diag.ForgetOwedAcks();
+    EXPECT_EQ(m_Diag.AcksOwed(), 0u);
 }
 
 TEST(DiagInterpreters, BackupRestoreResultLines)

@@ -148,7 +148,7 @@ TEST(DiagCodec, NvAnswers)
     answer[131] = 0x2C;
     answer[132] = 0x01;
     EXPECT_EQ(DiagCodec::NvStatus(answer), 300);
-    EXPECT_EQ(DiagCodec::NvStatus(Zeros("26 34 12", 132)), DiagCodec::kNvStatusMissing);
+    EXPECT_EQ(DiagCodec::NvStatus(Zeros("26 34 12", 132)), DiagCodec::NV_STATUS_MISSING);
 
     uint8_t data[130];
     std::fill(std::begin(data), std::end(data), 0xEE);

@@ -17,7 +17,7 @@ using namespace kivtest;
 
 namespace {
 
-const uint8_t kHost3[4] = {127, 0, 0, 3};
+const uint8_t HOST3[4] = {127, 0, 0, 3};
 
 Bytes DiscoveryFrame(const uint8_t named[4], uint8_t type = UDP_DISCOVERY)
 {
@@ -42,7 +42,7 @@ TEST_F(DiscoveryRepliesTest, AReplyNamingAnotherHostIsSkippedAndNothingOfItIsTak
 {
     AddFault("discovery-names=127.0.0.9");
     StartSim();
-    CUdpHdlc udp(kLoopbackIp, Port());
+    CUdpHdlc udp(LOOPBACK_IP, Port());
     uint8_t mac[6] = {}, ip[4] = {};
     EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
     ASSERT_EQ(udp.SkipNotes().size(), 1u);
@@ -50,7 +50,7 @@ TEST_F(DiscoveryRepliesTest, AReplyNamingAnotherHostIsSkippedAndNothingOfItIsTak
     EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "00 00 00 00");
 
     std::vector<DiscoveryReply> all;
-    CUdpHdlc again(kLoopbackIp, Port());
+    CUdpHdlc again(LOOPBACK_IP, Port());
     EXPECT_FALSE(again.DiscoverAll(&all));
     EXPECT_TRUE(all.empty());
 }
@@ -59,13 +59,13 @@ TEST_F(DiscoveryRepliesTest, DiscoverTakesTheFirstReplyAndDiscoverAllListensToTh
 {
     UdpPeer host(3);
     ASSERT_TRUE(host.Valid());
-    const Bytes good = DiscoveryFrame(kHost3);
+    const Bytes good = DiscoveryFrame(HOST3);
     host.SetResponder([&](const Bytes&) {
-        return std::vector<Bytes>{DiscoveryFrame(kHost3, UDP_READY_PROBE), good, good};
+        return std::vector<Bytes>{DiscoveryFrame(HOST3, UDP_READY_PROBE), good, good};
     });
 
     const uint32_t start = GetTickCount();
-    CUdpHdlc first(kHost3, host.Port());
+    CUdpHdlc first(HOST3, host.Port());
     uint8_t mac[6] = {}, ip[4] = {};
     std::string text;
     ASSERT_TRUE(first.Discover(mac, ip, &text));
@@ -75,7 +75,7 @@ TEST_F(DiscoveryRepliesTest, DiscoverTakesTheFirstReplyAndDiscoverAllListensToTh
     EXPECT_EQ(first.SkipNotes(), std::vector<std::string>{"discovery reply from 127.0.0.3 skipped: record of type 10"});
 
     const uint32_t allStart = GetTickCount();
-    CUdpHdlc listener(kHost3, host.Port());
+    CUdpHdlc listener(HOST3, host.Port());
     std::vector<DiscoveryReply> all;
     ASSERT_TRUE(listener.DiscoverAll(&all));
     EXPECT_GE(TicksSince(allStart), 3000u);
@@ -91,7 +91,7 @@ TEST_F(DiscoveryRepliesTest, AFloodOfWrongRecordsDoesNotStretchTheTry)
     AddFault("no-discovery");
     AddFault("discovery-flood=100");
     StartSim();
-    CUdpHdlc udp(kLoopbackIp, Port());
+    CUdpHdlc udp(LOOPBACK_IP, Port());
     const uint32_t start = GetTickCount();
     uint8_t mac[6] = {}, ip[4] = {};
     EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
@@ -113,7 +113,7 @@ TEST_F(DiscoveryRepliesTest, AStopRequestEndsTheWaitAtOnce)
     AddFault("discovery-flood=100");
     StartSim();
     CPollableEvent stop;
-    CUdpHdlc udp(kLoopbackIp, Port(), std::string(), stop.Handle());
+    CUdpHdlc udp(LOOPBACK_IP, Port(), std::string(), stop.Handle());
     const uint32_t start = GetTickCount();
     std::thread stopper([&] {
         Sleep(500);
@@ -127,7 +127,7 @@ TEST_F(DiscoveryRepliesTest, AStopRequestEndsTheWaitAtOnce)
     EXPECT_LT(elapsed, 3000u);  // before the try's time-out
 
     // Already stopped: the next try does not wait at all.
-    CUdpHdlc next(kLoopbackIp, Port(), std::string(), stop.Handle());
+    CUdpHdlc next(LOOPBACK_IP, Port(), std::string(), stop.Handle());
     const uint32_t again = GetTickCount();
     EXPECT_FALSE(next.Discover(mac, ip, nullptr));
     EXPECT_LT(TicksSince(again), 3000u);

@@ -18,7 +18,7 @@ struct WorkedFrame {
     const char* frame;
 };
 
-const WorkedFrame kWorkedFrames[] = {
+const WorkedFrame WORKED_FRAMES[] = {
     {"3A", 0, "3A A1 6E 7E"},
     {"0A", 1, "7E 0A 22 5F 7E"},
     {"26", 1, "7E 26 4C B4 7E"},
@@ -32,7 +32,7 @@ const WorkedFrame kWorkedFrames[] = {
 
 TEST(HdlcFraming, WorkedFramesBothWays)
 {
-    for (const WorkedFrame& w : kWorkedFrames) {
+    for (const WorkedFrame& w : WORKED_FRAMES) {
         SCOPED_TRACE(w.frame);
         EXPECT_EQ(ToHex(Frame(Hex(w.payload), w.leading)), w.frame);
         EXPECT_EQ(ToHex(Unframe(Hex(w.frame))), w.payload);

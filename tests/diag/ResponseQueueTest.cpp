@@ -14,30 +14,30 @@ protected:
     void Pattern(const std::string& hex)
     {
         Bytes p = Hex(hex);
-        queue.SetMatchPattern(p.data(), uint32_t(p.size()));
+        m_Queue.SetMatchPattern(p.data(), uint32_t(p.size()));
     }
     bool Store(const std::string& hex)
     {
         Bytes p = Hex(hex);
-        return queue.Store(p.data(), uint32_t(p.size()));
+        return m_Queue.Store(p.data(), uint32_t(p.size()));
     }
     bool Match(const std::string& hex)
     {
         Bytes p = Hex(hex);
-        return queue.IsMatch(p.data(), uint32_t(p.size()));
+        return m_Queue.IsMatch(p.data(), uint32_t(p.size()));
     }
     // Waits briefly; returns the answer as hex, or "none".
     std::string Wait(uint32_t capacity = 64, uint32_t timeoutMs = 200)
     {
         Bytes out(capacity);
         uint32_t length = 0;
-        if (!queue.WaitResponse(out.data(), capacity, &length, timeoutMs))
+        if (!m_Queue.WaitResponse(out.data(), capacity, &length, timeoutMs))
             return "none";
         out.resize(length);
         return ToHex(out);
     }
 
-    CResponseQueue queue;
+    CResponseQueue m_Queue;
 };
 
 } // namespace
@@ -53,7 +53,7 @@ TEST_F(ResponseQueueTest, NormalAndErrorAnswerMatching)
     EXPECT_TRUE(Match("18 4B C9 03 FF"));
     EXPECT_FALSE(Match("13 4B C9 03"));
     EXPECT_FALSE(Match("16 4B C9 03 FF")); // not an error code
-    queue.SetMatchPattern(nullptr, 0);
+    m_Queue.SetMatchPattern(nullptr, 0);
     EXPECT_TRUE(Match("99"));
 }
 
@@ -85,13 +85,13 @@ TEST_F(ResponseQueueTest, NewestMatchWinsAndStaleMatchesAreIgnored)
     ASSERT_TRUE(Store("29 01 00"));
     ASSERT_TRUE(Store("3A 02"));
     EXPECT_EQ(Wait(), "3A 02");
-    EXPECT_EQ(queue.GetCount(), 0);
+    EXPECT_EQ(m_Queue.GetCount(), 0);
 
     // A payload that matched the earlier pattern and is still stored is not an answer now.
     ASSERT_TRUE(Store("3A 03"));
     Pattern("29 01 00");
     EXPECT_EQ(Wait(), "none");
-    EXPECT_EQ(queue.GetCount(), 0);
+    EXPECT_EQ(m_Queue.GetCount(), 0);
 }
 
 TEST_F(ResponseQueueTest, FiftyEntriesThenDropped)
@@ -100,7 +100,7 @@ TEST_F(ResponseQueueTest, FiftyEntriesThenDropped)
     for (int i = 0; i < 50; ++i)
         ASSERT_TRUE(Store("01 02"));
     EXPECT_FALSE(Store("AA"));
-    EXPECT_EQ(queue.GetCount(), 50);
+    EXPECT_EQ(m_Queue.GetCount(), 50);
     EXPECT_EQ(Wait(), "none"); // the matching payload was dropped and never signalled
     EXPECT_TRUE(Store("AA"));
     EXPECT_EQ(Wait(), "AA");
@@ -111,12 +111,12 @@ TEST_F(ResponseQueueTest, TimeoutEmptiesStoreAndBadArgumentsLeaveIt)
     Pattern("4B");
     ASSERT_TRUE(Store("01"));
     uint32_t length = 7;
-    EXPECT_FALSE(queue.WaitResponse(nullptr, 10, &length, 10));
+    EXPECT_FALSE(m_Queue.WaitResponse(nullptr, 10, &length, 10));
     uint8_t one = 0;
-    EXPECT_FALSE(queue.WaitResponse(&one, 0, &length, 10));
-    EXPECT_EQ(queue.GetCount(), 1);
+    EXPECT_FALSE(m_Queue.WaitResponse(&one, 0, &length, 10));
+    EXPECT_EQ(m_Queue.GetCount(), 1);
     EXPECT_EQ(Wait(8, 20), "none");
-    EXPECT_EQ(queue.GetCount(), 0);
+    EXPECT_EQ(m_Queue.GetCount(), 0);
 
     // A matching payload stored before a time-out is gone afterwards; the pending signal it
     // left is cleared by the next SetMatchPattern.
@@ -129,11 +129,11 @@ TEST_F(ResponseQueueTest, LongAnswerIsCutToCapacityAndStoreGrows)
 {
     Pattern("");
     Bytes big(3000, 0x5A);
-    ASSERT_TRUE(queue.Store(big.data(), uint32_t(big.size())));
-    ASSERT_TRUE(queue.Store(big.data(), 100));
+    ASSERT_TRUE(m_Queue.Store(big.data(), uint32_t(big.size())));
+    ASSERT_TRUE(m_Queue.Store(big.data(), 100));
     uint8_t out[4] = {};
     uint32_t length = 0;
-    ASSERT_TRUE(queue.WaitResponse(out, sizeof(out), &length, 100));
+    ASSERT_TRUE(m_Queue.WaitResponse(out, sizeof(out), &length, 100));
     EXPECT_EQ(length, 4u);
 }
 

@@ -10,23 +10,23 @@ using namespace kivtest;
 
 namespace {
 
-const uint8_t kRouterIp[4] = {192, 168, 1, 1};
-const uint8_t kRouterMac[6] = {0x00, 0x1E, 0x10, 0x7E, 0x7D, 0x01};
+const uint8_t ROUTER_IP[4] = {192, 168, 1, 1};
+const uint8_t ROUTER_MAC[6] = {0x00, 0x1E, 0x10, 0x7E, 0x7D, 0x01};
 
 // A record is 32 bytes on the wire; its text starts at byte 11.
-constexpr size_t kRecordSize = 32;
-constexpr size_t kTextOffset = 11;
+constexpr size_t RECORD_SIZE = 32;
+constexpr size_t TEXT_OFFSET = 11;
 
 Bytes RecordBytes(const UdpRecord& record)
 {
-    return Bytes(record.Data(), record.Data() + kRecordSize);
+    return Bytes(record.Data(), record.Data() + RECORD_SIZE);
 }
 
 class UdpHdlcTest : public ::testing::Test {
 protected:
     void Reply(std::function<std::vector<Bytes>(const Bytes& request)> replies)
     {
-        peer.SetResponder([replies](const Bytes& datagram) {
+        m_Peer.SetResponder([replies](const Bytes& datagram) {
             std::vector<Bytes> framed;
             for (const Bytes& r : replies(Unframe(datagram)))
                 framed.push_back(Frame(r, 1));
@@ -34,7 +34,7 @@ protected:
         });
     }
 
-    UdpPeer peer;
+    UdpPeer m_Peer;
 };
 
 } // namespace
@@ -43,10 +43,10 @@ TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
 {
     UdpRecord good;
     good.SetType(UDP_DISCOVERY);
-    good.SetIp(kLoopbackIp);  // a router answers from the address it names
-    good.SetMac(kRouterMac);
-    for (size_t i = kTextOffset; i < kRecordSize; ++i)
-        good.Data()[i] = uint8_t('a' + (i - kTextOffset)); // 21 bytes, no zero
+    good.SetIp(LOOPBACK_IP);  // a router answers from the address it names
+    good.SetMac(ROUTER_MAC);
+    for (size_t i = TEXT_OFFSET; i < RECORD_SIZE; ++i)
+        good.Data()[i] = uint8_t('a' + (i - TEXT_OFFSET)); // 21 bytes, no zero
     UdpRecord other = good;
     other.SetType(UDP_READY_PROBE);
 
@@ -54,7 +54,7 @@ TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
         // The request itself comes back first (zero MAC), then another type, then the answer.
         return std::vector<Bytes>{request, RecordBytes(other), RecordBytes(good)};
     });
-    CUdpHdlc udp(kLoopbackIp, peer.Port());
+    CUdpHdlc udp(LOOPBACK_IP, m_Peer.Port());
     uint8_t mac[6] = {}, ip[4] = {};
     std::string text;
     ASSERT_TRUE(udp.Discover(mac, ip, &text));
@@ -63,7 +63,7 @@ TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
     EXPECT_EQ(text, "abcdefghijklmnopqrstu");
     EXPECT_EQ(udp.SkippedCount(), 2);
 
-    auto datagrams = peer.Datagrams();
+    auto datagrams = m_Peer.Datagrams();
     ASSERT_EQ(datagrams.size(), 1u);
     Bytes expected = {0x7E, 0x01};
     expected.resize(2 + 31, 0);
@@ -74,7 +74,7 @@ TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
 TEST_F(UdpHdlcTest, DiscoveryFailsWhenNoValidReplyArrives)
 {
     Reply([](const Bytes& request) { return std::vector<Bytes>{request}; });
-    CUdpHdlc udp(kLoopbackIp, peer.Port());
+    CUdpHdlc udp(LOOPBACK_IP, m_Peer.Port());
     uint8_t mac[6] = {}, ip[4] = {};
     const uint32_t start = GetTickCount();
     EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
@@ -85,18 +85,18 @@ TEST_F(UdpHdlcTest, DiscoverySkipsRepliesThatAreNotOneRecordFromTheAddressTheyNa
 {
     UdpRecord named;
     named.SetType(UDP_DISCOVERY);
-    named.SetIp(kRouterIp);  // sent from 127.0.0.1
-    named.SetMac(kRouterMac);
+    named.SetIp(ROUTER_IP);  // sent from 127.0.0.1
+    named.SetMac(ROUTER_MAC);
     Bytes longer = RecordBytes(named);
     longer.push_back(0);
     UdpRecord own = named;
-    own.SetIp(kLoopbackIp);
+    own.SetIp(LOOPBACK_IP);
     Bytes shorter = RecordBytes(own);
     shorter.pop_back();
     Reply([&](const Bytes&) {
         return std::vector<Bytes>{Hex("01"), shorter, longer, RecordBytes(named)};
     });
-    CUdpHdlc udp(kLoopbackIp, peer.Port());
+    CUdpHdlc udp(LOOPBACK_IP, m_Peer.Port());
     uint8_t mac[6] = {}, ip[4] = {};
     EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
     EXPECT_EQ(udp.SkippedCount(), 4);
@@ -129,12 +129,12 @@ TEST_F(UdpHdlcTest, ExchangeRequiresTheIdenticalRecord)
             Bytes reply = c.reply(request);
             return reply.empty() ? std::vector<Bytes>{} : std::vector<Bytes>{reply};
         });
-        CUdpHdlc udp(kLoopbackIp, peer.Port());
+        CUdpHdlc udp(LOOPBACK_IP, m_Peer.Port());
         udp.m_Request.SetType(UDP_ENTER_FORCE_LOAD);
-        udp.m_Request.SetIp(kRouterIp);
-        udp.m_Request.SetMac(kRouterMac);
+        udp.m_Request.SetIp(ROUTER_IP);
+        udp.m_Request.SetMac(ROUTER_MAC);
         EXPECT_EQ(udp.Exchange(2000), c.expected);
     }
-    const Bytes last = Unframe(peer.Datagrams().back());
+    const Bytes last = Unframe(m_Peer.Datagrams().back());
     EXPECT_EQ(ToHex(Bytes(last.begin(), last.begin() + 11)), "07 C0 A8 01 01 00 1E 10 7E 7D 01");
 }

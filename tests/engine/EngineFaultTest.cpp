@@ -21,7 +21,7 @@ TEST_F(Fault, RouterResultOtherThanOkStopsTheRun)
     ExpectUntouchedRow(3);
     EXPECT_NE(m_Log.find("TCP_GetRouterResult's ElapsedTime = "), std::string::npos);
     EXPECT_NE(m_Log.find(" ms, Result = 5\r\n"), std::string::npos);
-    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 0);
+    EXPECT_EQ(RecordsReceived(kivtest::ERASE_NVRAM_RECORD), 0);
     ExpectRunEnd(true);
     const auto outcome = m_pEngine->GetRunOutcome();
     EXPECT_TRUE(outcome.bFailed);
@@ -68,7 +68,7 @@ TEST_F(Fault, NvramEraseWithoutEchoEndsTheRunUnseen)
 
     ExpectSuccessRow(1);
     ExpectUntouchedRow(3);
-    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 3);
+    EXPECT_EQ(RecordsReceived(kivtest::ERASE_NVRAM_RECORD), 3);
     EXPECT_EQ(LogLines("Erasing the NVRAM of the router module"), 1);
     EXPECT_EQ(LogLines("Backing up the NV"), 0);
     ExpectRunEnd(true);
@@ -118,7 +118,7 @@ TEST_F(Fault, SilentModuleIsForcedIntoItsDownloader)
     EXPECT_EQ(LogLines("Sending FWT Force Pkt"), 1);
     EXPECT_EQ(LogLines("Backing up the NV"), 0);
     EXPECT_EQ(LogLines("Downloading the firmware of the wireless module"), 1);
-    EXPECT_EQ(RecordsReceived(kivtest::kEnterForceLoadRecord), 1);
+    EXPECT_EQ(RecordsReceived(kivtest::ENTER_FORCE_LOAD_RECORD), 1);
     // Left once after the download, once at the end of the run.
     EXPECT_EQ(LogLines("Leave Forcing Download Mode ..."), 2);
     EXPECT_EQ(m_pEngine->m_bForceLoadEntered, 1u);

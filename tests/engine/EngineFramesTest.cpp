@@ -49,7 +49,7 @@ TEST(EngineWriteFrame, WorstCaseBlockFitsAndOversizeIsRefused)
     CUpgradeEngine engine(nullptr, "");
     const std::vector<uint8_t> allFlags(4096, 0x7E);
     const auto frame = BuiltFrame(engine, 0x7E7E7E7E, allFlags);
-    EXPECT_LE(frame.size(), CHdlcAdapter::kWriteBufferSize);
+    EXPECT_LE(frame.size(), CHdlcAdapter::WRITE_BUFFER_SIZE);
     EXPECT_EQ(Decode(frame).size(), 4103u);
 
     const std::vector<uint8_t> tooLong(4097, 0);

@@ -15,7 +15,7 @@
 
 namespace {
 
-const char* const kDownloading = "Downloading the firmware of the wireless module";
+const char* const DOWNLOADING = "Downloading the firmware of the wireless module";
 
 class ImageChange : public kivtest::EngineSimFixture {
 protected:
@@ -141,7 +141,7 @@ TEST_F(ImageChange, FirmwareFileCutShortDuringTheDownload)
     const int row = RowOf(COMPONENT_FIRMWARE);
     // At 30 % the download is in part 1; the file then ends inside part 3.
     const size_t cut = DataOffset(3, 1000);
-    ChangeDuringTransfer(row, kDownloading, 30, [this, cut] { ASSERT_EQ(truncate(m_Path.c_str(), static_cast<off_t>(cut)), 0); });
+    ChangeDuringTransfer(row, DOWNLOADING, 30, [this, cut] { ASSERT_EQ(truncate(m_Path.c_str(), static_cast<off_t>(cut)), 0); });
     RunUpgrade();
 
     ASSERT_TRUE(m_bChanged) << "the file was never changed: the download did not get under way";
@@ -162,7 +162,7 @@ TEST_F(ImageChange, FirmwareByteRewrittenDuringTheDownload)
     const int row = RowOf(COMPONENT_FIRMWARE);
     // A block of part 3 gets one new byte after part 0 has been written.
     const size_t changed = DataOffset(3, 2 * 4096 + 100);
-    ChangeDuringTransfer(row, kDownloading, 30, [this, changed] {
+    ChangeDuringTransfer(row, DOWNLOADING, 30, [this, changed] {
         std::vector<uint8_t> bytes = m_Original;
         bytes[changed] ^= 0x5A;
         WriteImage(bytes);

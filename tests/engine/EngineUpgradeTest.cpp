@@ -10,7 +10,7 @@ namespace {
 
 using Upgrade = kivtest::EngineSimFixture;
 
-const char* const kMacLine = "02-4B-49-56-00-01";
+const char* const MAC_LINE = "02-4B-49-56-00-01";
 
 TEST_F(Upgrade, FamilyAWithFirmwareAndDashboard)
 {
@@ -22,8 +22,8 @@ TEST_F(Upgrade, FamilyAWithFirmwareAndDashboard)
         ExpectSuccessRow(row);
         EXPECT_EQ(Percent(row), "100%") << row;
     }
-    EXPECT_EQ(LogLines(kMacLine), 1);
-    EXPECT_EQ(m_Log.find(kMacLine), 20u);
+    EXPECT_EQ(LogLines(MAC_LINE), 1);
+    EXPECT_EQ(m_Log.find(MAC_LINE), 20u);
     EXPECT_EQ(LogLines("Sending RUT Begin Pkt"), 3);
     EXPECT_EQ(LogLines("Erasing the NVRAM of the router module"), 1);
     EXPECT_EQ(LogLines("Backing up the NV"), 1);
@@ -31,8 +31,8 @@ TEST_F(Upgrade, FamilyAWithFirmwareAndDashboard)
     EXPECT_EQ(LogLines("Downloading the firmware of the wireless module"), 1);
     EXPECT_EQ(LogLines("Downloading the dashboard of the wireless module"), 1);
     EXPECT_EQ(LogLines("Check the status of automatically restoring the NV"), 1);
-    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 1);
-    EXPECT_EQ(RecordsReceived(kivtest::kEnterForceLoadRecord), 0);
+    EXPECT_EQ(RecordsReceived(kivtest::ERASE_NVRAM_RECORD), 1);
+    EXPECT_EQ(RecordsReceived(kivtest::ENTER_FORCE_LOAD_RECORD), 0);
     ExpectRunEnd(true);
     const auto outcome = m_pEngine->GetRunOutcome();
     EXPECT_FALSE(outcome.bFailed);
@@ -49,7 +49,7 @@ TEST_F(Upgrade, FamilyBWithFirmwareAndDashboard)
     for (int row = 0; row < 6; ++row)
         ExpectSuccessRow(row);
     EXPECT_EQ(LogLines("Sending RUT Begin Pkt"), 4);
-    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 1);
+    EXPECT_EQ(RecordsReceived(kivtest::ERASE_NVRAM_RECORD), 1);
     ExpectRunEnd(true);
     EXPECT_FALSE(m_pEngine->GetRunOutcome().bFailed);
 }
@@ -80,7 +80,7 @@ TEST_F(Upgrade, NothingSelected)
         ExpectUntouchedRow(row);
         EXPECT_EQ(Percent(row), "");
     }
-    EXPECT_EQ(LogLines(kMacLine), 1);
+    EXPECT_EQ(LogLines(MAC_LINE), 1);
     EXPECT_EQ(UdpRecordsReceived(), 0);
     ExpectRunEnd(false);
     EXPECT_FALSE(m_pEngine->GetRunOutcome().bFailed);
@@ -93,7 +93,7 @@ TEST_F(Upgrade, OnlyBootErasesNothing)
     RunUpgrade();
 
     ExpectSuccessRow(0);
-    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 0);
+    EXPECT_EQ(RecordsReceived(kivtest::ERASE_NVRAM_RECORD), 0);
     EXPECT_EQ(LogLines("Erasing the NVRAM of the router module"), 0);
     ExpectRunEnd(false);
 }
@@ -120,7 +120,7 @@ TEST_F(Upgrade, OnlyWirelessImagesUseTheFamilyBRows)
     ExpectSuccessRow(5);
     for (int row = 0; row < 4; ++row)
         ExpectUntouchedRow(row);
-    EXPECT_EQ(RecordsReceived(kivtest::kEraseNvramRecord), 0);
+    EXPECT_EQ(RecordsReceived(kivtest::ERASE_NVRAM_RECORD), 0);
     ExpectRunEnd(true);
 }
 
@@ -165,7 +165,7 @@ TEST_F(Upgrade, ChannelThatCannotOpenStillTellsTheOutcome)
 
     for (int row = 0; row < 5; ++row)
         ExpectUntouchedRow(row);
-    EXPECT_EQ(LogLines(kMacLine), 1);
+    EXPECT_EQ(LogLines(MAC_LINE), 1);
     EXPECT_EQ(LogLines("Leave Forcing Download Mode ..."), 1);
     EXPECT_EQ(LogLines(std::string(50, '+')), 1);
     const auto outcome = m_pEngine->GetRunOutcome();

@@ -31,8 +31,8 @@ namespace {
 
 using kivtest::ScopedEnv;
 
-constexpr uid_t kNobody = 65534;
-const char* const kLockName = "87F8A3C7-65EF-4cf8-B947-0EC89C2774B3";
+constexpr uid_t NOBODY = 65534;
+const char* const LOCK_NAME = "87F8A3C7-65EF-4cf8-B947-0EC89C2774B3";
 
 // A browser shown in a window of its own, or null.
 QTextBrowser* VisibleHelpBrowser()
@@ -80,16 +80,16 @@ protected:
 
     void OpenWindow()
     {
-        window = std::make_unique<CMainWindow>(nullptr);
-        window->InitDialog();
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        m_Window = std::make_unique<CMainWindow>(nullptr);
+        m_Window->InitDialog();
+        m_Window->show();
+        m_Window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_Window.get()));
     }
 
     std::vector<std::unique_ptr<ScopedEnv>> m_Env;
     QString m_strTmp;
-    std::unique_ptr<CMainWindow> window;
+    std::unique_ptr<CMainWindow> m_Window;
 };
 
 } // namespace
@@ -99,7 +99,7 @@ TEST_F(SafetyTest, F1WithoutAViewerShowsTheHelpWindowOnTheIndexAndItsLinksWork)
     OpenWindow();
     BoxWatcher boxes;
     boxes.Arm(QMessageBox::Ok);
-    QTest::keyClick(window.get(), Qt::Key_F1);
+    QTest::keyClick(m_Window.get(), Qt::Key_F1);
     ASSERT_TRUE(WaitUntil([] { return VisibleHelpBrowser() != nullptr; })) << "F1 showed nothing";
     QTextBrowser* browser = VisibleHelpBrowser();
     EXPECT_EQ(browser->source(), QUrl("qrc:/help/index.html"));
@@ -127,9 +127,9 @@ TEST_F(SafetyTest, F1WithoutAViewerShowsTheHelpWindowOnTheIndexAndItsLinksWork)
     // F1 again brings the same window back, on the index.
     QTest::mouseClick(browser->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     ASSERT_TRUE(WaitUntil([&] { return browser->source() == QUrl("qrc:/help/check.html"); }));
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    QTest::keyClick(window.get(), Qt::Key_F1);
+    m_Window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_Window.get()));
+    QTest::keyClick(m_Window.get(), Qt::Key_F1);
     EXPECT_EQ(VisibleHelpBrowser(), browser);
     EXPECT_EQ(browser->source(), QUrl("qrc:/help/index.html"));
 }
@@ -158,7 +158,7 @@ TEST_F(SafetyTest, FifoInPlaceOfTheHelpFileDoesNotFreezeF1)
 
     BoxWatcher boxes;
     boxes.Arm(QMessageBox::Ok);
-    QTest::keyClick(window.get(), Qt::Key_F1);
+    QTest::keyClick(m_Window.get(), Qt::Key_F1);
     {
         std::lock_guard<std::mutex> guard(lock);
         done = true;
@@ -189,9 +189,9 @@ TEST_F(SafetyTest, AnotherUsersLockFileDoesNotStopTheWindow)
         const QByteArray path = (shared + "/" + name).toLocal8Bit();
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0644);
         ::close(fd);
-        return fd >= 0 && ::chown(path.constData(), kNobody, kNobody) == 0;
+        return fd >= 0 && ::chown(path.constData(), NOBODY, NOBODY) == 0;
     };
-    ASSERT_TRUE(plant(kLockName));
+    ASSERT_TRUE(plant(LOCK_NAME));
 
     auto startAndClose = [] {
         int windows = 0;
@@ -215,7 +215,7 @@ TEST_F(SafetyTest, AnotherUsersLockFileDoesNotStopTheWindow)
     EXPECT_EQ(startAndClose(), std::make_pair(0, 1));
 
     // Even the user's own lock name taken by another user only costs the guard.
-    ASSERT_TRUE(plant(QString::fromLatin1(kLockName) + "-" + QString::number(geteuid())));
+    ASSERT_TRUE(plant(QString::fromLatin1(LOCK_NAME) + "-" + QString::number(geteuid())));
     EXPECT_EQ(startAndClose(), std::make_pair(0, 1));
 }
 
@@ -224,14 +224,14 @@ TEST_F(SafetyTest, LogThatCannotBeWrittenIsSaidOnceWithoutStoppingTheWorker)
     const std::string fifo = (m_strTmp + "/KivUpgradeLog.txt").toStdString();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     OpenWindow();
-    CDownloadLog& log = window->Controller().GetEngine().m_Log;
+    CDownloadLog& log = m_Window->Controller().GetEngine().m_Log;
     // A worker logs: it goes on at once, the warning comes on the window's thread.
     std::thread worker([&] {
         for (int i = 0; i < 5; ++i)
             LogPrintf(log, "line %d", i);
     });
     worker.join();
-    auto warnings = [&] { return window->findChildren<QMessageBox*>("logWarning"); };
+    auto warnings = [&] { return m_Window->findChildren<QMessageBox*>("logWarning"); };
     ASSERT_TRUE(WaitUntil([&] { return warnings().size() == 1 && warnings().front()->isVisible(); }));
     EXPECT_EQ(warnings().front()->text().toStdString(),
         "The download log cannot be written: " + fifo + " is not a regular file");

@@ -17,7 +17,7 @@
 #include "app/VersionInfoWriter.h"
 #include "gui/CMainWindow.h"
 #include "gui/CSingleInstanceGuard.h"
-#include "gui/HelpFile.h"
+#include "gui/CHelpFile.h"
 #include "gui/WindowPlacement.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
@@ -121,29 +121,29 @@ TEST_F(ServicesTest, HelpFileWrittenOnceThenReused)
     const std::string first = "ITSF first copy";
     const std::string second = "ITSF second copy, longer";
 
-    EXPECT_EQ(HelpFile::Prepare(dir, nullptr, 0), ""); // no help and no file: warning 136
-    EXPECT_EQ(HelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(first.data()), first.size()), path);
+    EXPECT_EQ(CHelpFile::Prepare(dir, nullptr, 0), ""); // no help and no file: warning 136
+    EXPECT_EQ(CHelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(first.data()), first.size()), path);
     EXPECT_EQ(ReadFile(path), first);
     struct stat st {};
     ::stat(path.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // Present: used unchanged, even though the program's copy differs.
-    EXPECT_EQ(HelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(second.data()), second.size()), path);
+    EXPECT_EQ(CHelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(second.data()), second.size()), path);
     EXPECT_EQ(ReadFile(path), first);
     // Deleted: written again.
     ::unlink(path.c_str());
-    EXPECT_EQ(HelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(second.data()), second.size()), path);
+    EXPECT_EQ(CHelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(second.data()), second.size()), path);
     EXPECT_EQ(ReadFile(path), second);
     // A link in its place is neither followed nor used.
     ::unlink(path.c_str());
     const std::string target = dir + "elsewhere";
     ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
-    EXPECT_EQ(HelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(first.data()), first.size()), "");
+    EXPECT_EQ(CHelpFile::Prepare(dir, reinterpret_cast<const uint8_t*>(first.data()), first.size()), "");
     EXPECT_NE(::access(target.c_str(), F_OK), 0);
     ::unlink(path.c_str());
 
     // The build embeds the compiled guide when chmcmd (package fp-utils) is available.
-    const std::string embedded = HelpFile::PrepareEmbedded();
+    const std::string embedded = CHelpFile::PrepareEmbedded();
     if (embedded.empty())
         KIV_SKIP_OR_FAIL("the build embedded no compiled help: chmcmd (package fp-utils) was missing");
     EXPECT_EQ(ReadFile(embedded).substr(0, 4), "ITSF");
@@ -176,7 +176,7 @@ TEST_F(ServicesTest, SecondGuardAsksTheFirstToRestoreItsWindow)
 
 TEST_F(ServicesTest, SecondProgramExitsSilentlyWhileTheFirstRuns)
 {
-    const std::string program = kivtest::BuildProgram(kivtest::kAppProgram);
+    const std::string program = kivtest::BuildProgram(kivtest::APP_PROGRAM);
     KIV_REQUIRE_PROGRAM(program);
     const QString run = TestDirectory() + "/two-copies";
     QDir().mkpath(run);

@@ -56,19 +56,19 @@ protected:
     static void SetUpTestSuite() { EnsureApplication(); }
     void SetUp() override
     {
-        window = std::make_unique<CMainWindow>(nullptr);
-        window->Controller().SetLoopTestPath((TestDirectory() + "/LoopTest.ini").toStdString());
+        m_Window = std::make_unique<CMainWindow>(nullptr);
+        m_Window->Controller().SetLoopTestPath((TestDirectory() + "/LoopTest.ini").toStdString());
     }
     void Open()
     {
-        window->InitDialog();
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        m_Window->InitDialog();
+        m_Window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_Window.get()));
     }
-    bool CheckEnabled() const { return window->CheckButton()->isEnabled(); }
-    bool UpgradeEnabled() const { return window->UpgradeButton()->isEnabled(); }
+    bool CheckEnabled() const { return m_Window->CheckButton()->isEnabled(); }
+    bool UpgradeEnabled() const { return m_Window->UpgradeButton()->isEnabled(); }
 
-    std::unique_ptr<CMainWindow> window;
+    std::unique_ptr<CMainWindow> m_Window;
 };
 } // namespace
 
@@ -79,54 +79,54 @@ TEST_F(WindowTest, LayoutNumbersAtSeveralSizesAndAtTheMinimum)
         int w, h;
     } sizes[] = {{900, 302}, {1000, 500}, {431, 300}};
     for (const Size& s : sizes) {
-        window->resize(s.w, s.h);
-        ASSERT_TRUE(WaitUntil([&] { return window->width() == s.w && window->height() == s.h; }));
+        m_Window->resize(s.w, s.h);
+        ASSERT_TRUE(WaitUntil([&] { return m_Window->width() == s.w && m_Window->height() == s.h; }));
         const int gap = (s.w - 400) / 3;
-        EXPECT_EQ(window->CheckButton()->geometry(), QRect(gap, 6, 200, 50)) << s.w;
-        EXPECT_EQ(window->UpgradeButton()->geometry(), QRect(2 * gap + 200, 6, 200, 50)) << s.w;
-        EXPECT_EQ(window->List()->geometry(), QRect(10, 62, s.w - 20, s.h - 68)) << s.w;
+        EXPECT_EQ(m_Window->CheckButton()->geometry(), QRect(gap, 6, 200, 50)) << s.w;
+        EXPECT_EQ(m_Window->UpgradeButton()->geometry(), QRect(2 * gap + 200, 6, 200, 50)) << s.w;
+        EXPECT_EQ(m_Window->List()->geometry(), QRect(10, 62, s.w - 20, s.h - 68)) << s.w;
     }
     // Dragging smaller stops at the minimum: a gap of 10 pixels.
-    window->resize(100, 30);
-    ASSERT_TRUE(WaitUntil([&] { return window->width() == 430; }));
-    EXPECT_EQ(window->height(), 62);
-    EXPECT_EQ(window->CheckButton()->geometry(), QRect(10, 6, 200, 50));
-    EXPECT_EQ(window->UpgradeButton()->geometry(), QRect(220, 6, 200, 50));
+    m_Window->resize(100, 30);
+    ASSERT_TRUE(WaitUntil([&] { return m_Window->width() == 430; }));
+    EXPECT_EQ(m_Window->height(), 62);
+    EXPECT_EQ(m_Window->CheckButton()->geometry(), QRect(10, 6, 200, 50));
+    EXPECT_EQ(m_Window->UpgradeButton()->geometry(), QRect(220, 6, 200, 50));
 
     // Every column fits its figure of ones and its header.
-    CMyListCtrl* list = window->List();
+    CMyListCtrl* list = m_Window->List();
     ASSERT_EQ(list->columnCount(), 5);
     for (int i = 0; i < 5; ++i) {
-        const std::string ones(static_cast<size_t>(CKivOneClickDlg::kColumns[i].widthFigure + 2), '1');
+        const std::string ones(static_cast<size_t>(CKivOneClickDlg::COLUMNS[i].widthFigure + 2), '1');
         EXPECT_GE(list->GetColumnWidth(i), list->GetStringWidth(ones)) << i;
         EXPECT_GE(list->GetColumnWidth(i), list->ContentAndHeaderWidth(i)) << i;
     }
     EXPECT_EQ(list->horizontalHeaderItem(0)->text(), "Type");
     EXPECT_EQ(list->horizontalHeaderItem(4)->text(), "Status");
     // Time-scaled, the title says so after the specified part.
-    EXPECT_EQ(window->windowTitle().toStdString(),
+    EXPECT_EQ(m_Window->windowTitle().toStdString(),
               CMainWindow::BuildTitle() + " - Time scale " + kivtest::ScaleArgument(GetTimeScale()));
-    EXPECT_EQ(window->CheckButton()->text(), "&Check");
-    EXPECT_EQ(window->UpgradeButton()->text(), "&Upgrade");
+    EXPECT_EQ(m_Window->CheckButton()->text(), "&Check");
+    EXPECT_EQ(m_Window->UpgradeButton()->text(), "&Upgrade");
     uint32_t hover = 0;
-    window->CheckButton()->GetColor(CButtonST::BTNST_COLOR_FG_IN, &hover);
+    m_Window->CheckButton()->GetColor(CButtonST::BTNST_COLOR_FG_IN, &hover);
     EXPECT_EQ(hover, 0x0000FFu);
 }
 
 TEST_F(WindowTest, NotificationOneDisablesBothAndHigherCodesChangeNothing)
 {
     Open();
-    window->EnableButton(IKivView::IDC_UPGRADE, true);
+    m_Window->EnableButton(IKivView::IDC_UPGRADE, true);
     ASSERT_TRUE(WaitUntil([&] { return UpgradeEnabled(); }));
-    window->PostNotify(7);
-    window->PostNotify(6);
+    m_Window->PostNotify(7);
+    m_Window->PostNotify(6);
     // Posted work runs in order: once this has run, so have the two codes.
     bool handled = false;
-    window->RunOnViewThread([&] { handled = true; });
+    m_Window->RunOnViewThread([&] { handled = true; });
     ASSERT_TRUE(WaitUntil([&] { return handled; }));
     EXPECT_TRUE(CheckEnabled());
     EXPECT_TRUE(UpgradeEnabled());
-    window->PostNotify(NOTIFY_DISABLE_BUTTONS);
+    m_Window->PostNotify(NOTIFY_DISABLE_BUTTONS);
     ASSERT_TRUE(WaitUntil([&] { return !CheckEnabled() && !UpgradeEnabled(); }));
 }
 
@@ -135,17 +135,17 @@ TEST_F(WindowTest, EscapeWhileIdleAsksWithNoPreselected)
     Open();
     BoxWatcher watcher;
     watcher.Arm(QMessageBox::No);
-    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QTest::keyClick(m_Window.get(), Qt::Key_Escape);
     EXPECT_EQ(watcher.seen, 1);
     EXPECT_EQ(watcher.text, "Are you sure?");
     EXPECT_EQ(watcher.defaultButton, QMessageBox::No);
     EXPECT_EQ(watcher.icon, QMessageBox::Information);
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(m_Window->isVisible());
 
     watcher.Arm(QMessageBox::Yes);
-    QTest::keyClick(window.get(), Qt::Key_Escape);
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->result(), QDialog::Rejected);
+    QTest::keyClick(m_Window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(m_Window->isVisible());
+    EXPECT_EQ(m_Window->result(), QDialog::Rejected);
 }
 
 TEST_F(WindowTest, WorkerWarningWaitsForTheUserAndIsReleasedByClosing)
@@ -168,12 +168,12 @@ TEST_F(WindowTest, WorkerWarningWaitsForTheUserAndIsReleasedByClosing)
     // A worker waiting for a box that is never shown is let go when the window ends.
     returned = false;
     std::thread waiting([&] {
-        window->ShowWarning("never answered");
+        m_Window->ShowWarning("never answered");
         returned = true;
     });
     // No events are processed from here on, so the box is never shown: processing them (even
     // qWait(0)) would show it modally, with nobody to close it, once the worker has posted it.
-    window->EndDialog(IKivView::ID_CANCEL);
+    m_Window->EndDialog(IKivView::ID_CANCEL);
     waiting.join();
     EXPECT_TRUE(returned.load());
 }
@@ -185,22 +185,22 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
     KIV_REQUIRE_PROGRAM(kivtest::SimProcess::Program());
     VirtualRouter router;
     ASSERT_TRUE(router.Start());
-    window->Controller().SetRouterOverrides(router.overrides);
-    window->Controller().SetImageDirectory(router.Images());
+    m_Window->Controller().SetRouterOverrides(router.overrides);
+    m_Window->Controller().SetImageDirectory(router.Images());
     Open();
-    CMyListCtrl* list = window->List();
-    IComponentList* rows = window->GetList();
+    CMyListCtrl* list = m_Window->List();
+    IComponentList* rows = m_Window->GetList();
 
     EXPECT_TRUE(CheckEnabled());
     EXPECT_FALSE(UpgradeEnabled());
-    EXPECT_TRUE(window->CheckButton()->isDefault());
+    EXPECT_TRUE(m_Window->CheckButton()->isDefault());
 
-    QTest::mouseClick(window->CheckButton(), Qt::LeftButton);
+    QTest::mouseClick(m_Window->CheckButton(), Qt::LeftButton);
     EXPECT_FALSE(CheckEnabled());
     EXPECT_FALSE(UpgradeEnabled());
-    ASSERT_TRUE(WaitUntil([&] { return !window->Controller().IsWorkerRunning() && CheckEnabled(); }, 60000));
-    ASSERT_TRUE(WaitUntil([&] { return UpgradeEnabled() && window->focusWidget() == window->UpgradeButton(); }));
-    EXPECT_TRUE(window->Controller().LastCheckPassed());
+    ASSERT_TRUE(WaitUntil([&] { return !m_Window->Controller().IsWorkerRunning() && CheckEnabled(); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return UpgradeEnabled() && m_Window->focusWidget() == m_Window->UpgradeButton(); }));
+    EXPECT_TRUE(m_Window->Controller().LastCheckPassed());
 
     // Family A: BOOT, APP, Customization, Firmware, Dashboard.
     ASSERT_EQ(list->GetItemCount(), 5);
@@ -218,25 +218,25 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
     EXPECT_EQ(list->GetItemText(0, 1), "1.0.5.0");
     EXPECT_EQ(list->GetItemText(3, 1), "11.608.10.01.00");
 
-    QTest::mouseClick(window->UpgradeButton(), Qt::LeftButton);
+    QTest::mouseClick(m_Window->UpgradeButton(), Qt::LeftButton);
     EXPECT_FALSE(CheckEnabled());
     EXPECT_FALSE(UpgradeEnabled());
     // Escape while the upgrade runs: refused with message 140, nothing asked.
     BoxWatcher watcher;
     watcher.Arm(QMessageBox::Ok);
-    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QTest::keyClick(m_Window.get(), Qt::Key_Escape);
     EXPECT_EQ(watcher.seen, 1);
     EXPECT_EQ(watcher.text, "The upgrade is in process. Please wait!");
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(m_Window->isVisible());
     watcher.Disarm();
 
     // The window stays responsive while rows move through their steps.
     const QElapsedTimer started = [] { QElapsedTimer t; t.start(); return t; }();
-    window->resize(1000, 400);
-    EXPECT_TRUE(WaitUntil([&] { return window->List()->width() == 980; }, 2000));
+    m_Window->resize(1000, 400);
+    EXPECT_TRUE(WaitUntil([&] { return m_Window->List()->width() == 980; }, 2000));
 
-    ASSERT_TRUE(WaitUntil([&] { return !window->Controller().IsWorkerRunning() && CheckEnabled(); }, 120000));
-    ASSERT_TRUE(WaitUntil([&] { return window->focusWidget() == window->CheckButton(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !m_Window->Controller().IsWorkerRunning() && CheckEnabled(); }, 120000));
+    ASSERT_TRUE(WaitUntil([&] { return m_Window->focusWidget() == m_Window->CheckButton(); }));
     EXPECT_FALSE(UpgradeEnabled());
     for (int row = 0; row < 5; ++row) {
         EXPECT_EQ(list->GetItemText(row, 3), "100%") << row;
@@ -256,18 +256,18 @@ TEST_F(WindowTest, LoopTestRunsUpgradeAndNextCheckWithoutTheUser)
     const QString flag = TestDirectory() + "/loop/LoopTest.ini";
     QDir().mkpath(TestDirectory() + "/loop");
     QFile(flag).open(QIODevice::WriteOnly);
-    window->Controller().SetLoopTestPath(flag.toStdString());
-    window->Controller().SetRouterOverrides(router.overrides);
-    window->Controller().SetImageDirectory(router.Images());
+    m_Window->Controller().SetLoopTestPath(flag.toStdString());
+    m_Window->Controller().SetRouterOverrides(router.overrides);
+    m_Window->Controller().SetImageDirectory(router.Images());
     Open();
-    ASSERT_TRUE(window->Controller().IsLoopTest());
+    ASSERT_TRUE(m_Window->Controller().IsLoopTest());
 
-    QTest::mouseClick(window->CheckButton(), Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return window->Controller().IsUpgradeRunning(); }, 60000));
-    EXPECT_TRUE(window->Controller().LastCheckPassed());
-    ASSERT_TRUE(WaitUntil([&] { return !window->Controller().IsUpgradeRunning(); }, 120000));
+    QTest::mouseClick(m_Window->CheckButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return m_Window->Controller().IsUpgradeRunning(); }, 60000));
+    EXPECT_TRUE(m_Window->Controller().LastCheckPassed());
+    ASSERT_TRUE(WaitUntil([&] { return !m_Window->Controller().IsUpgradeRunning(); }, 120000));
     // 35 s (scaled) later the check runs again; closing then waits for it to end.
-    ASSERT_TRUE(WaitUntil([&] { return window->Controller().IsCheckRunning(); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return m_Window->Controller().IsCheckRunning(); }, 60000));
     EXPECT_FALSE(CheckEnabled());
     EXPECT_FALSE(UpgradeEnabled());
 }
@@ -277,7 +277,7 @@ TEST_F(WindowTest, LoopTestRunsUpgradeAndNextCheckWithoutTheUser)
 TEST_F(WindowTest, WorkerListChangesArriveInOrderWithoutWaiting)
 {
     Open();
-    IComponentList* rows = window->GetList();
+    IComponentList* rows = m_Window->GetList();
     std::thread worker([&] {
         for (int i = 0; i < 40; ++i) {
             const int row = rows->InsertItem(0, "row " + std::to_string(i));
@@ -290,7 +290,7 @@ TEST_F(WindowTest, WorkerListChangesArriveInOrderWithoutWaiting)
     });
     worker.join(); // finished although the window's thread processed nothing meanwhile
     ASSERT_EQ(rows->GetItemCount(), 26);
-    CMyListCtrl* list = window->List();
+    CMyListCtrl* list = m_Window->List();
     // The list holds 26 rows once the 39th row is in, and again after the 40th: wait until
     // every cell agrees.
     auto same = [&] {
@@ -321,8 +321,8 @@ TEST_F(WindowTest, WorkerListChangesArriveInOrderWithoutWaiting)
 TEST_F(WindowTest, LaterViewCallsSeeTheListCaughtUp)
 {
     Open();
-    IComponentList* rows = window->GetList();
-    CMyListCtrl* list = window->List();
+    IComponentList* rows = m_Window->GetList();
+    CMyListCtrl* list = m_Window->List();
     const int width = list->GetColumnWidth(IComponentList::COL_STATUS) + 57;
     std::atomic<bool> ran{false};
     bool caughtUp = false;
@@ -333,7 +333,7 @@ TEST_F(WindowTest, LaterViewCallsSeeTheListCaughtUp)
         rows->SetItemData(1, 0xFF0000u);
         rows->DeleteItem(0);
         rows->SetColumnWidth(IComponentList::COL_STATUS, width);
-        window->RunOnViewThread([&] {
+        m_Window->RunOnViewThread([&] {
             caughtUp = list->GetItemCount() == 1 && list->GetItemText(0, 0) == "second" &&
                        list->GetItemText(0, IComponentList::COL_STATUS) == "Waiting for the upgrade" &&
                        list->GetItemData(0) == 0xFF0000u &&

@@ -16,7 +16,7 @@ using namespace kivtest;
 namespace {
 
 // Part 0 starts after the 92-byte file header.
-constexpr size_t kFileHeaderSize = 92;
+constexpr size_t FILE_HEADER_BYTES = 92;
 
 class CBinFileTest : public ::testing::Test {
 protected:
@@ -40,7 +40,7 @@ protected:
 // Offset of part `index`'s header inside `image` (walks the parts like the reader).
 size_t PartOffset(const std::vector<uint8_t>& image, size_t index)
 {
-    size_t pos = kFileHeaderSize;
+    size_t pos = FILE_HEADER_BYTES;
     for (size_t i = 0; i < index; ++i) {
         PartHeader h = PartHeader::Parse(image.data() + pos);
         size_t bytes = h.m_nHeaderSize + h.m_nDataLength;
@@ -64,9 +64,9 @@ TEST_F(CBinFileTest, OpensAValidImageWithItsPartsAndSpans)
     // 5000 bytes in 4096-byte blocks: 2 blocks, header size 102, then 2 padding bytes.
     const PartHeader& first = file.GetHeader(0);
     EXPECT_EQ(first.m_nHeaderSize, 102u);
-    EXPECT_EQ(file.GetSpan(0).m_nOffset, kFileHeaderSize + 102u);
-    EXPECT_EQ(file.GetSpan(1).m_nOffset, kFileHeaderSize + 102u + 5000u + 2u + 100u);
-    EXPECT_EQ(PartOffset(image, 1), kFileHeaderSize + 5104u);
+    EXPECT_EQ(file.GetSpan(0).m_nOffset, FILE_HEADER_BYTES + 102u);
+    EXPECT_EQ(file.GetSpan(1).m_nOffset, FILE_HEADER_BYTES + 102u + 5000u + 2u + 100u);
+    EXPECT_EQ(PartOffset(image, 1), FILE_HEADER_BYTES + 5104u);
     EXPECT_EQ(std::string(first.m_UnlockCode.data(), 8), "UNLOCK00");
     EXPECT_EQ(file.GetHeader(1).m_nTargetAddress, 0x2000u);
     uint8_t first8[8];
@@ -123,26 +123,26 @@ TEST_F(CBinFileTest, StructuralRulesRefuseBrokenParts)
     auto image = WirelessImage(FILE_TYPE_FIRMWARE, {5000});
     CBinFile file;
     auto resign = [](std::vector<uint8_t>& bytes) {
-        PartHeader h = PartHeader::Parse(bytes.data() + kFileHeaderSize);
+        PartHeader h = PartHeader::Parse(bytes.data() + FILE_HEADER_BYTES);
         h.m_nChecksum = h.ComputeChecksum();
-        h.Serialize(bytes.data() + kFileHeaderSize);
+        h.Serialize(bytes.data() + FILE_HEADER_BYTES);
     };
 
     auto wrongHeaderSize = image;
-    WriteLe32(wrongHeaderSize.data() + kFileHeaderSize + 4, 104);
+    WriteLe32(wrongHeaderSize.data() + FILE_HEADER_BYTES + 4, 104);
     resign(wrongHeaderSize);
     EXPECT_FALSE(OpenFile(file, "hsize.bin", wrongHeaderSize));
     EXPECT_EQ(file.GetFailure(), "part 0: header size does not match the block count");
 
     auto zeroBlock = image;
-    WriteLe32(zeroBlock.data() + kFileHeaderSize + 94, 0);
+    WriteLe32(zeroBlock.data() + FILE_HEADER_BYTES + 94, 0);
     resign(zeroBlock);
     EXPECT_FALSE(OpenFile(file, "zero.bin", zeroBlock));
 
     auto hugeLength = image;
-    WriteLe32(hugeLength.data() + kFileHeaderSize + 24, 0xFFFFFFF0u);
-    WriteLe32(hugeLength.data() + kFileHeaderSize + 94, 0x7FFFFFFFu);
-    WriteLe32(hugeLength.data() + kFileHeaderSize + 4, 98 + 2 * 2);
+    WriteLe32(hugeLength.data() + FILE_HEADER_BYTES + 24, 0xFFFFFFF0u);
+    WriteLe32(hugeLength.data() + FILE_HEADER_BYTES + 94, 0x7FFFFFFFu);
+    WriteLe32(hugeLength.data() + FILE_HEADER_BYTES + 4, 98 + 2 * 2);
     resign(hugeLength);
     EXPECT_FALSE(OpenFile(file, "huge.bin", hugeLength));
     EXPECT_EQ(file.GetFailure(), "part 0: data beyond the end of the image");

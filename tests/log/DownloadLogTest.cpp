@@ -27,7 +27,7 @@ protected:
 
 using kivtest::ReadFile;
 
-const std::regex kLine(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} (.*)\r\n)");
+const std::regex LINE(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} (.*)\r\n)");
 
 } // namespace
 
@@ -47,7 +47,7 @@ TEST_F(DownloadLogTest, LinesReachTheFileAsTheyAreLoggedAndRunsAppend)
         EXPECT_FALSE(std::filesystem::exists(path)) << "an empty flush creates no file";
         EXPECT_TRUE(LogPrintf(log, "step %d of %s", 3, "upgrade"));
         // In the file at once, not at the next flush: a run killed now keeps it.
-        EXPECT_TRUE(std::regex_match(ReadFile(path), kLine)) << ReadFile(path);
+        EXPECT_TRUE(std::regex_match(ReadFile(path), LINE)) << ReadFile(path);
         LogPrintf(&log, "开始升级");
         EXPECT_TRUE(LogPrintf(static_cast<CDownloadLog*>(nullptr), "ignored"));
         EXPECT_EQ(log.GetPending(), "");
@@ -61,10 +61,10 @@ TEST_F(DownloadLogTest, LinesReachTheFileAsTheyAreLoggedAndRunsAppend)
     }
     std::string text = ReadFile(path);
     std::vector<std::string> messages;
-    for (std::sregex_iterator it(text.begin(), text.end(), kLine), end; it != end; ++it)
+    for (std::sregex_iterator it(text.begin(), text.end(), LINE), end; it != end; ++it)
         messages.push_back((*it)[1]);
     EXPECT_EQ(messages, (std::vector<std::string> {"step 3 of upgrade", "开始升级", std::string(50, '+'), "second run"}));
-    EXPECT_EQ(std::regex_replace(text, kLine, ""), "") << "every byte belongs to a line";
+    EXPECT_EQ(std::regex_replace(text, LINE, ""), "") << "every byte belongs to a line";
 }
 
 TEST_F(DownloadLogTest, LongMessagesAreCutAndStillEndTheLine)
@@ -74,7 +74,7 @@ TEST_F(DownloadLogTest, LongMessagesAreCutAndStillEndTheLine)
     LogPrintf(log, "%s", (std::string(1037, 'y') + "\xE2\x82\xAC").c_str()); // euro sign across the cut
     std::string written = ReadFile(m_strDir + "long.txt");
     std::vector<std::string> messages;
-    for (std::sregex_iterator it(written.begin(), written.end(), kLine), end; it != end; ++it)
+    for (std::sregex_iterator it(written.begin(), written.end(), LINE), end; it != end; ++it)
         messages.push_back((*it)[1]);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], std::string(1039, 'x'));
@@ -130,7 +130,7 @@ TEST_F(DownloadLogTest, FailedWriteKeepsWhatDidNotReachTheFile)
     std::string written = ReadFile(path);
     EXPECT_EQ(written.size(), 100u);
     all = written + log.GetPending();
-    EXPECT_EQ(std::regex_replace(all, kLine, ""), "") << "no byte lost, none doubled";
+    EXPECT_EQ(std::regex_replace(all, LINE, ""), "") << "no byte lost, none doubled";
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 20);
     EXPECT_TRUE(log.Flush());
     EXPECT_EQ(ReadFile(path), all);

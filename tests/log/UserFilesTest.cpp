@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
+constexpr uid_t NOBODY = 65534;
 
 // Runs `body` in a child process and gives its result, or nothing when it had not returned
 // within `limit` (the child is then killed). The child reports through a pipe, so the wait
@@ -71,7 +71,7 @@ protected:
 
     kivtest::TempDir m_Dir{"kiv-usertemp"};
     const std::string m_strBase = m_Dir.Path();
-    const std::string m_strOwn = m_strBase + "/" + kUserTempPrefix + std::to_string(geteuid());
+    const std::string m_strOwn = m_strBase + "/" + USER_TEMP_PREFIX + std::to_string(geteuid());
 };
 
 } // namespace
@@ -115,7 +115,7 @@ TEST_F(UserTempDirTest, DirectoryOfAnotherUserIsRefused)
     if (geteuid() != 0)
         KIV_SKIP_OR_FAIL("giving a directory to another user needs root");
     ASSERT_EQ(mkdir(m_strOwn.c_str(), 0777), 0);
-    ASSERT_EQ(chown(m_strOwn.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown(m_strOwn.c_str(), NOBODY, NOBODY), 0);
     std::string why;
     EXPECT_EQ(UserTempDirectoryBelow(m_strBase, &why), "");
     EXPECT_NE(why.find("it belongs to another user"), std::string::npos) << why;
@@ -150,7 +150,7 @@ TEST_F(UserTempDirTest, FifoInPlaceOfAFileNeverBlocks)
         EXPECT_EQ(*error, EINVAL) << "flags " << flags;
     }
     // Someone reading at the other end: still refused.
-    UniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+    CUniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
     ASSERT_TRUE(reader.Valid());
     errno = 0;
     EXPECT_FALSE(OpenUserFile(fifo, O_WRONLY | O_APPEND, true).Valid());
@@ -164,7 +164,7 @@ TEST_F(UserTempDirTest, FileOfAnotherUserIsNeitherOpenedNorTruncated)
         KIV_SKIP_OR_FAIL("giving a file to another user needs root");
     const std::string foreign = m_strBase + "/KivUpgradeHelp.chm";
     std::ofstream(foreign) << "their own help";
-    ASSERT_EQ(chown(foreign.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown(foreign.c_str(), NOBODY, NOBODY), 0);
     errno = 0;
     EXPECT_FALSE(OpenUserFile(foreign, O_WRONLY | O_TRUNC, true).Valid());
     EXPECT_EQ(errno, EPERM);
@@ -199,7 +199,7 @@ struct FailureCount {
 
 TEST_F(UserTempDirTest, LogInPlaceOfAFifoNeitherBlocksNorIsWritten)
 {
-    const std::string fifo = m_strBase + "/" + CDownloadLog::kFileName;
+    const std::string fifo = m_strBase + "/" + CDownloadLog::FILE_NAME;
     ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
     const std::optional<int> written = ResultWithin([&] {
         CDownloadLog log(fifo);
@@ -210,7 +210,7 @@ TEST_F(UserTempDirTest, LogInPlaceOfAFifoNeitherBlocksNorIsWritten)
     EXPECT_EQ(*written, 0);
 
     // With a reader at the other end nothing reaches it either.
-    UniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+    CUniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
     ASSERT_TRUE(reader.Valid());
     FailureCount failures;
     {
@@ -233,9 +233,9 @@ TEST_F(UserTempDirTest, LogOfAnotherUserIsLeftAloneAndSaidOnce)
 {
     if (geteuid() != 0)
         KIV_SKIP_OR_FAIL("giving a file to another user needs root");
-    const std::string path = m_strBase + "/" + CDownloadLog::kFileName;
+    const std::string path = m_strBase + "/" + CDownloadLog::FILE_NAME;
     std::ofstream(path) << "their log\r\n";
-    ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown(path.c_str(), NOBODY, NOBODY), 0);
     FailureCount failures;
     CDownloadLog log(path);
     log.SetFailureHandler(failures.Handler());
@@ -273,12 +273,12 @@ TEST_F(UserTempDirTest, UnwritableLogKeepsAtMostItsLimitOfTheNewestLines)
 {
     CDownloadLog log((std::string()));
     const std::string text(100, 'z');
-    const int lines = static_cast<int>(2 * CDownloadLog::kMaxPendingBytes / text.size());
+    const int lines = static_cast<int>(2 * CDownloadLog::MAX_PENDING_BYTES / text.size());
     for (int i = 0; i < lines; ++i)
         LogPrintf(log, "%06d %s", i, text.c_str());
     const std::string pending = log.GetPending();
-    EXPECT_LE(pending.size(), CDownloadLog::kMaxPendingBytes);
-    EXPECT_GT(pending.size(), CDownloadLog::kMaxPendingBytes / 4);
+    EXPECT_LE(pending.size(), CDownloadLog::MAX_PENDING_BYTES);
+    EXPECT_GT(pending.size(), CDownloadLog::MAX_PENDING_BYTES / 4);
     // Whole lines only, the newest kept.
     EXPECT_EQ(pending.substr(0, 2), "20");
     char last[16];
@@ -289,7 +289,7 @@ TEST_F(UserTempDirTest, UnwritableLogKeepsAtMostItsLimitOfTheNewestLines)
 
 TEST_F(UserTempDirTest, KilledProcessLeavesEveryLineItLogged)
 {
-    const std::string path = m_strBase + "/" + CDownloadLog::kFileName;
+    const std::string path = m_strBase + "/" + CDownloadLog::FILE_NAME;
     const std::optional<int> logged = ResultWithin([&] {
         auto* log = new CDownloadLog(path);  // never destroyed: the child ends without a flush
         LogPrintf(*log, "DIAG_HandShake: (0,0)");

@@ -7,7 +7,7 @@
 #include "net/CNetInterfaces.h"
 #include "net/CUdpPort.h"
 #include "net/InterfaceBinding.h"
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 #include "tests/support/Strict.h"
 
 namespace {
@@ -71,7 +71,7 @@ TEST(NetInterfacesTest, ReadsLoopbackAndTiesSocketsToIt)
     EXPECT_EQ(probe, 0);
     EXPECT_EQ(ProbeInterfaceTie("no-such-if0"), ENODEV);
 
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    CUniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     ASSERT_TRUE(TieSocketToInterface(fd.Get(), "lo"));
     char name[32] = {};
     socklen_t length = sizeof name;

@@ -24,11 +24,11 @@ namespace {
 struct Connected {
     TcpListener listener;
     CTcpPort port;
-    UniqueFd peer;
+    CUniqueFd peer;
 
     explicit Connected(int receiveBuffer = 0) : listener(receiveBuffer)
     {
-        EXPECT_TRUE(port.SetConfig(kLoopback, listener.Port()));
+        EXPECT_TRUE(port.SetConfig(LOOPBACK, listener.Port()));
         EXPECT_TRUE(port.Open());
         peer = listener.Accept();
         EXPECT_TRUE(peer.Valid());
@@ -57,7 +57,7 @@ TEST(TcpPort, ConfigurationAndLifecycle)
 
     // Nothing listens on a port that is bound but not listening.
     SilentPort nobody;
-    ASSERT_TRUE(port.SetConfig(kLoopback, nobody.Port()));
+    ASSERT_TRUE(port.SetConfig(LOOPBACK, nobody.Port()));
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(ECONNREFUSED));
     EXPECT_FALSE(port.IsOpen());
@@ -77,7 +77,7 @@ TEST(TcpPort, OpenOnOpenPortReplacesTheConnection)
 {
     Connected c;
     ASSERT_TRUE(c.port.Open());
-    UniqueFd second = c.listener.Accept();
+    CUniqueFd second = c.listener.Accept();
     ASSERT_TRUE(second.Valid());
     EXPECT_TRUE(PeerClosed(c.peer.Get()));
     ASSERT_TRUE(c.port.Write("new", 3, 1000));
@@ -214,7 +214,7 @@ TEST(TcpPort, ResetDuringWriteReconnectsOnce)
     EXPECT_GE(TicksSince(start), 90u);
     EXPECT_TRUE(c.port.m_dwLastError == ECONNRESET || c.port.m_dwLastError == EPIPE)
         << c.port.m_dwLastError;
-    UniqueFd second = c.listener.Accept();
+    CUniqueFd second = c.listener.Accept();
     ASSERT_TRUE(second.Valid());
     EXPECT_FALSE(c.listener.Accept(100).Valid()); // exactly one reconnection
     // The new connection carries the next write.
@@ -231,7 +231,7 @@ TEST(TcpPort, ResetDuringReadReconnects)
     char b;
     EXPECT_FALSE(c.port.Read(&b, 1, &count, 5000));
     EXPECT_EQ(c.port.m_dwLastError, static_cast<uint32_t>(ECONNRESET));
-    UniqueFd second = c.listener.Accept();
+    CUniqueFd second = c.listener.Accept();
     ASSERT_TRUE(second.Valid());
     ASSERT_TRUE(SendAll(second.Get(), "r", 1));
     EXPECT_TRUE(c.port.Read(&b, 1, &count, 5000));
@@ -252,7 +252,7 @@ TEST(TcpPort, CloseAndShutdownFromAnotherThreadEndAnInfiniteRead)
     EXPECT_FALSE(result);
 
     ASSERT_TRUE(c.port.Open());
-    UniqueFd second = c.listener.Accept();
+    CUniqueFd second = c.listener.Accept();
     std::thread reader2([&] {
         char b;
         result = c.port.Read(&b, 1, &count, INFINITE);
@@ -267,10 +267,10 @@ TEST(TcpPort, ResetRacingWithCloseNeverRevivesTheConnection)
 {
     TcpListener listener;
     CTcpPort port;
-    ASSERT_TRUE(port.SetConfig(kLoopback, listener.Port()));
+    ASSERT_TRUE(port.SetConfig(LOOPBACK, listener.Port()));
     for (int round = 0; round < 20; ++round) {
         ASSERT_TRUE(port.Open());
-        UniqueFd peer = listener.Accept();
+        CUniqueFd peer = listener.Accept();
         ASSERT_TRUE(peer.Valid());
         std::thread reader([&] {
             char b;
@@ -295,7 +295,7 @@ TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
     // A listener whose accept queue is full drops new connection requests, so a connect
     // to it waits for the system's connect time-out (minutes).
     TcpListener full(0, 1);
-    std::vector<UniqueFd> fillers;
+    std::vector<CUniqueFd> fillers;
     for (int i = 0; i < 4; ++i) {
         fillers.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         sockaddr_in a = LoopbackAddress(full.Port());
@@ -303,7 +303,7 @@ TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
     }
 
     CTcpPort port;
-    ASSERT_TRUE(port.SetConfig(kLoopback, full.Port()));
+    ASSERT_TRUE(port.SetConfig(LOOPBACK, full.Port()));
     std::atomic<bool> done{false};
     bool opened = true;
     std::thread opener([&] {

@@ -38,7 +38,7 @@ bool WaitPending(const CTelnetClient& client, int n)
 bool WaitForText(CTelnetClient& client, const std::string& needle, std::string& all)
 {
     all.clear();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(GUARD_MS);
     while (std::chrono::steady_clock::now() < deadline) {
         client.WaitReply(500);
         for (const std::string& line : client.GetLines())
@@ -123,7 +123,7 @@ TEST(TelnetClient, LogsInAndRunsCommandsOnAFakeShell)
     shell.SetAnswer("nvram get cfe_version", "1.0.2");
     CTelnetClient client;
     client.SetPortNumber(shell.Port());
-    ASSERT_TRUE(client.Connect(kLoopback));
+    ASSERT_TRUE(client.Connect(LOOPBACK));
     ASSERT_TRUE(WaitPending(client, 6));
 
     const uint32_t start = GetTickCount();
@@ -161,7 +161,7 @@ TEST(TelnetClient, FindLineRulesAndLongRepliesOverTheConnection)
     shell.SetRawAnswer("big", std::string(3000, 'A'));
     CTelnetClient client;
     client.SetPortNumber(shell.Port());
-    ASSERT_TRUE(client.Connect(kLoopback));
+    ASSERT_TRUE(client.Connect(LOOPBACK));
     ASSERT_TRUE(Login(client));
 
     ASSERT_TRUE(client.SendText("prompt-first\r\n", 1000));
@@ -191,7 +191,7 @@ TEST(TelnetClient, AFloodStaysBoundedAndAClosedPeerDoesNotBlockDisconnect)
     shell.SetRawAnswer("flood", std::string(1 << 20, 'F'));
     CTelnetClient client;
     client.SetPortNumber(shell.Port());
-    ASSERT_TRUE(client.Connect(kLoopback));
+    ASSERT_TRUE(client.Connect(LOOPBACK));
     ASSERT_TRUE(Login(client));
     ASSERT_TRUE(client.SendText("flood\r\n", 1000));
     ASSERT_TRUE(WaitPending(client, CLockedBuffer::MAX_CAPACITY));
@@ -212,21 +212,21 @@ TEST(TelnetClient, ConnectFailuresAndTextKeptAcrossReconnect)
     {
         SilentPort nobody;
         client.SetPortNumber(nobody.Port());
-        EXPECT_FALSE(client.Connect(kLoopback));
+        EXPECT_FALSE(client.Connect(LOOPBACK));
     }
     EXPECT_FALSE(client.IsConnected());
 
     RouterShell shell;
     client.SetPortNumber(shell.Port());
-    ASSERT_TRUE(client.Connect(kLoopback));
+    ASSERT_TRUE(client.Connect(LOOPBACK));
     ASSERT_TRUE(WaitPending(client, 6));
     client.Disconnect();
-    ASSERT_TRUE(client.Connect(kLoopback));
+    ASSERT_TRUE(client.Connect(LOOPBACK));
     ASSERT_TRUE(WaitPending(client, 12));
     client.WaitReply(0);
     EXPECT_EQ(client.GetLines(), Lines{"Login:Login:"});
     // Connect on a connected client replaces the connection and its receive thread.
-    ASSERT_TRUE(client.Connect(kLoopback));
+    ASSERT_TRUE(client.Connect(LOOPBACK));
     ASSERT_TRUE(WaitPending(client, 6));
 }
 
@@ -244,9 +244,9 @@ std::string Busybox()
 class BusyboxTelnetd {
 public:
     // Serves the connection `fd`.
-    ::testing::AssertionResult Serve(UniqueFd fd)
+    ::testing::AssertionResult Serve(CUniqueFd fd)
     {
-        if (!WriteFile(m_Dir / "issue", std::string()) || !WriteFile(m_Dir / "login.sh", kLogin) ||
+        if (!WriteFile(m_Dir / "issue", std::string()) || !WriteFile(m_Dir / "login.sh", LOGIN) ||
             ::chmod((m_Dir / "login.sh").c_str(), 0700) != 0)
             return ::testing::AssertionFailure() << "cannot write the login script";
         if (!m_Process.Start({Busybox(), "telnetd", "-i", "-K", "-l", m_Dir / "login.sh", "-f", m_Dir / "issue"}, {},
@@ -262,7 +262,7 @@ public:
     }
 
 private:
-    static constexpr const char* kLogin = "#!/bin/sh\n"
+    static constexpr const char* LOGIN = "#!/bin/sh\n"
                                           "printf 'Login:'\n"
                                           "read user\n"
                                           "printf 'Password:'\n"
@@ -295,8 +295,8 @@ TEST(TelnetClient, NegotiatesAndLogsInOnBusyboxTelnetd)
     TcpListener listener;
     CTelnetClient client;
     client.SetPortNumber(listener.Port());
-    ASSERT_TRUE(client.Connect(kLoopback));
-    UniqueFd connection = listener.Accept();
+    ASSERT_TRUE(client.Connect(LOOPBACK));
+    CUniqueFd connection = listener.Accept();
     ASSERT_TRUE(connection.Valid());
     BusyboxTelnetd server;
     ASSERT_TRUE(server.Serve(std::move(connection)));

@@ -55,7 +55,7 @@ TEST(UdpPort, ReadBeforeFirstWriteFailsAtOnce)
 {
     UdpPeer peer;
     CUdpPort port;
-    ASSERT_TRUE(port.SetConfig(kLoopback, peer.Port()));
+    ASSERT_TRUE(port.SetConfig(LOOPBACK, peer.Port()));
     ASSERT_TRUE(port.Open());
     char buf[8];
     uint32_t count = 4;
@@ -70,7 +70,7 @@ TEST(UdpPort, DatagramsBothWays)
 {
     UdpPeer peer;
     CUdpPort port;
-    ASSERT_TRUE(port.SetConfig(kLoopback, peer.Port()));
+    ASSERT_TRUE(port.SetConfig(LOOPBACK, peer.Port()));
     ASSERT_TRUE(port.Open());
 
     ASSERT_TRUE(port.Write("ping", 4, 1000));
@@ -110,9 +110,9 @@ TEST(UdpPort, SetConfigRedirectsAnOpenPort)
     UdpPeer first;
     UdpPeer second;
     CUdpPort port;
-    ASSERT_TRUE(port.SetConfig(kLoopback, first.Port()));
+    ASSERT_TRUE(port.SetConfig(LOOPBACK, first.Port()));
     ASSERT_TRUE(port.Open());
-    ASSERT_TRUE(port.SetConfig(kLoopback, second.Port()));
+    ASSERT_TRUE(port.SetConfig(LOOPBACK, second.Port()));
     ASSERT_TRUE(port.Write("to second", 9, 1000));
     std::string data;
     sockaddr_in from{};
@@ -125,7 +125,7 @@ TEST(UdpPort, CloseFromAnotherThreadEndsAnInfiniteRead)
 {
     UdpPeer peer;
     CUdpPort port;
-    ASSERT_TRUE(port.SetConfig(kLoopback, peer.Port()));
+    ASSERT_TRUE(port.SetConfig(LOOPBACK, peer.Port()));
     ASSERT_TRUE(port.Open());
     ASSERT_TRUE(port.Write("bind", 4, 1000));
     bool result = true;

@@ -29,6 +29,6 @@ TEST(ByteOrder, LoadsAndStoresAgainstLiteralBytes)
     EXPECT_EQ(out, (std::array<uint8_t, 6>{0x00, 0x81, 0x92, 0xA3, 0xF4, 0x00}));
 
     // Usable in constant expressions (the resources build their bytes at compile time).
-    constexpr uint8_t kWord[4] = {0x78, 0x56, 0x34, 0x12};
-    static_assert(ReadLe32(kWord) == 0x12345678u && ReadBe32(kWord) == 0x78563412u);
+    constexpr uint8_t WORD[4] = {0x78, 0x56, 0x34, 0x12};
+    static_assert(ReadLe32(WORD) == 0x12345678u && ReadBe32(WORD) == 0x78563412u);
 }

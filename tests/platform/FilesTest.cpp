@@ -66,7 +66,7 @@ TEST_F(FilesTest, ReadOnlyFileReadsByPositionAndRefusesNonFiles)
 TEST_F(FilesTest, OpenUserFileRefusesLinksAndForeignFiles)
 {
     std::string path = m_strDir + "own.txt";
-    UniqueFd fd = OpenUserFile(path, O_WRONLY, true);
+    CUniqueFd fd = OpenUserFile(path, O_WRONLY, true);
     ASSERT_TRUE(fd.Valid());
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);

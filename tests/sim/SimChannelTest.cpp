@@ -14,7 +14,7 @@
 #include "images/PartHeader.h"
 #include "log/CDownloadLog.h"
 #include "platform/ByteOrder.h"
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 #include "sim/CBlockMemory.h"
 #include "tests/support/LogText.h"
 #include "tests/support/Loopback.h"
@@ -26,7 +26,7 @@ using namespace kivtest;
 
 namespace {
 
-constexpr uint32_t kFirmwareBase = 0x00100000;
+constexpr uint32_t FIRMWARE_BASE = 0x00100000;
 
 class SimChannelTest : public SimFixture {
 protected:
@@ -57,9 +57,9 @@ protected:
 
     bool Record(uint8_t type, uint32_t timeoutMs = 2000)
     {
-        CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
+        CUdpHdlc udp(LOOPBACK_IP, m_pSim->RouterPort());
         udp.m_Request.SetType(type);
-        udp.m_Request.SetIp(kLoopbackIp);
+        udp.m_Request.SetIp(LOOPBACK_IP);
         udp.m_Request.SetMac(m_Config.mac.data());
         return udp.Exchange(timeoutMs);
     }
@@ -89,7 +89,7 @@ protected:
         request.insert(request.end(), data, data + length);
         const uint32_t frameLength =
             HdlcEncode(request.data(), static_cast<uint32_t>(request.size()),
-                       {m_Adapter.WriteBuffer(), CHdlcAdapter::kWriteBufferSize}, 1);
+                       {m_Adapter.WriteBuffer(), CHdlcAdapter::WRITE_BUFFER_SIZE}, 1);
         const uint8_t ack[5] = {0x02, request[1], request[2], request[3], request[4]};
         m_Adapter.Responses().SetMatchPattern(ack, 5);
         return m_Diag.DIAG_Write(frameLength);
@@ -152,9 +152,9 @@ TEST_F(SimChannelTest, FirmwareUpgradeRoundTrip)
     EXPECT_FALSE(Unlock("WRONG001"));
     ASSERT_TRUE(Unlock("FWA00001"));
     std::vector<uint8_t> part0 = SampleImage::MakeWirelessData("11.608.13.02.00", PatternBytes(9000, 1));
-    ASSERT_TRUE(WriteUnit(kFirmwareBase, part0));
-    ASSERT_TRUE(WriteUnit(kFirmwareBase + 0x400000, PatternBytes(4096, 2)));
-    ASSERT_TRUE(WriteUnit(kFirmwareBase + 0x800000, PatternBytes(77, 3)));
+    ASSERT_TRUE(WriteUnit(FIRMWARE_BASE, part0));
+    ASSERT_TRUE(WriteUnit(FIRMWARE_BASE + 0x400000, PatternBytes(4096, 2)));
+    ASSERT_TRUE(WriteUnit(FIRMWARE_BASE + 0x800000, PatternBytes(77, 3)));
     ASSERT_TRUE(m_Diag.DIAG_Reset());
 
     EXPECT_FALSE(Record(UDP_READY_PROBE, 300));
@@ -185,7 +185,7 @@ TEST_F(SimChannelTest, FirmwareUpgradeRoundTrip)
     // What went where, as extents with the digests of their bytes.
     const auto& extents = complete[0]["extents"];
     ASSERT_EQ(3u, extents.size());
-    EXPECT_EQ(kFirmwareBase, extents[0]["address"]);
+    EXPECT_EQ(FIRMWARE_BASE, extents[0]["address"]);
     EXPECT_EQ(part0.size(), extents[0]["length"]);
     EXPECT_EQ(CBlockMemory::Digest(part0.data(), part0.size()), extents[0]["digest"]);
     EXPECT_EQ(77u, extents[2]["length"]);
@@ -202,7 +202,7 @@ TEST_F(SimChannelTest, IncompleteDashboardKeepsOldVersion)
     ControlPacket("Varoni FWT Force Download Pkt", 0);
     ASSERT_TRUE(Unlock("DASHA001"));
     // Data without the version marker: not an image the module can start from.
-    ASSERT_TRUE(WriteUnit(kFirmwareBase, PatternBytes(5000, 9)));
+    ASSERT_TRUE(WriteUnit(FIRMWARE_BASE, PatternBytes(5000, 9)));
     EXPECT_TRUE(Record(UDP_LEAVE_FORCE_LOAD));
     ASSERT_TRUE(m_Diag.DIAG_Reset());
     ASSERT_TRUE(WaitReady(20000));
@@ -219,10 +219,10 @@ TEST_F(SimChannelTest, DownloaderRefusesWhatItMustRefuse)
     StartSim();
     Connect();
     const std::vector<uint8_t> data = PatternBytes(64, 4);
-    EXPECT_FALSE(WriteBlock(kFirmwareBase, data.data(), 64)); // normal firmware: five NAKs
+    EXPECT_FALSE(WriteBlock(FIRMWARE_BASE, data.data(), 64)); // normal firmware: five NAKs
     EXPECT_NE(std::string::npos, Log().find("DIAG_Write#5> Exec Fail"));
     ASSERT_TRUE(Record(UDP_ENTER_FORCE_LOAD));
-    EXPECT_FALSE(WriteBlock(kFirmwareBase, data.data(), 64)); // not unlocked
+    EXPECT_FALSE(WriteBlock(FIRMWARE_BASE, data.data(), 64)); // not unlocked
     ASSERT_TRUE(Unlock("FWA00001"));
     EXPECT_FALSE(WriteBlock(0x01000000, data.data(), 64)); // outside the region
     EXPECT_TRUE(WriteBlock(0x00FFFFC0, data.data(), 64));  // its last bytes
@@ -237,7 +237,7 @@ TEST_F(SimChannelTest, BlockFaultsAreRetriedByTheTool)
     StartSim();
     Connect();
     ASSERT_TRUE(Unlock("FWB00001"));
-    ASSERT_TRUE(WriteUnit(kFirmwareBase, PatternBytes(3 * 4096, 5)));
+    ASSERT_TRUE(WriteUnit(FIRMWARE_BASE, PatternBytes(3 * 4096, 5)));
     EXPECT_NE(std::string::npos, Log().find("DIAG_Write#1> Exec Fail"));
     EXPECT_NE(std::string::npos, Log().find("DIAG_Write#1> Read Fail"));
     EXPECT_EQ(0u, m_pSim->ViolationCount());
@@ -319,17 +319,17 @@ TEST_F(SimChannelTest, ConnectionsBeyondTheLimitAreClosed)
     m_Config.maxConnections = 3;
     StartSim();
     auto connect = [this] {
-        UniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
+        CUniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
         sockaddr_in sa = LoopbackAddress(m_pSim->RouterPort());
         EXPECT_EQ(0, ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa));
         timeval tv{2, 0};
         setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         return fd;
     };
-    std::vector<UniqueFd> idle;
+    std::vector<CUniqueFd> idle;
     for (int i = 0; i < 3; ++i)
         idle.push_back(connect()); // half-open: they never send anything
-    UniqueFd extra = connect();
+    CUniqueFd extra = connect();
     char byte = 0;
     EXPECT_EQ(0, recv(extra.Get(), &byte, 1, 0)); // closed by the router at once
     idle.pop_back();
@@ -365,7 +365,7 @@ TEST_F(SimChannelTest, RouterTransferUpdatesVersion)
     EXPECT_EQ(data.size(), results[0]["length"]);
     EXPECT_EQ(CBlockMemory::Digest(data.data(), data.size()), results[0]["digest"]);
 
-    CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
+    CUdpHdlc udp(LOOPBACK_IP, m_pSim->RouterPort());
     uint8_t mac[6], ip[4];
     std::string text;
     ASSERT_TRUE(udp.Discover(mac, ip, &text));
@@ -445,16 +445,16 @@ TEST_F(SimChannelTest, LateAckWaitsUntilTheToolGoesOn)
     StartUnlocked("late-ack=1");
     const std::vector<uint8_t> data = PatternBytes(2 * 4096, 8);
     // The first write goes unanswered; its second try is answered as usual.
-    ASSERT_TRUE(WriteBlock(kFirmwareBase, data.data(), 4096));
+    ASSERT_TRUE(WriteBlock(FIRMWARE_BASE, data.data(), 4096));
     EXPECT_NE(std::string::npos, Log().find("DIAG_Write#1> Read Fail"));
     // The next block's request lets the held-back bare 02 go, ahead of its own answer.
-    ASSERT_TRUE(WriteBlock(kFirmwareBase + 4096, data.data() + 4096, 4096));
+    ASSERT_TRUE(WriteBlock(FIRMWARE_BASE + 4096, data.data() + 4096, 4096));
     EXPECT_NE(std::string::npos, Log().find("Ambiguous Ack Ignored"));
     m_Adapter.Close();
     StopSim();
     const auto sent = Find("event", "held-back block acknowledgement sent (fault late-ack)");
     ASSERT_EQ(1u, sent.size());
-    EXPECT_EQ(kFirmwareBase, sent[0]["address"]);
+    EXPECT_EQ(FIRMWARE_BASE, sent[0]["address"]);
     EXPECT_EQ("block-write", sent[0]["before"]);
 }
 
@@ -465,7 +465,7 @@ TEST_F(SimChannelTest, BareAcknowledgementsWithALostAnswer)
 {
     AddFault("bare-block-ack");
     StartUnlocked("drop-block-ack=2");
-    ASSERT_TRUE(WriteUnit(kFirmwareBase, PatternBytes(3 * 4096, 10)));
+    ASSERT_TRUE(WriteUnit(FIRMWARE_BASE, PatternBytes(3 * 4096, 10)));
     EXPECT_EQ(2, CountLogMessages(Log(), "DIAG_Write#1> Read Fail"));
     EXPECT_EQ(1, CountLogMessages(Log(), "DIAG_Write#1> Ambiguous Ack Ignored"));
     EXPECT_EQ(0u, m_pSim->ViolationCount());
@@ -475,15 +475,15 @@ TEST_F(SimChannelTest, BareAcknowledgementsWithALostAnswer)
     ASSERT_EQ(5u, written.size());
     const std::vector<uint32_t> order = {0, 4096, 4096, 8192, 8192};
     for (size_t i = 0; i < order.size(); ++i)
-        EXPECT_EQ(kFirmwareBase + order[i], written[i]["address"]) << i;
+        EXPECT_EQ(FIRMWARE_BASE + order[i], written[i]["address"]) << i;
 }
 
 TEST_F(SimChannelTest, ResetWhileABlockArrives)
 {
     StartUnlocked("reset-during-block=2");
     const std::vector<uint8_t> data = PatternBytes(2 * 4096, 9);
-    ASSERT_TRUE(WriteBlock(kFirmwareBase, data.data(), 4096));
-    WriteBlock(kFirmwareBase + 4096, data.data() + 4096, 4096); // meets the reset
+    ASSERT_TRUE(WriteBlock(FIRMWARE_BASE, data.data(), 4096));
+    WriteBlock(FIRMWARE_BASE + 4096, data.data() + 4096, 4096); // meets the reset
     m_Adapter.Close();
     StopSim();
     EXPECT_EQ(1u, Find("event", "connection reset while a block write arrives (fault)").size());

@@ -20,7 +20,7 @@ TEST(SimProcessTest, ReadyLineThenCleanExitOnSignals)
         options.timeScale = 0.05;
         ASSERT_TRUE(sim.Start({}, options));
         EXPECT_NE(std::string::npos, sim.ReadyLine().find("ready")) << sim.ReadyLine();
-        CUdpHdlc udp(kLoopbackIp, sim.RouterPort());
+        CUdpHdlc udp(LOOPBACK_IP, sim.RouterPort());
         uint8_t mac[6], ip[4];
         EXPECT_TRUE(udp.Discover(mac, ip, nullptr));
         EXPECT_EQ(0, sim.Stop(sig)) << sim.Err();
@@ -31,7 +31,7 @@ TEST(SimProcessTest, StrictModeFailsAfterAViolation)
 {
     SimProcess sim;
     ASSERT_TRUE(sim.Start({"--strict"}));
-    CUdpHdlc udp(kLoopbackIp, sim.RouterPort());
+    CUdpHdlc udp(LOOPBACK_IP, sim.RouterPort());
     udp.m_Request.SetType(UDP_READY_PROBE); // without the router's address and MAC
     EXPECT_FALSE(udp.Exchange(200));
     EXPECT_EQ(3, sim.Stop(SIGTERM));

@@ -60,7 +60,7 @@ TEST_F(SimSessionTest, BadFramesAreCountedAndTheStreamRecovers)
     session.OnBytes(bad.data(), bad.size());
     const uint8_t tiny[] = {0x7E, 0x01, 0x02, 0x7E};
     session.OnBytes(tiny, sizeof tiny);
-    std::vector<uint8_t> flood(CTcpSession::kMaxFrameBody + 100, 0x55);
+    std::vector<uint8_t> flood(CTcpSession::MAX_FRAME_BODY + 100, 0x55);
     session.OnBytes(flood.data(), flood.size());
     EXPECT_EQ(3u, context.Transcript().ViolationCount());
     EXPECT_TRUE(session.Output().empty());
@@ -192,10 +192,10 @@ TEST(BlockMemoryTest, KeepsNoMoreThanItsLimit)
 {
     const std::vector<uint8_t> block(1024 * 1024, 0x11);
     CBlockMemory memory;
-    for (uint32_t i = 0; i < CBlockMemory::kMaxKeptBytes / block.size(); ++i)
+    for (uint32_t i = 0; i < CBlockMemory::MAX_KEPT_BYTES / block.size(); ++i)
         memory.Write(i * 0x100000, block.data(), block.size());
     EXPECT_TRUE(memory.IsVerifiable());
-    EXPECT_EQ(CBlockMemory::kMaxKeptBytes, memory.KeptBytes());
+    EXPECT_EQ(CBlockMemory::MAX_KEPT_BYTES, memory.KeptBytes());
     memory.Write(0x7F000000, block.data(), 1);
     EXPECT_FALSE(memory.IsVerifiable());
     EXPECT_EQ(0u, memory.KeptBytes());

@@ -13,9 +13,9 @@ class SimUdpTest : public SimFixture {
 protected:
     bool Exchange(uint8_t type, const uint8_t* mac, uint32_t timeoutMs = 2000)
     {
-        CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
+        CUdpHdlc udp(LOOPBACK_IP, m_pSim->RouterPort());
         udp.m_Request.SetType(type);
-        udp.m_Request.SetIp(kLoopbackIp);
+        udp.m_Request.SetIp(LOOPBACK_IP);
         udp.m_Request.SetMac(mac);
         return udp.Exchange(timeoutMs);
     }
@@ -25,13 +25,13 @@ TEST_F(SimUdpTest, DiscoveryReplyCarriesAddressMacAndVersion)
 {
     m_Config.appVersion = "2.1.4.9";
     StartSim();
-    CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
+    CUdpHdlc udp(LOOPBACK_IP, m_pSim->RouterPort());
     uint8_t mac[6] = {};
     uint8_t ip[4] = {};
     std::string text;
     ASSERT_TRUE(udp.Discover(mac, ip, &text));
     EXPECT_EQ(0, std::memcmp(mac, m_Config.mac.data(), 6));
-    EXPECT_EQ(0, std::memcmp(ip, kLoopbackIp, 4));
+    EXPECT_EQ(0, std::memcmp(ip, LOOPBACK_IP, 4));
     EXPECT_EQ("2.1.4.9", text);
     EXPECT_EQ(0u, m_pSim->ViolationCount());
 }
@@ -51,13 +51,13 @@ TEST_F(SimUdpTest, SideBySideOnTheirOwnAddresses)
     ASSERT_TRUE(other.Open(error)) << error;
     ASSERT_TRUE(other.Start());
     const uint8_t secondIp[4] = {127, 0, 0, 2};
-    for (const uint8_t* target : {kLoopbackIp, secondIp}) {
+    for (const uint8_t* target : {LOOPBACK_IP, secondIp}) {
         CUdpHdlc udp(target, m_pSim->RouterPort());
         uint8_t mac[6], ip[4];
         std::string text;
         ASSERT_TRUE(udp.Discover(mac, ip, &text));
         EXPECT_EQ(0, std::memcmp(ip, target, 4));
-        EXPECT_EQ(target == kLoopbackIp ? "2.1.0.1" : "2.1.0.2", text);
+        EXPECT_EQ(target == LOOPBACK_IP ? "2.1.0.1" : "2.1.0.2", text);
     }
 }
 
@@ -67,7 +67,7 @@ TEST_F(SimUdpTest, MisleadingRepliesComeFirstUnderFaults)
     AddFault("discovery-other-type=3");
     m_Config.discoveryText = "9.9.9.9";
     StartSim();
-    CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
+    CUdpHdlc udp(LOOPBACK_IP, m_pSim->RouterPort());
     uint8_t mac[6] = {};
     uint8_t ip[4] = {};
     std::string text;
@@ -86,7 +86,7 @@ TEST_F(SimUdpTest, NoDiscoveryFaultLeavesTheClientWaiting)
 {
     AddFault("no-discovery");
     StartSim();
-    CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
+    CUdpHdlc udp(LOOPBACK_IP, m_pSim->RouterPort());
     uint8_t mac[6] = {};
     uint8_t ip[4] = {};
     EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
@@ -120,7 +120,7 @@ TEST_F(SimUdpTest, EraseNotEchoedUnderFault)
 TEST_F(SimUdpTest, MalformedDatagramsAreCountedAndSurvived)
 {
     StartSim();
-    CUdpHdlc udp(kLoopbackIp, m_pSim->RouterPort());
+    CUdpHdlc udp(LOOPBACK_IP, m_pSim->RouterPort());
     const uint8_t garbage[5] = {0x7E, 1, 2, 3, 0x7E};
     EXPECT_TRUE(udp.m_UdpPort.Write(garbage, sizeof garbage, 1000));
     std::vector<uint8_t> big(4000, 0x55);

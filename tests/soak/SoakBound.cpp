@@ -17,7 +17,7 @@ constexpr uint64_t kAppResultLimit = 300000; // the router's result, APP images
 constexpr uint64_t kEraseWait = 4000;        // erase echo; three tries, 1000 ms apart
 constexpr uint64_t kProbePause = 2000;       // before every ready probe
 constexpr uint64_t kProbeWait = 2000;        // ready probe and force-load echo
-constexpr uint64_t kReadyLimit = 60000;      // each ready wait while the module restarts
+constexpr uint64_t READY_LIMIT = 60000;      // each ready wait while the module restarts
 constexpr uint64_t kSettle = 6000;           // between the two ready waits
 constexpr uint64_t kForceLoadPause = 2000;   // after entering force-load mode
 constexpr uint64_t kOfflinePause = 100;
@@ -27,7 +27,7 @@ constexpr uint64_t kBlockAckWait = 5000;     // one block acknowledgement
 constexpr uint64_t kCommandFails = 5 * (3000 + 200);
 constexpr uint64_t kHandShakeFails = 5 * (6000 + 200);
 // A ready wait that ends at its limit: the probe running when the limit passes finishes.
-constexpr uint64_t kReadyFails = kReadyLimit + kProbePause + kProbeWait;
+constexpr uint64_t kReadyFails = READY_LIMIT + kProbePause + kProbeWait;
 // The version check of a run through the programs: discovery, Telnet, three DIAG queries.
 constexpr uint64_t kCheck = 30000;
 
@@ -49,7 +49,7 @@ SoakBound::SoakBound(const SoakPlan& plan, const Run& run) : m_Plan(plan), m_Run
         Add("erase", kStepPause);
     uint64_t restart = run.restartMs;
     if (auto slow = plan.ValueOf(Fault::SlowRestart))
-        restart = std::min<uint64_t>(std::stoull(*slow), kReadyLimit);
+        restart = std::min<uint64_t>(std::stoull(*slow), READY_LIMIT);
     Add("wireless images", m_nWirelessImages * WirelessImageMs(restart));
     if (m_nWirelessImages != 0)
         Add("leave force-load", kProbeWait);
@@ -108,7 +108,7 @@ uint64_t SoakBound::FaultExtra(Fault fault, const std::string& value) const
     if (fault == Fault::ModuleNotBack)
         return kReadyFails;
     if (fault == Fault::SlowRestart)
-        return std::stoull(value) > kReadyLimit ? kReadyFails : 0; // the rest is in the restarts
+        return std::stoull(value) > READY_LIMIT ? kReadyFails : 0; // the rest is in the restarts
     if (fault == Fault::NoAnswer) {
         if (value == "hand-shake") // two before the download, three after the restart
             return images * (5 * kHandShakeFails + 2 * forceLoad + kCommandFails);

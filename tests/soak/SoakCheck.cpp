@@ -12,7 +12,7 @@ namespace kivtest {
 
 namespace {
 
-const std::string kSeparator(50, '+');
+const std::string SEPARATOR(50, '+');
 
 std::string TypeName(int component)
 {
@@ -192,8 +192,8 @@ void SoakCheck::CheckWritten(const Observation& o, int component, Verdict& v)
 
 void SoakCheck::CheckRunEnd(const Observation& o, Verdict& v)
 {
-    const size_t end = o.log.rfind(kSeparator);
-    if (end == std::string::npos || o.log.substr(end) != kSeparator + "\r\n") {
+    const size_t end = o.log.rfind(SEPARATOR);
+    if (end == std::string::npos || o.log.substr(end) != SEPARATOR + "\r\n") {
         v.broken = true;
         v.problems.push_back("the log does not end with the separator line");
     }

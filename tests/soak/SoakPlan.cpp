@@ -62,9 +62,9 @@ const std::vector<std::string> kRequests = {"hand-shake", "board-version", "dash
                                             "switch-to-downloader", "unlock", "block-write", "reset"};
 
 
-constexpr uint32_t kBlock = 4096;
+constexpr uint32_t BLOCK = 4096;
 // The sample dashboard: 300001 + 120003 data bytes.
-constexpr uint32_t kDashboardBlocks = (300001 + kBlock - 1) / kBlock + (120003 + kBlock - 1) / kBlock;
+constexpr uint32_t kDashboardBlocks = (300001 + BLOCK - 1) / BLOCK + (120003 + BLOCK - 1) / BLOCK;
 // The sample router images hold about 20000 to 28000 data bytes.
 constexpr uint32_t kRouterDataBytes = 28000;
 
@@ -117,7 +117,7 @@ SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
         plan.components.push_back(first + static_cast<int>(draw.Below(uint64_t(last - first + 1))));
 
     static const std::vector<uint32_t> sizes = {16 * 1024, 64 * 1024, 160 * 1024};
-    plan.firmwareSize = plan.mode == SoakMode::Process ? SampleSet::kFirmwareSize : draw.Pick(sizes);
+    plan.firmwareSize = plan.mode == SoakMode::Process ? SampleSet::FIRMWARE_SIZE : draw.Pick(sizes);
     if (draw.Chance(1, 2)) {
         plan.latencyMinMs = draw.Between(0, 50);
         plan.latencyMaxMs = plan.latencyMinMs + draw.Between(0, 300);
@@ -125,7 +125,7 @@ SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
 
     uint32_t blocks = 0;
     if (plan.Has(COMPONENT_FIRMWARE))
-        blocks += plan.firmwareSize / kBlock + 5;
+        blocks += plan.firmwareSize / BLOCK + 5;
     if (plan.Has(COMPONENT_DASHBOARD))
         blocks += kDashboardBlocks;
     const uint32_t frames = 4 + 2 * static_cast<uint32_t>(plan.components.size()) + blocks +

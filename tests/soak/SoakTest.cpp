@@ -325,7 +325,7 @@ protected:
 
 TEST_P(SoakProgramsRun, Upgrade)
 {
-    KIV_REQUIRE_PROGRAM(BuildProgram(kCliProgram));
+    KIV_REQUIRE_PROGRAM(BuildProgram(CLI_PROGRAM));
     KIV_REQUIRE_PROGRAM(SimProcess::Program());
     ASSERT_TRUE(SampleSet::Shared().Ok()) << SampleSet::Shared().Error();
     const SoakPlan plan = SoakPlan::Draw(GetParam(), ForcedMode());

@@ -47,7 +47,7 @@ void CliFixture::StopSim()
 
 std::vector<std::string> CliFixture::CliArgs(const std::string& command, const std::string& images, bool json) const
 {
-    std::vector<std::string> argv = {BuildProgram(kCliProgram), command, "--target", "127.0.0.1", "--router-port",
+    std::vector<std::string> argv = {BuildProgram(CLI_PROGRAM), command, "--target", "127.0.0.1", "--router-port",
                                      m_strRouterPort, "--telnet-port", m_strTelnetPort};
     if (!images.empty())
         argv.insert(argv.end(), {"--images", images});

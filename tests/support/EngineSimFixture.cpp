@@ -90,13 +90,13 @@ int EngineSimFixture::LogLines(const std::string& message) const
 void EngineSimFixture::ExpectSuccessRow(int row) const
 {
     EXPECT_EQ(Status(row).rfind("Download successfully (", 0), 0u) << "row " << row << ": " << Status(row);
-    EXPECT_EQ(Colour(row), kColourSuccess) << "row " << row;
+    EXPECT_EQ(Colour(row), COLOUR_SUCCESS) << "row " << row;
 }
 
 void EngineSimFixture::ExpectFailureRow(int row, const std::string& text) const
 {
     EXPECT_EQ(Status(row).rfind(text + " (", 0), 0u) << "row " << row << ": " << Status(row);
-    EXPECT_EQ(Colour(row), kColourFailure) << "row " << row;
+    EXPECT_EQ(Colour(row), COLOUR_FAILURE) << "row " << row;
 }
 
 void EngineSimFixture::ExpectUntouchedRow(int row) const
@@ -116,10 +116,10 @@ void EngineSimFixture::ExpectRunEnd(bool wirelessSelected) const
     if (wirelessSelected) {
         EXPECT_NE(leave, std::string::npos);
         EXPECT_LT(leave, end);
-        EXPECT_GE(RecordsReceived(kLeaveForceLoadRecord), 1);
+        EXPECT_GE(RecordsReceived(LEAVE_FORCE_LOAD_RECORD), 1);
     } else {
         EXPECT_EQ(leave, std::string::npos);
-        EXPECT_EQ(RecordsReceived(kLeaveForceLoadRecord), 0);
+        EXPECT_EQ(RecordsReceived(LEAVE_FORCE_LOAD_RECORD), 0);
     }
     EXPECT_EQ(m_nViolations, 0u);
 }

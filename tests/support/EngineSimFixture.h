@@ -16,8 +16,8 @@
 namespace kivtest {
 
 // Row colours as the list shows them (0x00BBGGRR): blue for success, red for failure.
-constexpr uint32_t kColourSuccess = 0xFF0000;
-constexpr uint32_t kColourFailure = 0x0000FF;
+constexpr uint32_t COLOUR_SUCCESS = 0xFF0000;
+constexpr uint32_t COLOUR_FAILURE = 0x0000FF;
 
 // The upgrade engine run against the in-process virtual router: the component table, the
 // list rows a check leaves, one upgrade on a worker thread, and the engine's own face (rows,

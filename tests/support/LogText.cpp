@@ -7,7 +7,7 @@ namespace kivtest {
 
 namespace {
 
-constexpr size_t kStampLength = 20; // "YYYY-MM-DD HH:MM:SS "
+constexpr size_t STAMP_LENGTH = 20; // "YYYY-MM-DD HH:MM:SS "
 
 std::string WithoutCr(std::string line)
 {
@@ -20,10 +20,10 @@ std::string WithoutCr(std::string line)
 
 bool HasLogStamp(const std::string& line)
 {
-    if (line.size() < kStampLength)
+    if (line.size() < STAMP_LENGTH)
         return false;
     const char* shape = "dddd-dd-dd dd:dd:dd ";
-    for (size_t i = 0; i < kStampLength; ++i) {
+    for (size_t i = 0; i < STAMP_LENGTH; ++i) {
         const bool digit = std::isdigit(static_cast<unsigned char>(line[i])) != 0;
         if (shape[i] == 'd' ? !digit : line[i] != shape[i])
             return false;
@@ -34,7 +34,7 @@ bool HasLogStamp(const std::string& line)
 std::string StripLogStamp(std::string line)
 {
     line = WithoutCr(std::move(line));
-    return HasLogStamp(line) ? line.substr(kStampLength) : line;
+    return HasLogStamp(line) ? line.substr(STAMP_LENGTH) : line;
 }
 
 std::vector<std::string> LogMessages(const std::string& text)
@@ -62,7 +62,7 @@ int CountLogMessages(const std::string& text, const std::string& message)
     std::string line;
     while (std::getline(in, line)) {
         line = WithoutCr(line);
-        if (HasLogStamp(line) && line.compare(kStampLength, std::string::npos, message) == 0)
+        if (HasLogStamp(line) && line.compare(STAMP_LENGTH, std::string::npos, message) == 0)
             ++count;
     }
     return count;

@@ -41,12 +41,12 @@ sockaddr_in LoopbackAddress(uint16_t port, uint8_t lastOctet)
     return address;
 }
 
-UniqueFd BindLoopback(int type, uint16_t& port, uint8_t lastOctet)
+CUniqueFd BindLoopback(int type, uint16_t& port, uint8_t lastOctet)
 {
-    UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+    CUniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
     const sockaddr_in address = LoopbackAddress(port, lastOctet);
     if (!fd.Valid() || ::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return UniqueFd();
+        return CUniqueFd();
     port = BoundPort(fd.Get());
     return fd;
 }
@@ -114,7 +114,7 @@ bool PeerClosed(int fd, int waitMs)
     return false;
 }
 
-void ResetConnection(UniqueFd& fd)
+void ResetConnection(CUniqueFd& fd)
 {
     linger option{1, 0};
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_LINGER, &option, sizeof option);

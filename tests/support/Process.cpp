@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 
 extern char** environ;
 
@@ -160,7 +160,7 @@ int Process::Wait(std::chrono::milliseconds limit)
     }
     // The pipes ended; the process may still be ending, or run on without its output: wait
     // for its end on a process descriptor, up to the limit.
-    UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, m_Pid, 0)));
+    CUniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, m_Pid, 0)));
     if (pidFd.Valid()) {
         pollfd fd{pidFd.Get(), POLLIN, 0};
         int rc;

@@ -12,10 +12,10 @@
 namespace kivtest {
 
 // Programs of the build under test, relative to KIV_TEST_BIN_DIR (kiv_add_test sets it).
-constexpr const char* kSimProgram = "sim/kivrouter-sim";
-constexpr const char* kCliProgram = "cli/kivupgrade-cli";
-constexpr const char* kImageProgram = "tools/kivimage/kivimage";
-constexpr const char* kAppProgram = "gui/kivupgrade";
+constexpr const char* SIM_PROGRAM = "sim/kivrouter-sim";
+constexpr const char* CLI_PROGRAM = "cli/kivupgrade-cli";
+constexpr const char* IMAGE_PROGRAM = "tools/kivimage/kivimage";
+constexpr const char* APP_PROGRAM = "gui/kivupgrade";
 
 // Full path of a program of the build under test.
 std::string BuildProgram(const std::string& relative);

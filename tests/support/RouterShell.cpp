@@ -3,7 +3,7 @@
 namespace kivtest {
 
 namespace {
-const char* const kPrompt = "\r\nrouter#";
+const char* const PROMPT = "\r\nrouter#";
 } // namespace
 
 RouterShell::RouterShell()
@@ -33,7 +33,7 @@ TcpPeer::LineAnswer RouterShell::Answer(const std::string& line)
     case 1: // the user name
         return {"\r\nPassword:"};
     case 2: // the password
-        return {kPrompt};
+        return {PROMPT};
     default:
         break;
     }
@@ -43,8 +43,8 @@ TcpPeer::LineAnswer RouterShell::Answer(const std::string& line)
     if (auto raw = m_RawAnswers.find(line); raw != m_RawAnswers.end())
         return {raw->second};
     if (auto it = m_Answers.find(line); it != m_Answers.end())
-        return {"\r\n" + it->second + kPrompt};
-    return {std::string("\r\nunknown command") + kPrompt};
+        return {"\r\n" + it->second + PROMPT};
+    return {std::string("\r\nunknown command") + PROMPT};
 }
 
 } // namespace kivtest

@@ -6,8 +6,8 @@ namespace kivtest {
 
 const SampleSet& SampleSet::Shared()
 {
-    static const SampleSet s_Set;
-    return s_Set;
+    static const SampleSet SHARED_SET;
+    return SHARED_SET;
 }
 
 SampleSet::SampleSet(uint32_t firmwareSize)

@@ -13,12 +13,12 @@ class SampleSet {
 public:
     // Total data bytes of the five-part firmware: small keeps the runs quick, the layout is
     // that of the full-size set.
-    static constexpr uint32_t kFirmwareSize = 256 * 1024;
+    static constexpr uint32_t FIRMWARE_SIZE = 256 * 1024;
 
     // The one set of this test program, written on first use.
     static const SampleSet& Shared();
 
-    explicit SampleSet(uint32_t firmwareSize = kFirmwareSize);
+    explicit SampleSet(uint32_t firmwareSize = FIRMWARE_SIZE);
     SampleSet(const SampleSet&) = delete;
     SampleSet& operator=(const SampleSet&) = delete;
 

@@ -14,8 +14,8 @@ SilentPort::SilentPort()
     // another program may hold already: try again with a new UDP port then.
     for (int attempt = 0; attempt < 50; ++attempt) {
         uint16_t port = 0;
-        UniqueFd udp = BindLoopback(SOCK_DGRAM, port);
-        UniqueFd tcp = udp.Valid() ? BindLoopback(SOCK_STREAM, port) : UniqueFd();
+        CUniqueFd udp = BindLoopback(SOCK_DGRAM, port);
+        CUniqueFd tcp = udp.Valid() ? BindLoopback(SOCK_STREAM, port) : CUniqueFd();
         if (tcp.Valid()) {
             m_Udp = std::move(udp);
             m_Tcp = std::move(tcp);

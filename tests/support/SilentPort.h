@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 
 namespace kivtest {
 
@@ -16,8 +16,8 @@ public:
     uint16_t Port() const { return m_nPort; }
 
 private:
-    UniqueFd m_Udp;
-    UniqueFd m_Tcp;
+    CUniqueFd m_Udp;
+    CUniqueFd m_Tcp;
     uint16_t m_nPort = 0;
 };
 

@@ -20,11 +20,11 @@ std::vector<nlohmann::json> ParseJsonLines(const std::string& text);
 
 // Router control record types as they travel in byte 0 of a record, written here from the
 // protocol rather than taken from the product, so that a changed constant shows.
-constexpr int kDiscoveryRecord = 1;
-constexpr int kEraseNvramRecord = 6;
-constexpr int kEnterForceLoadRecord = 7;
-constexpr int kLeaveForceLoadRecord = 8;
-constexpr int kReadyProbeRecord = 10;
+constexpr int DISCOVERY_RECORD = 1;
+constexpr int ERASE_NVRAM_RECORD = 6;
+constexpr int ENTER_FORCE_LOAD_RECORD = 7;
+constexpr int LEAVE_FORCE_LOAD_RECORD = 8;
+constexpr int READY_PROBE_RECORD = 10;
 
 // The virtual router run in-process on 127.0.0.1 with ports of its own choosing, its
 // transcript in the test's own directory. Set m_Config (and AddFault) before StartSim.

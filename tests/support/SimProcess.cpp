@@ -5,7 +5,7 @@
 namespace kivtest {
 
 namespace {
-constexpr auto kReadyLimit = std::chrono::seconds(20);
+constexpr auto READY_LIMIT = std::chrono::seconds(20);
 } // namespace
 
 bool ParseReadyLine(const std::string& line, uint16_t& routerPort, uint16_t& telnetPort)
@@ -28,7 +28,7 @@ bool ParseReadyLine(const std::string& line, uint16_t& routerPort, uint16_t& tel
     argv.insert(argv.end(), args.begin(), args.end());
     if (!m_Process.Start(argv, options.env))
         return ::testing::AssertionFailure() << m_Process.Error();
-    m_strReadyLine = m_Process.FirstLine(kReadyLimit);
+    m_strReadyLine = m_Process.FirstLine(READY_LIMIT);
     if (!ParseReadyLine(m_strReadyLine, m_nRouterPort, m_nTelnetPort)) {
         const int status = m_Process.Stop(SIGTERM);
         return ::testing::AssertionFailure() << "kivrouter-sim did not say ready (exit status " << status

@@ -29,7 +29,7 @@ struct SimOptions {
 // a present program that does not get ready is a failure.
 class SimProcess {
 public:
-    static std::string Program() { return BuildProgram(kSimProgram); }
+    static std::string Program() { return BuildProgram(SIM_PROGRAM); }
 
     // Starts the simulator with `args` after the options' own and waits for "ready".
     ::testing::AssertionResult Start(const std::vector<std::string>& args = {}, const SimOptions& options = SimOptions());

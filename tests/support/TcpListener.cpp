@@ -15,11 +15,11 @@ TcpListener::TcpListener(int receiveBuffer, int backlog)
         ADD_FAILURE() << "cannot listen on 127.0.0.1";
 }
 
-UniqueFd TcpListener::Accept(int waitMs)
+CUniqueFd TcpListener::Accept(int waitMs)
 {
     if (!WaitReadable(m_Fd.Get(), waitMs))
-        return UniqueFd();
-    return UniqueFd(::accept4(m_Fd.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        return CUniqueFd();
+    return CUniqueFd(::accept4(m_Fd.Get(), nullptr, nullptr, SOCK_CLOEXEC));
 }
 
 } // namespace kivtest

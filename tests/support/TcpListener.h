@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 #include "tests/support/Loopback.h"
 
 namespace kivtest {
@@ -16,10 +16,10 @@ public:
     uint16_t Port() const { return m_nPort; }
     int Fd() const { return m_Fd.Get(); }
     // The next connection, or an invalid descriptor when none arrives within `waitMs` real ms.
-    UniqueFd Accept(int waitMs = kGuardMs);
+    CUniqueFd Accept(int waitMs = GUARD_MS);
 
 private:
-    UniqueFd m_Fd;
+    CUniqueFd m_Fd;
     uint16_t m_nPort = 0;
 };
 

@@ -112,7 +112,7 @@ void TcpPeer::Run()
 
 void TcpPeer::Accept()
 {
-    UniqueFd fd(::accept4(m_Listen.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    CUniqueFd fd(::accept4(m_Listen.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!fd.Valid())
         return;
     std::string greeting;

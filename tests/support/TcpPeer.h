@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/CPollableEvent.h"
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 #include "tests/support/HdlcBytes.h"
 #include "tests/support/Loopback.h"
 
@@ -45,7 +45,7 @@ public:
     void SetConnectHandler(ConnectHandler handler);
 
     // True once a connection is open (within `waitMs` real ms).
-    bool WaitConnected(int waitMs = kGuardMs);
+    bool WaitConnected(int waitMs = GUARD_MS);
     // Connections accepted so far.
     int Connections();
     // Sends raw bytes on the current connection (waiting for one first).
@@ -55,8 +55,8 @@ public:
     Bytes Received();
     // The payload of every good frame received so far.
     std::vector<Bytes> Frames();
-    bool WaitFrames(size_t count, int waitMs = kGuardMs);
-    bool WaitRawBytes(size_t count, int waitMs = kGuardMs);
+    bool WaitFrames(size_t count, int waitMs = GUARD_MS);
+    bool WaitRawBytes(size_t count, int waitMs = GUARD_MS);
 
 private:
     void Run();
@@ -69,14 +69,14 @@ private:
     bool SendOnConnection(const std::string& bytes);
     void CloseConnection();
 
-    UniqueFd m_Listen;
+    CUniqueFd m_Listen;
     uint16_t m_nPort = 0;
     CPollableEvent m_Stop;
 
     std::mutex m_SendLock; // held while the connection is used for sending or replaced
     std::mutex m_Mutex;    // everything below
     std::condition_variable m_Cond;
-    UniqueFd m_Client;
+    CUniqueFd m_Client;
     int m_nConnections = 0;
     FrameResponder m_FrameResponder;
     LineResponder m_LineResponder;

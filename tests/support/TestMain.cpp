@@ -12,6 +12,6 @@ int main(int argc, char** argv)
     // The 32-bit tick count wraps 20 scaled seconds into every test program (1 s real at
     // the default scale), so that the time-outs and pauses of any test longer than that are
     // measured across the wrap.
-    SetTickCount(kivtest::kTestStartTick);
+    SetTickCount(kivtest::TEST_START_TICK);
     return RUN_ALL_TESTS();
 }

@@ -10,12 +10,12 @@ double TestTimeScale()
 {
     const char* text = std::getenv("KIV_TIME_SCALE");
     const double scale = text != nullptr ? std::atof(text) : 0.0;
-    return scale > 0.0 ? scale : kDefaultTestTimeScale;
+    return scale > 0.0 ? scale : DEFAULT_TEST_TIME_SCALE;
 }
 
 double TelnetTimeScale()
 {
-    return std::max(TestTimeScale(), kTelnetTimeScaleFloor);
+    return std::max(TestTimeScale(), TELNET_TIME_SCALE_FLOOR);
 }
 
 std::string ScaleArgument(double scale)

@@ -10,10 +10,10 @@ namespace kivtest {
 
 // The tick count every test program starts with: 20 scaled seconds before the 32-bit count
 // wraps to zero.
-constexpr uint32_t kTestStartTick = 0xFFFFFFFFu - 20000u + 1u;
+constexpr uint32_t TEST_START_TICK = 0xFFFFFFFFu - 20000u + 1u;
 
 // The scale when the runner chose none (scripts/test.sh sets KIV_TIME_SCALE=0.05).
-constexpr double kDefaultTestTimeScale = 0.05;
+constexpr double DEFAULT_TEST_TIME_SCALE = 0.05;
 // The Telnet client takes as a reply whatever arrived within 500 scaled ms; below this scale
 // that is under 50 real ms, too short on a loaded machine (parallel tests, other builds).
 // ThreadSanitizer slows both ends of the exchange several times over: 50 ms then missed the
@@ -26,9 +26,9 @@ constexpr double kDefaultTestTimeScale = 0.05;
 #endif
 #endif
 #ifdef KIV_TEST_THREAD_SANITIZER
-constexpr double kTelnetTimeScaleFloor = 0.5;
+constexpr double TELNET_TIME_SCALE_FLOOR = 0.5;
 #else
-constexpr double kTelnetTimeScaleFloor = 0.1;
+constexpr double TELNET_TIME_SCALE_FLOOR = 0.1;
 #endif
 
 // The scale of this test run: KIV_TIME_SCALE when set to a positive number, else 0.05. The
@@ -36,7 +36,7 @@ constexpr double kTelnetTimeScaleFloor = 0.1;
 double TestTimeScale();
 
 // The scale for a run that reads Telnet replies (a version check): TestTimeScale(), but not
-// below kTelnetTimeScaleFloor.
+// below TELNET_TIME_SCALE_FLOOR.
 double TelnetTimeScale();
 
 // A scale as a command-line value ("--time-scale 0.05").

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/CPollableEvent.h"
-#include "platform/UniqueFd.h"
+#include "platform/CUniqueFd.h"
 #include "tests/support/HdlcBytes.h"
 #include "tests/support/Loopback.h"
 
@@ -43,18 +43,18 @@ public:
     // Every datagram received so far.
     std::vector<Bytes> Datagrams();
     std::vector<Datagram> Arrivals();
-    bool WaitDatagrams(size_t count, int waitMs = kGuardMs);
+    bool WaitDatagrams(size_t count, int waitMs = GUARD_MS);
 
     // The next datagram not yet taken by Receive (its sender in `from`); false when none
     // arrives within `waitMs` real ms.
-    bool Receive(std::string& data, sockaddr_in& from, int waitMs = kGuardMs);
+    bool Receive(std::string& data, sockaddr_in& from, int waitMs = GUARD_MS);
 
     bool SendTo(const sockaddr_in& to, const std::string& data);
 
 private:
     void Run();
 
-    UniqueFd m_Socket;
+    CUniqueFd m_Socket;
     uint16_t m_nPort = 0;
     CPollableEvent m_Stop;
     std::mutex m_Mutex;

@@ -32,7 +32,7 @@ protected:
 
     static RunResult Run(std::vector<std::string> arguments)
     {
-        arguments.insert(arguments.begin(), kivtest::BuildProgram(kivtest::kImageProgram));
+        arguments.insert(arguments.begin(), kivtest::BuildProgram(kivtest::IMAGE_PROGRAM));
         const kivtest::RunResult run = kivtest::RunProgram(arguments);
         return RunResult{run.status, run.out + run.err};
     }

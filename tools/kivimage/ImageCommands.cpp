@@ -16,20 +16,20 @@
 
 namespace {
 
-constexpr const char* kTypeNames[] = {"boot", "app", "customization", "common-html", "special-html", "app-b",
+constexpr const char* TYPE_NAMES[] = {"boot", "app", "customization", "common-html", "special-html", "app-b",
     "config", "firmware", "dashboard", "none"};
 
 bool ParseType(const std::string& text, uint32_t& type)
 {
     for (uint32_t i = 0; i <= IMG_NONE; ++i)
-        if (text == kTypeNames[i] || text == std::to_string(i)) {
+        if (text == TYPE_NAMES[i] || text == std::to_string(i)) {
             type = i;
             return true;
         }
     return false;
 }
 
-const char* TypeName(uint32_t type) { return type <= IMG_NONE ? kTypeNames[type] : "?"; }
+const char* TypeName(uint32_t type) { return type <= IMG_NONE ? TYPE_NAMES[type] : "?"; }
 
 bool ParseNumber(const std::string& text, uint64_t limit, uint64_t& value)
 {
@@ -188,7 +188,7 @@ std::string DescribeTypeNames()
 {
     std::string text;
     for (uint32_t i = 0; i <= IMG_NONE; ++i)
-        text += std::string(i ? ", " : "") + kTypeNames[i] + "=" + std::to_string(i);
+        text += std::string(i ? ", " : "") + TYPE_NAMES[i] + "=" + std::to_string(i);
     return text;
 }
 

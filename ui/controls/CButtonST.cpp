@@ -13,7 +13,7 @@
 #include "ui/controls/ColorRef.h"
 
 namespace {
-constexpr int kIconMargin = 6;
+constexpr int ICON_MARGIN = 6;
 
 uint32_t OffsetChannel(uint32_t colour, int shift, int offset)
 {
@@ -219,13 +219,13 @@ void CButtonST::DrawTheIcon(QPainter& painter, const QRect& rect, const DrawStat
     const QIcon& icon = useIn ? m_IconIn : m_IconOut;
     if (icon.isNull() || !m_IconSize.isValid())
         return;
-    QPoint topLeft(rect.left() + kIconMargin, rect.top() + (rect.height() - m_IconSize.height()) / 2);
+    QPoint topLeft(rect.left() + ICON_MARGIN, rect.top() + (rect.height() - m_IconSize.height()) / 2);
     if (state.pressed)
         topLeft += m_ptPressedOffset;
     const QPixmap pixmap =
         icon.pixmap(m_IconSize, devicePixelRatioF(), state.disabled ? QIcon::Disabled : QIcon::Normal);
     painter.drawPixmap(QRect(topLeft, m_IconSize), pixmap);
-    captionRect.setLeft(rect.left() + kIconMargin + m_IconSize.width());
+    captionRect.setLeft(rect.left() + ICON_MARGIN + m_IconSize.width());
 }
 
 void CButtonST::DrawTheText(QPainter& painter, const QRect& rect, const DrawState& state) const

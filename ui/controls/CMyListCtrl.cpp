@@ -7,8 +7,8 @@
 #include "ui/controls/ColorRef.h"
 
 namespace {
-constexpr int kItemDataRole = Qt::UserRole + 1;
-constexpr int kCellPadding = 12; // text margins inside a cell, both sides together
+constexpr int ITEM_DATA_ROLE = Qt::UserRole + 1;
+constexpr int CELL_PADDING = 12; // text margins inside a cell, both sides together
 
 // Paints each cell on its row's background and the last column in the row's colour.
 class CRowColourDelegate : public QStyledItemDelegate {
@@ -122,7 +122,7 @@ bool CMyListCtrl::SetItemData(int row, uint32_t colour)
     QTableWidgetItem* cell = item(row, 0);
     if (!cell)
         return false;
-    cell->setData(kItemDataRole, static_cast<qulonglong>(colour));
+    cell->setData(ITEM_DATA_ROLE, static_cast<qulonglong>(colour));
     // The colour shows in the last column, which is not the cell that changed.
     viewport()->update();
     return true;
@@ -131,7 +131,7 @@ bool CMyListCtrl::SetItemData(int row, uint32_t colour)
 uint32_t CMyListCtrl::GetItemData(int row) const
 {
     const QTableWidgetItem* cell = item(row, 0);
-    return cell ? static_cast<uint32_t>(cell->data(kItemDataRole).toULongLong()) : 0;
+    return cell ? static_cast<uint32_t>(cell->data(ITEM_DATA_ROLE).toULongLong()) : 0;
 }
 
 int CMyListCtrl::GetColumnWidth(int column) const
@@ -158,7 +158,7 @@ int CMyListCtrl::ContentWidth(int column) const
     const QFontMetrics metrics(font());
     for (int row = 0; row < rowCount(); ++row) {
         if (const QTableWidgetItem* cell = item(row, column))
-            width = std::max(width, metrics.horizontalAdvance(cell->text()) + kCellPadding);
+            width = std::max(width, metrics.horizontalAdvance(cell->text()) + CELL_PADDING);
     }
     return width;
 }
@@ -167,7 +167,7 @@ int CMyListCtrl::ContentAndHeaderWidth(int column) const
 {
     int headerWidth = 0;
     if (const QTableWidgetItem* header = horizontalHeaderItem(column))
-        headerWidth = QFontMetrics(m_pHeaderCtrl->font()).horizontalAdvance(header->text()) + kCellPadding;
+        headerWidth = QFontMetrics(m_pHeaderCtrl->font()).horizontalAdvance(header->text()) + CELL_PADDING;
     return std::max(ContentWidth(column), headerWidth);
 }
 

@@ -4,20 +4,20 @@
 #include <utility>
 
 // Owns one file descriptor and closes it when it goes out of scope.
-class UniqueFd {
+class CUniqueFd {
 public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
+    CUniqueFd() = default;
+    explicit CUniqueFd(int fd) : m_fd(fd) {}
+    ~CUniqueFd() { Reset(); }
+    CUniqueFd(CUniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    CUniqueFd& operator=(CUniqueFd&& other) noexcept
     {
         if (this != &other)
             Reset(std::exchange(other.m_fd, -1));
         return *this;
     }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
+    CUniqueFd(const CUniqueFd&) = delete;
+    CUniqueFd& operator=(const CUniqueFd&) = delete;
 
     int Get() const { return m_fd; }
     bool Valid() const { return m_fd >= 0; }

@@ -11,9 +11,9 @@ class QWidget;
 // by the user is reused unchanged) and opens it with the desktop's default viewer. When the
 // desktop has no application for it, or opening fails, the same pages show in the
 // program's own help window (CHelpWindow), so F1 always shows the help.
-class HelpFile {
+class CHelpFile {
 public:
-    static constexpr const char* kFileName = "KivUpgradeHelp.chm";
+    static constexpr const char* FILE_NAME = "KivUpgradeHelp.chm";
 
     // Path of a usable help file in `directory` (ending with '/'), writing `data` there
     // when no file exists yet; empty when there is none (no data, a link or a file of

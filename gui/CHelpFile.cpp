@@ -1,4 +1,4 @@
-#include "gui/HelpFile.h"
+#include "gui/CHelpFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,8 +20,8 @@
 namespace {
 constexpr uint32_t IDR_HELP_CHM = 152;
 constexpr uint32_t IDS_NO_HELP = 136;
-constexpr size_t kMaxPath = 260;
-constexpr int kQueryTimeoutMs = 3000;
+constexpr size_t MAX_PATH = 260;
+constexpr int QUERY_TIMEOUT_MS = 3000;
 
 // Standard output of `program arguments`, or empty when it is not installed, fails or
 // takes too long.
@@ -32,7 +32,7 @@ QString QueryOutput(const QString& program, const QStringList& arguments)
         return {};
     QProcess process;
     process.start(path, arguments, QIODevice::ReadOnly);
-    if (!process.waitForFinished(kQueryTimeoutMs)) {
+    if (!process.waitForFinished(QUERY_TIMEOUT_MS)) {
         process.kill();
         process.waitForFinished();
         return {};
@@ -49,21 +49,21 @@ bool ExistsWithoutFollowing(const std::string& path)
 }
 } // namespace
 
-std::string HelpFile::Prepare(const std::string& directory, const uint8_t* data, size_t size)
+std::string CHelpFile::Prepare(const std::string& directory, const uint8_t* data, size_t size)
 {
     if (directory.empty())
         return {};
-    const std::string path = directory + kFileName;
-    if (path.size() > kMaxPath)
+    const std::string path = directory + FILE_NAME;
+    if (path.size() > MAX_PATH)
         return {};
     if (ExistsWithoutFollowing(path)) {
         // Reused as it is, but only a regular file of our own reached without a link.
-        UniqueFd fd = OpenUserFile(path, O_RDONLY, false);
+        CUniqueFd fd = OpenUserFile(path, O_RDONLY, false);
         return fd.Valid() ? path : std::string();
     }
     if (!data || size == 0)
         return {};
-    UniqueFd fd = OpenUserFile(path, O_WRONLY | O_TRUNC, true);
+    CUniqueFd fd = OpenUserFile(path, O_WRONLY | O_TRUNC, true);
     if (!fd.Valid())
         return {};
     if (WriteAll(fd.Get(), data, size) != size) {
@@ -74,13 +74,13 @@ std::string HelpFile::Prepare(const std::string& directory, const uint8_t* data,
     return path;
 }
 
-std::string HelpFile::PrepareEmbedded()
+std::string CHelpFile::PrepareEmbedded()
 {
     const auto help = LoadResourceBytes(IDR_HELP_CHM, "CHM");
     return Prepare(GetTempDirectory(), help ? help->data : nullptr, help ? help->size : 0);
 }
 
-bool HelpFile::DesktopHasHandler(const std::string& path)
+bool CHelpFile::DesktopHasHandler(const std::string& path)
 {
     const QString type = QMimeDatabase().mimeTypeForFile(QString::fromStdString(path)).name();
     // xdg-utils answers with the desktop file's name, gio with a sentence naming it.
@@ -90,7 +90,7 @@ bool HelpFile::DesktopHasHandler(const std::string& path)
     return gio.startsWith(QStringLiteral("Default application"));
 }
 
-HelpFile::Shown HelpFile::Open(QWidget* owner)
+CHelpFile::Shown CHelpFile::Open(QWidget* owner)
 {
     const std::string path = PrepareEmbedded();
     if (!path.empty()) {
