@@ -38,16 +38,15 @@ bool HasBinExtension(const std::filesystem::path& path)
 } // namespace
 
 const KivColumnSpec CKivOneClickDlg::COLUMNS[5] = {
-    {141, true, 16},   // "Type"
-    {143, true, 15},   // "Current Version"
-    {144, true, 15},   // "Upgrade Version"
-    {146, true, 4},    // "%"
-    {145, false, 20},  // "Status"
+    {141, true, 16},  // "Type"
+    {143, true, 15},  // "Current Version"
+    {144, true, 15},  // "Upgrade Version"
+    {146, true, 4},   // "%"
+    {145, false, 20}, // "Status"
 };
 
 CKivOneClickDlg::CKivOneClickDlg(IKivView* view, ComponentEntry* table)
-    : m_pView(view), m_pTable(table ? table : ::GetComponentTable()),
-      m_pTelnet(std::make_unique<CTelnetClient>()),
+    : m_pView(view), m_pTable(table ? table : ::GetComponentTable()), m_pTelnet(std::make_unique<CTelnetClient>()),
       m_pEngine(std::make_unique<CUpgradeEngine>(m_pTable))
 {
     std::string problems;
@@ -133,7 +132,7 @@ bool CKivOneClickDlg::OnInitDialog()
 void CKivOneClickDlg::OnCheck()
 {
     if (IsWorkerRunning() || m_bClosePending)
-        return;  // one worker at a time
+        return; // one worker at a time
     JoinWorker();
     m_pView->EnableButton(IKivView::IDC_CHECK, false);
     m_pView->EnableButton(IKivView::IDC_UPGRADE, false);
@@ -146,7 +145,7 @@ void CKivOneClickDlg::OnCheck()
 void CKivOneClickDlg::OnUpgrade()
 {
     if (IsWorkerRunning() || m_bClosePending)
-        return;  // one worker at a time
+        return; // one worker at a time
     JoinWorker();
     m_pView->EnableButton(IKivView::IDC_CHECK, false);
     m_pView->EnableButton(IKivView::IDC_UPGRADE, false);
@@ -185,12 +184,8 @@ int CKivOneClickDlg::OnWorkerNotify(int code)
         m_pView->EnableButton(IKivView::IDC_CHECK, false);
         m_pView->EnableButton(IKivView::IDC_UPGRADE, false);
         break;
-    case NOTIFY_START_CHECK:
-        OnCheck();
-        break;
-    case NOTIFY_START_UPGRADE:
-        OnUpgrade();
-        break;
+    case NOTIFY_START_CHECK: OnCheck(); break;
+    case NOTIFY_START_UPGRADE: OnUpgrade(); break;
     case NOTIFY_FOCUS_CHECK:
     case NOTIFY_FOCUS_UPGRADE:
         if (!IsCheckRunning())
@@ -207,8 +202,7 @@ int CKivOneClickDlg::OnWorkerNotify(int code)
         if (code == NOTIFY_FOCUS_UPGRADE && m_bLoopTest)
             StartLoopTimer(1);
         break;
-    default:
-        break;  // nothing visible
+    default: break; // nothing visible
     }
     return 0;
 }
@@ -224,7 +218,7 @@ bool CKivOneClickDlg::OnCancel()
     if (!m_pView->AskYesNo(LoadStringResource(IDS_ARE_YOU_SURE)))
         return false;
     if (m_bUpgradeRunning)
-        return false;  // an upgrade started while the question was open
+        return false; // an upgrade started while the question was open
     if (IsCheckRunning()) {
         // Ends when the check's end notification arrives.
         m_bClosePending = true;
@@ -238,10 +232,7 @@ bool CKivOneClickDlg::OnCancel()
 
 // ---- services ------------------------------------------------------------------------------
 
-int CKivOneClickDlg::ShowWarning(uint32_t stringId)
-{
-    return m_pView->ShowWarning(LoadStringResource(stringId));
-}
+int CKivOneClickDlg::ShowWarning(uint32_t stringId) { return m_pView->ShowWarning(LoadStringResource(stringId)); }
 
 int CKivOneClickDlg::ShowWarning(uint32_t stringId, const std::string& hint)
 {
@@ -274,7 +265,7 @@ ImageSearchResult CKivOneClickDlg::LastImageSearch() const
 
 void CKivOneClickDlg::RejectImage(std::vector<RejectedImage>& list, const std::string& name, const std::string& reason)
 {
-    RejectedImage rejected {MakePrintable(name), MakePrintable(reason)};
+    RejectedImage rejected{MakePrintable(name), MakePrintable(reason)};
     LogPrintf(m_pEngine->m_Log, "Image not used: %s: %s", rejected.name.c_str(), rejected.reason.c_str());
     std::lock_guard<std::mutex> lock(m_RejectedMutex);
     list.push_back(std::move(rejected));
@@ -311,7 +302,7 @@ bool CKivOneClickDlg::FindImageFiles()
     }
 
     ImageSearchResult search;
-    bool loaded = true;  // false only after two files of one type
+    bool loaded = true; // false only after two files of one type
     for (const std::string& dir : ImageDirectories()) {
         search.searched.push_back(dir);
         int counted = 0;
@@ -326,7 +317,7 @@ bool CKivOneClickDlg::FindImageFiles()
         m_LastSearch = search;
     }
     if (!loaded)
-        return false;  // two files of one type: warning 134 was shown
+        return false; // two files of one type: warning 134 was shown
     if (!search.used.empty()) {
         LogPrintf(m_pEngine->m_Log, "Images from %s", search.used.c_str());
         return true;
@@ -398,10 +389,7 @@ KivLayout CKivOneClickDlg::ComputeLayout(int clientWidth, int clientHeight)
 
 int CKivOneClickDlg::MinimumWidth(int frameWidth) { return 2 * frameWidth + 430; }
 
-int CKivOneClickDlg::MinimumHeight(int captionHeight, int frameHeight)
-{
-    return captionHeight + 2 * frameHeight + 62;
-}
+int CKivOneClickDlg::MinimumHeight(int captionHeight, int frameHeight) { return captionHeight + 2 * frameHeight + 62; }
 
 int CKivOneClickDlg::FitColumnWidth(int onesWidth, int contentsWidth, int contentsAndHeaderWidth)
 {
@@ -420,7 +408,7 @@ void CKivOneClickDlg::CheckWorker()
     hooks.stopRequested = [this] { return m_bStopRequested.load(); };
     hooks.stopHandle = m_StopEvent.Handle();
     CVersionCheck check(m_pTable, *m_pEngine, *m_pTelnet, m_pView->GetList(), m_Overrides,
-        m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
+                        m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
     bool passed = check.CheckVersions();
     m_bLastCheckPassed = passed;
     // Images that were found but refused are named once, after the check, so that nobody

@@ -51,15 +51,15 @@ struct KivLayout {
 
 // One column of the component list.
 struct KivColumnSpec {
-    uint32_t headerId;   // string-table id of the header text
-    bool centred;        // false: left-aligned
-    int widthFigure;     // number of characters the column must at least fit
+    uint32_t headerId; // string-table id of the header text
+    bool centred;      // false: left-aligned
+    int widthFigure;   // number of characters the column must at least fit
 };
 
 // An image that was found but is not used, and the first check it failed (the wording of
 // the image tool's "verify", e.g. "part 0 block 2: checksum mismatch").
 struct RejectedImage {
-    std::string name;    // the file's path, or "embedded image ID"
+    std::string name; // the file's path, or "embedded image ID"
     std::string reason;
 };
 
@@ -184,20 +184,20 @@ private:
     bool m_bLoopTest = false;
     bool m_bClosePending = false;
 
-    std::thread m_Worker;  // the check or the upgrade, one at a time
+    std::thread m_Worker; // the check or the upgrade, one at a time
     std::atomic<bool> m_bCheckRunning{false};
     std::atomic<bool> m_bUpgradeRunning{false};
     std::atomic<bool> m_bLastCheckPassed{false};
     std::atomic<bool> m_bStopRequested{false};
-    CPollableEvent m_StopEvent;  // set with m_bStopRequested: ends a discovery wait at once
+    CPollableEvent m_StopEvent; // set with m_bStopRequested: ends a discovery wait at once
     mutable std::mutex m_RejectedMutex;
     std::vector<RejectedImage> m_RejectedEmbedded;
     std::vector<RejectedImage> m_RejectedFiles;
     mutable std::mutex m_OutcomeMutex;
     bool m_bUpgradeFailedSilently = false;
     std::string m_strUpgradeFailureText;
-    ImageSearchResult m_LastSearch;  // guarded by m_OutcomeMutex
+    ImageSearchResult m_LastSearch; // guarded by m_OutcomeMutex
 
-    std::thread m_TimerThread;  // loop-test timer
+    std::thread m_TimerThread; // loop-test timer
     CEvent m_TimerStop{true};
 };

@@ -74,8 +74,7 @@ bool KeyEquals(const std::u16string& key, const std::string& name)
     return true;
 }
 
-bool FindChild(const std::vector<uint8_t>& d, const BlockView& parent, const std::string& name,
-               BlockView& child)
+bool FindChild(const std::vector<uint8_t>& d, const BlockView& parent, const std::string& name, BlockView& child)
 {
     for (size_t at = parent.childrenOffset; at + HEADER_SIZE <= parent.end;) {
         if (!ReadBlock(d, at, parent.end, child))
@@ -99,8 +98,8 @@ std::string ProgramBaseName()
 }
 } // namespace
 
-bool QueryVersionValue(const std::vector<uint8_t>& data, const std::string& path,
-                       size_t& valueOffset, size_t& valueSize, bool& isText)
+bool QueryVersionValue(const std::vector<uint8_t>& data, const std::string& path, size_t& valueOffset,
+                       size_t& valueSize, bool& isText)
 {
     BlockView block;
     if (!ReadBlock(data, 0, data.size(), block))
@@ -154,17 +153,16 @@ bool CModuleVersion::LoadVersionData(const uint8_t* data, size_t size)
     bool isText = false;
     if (!QueryVersionValue(m_VersionData, "\\", offset, length, isText) || length < FIXED_INFO_SIZE)
         return false;
-    uint32_t* fields[] = {&m_FixedInfo.dwSignature,      &m_FixedInfo.dwStrucVersion,
-                          &m_FixedInfo.dwFileVersionMS,  &m_FixedInfo.dwFileVersionLS,
+    uint32_t* fields[] = {&m_FixedInfo.dwSignature,        &m_FixedInfo.dwStrucVersion,
+                          &m_FixedInfo.dwFileVersionMS,    &m_FixedInfo.dwFileVersionLS,
                           &m_FixedInfo.dwProductVersionMS, &m_FixedInfo.dwProductVersionLS,
-                          &m_FixedInfo.dwFileFlagsMask,  &m_FixedInfo.dwFileFlags,
-                          &m_FixedInfo.dwFileOS,         &m_FixedInfo.dwFileType,
-                          &m_FixedInfo.dwFileSubtype,    &m_FixedInfo.dwFileDateMS,
+                          &m_FixedInfo.dwFileFlagsMask,    &m_FixedInfo.dwFileFlags,
+                          &m_FixedInfo.dwFileOS,           &m_FixedInfo.dwFileType,
+                          &m_FixedInfo.dwFileSubtype,      &m_FixedInfo.dwFileDateMS,
                           &m_FixedInfo.dwFileDateLS};
     for (size_t i = 0; i < std::size(fields); ++i)
         *fields[i] = ReadU32(m_VersionData, offset + 4 * i);
-    if (QueryVersionValue(m_VersionData, "\\VarFileInfo\\Translation", offset, length, isText) &&
-        length > 3) {
+    if (QueryVersionValue(m_VersionData, "\\VarFileInfo\\Translation", offset, length, isText) && length > 3) {
         m_wLanguage = ReadU16(m_VersionData, offset);
         m_wCodePage = ReadU16(m_VersionData, offset + 2);
     }

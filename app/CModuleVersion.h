@@ -60,5 +60,5 @@ private:
 // Finds a value in a version resource by block path ("\" for the root value,
 // "\VarFileInfo\Translation", "\StringFileInfo\040904b0\ProductVersion"). Keys compare
 // without regard to ASCII case. `isText` tells whether the value is UTF-16 text.
-bool QueryVersionValue(const std::vector<uint8_t>& data, const std::string& path,
-                       size_t& valueOffset, size_t& valueSize, bool& isText);
+bool QueryVersionValue(const std::vector<uint8_t>& data, const std::string& path, size_t& valueOffset,
+                       size_t& valueSize, bool& isText);

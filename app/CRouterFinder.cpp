@@ -4,19 +4,14 @@
 
 #include "platform/Clock.h"
 
-CRouterFinder::CRouterFinder(const RouterOverrides& overrides, int cancelHandle,
-                             std::function<bool()> stopRequested)
+CRouterFinder::CRouterFinder(const RouterOverrides& overrides, int cancelHandle, std::function<bool()> stopRequested)
     : m_Overrides(overrides), m_nCancelHandle(cancelHandle), m_StopRequested(std::move(stopRequested))
 {
 }
 
-bool CRouterFinder::Stopped() const
-{
-    return m_StopRequested && m_StopRequested();
-}
+bool CRouterFinder::Stopped() const { return m_StopRequested && m_StopRequested(); }
 
-bool CRouterFinder::TryOnce(const std::array<uint8_t, 4>& target, bool firstOnly,
-                            std::vector<DiscoveryReply>* replies)
+bool CRouterFinder::TryOnce(const std::array<uint8_t, 4>& target, bool firstOnly, std::vector<DiscoveryReply>* replies)
 {
     ++m_nTries;
     CUdpHdlc udp(target.data(), m_Overrides.routerPort, m_Overrides.interfaceName, m_nCancelHandle);
@@ -31,7 +26,7 @@ bool CRouterFinder::TryOnce(const std::array<uint8_t, 4>& target, bool firstOnly
     }
     ReportSkipped(udp);
     if (!found)
-        Sleep(RETRY_PAUSE_MS);  // before the socket is closed, as the check always did
+        Sleep(RETRY_PAUSE_MS); // before the socket is closed, as the check always did
     return found;
 }
 
@@ -76,7 +71,7 @@ std::vector<DiscoveryReply> CRouterFinder::FindAll()
                 if (std::find(all.begin(), all.end(), r) == all.end())
                     all.push_back(std::move(r));
             }
-            break;  // this target answered: on to the next, as the check would stop here
+            break; // this target answered: on to the next, as the check would stop here
         }
     }
     return all;

@@ -22,8 +22,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 } // namespace
 
-CVersionCheck::CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet,
-    IComponentList* list, const RouterOverrides& overrides, bool embeddedImages, Hooks hooks)
+CVersionCheck::CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet, IComponentList* list,
+                             const RouterOverrides& overrides, bool embeddedImages, Hooks hooks)
     : m_pTable(table), m_Engine(engine), m_Telnet(telnet), m_pList(list), m_Overrides(overrides),
       m_bEmbeddedImages(embeddedImages), m_Hooks(std::move(hooks))
 {
@@ -38,9 +38,9 @@ bool CVersionCheck::IsValidVersion(const std::string& text)
     for (char c : text) {
         if (c == '.') {
             if (!groupStarted)
-                return false;  // a dot first, or right after another dot
+                return false; // a dot first, or right after another dot
             if (++dots == 3)
-                return true;   // what follows the third dot is not examined
+                return true; // what follows the third dot is not examined
             groupStarted = false;
         } else if (IsDigit(c)) {
             groupStarted = true;
@@ -91,10 +91,7 @@ void CVersionCheck::CompareVersions(ComponentEntry& entry)
 
 // ---- the check ---------------------------------------------------------------------------
 
-bool CVersionCheck::HasImage(int index) const
-{
-    return m_pTable[index].m_Image.IsValid();
-}
+bool CVersionCheck::HasImage(int index) const { return m_pTable[index].m_Image.IsValid(); }
 
 bool CVersionCheck::CheckVersions()
 {
@@ -181,9 +178,9 @@ void CVersionCheck::StoreRouter(const DiscoveryReply& reply, std::string& versio
     m_Engine.m_RouterIp = reply.ip;
     versionText = reply.text;
     const auto& m = reply.mac;
-    LogPrintf(m_Engine.m_Log, "Router found: %s, MAC %02X-%02X-%02X-%02X-%02X-%02X%s%s",
-              FormatIpv4(reply.ip).c_str(), m[0], m[1], m[2], m[3], m[4], m[5],
-              m_Overrides.interfaceName.empty() ? "" : ", through ", m_Overrides.interfaceName.c_str());
+    LogPrintf(m_Engine.m_Log, "Router found: %s, MAC %02X-%02X-%02X-%02X-%02X-%02X%s%s", FormatIpv4(reply.ip).c_str(),
+              m[0], m[1], m[2], m[3], m[4], m[5], m_Overrides.interfaceName.empty() ? "" : ", through ",
+              m_Overrides.interfaceName.c_str());
 }
 
 void CVersionCheck::ReportNoRouter()
@@ -276,8 +273,8 @@ void CVersionCheck::ReadRouterVersions(const std::string& fallback)
         return;
     }
 
-    if (HasImage(COMPONENT_COMMON_HTML) || HasImage(COMPONENT_SPECIAL_HTML) || HasImage(COMPONENT_APP_B)
-        || HasImage(COMPONENT_CONFIG_FILE)) {
+    if (HasImage(COMPONENT_COMMON_HTML) || HasImage(COMPONENT_SPECIAL_HTML) || HasImage(COMPONENT_APP_B) ||
+        HasImage(COMPONENT_CONFIG_FILE)) {
         std::string& appB = m_pTable[COMPONENT_APP_B].m_CurrentVersion;
         if (TelnetLogin("QRX") && m_Telnet.SendAndWait("diag display version\r\n", "success", TELNET_WAIT_MS)) {
             const std::string marker = VERSION_MARKER;
@@ -359,7 +356,7 @@ void CVersionCheck::FillRows(bool& passed)
             m_pList->SetItemText(i, IComponentList::COL_UPGRADE, entry.m_Image.GetVersion());
             m_pList->SetItemData(i, entry.m_UpgradeFlag == 1 ? COLOUR_UPGRADE : COLOUR_MISMATCH);
             m_pList->SetItemText(i, IComponentList::COL_STATUS,
-                entry.m_UpgradeFlag == 1 ? m_strWaiting : m_strMismatch);
+                                 entry.m_UpgradeFlag == 1 ? m_strWaiting : m_strMismatch);
         }
     }
 }

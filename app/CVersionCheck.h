@@ -41,17 +41,17 @@ public:
 
     // What the check needs from the dialog.
     struct Hooks {
-        std::function<int(uint32_t stringId)> showWarning;  // modal warning box
+        std::function<int(uint32_t stringId)> showWarning; // modal warning box
         // The same box with lines of advice below the text (falls back to showWarning).
         std::function<int(uint32_t stringId, const std::string& hint)> showWarningWithHint;
-        std::function<bool()> findImageFiles;                // the .bin search
-        std::function<void()> relayout;                      // layout and repaint
-        std::function<bool()> stopRequested;                 // end the check early
-        int stopHandle = -1;  // pollable, readable once a stop is requested: ends a discovery wait
+        std::function<bool()> findImageFiles; // the .bin search
+        std::function<void()> relayout;       // layout and repaint
+        std::function<bool()> stopRequested;  // end the check early
+        int stopHandle = -1;                  // pollable, readable once a stop is requested: ends a discovery wait
     };
 
-    CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet,
-        IComponentList* list, const RouterOverrides& overrides, bool embeddedImages, Hooks hooks);
+    CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet, IComponentList* list,
+                  const RouterOverrides& overrides, bool embeddedImages, Hooks hooks);
 
     // The whole check. True when every component that has an image may be upgraded.
     bool CheckVersions();

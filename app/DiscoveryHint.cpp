@@ -8,8 +8,7 @@ const std::array<uint8_t, 4> LIMITED_BROADCAST = {255, 255, 255, 255};
 
 std::string Dotted(const std::array<uint8_t, 4>& a)
 {
-    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-           std::to_string(a[3]);
+    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
 }
 
 // "a", "a and b", "a, b and c".
@@ -54,8 +53,8 @@ void SubnetLine(const std::array<uint8_t, 4>& target, const std::vector<NetInter
             on.push_back(e);
     }
     // Without an interface on it, the subnet is taken as the /24 that home routers use.
-    const std::string subnet =
-        on.empty() ? Dotted({target[0], target[1], target[2], 0}) + "/24" : on.front().SubnetText();
+    const std::string subnet = on.empty() ? Dotted({target[0], target[1], target[2], 0}) + "/24"
+                                          : on.front().SubnetText();
     const std::string where = Dotted(target) + " (" + subnet + ")";
     if (on.empty()) {
         const std::string subject = interfaceName.empty() ? std::string("No interface that is up is")
@@ -68,7 +67,8 @@ void SubnetLine(const std::array<uint8_t, 4>& target, const std::vector<NetInter
     } else {
         lines.push_back(JoinNames(on) + (on.size() == 2 ? " are both" : " are all") + " on the subnet of " + where +
                         ": the system sends the discovery out of only one of them. Name the one the "
-                        "router is connected to with --interface, e.g. --interface " + on.back().name + ".");
+                        "router is connected to with --interface, e.g. --interface " +
+                        on.back().name + ".");
     }
 }
 
@@ -100,11 +100,13 @@ std::vector<std::string> BuildDiscoveryHint(const CNetInterfaces& interfaces,
         if (target != LIMITED_BROADCAST)
             SubnetLine(target, considered, interfaceName, lines);
     }
-    lines.push_back("Check that the router is switched on and that this PC is connected to one of its LAN ports "
-                    "(not the WAN port).");
+    lines.push_back(
+        "Check that the router is switched on and that this PC is connected to one of its LAN ports "
+        "(not the WAN port).");
     if (!chosen)
-        lines.push_back("If the router is on another network port of this PC, name that port with --interface NAME "
-                        "(the window reads KIV_INTERFACE=NAME too).");
+        lines.push_back(
+            "If the router is on another network port of this PC, name that port with --interface NAME "
+            "(the window reads KIV_INTERFACE=NAME too).");
     lines.push_back("If the router has another address, give it with --target ADDRESS.");
     lines.push_back("A firewall on this PC must let UDP replies from the router's port " + std::to_string(routerPort) +
                     " in.");

@@ -17,9 +17,9 @@ class IComponentList;
 class IKivView {
 public:
     // Control ids of the dialog.
-    static constexpr int IDC_CHECK = 1000;    // "&Check", the default button
-    static constexpr int IDC_UPGRADE = 1013;  // "&Upgrade"
-    static constexpr int IDC_LIST = 1011;     // the five-column component list
+    static constexpr int IDC_CHECK = 1000;   // "&Check", the default button
+    static constexpr int IDC_UPGRADE = 1013; // "&Upgrade"
+    static constexpr int IDC_LIST = 1011;    // the five-column component list
 
     // Dialog results for EndDialog.
     static constexpr int ID_OK = 1;

@@ -19,10 +19,7 @@ std::string QuotedName(const std::string& name)
 
 } // namespace
 
-RouterOverrides::RouterOverrides()
-    : targets{{192, 168, 1, 255}, {255, 255, 255, 255}}
-{
-}
+RouterOverrides::RouterOverrides() : targets{{192, 168, 1, 255}, {255, 255, 255, 255}} {}
 
 bool ParseIpv4(const std::string& text, std::array<uint8_t, 4>& address)
 {

@@ -9,7 +9,7 @@
 // 192.168.1.255 then 255.255.255.255, router port 1280 (UDP and TCP), Telnet port 23.
 // Tests and the demo point them at loopback.
 struct RouterOverrides {
-    std::vector<std::array<uint8_t, 4>> targets;  // discovery targets, three tries each
+    std::vector<std::array<uint8_t, 4>> targets; // discovery targets, three tries each
     uint16_t routerPort = 1280;
     uint16_t telnetPort = 23;
     // Network interface every socket is tied to (empty: the system chooses by route).

@@ -37,8 +37,8 @@ bool IsTimeScaleAllowedToward(const std::array<uint8_t, 4>& address, bool allowA
 
 std::string TimeScaleRefusal(const std::array<uint8_t, 4>& address)
 {
-    return "Time scale " + ScaleText() + " refused: the router at " + FormatIpv4(address)
-        + " is not on loopback, and a real router needs every pause and time-out at full length. "
-          "Unset KIV_TIME_SCALE, or allow the scale with --time-scale or "
-        + TIME_SCALE_ALLOW_VARIABLE + "=1.";
+    return "Time scale " + ScaleText() + " refused: the router at " + FormatIpv4(address) +
+           " is not on loopback, and a real router needs every pause and time-out at full length. "
+           "Unset KIV_TIME_SCALE, or allow the scale with --time-scale or " +
+           TIME_SCALE_ALLOW_VARIABLE + "=1.";
 }

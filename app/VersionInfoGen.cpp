@@ -37,12 +37,9 @@ int main(int argc, char** argv)
     VersionInfoContent content;
     ParseVersion(argv[2], content.fileVersion);
     ParseVersion(argv[2], content.productVersion);
-    content.strings = {{"CompanyName", "Varoni"},
-                       {"FileDescription", std::string(argv[3]) + " upgrade tool"},
-                       {"FileVersion", argv[2]},
-                       {"InternalName", "kivupgrade"},
-                       {"OriginalFilename", "kivupgrade"},
-                       {"ProductName", argv[3]},
+    content.strings = {{"CompanyName", "Varoni"},          {"FileDescription", std::string(argv[3]) + " upgrade tool"},
+                       {"FileVersion", argv[2]},           {"InternalName", "kivupgrade"},
+                       {"OriginalFilename", "kivupgrade"}, {"ProductName", argv[3]},
                        {"ProductVersion", argv[2]}};
     const std::vector<uint8_t> bytes = BuildVersionInfo(content);
 

@@ -76,8 +76,8 @@ std::vector<uint8_t> FixedInfo(const VersionInfoContent& c)
     PutU32(out, (uint32_t{c.fileVersion[2]} << 16) | c.fileVersion[3]);
     PutU32(out, (uint32_t{c.productVersion[0]} << 16) | c.productVersion[1]);
     PutU32(out, (uint32_t{c.productVersion[2]} << 16) | c.productVersion[3]);
-    PutU32(out, 0x3F); // flags mask
-    PutU32(out, 0);    // flags
+    PutU32(out, 0x3F);    // flags mask
+    PutU32(out, 0);       // flags
     PutU32(out, 0x40004); // operating system: NT, 32-bit windows
     PutU32(out, 1);       // file type: application
     PutU32(out, 0);       // subtype

@@ -34,8 +34,8 @@
 #include "images/CImageBuilder.h"
 #include "images/CSampleImage.h"
 #include "platform/CEvent.h"
-#include "platform/Clock.h"
 #include "platform/CUniqueFd.h"
+#include "platform/Clock.h"
 #include "platform/UserFiles.h"
 
 extern char** environ;
@@ -73,7 +73,7 @@ void Release(void* p)
     g_HeapLive.fetch_sub(static_cast<int64_t>(malloc_usable_size(p)));
     std::free(p);
 }
-}  // namespace
+} // namespace
 
 void* operator new(size_t n) { return Allocate(n); }
 void* operator new[](size_t n) { return Allocate(n); }
@@ -115,8 +115,8 @@ class SimProcess {
 public:
     bool Start(double scale)
     {
-        const std::string exe = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() /
-                                "sim" / "kivrouter-sim";
+        const std::string exe = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "sim" /
+                                "kivrouter-sim";
         int fds[2];
         if (pipe(fds) != 0)
             return false;
@@ -125,8 +125,9 @@ public:
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         const std::string scaleText = std::to_string(scale);
-        std::vector<std::string> args = {exe, "--address", "127.0.0.1", "--router-port", "0", "--telnet-port", "0",
-            "--flash-time", "0", "--restart-time", "0", "--time-scale", scaleText};
+        std::vector<std::string> args = {exe,      "--address",    "127.0.0.1", "--router-port",  "0", "--telnet-port",
+                                         "0",      "--flash-time", "0",         "--restart-time", "0", "--time-scale",
+                                         scaleText};
         if (const char* transcript = std::getenv("KIV_BENCH_TRANSCRIPT")) {
             args.push_back("--transcript");
             args.push_back(transcript);
@@ -226,8 +227,7 @@ struct StatusTimeline {
             if (row < 0 || (column != IComponentList::COL_STATUS && column != IComponentList::COL_PERCENT))
                 return;
             // Percentages are recorded as "%" followed by the cell text.
-            const std::string text =
-                (column == IComponentList::COL_PERCENT ? "%" : "") + list.GetItemText(row, column);
+            const std::string text = (column == IComponentList::COL_PERCENT ? "%" : "") + list.GetItemText(row, column);
             std::lock_guard guard(lock);
             events.emplace_back(text, Clock::now());
         });
@@ -446,8 +446,8 @@ void BM_FamilyAUpgrade(benchmark::State& state)
         uint32_t blocks = 0;
         for (size_t part = 0; part < table[7].m_Image.GetPartCount(); ++part)
             blocks += (table[7].m_Image.GetSpan(part).m_nLength + 4095) / 4096;
-        const double download = timeline.Between("Downloading the firmware of the wireless module",
-            "Restarting the wireless module");
+        const double download =
+            timeline.Between("Downloading the firmware of the wireless module", "Restarting the wireless module");
         const double perBlock = blocks ? download / blocks : 0;
 
         state.SetIterationTime(total);
@@ -504,4 +504,4 @@ void BM_RouterImageRate(benchmark::State& state)
 }
 BENCHMARK(BM_RouterImageRate)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace

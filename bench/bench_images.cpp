@@ -4,14 +4,14 @@
 // out, against the former path that handed out pointers into a mapping of the file.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 #include "diag/HdlcFraming.h"
@@ -73,7 +73,8 @@ public:
                 firmware = &sample;
         std::vector<uint8_t> image;
         std::string error;
-        if (firmware == nullptr || !SampleImage::BuildSample(*firmware, SampleImage::DEFAULT_FIRMWARE_SIZE, image, error) ||
+        if (firmware == nullptr ||
+            !SampleImage::BuildSample(*firmware, SampleImage::DEFAULT_FIRMWARE_SIZE, image, error) ||
             !CImageBuilder::WriteBytes(m_strDir + "/firmware.bin", image, error))
             throw std::runtime_error("cannot write the firmware image: " + error);
         m_strPath = m_strDir + "/firmware.bin";

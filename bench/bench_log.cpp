@@ -15,7 +15,7 @@ namespace {
 
 void BM_LogLineCollectedInMemory(benchmark::State& state)
 {
-    CDownloadLog log{""};  // no file: the lines stay in memory
+    CDownloadLog log{""}; // no file: the lines stay in memory
     int n = 0;
     for (auto _ : state)
         LogPrintf(log, "Downloading the firmware of the wireless module: block %d", ++n);

@@ -15,8 +15,8 @@ namespace {
 // Number of characters of a UTF-8 text (continuation bytes do not count).
 size_t TextWidth(const std::string& text)
 {
-    return static_cast<size_t>(std::count_if(text.begin(), text.end(),
-        [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return static_cast<size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 void AppendPadded(std::string& out, const std::string& text, size_t width)
@@ -144,8 +144,7 @@ std::string CCliReport::FormatJson() const
         {"rejectedImages", rejected},
         {"log", m_strLogPath},
         {"logError", m_strLogError.empty() ? nlohmann::json(nullptr) : nlohmann::json(m_strLogError)},
-        {"images", {{"embedded", m_bImagesEmbedded}, {"directory", m_strImageDir},
-                       {"searched", m_ImageDirsSearched}}},
+        {"images", {{"embedded", m_bImagesEmbedded}, {"directory", m_strImageDir}, {"searched", m_ImageDirsSearched}}},
     };
     // Texts from a peer may hold invalid UTF-8: replace it rather than fail.
     return doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);

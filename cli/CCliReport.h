@@ -10,24 +10,24 @@
 // for people and one JSON document for programs.
 class CCliReport {
 public:
-    std::string m_strCommand;             // "check" or "upgrade"
-    std::vector<CListModel::Row> m_Rows;  // the component list at the end
+    std::string m_strCommand;            // "check" or "upgrade"
+    std::vector<CListModel::Row> m_Rows; // the component list at the end
     bool m_bCheckPassed = false;
     bool m_bUpgradeRan = false;
     bool m_bUpgradeFailed = false;
-    std::string m_strUpgradeResult;       // result text of a failed run
+    std::string m_strUpgradeResult; // result text of a failed run
     bool m_bInterrupted = false;
-    std::string m_strReason;              // why the run failed (empty on success)
+    std::string m_strReason; // why the run failed (empty on success)
     std::vector<std::string> m_Warnings;
-    std::vector<RejectedImage> m_RejectedImages;  // images found but not used
-    std::string m_strHint;                // advice given with "No router is detected", one line each
-    std::string m_strRouterIp;            // empty when no router was found
+    std::vector<RejectedImage> m_RejectedImages; // images found but not used
+    std::string m_strHint;                       // advice given with "No router is detected", one line each
+    std::string m_strRouterIp;                   // empty when no router was found
     std::string m_strRouterMac;
     std::string m_strLogPath;
-    std::string m_strLogError;            // why the log is not written (empty when it is)
-    bool m_bImagesEmbedded = false;       // the images are the program's own
-    std::vector<std::string> m_ImageDirsSearched;  // "*.bin" search, in order
-    std::string m_strImageDir;            // where the images came from (empty: none found)
+    std::string m_strLogError;                    // why the log is not written (empty when it is)
+    bool m_bImagesEmbedded = false;               // the images are the program's own
+    std::vector<std::string> m_ImageDirsSearched; // "*.bin" search, in order
+    std::string m_strImageDir;                    // where the images came from (empty: none found)
     int m_nExitCode = 1;
 
     // The component list as an aligned text table, one line per row after a header. Cells

@@ -73,7 +73,7 @@ void CCliView::EndDialog(int)
 }
 
 void CCliView::Pump(const std::function<bool()>& done, const std::function<void()>& idle,
-    std::chrono::milliseconds tick)
+                    std::chrono::milliseconds tick)
 {
     while (!done()) {
         std::function<void()> task;

@@ -39,7 +39,7 @@ public:
     // Runs queued work on the calling thread until `done` holds, waking at least every
     // `tick` to call `idle` (used to react to Ctrl-C).
     void Pump(const std::function<bool()>& done, const std::function<void()>& idle,
-        std::chrono::milliseconds tick = std::chrono::milliseconds(50));
+              std::chrono::milliseconds tick = std::chrono::milliseconds(50));
 
     CListModel& GetListModel() { return m_List; }
     bool IsButtonEnabled(int controlId) const;

@@ -49,8 +49,8 @@ void CDiscoverCommand::Run()
     m_Routers = finder.FindAll();
     m_nElapsedMs = TicksSince(start);
     if (m_Routers.empty())
-        m_Hint = BuildDiscoveryHint(m_Interfaces, m_Overrides.targets, m_Overrides.interfaceName,
-                                    m_Overrides.routerPort);
+        m_Hint =
+            BuildDiscoveryHint(m_Interfaces, m_Overrides.targets, m_Overrides.interfaceName, m_Overrides.routerPort);
 }
 
 std::string CDiscoverCommand::InterfaceOf(const DiscoveryReply& router) const
@@ -103,15 +103,21 @@ std::string CDiscoverCommand::FormatJson() const
     nlohmann::json routers = nlohmann::json::array();
     for (const DiscoveryReply& r : m_Routers) {
         const std::string iface = InterfaceOf(r);
-        routers.push_back({{"ip", FormatIpv4(r.ip)}, {"mac", MacText(r.mac)}, {"text", r.text},
+        routers.push_back({{"ip", FormatIpv4(r.ip)},
+                           {"mac", MacText(r.mac)},
+                           {"text", r.text},
                            {"interface", iface.empty() ? nlohmann::json(nullptr) : nlohmann::json(iface)}});
     }
     nlohmann::json interfaces = nlohmann::json::array();
     for (const NetInterface& e : LookedThrough()) {
-        interfaces.push_back({{"name", e.name}, {"address", FormatIpv4(e.address)}, {"prefix", e.prefixLength},
-                              {"broadcast", e.hasBroadcast ? nlohmann::json(FormatIpv4(e.broadcast))
-                                                           : nlohmann::json(nullptr)},
-                              {"up", e.up}, {"running", e.running}, {"loopback", e.loopback}});
+        interfaces.push_back(
+            {{"name", e.name},
+             {"address", FormatIpv4(e.address)},
+             {"prefix", e.prefixLength},
+             {"broadcast", e.hasBroadcast ? nlohmann::json(FormatIpv4(e.broadcast)) : nlohmann::json(nullptr)},
+             {"up", e.up},
+             {"running", e.running},
+             {"loopback", e.loopback}});
     }
     nlohmann::json targets = nlohmann::json::array();
     for (const auto& t : m_Overrides.targets)
@@ -121,8 +127,8 @@ std::string CDiscoverCommand::FormatJson() const
         {"result", ExitCode() == 0 ? "success" : "failure"},
         {"exitCode", ExitCode()},
         {"interrupted", m_bInterrupted.load()},
-        {"interface", m_Overrides.interfaceName.empty() ? nlohmann::json(nullptr)
-                                                        : nlohmann::json(m_Overrides.interfaceName)},
+        {"interface",
+         m_Overrides.interfaceName.empty() ? nlohmann::json(nullptr) : nlohmann::json(m_Overrides.interfaceName)},
         {"targets", targets},
         {"routers", routers},
         {"interfaces", interfaces},

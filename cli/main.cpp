@@ -23,8 +23,8 @@
 #include "cli/CDiscoverCommand.h"
 #include "cli/CProgressPrinter.h"
 #include "engine/CUpgradeEngine.h"
-#include "platform/Clock.h"
 #include "platform/CPollableEvent.h"
+#include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "res/ProductVersion.h"
@@ -69,49 +69,51 @@ int TakePendingSignal()
 std::string FormatMac(const std::array<uint8_t, 6>& mac)
 {
     char text[24];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
-        mac[4], mac[5]);
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return text;
 }
 
 // Parses the command line; returns -1 to go on, else the exit code.
 int ParseOptions(int argc, char** argv, Options& options)
 {
-    CLI::App app{"Checks the router's component versions and upgrades them with the images "
-                 "carried by the program (else *.bin files beside it, then in the installation's "
-                 "share/kivupgrade/images; or in --images DIR).",
+    CLI::App app{
+        "Checks the router's component versions and upgrades them with the images "
+        "carried by the program (else *.bin files beside it, then in the installation's "
+        "share/kivupgrade/images; or in --images DIR).",
         "kivupgrade-cli"};
     app.set_version_flag("--version", std::string("kivupgrade-cli ") + KivProductVersion());
-    app.footer("Router not found? Run \"kivupgrade-cli discover\" first. When the router is on a second network "
-               "port (e.g. a USB Ethernet adapter beside the Wi-Fi), name that port: "
-               "\"kivupgrade-cli discover --interface eth1\", then \"kivupgrade-cli upgrade --interface eth1\".");
+    app.footer(
+        "Router not found? Run \"kivupgrade-cli discover\" first. When the router is on a second network "
+        "port (e.g. a USB Ethernet adapter beside the Wi-Fi), name that port: "
+        "\"kivupgrade-cli discover --interface eth1\", then \"kivupgrade-cli upgrade --interface eth1\".");
     app.add_option("--images", options.imagesDir, "Directory holding the *.bin images (the only one searched)")
         ->check(CLI::ExistingDirectory);
     app.add_option("--target", options.targets,
-           "Discovery target address, three tries each, in order (repeatable; default "
-           "192.168.1.255 then 255.255.255.255, or KIV_DISCOVERY_TARGETS)")
+                   "Discovery target address, three tries each, in order (repeatable; default "
+                   "192.168.1.255 then 255.255.255.255, or KIV_DISCOVERY_TARGETS)")
         ->check([](const std::string& text) {
             std::array<uint8_t, 4> address{};
             return ParseIpv4(text, address) ? std::string() : "not a dotted IPv4 address: " + text;
         });
     app.add_option("--interface", options.interfaceName,
-           "Network interface to use (e.g. eth1): every socket is tied to it, so the router is found and "
-           "reached through it even when another interface is on the same subnet; discovery then goes to its "
-           "broadcast address, then 255.255.255.255 (or KIV_INTERFACE). Needs Linux 5.7 or later; older "
-           "kernels allow it only as root or with CAP_NET_RAW, and the command then stops with exit status 2 "
-           "saying so");
+                   "Network interface to use (e.g. eth1): every socket is tied to it, so the router is found and "
+                   "reached through it even when another interface is on the same subnet; discovery then goes to its "
+                   "broadcast address, then 255.255.255.255 (or KIV_INTERFACE). Needs Linux 5.7 or later; older "
+                   "kernels allow it only as root or with CAP_NET_RAW, and the command then stops with exit status 2 "
+                   "saying so");
     app.add_option("--router-port", options.routerPort, "Router UDP and TCP port (default 1280, or KIV_ROUTER_PORT)")
         ->check(CLI::Range(1, 65535));
     app.add_option("--telnet-port", options.telnetPort, "Router Telnet port (default 23, or KIV_TELNET_PORT)")
         ->check(CLI::Range(1, 65535));
     app.add_option("--time-scale", options.timeScale,
-           "Scale every pause and time-out by this factor, 0.05 runs them 20 times faster (default 1, or "
-           "KIV_TIME_SCALE, which drives a router off loopback only with KIV_TIME_SCALE_ANY_ROUTER=1)")
+                   "Scale every pause and time-out by this factor, 0.05 runs them 20 times faster (default 1, or "
+                   "KIV_TIME_SCALE, which drives a router off loopback only with KIV_TIME_SCALE_ANY_ROUTER=1)")
         ->check(CLI::PositiveNumber);
     app.add_flag("--json", options.json, "Print one JSON document on standard output");
     app.add_subcommand("check", "Find the router and compare every component's version")->fallthrough();
     app.add_subcommand("upgrade", "Check, then write every accepted image")->fallthrough();
-    app.add_subcommand("discover",
+    app.add_subcommand(
+           "discover",
            "List every router that answers the discovery (IP, MAC, text) and the interfaces looked through; "
            "exit 0 when at least one answered")
         ->fallthrough();
@@ -219,16 +221,15 @@ public:
         m_pDlg->SetRouterOverrides(overrides);
         if (!options.imagesDir.empty())
             m_pDlg->SetImageDirectory(options.imagesDir);
-        m_pDlg->SetLoopTestPath(std::string());  // the command line runs once
-        m_pDlg->GetEngine().m_Log.SetFailureHandler([this](const std::string& why) {
-            m_Printer.PrintWarning("The download log cannot be written: " + why);
-        });
+        m_pDlg->SetLoopTestPath(std::string()); // the command line runs once
+        m_pDlg->GetEngine().m_Log.SetFailureHandler(
+            [this](const std::string& why) { m_Printer.PrintWarning("The download log cannot be written: " + why); });
     }
 
     ~CRun()
     {
         m_pDlg->GetEngine().m_Log.SetFailureHandler({});
-        m_pDlg.reset();  // joins whatever still runs
+        m_pDlg.reset(); // joins whatever still runs
         SetCoreWarningHandler(nullptr);
     }
 
@@ -238,8 +239,11 @@ public:
         std::fprintf(stderr, "Checking the router...\n");
         size_t mark = m_View.GetNotifications().size();
         m_pDlg->OnCheck();
-        m_View.Pump([&] { return HasNotification(m_View, mark, {NOTIFY_FOCUS_CHECK, NOTIFY_FOCUS_UPGRADE})
-                                 && !m_pDlg->IsWorkerRunning(); },
+        m_View.Pump(
+            [&] {
+                return HasNotification(m_View, mark, {NOTIFY_FOCUS_CHECK, NOTIFY_FOCUS_UPGRADE}) &&
+                       !m_pDlg->IsWorkerRunning();
+            },
             [this] { OnIdle(); });
         m_Report.m_bCheckPassed = m_pDlg->LastCheckPassed() && !m_bInterrupted;
 
@@ -247,13 +251,13 @@ public:
             // Say which device is about to be written before anything is.
             const CUpgradeEngine& engine = m_pDlg->GetEngine();
             std::fprintf(stderr, "Router %s, MAC %s\n", FormatIpv4(engine.m_RouterIp).c_str(),
-                FormatMac(engine.m_RouterMac).c_str());
+                         FormatMac(engine.m_RouterMac).c_str());
             std::fprintf(stderr, "Upgrading...\n");
             mark = m_View.GetNotifications().size();
             m_Printer.Start();
             m_pDlg->OnUpgrade();
-            m_View.Pump([&] { return HasNotification(m_View, mark, {NOTIFY_UPGRADE_DONE})
-                                     && !m_pDlg->IsWorkerRunning(); },
+            m_View.Pump(
+                [&] { return HasNotification(m_View, mark, {NOTIFY_UPGRADE_DONE}) && !m_pDlg->IsWorkerRunning(); },
                 [this] { OnIdle(); });
             m_Printer.Stop();
             m_Report.m_bUpgradeRan = true;
@@ -305,8 +309,9 @@ private:
             std::printf("%s\n", m_Report.FormatJson().c_str());
         } else {
             std::printf("%s", m_Report.FormatTable().c_str());
-            std::printf("%s\n", m_Report.m_nExitCode == 0 ? "Result: success"
-                                                         : MakePrintable("Result: failure: " + m_Report.m_strReason).c_str());
+            std::printf("%s\n", m_Report.m_nExitCode == 0
+                                    ? "Result: success"
+                                    : MakePrintable("Result: failure: " + m_Report.m_strReason).c_str());
             std::printf("%s", m_Report.FormatHint().c_str());
         }
         std::fflush(stdout);
@@ -324,10 +329,11 @@ private:
     {
         std::FILE* logOut = m_Options.json ? stderr : stdout;
         std::fprintf(logOut, "Download log: %s\n",
-            m_Report.m_strLogPath.empty() ? "(not written)" : MakePrintable(m_Report.m_strLogPath).c_str());
+                     m_Report.m_strLogPath.empty() ? "(not written)" : MakePrintable(m_Report.m_strLogPath).c_str());
         std::fflush(logOut);
         if (!m_Report.m_strLogError.empty())
-            std::fprintf(stderr, "The download log cannot be written: %s\n", MakePrintable(m_Report.m_strLogError).c_str());
+            std::fprintf(stderr, "The download log cannot be written: %s\n",
+                         MakePrintable(m_Report.m_strLogError).c_str());
     }
 
     int DecideResult(CUpgradeEngine& engine)
@@ -353,10 +359,10 @@ private:
         if (outcome.bFailed || !failedRows.empty()) {
             m_Report.m_bUpgradeFailed = true;
             m_Report.m_strUpgradeResult = outcome.strResultText;
-            m_Report.m_strReason = "The upgrade failed: "
-                + (outcome.strResultText.empty() ? std::string("a step failed") : outcome.strResultText)
-                + (failedRows.empty() ? std::string(" (before any component was written).")
-                                      : " (" + failedRows + ").");
+            m_Report.m_strReason =
+                "The upgrade failed: " +
+                (outcome.strResultText.empty() ? std::string("a step failed") : outcome.strResultText) +
+                (failedRows.empty() ? std::string(" (before any component was written).") : " (" + failedRows + ").");
             return 1;
         }
         return 0;
@@ -397,7 +403,7 @@ int main(int argc, char** argv)
 
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t stops = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);  // inherited by every thread started below
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr); // inherited by every thread started below
 
     RouterOverrides overrides = MakeOverrides(options);
     std::string problem;

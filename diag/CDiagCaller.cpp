@@ -16,10 +16,7 @@ using namespace DiagProtocol;
 constexpr uint8_t FILLER = 0xCD;
 
 // An interpreter's view of a full response buffer (the filler beyond the answer included).
-std::span<const uint8_t> WholeBuffer(const uint8_t* response)
-{
-    return {response, CDiagCaller::RESPONSE_SIZE};
-}
+std::span<const uint8_t> WholeBuffer(const uint8_t* response) { return {response, CDiagCaller::RESPONSE_SIZE}; }
 
 } // namespace
 
@@ -62,8 +59,8 @@ bool CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expe
             continue;
         }
         if (expectedLength != 0 && expectedLength != m_ResponseLength) {
-            LogPrintf(m_pLog, "CDiagCaller::Execute> Response's Length Error(Expect:%d Actual:%d)",
-                      int(expectedLength), int(m_ResponseLength));
+            LogPrintf(m_pLog, "CDiagCaller::Execute> Response's Length Error(Expect:%d Actual:%d)", int(expectedLength),
+                      int(m_ResponseLength));
             Sleep(RETRY_PAUSE_MS);
             continue;
         }
@@ -78,10 +75,7 @@ bool CDiagCaller::ExecuteRequest(const DiagRequest& request, int leadingFlag, ui
     return Execute(request.bytes, request.length, request.expectedLength, leadingFlag, readTimeoutMs);
 }
 
-std::span<const uint8_t> CDiagCaller::Answer() const
-{
-    return {m_Response, std::min(m_ResponseLength, RESPONSE_SIZE)};
-}
+std::span<const uint8_t> CDiagCaller::Answer() const { return {m_Response, std::min(m_ResponseLength, RESPONSE_SIZE)}; }
 
 std::string CDiagCaller::ParseBoardVersion(const uint8_t* response)
 {
@@ -176,11 +170,8 @@ bool CDiagCaller::LogRestoreStatus(DiagCodec::RestoreStatus status, CDownloadLog
     case DiagCodec::RestoreStatus::NoBackup:
         LogPrintf(log, "DIAG_NV_QueryRestoreStatus: No Backup to Restore");
         return true;
-    case DiagCodec::RestoreStatus::Restored:
-        LogPrintf(log, "DIAG_NV_QueryRestoreStatus: Restore Success");
-        return true;
-    case DiagCodec::RestoreStatus::Failed:
-        break;
+    case DiagCodec::RestoreStatus::Restored: LogPrintf(log, "DIAG_NV_QueryRestoreStatus: Restore Success"); return true;
+    case DiagCodec::RestoreStatus::Failed: break;
     }
     LogPrintf(log, "DIAG_NV_QueryRestoreStatus: Restore Fail");
     return false;
@@ -225,8 +216,7 @@ bool CDiagCaller::InterpretHandShake(const uint8_t* response, uint32_t length, i
     case DiagCodec::HandShakeResult::Status::BadStatus:
         LogPrintf(log, "DIAG_HandShake: status = %d", int(result.statusByte));
         return false;
-    case DiagCodec::HandShakeResult::Status::Good:
-        break;
+    case DiagCodec::HandShakeResult::Status::Good: break;
     }
     if (forceLoad != nullptr)
         *forceLoad = result.forceLoad;
@@ -313,8 +303,7 @@ bool CDiagCaller::LogNvStatus(std::span<const uint8_t> answer, bool isRead, uint
     return false;
 }
 
-bool CDiagCaller::ExecuteNv(uint8_t command, uint16_t item, const uint8_t* source, uint32_t length,
-                            const char* name)
+bool CDiagCaller::ExecuteNv(uint8_t command, uint16_t item, const uint8_t* source, uint32_t length, const char* name)
 {
     if (!ExecuteRequest(DiagCodec::NvRequest(command, item, source, length), 0, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "%s: Write or Read Fail", name);

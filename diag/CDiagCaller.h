@@ -102,7 +102,7 @@ private:
     uint32_t m_ResponseLength = 0;
     uint32_t m_nAcksOwed = 0;
     uint32_t m_nOwedToThisBlock = 0; // the part of m_nAcksOwed owed to the current block's tries
-    uint32_t m_nBareAcksSeen = 0; // the queue's bare acknowledgements accounted for
+    uint32_t m_nBareAcksSeen = 0;    // the queue's bare acknowledgements accounted for
     CHdlcAdapter* m_pAdapter;
     CDownloadLog* m_pLog;
 };

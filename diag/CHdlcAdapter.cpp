@@ -25,24 +25,15 @@ constexpr uint32_t UNPURGEABLE_READ_SLICE_MS = 100;
 // by byte. A stream port is read one byte per call.
 constexpr uint32_t DATAGRAM_BUFFER_SIZE = 65536;
 
-bool IsStreamPort(INetPort* port)
-{
-    return port->GetPortType() == INetPort::PORT_TYPE_TCP;
-}
+bool IsStreamPort(INetPort* port) { return port->GetPortType() == INetPort::PORT_TYPE_TCP; }
 
 } // namespace
 
 CHdlcAdapter::CHdlcAdapter() = default;
 
-CHdlcAdapter::~CHdlcAdapter()
-{
-    Close();
-}
+CHdlcAdapter::~CHdlcAdapter() { Close(); }
 
-INetPort* CHdlcAdapter::Port()
-{
-    return m_pPort.load(std::memory_order_acquire);
-}
+INetPort* CHdlcAdapter::Port() { return m_pPort.load(std::memory_order_acquire); }
 
 bool CHdlcAdapter::Open(const std::string& address, uint16_t port, int portType)
 {
@@ -197,10 +188,7 @@ bool CHdlcAdapter::EnsureWriteBuffer()
     return true;
 }
 
-uint8_t* CHdlcAdapter::WriteBuffer()
-{
-    return EnsureWriteBuffer() ? m_pWriteBuffer.get() : nullptr;
-}
+uint8_t* CHdlcAdapter::WriteBuffer() { return EnsureWriteBuffer() ? m_pWriteBuffer.get() : nullptr; }
 
 bool CHdlcAdapter::Write(int rawFlag, const void* bytes, uint32_t length, int leadingFlag, uint32_t timeoutMs)
 {
@@ -272,10 +260,8 @@ bool CHdlcAdapter::DirectRead(uint8_t* destination, uint32_t capacity, uint32_t*
         }
         for (uint32_t i = 0; i < std::min(count, size); ++i) {
             switch (collector.Push(buffer[i])) {
-            case CHdlcFrameCollector::Result::None:
-                break;
-            case CHdlcFrameCollector::Result::BadFrame:
-                return false;
+            case CHdlcFrameCollector::Result::None: break;
+            case CHdlcFrameCollector::Result::BadFrame: return false;
             case CHdlcFrameCollector::Result::Frame: {
                 const uint32_t copied = std::min(collector.PayloadLength(), capacity);
                 if (destination != nullptr && copied != 0)

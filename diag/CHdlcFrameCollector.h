@@ -24,7 +24,11 @@ public:
     uint32_t PayloadLength() const { return m_PayloadLength; }
 
     uint32_t Count() const { return m_Count; }
-    void Clear() { m_Count = 0; m_PayloadLength = 0; }
+    void Clear()
+    {
+        m_Count = 0;
+        m_PayloadLength = 0;
+    }
 
 private:
     uint8_t m_Buffer[CAPACITY] = {};

@@ -52,7 +52,8 @@ bool CResponseQueue::IsMatch(const uint8_t* payload, uint32_t length) const
 
 bool CResponseQueue::IsAcknowledgementMode() const
 {
-    return m_PatternLength.load(std::memory_order_acquire) != 0 && m_Pattern[0].load(std::memory_order_relaxed) == DL_ACK;
+    return m_PatternLength.load(std::memory_order_acquire) != 0 &&
+           m_Pattern[0].load(std::memory_order_relaxed) == DL_ACK;
 }
 
 bool CResponseQueue::Store(const uint8_t* payload, uint32_t length)

@@ -50,10 +50,7 @@ CUdpHdlc::CUdpHdlc(const uint8_t ip[4], uint16_t port, const std::string& interf
         ShowCoreWarning("m_UdpPort.Open() failed");
 }
 
-CUdpHdlc::~CUdpHdlc()
-{
-    m_UdpPort.Close();
-}
+CUdpHdlc::~CUdpHdlc() { m_UdpPort.Close(); }
 
 bool CUdpHdlc::SendFrame(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs)
 {
@@ -93,10 +90,7 @@ bool CUdpHdlc::DecodeDatagram(const uint8_t* datagram, uint32_t size, uint8_t* d
     return true;
 }
 
-bool CUdpHdlc::SendRecord()
-{
-    return SendFrame(m_Request.Data(), UdpRecord::SIZE, SEND_TIMEOUT_MS);
-}
+bool CUdpHdlc::SendRecord() { return SendFrame(m_Request.Data(), UdpRecord::SIZE, SEND_TIMEOUT_MS); }
 
 bool CUdpHdlc::ReceiveRecord(uint32_t timeoutMs)
 {
@@ -138,8 +132,8 @@ bool CUdpHdlc::ParseDiscoveryReply(const uint8_t* reply, uint8_t mac[6], uint8_t
     return true;
 }
 
-bool CUdpHdlc::AcceptDiscoveryReply(const uint8_t* datagram, uint32_t size, uint32_t sender,
-                                    DiscoveryReply* reply, std::string* why)
+bool CUdpHdlc::AcceptDiscoveryReply(const uint8_t* datagram, uint32_t size, uint32_t sender, DiscoveryReply* reply,
+                                    std::string* why)
 {
     const std::string from = "discovery reply from " + AddressText(sender) + " skipped: ";
     uint8_t payload[FRAME_BUFFER_SIZE];
@@ -205,11 +199,11 @@ bool CUdpHdlc::CollectReplies(bool firstOnly, std::vector<DiscoveryReply>* repli
             const uint32_t err = m_UdpPort.GetLastErrorCode();
             // An empty or oversized datagram is a bad reply, not the end of the try.
             if (m_UdpPort.IsOpen() && (err == 0 || err == EMSGSIZE)) {
-                NoteSkipped("discovery reply from " + AddressText(sender) + " skipped: " +
-                            (err == 0 ? "empty datagram" : "datagram too long"));
+                NoteSkipped("discovery reply from " + AddressText(sender) +
+                            " skipped: " + (err == 0 ? "empty datagram" : "datagram too long"));
                 continue;
             }
-            break;  // time-out, cancel or port failure
+            break; // time-out, cancel or port failure
         }
         DiscoveryReply reply;
         std::string why;
@@ -241,7 +235,4 @@ bool CUdpHdlc::Discover(uint8_t mac[6], uint8_t ip[4], std::string* text)
     return true;
 }
 
-bool CUdpHdlc::DiscoverAll(std::vector<DiscoveryReply>* replies)
-{
-    return CollectReplies(false, replies);
-}
+bool CUdpHdlc::DiscoverAll(std::vector<DiscoveryReply>* replies) { return CollectReplies(false, replies); }

@@ -71,8 +71,8 @@ public:
     // byte order) is the address the record carries: a router answers from its own
     // address, and no other host may name where the tool connects. True with the fields
     // in `*reply`; false with the reason in `*why`.
-    static bool AcceptDiscoveryReply(const uint8_t* datagram, uint32_t size, uint32_t sender,
-                                     DiscoveryReply* reply, std::string* why);
+    static bool AcceptDiscoveryReply(const uint8_t* datagram, uint32_t size, uint32_t sender, DiscoveryReply* reply,
+                                     std::string* why);
 
     CUdpPort m_UdpPort;
     UdpRecord m_Request;

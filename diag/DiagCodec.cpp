@@ -163,10 +163,7 @@ bool IsHandShakeRequest(std::span<const uint8_t> request)
            std::memcmp(request.data() + HANDSHAKE_MAGIC_OFFSET, HANDSHAKE_MAGIC, sizeof HANDSHAKE_MAGIC) == 0;
 }
 
-std::string BoardVersion(std::span<const uint8_t> answer)
-{
-    return ScanText(answer, BOARD_TEXT_START, BOARD_TEXT_END);
-}
+std::string BoardVersion(std::span<const uint8_t> answer) { return ScanText(answer, BOARD_TEXT_START, BOARD_TEXT_END); }
 
 std::optional<std::string> IsoVersion(std::span<const uint8_t> answer)
 {

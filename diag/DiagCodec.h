@@ -50,8 +50,8 @@ RestoreStatus RestoreStatusOf(std::span<const uint8_t> answer);
 struct HandShakeResult {
     enum class Status { Good, TooShort, BadFormat, BadStatus } status = Status::TooShort;
     uint8_t statusByte = 0;
-    int forceLoad = 0;  // 1: the module is in its downloader
-    int offline = 0;    // 1: the module is in offline mode
+    int forceLoad = 0; // 1: the module is in its downloader
+    int offline = 0;   // 1: the module is in offline mode
 };
 HandShakeResult HandShake(std::span<const uint8_t> answer);
 

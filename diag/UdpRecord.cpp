@@ -2,25 +2,13 @@
 
 #include <algorithm>
 
-void UdpRecord::GetIp(uint8_t ip[4]) const
-{
-    std::copy_n(m_Bytes.begin() + IP_OFFSET, 4, ip);
-}
+void UdpRecord::GetIp(uint8_t ip[4]) const { std::copy_n(m_Bytes.begin() + IP_OFFSET, 4, ip); }
 
-void UdpRecord::SetIp(const uint8_t ip[4])
-{
-    std::copy_n(ip, 4, m_Bytes.begin() + IP_OFFSET);
-}
+void UdpRecord::SetIp(const uint8_t ip[4]) { std::copy_n(ip, 4, m_Bytes.begin() + IP_OFFSET); }
 
-void UdpRecord::GetMac(uint8_t mac[6]) const
-{
-    std::copy_n(m_Bytes.begin() + MAC_OFFSET, 6, mac);
-}
+void UdpRecord::GetMac(uint8_t mac[6]) const { std::copy_n(m_Bytes.begin() + MAC_OFFSET, 6, mac); }
 
-void UdpRecord::SetMac(const uint8_t mac[6])
-{
-    std::copy_n(mac, 6, m_Bytes.begin() + MAC_OFFSET);
-}
+void UdpRecord::SetMac(const uint8_t mac[6]) { std::copy_n(mac, 6, m_Bytes.begin() + MAC_OFFSET); }
 
 bool UdpRecord::HasZeroMac() const
 {

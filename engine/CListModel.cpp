@@ -17,7 +17,7 @@ size_t CountCodePoints(const std::string& text)
     return count;
 }
 
-}  // namespace
+} // namespace
 
 CListModel::CListModel(TextMeasure measure) : m_Measure(std::move(measure))
 {

@@ -19,7 +19,7 @@ constexpr int ERASE_TRIES = 3;
 constexpr uint32_t ERASE_RETRY_PAUSE_MS = 1000;
 constexpr const char* SEPARATOR = "++++++++++++++++++++++++++++++++++++++++++++++++++";
 
-}  // namespace
+} // namespace
 
 uint16_t GetDefaultRouterPort()
 {
@@ -49,16 +49,12 @@ void CUpgradeEngine::LogImageChanged(const CBinFile& image, const std::string& f
 {
     if (image.GetResourceId() != 0)
         LogPrintf(m_Log, "Embedded image %u is damaged: %s", static_cast<unsigned>(image.GetResourceId()),
-            failure.c_str());
+                  failure.c_str());
     else
-        LogPrintf(m_Log, "Image file changed on disk: %s: %s", MakePrintable(image.GetPath()).c_str(),
-            failure.c_str());
+        LogPrintf(m_Log, "Image file changed on disk: %s: %s", MakePrintable(image.GetPath()).c_str(), failure.c_str());
 }
 
-uint32_t CUpgradeEngine::UpgradeThread(CUpgradeEngine* engine)
-{
-    return engine != nullptr ? engine->Run() : 0;
-}
+uint32_t CUpgradeEngine::UpgradeThread(CUpgradeEngine* engine) { return engine != nullptr ? engine->Run() : 0; }
 
 uint32_t CUpgradeEngine::Run()
 {
@@ -239,7 +235,8 @@ std::string CUpgradeEngine::FormatElapsed(long long seconds)
 void CUpgradeEngine::ShowResult()
 {
     const std::time_t now = std::time(nullptr);
-    const std::string text = LoadStringResource(m_nResultId) + FormatElapsed(static_cast<long long>(now - m_tStepStart));
+    const std::string text = LoadStringResource(m_nResultId) +
+                             FormatElapsed(static_cast<long long>(now - m_tStepStart));
     SetStatusText(text, m_nResultId == IDS_DOWNLOAD_SUCCESS ? COLOUR_SUCCESS : COLOUR_FAILURE);
     m_tStepStart = now;
 }
@@ -259,10 +256,7 @@ int CUpgradeEngine::ProgressPercent(uint64_t done, uint64_t total)
     return static_cast<int>(done * 100 / total);
 }
 
-int CUpgradeEngine::GetLastProgress()
-{
-    return g_LastProgress.load();
-}
+int CUpgradeEngine::GetLastProgress() { return g_LastProgress.load(); }
 
 void CUpgradeEngine::Pause(uint32_t ms)
 {

@@ -19,10 +19,10 @@ class CAppFileReader;
 
 // How the last upgrade run ended, for the controller and the command line.
 struct UpgradeRunOutcome {
-    bool bFailed = false;       // a step failed (or the run could not start)
-    bool bShownInRow = false;   // the failure is visible in a component row
-    uint32_t nResultId = 103;   // string-table id of the result
-    std::string strResultText;  // its text
+    bool bFailed = false;      // a step failed (or the run could not start)
+    bool bShownInRow = false;  // the failure is visible in a component row
+    uint32_t nResultId = 103;  // string-table id of the result
+    std::string strResultText; // its text
 };
 
 // Performs an upgrade: sends the router-module images over the TCP channel, erases the

@@ -10,7 +10,7 @@ namespace {
 constexpr uint32_t AFTER_ENTER_PAUSE_MS = 2000;
 constexpr uint32_t PROBE_INTERVAL_MS = 2000;
 
-}  // namespace
+} // namespace
 
 bool CUpgradeEngine::EnterForceLoad()
 {

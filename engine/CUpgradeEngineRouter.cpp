@@ -20,7 +20,7 @@ constexpr uint32_t RESULT_BUFFER_SIZE = 512;
 constexpr uint32_t APP_RESULT_LIMIT_MS = 300000;
 constexpr uint32_t OTHER_RESULT_LIMIT_MS = 120000;
 
-}  // namespace
+} // namespace
 
 bool CUpgradeEngine::UpgradeRouterImage(CBinFile& image)
 {
@@ -62,7 +62,7 @@ bool CUpgradeEngine::SendRouterData(CBinFile& image, uint32_t total)
         }
         if (!m_Adapter.Write(1, chunk, length, 0, CHUNK_WRITE_TIMEOUT_MS)) {
             LogPrintf(m_Log, "Router Block%d Transfer Fail: %s", static_cast<int>(i + 1),
-                GetErrorText(m_Adapter.GetLastPortError()).c_str());
+                      GetErrorText(m_Adapter.GetLastPortError()).c_str());
             m_nResultId = IDS_ROUTER_TRANSFER_FAILED;
             return false;
         }
@@ -93,8 +93,8 @@ bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value)
 bool CUpgradeEngine::TCP_GetRouterResult(int imageType)
 {
     SetStatus(IDS_WAITING_ROUTER, COLOUR_RUNNING);
-    const uint32_t limit =
-        (imageType == COMPONENT_APP || imageType == COMPONENT_APP_B) ? APP_RESULT_LIMIT_MS : OTHER_RESULT_LIMIT_MS;
+    const uint32_t limit = (imageType == COMPONENT_APP || imageType == COMPONENT_APP_B) ? APP_RESULT_LIMIT_MS
+                                                                                        : OTHER_RESULT_LIMIT_MS;
     SetProgress(0);
     const uint32_t start = GetTickCount();
 
@@ -111,8 +111,8 @@ bool CUpgradeEngine::TCP_GetRouterResult(int imageType)
                 SetProgress(100);
                 return true;
             }
-            LogPrintf(m_Log, "TCP_GetRouterResult's ElapsedTime = %d ms, Result = %d",
-                static_cast<int>(elapsed), static_cast<int>(value));
+            LogPrintf(m_Log, "TCP_GetRouterResult's ElapsedTime = %d ms, Result = %d", static_cast<int>(elapsed),
+                      static_cast<int>(value));
             m_nResultId = IDS_ROUTER_RESULT_FAIL;
             SetProgress(100);
             return false;

@@ -22,7 +22,7 @@ constexpr int RESTORE_QUERIES = 2;
 constexpr int BACKUP = 1;
 constexpr int RESTORE = 0;
 
-}  // namespace
+} // namespace
 
 bool CUpgradeEngine::UpgradeFirmware()
 {
@@ -39,8 +39,7 @@ bool CUpgradeEngine::UpgradeFirmware()
     } else {
         LogPrintf(m_Log, "Have Enter Downloader Mode");
     }
-    if (!EnterDownloader() || !DownloadImage(m_pTable[COMPONENT_FIRMWARE].m_Image) || !RestartModule() ||
-        !Waiting())
+    if (!EnterDownloader() || !DownloadImage(m_pTable[COMPONENT_FIRMWARE].m_Image) || !RestartModule() || !Waiting())
         return false;
     if (m_bForceLoad == 1) {
         m_nResultId = IDS_NV_RESTORE_FAILED;
@@ -62,8 +61,7 @@ bool CUpgradeEngine::UpgradeDashboard()
 {
     m_nRow = RowForComponent(COMPONENT_DASHBOARD);
     HandShakeWithRetry();
-    if (!EnterDownloader() || !DownloadImage(m_pTable[COMPONENT_DASHBOARD].m_Image) || !RestartModule() ||
-        !Waiting())
+    if (!EnterDownloader() || !DownloadImage(m_pTable[COMPONENT_DASHBOARD].m_Image) || !RestartModule() || !Waiting())
         return false;
     if (m_bForceLoad == 0 && m_Diag.DIAG_QueryISOVersion())
         return true;
@@ -131,8 +129,7 @@ bool CUpgradeEngine::DownloadImage(CBinFile& image)
         code[i] = static_cast<uint8_t>(unlock[i]);
     if (!UnlockModule(code))
         return false;
-    SetStatus(image.GetType() == IMG_DASHBOARD ? IDS_DOWNLOADING_DASHBOARD : IDS_DOWNLOADING_FIRMWARE,
-        COLOUR_RUNNING);
+    SetStatus(image.GetType() == IMG_DASHBOARD ? IDS_DOWNLOADING_DASHBOARD : IDS_DOWNLOADING_FIRMWARE, COLOUR_RUNNING);
 
     const uint32_t total = image.GetTotalLength();
     uint64_t written = 0;
@@ -199,10 +196,7 @@ uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, cons
     return writer.Length();
 }
 
-bool CUpgradeEngine::DIAG_Write(uint32_t frameLength)
-{
-    return m_Diag.DIAG_Write(frameLength);
-}
+bool CUpgradeEngine::DIAG_Write(uint32_t frameLength) { return m_Diag.DIAG_Write(frameLength); }
 
 bool CUpgradeEngine::RestartModule()
 {

@@ -26,10 +26,10 @@ constexpr uint32_t COMPONENT_RESOURCE_IDS[COMPONENT_COUNT] = {148, 144, 147, 160
 // One upgradable component: its image, the version last read from the router, whether the
 // check allows the upgrade, and its display name.
 struct ComponentEntry {
-    std::string m_CurrentVersion;  // read by the last check; empty before
-    CBinFile m_Image;              // the upgrade image; usable when valid
-    int m_UpgradeFlag = 0;         // 1 = will be upgraded, 0 = version does not match
-    std::string m_TypeName;        // loaded from the string table at start
+    std::string m_CurrentVersion; // read by the last check; empty before
+    CBinFile m_Image;             // the upgrade image; usable when valid
+    int m_UpgradeFlag = 0;        // 1 = will be upgraded, 0 = version does not match
+    std::string m_TypeName;       // loaded from the string table at start
 };
 
 // The process-wide table of COMPONENT_COUNT entries, indexed by component index.

@@ -44,4 +44,4 @@ bool ParseResult(const uint8_t* bytes, uint32_t length, uint32_t& value)
     return true;
 }
 
-}  // namespace ControlPacket
+} // namespace ControlPacket

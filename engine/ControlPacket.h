@@ -24,4 +24,4 @@ std::array<uint8_t, SIZE> Build(int kind, uint32_t value);
 // True for a result packet: exactly 40 bytes whose first is 0xFF; `value` gets offset 30.
 bool ParseResult(const uint8_t* bytes, uint32_t length, uint32_t& value);
 
-}  // namespace ControlPacket
+} // namespace ControlPacket

@@ -1,7 +1,7 @@
 // IsMatch, Store and WaitResponse with arbitrary patterns and payloads. Input: one byte of
 // pattern length (0..20), the pattern, then payloads each prefixed by a length byte.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>

@@ -1,11 +1,11 @@
 // Feeds arbitrary bytes to the image parser: in memory with and without checksum
 // verification for every expected type, and once through a real file read by position;
 // every opened image is then read chunk by chunk with its blocks checked, as a transfer does.
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "images/CAppFileReader.h"
 #include "images/CBinFile.h"

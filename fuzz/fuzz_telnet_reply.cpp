@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (buffer.Append(data + at, static_cast<int>(n)))
             appended += n;
     }
-    if (buffer.GetLength() > CLockedBuffer::MAX_CAPACITY ||
-        buffer.GetLength() > buffer.GetCapacity())
+    if (buffer.GetLength() > CLockedBuffer::MAX_CAPACITY || buffer.GetLength() > buffer.GetCapacity())
         std::abort();
 
     uint8_t reply[CTelnetClient::MAX_REPLY_BYTES + 3];

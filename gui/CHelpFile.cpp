@@ -97,8 +97,7 @@ CHelpFile::Shown CHelpFile::Open(QWidget* owner)
         if (DesktopHasHandler(path) && QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
             return Shown::Desktop;
     } else {
-        QMessageBox::warning(owner, QStringLiteral("Warning"),
-                             QString::fromStdString(LoadStringResource(IDS_NO_HELP)));
+        QMessageBox::warning(owner, QStringLiteral("Warning"), QString::fromStdString(LoadStringResource(IDS_NO_HELP)));
     }
     CHelpWindow::ShowFor(owner);
     return Shown::HelpWindow;

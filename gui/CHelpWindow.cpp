@@ -33,8 +33,7 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QDialog(parent), m_pBrowser(new QTex
     connect(back, &QPushButton::clicked, m_pBrowser, &QTextBrowser::backward);
     connect(contents, &QPushButton::clicked, this, &CHelpWindow::ShowIndex);
     connect(m_pBrowser, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
-    connect(m_pBrowser, &QTextBrowser::sourceChanged, this,
-            [this] { setWindowTitle(m_pBrowser->documentTitle()); });
+    connect(m_pBrowser, &QTextBrowser::sourceChanged, this, [this] { setWindowTitle(m_pBrowser->documentTitle()); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(back);

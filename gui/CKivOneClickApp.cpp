@@ -27,8 +27,8 @@ void CKivOneClickApp::ShowStartupWarning(const std::string& text)
 void CKivOneClickApp::ReportUnguardedStart(const CSingleInstanceGuard& guard)
 {
     const std::string why = guard.LockPath().isEmpty()
-        ? std::string("there is no usable temporary directory")
-        : DescribeOpenError(guard.LockPath().toStdString(), guard.ErrorCode());
+                                ? std::string("there is no usable temporary directory")
+                                : DescribeOpenError(guard.LockPath().toStdString(), guard.ErrorCode());
     std::fprintf(stderr, "kivupgrade: the single-instance lock cannot be taken (%s); starting without it\n",
                  why.c_str());
 }
@@ -66,8 +66,7 @@ int CKivOneClickApp::InitInstance()
         // The running copy restores its window if it is minimised; this one shows nothing.
         guard.NotifyRunningInstance();
         return 0;
-    case CSingleInstanceGuard::Result::Acquired:
-        break;
+    case CSingleInstanceGuard::Result::Acquired: break;
     }
 
     QCoreApplication::setOrganizationName(QString::fromLatin1(SETTINGS_STORE));
@@ -82,8 +81,7 @@ int CKivOneClickApp::InitInstance()
             window.Controller().SetImageDirectory(dir);
         if (!ApplyInterfaceArgument(window.Controller()))
             return 2;
-        QObject::connect(&guard, &CSingleInstanceGuard::RestoreRequested, &window,
-                         &CMainWindow::RestoreIfMinimized);
+        QObject::connect(&guard, &CSingleInstanceGuard::RestoreRequested, &window, &CMainWindow::RestoreIfMinimized);
         window.InitDialog();
         window.exec();
         status = 0;

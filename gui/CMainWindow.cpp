@@ -17,8 +17,8 @@
 #include "app/CModuleVersion.h"
 #include "app/TimeScaleRule.h"
 #include "engine/CUpgradeEngine.h"
-#include "gui/CListBridge.h"
 #include "gui/CHelpFile.h"
+#include "gui/CListBridge.h"
 #include "gui/WindowPlacement.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
@@ -45,13 +45,13 @@ QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), st
 } // namespace
 
 CMainWindow::CMainWindow(CThemeHelperST* theme, QWidget* parent)
-    : QDialog(parent), m_pTheme(theme), m_pCheck(new CXPStyleButtonST(this)),
-      m_pUpgrade(new CXPStyleButtonST(this)), m_pList(new CMyListCtrl(this))
+    : QDialog(parent), m_pTheme(theme), m_pCheck(new CXPStyleButtonST(this)), m_pUpgrade(new CXPStyleButtonST(this)),
+      m_pList(new CMyListCtrl(this))
 {
     InitIconResources();
     setObjectName(QStringLiteral("KIV_UPGRADE_DLG"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(13);
@@ -144,8 +144,8 @@ void CMainWindow::InitColumns()
         const KivColumnSpec& spec = CKivOneClickDlg::COLUMNS[i];
         const std::string ones(static_cast<size_t>(spec.widthFigure + 2), '1');
         widths[i] = m_pList->GetStringWidth(ones);
-        m_pList->InsertColumn(i, LoadStringResource(spec.headerId),
-                              spec.centred ? Qt::AlignHCenter : Qt::AlignLeft, widths[i]);
+        m_pList->InsertColumn(i, LoadStringResource(spec.headerId), spec.centred ? Qt::AlignHCenter : Qt::AlignLeft,
+                              widths[i]);
     }
     m_pList->setUpdatesEnabled(true);
     m_pBridge->ColumnWidthsChanged(widths);
@@ -257,8 +257,8 @@ int CMainWindow::ShowWarning(const std::string& text)
 
 bool CMainWindow::AskYesNo(const std::string& text)
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Warning"), ToQt(text),
-                    QMessageBox::Yes | QMessageBox::No, this);
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Warning"), ToQt(text), QMessageBox::Yes | QMessageBox::No,
+                    this);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
@@ -276,7 +276,8 @@ void CMainWindow::PostNotify(int code)
 
 void CMainWindow::RunOnViewThread(std::function<void()> task)
 {
-    QMetaObject::invokeMethod(this, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
 }
 
 void CMainWindow::Relayout()

@@ -23,8 +23,8 @@ bool IsPrivateRuntimeDirectory(const char* dir)
     if (!dir || !*dir)
         return false;
     struct stat st {};
-    return ::lstat(dir, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0
-        && ::access(dir, W_OK | X_OK) == 0;
+    return ::lstat(dir, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0 &&
+           ::access(dir, W_OK | X_OK) == 0;
 }
 
 // Where the lock and the socket live, and the suffix that keeps their names per user.
@@ -46,12 +46,11 @@ Place DefaultPlace()
 }
 } // namespace
 
-CSingleInstanceGuard::CSingleInstanceGuard(const QString& directory, QObject* parent)
-    : QObject(parent)
+CSingleInstanceGuard::CSingleInstanceGuard(const QString& directory, QObject* parent) : QObject(parent)
 {
     const Place place = directory.isEmpty() ? DefaultPlace() : Place{directory, QString()};
     if (place.directory.isEmpty())
-        return;  // no directory to hold the lock: Acquire fails
+        return; // no directory to hold the lock: Acquire fails
     m_strLockPath = place.directory + QLatin1Char('/') + QLatin1String(MUTEX_NAME) + place.suffix;
     m_strServerPath = place.directory + QLatin1Char('/') + QLatin1String(SERVER_NAME) + place.suffix;
 }

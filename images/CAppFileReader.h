@@ -38,7 +38,7 @@ private:
     const CBinFile* m_pFile;
     uint32_t m_nChunkSize;
     size_t m_nPart = 0;
-    uint32_t m_nPos = 0;        // offset of the next chunk inside the selected part's data
+    uint32_t m_nPos = 0; // offset of the next chunk inside the selected part's data
     uint32_t m_nRemaining = 0;
     std::vector<uint8_t> m_Chunk;
     std::string m_strFailure;

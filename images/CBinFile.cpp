@@ -64,10 +64,7 @@ bool CBinFile::Fail(std::string text)
     return false;
 }
 
-bool CBinFile::IsUsablePath(const std::string& path)
-{
-    return path.size() > 7 && path.compare(0, 2, "\\\\") != 0;
-}
+bool CBinFile::IsUsablePath(const std::string& path) { return path.size() > 7 && path.compare(0, 2, "\\\\") != 0; }
 
 bool CBinFile::Open(uint32_t expectedType)
 {
@@ -89,7 +86,7 @@ bool CBinFile::Open(uint32_t expectedType)
 }
 
 bool CBinFile::OpenMemory(const uint8_t* data, size_t size, uint32_t expectedType, bool verifyChecksums,
-    const std::string& path)
+                          const std::string& path)
 {
     Close();
     m_nResourceId = 0;
@@ -185,7 +182,7 @@ bool CBinFile::ParsePart(size_t index, uint64_t& pos, bool verifyChecksums)
         return Fail(PartPrefix(index) + "data beyond the end of the image");
     if (verifyChecksums && !VerifyBlocks(index, pos, header, table))
         return false;
-    m_Spans.push_back(DataSpan {static_cast<uint32_t>(pos), header.m_nDataLength});
+    m_Spans.push_back(DataSpan{static_cast<uint32_t>(pos), header.m_nDataLength});
     pos += header.m_nDataLength;
     uint64_t r = (header.m_nDataLength + 2 * blocks + PART_HEADER_SIZE) % 4;
     if (r > 0)
@@ -265,8 +262,7 @@ uint32_t CBinFile::ClassifyOpened(uint32_t expectedType) const
     // A router image too short to hold its kind bits cannot be recognised.
     if (m_Headers.front().m_Magic == PART_MAGIC_HDR0 && !hasKindBits)
         return IMG_NONE;
-    return Classify(m_Headers.front().m_Magic, m_nFileType, expectedType, ReadLe32(word), m_Headers.size(),
-        m_strPath);
+    return Classify(m_Headers.front().m_Magic, m_nFileType, expectedType, ReadLe32(word), m_Headers.size(), m_strPath);
 }
 
 uint32_t CBinFile::ClassifyRouter(uint32_t kindBits, uint32_t expectedType)
@@ -285,21 +281,18 @@ uint32_t CBinFile::ClassifyRouter(uint32_t kindBits, uint32_t expectedType)
 }
 
 uint32_t CBinFile::Classify(const std::array<uint8_t, 4>& magic, uint32_t fileType, uint32_t expectedType,
-    uint32_t kindBits, size_t partCount, const std::string& path)
+                            uint32_t kindBits, size_t partCount, const std::string& path)
 {
     if (magic == PART_MAGIC_HDR0)
         return ClassifyRouter(kindBits, expectedType);
     if (magic != PART_MAGIC_WIRELESS)
         return IMG_NONE;
     switch (fileType) {
-    case FILE_TYPE_FIRMWARE:
-        return IMG_FIRMWARE;
-    case FILE_TYPE_DASHBOARD:
-        return IMG_DASHBOARD;
+    case FILE_TYPE_FIRMWARE: return IMG_FIRMWARE;
+    case FILE_TYPE_DASHBOARD: return IMG_DASHBOARD;
     case FILE_TYPE_WIRELESS_UNSTATED:
         return (partCount == 2 && path.find("ZQPX") != std::string::npos) ? IMG_DASHBOARD : IMG_FIRMWARE;
-    default:
-        return IMG_NONE;
+    default: return IMG_NONE;
     }
 }
 
@@ -372,6 +365,6 @@ std::string CBinFile::GetVersion() const
         return std::string();
     if (m_VersionField[0] == 0)
         return "No version";
-    const auto* end = std::find(m_VersionField.begin(), m_VersionField.end(), uint8_t {0});
+    const auto* end = std::find(m_VersionField.begin(), m_VersionField.end(), uint8_t{0});
     return MakePrintable(m_VersionField.data(), static_cast<size_t>(end - m_VersionField.begin()));
 }

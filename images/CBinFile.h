@@ -31,7 +31,7 @@ public:
     // Parses image bytes owned by the caller, which must outlive this object or the next
     // Close. Used by tools and tests; `path` takes part in the dashboard rule only.
     bool OpenMemory(const uint8_t* data, size_t size, uint32_t expectedType, bool verifyChecksums,
-        const std::string& path = std::string());
+                    const std::string& path = std::string());
     void Close();
 
     bool IsValid() const { return m_bValid; }
@@ -71,8 +71,8 @@ public:
     // Type of an image from the magic of part 0, the file type word and the expected type.
     // `kindBits` is the word at offset 12 of part 0 data (router images only);
     // `partCount` and `path` serve the dashboard rule of wireless images.
-    static uint32_t Classify(const std::array<uint8_t, 4>& magic, uint32_t fileType,
-        uint32_t expectedType, uint32_t kindBits, size_t partCount, const std::string& path);
+    static uint32_t Classify(const std::array<uint8_t, 4>& magic, uint32_t fileType, uint32_t expectedType,
+                             uint32_t kindBits, size_t partCount, const std::string& path);
     // The rule for router images alone: type from the kind bits and the expected type.
     static uint32_t ClassifyRouter(uint32_t kindBits, uint32_t expectedType);
     // Path rule for files: longer than 7 characters, not beginning with two backslashes.
@@ -98,13 +98,13 @@ private:
     std::string m_strPath;
     uint32_t m_nResourceId = 0;
     bool m_bValid = false;
-    const uint8_t* m_pData = nullptr;  // memory images only; a file is read through m_File
+    const uint8_t* m_pData = nullptr; // memory images only; a file is read through m_File
     uint32_t m_nType = IMG_NONE;
 
     size_t m_nSize = 0;
     CReadOnlyFile m_File;
-    std::vector<std::vector<uint16_t>> m_Tables;  // block checksums of each part, as opened
-    std::array<uint8_t, FILE_VERSION_SIZE> m_VersionField {};
+    std::vector<std::vector<uint16_t>> m_Tables; // block checksums of each part, as opened
+    std::array<uint8_t, FILE_VERSION_SIZE> m_VersionField{};
     uint32_t m_nFileType = 0;
     std::string m_strFailure;
 };

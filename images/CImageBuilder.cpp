@@ -1,11 +1,11 @@
 #include "images/CImageBuilder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <unistd.h>
 
 #include "images/Crc16.h"
 #include "platform/ByteOrder.h"
@@ -54,7 +54,7 @@ bool CImageBuilder::Build(std::vector<uint8_t>& image, std::string& error) const
     image.assign(total, 0);
     WriteLe32(image.data(), m_nFileType);
     std::memcpy(image.data() + FILE_VERSION_OFFSET, m_strVersion.data(),
-        std::min(m_strVersion.size(), FILE_VERSION_SIZE - 1));
+                std::min(m_strVersion.size(), FILE_VERSION_SIZE - 1));
 
     size_t pos = FILE_HEADER_SIZE;
     for (const Part& part : m_Parts) {

@@ -13,13 +13,13 @@ class CImageBuilder {
 public:
     struct Part {
         std::array<uint8_t, 4> m_Magic = PART_MAGIC_WIRELESS;
-        std::string m_UnlockCode;      // at most 8 bytes, zero-padded
+        std::string m_UnlockCode; // at most 8 bytes, zero-padded
         uint32_t m_nTargetAddress = 0;
         uint32_t m_nBlockSize = 4096;
         uint32_t m_nReserved = 1;
-        std::string m_BuildDate;       // at most 16 bytes
-        std::string m_BuildTime;       // at most 16 bytes
-        std::string m_PartName;        // at most 32 bytes
+        std::string m_BuildDate; // at most 16 bytes
+        std::string m_BuildTime; // at most 16 bytes
+        std::string m_PartName;  // at most 32 bytes
         std::vector<uint8_t> m_Data;
     };
 

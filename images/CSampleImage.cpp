@@ -156,7 +156,8 @@ bool BuildSample(const SampleInfo& sample, uint32_t firmwareSize, std::vector<ui
     if (IsRouterType(sample.m_nType)) {
         builder.SetFileType(FILE_TYPE_ROUTER);
         std::vector<uint8_t> payload = Filler(20000 + 1237 * sample.m_nType, seed);
-        builder.AddPart(MakePart(sample, 0, MakeRouterData(RouterKindBits(sample.m_nType), sample.m_strVersion, payload)));
+        builder.AddPart(
+            MakePart(sample, 0, MakeRouterData(RouterKindBits(sample.m_nType), sample.m_strVersion, payload)));
     } else if (sample.m_nType == IMG_FIRMWARE) {
         if (firmwareSize < 1024) {
             error = "firmware size must be at least 1024 bytes";
@@ -168,7 +169,7 @@ bool BuildSample(const SampleInfo& sample, uint32_t firmwareSize, std::vector<ui
             std::vector<uint8_t> data = Filler(lengths[i], seed + static_cast<uint32_t>(i));
             if (i == 0)
                 data = MakeWirelessData(sample.m_strVersion,
-                    std::vector<uint8_t>(data.begin() + WIRELESS_MARKER_SIZE, data.end()));
+                                        std::vector<uint8_t>(data.begin() + WIRELESS_MARKER_SIZE, data.end()));
             builder.AddPart(MakePart(sample, i, std::move(data)));
         }
     } else if (sample.m_nType == IMG_DASHBOARD) {

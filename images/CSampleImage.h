@@ -39,8 +39,7 @@ constexpr uint32_t DEFAULT_FIRMWARE_SIZE = 16u * 1024u * 1024u;
 uint32_t RouterKindBits(uint32_t type);
 
 // The 64-byte container header followed by `payload`.
-std::vector<uint8_t> MakeRouterData(uint32_t kindBits, const std::string& version,
-    const std::vector<uint8_t>& payload);
+std::vector<uint8_t> MakeRouterData(uint32_t kindBits, const std::string& version, const std::vector<uint8_t>& payload);
 // The 72-byte version marker followed by `payload`.
 std::vector<uint8_t> MakeWirelessData(const std::string& version, const std::vector<uint8_t>& payload);
 
@@ -51,9 +50,9 @@ bool ReadWirelessSampleVersion(const uint8_t* data, size_t size, std::string& ve
 
 // One sample of the set written by WriteSamples.
 struct SampleInfo {
-    std::string m_strFamily;     // "a" or "b": the sub-directory
-    std::string m_strFileName;   // e.g. "boot.bin"
-    uint32_t m_nType;            // image type code
+    std::string m_strFamily;   // "a" or "b": the sub-directory
+    std::string m_strFileName; // e.g. "boot.bin"
+    uint32_t m_nType;          // image type code
     std::string m_strVersion;
     std::string m_strUnlockCode; // 8 characters
     uint32_t m_nPartCount;
@@ -65,8 +64,7 @@ const std::vector<SampleInfo>& GetSampleCatalogue();
 
 // Builds the image bytes of one sample; `firmwareSize` is the total data length of the
 // 5-part firmware image (at least 5 bytes).
-bool BuildSample(const SampleInfo& sample, uint32_t firmwareSize, std::vector<uint8_t>& image,
-    std::string& error);
+bool BuildSample(const SampleInfo& sample, uint32_t firmwareSize, std::vector<uint8_t>& image, std::string& error);
 
 // Writes the whole set under `dir` (DIR/a/..., DIR/b/...), creating the directories.
 bool WriteSamples(const std::string& dir, uint32_t firmwareSize, std::string& error);

@@ -8,7 +8,7 @@ using Table = std::array<uint16_t, 256>;
 
 constexpr Table MakeBaseTable()
 {
-    Table table {};
+    Table table{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t crc = i;
         for (int bit = 0; bit < 8; ++bit)
@@ -22,7 +22,7 @@ constexpr Table MakeBaseTable()
 // folded in with eight independent lookups.
 constexpr std::array<Table, 8> MakeSlices()
 {
-    std::array<Table, 8> slices {};
+    std::array<Table, 8> slices{};
     slices[0] = MakeBaseTable();
     for (size_t k = 1; k < 8; ++k)
         for (size_t i = 0; i < 256; ++i) {
@@ -57,8 +57,8 @@ uint16_t Crc16Bulk(uint16_t crc, const uint8_t* data, size_t size)
     while (size >= 8) {
         uint32_t low = (reg ^ data[0]) & 0xFF;
         uint32_t high = ((reg >> 8) ^ data[1]) & 0xFF;
-        reg = SLICES[7][low] ^ SLICES[6][high] ^ SLICES[5][data[2]] ^ SLICES[4][data[3]] ^
-              SLICES[3][data[4]] ^ SLICES[2][data[5]] ^ SLICES[1][data[6]] ^ SLICES[0][data[7]];
+        reg = SLICES[7][low] ^ SLICES[6][high] ^ SLICES[5][data[2]] ^ SLICES[4][data[3]] ^ SLICES[3][data[4]] ^
+              SLICES[2][data[5]] ^ SLICES[1][data[6]] ^ SLICES[0][data[7]];
         data += 8;
         size -= 8;
     }

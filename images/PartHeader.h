@@ -44,16 +44,16 @@ constexpr size_t ROUTER_KIND_BITS_OFFSET = 12;
 
 // One part header, parsed into fields.
 struct PartHeader {
-    std::array<uint8_t, 4> m_Magic {};
-    uint32_t m_nHeaderSize = 0;    // 98 + 2 x number of blocks
+    std::array<uint8_t, 4> m_Magic{};
+    uint32_t m_nHeaderSize = 0; // 98 + 2 x number of blocks
     uint32_t m_nReserved = 0;
-    std::array<char, 8> m_UnlockCode {};
+    std::array<char, 8> m_UnlockCode{};
     uint32_t m_nTargetAddress = 0;
     uint32_t m_nDataLength = 0;
-    std::array<char, 16> m_BuildDate {};
-    std::array<char, 16> m_BuildTime {};
-    std::array<char, 32> m_PartName {};
-    uint16_t m_nChecksum = 0;      // CRC-16 of the 98 bytes with these two taken as zero
+    std::array<char, 16> m_BuildDate{};
+    std::array<char, 16> m_BuildTime{};
+    std::array<char, 32> m_PartName{};
+    uint16_t m_nChecksum = 0; // CRC-16 of the 98 bytes with these two taken as zero
     uint32_t m_nBlockSize = 0;
 
     // Reads the 98 bytes at `p`.

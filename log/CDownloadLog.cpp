@@ -1,12 +1,12 @@
 #include "log/CDownloadLog.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/file.h>
 
 #include "platform/TextCodec.h"
 #include "platform/UserFiles.h"
@@ -16,7 +16,7 @@ namespace {
 std::string TimeStamp()
 {
     std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
@@ -141,8 +141,8 @@ bool CDownloadLog::WritePendingLocked()
         return false;
     }
     m_strError = m_nDroppedLines == 0 ? std::string()
-                                      : std::to_string(m_nDroppedLines) + " lines could not be written to "
-                                            + m_strPath + " and were dropped";
+                                      : std::to_string(m_nDroppedLines) + " lines could not be written to " +
+                                            m_strPath + " and were dropped";
     return true;
 }
 
@@ -154,7 +154,8 @@ void CDownloadLog::KeepWithinLimitLocked()
     // written does not move a megabyte for every new line.
     const size_t cut = m_strPending.find("\r\n", m_strPending.size() - MAX_PENDING_BYTES / 2);
     const size_t end = cut == std::string::npos ? m_strPending.size() : cut + 2;
-    for (size_t at = m_strPending.find("\r\n"); at != std::string::npos && at < end; at = m_strPending.find("\r\n", at + 2))
+    for (size_t at = m_strPending.find("\r\n"); at != std::string::npos && at < end;
+         at = m_strPending.find("\r\n", at + 2))
         ++m_nDroppedLines;
     m_strPending.erase(0, end);
 }

@@ -1,10 +1,10 @@
 #include "net/CNetInterfaces.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 
@@ -12,10 +12,7 @@
 
 namespace {
 
-uint32_t HostOrder(const std::array<uint8_t, 4>& a)
-{
-    return ReadBe32(a.data());
-}
+uint32_t HostOrder(const std::array<uint8_t, 4>& a) { return ReadBe32(a.data()); }
 
 std::array<uint8_t, 4> FromHostOrder(uint32_t v)
 {
@@ -53,8 +50,7 @@ int PrefixOf(const sockaddr* netmask)
 
 std::string DottedText(const std::array<uint8_t, 4>& a)
 {
-    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-           std::to_string(a[3]);
+    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
 }
 
 } // namespace
@@ -67,8 +63,7 @@ bool NetInterface::Contains(const std::array<uint8_t, 4>& target) const
 
 std::string NetInterface::SubnetText() const
 {
-    return DottedText(FromHostOrder(HostOrder(address) & MaskOf(prefixLength))) + "/" +
-           std::to_string(prefixLength);
+    return DottedText(FromHostOrder(HostOrder(address) & MaskOf(prefixLength))) + "/" + std::to_string(prefixLength);
 }
 
 std::string NetInterface::Describe() const

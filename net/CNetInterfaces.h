@@ -12,8 +12,8 @@ struct NetInterface {
     int prefixLength = 0;               // 24 for 255.255.255.0
     std::array<uint8_t, 4> broadcast{}; // valid when hasBroadcast
     bool hasBroadcast = false;
-    bool up = false;       // administratively up
-    bool running = false;  // up and with a link (carrier)
+    bool up = false;      // administratively up
+    bool running = false; // up and with a link (carrier)
     bool loopback = false;
 
     // True when `target` lies in this address's subnet (the broadcast address included).

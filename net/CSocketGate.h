@@ -6,8 +6,8 @@
 #include <mutex>
 
 #include "platform/CPollableEvent.h"
-#include "platform/NonCopyable.h"
 #include "platform/CUniqueFd.h"
+#include "platform/NonCopyable.h"
 
 // Owns a port's socket and keeps it alive under every operation that uses it.
 //
@@ -49,8 +49,8 @@ public:
     // Access to the socket while no user is inside.
     struct Exclusive {
         CUniqueFd& socket;
-        uint64_t generation;    // generation of `socket` before the change
-        bool changed = false;   // set by the change when it closed or replaced `socket`
+        uint64_t generation;  // generation of `socket` before the change
+        bool changed = false; // set by the change when it closed or replaced `socket`
     };
 
     CSocketGate() = default;

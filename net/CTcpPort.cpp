@@ -1,11 +1,11 @@
 #include "net/CTcpPort.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "log/ErrorText.h"
 #include "net/InterfaceBinding.h"
@@ -28,10 +28,7 @@ bool WouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
 
 } // namespace
 
-CTcpPort::CTcpPort()
-{
-    m_RemoteAddr.sin_family = AF_INET;
-}
+CTcpPort::CTcpPort() { m_RemoteAddr.sin_family = AF_INET; }
 
 CTcpPort::~CTcpPort()
 {
@@ -230,8 +227,7 @@ bool CTcpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
             if (m_Socket.WasShutDown(generation)) {
                 // Our own Shutdown, not the peer: fail like any aborted read.
                 m_dwLastError = ESHUTDOWN;
-                Trace("CTcpPort%d::Read - Exit6 WSAGetOverlappedResult's ErrorCode = %d\n",
-                      TraceId(), ESHUTDOWN);
+                Trace("CTcpPort%d::Read - Exit6 WSAGetOverlappedResult's ErrorCode = %d\n", TraceId(), ESHUTDOWN);
                 return ReadFailed(count);
             }
             Trace("CTcpPort%d::Read - Exit7\n", TraceId());
@@ -249,12 +245,10 @@ bool CTcpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
             const char* what = waited ? "WSAGetOverlappedResult" : "WSARecv";
             const bool reset = err == ECONNRESET || (!waited && err == ECONNABORTED);
             if (reset) {
-                Trace("CTcpPort%d::Read - Exit%d TCP连接被中断%d\n", TraceId(), exitNo,
-                      waited ? 2 : 1);
+                Trace("CTcpPort%d::Read - Exit%d TCP连接被中断%d\n", TraceId(), exitNo, waited ? 2 : 1);
                 Reconnect(generation);
             } else {
-                Trace("CTcpPort%d::Read - Exit%d %s's ErrorCode = %d\n", TraceId(), exitNo,
-                      what, err);
+                Trace("CTcpPort%d::Read - Exit%d %s's ErrorCode = %d\n", TraceId(), exitNo, what, err);
             }
             return ReadFailed(count);
         }
@@ -262,9 +256,7 @@ bool CTcpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
         // Nothing there yet: wait for data, the purge signal, or a change of the socket by
         // another thread, whichever comes first.
         const uint32_t left = Remaining(timeoutMs, start);
-        pollfd fds[3] = {{use.Fd(), POLLIN, 0},
-                         {m_PurgeEvent.Handle(), POLLIN, 0},
-                         {m_Socket.WakeHandle(), POLLIN, 0}};
+        pollfd fds[3] = {{use.Fd(), POLLIN, 0}, {m_PurgeEvent.Handle(), POLLIN, 0}, {m_Socket.WakeHandle(), POLLIN, 0}};
         const nfds_t nfds = m_Socket.WakeHandle() >= 0 ? 3 : 2;
         const int rc = waited && left == 0 ? 0 : ::poll(fds, nfds, ScaledPollTimeout(left));
         if (rc < 0 && errno == EINTR)
@@ -294,8 +286,7 @@ bool CTcpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
         if (nfds == 3 && fds[2].revents != 0) {
             m_dwLastError = ECANCELED;
             use.Leave();
-            Trace("CTcpPort%d::Read - Exit5 socket closed or reopened by another thread\n",
-                  TraceId());
+            Trace("CTcpPort%d::Read - Exit5 socket closed or reopened by another thread\n", TraceId());
             return ReadFailed(count);
         }
     }
@@ -330,8 +321,7 @@ bool CTcpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
             const ssize_t n = ::send(use.Fd(), p, dwLeft, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
                 if (!waited)
-                    Trace("CTcpPort%d::Write - WSASend return %d dwSent = %d\n", TraceId(), 0,
-                          static_cast<int>(n));
+                    Trace("CTcpPort%d::Write - WSASend return %d dwSent = %d\n", TraceId(), 0, static_cast<int>(n));
                 p += n;
                 dwLeft -= static_cast<uint32_t>(n);
                 break;
@@ -353,12 +343,10 @@ bool CTcpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
                           waited ? "WSAGetOverlappedResult" : "WSASend", err);
                     return false;
                 }
-                Trace("CTcpPort%d::Write - Exit%d TCP连接被中断%d\n", TraceId(), exitNo,
-                      waited ? 2 : 1);
+                Trace("CTcpPort%d::Write - Exit%d TCP连接被中断%d\n", TraceId(), exitNo, waited ? 2 : 1);
                 const bool reconnected = Reconnect(generation);
                 if (waited)
-                    Trace(reconnected ? "CTcpPort%d::Write - 重建连接成功\n"
-                                      : "CTcpPort%d::Write - 重建连接失败\n",
+                    Trace(reconnected ? "CTcpPort%d::Write - 重建连接成功\n" : "CTcpPort%d::Write - 重建连接失败\n",
                           TraceId());
                 m_dwLastError = static_cast<uint32_t>(err);
                 Sleep(PAUSE_AFTER_FAILURE_MS);
@@ -373,15 +361,14 @@ bool CTcpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
                 continue;
             if (rc <= 0) {
                 m_dwLastError = rc == 0 ? WAIT_CODE_TIMEOUT : static_cast<uint32_t>(errno);
-                Trace("CTcpPort%d::Write - Exit5 WSAGetOverlappedResult's ErrorCode = %d\n",
-                      TraceId(), static_cast<int>(m_dwLastError.load()));
+                Trace("CTcpPort%d::Write - Exit5 WSAGetOverlappedResult's ErrorCode = %d\n", TraceId(),
+                      static_cast<int>(m_dwLastError.load()));
                 return false;
             }
             waited = true;
             if (nfds == 2 && fds[1].revents != 0 && fds[0].revents == 0) {
                 m_dwLastError = ECANCELED;
-                Trace("CTcpPort%d::Write - Exit5 socket closed or reopened by another thread\n",
-                      TraceId());
+                Trace("CTcpPort%d::Write - Exit5 socket closed or reopened by another thread\n", TraceId());
                 return false;
             }
         }

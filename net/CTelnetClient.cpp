@@ -139,8 +139,7 @@ int CTelnetClient::FindLine(const std::string& pattern) const
     return -1;
 }
 
-bool CTelnetClient::SendAndWait(const std::string& command, const std::string& expect,
-                                uint32_t waitMs)
+bool CTelnetClient::SendAndWait(const std::string& command, const std::string& expect, uint32_t waitMs)
 {
     return SendText(command, COMMAND_TIMEOUT_MS) && WaitReply(waitMs) && FindLine(expect) != -1;
 }

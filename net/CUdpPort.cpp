@@ -1,10 +1,10 @@
 #include "net/CUdpPort.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "log/ErrorText.h"
 #include "net/InterfaceBinding.h"
@@ -203,8 +203,7 @@ bool CUdpPort::ReadFrom(void* buffer, uint32_t size, uint32_t* count, uint32_t t
     // A socket that has not sent yet has no local port and can receive nothing.
     sockaddr_in local{};
     socklen_t localLen = sizeof local;
-    if (::getsockname(use.Fd(), reinterpret_cast<sockaddr*>(&local), &localLen) != 0 ||
-        local.sin_port == 0) {
+    if (::getsockname(use.Fd(), reinterpret_cast<sockaddr*>(&local), &localLen) != 0 || local.sin_port == 0) {
         m_dwLastError = EINVAL;
         Trace("CUdpPort::Read - WSARecv's ErrorCode = %d\n", EINVAL);
         return false;

@@ -56,6 +56,6 @@ private:
     CSocketGate m_Socket;
     mutable std::mutex m_AddrLock;
     sockaddr_in m_RemoteAddr{};
-    std::string m_strInterface;  // guarded by m_AddrLock
+    std::string m_strInterface; // guarded by m_AddrLock
     std::atomic<int> m_nCancelFd{-1};
 };

@@ -1,8 +1,8 @@
 #include "net/InterfaceBinding.h"
 
+#include <sys/socket.h>
 #include <cerrno>
 #include <cstring>
-#include <sys/socket.h>
 
 #include "platform/CUniqueFd.h"
 
@@ -26,8 +26,9 @@ std::string ExplainTieError(const std::string& interfaceName, int err)
 {
     std::string text = "cannot tie sockets to the interface " + interfaceName + ": " + std::strerror(err) + ".";
     if (err == EPERM || err == EACCES) {
-        text += " Linux kernels before 5.7 allow this only to privileged programs: run the program as root, "
-                "give it the CAP_NET_RAW capability (setcap cap_net_raw+ep PROGRAM), or use a newer kernel.";
+        text +=
+            " Linux kernels before 5.7 allow this only to privileged programs: run the program as root, "
+            "give it the CAP_NET_RAW capability (setcap cap_net_raw+ep PROGRAM), or use a newer kernel.";
     }
     return text;
 }

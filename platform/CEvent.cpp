@@ -2,10 +2,7 @@
 
 #include "platform/Clock.h"
 
-CEvent::CEvent(bool manualReset, bool initiallySet)
-    : m_bManualReset(manualReset), m_bSignalled(initiallySet)
-{
-}
+CEvent::CEvent(bool manualReset, bool initiallySet) : m_bManualReset(manualReset), m_bSignalled(initiallySet) {}
 
 bool CEvent::Set()
 {

@@ -1,9 +1,9 @@
 #include "platform/CPollableEvent.h"
 
-#include <cerrno>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "platform/Clock.h"
 

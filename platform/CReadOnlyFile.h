@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/NonCopyable.h"
 #include "platform/CUniqueFd.h"
+#include "platform/NonCopyable.h"
 
 // One regular file opened for reading, read by position. Nothing is mapped: a file that
 // another program shortens gives a failed read, never a signal.

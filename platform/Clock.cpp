@@ -53,15 +53,9 @@ void SetTimeScale(double scale)
         ScaleCell().store(scale, std::memory_order_relaxed);
 }
 
-uint32_t GetTickCount()
-{
-    return ScaledMsSinceEpoch() + g_TickOffset.load(std::memory_order_relaxed);
-}
+uint32_t GetTickCount() { return ScaledMsSinceEpoch() + g_TickOffset.load(std::memory_order_relaxed); }
 
-void SetTickCount(uint32_t tick)
-{
-    g_TickOffset.store(tick - ScaledMsSinceEpoch(), std::memory_order_relaxed);
-}
+void SetTickCount(uint32_t tick) { g_TickOffset.store(tick - ScaledMsSinceEpoch(), std::memory_order_relaxed); }
 
 std::chrono::nanoseconds ScaledDuration(uint32_t ms)
 {

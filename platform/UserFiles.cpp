@@ -1,11 +1,11 @@
 #include "platform/UserFiles.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -86,7 +86,7 @@ CUniqueFd OpenUserFile(const std::string& path, int flags, bool create)
         openFlags |= O_CREAT;
     CUniqueFd fd(::open(path.c_str(), openFlags, 0600));
     if (!fd.Valid()) {
-        if (errno == ENXIO)  // a FIFO without a reader, or a socket
+        if (errno == ENXIO) // a FIFO without a reader, or a socket
             errno = EINVAL;
         return fd;
     }
@@ -112,14 +112,10 @@ CUniqueFd OpenUserFile(const std::string& path, int flags, bool create)
 std::string DescribeOpenError(const std::string& path, int error)
 {
     switch (error) {
-    case ELOOP:
-        return path + " is a symbolic link";
-    case EPERM:
-        return path + " belongs to another user";
-    case EINVAL:
-        return path + " is not a regular file";
-    default:
-        return path + ": " + std::strerror(error);
+    case ELOOP: return path + " is a symbolic link";
+    case EPERM: return path + " belongs to another user";
+    case EINVAL: return path + " is not a regular file";
+    default: return path + ": " + std::strerror(error);
     }
 }
 

@@ -12,7 +12,7 @@ namespace {
 template <size_t N>
 constexpr std::array<uint8_t, 2 * N> Utf16LeBytes(const char16_t (&text)[N])
 {
-    std::array<uint8_t, 2 * N> bytes {};
+    std::array<uint8_t, 2 * N> bytes{};
     for (size_t i = 0; i < N; ++i)
         WriteLe16(bytes.data() + 2 * i, static_cast<uint16_t>(text[i]));
     return bytes;
@@ -24,7 +24,7 @@ std::optional<ResourceBytes> Usable(const uint8_t* data, size_t size)
 {
     if (data == nullptr || size <= 1)
         return std::nullopt;
-    return ResourceBytes {data, size};
+    return ResourceBytes{data, size};
 }
 
 } // namespace

@@ -70,7 +70,7 @@ const StringEntry* FindString(uint32_t id)
 {
     const StringEntry* end = std::end(STRINGS);
     const StringEntry* it = std::lower_bound(std::begin(STRINGS), end, id,
-        [](const StringEntry& entry, uint32_t key) { return entry.id < key; });
+                                             [](const StringEntry& entry, uint32_t key) { return entry.id < key; });
     return (it != end && it->id == id) ? it : nullptr;
 }
 

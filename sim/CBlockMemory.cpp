@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <iterator>
 
-void CBlockMemory::Clear()
-{
-    *this = CBlockMemory();
-}
+void CBlockMemory::Clear() { *this = CBlockMemory(); }
 
 void CBlockMemory::Write(uint32_t address, const uint8_t* data, size_t length)
 {

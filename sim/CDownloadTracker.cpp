@@ -3,10 +3,7 @@
 #include "images/CSampleImage.h"
 #include "images/Crc16.h"
 
-void CDownloadTracker::Reset()
-{
-    *this = CDownloadTracker();
-}
+void CDownloadTracker::Reset() { *this = CDownloadTracker(); }
 
 void CDownloadTracker::OnBlock(uint32_t address, const uint8_t* data, uint32_t length)
 {
@@ -37,7 +34,4 @@ void CDownloadTracker::OnBlockLost(uint32_t address)
     m_nLostAddress = address;
 }
 
-bool CDownloadTracker::IsComplete() const
-{
-    return m_bStarted && m_bMarker && !m_bBroken && !m_bLostPending;
-}
+bool CDownloadTracker::IsComplete() const { return m_bStarted && m_bMarker && !m_bBroken && !m_bLostPending; }

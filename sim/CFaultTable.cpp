@@ -19,9 +19,19 @@ bool ParseNumber(const std::string& text, uint32_t& value)
     return true;
 }
 
-const char* const REQUEST_NAMES[] = {"hand-shake", "board-version", "dashboard-version", "nv-backup", "nv-restore",
-                                     "nv-restore-status", "change-mode", "switch-to-downloader", "unlock",
-                                     "block-write", "reset", "nv-read", "nv-write"};
+const char* const REQUEST_NAMES[] = {"hand-shake",
+                                     "board-version",
+                                     "dashboard-version",
+                                     "nv-backup",
+                                     "nv-restore",
+                                     "nv-restore-status",
+                                     "change-mode",
+                                     "switch-to-downloader",
+                                     "unlock",
+                                     "block-write",
+                                     "reset",
+                                     "nv-read",
+                                     "nv-write"};
 
 bool KnownRequests(const std::string& list)
 {
@@ -45,47 +55,58 @@ bool IsDottedAddress(const std::string& text)
     return inet_pton(AF_INET, text.c_str(), &addr) == 1;
 }
 
-constexpr std::array<CFaultTable::Info, FAULT_COUNT> FAULTS = {{
-    {Fault::NoDiscovery, "no-discovery", "", "never answer a discovery record"},
-    {Fault::DiscoveryZeroMac, "discovery-zero-mac", "", "answer a discovery first with a type-1 record whose MAC is all zero"},
-    {Fault::DiscoveryOtherType, "discovery-other-type", "2", "answer a discovery first with a record of type VALUE (default 2)"},
-    {Fault::DiscoveryNames, "discovery-names", "127.0.0.9",
-     "answer a discovery with a record that names address VALUE instead of the router's own"},
-    {Fault::DiscoverySize, "discovery-size", "1", "answer a discovery with its record cut (or zero-padded) to VALUE bytes (1..64)"},
-    {Fault::DiscoveryFlood, "discovery-flood", "100",
-     "after a discovery, send its sender a record of type 2 every VALUE ms until the simulator stops"},
-    {Fault::TelnetRefused, "telnet-refused", "", "do not listen on the Telnet port: connections are refused"},
-    {Fault::TelnetSilent, "telnet-silent", "", "accept Telnet connections but never send a byte"},
-    {Fault::TelnetWrongPrompt, "telnet-wrong-prompt", "shell",
-     "wrong prompt: VALUE 'shell' (default: shell prompt without '#'/'QRX') or 'login' (no ':')"},
-    {Fault::TelnetHang, "telnet-hang", "", "echo a Telnet command but never complete it (no output, no prompt)"},
-    {Fault::NakBlock, "nak-block", "1", "refuse block write request number VALUE (from 1, retries count) with 03 + reason"},
-    {Fault::DropBlockAck, "drop-block-ack", "1", "leave block write request number VALUE (from 1, retries count) unanswered"},
-    {Fault::BareBlockAck, "bare-block-ack", "", "acknowledge every block write with a bare 02 instead of 02 and the block's address"},
-    {Fault::LateAck, "late-ack", "1",
-     "hold back the answer to block write request number VALUE (from 1, retries count) until the tool has "
-     "given up waiting and sends a request other than that block again; send it then, as a bare 02, "
-     "500 ms ahead of that request's own answer"},
-    {Fault::CorruptFcs, "corrupt-fcs", "1", "corrupt the FCS of frame number VALUE (from 1) sent on the TCP channel"},
-    {Fault::DropFrame, "drop-frame", "1", "lose frame number VALUE (from 1) sent on the TCP channel: it never leaves"},
-    {Fault::ResetDuringBlock, "reset-during-block", "1",
-     "reset the TCP connection while block write frame number VALUE (from 1, retries count) arrives"},
-    {Fault::ResetDuringData, "reset-during-data", "7300", "reset the TCP connection after VALUE bytes of router image data"},
-    {Fault::ResultValue, "result-value", "5", "send the router result packet with value VALUE instead of 4"},
-    {Fault::NoResult, "no-result", "", "never send the router result packet"},
-    {Fault::NoHandshake, "no-handshake", "", "the module ignores hand-shakes until force-load mode has been entered once"},
-    {Fault::UnlockRefused, "unlock-refused", "5", "refuse the first VALUE unlock requests (default 5: one whole unlock command)"},
-    {Fault::SlowRestart, "slow-restart", "30000", "every restart of the module keeps it silent for VALUE ms (default 30000)"},
-    {Fault::ModuleNotBack, "module-not-back", "", "after a reset the module never comes back (probes and DIAG unanswered)"},
-    {Fault::StillInDownloader, "still-in-downloader", "", "after a reset the module comes back in its downloader"},
-    {Fault::NvRestoreFail, "nv-restore-fail", "", "the NV restore status query and the NV restore command report failure"},
-    {Fault::NoEraseEcho, "no-erase-echo", "", "never echo an erase-NVRAM record"},
-    {Fault::NoForceLoadEcho, "no-force-load-echo", "", "act on an enter-force-load record but never echo it"},
-    {Fault::NoAnswer, "no-answer", "reset",
-     "the module ignores these requests (comma-separated): hand-shake, board-version, dashboard-version, "
-     "nv-backup, nv-restore, nv-restore-status, change-mode, switch-to-downloader, unlock, block-write, "
-     "reset, nv-read, nv-write"}
-}};
+constexpr std::array<CFaultTable::Info, FAULT_COUNT> FAULTS = {
+    {{Fault::NoDiscovery, "no-discovery", "", "never answer a discovery record"},
+     {Fault::DiscoveryZeroMac, "discovery-zero-mac", "",
+      "answer a discovery first with a type-1 record whose MAC is all zero"},
+     {Fault::DiscoveryOtherType, "discovery-other-type", "2",
+      "answer a discovery first with a record of type VALUE (default 2)"},
+     {Fault::DiscoveryNames, "discovery-names", "127.0.0.9",
+      "answer a discovery with a record that names address VALUE instead of the router's own"},
+     {Fault::DiscoverySize, "discovery-size", "1",
+      "answer a discovery with its record cut (or zero-padded) to VALUE bytes (1..64)"},
+     {Fault::DiscoveryFlood, "discovery-flood", "100",
+      "after a discovery, send its sender a record of type 2 every VALUE ms until the simulator stops"},
+     {Fault::TelnetRefused, "telnet-refused", "", "do not listen on the Telnet port: connections are refused"},
+     {Fault::TelnetSilent, "telnet-silent", "", "accept Telnet connections but never send a byte"},
+     {Fault::TelnetWrongPrompt, "telnet-wrong-prompt", "shell",
+      "wrong prompt: VALUE 'shell' (default: shell prompt without '#'/'QRX') or 'login' (no ':')"},
+     {Fault::TelnetHang, "telnet-hang", "", "echo a Telnet command but never complete it (no output, no prompt)"},
+     {Fault::NakBlock, "nak-block", "1",
+      "refuse block write request number VALUE (from 1, retries count) with 03 + reason"},
+     {Fault::DropBlockAck, "drop-block-ack", "1",
+      "leave block write request number VALUE (from 1, retries count) unanswered"},
+     {Fault::BareBlockAck, "bare-block-ack", "",
+      "acknowledge every block write with a bare 02 instead of 02 and the block's address"},
+     {Fault::LateAck, "late-ack", "1",
+      "hold back the answer to block write request number VALUE (from 1, retries count) until the tool has "
+      "given up waiting and sends a request other than that block again; send it then, as a bare 02, "
+      "500 ms ahead of that request's own answer"},
+     {Fault::CorruptFcs, "corrupt-fcs", "1", "corrupt the FCS of frame number VALUE (from 1) sent on the TCP channel"},
+     {Fault::DropFrame, "drop-frame", "1", "lose frame number VALUE (from 1) sent on the TCP channel: it never leaves"},
+     {Fault::ResetDuringBlock, "reset-during-block", "1",
+      "reset the TCP connection while block write frame number VALUE (from 1, retries count) arrives"},
+     {Fault::ResetDuringData, "reset-during-data", "7300",
+      "reset the TCP connection after VALUE bytes of router image data"},
+     {Fault::ResultValue, "result-value", "5", "send the router result packet with value VALUE instead of 4"},
+     {Fault::NoResult, "no-result", "", "never send the router result packet"},
+     {Fault::NoHandshake, "no-handshake", "",
+      "the module ignores hand-shakes until force-load mode has been entered once"},
+     {Fault::UnlockRefused, "unlock-refused", "5",
+      "refuse the first VALUE unlock requests (default 5: one whole unlock command)"},
+     {Fault::SlowRestart, "slow-restart", "30000",
+      "every restart of the module keeps it silent for VALUE ms (default 30000)"},
+     {Fault::ModuleNotBack, "module-not-back", "",
+      "after a reset the module never comes back (probes and DIAG unanswered)"},
+     {Fault::StillInDownloader, "still-in-downloader", "", "after a reset the module comes back in its downloader"},
+     {Fault::NvRestoreFail, "nv-restore-fail", "",
+      "the NV restore status query and the NV restore command report failure"},
+     {Fault::NoEraseEcho, "no-erase-echo", "", "never echo an erase-NVRAM record"},
+     {Fault::NoForceLoadEcho, "no-force-load-echo", "", "act on an enter-force-load record but never echo it"},
+     {Fault::NoAnswer, "no-answer", "reset",
+      "the module ignores these requests (comma-separated): hand-shake, board-version, dashboard-version, "
+      "nv-backup, nv-restore, nv-restore-status, change-mode, switch-to-downloader, unlock, block-write, "
+      "reset, nv-read, nv-write"}}};
 
 // The table is indexed by the enumeration, so its order must follow it.
 constexpr bool InEnumerationOrder()
@@ -100,15 +121,9 @@ static_assert(InEnumerationOrder(), "FAULTS must list the faults in the order of
 
 } // namespace
 
-const std::array<CFaultTable::Info, FAULT_COUNT>& CFaultTable::Known()
-{
-    return FAULTS;
-}
+const std::array<CFaultTable::Info, FAULT_COUNT>& CFaultTable::Known() { return FAULTS; }
 
-const CFaultTable::Info& CFaultTable::Describe(Fault fault)
-{
-    return FAULTS[static_cast<size_t>(fault)];
-}
+const CFaultTable::Info& CFaultTable::Describe(Fault fault) { return FAULTS[static_cast<size_t>(fault)]; }
 
 namespace {
 
@@ -118,13 +133,10 @@ std::string CheckValue(Fault fault, const std::string& value, uint32_t number)
     switch (fault) {
     case Fault::TelnetWrongPrompt:
         return value == "shell" || value == "login" ? "" : "fault 'telnet-wrong-prompt' takes 'shell' or 'login'";
-    case Fault::DiscoverySize:
-        return number >= 1 && number <= 64 ? "" : "fault 'discovery-size' takes 1 to 64 bytes";
-    case Fault::DiscoveryFlood:
-        return number != 0 ? "" : "fault 'discovery-flood' needs an interval of at least 1 ms";
+    case Fault::DiscoverySize: return number >= 1 && number <= 64 ? "" : "fault 'discovery-size' takes 1 to 64 bytes";
+    case Fault::DiscoveryFlood: return number != 0 ? "" : "fault 'discovery-flood' needs an interval of at least 1 ms";
     case Fault::DiscoveryNames:
-        return IsDottedAddress(value) ? ""
-                                      : "fault 'discovery-names' takes a dotted IPv4 address, not '" + value + "'";
+        return IsDottedAddress(value) ? "" : "fault 'discovery-names' takes a dotted IPv4 address, not '" + value + "'";
     case Fault::NoAnswer:
         return KnownRequests(value) ? "" : "fault 'no-answer': unknown request name in '" + value + "'";
     default: return "";
@@ -162,10 +174,7 @@ bool CFaultTable::Add(const std::string& spec, std::string& error)
     return false;
 }
 
-bool CFaultTable::Has(Fault fault) const
-{
-    return m_Active[static_cast<size_t>(fault)].has_value();
-}
+bool CFaultTable::Has(Fault fault) const { return m_Active[static_cast<size_t>(fault)].has_value(); }
 
 std::string CFaultTable::Text(Fault fault) const
 {
@@ -185,10 +194,7 @@ uint32_t CFaultTable::Number(Fault fault) const
     return setting ? setting->number : 0;
 }
 
-bool CFaultTable::HitsNumber(Fault fault, uint32_t count) const
-{
-    return Has(fault) && Number(fault) == count;
-}
+bool CFaultTable::HitsNumber(Fault fault, uint32_t count) const { return Has(fault) && Number(fault) == count; }
 
 std::string CFaultTable::HelpText()
 {

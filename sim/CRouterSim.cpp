@@ -46,10 +46,7 @@ sockaddr_in MakeAddress(const std::string& address, uint16_t port)
     return sa;
 }
 
-std::string Errno(const char* what)
-{
-    return std::string(what) + ": " + std::strerror(errno);
-}
+std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 } // namespace
 
@@ -61,10 +58,7 @@ CRouterSim::CRouterSim(const CSimConfig& config) : m_Config(config)
     m_pUdp = std::make_unique<CUdpService>(*m_pContext);
 }
 
-CRouterSim::~CRouterSim()
-{
-    Stop();
-}
+CRouterSim::~CRouterSim() { Stop(); }
 
 bool CRouterSim::Open(std::string& error)
 {
@@ -91,8 +85,10 @@ bool CRouterSim::Open(std::string& error)
         return false;
     }
     m_pContext->Transcript().Event("sim", 0, "listening",
-                                   {{"address", m_Config.address}, {"router_port", m_nRouterPort},
-                                    {"telnet_port", m_nTelnetPort}, {"family", std::string(1, m_Config.family)},
+                                   {{"address", m_Config.address},
+                                    {"router_port", m_nRouterPort},
+                                    {"telnet_port", m_nTelnetPort},
+                                    {"family", std::string(1, m_Config.family)},
                                     {"module", CWirelessModule::ModeName(m_pContext->Module().GetMode())}});
     return true;
 }
@@ -190,10 +186,7 @@ std::string CRouterSim::ReadyLine() const
            " telnet-port=" + std::to_string(m_nTelnetPort);
 }
 
-uint32_t CRouterSim::ViolationCount() const
-{
-    return m_pContext->Transcript().ViolationCount();
-}
+uint32_t CRouterSim::ViolationCount() const { return m_pContext->Transcript().ViolationCount(); }
 
 bool CRouterSim::Start()
 {
@@ -214,7 +207,7 @@ void CRouterSim::Stop()
 size_t CRouterSim::CountConnections(bool telnet) const
 {
     return static_cast<size_t>(std::count_if(m_Connections.begin(), m_Connections.end(),
-                                              [telnet](const auto& c) { return c->telnet == telnet; }));
+                                             [telnet](const auto& c) { return c->telnet == telnet; }));
 }
 
 int CRouterSim::PollTimeout() const
@@ -348,7 +341,8 @@ void CRouterSim::SendDueDatagrams(uint32_t now)
         sendto(m_UdpFd.Get(), d.bytes.data(), d.bytes.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&d.to),
                sizeof d.to);
     }
-    m_DelayedDatagrams.erase(m_DelayedDatagrams.begin(), m_DelayedDatagrams.begin() + static_cast<std::ptrdiff_t>(sent));
+    m_DelayedDatagrams.erase(m_DelayedDatagrams.begin(),
+                             m_DelayedDatagrams.begin() + static_cast<std::ptrdiff_t>(sent));
 }
 
 void CRouterSim::AcceptAll(int listenFd, bool telnet)
@@ -361,8 +355,7 @@ void CRouterSim::AcceptAll(int listenFd, bool telnet)
         const uint32_t id = m_nNextConn++;
         const char* proto = telnet ? "telnet" : "tcp";
         if (CountConnections(telnet) >= m_Config.maxConnections) {
-            transcript.Event(proto, id, "connection refused: limit reached",
-                             {{"limit", m_Config.maxConnections}});
+            transcript.Event(proto, id, "connection refused: limit reached", {{"limit", m_Config.maxConnections}});
             continue; // closed by CUniqueFd
         }
         const int one = 1;

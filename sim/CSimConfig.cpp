@@ -5,8 +5,8 @@
 #include <cstring>
 #include <sstream>
 
-#include <CLI/CLI.hpp>
 #include <arpa/inet.h>
+#include <CLI/CLI.hpp>
 
 #include "images/CSampleImage.h"
 #include "images/PartHeader.h"
@@ -81,9 +81,10 @@ bool CSimConfig::ParseLatency(const std::string& text, uint32_t& minMs, uint32_t
 
 int CSimConfig::Parse(int argc, const char* const* argv, std::string& output)
 {
-    CLI::App app{"kivrouter-sim: a virtual router (router module and wireless module) on loopback or a "
-                 "given address, speaking discovery and control records (UDP), Telnet and the transfer "
-                 "and diagnostic channel (TCP)."};
+    CLI::App app{
+        "kivrouter-sim: a virtual router (router module and wireless module) on loopback or a "
+        "given address, speaking discovery and control records (UDP), Telnet and the transfer "
+        "and diagnostic channel (TCP)."};
     std::string familyText(1, family);
     std::string macText;
     std::vector<std::string> unlockTexts;
@@ -95,10 +96,9 @@ int CSimConfig::Parse(int argc, const char* const* argv, std::string& output)
     app.add_option("--family", familyText, "router family A (nvram, prompt '#') or B (diag, prompt 'QRX')")
         ->check(CLI::IsMember({"A", "B", "a", "b"}));
     app.add_option("--boot-version", bootVersion, "router boot loader version (default 1.0.5.0)");
-    auto* appOption = app.add_option("--app-version", appVersion,
-                                     "router application version (default 2.1.5.0, family B 3.2.1.0)");
-    app.add_option("--firmware-version", firmwareVersion,
-                   "wireless module firmware version (default 11.608.10.01.00)");
+    auto* appOption =
+        app.add_option("--app-version", appVersion, "router application version (default 2.1.5.0, family B 3.2.1.0)");
+    app.add_option("--firmware-version", firmwareVersion, "wireless module firmware version (default 11.608.10.01.00)");
     app.add_option("--dashboard-version", dashboardVersion,
                    "wireless module dashboard version (default 16.200.10.01.00)");
     app.add_option("--discovery-text", discoveryText, "text of the discovery reply (default: the app version)");

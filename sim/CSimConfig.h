@@ -26,16 +26,16 @@ public:
     bool forceLoad = false;
     bool offline = false;
     bool strict = false;
-    uint32_t flashTimeMs = 3000;    // router image: data complete -> result packet
-    uint32_t restartTimeMs = 5000;  // module restart: silent for this long
-    uint32_t regionBase = 0;        // unlocked region of the module's memory
+    uint32_t flashTimeMs = 3000;   // router image: data complete -> result packet
+    uint32_t restartTimeMs = 5000; // module restart: silent for this long
+    uint32_t regionBase = 0;       // unlocked region of the module's memory
     uint32_t regionSize = 0x10000000;
-    uint32_t maxConnections = 8;    // per TCP service
+    uint32_t maxConnections = 8;     // per TCP service
     uint32_t idleTimeoutMs = 600000; // a connection silent this long is closed
-    double timeScale = 0;           // 0: leave the process's time scale alone
-    uint64_t seed = 1;              // seeds every random draw (answer latency)
-    uint32_t latencyMinMs = 0;      // each answer on the router port waits a time drawn
-    uint32_t latencyMaxMs = 0;      // from [min, max] ms (scaled) before it goes out
+    double timeScale = 0;            // 0: leave the process's time scale alone
+    uint64_t seed = 1;               // seeds every random draw (answer latency)
+    uint32_t latencyMinMs = 0;       // each answer on the router port waits a time drawn
+    uint32_t latencyMaxMs = 0;       // from [min, max] ms (scaled) before it goes out
     std::string transcriptPath;
     CFaultTable faults;
 

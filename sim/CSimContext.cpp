@@ -5,8 +5,8 @@
 #include "platform/ByteOrder.h"
 
 CSimContext::CSimContext(const CSimConfig& config)
-    : m_Config(config), m_Module(m_Config, m_Transcript), m_strBoot(config.bootVersion),
-      m_strApp(config.appVersion), m_Random(config.seed)
+    : m_Config(config), m_Module(m_Config, m_Transcript), m_strBoot(config.bootVersion), m_strApp(config.appVersion),
+      m_Random(config.seed)
 {
 }
 

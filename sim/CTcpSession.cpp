@@ -66,7 +66,7 @@ std::string CTcpSession::DescribeRequest(const uint8_t* p, size_t n)
                 return "dashboard-version";
             if (is(NV_BACKUP_RESTORE))
                 return n > BACKUP_RESTORE_FLAG_OFFSET && p[BACKUP_RESTORE_FLAG_OFFSET] == 1 ? "nv-restore"
-                                                                                           : "nv-backup";
+                                                                                            : "nv-backup";
             if (is(NV_RESTORE_STATUS))
                 return "nv-restore-status";
         }
@@ -148,8 +148,7 @@ void CTcpSession::EndFrame()
 void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
 {
     m_Context.Transcript().Message("tcp", "in", m_nConn,
-                                   {{"kind", "frame"}, {"request", DescribeRequest(payload, length)}}, payload,
-                                   length);
+                                   {{"kind", "frame"}, {"request", DescribeRequest(payload, length)}}, payload, length);
     if (payload[0] == CONTROL_MARK) {
         ControlPacket(payload, length);
         return;
@@ -178,8 +177,8 @@ void CTcpSession::ControlPacket(const uint8_t* p, size_t n)
     const char* text = reinterpret_cast<const char*>(p + 1);
     if (std::memcmp(text, RUT_BEGIN, CONTROL_TEXT_LENGTH) == 0) {
         if (value == 0 || value > MAX_IMAGE_LENGTH) {
-            transcript.Violation("tcp", m_nConn, "RUT begin packet announcing " + std::to_string(value) + " bytes",
-                                 p, n);
+            transcript.Violation("tcp", m_nConn, "RUT begin packet announcing " + std::to_string(value) + " bytes", p,
+                                 n);
             return;
         }
         transcript.Event("router", m_nConn, "RUT begin", {{"length", value}});
@@ -219,10 +218,9 @@ size_t CTcpSession::ImageData(const uint8_t* data, size_t length)
         const size_t head = std::min(take, SampleImage::ROUTER_CONTAINER_SIZE - m_ImageHead.size());
         m_ImageHead.insert(m_ImageHead.end(), data, data + head);
     }
-    m_Context.Transcript().Message("tcp", "in", m_nConn,
-                                   {{"kind", "image-data"}, {"offset", m_nImageReceived},
-                                    {"crc", Crc16Compute(data, take)}},
-                                   data, take);
+    m_Context.Transcript().Message(
+        "tcp", "in", m_nConn, {{"kind", "image-data"}, {"offset", m_nImageReceived}, {"crc", Crc16Compute(data, take)}},
+        data, take);
     m_nImageDigest = CBlockMemory::DigestMore(m_nImageDigest, data, take);
     m_nImageReceived += static_cast<uint32_t>(take);
     if (reset) {
@@ -308,7 +306,8 @@ void CTcpSession::SendResult()
             m_Context.Transcript().Event("router", m_nConn, "image without a container header: versions unchanged");
     }
     m_Context.Transcript().Event("router", m_nConn, "result",
-                                 {{"value", value}, {"length", m_nImageLength},
+                                 {{"value", value},
+                                  {"length", m_nImageLength},
                                   {"digest", CBlockMemory::DigestText(m_nImageDigest)}});
     SendFrame(packet, sizeof packet);
 }
@@ -320,7 +319,8 @@ void CTcpSession::SendFrame(const uint8_t* payload, size_t length, uint32_t extr
     const CFaultTable& faults = m_Context.Config().faults;
     if (faults.HitsNumber(Fault::DropFrame, number)) {
         m_Context.Transcript().Message("tcp", "lost", m_nConn,
-                                       {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
+                                       {{"kind", "frame"},
+                                        {"answer", DescribeRequest(payload, length)},
                                         {"fault", CFaultTable::Describe(Fault::DropFrame).name}},
                                        payload, length);
         return;
@@ -333,8 +333,7 @@ void CTcpSession::SendFrame(const uint8_t* payload, size_t length, uint32_t extr
     const uint32_t pos = writer.Length();
     frame.resize(pos);
     const uint32_t delay = m_Context.DrawLatency() + extraDelayMs;
-    nlohmann::json fields = {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)},
-                             {"frame_length", pos}};
+    nlohmann::json fields = {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)}, {"frame_length", pos}};
     if (corrupt)
         fields["fault"] = CFaultTable::Describe(Fault::CorruptFcs).name;
     if (delay != 0)

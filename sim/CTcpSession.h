@@ -59,6 +59,6 @@ private:
     uint32_t m_nImageReceived = 0;
     std::vector<uint8_t> m_ImageHead; // the first bytes: the container header
     uint32_t m_nResultDue = 0;
-    uint64_t m_nImageDigest = 0; // CBlockMemory digest state of the image data so far
+    uint64_t m_nImageDigest = 0;    // CBlockMemory digest state of the image data so far
     std::vector<Delayed> m_Delayed; // in the order they are due
 };

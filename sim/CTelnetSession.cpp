@@ -45,7 +45,8 @@ void CTelnetSession::OnConnect()
     const uint8_t options[] = {IAC, WILL, OPT_ECHO, IAC, WILL, OPT_SGA, IAC, DO, OPT_TTYPE};
     Send(options, sizeof options);
     m_Context.Transcript().Message("telnet", "out", m_nConn,
-                                   {{"kind", "options"}, {"text", "WILL ECHO, WILL SUPPRESS-GO-AHEAD, DO TERMINAL-TYPE"}},
+                                   {{"kind", "options"},
+                                    {"text", "WILL ECHO, WILL SUPPRESS-GO-AHEAD, DO TERMINAL-TYPE"}},
                                    options, sizeof options);
     SendText("\r\nKivRouter\r\n");
     LoginPrompt();
@@ -108,11 +109,8 @@ void CTelnetSession::Byte(uint8_t byte)
         if (byte == IAC)
             m_Input = Input::SubIac;
         return;
-    case Input::SubIac:
-        m_Input = byte == SE ? Input::Data : Input::Sub;
-        return;
-    case Input::Data:
-        break;
+    case Input::SubIac: m_Input = byte == SE ? Input::Data : Input::Sub; return;
+    case Input::Data: break;
     }
     if (byte == IAC) {
         m_Input = Input::Iac;
@@ -145,8 +143,8 @@ void CTelnetSession::Line(const std::string& line)
 {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(line.data());
     const char* stage = m_Stage == Stage::User ? "user" : m_Stage == Stage::Password ? "password" : "command";
-    m_Context.Transcript().Message("telnet", "in", m_nConn, {{"kind", "line"}, {"stage", stage}, {"text", line}},
-                                   bytes, line.size());
+    m_Context.Transcript().Message("telnet", "in", m_nConn, {{"kind", "line"}, {"stage", stage}, {"text", line}}, bytes,
+                                   line.size());
     switch (m_Stage) {
     case Stage::User:
         SendText(line + "\r\nPassword: ");
@@ -173,8 +171,7 @@ void CTelnetSession::Line(const std::string& line)
         SendText(line + "\r\n");
         Command(line);
         return;
-    case Stage::Hung:
-        return;
+    case Stage::Hung: return;
     }
 }
 
@@ -191,12 +188,13 @@ void CTelnetSession::Command(const std::string& command)
     }
     if (m_Context.Config().family == 'B') {
         if (command == "diag display version") {
-            SendText("Router board: KR-3G family B\r\n"
-                     "software version: " +
-                     m_Context.AppVersion() +
-                     "\r\n"
-                     "boot version: " +
-                     m_Context.BootVersion() + "\r\nhardware version: HW1.0\r\nsuccess\r\n");
+            SendText(
+                "Router board: KR-3G family B\r\n"
+                "software version: " +
+                m_Context.AppVersion() +
+                "\r\n"
+                "boot version: " +
+                m_Context.BootVersion() + "\r\nhardware version: HW1.0\r\nsuccess\r\n");
         } else if (!command.empty()) {
             SendText("Error: unrecognised command \"" + command + "\"\r\n");
         }

@@ -80,8 +80,8 @@ void CTranscript::Violation(const char* proto, uint32_t conn, const std::string&
                             size_t length)
 {
     const uint32_t count = ++m_Violations;
-    nlohmann::json record = {{"proto", proto}, {"dir", "in"}, {"conn", conn}, {"kind", "violation"},
-                             {"violation", what}, {"count", count}};
+    nlohmann::json record = {{"proto", proto},      {"dir", "in"},       {"conn", conn},
+                             {"kind", "violation"}, {"violation", what}, {"count", count}};
     if (m_bEcho && m_Reported.fetch_add(1) < MAX_REPORTED_VIOLATIONS)
         std::fprintf(stderr, "kivrouter-sim: protocol violation (%s): %s\n", proto, what.c_str());
     if (!m_bOpen)

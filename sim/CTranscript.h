@@ -27,11 +27,10 @@ public:
 
     // A message received ("in") or sent ("out") on `proto` ("udp", "tcp", "telnet").
     // `fields` holds the decoded fields; the bytes become "hex" and "length".
-    void Message(const char* proto, const char* dir, uint32_t conn, const nlohmann::json& fields,
-                 const uint8_t* bytes, size_t length);
+    void Message(const char* proto, const char* dir, uint32_t conn, const nlohmann::json& fields, const uint8_t* bytes,
+                 size_t length);
     // Something the peer sent that the protocol does not allow; counted.
-    void Violation(const char* proto, uint32_t conn, const std::string& what, const uint8_t* bytes,
-                   size_t length);
+    void Violation(const char* proto, uint32_t conn, const std::string& what, const uint8_t* bytes, size_t length);
     // A state change or other note of the simulator itself.
     void Event(const char* proto, uint32_t conn, const std::string& what,
                const nlohmann::json& fields = nlohmann::json::object());

@@ -27,8 +27,7 @@ const char* RecordName(uint8_t type)
 std::string MacText(const uint8_t* mac)
 {
     char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
-                  mac[5]);
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return text;
 }
 
@@ -42,8 +41,9 @@ nlohmann::json RecordFields(const uint8_t* record)
 {
     UdpRecord r;
     r.Assign(record);
-    return {{"kind", "record"}, {"type", record[0]}, {"name", RecordName(record[0])}, {"ip", IpText(record + 1)},
-            {"mac", MacText(record + 5)}, {"text", r.GetText()}, {"spare", record[31]}};
+    return {{"kind", "record"},         {"type", record[0]},          {"name", RecordName(record[0])},
+            {"ip", IpText(record + 1)}, {"mac", MacText(record + 5)}, {"text", r.GetText()},
+            {"spare", record[31]}};
 }
 
 } // namespace
@@ -87,8 +87,7 @@ void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>&
 {
     const CSimConfig& config = m_Context.Config();
     if (std::any_of(record + 1, record + UdpRecord::SIZE, [](uint8_t b) { return b != 0; }))
-        m_Context.Transcript().Violation("udp", 0, "discovery record with non-zero fields", record,
-                                         UdpRecord::SIZE);
+        m_Context.Transcript().Violation("udp", 0, "discovery record with non-zero fields", record, UdpRecord::SIZE);
     if (config.faults.Has(Fault::NoDiscovery)) {
         m_Context.Transcript().Event("udp", 0, "discovery not answered (fault no-discovery)");
         return;
@@ -149,8 +148,8 @@ void CUdpService::Control(const uint8_t* record, const std::array<uint8_t, 4>& a
     }
     const std::array<uint8_t, 4> ip = m_Context.RouterIp(arrivedOn);
     if (std::memcmp(record + 1, ip.data(), 4) != 0 || std::memcmp(record + 5, config.mac.data(), 6) != 0) {
-        transcript.Violation("udp", 0, std::string(RecordName(type)) + " record with the wrong address or MAC",
-                             record, UdpRecord::SIZE);
+        transcript.Violation("udp", 0, std::string(RecordName(type)) + " record with the wrong address or MAC", record,
+                             UdpRecord::SIZE);
         return;
     }
     if (std::any_of(record + 11, record + UdpRecord::SIZE, [](uint8_t b) { return b != 0; }))

@@ -20,8 +20,8 @@ public:
     // One received datagram (`truncated` when it was longer than the receive buffer);
     // `arrivedOn` is the local address it was sent to. Complete reply datagrams are
     // appended to `replies`. True when it was a discovery record.
-    bool HandleDatagram(const uint8_t* data, size_t length, bool truncated,
-                        const std::array<uint8_t, 4>& arrivedOn, std::vector<std::vector<uint8_t>>& replies);
+    bool HandleDatagram(const uint8_t* data, size_t length, bool truncated, const std::array<uint8_t, 4>& arrivedOn,
+                        std::vector<std::vector<uint8_t>>& replies);
 
 private:
     void Discovery(const uint8_t* record, const std::array<uint8_t, 4>& arrivedOn,
@@ -30,14 +30,12 @@ private:
                  std::vector<std::vector<uint8_t>>& replies);
     void Send(const uint8_t* record, const char* kind, std::vector<std::vector<uint8_t>>& replies);
     // Sends `length` bytes of `record` (zero-padded past 32) as one frame.
-    void SendBytes(const uint8_t* record, size_t length, const char* kind,
-                   std::vector<std::vector<uint8_t>>& replies);
+    void SendBytes(const uint8_t* record, size_t length, const char* kind, std::vector<std::vector<uint8_t>>& replies);
 
 public:
     // The datagram of fault discovery-flood: a framed record of type 2 naming the router.
     std::vector<uint8_t> FloodDatagram(const std::array<uint8_t, 4>& arrivedOn);
 
 private:
-
     CSimContext& m_Context;
 };

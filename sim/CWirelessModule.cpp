@@ -67,7 +67,7 @@ void CWirelessModule::SetMode(Mode mode, const char* why)
 uint32_t CWirelessModule::RestartTime() const
 {
     return m_Config.faults.Has(Fault::SlowRestart) ? m_Config.faults.Number(Fault::SlowRestart)
-                                               : m_Config.restartTimeMs;
+                                                   : m_Config.restartTimeMs;
 }
 
 void CWirelessModule::Restart(Mode after, const char* why)
@@ -96,14 +96,18 @@ void CWirelessModule::ReportDownload()
             m_bFirmwareWritten = true;
         }
         m_Transcript.Event("module", m_nConn, "image complete",
-                           {{"version", m_Download.Version()}, {"units", m_Download.Units()},
+                           {{"version", m_Download.Version()},
+                            {"units", m_Download.Units()},
                             {"bytes", m_Download.Bytes()},
                             {"image", m_Download.LooksLikeDashboard() ? "dashboard" : "firmware"},
-                            {"extents", extents}, {"verifiable", m_Download.IsVerifiable()}});
+                            {"extents", extents},
+                            {"verifiable", m_Download.IsVerifiable()}});
     } else if (m_Download.Units() != 0) {
         m_Transcript.Event("module", m_nConn, "image incomplete: versions unchanged",
-                           {{"marker", m_Download.HasMarker()}, {"bytes", m_Download.Bytes()},
-                            {"extents", extents}, {"verifiable", m_Download.IsVerifiable()}});
+                           {{"marker", m_Download.HasMarker()},
+                            {"bytes", m_Download.Bytes()},
+                            {"extents", extents},
+                            {"verifiable", m_Download.IsVerifiable()}});
     }
 }
 
@@ -189,8 +193,7 @@ bool CWirelessModule::CheckLength(const uint8_t* p, size_t n, size_t expected, c
 {
     if (n == expected)
         return true;
-    Violation(std::string(name) + ": request of " + std::to_string(n) + " bytes, expected " +
-                  std::to_string(expected),
+    Violation(std::string(name) + ": request of " + std::to_string(n) + " bytes, expected " + std::to_string(expected),
               p, n);
     return false;
 }
@@ -263,13 +266,9 @@ bool CWirelessModule::HandleHandShake(const uint8_t* p, size_t n, Answers& answe
 void CWirelessModule::HandleNormal(const uint8_t* p, size_t n, Answers& answers)
 {
     switch (p[0]) {
-    case DIAG_SUBSYS_CMD:
-        HandleSubsystem(p, n, answers);
-        return;
+    case DIAG_SUBSYS_CMD: HandleSubsystem(p, n, answers); return;
     case DIAG_NV_READ:
-    case DIAG_NV_WRITE:
-        HandleNv(p, n, answers);
-        return;
+    case DIAG_NV_WRITE: HandleNv(p, n, answers); return;
     case DIAG_CHANGE_MODE:
         if (!CheckLength(p, n, CHANGE_MODE_LENGTH, "change mode")) {
             ErrorAnswer(answers, ERR_BAD_LENGTH, p, n);
@@ -289,31 +288,21 @@ void CWirelessModule::HandleNormal(const uint8_t* p, size_t n, Answers& answers)
         Violation("block write while the module runs its normal firmware", p, n);
         Nak(answers, NAK_NOT_DOWNLOADER);
         return;
-    default:
-        ErrorAnswer(answers, ERR_BAD_COMMAND, p, n);
-        return;
+    default: ErrorAnswer(answers, ERR_BAD_COMMAND, p, n); return;
     }
 }
 
 void CWirelessModule::HandleDownloader(const uint8_t* p, size_t n, Answers& answers)
 {
     switch (p[0]) {
-    case DL_UNLOCK:
-        HandleUnlock(p, n, answers);
-        return;
-    case DL_WRITE:
-        HandleBlockWrite(p, n, answers);
-        return;
+    case DL_UNLOCK: HandleUnlock(p, n, answers); return;
+    case DL_WRITE: HandleBlockWrite(p, n, answers); return;
     case DL_RESET:
         if (CheckLength(p, n, 1, "reset"))
             HandleReset(answers);
         return;
-    case DIAG_SWITCH_DOWNLOADER:
-        Answer(answers, {DIAG_SWITCH_DOWNLOADER});
-        return;
-    default:
-        ErrorAnswer(answers, ERR_BAD_COMMAND, p, n);
-        return;
+    case DIAG_SWITCH_DOWNLOADER: Answer(answers, {DIAG_SWITCH_DOWNLOADER}); return;
+    default: ErrorAnswer(answers, ERR_BAD_COMMAND, p, n); return;
     }
 }
 
@@ -415,8 +404,7 @@ void CWirelessModule::HandleUnlock(const uint8_t* p, size_t n, Answers& answers)
         return Nak(answers, NAK_WRONG_CODE);
     }
     if (!m_Config.AcceptsUnlockCode(p + 1)) {
-        m_Transcript.Event("module", m_nConn, "unlock refused: wrong code",
-                           {{"code", CTranscript::Hex(p + 1, 8)}});
+        m_Transcript.Event("module", m_nConn, "unlock refused: wrong code", {{"code", CTranscript::Hex(p + 1, 8)}});
         return Nak(answers, NAK_WRONG_CODE);
     }
     m_bUnlocked = true;
@@ -434,8 +422,7 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
     const uint32_t address = ReadBe32(p + BLOCK_ADDRESS_OFFSET);
     const uint32_t length = ReadBe16(p + BLOCK_LENGTH_OFFSET);
     if (length == 0 || length > MAX_BLOCK || n != BLOCK_HEADER_LENGTH + size_t(length)) {
-        Violation("block write of " + std::to_string(n) + " bytes announcing " + std::to_string(length) +
-                      " data bytes",
+        Violation("block write of " + std::to_string(n) + " bytes announcing " + std::to_string(length) + " data bytes",
                   p, n);
         return Nak(answers, NAK_BAD_FRAME);
     }

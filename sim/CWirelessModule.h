@@ -89,11 +89,11 @@ private:
     bool m_bForceLoadSeen = false; // cures the no-handshake fault for good
     bool m_bUnlocked = false;
     bool m_bHasBackup = false;
-    bool m_bRestored = false;      // an NV restore took place at the last start
+    bool m_bRestored = false; // an NV restore took place at the last start
     bool m_bFirmwareWritten = false;
     uint32_t m_nUnlockRequests = 0;
     uint32_t m_nWriteRequests = 0;
-    bool m_bLateAckHeld = false;   // late-ack: a block acknowledgement held back
+    bool m_bLateAckHeld = false; // late-ack: a block acknowledgement held back
     uint32_t m_nLateAckAddress = 0;
     uint32_t m_nLateAckConn = 0;
     std::string m_strFirmware;

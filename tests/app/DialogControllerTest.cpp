@@ -31,7 +31,6 @@ namespace {
 
 class DialogTest : public ::testing::Test {
 protected:
-
     // A controller on the test's own table, looking for images in `imageDir` and for the
     // router on 127.0.0.1 at a port where nothing answers.
     void MakeDialog(const std::string& imageDir)
@@ -71,7 +70,7 @@ protected:
     const uint16_t m_nPort = m_NoRouter.Port();
     ComponentEntry m_Table[COMPONENT_COUNT];
     FakeView m_View;
-    std::unique_ptr<CKivOneClickDlg> m_pDlg;  // destroyed first
+    std::unique_ptr<CKivOneClickDlg> m_pDlg; // destroyed first
 };
 
 TEST_F(DialogTest, NotificationCodesDriveTheButtons)
@@ -99,13 +98,13 @@ TEST_F(DialogTest, NotificationCodesDriveTheButtons)
 TEST_F(DialogTest, CheckWithoutImagesFailsAndFocusesCheck)
 {
     MakeDialog(m_Dir.Path());
-    m_View.HoldWarnings(true);  // the worker waits in the warning box, as with a user
+    m_View.HoldWarnings(true); // the worker waits in the warning box, as with a user
     m_pDlg->OnCheck();
     ASSERT_TRUE(m_View.WaitForWarnings(1));
-    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_CHECK));  // disabled while the check runs
+    EXPECT_FALSE(m_View.Enabled(IKivView::IDC_CHECK)); // disabled while the check runs
     EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
     EXPECT_TRUE(m_pDlg->IsCheckRunning());
-    m_pDlg->OnCheck();  // ignored: one worker at a time
+    m_pDlg->OnCheck(); // ignored: one worker at a time
     m_pDlg->OnUpgrade();
     EXPECT_FALSE(m_pDlg->IsUpgradeRunning());
     m_View.HoldWarnings(false);
@@ -142,14 +141,14 @@ TEST_F(DialogTest, FindImageFilesDuplicateUnknownAndNone)
     EXPECT_FALSE(m_pDlg->FindImageFiles());
     EXPECT_EQ(m_View.Warnings(), std::vector<std::string>{"Two or more .bin files with the same type exist"});
     EXPECT_TRUE(m_Table[COMPONENT_BOOT].m_Image.IsValid());
-    EXPECT_EQ(fs::path(m_Table[COMPONENT_APP].m_Image.GetPath()).filename(), "a1.bin");  // the first stays
+    EXPECT_EQ(fs::path(m_Table[COMPONENT_APP].m_Image.GetPath()).filename(), "a1.bin"); // the first stays
 
     MakeDialog(m_Dir / "mixed");
     EXPECT_TRUE(m_pDlg->FindImageFiles());
     EXPECT_TRUE(m_Table[COMPONENT_BOOT].m_Image.IsValid());
     EXPECT_TRUE(m_Table[COMPONENT_FIRMWARE].m_Image.IsValid());
-    EXPECT_FALSE(m_Table[COMPONENT_APP].m_Image.IsValid());  // a second search starts afresh
-    EXPECT_EQ(m_View.Warnings().size(), 1u);                 // the unknown file is ignored silently
+    EXPECT_FALSE(m_Table[COMPONENT_APP].m_Image.IsValid()); // a second search starts afresh
+    EXPECT_EQ(m_View.Warnings().size(), 1u);                // the unknown file is ignored silently
 
     MakeDialog(m_Dir / "junk");
     EXPECT_FALSE(m_pDlg->FindImageFiles());
@@ -232,12 +231,12 @@ TEST_F(DialogTest, CloseAsksWhenIdleAndIsRefusedDuringAnUpgrade)
 
 TEST_F(DialogTest, CloseDuringACheckEndsWhenTheCheckEnds)
 {
-    MakeDialog(Samples() + "/a");  // nobody answers
-    m_View.HoldWarnings(true);         // the check waits in its "No router" box
+    MakeDialog(Samples() + "/a"); // nobody answers
+    m_View.HoldWarnings(true);    // the check waits in its "No router" box
     m_pDlg->OnCheck();
     m_View.SetAnswer(true);
     EXPECT_TRUE(m_pDlg->OnCancel());
-    EXPECT_EQ(m_View.EndResult(), -1);  // not yet: the check still runs
+    EXPECT_EQ(m_View.EndResult(), -1); // not yet: the check still runs
     m_View.HoldWarnings(false);
     ASSERT_TRUE(m_View.Pump([&] { return m_View.EndResult() != -1; }));
     EXPECT_EQ(m_View.EndResult(), IKivView::ID_CANCEL);
@@ -248,15 +247,17 @@ TEST_F(DialogTest, CloseDuringACheckEndsWhenTheCheckEnds)
 
 TEST_F(DialogTest, LoopTimerStartsTheUpgradeAndStopsAtDestruction)
 {
-    { std::ofstream(m_Dir / "LoopTest.ini") << ""; }
+    {
+        std::ofstream(m_Dir / "LoopTest.ini") << "";
+    }
     MakeDialog(m_Dir.Path());
     ASSERT_TRUE(m_pDlg->IsLoopTest());
 
     uint32_t start = GetTickCount();
-    m_pDlg->OnWorkerNotify(NOTIFY_FOCUS_UPGRADE);  // as after a successful check
+    m_pDlg->OnWorkerNotify(NOTIFY_FOCUS_UPGRADE); // as after a successful check
     ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_START_UPGRADE));
     EXPECT_GE(TicksSince(start), 1900u);
-    ASSERT_TRUE(m_View.WaitPosted(NOTIFY_UPGRADE_DONE));  // the upgrade it started has ended
+    ASSERT_TRUE(m_View.WaitPosted(NOTIFY_UPGRADE_DONE)); // the upgrade it started has ended
 
     // Handling the end starts the 35 s timer toward the next check; destruction does not
     // wait for it: it returns before the timer's time is up.

@@ -93,7 +93,9 @@ TEST_F(DialogWithRouter, ButtonsFollowTheStateTableThroughCheckAndUpgrade)
 
 TEST_F(DialogWithRouter, LoopTestRepeatsCheckAndUpgradeUntilClosed)
 {
-    { std::ofstream(m_Dir / "LoopTest.ini") << ""; }
+    {
+        std::ofstream(m_Dir / "LoopTest.ini") << "";
+    }
     m_pDlg->OnInitDialog();
     ASSERT_TRUE(m_pDlg->IsLoopTest());
 
@@ -103,7 +105,7 @@ TEST_F(DialogWithRouter, LoopTestRepeatsCheckAndUpgradeUntilClosed)
     ASSERT_TRUE(m_View.PumpUntilHandled(NOTIFY_FOCUS_UPGRADE, 2, std::chrono::seconds(60)));
     std::vector<int> posted = m_View.Posted();
     std::vector<int> expected = {NOTIFY_FOCUS_UPGRADE, NOTIFY_START_UPGRADE, NOTIFY_UPGRADE_DONE, NOTIFY_START_CHECK,
-        NOTIFY_FOCUS_UPGRADE};
+                                 NOTIFY_FOCUS_UPGRADE};
     ASSERT_GE(posted.size(), expected.size());
     EXPECT_EQ(std::vector<int>(posted.begin(), posted.begin() + 5), expected);
     EXPECT_TRUE(m_View.Warnings().empty()) << m_View.Warnings().front();

@@ -47,8 +47,9 @@ bool Contains(const std::vector<std::string>& lines, const std::string& piece)
 TEST(InterfaceChoiceTest, BadNamesAreRefusedWithTheListOfInterfaces)
 {
     const CNetInterfaces laptop = Laptop();
-    const std::string list = "Interfaces here: lo 127.0.0.1/8, wlan0 192.168.1.50/24, eth1 192.168.1.100/24, "
-                             "eth0 10.0.0.5/24 (down), tun0 (no IPv4 address).";
+    const std::string list =
+        "Interfaces here: lo 127.0.0.1/8, wlan0 192.168.1.50/24, eth1 192.168.1.100/24, "
+        "eth0 10.0.0.5/24 (down), tun0 (no IPv4 address).";
     struct Case {
         std::string name;
         std::string message;
@@ -67,7 +68,7 @@ TEST(InterfaceChoiceTest, BadNamesAreRefusedWithTheListOfInterfaces)
         EXPECT_FALSE(ResolveInterface(overrides, laptop, &error));
         EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
         EXPECT_NE(error.find(list), std::string::npos) << error;
-        EXPECT_EQ(overrides.targets, RouterOverrides().targets);  // untouched
+        EXPECT_EQ(overrides.targets, RouterOverrides().targets); // untouched
     }
 }
 
@@ -106,7 +107,7 @@ TEST(DiscoveryHintTest, NamesTheInterfacesThatShareTheTargetsSubnet)
     EXPECT_TRUE(Contains(hint, "--target ADDRESS"));
     EXPECT_TRUE(Contains(hint, "LAN ports"));
     EXPECT_EQ(hint.back(), "A firewall on this PC must let UDP replies from the router's port 1280 in.");
-    EXPECT_FALSE(Contains(hint, "255.255.255.255"));  // every interface could reach that one
+    EXPECT_FALSE(Contains(hint, "255.255.255.255")); // every interface could reach that one
     EXPECT_EQ(JoinHint({"a", "b"}), "a\nb");
 }
 
@@ -124,6 +125,6 @@ TEST(DiscoveryHintTest, SaysWhenNoInterfaceIsOnTheSubnetOrTheChosenOneHasNoLink)
     EXPECT_EQ(hint[0], "The discovery went out through eth1 192.168.1.100/24 (no link) only.");
     EXPECT_EQ(hint[1], "eth1 has no link: is the cable plugged in and the router switched on?");
     EXPECT_EQ(hint[2], "eth1 is on the subnet of 192.168.1.255 (192.168.1.0/24).");
-    EXPECT_FALSE(Contains(hint, "--interface"));  // already chosen
+    EXPECT_FALSE(Contains(hint, "--interface")); // already chosen
     EXPECT_EQ(hint.back(), "A firewall on this PC must let UDP replies from the router's port 4000 in.");
 }

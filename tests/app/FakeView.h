@@ -85,9 +85,8 @@ public:
     bool WaitPosted(int code, std::chrono::milliseconds limit = std::chrono::seconds(60))
     {
         std::unique_lock<std::mutex> lock(m_Mutex);
-        return m_Cond.wait_for(lock, limit, [&] {
-            return std::find(m_Posted.begin(), m_Posted.end(), code) != m_Posted.end();
-        });
+        return m_Cond.wait_for(lock, limit,
+                               [&] { return std::find(m_Posted.begin(), m_Posted.end(), code) != m_Posted.end(); });
     }
 
     // Delivers queued notifications until `done` holds or `limit` of real time passed.

@@ -11,9 +11,9 @@ TEST(ImageSearchPath, InstalledProgramAlsoSearchesTheInstallationsImageDirectory
 {
     EXPECT_EQ(ImageSearchDirectories("/usr/bin/"), (Dirs{"/usr/bin/", "/usr/share/kivupgrade/images/"}));
     EXPECT_EQ(ImageSearchDirectories("/opt/kiv-1.2/bin"),
-        (Dirs{"/opt/kiv-1.2/bin/", "/opt/kiv-1.2/share/kivupgrade/images/"}));
+              (Dirs{"/opt/kiv-1.2/bin/", "/opt/kiv-1.2/share/kivupgrade/images/"}));
     EXPECT_EQ(ImageSearchDirectories("/tmp/root/usr/./bin/"),
-        (Dirs{"/tmp/root/usr/./bin/", "/tmp/root/usr/share/kivupgrade/images/"}));
+              (Dirs{"/tmp/root/usr/./bin/", "/tmp/root/usr/share/kivupgrade/images/"}));
 }
 
 TEST(ImageSearchPath, OtherProgramsSearchOnlyTheirOwnDirectory)

@@ -19,10 +19,8 @@ namespace {
 // to 32 bits, the value, padding, the children.
 const std::vector<uint8_t> GOLDEN_BLOCK = {
     // 0: VS_VERSION_INFO, 316 bytes, a 52-byte binary value.
-    0x3C, 0x01, 0x34, 0x00, 0x00, 0x00,
-    'V', 0, 'S', 0, '_', 0, 'V', 0, 'E', 0, 'R', 0, 'S', 0, 'I', 0, 'O', 0, 'N', 0, '_', 0,
-    'I', 0, 'N', 0, 'F', 0, 'O', 0, 0, 0,
-    0x00, 0x00,             // padding to 40
+    0x3C, 0x01, 0x34, 0x00, 0x00, 0x00, 'V', 0, 'S', 0, '_', 0, 'V', 0, 'E', 0, 'R', 0, 'S', 0, 'I', 0, 'O', 0, 'N', 0,
+    '_', 0, 'I', 0, 'N', 0, 'F', 0, 'O', 0, 0, 0, 0x00, 0x00, // padding to 40
     // 40: fixed file information.
     0xBD, 0x04, 0xEF, 0xFE, // signature 0xFEEF04BD
     0x00, 0x00, 0x01, 0x00, // structure version 1.0
@@ -38,32 +36,24 @@ const std::vector<uint8_t> GOLDEN_BLOCK = {
     0x00, 0x00, 0x00, 0x00, // date
     0x00, 0x00, 0x00, 0x00,
     // 92: StringFileInfo, 156 bytes, text, no value.
-    0x9C, 0x00, 0x00, 0x00, 0x01, 0x00,
-    'S', 0, 't', 0, 'r', 0, 'i', 0, 'n', 0, 'g', 0, 'F', 0, 'i', 0, 'l', 0, 'e', 0, 'I', 0,
-    'n', 0, 'f', 0, 'o', 0, 0, 0,
+    0x9C, 0x00, 0x00, 0x00, 0x01, 0x00, 'S', 0, 't', 0, 'r', 0, 'i', 0, 'n', 0, 'g', 0, 'F', 0, 'i', 0, 'l', 0, 'e', 0,
+    'I', 0, 'n', 0, 'f', 0, 'o', 0, 0, 0,
     // 128: the string table 040904b0, 120 bytes.
-    0x78, 0x00, 0x00, 0x00, 0x01, 0x00,
-    '0', 0, '4', 0, '0', 0, '9', 0, '0', 0, '4', 0, 'b', 0, '0', 0, 0, 0,
+    0x78, 0x00, 0x00, 0x00, 0x01, 0x00, '0', 0, '4', 0, '0', 0, '9', 0, '0', 0, '4', 0, 'b', 0, '0', 0, 0, 0,
     // 152: CompanyName, 46 bytes, 7 characters of text.
-    0x2E, 0x00, 0x07, 0x00, 0x01, 0x00,
-    'C', 0, 'o', 0, 'm', 0, 'p', 0, 'a', 0, 'n', 0, 'y', 0, 'N', 0, 'a', 0, 'm', 0, 'e', 0, 0, 0,
-    0x00, 0x00,             // padding to 184
-    'V', 0, 'a', 0, 'r', 0, 'o', 0, 'n', 0, 'i', 0, 0, 0,
-    0x00, 0x00,             // padding to 200
+    0x2E, 0x00, 0x07, 0x00, 0x01, 0x00, 'C', 0, 'o', 0, 'm', 0, 'p', 0, 'a', 0, 'n', 0, 'y', 0, 'N', 0, 'a', 0, 'm', 0,
+    'e', 0, 0, 0, 0x00, 0x00,                                         // padding to 184
+    'V', 0, 'a', 0, 'r', 0, 'o', 0, 'n', 0, 'i', 0, 0, 0, 0x00, 0x00, // padding to 200
     // 200: ProductVersion, 48 bytes, 6 characters of text.
-    0x30, 0x00, 0x06, 0x00, 0x01, 0x00,
-    'P', 0, 'r', 0, 'o', 0, 'd', 0, 'u', 0, 'c', 0, 't', 0, 'V', 0, 'e', 0, 'r', 0, 's', 0,
-    'i', 0, 'o', 0, 'n', 0, 0, 0,
-    '1', 0, '.', 0, '2', 0, '.', 0, '3', 0, 0, 0,
+    0x30, 0x00, 0x06, 0x00, 0x01, 0x00, 'P', 0, 'r', 0, 'o', 0, 'd', 0, 'u', 0, 'c', 0, 't', 0, 'V', 0, 'e', 0, 'r', 0,
+    's', 0, 'i', 0, 'o', 0, 'n', 0, 0, 0, '1', 0, '.', 0, '2', 0, '.', 0, '3', 0, 0, 0,
     // 248: VarFileInfo, 68 bytes, text, no value.
-    0x44, 0x00, 0x00, 0x00, 0x01, 0x00,
-    'V', 0, 'a', 0, 'r', 0, 'F', 0, 'i', 0, 'l', 0, 'e', 0, 'I', 0, 'n', 0, 'f', 0, 'o', 0, 0, 0,
-    0x00, 0x00,             // padding to 280
+    0x44, 0x00, 0x00, 0x00, 0x01, 0x00, 'V', 0, 'a', 0, 'r', 0, 'F', 0, 'i', 0, 'l', 0, 'e', 0, 'I', 0, 'n', 0, 'f', 0,
+    'o', 0, 0, 0, 0x00, 0x00, // padding to 280
     // 280: Translation, 36 bytes, a 4-byte binary value.
-    0x24, 0x00, 0x04, 0x00, 0x00, 0x00,
-    'T', 0, 'r', 0, 'a', 0, 'n', 0, 's', 0, 'l', 0, 'a', 0, 't', 0, 'i', 0, 'o', 0, 'n', 0, 0, 0,
-    0x00, 0x00,             // padding to 312
-    0x09, 0x04, 0xB0, 0x04, // language 0x0409, code page 0x04B0
+    0x24, 0x00, 0x04, 0x00, 0x00, 0x00, 'T', 0, 'r', 0, 'a', 0, 'n', 0, 's', 0, 'l', 0, 'a', 0, 't', 0, 'i', 0, 'o', 0,
+    'n', 0, 0, 0, 0x00, 0x00, // padding to 312
+    0x09, 0x04, 0xB0, 0x04,   // language 0x0409, code page 0x04B0
 };
 
 } // namespace

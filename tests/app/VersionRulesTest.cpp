@@ -13,13 +13,13 @@ TEST(VersionRules, ValidVersionTable)
     };
     const Case cases[] = {
         {"1.2.3.4", true},
-        {"10.0.1.", true},        // ends with its third dot
-        {"1.2.3.B100", true},     // nothing after the third dot is examined
+        {"10.0.1.", true},    // ends with its third dot
+        {"1.2.3.B100", true}, // nothing after the third dot is examined
         {"2.1.5.0", true},
-        {"1.2.3", false},         // only two dots
-        {"V1.2.3.4", false},      // letter before the third dot
-        {"1..2.3.4", false},      // empty group
-        {".1.2.3", false},        // dot first
+        {"1.2.3", false},    // only two dots
+        {"V1.2.3.4", false}, // letter before the third dot
+        {"1..2.3.4", false}, // empty group
+        {".1.2.3", false},   // dot first
         {"", false},
         {"1.2.3.4 ", true},
         {"1.2 .3.4", false},
@@ -36,7 +36,7 @@ TEST(VersionRules, ParseTakesThreeEndedNumbers)
 {
     using V = std::array<unsigned, 3>;
     EXPECT_EQ(CVersionCheck::ParseVersion("1.2.3.4"), (V{1, 2, 3}));
-    EXPECT_EQ(CVersionCheck::ParseVersion("1.2.3"), (V{1, 2, 0}));  // a running number is dropped
+    EXPECT_EQ(CVersionCheck::ParseVersion("1.2.3"), (V{1, 2, 0})); // a running number is dropped
     EXPECT_EQ(CVersionCheck::ParseVersion("10.20.30."), (V{10, 20, 30}));
     EXPECT_EQ(CVersionCheck::ParseVersion("v2.x1-7 9"), (V{2, 1, 7}));
     EXPECT_EQ(CVersionCheck::ParseVersion(""), (V{0, 0, 0}));
@@ -47,7 +47,7 @@ TEST(VersionRules, CompareLooksAtFirstTwoNumbersOnly)
 {
     EXPECT_EQ(CVersionCheck::CompareVersions("2.1.5.0", "2.1.7.1"), 1);
     EXPECT_EQ(CVersionCheck::CompareVersions("2.1.5.0", "3.0.0.0"), 0);
-    EXPECT_EQ(CVersionCheck::CompareVersions("1.2.9.0", "1.2.3.0"), 1);  // older image accepted
+    EXPECT_EQ(CVersionCheck::CompareVersions("1.2.9.0", "1.2.3.0"), 1); // older image accepted
     EXPECT_EQ(CVersionCheck::CompareVersions("1.2.3.0", "1.3.0.0"), 0);
     EXPECT_EQ(CVersionCheck::CompareVersions("1.2.3.B1", "1.2.3.B1"), 1);
     // A current version that was not read never refuses the upgrade.
@@ -69,7 +69,7 @@ TEST(RouterOverrides, ParsesAddressesPortsAndLists)
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(FormatIpv4(list[1]), "127.0.0.2");
     EXPECT_FALSE(ParseTargetList("127.0.0.1,", list));
-    EXPECT_EQ(list.size(), 2u);  // unchanged after a failure
+    EXPECT_EQ(list.size(), 2u); // unchanged after a failure
 
     uint16_t port = 7;
     EXPECT_TRUE(ParsePort("65535", port));

@@ -18,7 +18,7 @@ TEST_F(CliCheck, FamilyAReadsEveryVersionAndAcceptsSameMajorMinor)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     ASSERT_EQ(run.json["rows"].size(), 5u);
     const char* types[] = {"BOOT of router module", "APP of router module", "Customization of router module",
-        "Firmware of wireless module", "Dashboard of wireless module"};
+                           "Firmware of wireless module", "Dashboard of wireless module"};
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(run.json["rows"][i]["type"], types[i]);
         EXPECT_EQ(run.json["rows"][i]["status"], "Waiting for the upgrade");
@@ -29,7 +29,7 @@ TEST_F(CliCheck, FamilyAReadsEveryVersionAndAcceptsSameMajorMinor)
     EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "1.0.5.0");
     EXPECT_EQ(run.Cell("APP", "currentVersion"), "2.1.5.0");
     EXPECT_EQ(run.Cell("APP", "upgradeVersion"), "2.1.7.1");
-    EXPECT_EQ(run.Cell("Customization", "currentVersion"), "2.1.5.0");  // copy of APP
+    EXPECT_EQ(run.Cell("Customization", "currentVersion"), "2.1.5.0"); // copy of APP
     EXPECT_EQ(run.Cell("Firmware", "currentVersion"), "11.608.10.01.00");
     EXPECT_EQ(run.Cell("Dashboard", "currentVersion"), "16.200.10.01.00");
     EXPECT_EQ(run.json["router"]["ip"], "127.0.0.1");
@@ -37,7 +37,7 @@ TEST_F(CliCheck, FamilyAReadsEveryVersionAndAcceptsSameMajorMinor)
     EXPECT_NE(run.err.find("Download log: " + (m_Dir / "KivUpgradeLog.txt")), std::string::npos);
 
     std::string transcript = Transcript();
-    EXPECT_EQ(kivtest::CountOf(transcript, "\"name\":\"discovery\""), 2);  // request and reply
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"name\":\"discovery\""), 2); // request and reply
     EXPECT_NE(transcript.find("nvram get cfe_version"), std::string::npos);
     EXPECT_NE(transcript.find("nvram get app_version"), std::string::npos);
     EXPECT_EQ(transcript.find("diag display version"), std::string::npos);
@@ -55,7 +55,7 @@ TEST_F(CliCheck, MajorChangeIsAMismatchAndBlocksTheUpgrade)
     EXPECT_EQ(run.json["checkPassed"], false);
     EXPECT_EQ(run.json["upgradeRan"], false);
     EXPECT_NE(run.json["reason"].get<std::string>().find("APP of router module"), std::string::npos);
-    EXPECT_EQ(Transcript().find("RUT begin"), std::string::npos);  // nothing was sent
+    EXPECT_EQ(Transcript().find("RUT begin"), std::string::npos); // nothing was sent
 }
 
 TEST_F(CliCheck, DashboardIsAlwaysUpgradedAndForceLoadIsReported)
@@ -78,13 +78,13 @@ TEST_F(CliCheck, DashboardIsAlwaysUpgradedAndForceLoadIsReported)
 TEST_F(CliCheck, SkippedDiscoveryRepliesAndSilentTelnetFallBackToTheDiscoveryText)
 {
     ASSERT_TRUE(StartSim({"--fault", "discovery-zero-mac", "--fault", "discovery-other-type", "--fault",
-        "telnet-silent", "--discovery-text", "1.0.9.9"}));
+                          "telnet-silent", "--discovery-text", "1.0.9.9"}));
     CliRun run = RunCli("check", Samples("a"));
     EXPECT_EQ(run.json["router"]["mac"], "02-4B-49-56-00-01");
     EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "1.0.9.9");
-    EXPECT_EQ(run.Cell("BOOT", "status"), "Waiting for the upgrade");  // 1.0 against 1.0.6.2
+    EXPECT_EQ(run.Cell("BOOT", "status"), "Waiting for the upgrade"); // 1.0 against 1.0.6.2
     EXPECT_EQ(run.Cell("APP", "currentVersion"), "1.0.9.9");
-    EXPECT_EQ(run.Cell("APP", "status"), "Version does not match");     // 1.0 against 2.1.7.1
+    EXPECT_EQ(run.Cell("APP", "status"), "Version does not match"); // 1.0 against 2.1.7.1
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(Log().find("Telnet的登录提示中没有':'"), std::string::npos);
 }
@@ -93,7 +93,7 @@ TEST_F(CliCheck, DiscoveryTextWithTwoDotsIsDropped)
 {
     ASSERT_TRUE(StartSim({"--fault", "telnet-refused", "--discovery-text", "1.2.3"}));
     CliRun run = RunCli("check", Samples("a"));
-    EXPECT_EQ(run.exitCode, 0) << run.err;  // versions not read never refuse the upgrade
+    EXPECT_EQ(run.exitCode, 0) << run.err; // versions not read never refuse the upgrade
     EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "");
     EXPECT_EQ(run.Cell("APP", "currentVersion"), "");
     EXPECT_NE(Log().find("创建TCP连接失败"), std::string::npos);
@@ -102,7 +102,7 @@ TEST_F(CliCheck, DiscoveryTextWithTwoDotsIsDropped)
     ASSERT_TRUE(StartSim({"--fault", "telnet-refused", "--discovery-text", "1.2.3.4"}));
     run = RunCli("check", Samples("a"));
     EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "1.2.3.4");
-    EXPECT_EQ(run.Cell("BOOT", "status"), "Version does not match");  // 1.2 against 1.0
+    EXPECT_EQ(run.Cell("BOOT", "status"), "Version does not match"); // 1.2 against 1.0
     EXPECT_EQ(run.exitCode, 1);
 }
 
@@ -115,13 +115,13 @@ TEST_F(CliCheck, FamilyBReadsOneVersionForFourRows)
     env["KIV_DISCOVERY_TARGETS"] = "127.0.0.2,127.0.0.1";
     env["KIV_ROUTER_PORT"] = m_strRouterPort;
     env["KIV_TELNET_PORT"] = m_strTelnetPort;
-    ASSERT_TRUE(cli.Start({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--images", Samples("b"), "--json"},
-        env));
+    ASSERT_TRUE(
+        cli.Start({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--images", Samples("b"), "--json"}, env));
     CliRun run = Finish(cli, std::chrono::seconds(120));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     ASSERT_EQ(run.json["rows"].size(), 6u);
     const char* types[] = {"Common Html Resource", "Special Html Code", "APP of router module",
-        "Configuration File", "Firmware", "Dashboard"};
+                           "Configuration File",   "Firmware",          "Dashboard"};
     for (size_t i = 0; i < 6; ++i)
         EXPECT_EQ(run.json["rows"][i]["type"].get<std::string>().rfind(types[i], 0), 0u) << i;
     for (size_t i = 0; i < 4; ++i)
@@ -150,7 +150,7 @@ TEST_F(CliCheck, BothFamiliesPresentFamilyBIsIgnoredAndNeverSent)
     EXPECT_EQ(run.Cell("Dashboard", "status").rfind("Download successfully (", 0), 0u);
     std::string transcript = Transcript();
     EXPECT_EQ(transcript.find("diag display version"), std::string::npos);
-    EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"RUT begin\""), 3);  // BOOT, APP, Customization only
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"RUT begin\""), 3); // BOOT, APP, Customization only
 }
 
 TEST_F(CliCheck, NoRouterAndUsageErrors)
@@ -164,8 +164,11 @@ TEST_F(CliCheck, NoRouterAndUsageErrors)
     EXPECT_NE(run.err.find("Warning: No router is detected"), std::string::npos);
     EXPECT_NE(Log().find("没有检测到路由器"), std::string::npos);
 
-    for (std::vector<std::string> bad : {std::vector<std::string>{"frobnicate"}, {"check", "--router-port", "0"},
-             {"check", "--target", "1.2.3"}, {"check", "--images", m_Dir / "missing"}, {}}) {
+    for (std::vector<std::string> bad : {std::vector<std::string>{"frobnicate"},
+                                         {"check", "--router-port", "0"},
+                                         {"check", "--target", "1.2.3"},
+                                         {"check", "--images", m_Dir / "missing"},
+                                         {}}) {
         bad.insert(bad.begin(), kivtest::BuildProgram(kivtest::CLI_PROGRAM));
         kivtest::Process cli;
         ASSERT_TRUE(cli.Start(bad, CliEnv()));

@@ -59,10 +59,7 @@ protected:
 };
 
 // One connection event of the simulator's Telnet or TCP service.
-bool AnyConnection(const std::string& transcript)
-{
-    return transcript.find("\"connected\"") != std::string::npos;
-}
+bool AnyConnection(const std::string& transcript) { return transcript.find("\"connected\"") != std::string::npos; }
 
 TEST_F(CliDiscover, TwoRoutersAreListedAndTheCheckKeepsTheFirst)
 {

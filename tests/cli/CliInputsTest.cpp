@@ -42,8 +42,8 @@ protected:
     {
         const std::string data = m_Dir / "part.dat";
         ASSERT_TRUE(kivtest::WriteFile(data, std::string(5000, 'p')));
-        std::vector<std::string> args = {kivtest::BuildProgram(kivtest::IMAGE_PROGRAM), "create", path, "--type",
-            type, "-V", version};
+        std::vector<std::string> args = {
+            kivtest::BuildProgram(kivtest::IMAGE_PROGRAM), "create", path, "--type", type, "-V", version};
         for (int i = 0; i < parts; ++i) {
             args.push_back("--part");
             args.push_back(data);
@@ -132,10 +132,13 @@ TEST_F(CliInputs, RouterImageOfTwoPartsIsNotUsed)
 TEST_F(CliInputs, VersionTextsCarryNoControlCharacters)
 {
     const std::string images = CopySamples();
-    ASSERT_NO_FATAL_FAILURE(CreateImage(images + "/app.bin", "app", "2.1.7.1\x1b[5m\x9b" "2J"));
+    ASSERT_NO_FATAL_FAILURE(CreateImage(images + "/app.bin", "app",
+                                        "2.1.7.1\x1b[5m\x9b"
+                                        "2J"));
     ASSERT_TRUE(StartSim({"--boot-version", "1.0.5.0\x1b]0;owned\x07", "--app-version", "2.1.5.0\x1b[2J\x1b[H",
-        "--firmware-version", "11.608.10.01\x1b[FResult: success", "--dashboard-version",
-        "16.200.10.01.00\xc2\x9b" "2K\x7f"}));
+                          "--firmware-version", "11.608.10.01\x1b[FResult: success", "--dashboard-version",
+                          "16.200.10.01.00\xc2\x9b"
+                          "2K\x7f"}));
 
     kivtest::Process cli;
     ASSERT_TRUE(cli.Start(CliArgs("check", images, false), CliEnv())) << cli.Error();

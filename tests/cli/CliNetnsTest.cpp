@@ -15,10 +15,7 @@
 
 namespace {
 
-std::string IpProgram()
-{
-    return kivtest::FindProgram("ip", "/usr/sbin:/sbin");
-}
+std::string IpProgram() { return kivtest::FindProgram("ip", "/usr/sbin:/sbin"); }
 
 // Network namespaces of the test's own (named after their role and the test's pid), removed
 // in every case. Make runs `ip` steps that wire them up.
@@ -109,27 +106,31 @@ protected:
     {
         const std::string vp = "kvp" + std::to_string(getpid());
         const std::string vr = "kvr" + std::to_string(getpid());
-        return lan.Make({
-            {"link", "add", vp, "type", "veth", "peer", "name", vr},
-            {"link", "set", vp, "netns", lan.Ns("pc")},
-            {"link", "set", vr, "netns", lan.Ns("rt")},
-            {"-n", lan.Ns("pc"), "addr", "add", "192.168.1.100/24", "broadcast", "192.168.1.255", "dev", vp},
-            {"-n", lan.Ns("rt"), "addr", "add", "192.168.1.1/24", "broadcast", "192.168.1.255", "dev", vr},
-            {"-n", lan.Ns("pc"), "link", "set", "lo", "up"},
-            {"-n", lan.Ns("rt"), "link", "set", "lo", "up"},
-            {"-n", lan.Ns("pc"), "link", "set", vp, "up"},
-            {"-n", lan.Ns("rt"), "link", "set", vr, "up"},
-        }, why);
+        return lan.Make(
+            {
+                {"link", "add", vp, "type", "veth", "peer", "name", vr},
+                {"link", "set", vp, "netns", lan.Ns("pc")},
+                {"link", "set", vr, "netns", lan.Ns("rt")},
+                {"-n", lan.Ns("pc"), "addr", "add", "192.168.1.100/24", "broadcast", "192.168.1.255", "dev", vp},
+                {"-n", lan.Ns("rt"), "addr", "add", "192.168.1.1/24", "broadcast", "192.168.1.255", "dev", vr},
+                {"-n", lan.Ns("pc"), "link", "set", "lo", "up"},
+                {"-n", lan.Ns("rt"), "link", "set", "lo", "up"},
+                {"-n", lan.Ns("pc"), "link", "set", vp, "up"},
+                {"-n", lan.Ns("rt"), "link", "set", vr, "up"},
+            },
+            why);
     }
 
     // kivupgrade-cli check in the "pc" namespace with no router overrides, `env` added.
     kivtest::CliRun CheckFromPc(const TestLan& lan, std::vector<std::string> extra, kivtest::Process::Env env)
     {
-        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--images",
-            Samples("a"), "--json"};
+        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--images", Samples("a"),
+                                         "--json"};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        env.insert({{"TMPDIR", m_Dir.Path()}, {"KIV_DISCOVERY_TARGETS", ""}, {"KIV_ROUTER_PORT", ""},
-            {"KIV_TELNET_PORT", ""}});
+        env.insert({{"TMPDIR", m_Dir.Path()},
+                    {"KIV_DISCOVERY_TARGETS", ""},
+                    {"KIV_ROUTER_PORT", ""},
+                    {"KIV_TELNET_PORT", ""}});
         kivtest::Process cli;
         if (!cli.Start(lan.In("pc", argv), env)) {
             ADD_FAILURE() << cli.Error();
@@ -159,8 +160,8 @@ TEST_F(CliNetns, DefaultBroadcastFindsTheRouterOnItsOwnLan)
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     ASSERT_TRUE(run.json.contains("router")) << run.out;
     EXPECT_EQ(run.json["router"]["ip"], "192.168.1.1");
-    EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "1.0.5.0");  // read over Telnet on port 23
-    EXPECT_EQ(run.Cell("Firmware", "currentVersion"), "11.608.10.01.00");  // DIAG over TCP 1280
+    EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "1.0.5.0");             // read over Telnet on port 23
+    EXPECT_EQ(run.Cell("Firmware", "currentVersion"), "11.608.10.01.00"); // DIAG over TCP 1280
     std::string transcript = Transcript();
     EXPECT_NE(transcript.find("\"name\":\"discovery\""), std::string::npos);
 }
@@ -178,8 +179,8 @@ TEST_F(CliNetns, TimeScaleTowardARouterOffLoopbackNeedsAnAllowance)
     kivtest::SimProcess sim;
     ASSERT_TRUE(sim.Start({}, RouterOptions(lan, scale, m_Dir / "transcript.jsonl")));
 
-    const std::string refusal = "Time scale " + kivtest::ScaleArgument(scale)
-        + " refused: the router at 192.168.1.1 is not on loopback";
+    const std::string refusal = "Time scale " + kivtest::ScaleArgument(scale) +
+                                " refused: the router at 192.168.1.1 is not on loopback";
     kivtest::CliRun run = CheckFromPc(lan, {}, {{"KIV_TIME_SCALE", Scale()}, {"KIV_TIME_SCALE_ANY_ROUTER", ""}});
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
     EXPECT_NE(run.json.value("reason", std::string()).find(refusal), std::string::npos) << run.out;
@@ -210,25 +211,32 @@ protected:
         const std::string pc = s_pLan->Ns("pc");
         const std::string pid = std::to_string(getpid());
         const std::string a = "kqa" + pid, b = "kqb" + pid, c = "kra" + pid, d = "krb" + pid;
-        s_bLan = s_pLan->Make({
-            {"link", "add", a, "type", "veth", "peer", "name", b},
-            {"link", "add", c, "type", "veth", "peer", "name", d},
-            {"link", "set", a, "netns", pc}, {"link", "set", b, "netns", s_pLan->Ns("quiet")},
-            {"link", "set", c, "netns", pc}, {"link", "set", d, "netns", s_pLan->Ns("rt")},
-            {"-n", pc, "link", "set", a, "name", "eth0"}, {"-n", pc, "link", "set", c, "name", "eth1"},
-            {"-n", pc, "addr", "add", "192.168.1.50/24", "broadcast", "192.168.1.255", "dev", "eth0"},
-            {"-n", pc, "addr", "add", "192.168.1.100/24", "broadcast", "192.168.1.255", "dev", "eth1"},
-            {"-n", s_pLan->Ns("quiet"), "addr", "add", "192.168.1.2/24", "broadcast", "192.168.1.255", "dev", b},
-            {"-n", s_pLan->Ns("rt"), "addr", "add", "192.168.1.1/24", "broadcast", "192.168.1.255", "dev", d},
-            // A third port that is down, for the usage error.
-            {"-n", pc, "link", "add", "eth2", "type", "veth", "peer", "name", "eth3"},
-            {"-n", pc, "addr", "add", "10.9.9.9/24", "dev", "eth2"},
-            {"-n", pc, "link", "set", "lo", "up"}, {"-n", pc, "link", "set", "eth0", "up"},
-            {"-n", pc, "link", "set", "eth1", "up"},
-            {"-n", s_pLan->Ns("quiet"), "link", "set", b, "up"}, {"-n", s_pLan->Ns("rt"), "link", "set", d, "up"},
-            {"-n", s_pLan->Ns("rt"), "link", "set", "lo", "up"},
-            {"-n", pc, "route", "add", "default", "via", "192.168.1.2", "dev", "eth0"},
-        }, s_strWhy);
+        s_bLan = s_pLan->Make(
+            {
+                {"link", "add", a, "type", "veth", "peer", "name", b},
+                {"link", "add", c, "type", "veth", "peer", "name", d},
+                {"link", "set", a, "netns", pc},
+                {"link", "set", b, "netns", s_pLan->Ns("quiet")},
+                {"link", "set", c, "netns", pc},
+                {"link", "set", d, "netns", s_pLan->Ns("rt")},
+                {"-n", pc, "link", "set", a, "name", "eth0"},
+                {"-n", pc, "link", "set", c, "name", "eth1"},
+                {"-n", pc, "addr", "add", "192.168.1.50/24", "broadcast", "192.168.1.255", "dev", "eth0"},
+                {"-n", pc, "addr", "add", "192.168.1.100/24", "broadcast", "192.168.1.255", "dev", "eth1"},
+                {"-n", s_pLan->Ns("quiet"), "addr", "add", "192.168.1.2/24", "broadcast", "192.168.1.255", "dev", b},
+                {"-n", s_pLan->Ns("rt"), "addr", "add", "192.168.1.1/24", "broadcast", "192.168.1.255", "dev", d},
+                // A third port that is down, for the usage error.
+                {"-n", pc, "link", "add", "eth2", "type", "veth", "peer", "name", "eth3"},
+                {"-n", pc, "addr", "add", "10.9.9.9/24", "dev", "eth2"},
+                {"-n", pc, "link", "set", "lo", "up"},
+                {"-n", pc, "link", "set", "eth0", "up"},
+                {"-n", pc, "link", "set", "eth1", "up"},
+                {"-n", s_pLan->Ns("quiet"), "link", "set", b, "up"},
+                {"-n", s_pLan->Ns("rt"), "link", "set", d, "up"},
+                {"-n", s_pLan->Ns("rt"), "link", "set", "lo", "up"},
+                {"-n", pc, "route", "add", "default", "via", "192.168.1.2", "dev", "eth0"},
+            },
+            s_strWhy);
     }
     static void TearDownTestSuite() { s_pLan.reset(); }
 
@@ -288,8 +296,8 @@ TEST_F(CliTwoPorts, ThroughEth1DiscoverListsTheRouterAndTheUpgradeWorks)
 
     // The default targets (now eth1's broadcast, then 255.255.255.255), then the limited
     // broadcast alone: discovery, control records, Telnet and TCP all through eth1.
-    for (const std::vector<std::string>& targets : {std::vector<std::string>{},
-                                                   std::vector<std::string>{"--target", "255.255.255.255"}}) {
+    for (const std::vector<std::string>& targets :
+         {std::vector<std::string>{}, std::vector<std::string>{"--target", "255.255.255.255"}}) {
         std::vector<std::string> args = {"upgrade", "--interface", "eth1", "--images", Samples("a")};
         args.insert(args.end(), targets.begin(), targets.end());
         run = RunInPc(args);

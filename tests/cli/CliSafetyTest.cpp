@@ -24,7 +24,7 @@ namespace {
 constexpr uid_t NOBODY = 65534;
 const std::string SEPARATOR(50, '+');
 const std::string CHECK_LINES[] = {"DIAG_HandShake: (0,0)", "Firmware Version: 11.608.10.01.00",
-    "Dashboard Version: 16.200.10.01.00"};
+                                   "Dashboard Version: 16.200.10.01.00"};
 
 // Where MakeSharedTmp's copy of the program is seen with /tmp replaced.
 const std::string PROGRAM_IN_TMP = "/tmp/bin/kivupgrade-cli";
@@ -37,8 +37,15 @@ protected:
     // temporary directory of a real machine, made and inspected by the test.
     static std::vector<std::string> WithTmp(const std::string& dir, const std::vector<std::string>& argv)
     {
-        std::vector<std::string> wrapped = {UnshareProgram(), "--mount", "--propagation", "private", "--",
-            "/bin/sh", "-c", "mount --bind \"$0\" /tmp && exec \"$@\"", dir};
+        std::vector<std::string> wrapped = {UnshareProgram(),
+                                            "--mount",
+                                            "--propagation",
+                                            "private",
+                                            "--",
+                                            "/bin/sh",
+                                            "-c",
+                                            "mount --bind \"$0\" /tmp && exec \"$@\"",
+                                            dir};
         wrapped.insert(wrapped.end(), argv.begin(), argv.end());
         return wrapped;
     }
@@ -55,8 +62,7 @@ protected:
             return false;
         }
         Process probe;
-        if (!probe.Start(WithTmp(dir, {PROGRAM_IN_TMP, "--version"}))
-            || probe.Wait(std::chrono::seconds(30)) != 0) {
+        if (!probe.Start(WithTmp(dir, {PROGRAM_IN_TMP, "--version"})) || probe.Wait(std::chrono::seconds(30)) != 0) {
             why = "kivupgrade-cli cannot run with a directory bound on /tmp: " + probe.Err();
             return false;
         }
@@ -100,9 +106,12 @@ protected:
     {
         ASSERT_TRUE(StartSim({}));
         ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
-        ASSERT_TRUE(cli.ReadUntil([](const std::string&, const std::string& err) {
-            return err.find("Firmware of wireless module: Backing up the NV") != std::string::npos;
-        }, std::chrono::seconds(120))) << cli.Err();
+        ASSERT_TRUE(cli.ReadUntil(
+            [](const std::string&, const std::string& err) {
+                return err.find("Firmware of wireless module: Backing up the NV") != std::string::npos;
+            },
+            std::chrono::seconds(120)))
+            << cli.Err();
     }
 
     // The version check's lines are in `log` (by default the run's download log).
@@ -149,9 +158,9 @@ TEST_F(CliSafety, PlantedLinkAtTheUsersDirectoryIsRefusedAndNothingIsWrittenThro
     ASSERT_TRUE(StartSim({}));
 
     CliRun run = CheckWithTmp(tmp);
-    EXPECT_EQ(run.exitCode, 0) << run.err;  // the check itself is fine
-    const std::string refusal = "The temporary directory /tmp/" + OwnDirName()
-        + " cannot be used: it is a symbolic link; the download log is not written";
+    EXPECT_EQ(run.exitCode, 0) << run.err; // the check itself is fine
+    const std::string refusal = "The temporary directory /tmp/" + OwnDirName() +
+                                " cannot be used: it is a symbolic link; the download log is not written";
     EXPECT_EQ(run.json["logError"], refusal) << run.out;
     EXPECT_NE(run.err.find("The download log cannot be written: " + refusal), std::string::npos) << run.err;
     EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
@@ -167,8 +176,8 @@ TEST_F(CliSafety, FifoInPlaceOfTheLogNeitherHangsTheRunNorIsWritten)
     CliRun run = RunCli("check", Samples("a"), {}, std::chrono::seconds(60));
     ASSERT_EQ(run.exitCode, 0) << "the run hung or failed\n" << run.err;
     EXPECT_EQ(run.json["logError"], fifo + " is not a regular file") << run.out;
-    EXPECT_NE(run.err.find("The download log cannot be written: " + fifo + " is not a regular file"),
-        std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("The download log cannot be written: " + fifo + " is not a regular file"), std::string::npos)
+        << run.err;
 
     // Someone reads it: still nothing is written into it.
     CUniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
@@ -199,7 +208,9 @@ TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGHUP, SIGQUIT),
-    [](const ::testing::TestParamInfo<int>& info) { return std::string(info.param == SIGHUP ? "SIGHUP" : "SIGQUIT"); });
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGHUP ? "SIGHUP" : "SIGQUIT");
+                         });
 
 TEST_F(CliSafety, KilledDuringTheFirmwareStepTheLogHoldsEveryLineUpToThen)
 {
@@ -223,7 +234,7 @@ TEST_F(CliSafety, TimeScaleInForceIsAnnouncedOnStandardErrorAndInTheLog)
     EXPECT_EQ(run.exitCode, 0) << run.err;
     char notice[160];
     std::snprintf(notice, sizeof notice, "Time scale %g in force: every pause and time-out lasts %g times as long",
-        std::atof(Scale().c_str()), std::atof(Scale().c_str()));
+                  std::atof(Scale().c_str()), std::atof(Scale().c_str()));
     EXPECT_EQ(run.err.rfind(std::string(notice) + "\n", 0), 0u) << "the first line of\n" << run.err;
     EXPECT_NE(Log().find(std::string(" ") + notice + "\r\n"), std::string::npos) << Log();
 }

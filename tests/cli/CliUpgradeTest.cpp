@@ -15,8 +15,8 @@ protected:
     static bool Succeeded(const CliRun& run, const std::string& type)
     {
         const nlohmann::json* row = run.Row(type);
-        return row && (*row)["status"].get<std::string>().rfind("Download successfully (", 0) == 0
-            && (*row)["percent"] == "100%" && (*row)["colour"] == BLUE;
+        return row && (*row)["status"].get<std::string>().rfind("Download successfully (", 0) == 0 &&
+               (*row)["percent"] == "100%" && (*row)["colour"] == BLUE;
     }
 };
 
@@ -69,7 +69,7 @@ TEST_F(CliUpgrade, FailedRouterResultStopsTheRunAndShowsInItsRow)
     EXPECT_EQ(run.Cell("Firmware", "status"), "Waiting for the upgrade");
     EXPECT_EQ(run.json["upgradeFailed"], true);
     std::string log = Log();
-    EXPECT_NE(log.find("Leave Forcing Download Mode ..."), std::string::npos);  // a wireless image was selected
+    EXPECT_NE(log.find("Leave Forcing Download Mode ..."), std::string::npos); // a wireless image was selected
     EXPECT_NE(log.find(SEPARATOR), std::string::npos);
     EXPECT_EQ(Transcript().find("\"event\":\"NVRAM erased\""), std::string::npos);
 }
@@ -80,11 +80,11 @@ TEST_F(CliUpgrade, RunEndingBeforeAnyRowChangedStillSaysWhy)
     CliRun run = RunCli("upgrade", Samples("a"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(Succeeded(run, "BOOT"));
-    EXPECT_EQ(run.Cell("Firmware", "status"), "Waiting for the upgrade");  // never attempted
+    EXPECT_EQ(run.Cell("Firmware", "status"), "Waiting for the upgrade"); // never attempted
     EXPECT_EQ(run.json["upgradeFailed"], true);
     EXPECT_EQ(run.json["upgradeResult"], "Erasing the NVRAM of the router module");
     EXPECT_NE(run.err.find("Warning: Erasing the NVRAM of the router module"), std::string::npos);
-    EXPECT_EQ(kivtest::CountOf(Transcript(), "\"name\":\"erase-nvram\""), 3);  // three tries, no echo
+    EXPECT_EQ(kivtest::CountOf(Transcript(), "\"name\":\"erase-nvram\""), 3); // three tries, no echo
 }
 
 TEST_F(CliUpgrade, WirelessFailureShowsInTheFirmwareRow)
@@ -119,9 +119,9 @@ TEST_F(CliUpgrade, CtrlCIsRefusedDuringAnUpgrade)
     ASSERT_TRUE(StartSim({}));
     kivtest::Process cli;
     ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
-    ASSERT_TRUE(cli.ReadUntil([](const std::string&, const std::string& err) {
-        return err.find("Upgrading...") != std::string::npos;
-    }, std::chrono::seconds(60)));
+    ASSERT_TRUE(cli.ReadUntil([](const std::string&,
+                                 const std::string& err) { return err.find("Upgrading...") != std::string::npos; },
+                              std::chrono::seconds(60)));
     cli.Signal(SIGINT);
     CliRun run = Finish(cli, std::chrono::seconds(300));
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -135,9 +135,10 @@ TEST_F(CliUpgrade, CtrlCStopsACheck)
     ASSERT_TRUE(StartSim({"--fault", "no-discovery"}));
     kivtest::Process cli;
     ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
-    ASSERT_TRUE(cli.ReadUntil([](const std::string&, const std::string& err) {
-        return err.find("Checking the router...") != std::string::npos;
-    }, std::chrono::seconds(60)));
+    ASSERT_TRUE(
+        cli.ReadUntil([](const std::string&,
+                         const std::string& err) { return err.find("Checking the router...") != std::string::npos; },
+                      std::chrono::seconds(60)));
     cli.Signal(SIGINT);
     CliRun run = Finish(cli, std::chrono::seconds(120));
     EXPECT_EQ(run.exitCode, 1);

@@ -52,11 +52,11 @@ protected:
     // and sends it as the download step does.
     bool WriteBlock(uint32_t address)
     {
-        Bytes block = {0x0F, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address),
-                       0x00, 0x10};
+        Bytes block = {
+            0x0F, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address), 0x00, 0x10};
         block.resize(7 + 16, 0x5A);
-        const uint32_t length =
-            HdlcEncode(block.data(), uint32_t(block.size()), {m_Adapter.WriteBuffer(), CHdlcAdapter::WRITE_BUFFER_SIZE}, 1);
+        const uint32_t length = HdlcEncode(block.data(), uint32_t(block.size()),
+                                           {m_Adapter.WriteBuffer(), CHdlcAdapter::WRITE_BUFFER_SIZE}, 1);
         const uint8_t pattern[5] = {0x02, block[1], block[2], block[3], block[4]};
         m_Adapter.Responses().SetMatchPattern(pattern, 5);
         return m_Diag.DIAG_Write(length);
@@ -163,9 +163,7 @@ TEST_F(DiagCallerTest, NegativeAcknowledgementIsRetriedFiveTimesWithPauses)
 TEST_F(DiagCallerTest, RetryCode18ThenSuccess)
 {
     int calls = 0;
-    Answer([&calls](const Bytes&) {
-        return std::vector<Bytes>{++calls == 1 ? Hex("18 29 01 00") : Hex("29 01 00")};
-    });
+    Answer([&calls](const Bytes&) { return std::vector<Bytes>{++calls == 1 ? Hex("18 29 01 00") : Hex("29 01 00")}; });
     EXPECT_TRUE(m_Diag.DIAG_ChangeMode(1));
     EXPECT_EQ(LinesText(), "Execute#1> (18 29 01)\n");
     EXPECT_EQ(ToHex(m_Peer.Frames().at(0)), "29 01 00");
@@ -221,10 +219,11 @@ TEST_F(DiagCallerTest, HandShakeRequestAndAnswers)
     EXPECT_EQ(offline, 1);
     EXPECT_FALSE(m_Diag.DIAG_HandShake(0, &force, &offline));
     EXPECT_FALSE(m_Diag.DIAG_HandShake(0, &force, &offline));
-    EXPECT_EQ(LinesText(), "DIAG_HandShake: (1,0)\n"
-                           "DIAG_HandShake: Response Length = 15 (too short)\n"
-                           "DIAG_HandShake: Response's format error\n"
-                           "DIAG_HandShake: status = 3\n");
+    EXPECT_EQ(LinesText(),
+              "DIAG_HandShake: (1,0)\n"
+              "DIAG_HandShake: Response Length = 15 (too short)\n"
+              "DIAG_HandShake: Response's format error\n"
+              "DIAG_HandShake: status = 3\n");
 
     const Bytes raw = m_Peer.Received();
     EXPECT_EQ(raw.front(), 0x7E); // leading flag asked for by the first call
@@ -250,9 +249,7 @@ TEST_F(DiagCallerTest, BackupRestoreAndRestoreStatus)
         Hex("4B C8 1E FF 00 00 00 00"), // backup ok
         Hex("4B C8 1E FF 00 01 00 00"), // restore: byte 5 = 1, byte 6 = 0: fail, nothing logged
         Hex("4B C8 1E FF 00 00 03 00"), // backup: CRC failed
-        Reply("4B C9 21 FF 00 00", 36),
-        Reply("4B C9 21 FF 00 01 00", 36),
-        Reply("4B C9 21 FF 00 01 01", 36),
+        Reply("4B C9 21 FF 00 00", 36), Reply("4B C9 21 FF 00 01 00", 36), Reply("4B C9 21 FF 00 01 01", 36),
     };
     size_t next = 0;
     Answer([&](const Bytes&) { return std::vector<Bytes>{script[next++]}; });
@@ -262,10 +259,11 @@ TEST_F(DiagCallerTest, BackupRestoreAndRestoreStatus)
     EXPECT_TRUE(m_Diag.DIAG_NV_QueryRestoreStatus());
     EXPECT_TRUE(m_Diag.DIAG_NV_QueryRestoreStatus());
     EXPECT_FALSE(m_Diag.DIAG_NV_QueryRestoreStatus());
-    EXPECT_EQ(LinesText(), "Backup NV: CRC校验失败\n"
-                           "DIAG_NV_QueryRestoreStatus: No Backup to Restore\n"
-                           "DIAG_NV_QueryRestoreStatus: Restore Success\n"
-                           "DIAG_NV_QueryRestoreStatus: Restore Fail\n");
+    EXPECT_EQ(LinesText(),
+              "Backup NV: CRC校验失败\n"
+              "DIAG_NV_QueryRestoreStatus: No Backup to Restore\n"
+              "DIAG_NV_QueryRestoreStatus: Restore Success\n"
+              "DIAG_NV_QueryRestoreStatus: Restore Fail\n");
     auto frames = m_Peer.Frames();
     ASSERT_EQ(frames.size(), 6u);
     EXPECT_EQ(ToHex(frames[0]), "4B C8 1E FF 00 00 00 00");
@@ -300,18 +298,18 @@ TEST_F(DiagCallerTest, NvReadAndWriteStatusTable)
     EXPECT_FALSE(m_Diag.DIAG_Write_NV(1, data, 4, &got));
     status = 300;
     EXPECT_FALSE(m_Diag.DIAG_Read_NV(1, data, 500, &got)); // length over 128 is cut, not overrun
-    EXPECT_EQ(LinesText(), "DIAG_Read_NV: Variable was not active (never written)\n"
-                           "DIAG_Write_NV: Variable was not active (never written)\n"
-                           "DIAG_Read_NV: Unknown status\n");
+    EXPECT_EQ(LinesText(),
+              "DIAG_Read_NV: Variable was not active (never written)\n"
+              "DIAG_Write_NV: Variable was not active (never written)\n"
+              "DIAG_Read_NV: Unknown status\n");
     EXPECT_EQ(m_Peer.Frames().at(2)[0], 0x27);
 }
 
 TEST_F(DiagCallerTest, DownloaderBlockWriteWithNegativeAcknowledgement)
 {
     int calls = 0;
-    Answer([&calls](const Bytes&) {
-        return std::vector<Bytes>{++calls == 1 ? Hex("03 00 01") : Hex("02 00 10 00 00")};
-    });
+    Answer(
+        [&calls](const Bytes&) { return std::vector<Bytes>{++calls == 1 ? Hex("03 00 01") : Hex("02 00 10 00 00")}; });
     const Bytes block = Hex("0F 00 10 00 00 00 02 7E 7D");
     const uint32_t length =
         HdlcEncode(block.data(), uint32_t(block.size()), {m_Adapter.WriteBuffer(), CHdlcAdapter::WRITE_BUFFER_SIZE}, 1);
@@ -397,9 +395,10 @@ TEST_F(DiagCallerTest, LostBareAnswerCostsTheNextBlockOneTry)
 
     AnswerAlways(Hex("02"));
     EXPECT_TRUE(WriteBlock(0x00101000));
-    EXPECT_EQ(LinesText(), "DIAG_Write#1> Read Fail\n"
-                           "DIAG_Write#1> Ambiguous Ack Ignored\n"
-                           "DIAG_Write#1> Read Fail\n");
+    EXPECT_EQ(LinesText(),
+              "DIAG_Write#1> Read Fail\n"
+              "DIAG_Write#1> Ambiguous Ack Ignored\n"
+              "DIAG_Write#1> Read Fail\n");
     ASSERT_EQ(m_Peer.Frames().size(), 4u);
     EXPECT_EQ(m_Peer.Frames()[3], m_Peer.Frames()[2]);
     EXPECT_EQ(m_Diag.AcksOwed(), 1u);

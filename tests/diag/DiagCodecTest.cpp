@@ -42,8 +42,7 @@ TEST(DiagCodec, EveryRequestByteForByteWithItsAnswerLengthAndPattern)
         {"hand-shake", DiagCodec::HandShakeRequest(), Zeros("26 00 00 25 A7 00 06", 133), 0, "26 00 00 25"},
         {"offline", DiagCodec::ChangeModeRequest(1), Hex("29 01 00"), 3, "29 01 00"},
         {"nv read", DiagCodec::NvRequest(0x26, 0x1234, nullptr, 0), Zeros("26 34 12", 133), 133, "26 34 12"},
-        {"nv write", DiagCodec::NvRequest(0x27, 0x0102, nvData, 3), Zeros("27 02 01 AA BB CC", 133), 133,
-         "27 02 01"},
+        {"nv write", DiagCodec::NvRequest(0x27, 0x0102, nvData, 3), Zeros("27 02 01 AA BB CC", 133), 133, "27 02 01"},
         {"unlock", DiagCodec::UnlockRequest(code), Hex("0B 55 4E 4C 4F 43 4B 7E 38"), 1, "02"},
         {"reset", DiagCodec::ResetRequest(), Hex("0A"), 1, "02"},
     };
@@ -78,7 +77,7 @@ TEST(DiagCodec, BlockWriteHeaderAndItsAcknowledgement)
 TEST(DiagCodec, HandShakeRequestIsToldApartFromOtherNvReads)
 {
     EXPECT_TRUE(DiagCodec::IsHandShakeRequest(Zeros("26 00 00 25 A7 00 06", 133)));
-    EXPECT_TRUE(DiagCodec::IsHandShakeRequest(Hex("26 00 00 25 A7 00 06"))); // its length is checked apart
+    EXPECT_TRUE(DiagCodec::IsHandShakeRequest(Hex("26 00 00 25 A7 00 06")));         // its length is checked apart
     EXPECT_FALSE(DiagCodec::IsHandShakeRequest(Zeros("26 01 00 25 A7 00 06", 133))); // item 1
     EXPECT_FALSE(DiagCodec::IsHandShakeRequest(Zeros("26 00 00 25 A7 00 07", 133)));
     EXPECT_FALSE(DiagCodec::IsHandShakeRequest(Zeros("27 00 00 25 A7 00 06", 133)));

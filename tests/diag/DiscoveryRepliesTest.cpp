@@ -69,7 +69,7 @@ TEST_F(DiscoveryRepliesTest, DiscoverTakesTheFirstReplyAndDiscoverAllListensToTh
     uint8_t mac[6] = {}, ip[4] = {};
     std::string text;
     ASSERT_TRUE(first.Discover(mac, ip, &text));
-    EXPECT_LT(TicksSince(start), 3000u);  // did not wait out the 3000 ms for more
+    EXPECT_LT(TicksSince(start), 3000u); // did not wait out the 3000 ms for more
     EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "7F 00 00 03");
     EXPECT_EQ(text, "2.1.5.0");
     EXPECT_EQ(first.SkipNotes(), std::vector<std::string>{"discovery reply from 127.0.0.3 skipped: record of type 10"});
@@ -79,7 +79,7 @@ TEST_F(DiscoveryRepliesTest, DiscoverTakesTheFirstReplyAndDiscoverAllListensToTh
     std::vector<DiscoveryReply> all;
     ASSERT_TRUE(listener.DiscoverAll(&all));
     EXPECT_GE(TicksSince(allStart), 3000u);
-    ASSERT_EQ(all.size(), 1u);  // the same router twice is one router
+    ASSERT_EQ(all.size(), 1u); // the same router twice is one router
     EXPECT_EQ(all[0].ip, (std::array<uint8_t, 4>{127, 0, 0, 3}));
     EXPECT_EQ(all[0].mac, (std::array<uint8_t, 6>{0x02, 0x4B, 0x49, 0x56, 0x00, 0x07}));
 }
@@ -101,7 +101,7 @@ TEST_F(DiscoveryRepliesTest, AFloodOfWrongRecordsDoesNotStretchTheTry)
     // end (and this call would not return).
     EXPECT_GE(udp.SkippedCount(), 5);
     EXPECT_LE(udp.SkippedCount(), 32);
-    EXPECT_EQ(udp.SkipNotes().size(), 8u);  // eight notes; the rest only counted
+    EXPECT_EQ(udp.SkipNotes().size(), 8u); // eight notes; the rest only counted
 }
 
 TEST_F(DiscoveryRepliesTest, AStopRequestEndsTheWaitAtOnce)
@@ -124,7 +124,7 @@ TEST_F(DiscoveryRepliesTest, AStopRequestEndsTheWaitAtOnce)
     const uint32_t elapsed = TicksSince(start);
     stopper.join();
     EXPECT_GE(elapsed, 500u);
-    EXPECT_LT(elapsed, 3000u);  // before the try's time-out
+    EXPECT_LT(elapsed, 3000u); // before the try's time-out
 
     // Already stopped: the next try does not wait at all.
     CUdpHdlc next(LOOPBACK_IP, Port(), std::string(), stop.Handle());

@@ -54,9 +54,9 @@ TEST(HdlcFraming, DecodeWithAndWithoutEitherFlag)
 
 TEST(HdlcFraming, InvalidFramesDecodeToZero)
 {
-    EXPECT_TRUE(Unframe(Hex("A1 6E 7E")).empty());          // 2 bytes: FCS alone
-    EXPECT_TRUE(Unframe(Hex("3A A1 6F 7E")).empty());       // wrong FCS
-    EXPECT_TRUE(Unframe(Hex("3A A1 6E 7D")).empty());       // escape with nothing after it
+    EXPECT_TRUE(Unframe(Hex("A1 6E 7E")).empty());    // 2 bytes: FCS alone
+    EXPECT_TRUE(Unframe(Hex("3A A1 6F 7E")).empty()); // wrong FCS
+    EXPECT_TRUE(Unframe(Hex("3A A1 6E 7D")).empty()); // escape with nothing after it
     EXPECT_TRUE(Unframe(Hex("7E")).empty());
     EXPECT_TRUE(Unframe(Hex("7E 7E")).empty());
     EXPECT_EQ(HdlcDecode(nullptr, 0, nullptr), 0u);

@@ -110,8 +110,8 @@ TEST_F(HdlcAdapterTest, ReaderReturnsOnlyMatchingFramesAndDropsBadOnes)
 {
     ASSERT_TRUE(m_Adapter.StartReader());
     m_Adapter.Responses().SetMatchPattern(Hex("3A").data(), 1);
-    m_Peer.Send(Hex("3A A1 6F 7E"));             // bad FCS: dropped
-    m_Peer.Send(Frame(Hex("29 01 00")));          // good, not matching
+    m_Peer.Send(Hex("3A A1 6F 7E"));     // bad FCS: dropped
+    m_Peer.Send(Frame(Hex("29 01 00"))); // good, not matching
     EXPECT_EQ(ReadHex(300), "none");
     m_Peer.Send(Bytes(1025, 0x11)); // the 1025th byte without a flag clears the collection
     m_Peer.Send(Frame(Hex("3A")));

@@ -17,10 +17,7 @@ const uint8_t ROUTER_MAC[6] = {0x00, 0x1E, 0x10, 0x7E, 0x7D, 0x01};
 constexpr size_t RECORD_SIZE = 32;
 constexpr size_t TEXT_OFFSET = 11;
 
-Bytes RecordBytes(const UdpRecord& record)
-{
-    return Bytes(record.Data(), record.Data() + RECORD_SIZE);
-}
+Bytes RecordBytes(const UdpRecord& record) { return Bytes(record.Data(), record.Data() + RECORD_SIZE); }
 
 class UdpHdlcTest : public ::testing::Test {
 protected:
@@ -43,7 +40,7 @@ TEST_F(UdpHdlcTest, DiscoverySkipsZeroMacAndOtherTypes)
 {
     UdpRecord good;
     good.SetType(UDP_DISCOVERY);
-    good.SetIp(LOOPBACK_IP);  // a router answers from the address it names
+    good.SetIp(LOOPBACK_IP); // a router answers from the address it names
     good.SetMac(ROUTER_MAC);
     for (size_t i = TEXT_OFFSET; i < RECORD_SIZE; ++i)
         good.Data()[i] = uint8_t('a' + (i - TEXT_OFFSET)); // 21 bytes, no zero
@@ -85,7 +82,7 @@ TEST_F(UdpHdlcTest, DiscoverySkipsRepliesThatAreNotOneRecordFromTheAddressTheyNa
 {
     UdpRecord named;
     named.SetType(UDP_DISCOVERY);
-    named.SetIp(ROUTER_IP);  // sent from 127.0.0.1
+    named.SetIp(ROUTER_IP); // sent from 127.0.0.1
     named.SetMac(ROUTER_MAC);
     Bytes longer = RecordBytes(named);
     longer.push_back(0);
@@ -93,9 +90,7 @@ TEST_F(UdpHdlcTest, DiscoverySkipsRepliesThatAreNotOneRecordFromTheAddressTheyNa
     own.SetIp(LOOPBACK_IP);
     Bytes shorter = RecordBytes(own);
     shorter.pop_back();
-    Reply([&](const Bytes&) {
-        return std::vector<Bytes>{Hex("01"), shorter, longer, RecordBytes(named)};
-    });
+    Reply([&](const Bytes&) { return std::vector<Bytes>{Hex("01"), shorter, longer, RecordBytes(named)}; });
     CUdpHdlc udp(LOOPBACK_IP, m_Peer.Port());
     uint8_t mac[6] = {}, ip[4] = {};
     EXPECT_FALSE(udp.Discover(mac, ip, nullptr));
@@ -104,9 +99,8 @@ TEST_F(UdpHdlcTest, DiscoverySkipsRepliesThatAreNotOneRecordFromTheAddressTheyNa
     EXPECT_EQ(udp.SkipNotes()[0], "discovery reply from 127.0.0.1 skipped: 1 bytes, not one 32-byte record");
     EXPECT_EQ(udp.SkipNotes()[1], "discovery reply from 127.0.0.1 skipped: 31 bytes, not one 32-byte record");
     EXPECT_EQ(udp.SkipNotes()[2], "discovery reply from 127.0.0.1 skipped: 33 bytes, not one 32-byte record");
-    EXPECT_EQ(udp.SkipNotes()[3],
-              "discovery reply from 127.0.0.1 skipped: it names 192.168.1.1, not its own address");
-    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "00 00 00 00");  // nothing of them was taken
+    EXPECT_EQ(udp.SkipNotes()[3], "discovery reply from 127.0.0.1 skipped: it names 192.168.1.1, not its own address");
+    EXPECT_EQ(ToHex(Bytes(ip, ip + 4)), "00 00 00 00"); // nothing of them was taken
 }
 
 TEST_F(UdpHdlcTest, ExchangeRequiresTheIdenticalRecord)
@@ -118,9 +112,24 @@ TEST_F(UdpHdlcTest, ExchangeRequiresTheIdenticalRecord)
     };
     const Case cases[] = {
         {"echo", [](Bytes r) { return r; }, true},
-        {"byte 31 differs", [](Bytes r) { r[31] = 1; return r; }, false},
-        {"31 bytes", [](Bytes r) { r.pop_back(); return r; }, false},
-        {"33 bytes", [](Bytes r) { r.push_back(0); return r; }, false},
+        {"byte 31 differs",
+         [](Bytes r) {
+             r[31] = 1;
+             return r;
+         },
+         false},
+        {"31 bytes",
+         [](Bytes r) {
+             r.pop_back();
+             return r;
+         },
+         false},
+        {"33 bytes",
+         [](Bytes r) {
+             r.push_back(0);
+             return r;
+         },
+         false},
         {"no reply", [](Bytes) { return Bytes(); }, false},
     };
     for (const Case& c : cases) {

@@ -197,4 +197,4 @@ TEST_F(Fault, NvRestoreNeverConfirmed)
     ExpectRunEnd(true);
 }
 
-}  // namespace
+} // namespace

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "diag/HdlcFraming.h"
-#include "engine/ControlPacket.h"
 #include "engine/CUpgradeEngine.h"
+#include "engine/ControlPacket.h"
 
 namespace {
 
@@ -30,8 +30,8 @@ TEST(EngineWriteFrame, StuffsAddressLengthAndData)
     const std::vector<uint8_t> data = {0x7E, 0x01, 0x7D};
     const auto frame = BuiltFrame(engine, 0x7E7D0000, data);
     // 7E | 0F 7D5E 7D5D 00 00 00 03 | 7D5E 01 7D5D | fcs | 7E
-    const std::vector<uint8_t> start = {0x7E, 0x0F, 0x7D, 0x5E, 0x7D, 0x5D, 0x00, 0x00, 0x00, 0x03,
-                                        0x7D, 0x5E, 0x01, 0x7D, 0x5D};
+    const std::vector<uint8_t> start = {0x7E, 0x0F, 0x7D, 0x5E, 0x7D, 0x5D, 0x00, 0x00,
+                                        0x00, 0x03, 0x7D, 0x5E, 0x01, 0x7D, 0x5D};
     ASSERT_GT(frame.size(), start.size());
     EXPECT_TRUE(std::equal(start.begin(), start.end(), frame.begin()));
     const auto payload = Decode(frame);
@@ -69,12 +69,12 @@ TEST(EngineControlPacket, LayoutOfTheThreeKinds)
     for (int i = 34; i < 40; ++i)
         EXPECT_EQ(rut[i], 0) << i;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(ControlPacket::Build(1, 0).data() + 1), 29),
-        "Varoni FWT Begin Download Pkt");
+              "Varoni FWT Begin Download Pkt");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(ControlPacket::Build(2, 0).data() + 1), 29),
-        "Varoni FWT Force Download Pkt");
+              "Varoni FWT Force Download Pkt");
     const auto other = ControlPacket::Build(7, 1);
     for (int i = 1; i < 30; ++i)
         EXPECT_EQ(other[i], 0) << i;
 }
 
-}  // namespace
+} // namespace

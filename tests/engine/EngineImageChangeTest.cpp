@@ -2,9 +2,9 @@
 // and a rewritten byte are both caught right before the bytes would go out, the component
 // fails, the run ends as for any failed step, and the virtual router's record of what it
 // received shows that no changed byte reached it.
+#include <unistd.h>
 #include <functional>
 #include <sstream>
-#include <unistd.h>
 
 #include "images/CSampleImage.h"
 #include "images/Crc16.h"
@@ -130,7 +130,7 @@ protected:
 
     std::string m_Path;
     std::vector<uint8_t> m_Original;
-    CBinFile m_Opened;  // the original bytes, opened, for offsets and comparisons
+    CBinFile m_Opened; // the original bytes, opened, for offsets and comparisons
     bool m_bChanged = false;
 };
 
@@ -141,7 +141,8 @@ TEST_F(ImageChange, FirmwareFileCutShortDuringTheDownload)
     const int row = RowOf(COMPONENT_FIRMWARE);
     // At 30 % the download is in part 1; the file then ends inside part 3.
     const size_t cut = DataOffset(3, 1000);
-    ChangeDuringTransfer(row, DOWNLOADING, 30, [this, cut] { ASSERT_EQ(truncate(m_Path.c_str(), static_cast<off_t>(cut)), 0); });
+    ChangeDuringTransfer(row, DOWNLOADING, 30,
+                         [this, cut] { ASSERT_EQ(truncate(m_Path.c_str(), static_cast<off_t>(cut)), 0); });
     RunUpgrade();
 
     ASSERT_TRUE(m_bChanged) << "the file was never changed: the download did not get under way";
@@ -149,7 +150,7 @@ TEST_F(ImageChange, FirmwareFileCutShortDuringTheDownload)
     EXPECT_EQ(m_pEngine->GetRunOutcome().nResultId, 129u); // "Download failed"
     EXPECT_EQ(LogLines("Image file changed on disk: " + m_Path +
                        ": part 3 block 0: read failed: the file is shorter than when it was opened"),
-        1)
+              1)
         << m_Log;
     ExpectRunEnd(true);
     EXPECT_GT(ExpectOnlyOriginalBytesReceived("event", "block written"), 0u);

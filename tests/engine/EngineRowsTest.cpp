@@ -175,4 +175,4 @@ TEST(ListModel, WritesOutsideTheListChangeNothing)
     EXPECT_EQ(list.Snapshot().size(), 1u);
 }
 
-}  // namespace
+} // namespace

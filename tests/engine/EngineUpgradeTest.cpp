@@ -191,4 +191,4 @@ TEST_F(Upgrade, PendingHandShakeFailureDoesNotHideASuccess)
     EXPECT_EQ(Status(3), "Handshake failed (00:00)");
 }
 
-}  // namespace
+} // namespace

@@ -234,9 +234,9 @@ TEST_F(SafetyTest, LogThatCannotBeWrittenIsSaidOnceWithoutStoppingTheWorker)
     auto warnings = [&] { return m_Window->findChildren<QMessageBox*>("logWarning"); };
     ASSERT_TRUE(WaitUntil([&] { return warnings().size() == 1 && warnings().front()->isVisible(); }));
     EXPECT_EQ(warnings().front()->text().toStdString(),
-        "The download log cannot be written: " + fifo + " is not a regular file");
+              "The download log cannot be written: " + fifo + " is not a regular file");
     LogPrintf(log, "one more");
-    QCoreApplication::sendPostedEvents();  // a second warning would be queued by now
+    QCoreApplication::sendPostedEvents(); // a second warning would be queued by now
     EXPECT_EQ(warnings().size(), 1) << "said once";
     warnings().front()->button(QMessageBox::Ok)->click();
     EXPECT_TRUE(WaitUntil([&] { return warnings().isEmpty(); }));

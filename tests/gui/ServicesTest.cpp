@@ -15,9 +15,9 @@
 #include "UiTestSupport.h"
 #include "app/CModuleVersion.h"
 #include "app/VersionInfoWriter.h"
+#include "gui/CHelpFile.h"
 #include "gui/CMainWindow.h"
 #include "gui/CSingleInstanceGuard.h"
-#include "gui/CHelpFile.h"
 #include "gui/WindowPlacement.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
@@ -53,8 +53,7 @@ TEST_F(ServicesTest, TitleShowsTheProductVersionOfTheTranslatedTable)
     CModuleVersion version;
     const auto with = BuildVersionInfo(kivtest::SampleVersionInfo(true));
     ASSERT_TRUE(version.LoadVersionData(with.data(), with.size()));
-    EXPECT_EQ(CMainWindow::ComposeTitle("Q350m Upgrade", &version),
-              "Q350m Upgrade - 2.5.1 - Press F1 for Help");
+    EXPECT_EQ(CMainWindow::ComposeTitle("Q350m Upgrade", &version), "Q350m Upgrade - 2.5.1 - Press F1 for Help");
 
     // Without a translation block the lookup finds nothing: the title keeps its separators.
     const auto without = BuildVersionInfo(kivtest::SampleVersionInfo(false));

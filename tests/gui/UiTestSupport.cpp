@@ -7,8 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include <cstdlib>
 #include <sys/stat.h>
+#include <cstdlib>
 
 #include "tests/support/TempDir.h"
 
@@ -45,10 +45,7 @@ QString TestDirectory()
     return QString::fromStdString(g_dir->Path());
 }
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    return QTest::qWaitFor(condition, timeoutMs);
-}
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) { return QTest::qWaitFor(condition, timeoutMs); }
 
 void BoxWatcher::Arm(int button)
 {

@@ -2,10 +2,10 @@
 // colours through a check and an upgrade, notifications, closing, warnings from workers.
 #include <gtest/gtest.h>
 
-#include <QMessageBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QTest>
 
 #include <atomic>
@@ -231,7 +231,11 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
     watcher.Disarm();
 
     // The window stays responsive while rows move through their steps.
-    const QElapsedTimer started = [] { QElapsedTimer t; t.start(); return t; }();
+    const QElapsedTimer started = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
     m_Window->resize(1000, 400);
     EXPECT_TRUE(WaitUntil([&] { return m_Window->List()->width() == 980; }, 2000));
 
@@ -336,8 +340,7 @@ TEST_F(WindowTest, LaterViewCallsSeeTheListCaughtUp)
         m_Window->RunOnViewThread([&] {
             caughtUp = list->GetItemCount() == 1 && list->GetItemText(0, 0) == "second" &&
                        list->GetItemText(0, IComponentList::COL_STATUS) == "Waiting for the upgrade" &&
-                       list->GetItemData(0) == 0xFF0000u &&
-                       list->GetColumnWidth(IComponentList::COL_STATUS) == width;
+                       list->GetItemData(0) == 0xFF0000u && list->GetColumnWidth(IComponentList::COL_STATUS) == width;
             ran = true;
         });
     });

@@ -26,7 +26,7 @@ struct Opened {
 // Reads part `part` as the transfers do and returns the chunk lengths, checking that the
 // chunks hold the part's bytes in order from its first one.
 std::vector<uint32_t> ReadAll(CAppFileReader& reader, const std::vector<uint8_t>& image, const CBinFile& file,
-    size_t part)
+                              size_t part)
 {
     std::vector<uint32_t> lengths;
     EXPECT_TRUE(reader.SelectPart(part));
@@ -57,18 +57,18 @@ TEST(CAppFileReader, ChunkCountsAndLengths)
     CAppFileReader router(opened.file, 7300);
     EXPECT_EQ(router.GetChunkCount(0), 2u);
     EXPECT_EQ(router.GetChunkCount(1), 3u);
-    EXPECT_EQ(ReadAll(router, opened.image, opened.file, 0), (std::vector<uint32_t> {7300, 7300}));
-    EXPECT_EQ(ReadAll(router, opened.image, opened.file, 1), (std::vector<uint32_t> {7300, 7300, 1}));
+    EXPECT_EQ(ReadAll(router, opened.image, opened.file, 0), (std::vector<uint32_t>{7300, 7300}));
+    EXPECT_EQ(ReadAll(router, opened.image, opened.file, 1), (std::vector<uint32_t>{7300, 7300, 1}));
 
     CAppFileReader wireless(opened.file, 4096);
-    EXPECT_EQ(ReadAll(wireless, opened.image, opened.file, 2), (std::vector<uint32_t> {40}));
+    EXPECT_EQ(ReadAll(wireless, opened.image, opened.file, 2), (std::vector<uint32_t>{40}));
     EXPECT_EQ(wireless.GetChunkCount(0), 4u) << "independent of the selection";
 
     // Blocks that do not line up with the chunks are checked whole all the same.
     Opened odd({10007}, 1000);
     ASSERT_TRUE(odd.valid);
     CAppFileReader oddReader(odd.file, 4096);
-    EXPECT_EQ(ReadAll(oddReader, odd.image, odd.file, 0), (std::vector<uint32_t> {4096, 4096, 1815}));
+    EXPECT_EQ(ReadAll(oddReader, odd.image, odd.file, 0), (std::vector<uint32_t>{4096, 4096, 1815}));
 }
 
 TEST(CAppFileReader, UsedUpPartAndBadArguments)
@@ -125,7 +125,7 @@ TEST(CAppFileReader, RefusesChunksOfAFileChangedSinceItWasOpened)
     EXPECT_EQ(reader.NextChunk(length), nullptr) << "nothing more after a refused chunk";
 
     // The other part is untouched and still reads.
-    EXPECT_EQ(ReadAll(reader, image, file, 1), (std::vector<uint32_t> {5000}));
+    EXPECT_EQ(ReadAll(reader, image, file, 1), (std::vector<uint32_t>{5000}));
 
     // Cut inside part 1: its first block still reads, the second is refused.
     ASSERT_TRUE(WriteFile(path, image));

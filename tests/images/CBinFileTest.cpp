@@ -28,7 +28,7 @@ protected:
     }
 
     bool OpenFile(CBinFile& file, const std::string& name, const std::vector<uint8_t>& bytes,
-        uint32_t expected = IMG_NONE)
+                  uint32_t expected = IMG_NONE)
     {
         file.SetPath(Store(name, bytes));
         return file.Open(expected);
@@ -203,11 +203,12 @@ TEST_F(CBinFileTest, RouterImagesClassifyByKindBitsAndExpectedType)
         uint32_t type;
     };
     const Case cases[] = {
-        {0x00, IMG_BOOT, IMG_APP}, {0x02, IMG_APP, IMG_BOOT}, {0x04, IMG_NONE, IMG_CUSTOMIZATION},
-        {0x06, IMG_BOOT, IMG_NONE}, {0x06, IMG_CONFIG_FILE, IMG_APP_B}, {0x0E, IMG_NONE, IMG_CONFIG_FILE},
-        {0x16, IMG_APP_B, IMG_COMMON_HTML}, {0x1E, IMG_COMMON_HTML, IMG_SPECIAL_HTML},
-        {0x02, IMG_APP_B, IMG_NONE}, {0x19, IMG_NONE, IMG_APP}, // bit 0 and bits above 4 are ignored
-        {0x00, IMG_FIRMWARE, IMG_NONE}, {0x02, IMG_DASHBOARD, IMG_NONE},
+        {0x00, IMG_BOOT, IMG_APP},           {0x02, IMG_APP, IMG_BOOT},
+        {0x04, IMG_NONE, IMG_CUSTOMIZATION}, {0x06, IMG_BOOT, IMG_NONE},
+        {0x06, IMG_CONFIG_FILE, IMG_APP_B},  {0x0E, IMG_NONE, IMG_CONFIG_FILE},
+        {0x16, IMG_APP_B, IMG_COMMON_HTML},  {0x1E, IMG_COMMON_HTML, IMG_SPECIAL_HTML},
+        {0x02, IMG_APP_B, IMG_NONE},         {0x19, IMG_NONE, IMG_APP}, // bit 0 and bits above 4 are ignored
+        {0x00, IMG_FIRMWARE, IMG_NONE},      {0x02, IMG_DASHBOARD, IMG_NONE},
     };
     for (const Case& c : cases) {
         auto image = RouterImage(c.kindBits);

@@ -38,7 +38,7 @@ TEST(Crc16, BulkEqualsBytewiseForEveryLengthAndAlignment)
         for (size_t length = 0; offset + length <= 80; ++length)
             for (uint16_t start : {uint16_t(0xFFFF), uint16_t(0x1234)})
                 ASSERT_EQ(Crc16Bulk(start, data.data() + offset, length),
-                    Crc16Bytewise(start, data.data() + offset, length))
+                          Crc16Bytewise(start, data.data() + offset, length))
                     << "offset " << offset << " length " << length;
     EXPECT_EQ(Crc16Bulk(0xFFFF, data.data(), data.size()), Crc16Bytewise(0xFFFF, data.data(), data.size()));
 }

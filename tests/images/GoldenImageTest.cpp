@@ -17,15 +17,15 @@ using kivtest::ToHex;
 namespace {
 
 struct GoldenPart {
-    const char* magic;        // bytes 0-3 of the part header
-    uint32_t headerSize;      // 98 + 2 x blocks
+    const char* magic;   // bytes 0-3 of the part header
+    uint32_t headerSize; // 98 + 2 x blocks
     uint32_t targetAddress;
     uint32_t dataLength;
-    const char* name;         // part name text
-    uint16_t checksum;        // header checksum as stored
+    const char* name;  // part name text
+    uint16_t checksum; // header checksum as stored
     uint32_t blockSize;
-    uint32_t dataOffset;      // from the start of the file
-    const char* firstBytes;   // the first and last four data bytes
+    uint32_t dataOffset;    // from the start of the file
+    const char* firstBytes; // the first and last four data bytes
     const char* lastBytes;
 };
 
@@ -33,7 +33,7 @@ struct GoldenImage {
     const char* file;
     uint32_t size;
     uint32_t fileTypeWord;
-    uint32_t type;            // image type code: 0 BOOT ... 8 Dashboard
+    uint32_t type; // image type code: 0 BOOT ... 8 Dashboard
     const char* version;
     uint32_t totalLength;
     const char* sampleVersion; // the version in the sample header or marker of part 0
@@ -44,29 +44,56 @@ const char* const WIRELESS = "55 AA 5A A5";
 const char* const ROUTER = "48 44 52 30"; // "HDR0"
 
 const GoldenImage GOLDEN[] = {
-    {"router_boot.bin", 968, 2, 0, "1.0.6.2", 764, "1.0.6.2",
+    {"router_boot.bin",
+     968,
+     2,
+     0,
+     "1.0.6.2",
+     764,
+     "1.0.6.2",
      {{ROUTER, 110, 0, 764, "d1", 0xF2F9, 128, 202, "4B 56 52 43", "D1 DC 0A 76"}}},
-    {"raw_app.bin", 920, 2, 1, "No version", 700, nullptr,
+    {"raw_app.bin",
+     920,
+     2,
+     1,
+     "No version",
+     700,
+     nullptr,
      {{ROUTER, 126, 0, 700, "d1", 0x06A2, 50, 218, "C1 63 13 AA", "D1 DC 0A 76"}}},
-    {"router_b_config.bin", 536, 2, 6, "3.2.5.3", 237, "3.2.5.3",
+    {"router_b_config.bin",
+     536,
+     2,
+     6,
+     "3.2.5.3",
+     237,
+     "3.2.5.3",
      {{ROUTER, 106, 0, 197, "d2", 0x63F2, 64, 198, "4B 56 52 43", "5C B2 0D AA"},
       {ROUTER, 100, 0, 40, "d3", 0x1C4B, 64, 496, "C1 49 7D FF", "10 60 46 99"}}},
-    {"firmware.bin", 1768, 1, 7, "11.608.13.02.00", 1118, "11.608.13.02.00",
+    {"firmware.bin",
+     1768,
+     1,
+     7,
+     "11.608.13.02.00",
+     1118,
+     "11.608.13.02.00",
      {{WIRELESS, 114, 0, 772, "d1", 0x5CDA, 100, 206, "4B 49 56 57", "D1 DC 0A 76"},
       {WIRELESS, 102, 0, 133, "d2", 0x48D0, 100, 1082, "76 B4 6C 8B", "5C B2 0D AA"},
       {WIRELESS, 100, 0, 40, "d3", 0x3B6E, 100, 1316, "C1 49 7D FF", "10 60 46 99"},
       {WIRELESS, 136, 0, 133, "d2", 0x8947, 7, 1492, "76 B4 6C 8B", "5C B2 0D AA"},
       {WIRELESS, 100, 0, 40, "d3", 0x3B6E, 100, 1728, "C1 49 7D FF", "10 60 46 99"}}},
     // Type word 0 with two parts and "ZQPX" in the file name: a dashboard.
-    {"dashboard_ZQPX.bin", 1112, 0, 8, "No version", 812, "",
+    {"dashboard_ZQPX.bin",
+     1112,
+     0,
+     8,
+     "No version",
+     812,
+     "",
      {{WIRELESS, 106, 0, 772, "d1", 0xC58F, 256, 198, "4B 49 56 57", "D1 DC 0A 76"},
       {WIRELESS, 100, 0, 40, "d3", 0x8ABA, 256, 1072, "C1 49 7D FF", "10 60 46 99"}}},
 };
 
-std::string Text(const char* bytes, size_t size)
-{
-    return std::string(bytes, strnlen(bytes, size));
-}
+std::string Text(const char* bytes, size_t size) { return std::string(bytes, strnlen(bytes, size)); }
 
 // Part `part`'s data, read and checked against the block checksums as a transfer reads it.
 std::vector<uint8_t> PartData(const CBinFile& file, size_t part)
@@ -128,9 +155,8 @@ TEST(GoldenImages, CommittedSeedImagesReadFieldByField)
             EXPECT_EQ(ToHex(Bytes(data.end() - 4, data.end())), want.lastBytes);
         }
         // A router image is sent as its part 0 alone: one of two parts is not used.
-        EXPECT_EQ(file.GetUnusableReason(), std::string(g.file) == "router_b_config.bin"
-                                                ? "router images must have exactly one part"
-                                                : "");
+        EXPECT_EQ(file.GetUnusableReason(),
+                  std::string(g.file) == "router_b_config.bin" ? "router images must have exactly one part" : "");
         if (g.sampleVersion != nullptr) {
             EXPECT_EQ(SampleVersion(file), g.sampleVersion);
         }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -7,9 +10,6 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include "log/CDownloadLog.h"
 #include "log/ErrorText.h"
@@ -63,7 +63,8 @@ TEST_F(DownloadLogTest, LinesReachTheFileAsTheyAreLoggedAndRunsAppend)
     std::vector<std::string> messages;
     for (std::sregex_iterator it(text.begin(), text.end(), LINE), end; it != end; ++it)
         messages.push_back((*it)[1]);
-    EXPECT_EQ(messages, (std::vector<std::string> {"step 3 of upgrade", "开始升级", std::string(50, '+'), "second run"}));
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"step 3 of upgrade", "开始升级", std::string(50, '+'), "second run"}));
     EXPECT_EQ(std::regex_replace(text, LINE, ""), "") << "every byte belongs to a line";
 }
 
@@ -111,10 +112,11 @@ TEST_F(DownloadLogTest, FailedWriteKeepsWhatDidNotReachTheFile)
     std::string all;
 
     // A file size limit makes the writes fail part way, like a full disk.
-    struct sigaction ignore {}, saved {};
+    struct sigaction ignore {
+    }, saved{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &saved);
-    rlimit limit {}, savedLimit {};
+    rlimit limit{}, savedLimit{};
     getrlimit(RLIMIT_FSIZE, &savedLimit);
     limit = savedLimit;
     limit.rlim_cur = 100;
@@ -141,7 +143,7 @@ TEST(ErrorText, KnownAndUnknownCodes)
 {
     EXPECT_EQ(GetErrorText(999999), "Unknow Error Code: 999999\n");
     std::string timeout = GetErrorText(258); // the wait code of a time-out
-    std::string purged = GetErrorText(1);   // the wait code of a purged wait
+    std::string purged = GetErrorText(1);    // the wait code of a purged wait
     EXPECT_NE(timeout.find("timed out"), std::string::npos) << timeout;
     EXPECT_NE(purged.find("purge"), std::string::npos) << purged;
     EXPECT_NE(timeout, purged);

@@ -4,19 +4,19 @@
 // written says why, once; a log whose process is killed keeps every line logged.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <optional>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
 
 #include "log/CDownloadLog.h"
 #include "platform/UserFiles.h"
@@ -142,10 +142,12 @@ TEST_F(UserTempDirTest, FifoInPlaceOfAFileNeverBlocks)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
     // Nobody at the other end: a blocking open would wait for ever.
     for (int flags : {O_WRONLY | O_APPEND, O_RDONLY}) {
-        const std::optional<int> error = ResultWithin([&] {
-            errno = 0;
-            return OpenUserFile(fifo, flags, true).Valid() ? -1 : errno;
-        }, std::chrono::seconds(10));
+        const std::optional<int> error = ResultWithin(
+            [&] {
+                errno = 0;
+                return OpenUserFile(fifo, flags, true).Valid() ? -1 : errno;
+            },
+            std::chrono::seconds(10));
         ASSERT_TRUE(error.has_value()) << "the open blocked, flags " << flags;
         EXPECT_EQ(*error, EINVAL) << "flags " << flags;
     }
@@ -201,11 +203,13 @@ TEST_F(UserTempDirTest, LogInPlaceOfAFifoNeitherBlocksNorIsWritten)
 {
     const std::string fifo = m_strBase + "/" + CDownloadLog::FILE_NAME;
     ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
-    const std::optional<int> written = ResultWithin([&] {
-        CDownloadLog log(fifo);
-        LogPrintf(log, "first line");
-        return log.Flush() ? 1 : 0;
-    }, std::chrono::seconds(10));
+    const std::optional<int> written = ResultWithin(
+        [&] {
+            CDownloadLog log(fifo);
+            LogPrintf(log, "first line");
+            return log.Flush() ? 1 : 0;
+        },
+        std::chrono::seconds(10));
     ASSERT_TRUE(written.has_value()) << "logging blocked on the FIFO";
     EXPECT_EQ(*written, 0);
 
@@ -259,7 +263,8 @@ TEST_F(UserTempDirTest, LogWithoutATemporaryDirectorySaysWhy)
     LogPrintf(log, "nowhere");
     LogPrintf(log, "still nowhere");
     EXPECT_EQ(failures.calls, 1);
-    EXPECT_EQ(failures.why, "The temporary directory " + file + " (TMPDIR) is not a directory; the download log is not written");
+    EXPECT_EQ(failures.why,
+              "The temporary directory " + file + " (TMPDIR) is not a directory; the download log is not written");
 
     // A log made without a file on purpose (tools, tests) stays quiet.
     CDownloadLog quiet((std::string()));
@@ -290,12 +295,14 @@ TEST_F(UserTempDirTest, UnwritableLogKeepsAtMostItsLimitOfTheNewestLines)
 TEST_F(UserTempDirTest, KilledProcessLeavesEveryLineItLogged)
 {
     const std::string path = m_strBase + "/" + CDownloadLog::FILE_NAME;
-    const std::optional<int> logged = ResultWithin([&] {
-        auto* log = new CDownloadLog(path);  // never destroyed: the child ends without a flush
-        LogPrintf(*log, "DIAG_HandShake: (0,0)");
-        LogPrintf(*log, "Firmware Version: %s", "11.608.10.01.00");
-        return 3;
-    }, std::chrono::seconds(10));
+    const std::optional<int> logged = ResultWithin(
+        [&] {
+            auto* log = new CDownloadLog(path); // never destroyed: the child ends without a flush
+            LogPrintf(*log, "DIAG_HandShake: (0,0)");
+            LogPrintf(*log, "Firmware Version: %s", "11.608.10.01.00");
+            return 3;
+        },
+        std::chrono::seconds(10));
     ASSERT_EQ(logged, std::optional<int>(3));
     const std::string text = ReadFile(path);
     EXPECT_NE(text.find(" DIAG_HandShake: (0,0)\r\n"), std::string::npos) << text;

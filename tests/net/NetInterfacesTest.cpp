@@ -1,8 +1,8 @@
 // The interface list and tying sockets to an interface.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <sys/socket.h>
+#include <cerrno>
 
 #include "net/CNetInterfaces.h"
 #include "net/CUdpPort.h"
@@ -35,7 +35,7 @@ TEST(NetInterfacesTest, SubnetsNamesAndDescriptions)
     EXPECT_TRUE(wifi.Contains({192, 168, 1, 255}));
     EXPECT_TRUE(wifi.Contains({192, 168, 1, 0}));
     EXPECT_FALSE(wifi.Contains({192, 168, 2, 1}));
-    EXPECT_TRUE(wide.Contains({10, 1, 3, 255}));  // a /23 spans two /24s
+    EXPECT_TRUE(wide.Contains({10, 1, 3, 255})); // a /23 spans two /24s
     EXPECT_FALSE(wide.Contains({10, 1, 4, 0}));
     EXPECT_EQ(wide.SubnetText(), "10.1.2.0/23");
     EXPECT_EQ(Entry("any", {1, 2, 3, 4}, 0).SubnetText(), "0.0.0.0/0");
@@ -45,7 +45,7 @@ TEST(NetInterfacesTest, SubnetsNamesAndDescriptions)
               "wlan0 192.168.1.50/24, eth2 10.1.2.3/23 (no link), eth3 192.168.1.7/24 (down), eth9 (no IPv4 address)");
     EXPECT_TRUE(list.Exists("eth9"));
     EXPECT_EQ(list.Find("eth9"), nullptr);
-    EXPECT_FALSE(list.Exists("eth"));  // whole names only
+    EXPECT_FALSE(list.Exists("eth")); // whole names only
     ASSERT_NE(list.Find("eth2"), nullptr);
     // Only interfaces that are up count as being on a subnet.
     const auto on = list.OnSubnetOf({192, 168, 1, 255});

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <sys/socket.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,8 +44,8 @@ TEST(TcpPort, ConfigurationAndLifecycle)
     EXPECT_FALSE(port.Reserved());
     EXPECT_TRUE(port.Close()); // never opened
     port.m_dwLastError = 77;
-    for (const char* bad : {"256.1.1.1", "localhost", "255.255.255.255", "127.1", "1.2.3.4.5",
-                            "", " 127.0.0.1", "0x7f.0.0.1", "127.0.0.1 but longer than 24"}) {
+    for (const char* bad : {"256.1.1.1", "localhost", "255.255.255.255", "127.1", "1.2.3.4.5", "", " 127.0.0.1",
+                            "0x7f.0.0.1", "127.0.0.1 but longer than 24"}) {
         errno = 0;
         EXPECT_FALSE(port.SetConfig(bad, 1)) << bad;
         EXPECT_EQ(errno, EINVAL) << bad;
@@ -116,8 +116,7 @@ TEST(TcpPort, LargeWriteGoesOutInSeveralSendsToASlowReader)
     std::thread reader([&] {
         // Small reads: the port's sends block many times before the data is through.
         while (received.size() < data.size()) {
-            std::string part =
-                ReceiveBytes(c.peer.Get(), std::min<size_t>(1500, data.size() - received.size()));
+            std::string part = ReceiveBytes(c.peer.Get(), std::min<size_t>(1500, data.size() - received.size()));
             if (part.empty())
                 break;
             received += part;
@@ -212,8 +211,7 @@ TEST(TcpPort, ResetDuringWriteReconnectsOnce)
         ok = c.port.Write(block.data(), static_cast<uint32_t>(block.size()), 1000);
     ASSERT_FALSE(ok);
     EXPECT_GE(TicksSince(start), 90u);
-    EXPECT_TRUE(c.port.m_dwLastError == ECONNRESET || c.port.m_dwLastError == EPIPE)
-        << c.port.m_dwLastError;
+    EXPECT_TRUE(c.port.m_dwLastError == ECONNRESET || c.port.m_dwLastError == EPIPE) << c.port.m_dwLastError;
     CUniqueFd second = c.listener.Accept();
     ASSERT_TRUE(second.Valid());
     EXPECT_FALSE(c.listener.Accept(100).Valid()); // exactly one reconnection
@@ -326,10 +324,12 @@ TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
     stopReading = true;
     // Close until the attempt has given up (a Close before the attempt starts misses it).
     // The system's own connect time-out is minutes: the attempt must end long before.
-    const bool ended = WaitFor([&] {
-        EXPECT_TRUE(port.Close());
-        return done.load();
-    }, 30000);
+    const bool ended = WaitFor(
+        [&] {
+            EXPECT_TRUE(port.Close());
+            return done.load();
+        },
+        30000);
     opener.join();
     reader.join();
     EXPECT_TRUE(ended) << "the connection attempt outlived the Close calls";

@@ -233,10 +233,7 @@ TEST(TelnetClient, ConnectFailuresAndTextKeptAcrossReconnect)
 namespace {
 
 // busybox from PATH (package busybox-static: the plain busybox has no telnetd).
-std::string Busybox()
-{
-    return FindProgram("busybox");
-}
+std::string Busybox() { return FindProgram("busybox"); }
 
 // busybox telnetd serving one connection in inetd mode: the test accepts the connection on
 // its own listener and hands it over, so no port is chosen in advance. The "login" is a
@@ -262,27 +259,25 @@ public:
     }
 
 private:
-    static constexpr const char* LOGIN = "#!/bin/sh\n"
-                                          "printf 'Login:'\n"
-                                          "read user\n"
-                                          "printf 'Password:'\n"
-                                          "read pass\n"
-                                          "printf 'router# '\n"
-                                          "while read line; do\n"
-                                          "  case \"$line\" in\n"
-                                          "    *cfe_version*) echo 'CFE 1.2.3' ;;\n"
-                                          "    *) echo \"unknown: $line\" ;;\n"
-                                          "  esac\n"
-                                          "  printf 'router# '\n"
-                                          "done\n";
+    static constexpr const char* LOGIN =
+        "#!/bin/sh\n"
+        "printf 'Login:'\n"
+        "read user\n"
+        "printf 'Password:'\n"
+        "read pass\n"
+        "printf 'router# '\n"
+        "while read line; do\n"
+        "  case \"$line\" in\n"
+        "    *cfe_version*) echo 'CFE 1.2.3' ;;\n"
+        "    *) echo \"unknown: $line\" ;;\n"
+        "  esac\n"
+        "  printf 'router# '\n"
+        "done\n";
     TempDir m_Dir{"kiv-telnetd"};
     Process m_Process;
 };
 
-bool BusyboxHasTelnetd()
-{
-    return RunProgram({Busybox(), "--list"}).out.find("telnetd\n") != std::string::npos;
-}
+bool BusyboxHasTelnetd() { return RunProgram({Busybox(), "--list"}).out.find("telnetd\n") != std::string::npos; }
 
 } // namespace
 

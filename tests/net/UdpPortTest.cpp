@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <sys/socket.h>
+#include <cerrno>
 #include <thread>
 
 #include "net/CUdpPort.h"
@@ -34,8 +34,8 @@ TEST(UdpPort, BroadcastOptionOnlyForAddressesEndingIn255)
         const char* address;
         int broadcast;
     };
-    for (const Case& c : {Case{"255.255.255.255", 1}, Case{"192.168.1.255", 1},
-                          Case{"192.168.1.1", 0}, Case{"127.0.0.1", 0}}) {
+    for (const Case& c :
+         {Case{"255.255.255.255", 1}, Case{"192.168.1.255", 1}, Case{"192.168.1.1", 0}, Case{"127.0.0.1", 0}}) {
         ASSERT_TRUE(port.SetConfig(c.address, 1280)) << c.address;
         ASSERT_TRUE(port.Open()) << c.address;
         EXPECT_EQ(BroadcastOption(port) != 0, c.broadcast != 0) << c.address;

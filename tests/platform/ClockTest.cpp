@@ -15,7 +15,8 @@ TEST(Clock, SleepAndTicksFollowTheScale)
     const uint32_t start = GetTickCount();
     Sleep(10000); // 100 ms real
     const uint32_t scaled = TicksSince(start);
-    const auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart);
+    const auto realMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart);
     EXPECT_GE(scaled, 10000u);
     EXPECT_LT(realMs.count(), 10000) << "a scaled sleep ends before the unscaled time";
 
@@ -54,7 +55,9 @@ TEST(Clock, PollTimeoutsAndDurations)
 TEST(TextCodec, Utf16AndTruncation)
 {
     const uint8_t text[] = {'A', 0, 0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xD8, 'B', 0, 0, 0, 'C', 0};
-    EXPECT_EQ(Utf16LeToUtf8(text, sizeof text), "A\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD" "B");
+    EXPECT_EQ(Utf16LeToUtf8(text, sizeof text),
+              "A\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD"
+              "B");
     EXPECT_EQ(Utf16LeToUtf8(text, 3), "A") << "an odd trailing byte is ignored";
     EXPECT_EQ(Utf16LeToUtf8(nullptr, 4), "");
     std::string euro = "ab\xE2\x82\xAC";
@@ -75,12 +78,15 @@ TEST(TextCodec, MakePrintableReplacesControlsAndBytesThatAreNotText)
     // raw byte (9B, not UTF-8), DEL and NUL.
     EXPECT_EQ(MakePrintable("1.0.5.0\x1b]0;owned\x07"), "1.0.5.0" + r + "]0;owned" + r);
     EXPECT_EQ(MakePrintable("\x1b[1A\rResult: success"), r + "[1A" + r + "Result: success");
-    EXPECT_EQ(MakePrintable("a\xC2\x9B" "2Jb\x9B" "c\x7F"), "a" + r + "2Jb" + r + "c" + r);
+    EXPECT_EQ(MakePrintable("a\xC2\x9B"
+                            "2Jb\x9B"
+                            "c\x7F"),
+              "a" + r + "2Jb" + r + "c" + r);
     EXPECT_EQ(MakePrintable(std::string("x\0y\tz", 5)), "x" + r + "y" + r + "z");
     // Text passes: ASCII, U+00A0 and beyond (the first code point after C1), Chinese.
     EXPECT_EQ(MakePrintable("11.608.13 \xC2\xA0\xE6\xB2\xA1"), "11.608.13 \xC2\xA0\xE6\xB2\xA1");
     EXPECT_EQ(MakePrintable("one\ntwo"), "one" + r + "two");
     EXPECT_EQ(MakePrintable("one\ntwo\r", true), "one\ntwo" + r);
-    const uint8_t bytes[] = {'o', 'k', 0xE6, 0xB2};  // a sequence cut short
+    const uint8_t bytes[] = {'o', 'k', 0xE6, 0xB2}; // a sequence cut short
     EXPECT_EQ(MakePrintable(bytes, sizeof bytes), "ok" + r + r);
 }

@@ -44,7 +44,7 @@ TEST(CPollableEvent, PollsReadableOnlyWhileSet)
 {
     CPollableEvent event;
     ASSERT_GE(event.Handle(), 0);
-    pollfd pfd {event.Handle(), POLLIN, 0};
+    pollfd pfd{event.Handle(), POLLIN, 0};
     EXPECT_EQ(poll(&pfd, 1, 0), 0);
     event.Set();
     event.Set();

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/CReadOnlyFile.h"
 #include "platform/UserFiles.h"

@@ -84,12 +84,16 @@ protected:
 
     bool WriteBlock(uint32_t address, const uint8_t* data, uint32_t length)
     {
-        std::vector<uint8_t> request{0x0F, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8),
-                                     uint8_t(address), uint8_t(length >> 8), uint8_t(length)};
+        std::vector<uint8_t> request{0x0F,
+                                     uint8_t(address >> 24),
+                                     uint8_t(address >> 16),
+                                     uint8_t(address >> 8),
+                                     uint8_t(address),
+                                     uint8_t(length >> 8),
+                                     uint8_t(length)};
         request.insert(request.end(), data, data + length);
-        const uint32_t frameLength =
-            HdlcEncode(request.data(), static_cast<uint32_t>(request.size()),
-                       {m_Adapter.WriteBuffer(), CHdlcAdapter::WRITE_BUFFER_SIZE}, 1);
+        const uint32_t frameLength = HdlcEncode(request.data(), static_cast<uint32_t>(request.size()),
+                                                {m_Adapter.WriteBuffer(), CHdlcAdapter::WRITE_BUFFER_SIZE}, 1);
         const uint8_t ack[5] = {0x02, request[1], request[2], request[3], request[4]};
         m_Adapter.Responses().SetMatchPattern(ack, 5);
         return m_Diag.DIAG_Write(frameLength);
@@ -422,7 +426,6 @@ TEST_F(SimChannelTest, LatencyDelaysEveryAnswer)
     start = GetTickCount();
     ASSERT_TRUE(Record(UDP_READY_PROBE));
     EXPECT_GE(TicksSince(start), 400u);
-
 }
 
 // Faults of the soak -------------------------------------------------------------------

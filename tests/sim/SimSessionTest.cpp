@@ -95,8 +95,8 @@ TEST_F(SimSessionTest, TelnetStripsOptionsAndCapsLines)
 
     // Option requests and sub-negotiation between the characters of the user name; CR NUL
     // ends the line like CR LF.
-    const uint8_t input[] = {'a', 0xFF, 0xFD, 0x01, 'd', 0xFF, 0xFA, 0x18, 0x00, 'x', 0xFF, 0xF0,
-                             'm', 'i', 'n', '\r', 0x00};
+    const uint8_t input[] = {'a', 0xFF, 0xFD, 0x01, 'd', 0xFF, 0xFA, 0x18, 0x00,
+                             'x', 0xFF, 0xF0, 'm',  'i', 'n',  '\r', 0x00};
     session.OnBytes(input, sizeof input);
     std::string reply(session.Output().begin(), session.Output().end());
     EXPECT_EQ("admin\r\nPassword: ", reply);
@@ -169,9 +169,9 @@ TEST(BlockMemoryTest, ExtentsFollowWhatWasWrittenWhere)
     memory.Write(0x1000, a.data(), a.size()); // the same block again
     std::vector<uint8_t> joined(a);
     joined.insert(joined.end(), b.begin(), b.end());
-    const std::vector<CBlockMemory::Extent> expected = {
-        {0x1000, joined.size(), CBlockMemory::Digest(joined.data(), joined.size())},
-        {0x9000, c.size(), CBlockMemory::Digest(c.data(), c.size())}};
+    const std::vector<CBlockMemory::Extent> expected = {{0x1000, joined.size(),
+                                                         CBlockMemory::Digest(joined.data(), joined.size())},
+                                                        {0x9000, c.size(), CBlockMemory::Digest(c.data(), c.size())}};
     EXPECT_EQ(expected, memory.Extents());
 
     // Other bytes at the same address replace the block: the digest tells them apart.

@@ -21,7 +21,7 @@ constexpr uint64_t READY_LIMIT = 60000;      // each ready wait while the module
 constexpr uint64_t kSettle = 6000;           // between the two ready waits
 constexpr uint64_t kForceLoadPause = 2000;   // after entering force-load mode
 constexpr uint64_t kOfflinePause = 100;
-constexpr uint64_t kBlockAckWait = 5000;     // one block acknowledgement
+constexpr uint64_t kBlockAckWait = 5000; // one block acknowledgement
 // A DIAG command that never gets a usable answer: five tries of a 3000 ms read (6000 ms
 // for the hand-shake) and a 200 ms pause.
 constexpr uint64_t kCommandFails = 5 * (3000 + 200);
@@ -67,15 +67,15 @@ uint64_t SoakBound::WirelessImageMs(uint64_t restartMs) const
 {
     // A restart is seen by the probes within one probe cycle after it ends.
     const uint64_t waiting = restartMs + kProbePause + kProbeWait + kSettle + kProbePause;
-    return kProbePause            // the ready wait before the hand-shake
-           + kOfflinePause + kBeginPacketPause
-           + 2 * waiting          // into the downloader, and back after the reset
+    return kProbePause                                       // the ready wait before the hand-shake
+           + kOfflinePause + kBeginPacketPause + 2 * waiting // into the downloader, and back after the reset
            + kStepPause;
 }
 
 uint64_t SoakBound::FaultExtra(Fault fault, const std::string& value) const
 {
-    const uint64_t resultWait = m_nRouterImages == 0 ? 0 : (m_Run.appImage ? kAppResultLimit : kResultLimit) + kResultRead;
+    const uint64_t resultWait = m_nRouterImages == 0 ? 0
+                                                     : (m_Run.appImage ? kAppResultLimit : kResultLimit) + kResultRead;
     const uint64_t images = static_cast<uint64_t>(std::max(m_nWirelessImages, 1));
     const uint64_t forceLoad = kProbeWait + kForceLoadPause + kProbePause + kProbeWait;
     if (fault == Fault::DropBlockAck)

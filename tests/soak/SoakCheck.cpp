@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <regex>
 
-#include "engine/ComponentEntry.h"
 #include "engine/CUpgradeEngine.h"
+#include "engine/ComponentEntry.h"
 #include "images/CBinFile.h"
 #include "res/Resources.h"
 
@@ -14,10 +14,7 @@ namespace {
 
 const std::string SEPARATOR(50, '+');
 
-std::string TypeName(int component)
-{
-    return LoadStringResource(COMPONENT_TYPE_NAME_IDS[component]);
-}
+std::string TypeName(int component) { return LoadStringResource(COMPONENT_TYPE_NAME_IDS[component]); }
 
 // The texts a component step may end with: success, or one of the failure results.
 const std::vector<std::string>& FailureTexts()
@@ -177,8 +174,9 @@ void SoakCheck::CheckWritten(const Observation& o, int component, Verdict& v)
     bool held = false;
     for (const nlohmann::json& r : o.transcript) {
         if (e.router) {
-            held = held || (IsEvent(r, "router", "result") && r.value("value", 0u) == CUpgradeEngine::ROUTER_RESULT_OK &&
-                            r.value("length", uint64_t(0)) == e.length && r.value("digest", "") == e.digest);
+            held = held ||
+                   (IsEvent(r, "router", "result") && r.value("value", 0u) == CUpgradeEngine::ROUTER_RESULT_OK &&
+                    r.value("length", uint64_t(0)) == e.length && r.value("digest", "") == e.digest);
         } else {
             held = held || (IsEvent(r, "module", "image complete") && ExtentsOf(r) == e.extents);
         }

@@ -44,8 +44,8 @@ public:
         std::map<int, Expected> expected; // by component, the selected ones
         std::vector<nlohmann::json> transcript;
         std::string log;
-        bool upgradeRan = true;      // false: a run through the programs whose check failed
-        bool runFailed = false;      // the run reports a failure (shown in a row or not)
+        bool upgradeRan = true; // false: a run through the programs whose check failed
+        bool runFailed = false; // the run reports a failure (shown in a row or not)
         bool channelClosed = true;
         bool ended = true;           // within the bound
         std::optional<int> exitCode; // kivupgrade-cli's, for a run through the programs

@@ -17,10 +17,16 @@ class Draws {
 public:
     explicit Draws(uint64_t seed) : m_Generator(seed ^ 0x9E3779B97F4A7C15ull) {}
     uint64_t Below(uint64_t n) { return n == 0 ? 0 : m_Generator() % n; }
-    uint32_t Between(uint32_t low, uint32_t high) { return low + static_cast<uint32_t>(Below(uint64_t(high) - low + 1)); }
+    uint32_t Between(uint32_t low, uint32_t high)
+    {
+        return low + static_cast<uint32_t>(Below(uint64_t(high) - low + 1));
+    }
     bool Chance(uint64_t numerator, uint64_t denominator) { return Below(denominator) < numerator; }
     template <typename T>
-    const T& Pick(const std::vector<T>& items) { return items[Below(items.size())]; }
+    const T& Pick(const std::vector<T>& items)
+    {
+        return items[Below(items.size())];
+    }
 
 private:
     std::mt19937_64 m_Generator;
@@ -37,15 +43,24 @@ struct FaultKind {
 const std::vector<FaultKind>& Kinds()
 {
     static const std::vector<FaultKind> kinds = {
-        {Fault::NakBlock, Scope::Wireless},          {Fault::DropBlockAck, Scope::Wireless},
-        {Fault::LateAck, Scope::Wireless},           {Fault::ResetDuringBlock, Scope::Wireless},
-        {Fault::CorruptFcs, Scope::Any},             {Fault::DropFrame, Scope::Any},
-        {Fault::ResetDuringData, Scope::Router},    {Fault::ResultValue, Scope::Router},
-        {Fault::NoResult, Scope::Router},            {Fault::NoEraseEcho, Scope::Erase},
-        {Fault::NoHandshake, Scope::Wireless},       {Fault::UnlockRefused, Scope::Wireless},
-        {Fault::SlowRestart, Scope::Wireless},       {Fault::ModuleNotBack, Scope::Wireless},
-        {Fault::StillInDownloader, Scope::Wireless}, {Fault::NvRestoreFail, Scope::Wireless},
-        {Fault::NoForceLoadEcho, Scope::Wireless}, {Fault::NoAnswer, Scope::Wireless},
+        {Fault::NakBlock, Scope::Wireless},
+        {Fault::DropBlockAck, Scope::Wireless},
+        {Fault::LateAck, Scope::Wireless},
+        {Fault::ResetDuringBlock, Scope::Wireless},
+        {Fault::CorruptFcs, Scope::Any},
+        {Fault::DropFrame, Scope::Any},
+        {Fault::ResetDuringData, Scope::Router},
+        {Fault::ResultValue, Scope::Router},
+        {Fault::NoResult, Scope::Router},
+        {Fault::NoEraseEcho, Scope::Erase},
+        {Fault::NoHandshake, Scope::Wireless},
+        {Fault::UnlockRefused, Scope::Wireless},
+        {Fault::SlowRestart, Scope::Wireless},
+        {Fault::ModuleNotBack, Scope::Wireless},
+        {Fault::StillInDownloader, Scope::Wireless},
+        {Fault::NvRestoreFail, Scope::Wireless},
+        {Fault::NoForceLoadEcho, Scope::Wireless},
+        {Fault::NoAnswer, Scope::Wireless},
     };
     return kinds;
 }
@@ -57,10 +72,17 @@ bool IsBlockFault(Fault fault)
 }
 
 // Requests the engine sends to the module (the NV item commands it never sends).
-const std::vector<std::string> kRequests = {"hand-shake", "board-version", "dashboard-version", "nv-backup",
-                                            "nv-restore", "nv-restore-status", "change-mode",
-                                            "switch-to-downloader", "unlock", "block-write", "reset"};
-
+const std::vector<std::string> kRequests = {"hand-shake",
+                                            "board-version",
+                                            "dashboard-version",
+                                            "nv-backup",
+                                            "nv-restore",
+                                            "nv-restore-status",
+                                            "change-mode",
+                                            "switch-to-downloader",
+                                            "unlock",
+                                            "block-write",
+                                            "reset"};
 
 constexpr uint32_t BLOCK = 4096;
 // The sample dashboard: 300001 + 120003 data bytes.
@@ -89,10 +111,7 @@ const std::vector<Fault>& SoakPlan::DrawableFaults()
     return all;
 }
 
-const char* SoakPlan::ModeName(SoakMode mode)
-{
-    return mode == SoakMode::Process ? "process" : "in-process";
-}
+const char* SoakPlan::ModeName(SoakMode mode) { return mode == SoakMode::Process ? "process" : "in-process"; }
 
 SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
 {
@@ -180,10 +199,7 @@ bool SoakPlan::Has(int component) const
     return std::find(components.begin(), components.end(), component) != components.end();
 }
 
-bool SoakPlan::HasWireless() const
-{
-    return Has(COMPONENT_FIRMWARE) || Has(COMPONENT_DASHBOARD);
-}
+bool SoakPlan::HasWireless() const { return Has(COMPONENT_FIRMWARE) || Has(COMPONENT_DASHBOARD); }
 
 bool SoakPlan::HasRouterImage() const
 {
@@ -224,20 +240,21 @@ std::vector<std::string> SoakPlan::SimArguments() const
 
 std::string SoakPlan::Describe() const
 {
-    static const char* const kShort[COMPONENT_COUNT] = {"boot",     "app",      "custom",   "html",     "special",
-                                                        "app-b",    "config",   "firmware", "dashboard"};
+    static const char* const kShort[COMPONENT_COUNT] = {"boot",  "app",    "custom",   "html",     "special",
+                                                        "app-b", "config", "firmware", "dashboard"};
     std::string images;
     for (int c : components)
         images += (images.empty() ? "" : ",") + std::string(kShort[c]);
     std::string faultText;
     for (const DrawnFault& drawn : faults)
         faultText += (faultText.empty() ? "" : ",") + drawn.Spec();
-    std::string text = "seed=" + std::to_string(seed) + " mode=" + ModeName(mode) + " family=" +
-                       std::string(1, family) + " images=" + images;
+    std::string text = "seed=" + std::to_string(seed) + " mode=" + ModeName(mode) +
+                       " family=" + std::string(1, family) + " images=" + images;
     if (HasWireless() && Has(COMPONENT_FIRMWARE))
         text += " firmware=" + std::to_string(firmwareSize / 1024) + "KiB";
-    text += " latency=" + (latencyMaxMs == 0 ? std::string("none")
-                                             : std::to_string(latencyMinMs) + "-" + std::to_string(latencyMaxMs) + "ms");
+    text += " latency=" + (latencyMaxMs == 0
+                               ? std::string("none")
+                               : std::to_string(latencyMinMs) + "-" + std::to_string(latencyMaxMs) + "ms");
     text += " faults=" + (faultText.empty() ? std::string("none") : faultText);
     return text;
 }

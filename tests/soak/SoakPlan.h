@@ -33,10 +33,10 @@ struct SoakPlan {
     uint64_t seed = 0;
     SoakMode mode = SoakMode::InProcess;
     char family = 'A';
-    std::vector<int> components;     // component indexes, ascending
-    uint32_t firmwareSize = 0;       // total data bytes of the sample firmware
+    std::vector<int> components; // component indexes, ascending
+    uint32_t firmwareSize = 0;   // total data bytes of the sample firmware
     std::vector<DrawnFault> faults;
-    uint32_t latencyMinMs = 0;       // answer latency of the simulator (scaled ms)
+    uint32_t latencyMinMs = 0; // answer latency of the simulator (scaled ms)
     uint32_t latencyMaxMs = 0;
 
     // Draws the run of `seed`. Without `forced`, one run in eight goes through the programs.

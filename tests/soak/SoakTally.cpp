@@ -35,8 +35,8 @@ std::string SoakTally::Summary() const
     std::lock_guard lock(m_Lock);
     char text[256];
     std::snprintf(text, sizeof text,
-                  "soak: runs=%u false_successes=%u hangs=%u leaks=%u violations=%u failures_seen=%u other=%u",
-                  m_nRuns, m_nFalseSuccesses, m_nHangs, m_nLeaks, m_nViolations, m_nFailuresSeen, m_nOther);
+                  "soak: runs=%u false_successes=%u hangs=%u leaks=%u violations=%u failures_seen=%u other=%u", m_nRuns,
+                  m_nFalseSuccesses, m_nHangs, m_nLeaks, m_nViolations, m_nFailuresSeen, m_nOther);
     return text;
 }
 

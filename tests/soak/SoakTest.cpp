@@ -30,8 +30,8 @@
 #include "tests/support/EngineSimFixture.h"
 #include "tests/support/Files.h"
 #include "tests/support/SampleSet.h"
-#include "tests/support/Strict.h"
 #include "tests/support/SimFixture.h"
+#include "tests/support/Strict.h"
 #include "tests/support/Wait.h"
 
 namespace kivtest {
@@ -44,7 +44,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kHungRunGuard = std::chrono::minutes(10);
 // How long a joined thread's entry in /proc/self/task is waited for to go, in real ms.
 constexpr int kThreadEndGraceMs = 2000;
-
 
 uint64_t EnvNumber(const char* name, uint64_t fallback)
 {
@@ -79,10 +78,7 @@ std::vector<uint64_t> SeedsFor(SoakMode mode)
     return seeds;
 }
 
-std::string SeedName(const ::testing::TestParamInfo<uint64_t>& info)
-{
-    return "seed_" + std::to_string(info.param);
-}
+std::string SeedName(const ::testing::TestParamInfo<uint64_t>& info) { return "seed_" + std::to_string(info.param); }
 
 std::string ReplayCommand(uint64_t seed)
 {
@@ -136,10 +132,7 @@ void Keep(uint64_t seed, const std::string& transcript, const std::string& log)
     EXPECT_TRUE(WriteFile(dir + "/KivUpgradeLog.txt", log)) << dir;
 }
 
-std::string ResultText(bool failed, const std::string& text)
-{
-    return failed ? "failure (" + text + ")" : "success";
-}
+std::string ResultText(bool failed, const std::string& text) { return failed ? "failure (" + text + ")" : "success"; }
 
 SoakBound::Run BoundInputs(const SoakPlan& plan, const std::map<int, const CBinFile*>& images)
 {
@@ -283,8 +276,8 @@ protected:
                 const std::string bytes = ReadFile(from);
                 EXPECT_TRUE(WriteFile(dir + "/" + info.m_strFileName, bytes)) << from;
                 m_Files[c].assign(bytes.begin(), bytes.end());
-                EXPECT_TRUE(m_Images[c].OpenMemory(m_Files[c].data(), m_Files[c].size(), static_cast<uint32_t>(c),
-                                                   true, dir + "/" + info.m_strFileName))
+                EXPECT_TRUE(m_Images[c].OpenMemory(m_Files[c].data(), m_Files[c].size(), static_cast<uint32_t>(c), true,
+                                                   dir + "/" + info.m_strFileName))
                     << from;
             }
         }

@@ -5,25 +5,13 @@
 
 namespace kivtest {
 
-void CliFixture::SetUpTestSuite()
-{
-    ASSERT_TRUE(SampleSet::Shared().Ok()) << SampleSet::Shared().Error();
-}
+void CliFixture::SetUpTestSuite() { ASSERT_TRUE(SampleSet::Shared().Ok()) << SampleSet::Shared().Error(); }
 
-void CliFixture::TearDown()
-{
-    m_Sim.Stop();
-}
+void CliFixture::TearDown() { m_Sim.Stop(); }
 
-std::string CliFixture::Samples(const std::string& family)
-{
-    return SampleSet::Shared().Family(family);
-}
+std::string CliFixture::Samples(const std::string& family) { return SampleSet::Shared().Family(family); }
 
-std::string CliFixture::Scale()
-{
-    return ScaleArgument(TelnetTimeScale());
-}
+std::string CliFixture::Scale() { return ScaleArgument(TelnetTimeScale()); }
 
 bool CliFixture::StartSim(const std::vector<std::string>& args, const std::string& scale)
 {
@@ -40,15 +28,12 @@ bool CliFixture::StartSim(const std::vector<std::string>& args, const std::strin
     return true;
 }
 
-void CliFixture::StopSim()
-{
-    EXPECT_EQ(m_Sim.Stop(), 0) << m_Sim.Err();
-}
+void CliFixture::StopSim() { EXPECT_EQ(m_Sim.Stop(), 0) << m_Sim.Err(); }
 
 std::vector<std::string> CliFixture::CliArgs(const std::string& command, const std::string& images, bool json) const
 {
-    std::vector<std::string> argv = {BuildProgram(CLI_PROGRAM), command, "--target", "127.0.0.1", "--router-port",
-                                     m_strRouterPort, "--telnet-port", m_strTelnetPort};
+    std::vector<std::string> argv = {BuildProgram(CLI_PROGRAM), command,         "--target",      "127.0.0.1",
+                                     "--router-port",           m_strRouterPort, "--telnet-port", m_strTelnetPort};
     if (!images.empty())
         argv.insert(argv.end(), {"--images", images});
     if (json)
@@ -58,8 +43,11 @@ std::vector<std::string> CliFixture::CliArgs(const std::string& command, const s
 
 Process::Env CliFixture::CliEnv() const
 {
-    return {{"TMPDIR", m_Dir.Path()}, {"KIV_TIME_SCALE", Scale()}, {"KIV_DISCOVERY_TARGETS", ""},
-            {"KIV_ROUTER_PORT", ""}, {"KIV_TELNET_PORT", ""}};
+    return {{"TMPDIR", m_Dir.Path()},
+            {"KIV_TIME_SCALE", Scale()},
+            {"KIV_DISCOVERY_TARGETS", ""},
+            {"KIV_ROUTER_PORT", ""},
+            {"KIV_TELNET_PORT", ""}};
 }
 
 CliRun CliFixture::Finish(Process& cli, std::chrono::seconds limit)
@@ -87,14 +75,8 @@ CliRun CliFixture::RunCli(const std::string& command, const std::string& images,
     return Finish(cli, limit);
 }
 
-std::string CliFixture::Log() const
-{
-    return ReadFile(m_Dir / "KivUpgradeLog.txt");
-}
+std::string CliFixture::Log() const { return ReadFile(m_Dir / "KivUpgradeLog.txt"); }
 
-std::string CliFixture::Transcript() const
-{
-    return ReadFile(m_Dir / "transcript.jsonl");
-}
+std::string CliFixture::Transcript() const { return ReadFile(m_Dir / "transcript.jsonl"); }
 
 } // namespace kivtest

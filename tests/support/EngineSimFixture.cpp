@@ -82,10 +82,7 @@ void EngineSimFixture::EndUpgrade()
     m_Log = ReadFile(m_LogPath);
 }
 
-int EngineSimFixture::LogLines(const std::string& message) const
-{
-    return CountLogMessages(m_Log, message);
-}
+int EngineSimFixture::LogLines(const std::string& message) const { return CountLogMessages(m_Log, message); }
 
 void EngineSimFixture::ExpectSuccessRow(int row) const
 {

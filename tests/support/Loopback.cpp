@@ -60,10 +60,7 @@ uint16_t BoundPort(int fd)
     return ntohs(address.sin_port);
 }
 
-bool WaitReadable(int fd, int waitMs, int stopFd)
-{
-    return WaitFor(fd, POLLIN, waitMs, stopFd);
-}
+bool WaitReadable(int fd, int waitMs, int stopFd) { return WaitFor(fd, POLLIN, waitMs, stopFd); }
 
 bool SendAll(int fd, const void* data, size_t n, int waitMs, int stopFd)
 {

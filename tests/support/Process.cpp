@@ -70,10 +70,7 @@ std::string FindProgram(const std::string& name, const std::string& extraDirs)
     return std::string();
 }
 
-Process::~Process()
-{
-    Kill();
-}
+Process::~Process() { Kill(); }
 
 bool Process::Start(const std::vector<std::string>& argv, const Env& env, int stdioFd)
 {

@@ -36,10 +36,12 @@ ProcessCounts ProcessCounts::Now()
 ProcessCounts ProcessCounts::Settled(const ProcessCounts& baseline, int limitMs)
 {
     ProcessCounts counts;
-    WaitFor([&] {
-        counts = Now();
-        return !counts.Exceeds(baseline);
-    }, limitMs);
+    WaitFor(
+        [&] {
+            counts = Now();
+            return !counts.Exceeds(baseline);
+        },
+        limitMs);
     return counts;
 }
 
@@ -48,9 +50,6 @@ bool ProcessCounts::Exceeds(const ProcessCounts& baseline) const
     return threads > baseline.threads || fds > baseline.fds;
 }
 
-std::string ProcessCounts::Text() const
-{
-    return "threads=" + std::to_string(threads) + " fds=" + std::to_string(fds);
-}
+std::string ProcessCounts::Text() const { return "threads=" + std::to_string(threads) + " fds=" + std::to_string(fds); }
 
 } // namespace kivtest

@@ -34,8 +34,7 @@ TcpPeer::LineAnswer RouterShell::Answer(const std::string& line)
         return {"\r\nPassword:"};
     case 2: // the password
         return {PROMPT};
-    default:
-        break;
+    default: break;
     }
     if (line == "quit")
         return {"", true};

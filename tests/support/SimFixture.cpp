@@ -14,10 +14,7 @@ void SimFixture::SetUp()
     m_Config.transcriptPath = m_Dir / "transcript.jsonl";
 }
 
-void SimFixture::TearDown()
-{
-    StopSim();
-}
+void SimFixture::TearDown() { StopSim(); }
 
 void SimFixture::AddFault(const std::string& spec)
 {
@@ -57,10 +54,7 @@ std::vector<nlohmann::json> ParseJsonLines(const std::string& text)
     return records;
 }
 
-std::vector<nlohmann::json> SimFixture::Transcript() const
-{
-    return ParseJsonLines(ReadFile(m_Config.transcriptPath));
-}
+std::vector<nlohmann::json> SimFixture::Transcript() const { return ParseJsonLines(ReadFile(m_Config.transcriptPath)); }
 
 std::vector<nlohmann::json> SimFixture::Find(const std::string& key, const std::string& value) const
 {

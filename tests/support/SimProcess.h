@@ -32,7 +32,8 @@ public:
     static std::string Program() { return BuildProgram(SIM_PROGRAM); }
 
     // Starts the simulator with `args` after the options' own and waits for "ready".
-    ::testing::AssertionResult Start(const std::vector<std::string>& args = {}, const SimOptions& options = SimOptions());
+    ::testing::AssertionResult Start(const std::vector<std::string>& args = {},
+                                     const SimOptions& options = SimOptions());
 
     uint16_t RouterPort() const { return m_nRouterPort; }
     // 0 when the simulator serves no Telnet (fault telnet-refused).

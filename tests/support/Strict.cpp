@@ -13,9 +13,6 @@ bool StrictTests()
     return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
-bool ProgramExists(const std::string& path)
-{
-    return !path.empty() && ::access(path.c_str(), X_OK) == 0;
-}
+bool ProgramExists(const std::string& path) { return !path.empty() && ::access(path.c_str(), X_OK) == 0; }
 
 } // namespace kivtest

@@ -22,18 +22,18 @@ bool ProgramExists(const std::string& path);
 
 // Skips the current test saying `why`, or fails it under KIV_TEST_STRICT=1. Returns from the
 // calling function: use it in a test body or in SetUp().
-#define KIV_SKIP_OR_FAIL(why)                                                                  \
-    do {                                                                                       \
-        if (::kivtest::StrictTests())                                                          \
-            GTEST_FAIL() << (why) << " (KIV_TEST_STRICT=1: this test may not be skipped)";    \
-        else                                                                                   \
-            GTEST_SKIP() << (why);                                                             \
+#define KIV_SKIP_OR_FAIL(why)                                                              \
+    do {                                                                                   \
+        if (::kivtest::StrictTests())                                                      \
+            GTEST_FAIL() << (why) << " (KIV_TEST_STRICT=1: this test may not be skipped)"; \
+        else                                                                               \
+            GTEST_SKIP() << (why);                                                         \
     } while (0)
 
 // Skips (or fails, under KIV_TEST_STRICT=1) unless `path` is an executable program.
-#define KIV_REQUIRE_PROGRAM(path)                                                              \
-    do {                                                                                       \
-        const std::string kivRequiredProgram_ = (path);                                        \
-        if (!::kivtest::ProgramExists(kivRequiredProgram_))                                    \
-            KIV_SKIP_OR_FAIL(kivRequiredProgram_ + " is not built or not installed");         \
+#define KIV_REQUIRE_PROGRAM(path)                                                     \
+    do {                                                                              \
+        const std::string kivRequiredProgram_ = (path);                               \
+        if (!::kivtest::ProgramExists(kivRequiredProgram_))                           \
+            KIV_SKIP_OR_FAIL(kivRequiredProgram_ + " is not built or not installed"); \
     } while (0)

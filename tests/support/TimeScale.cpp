@@ -13,10 +13,7 @@ double TestTimeScale()
     return scale > 0.0 ? scale : DEFAULT_TEST_TIME_SCALE;
 }
 
-double TelnetTimeScale()
-{
-    return std::max(TestTimeScale(), TELNET_TIME_SCALE_FLOOR);
-}
+double TelnetTimeScale() { return std::max(TestTimeScale(), TELNET_TIME_SCALE_FLOOR); }
 
 std::string ScaleArgument(double scale)
 {

@@ -37,7 +37,10 @@ protected:
         return RunResult{run.status, run.out + run.err};
     }
 
-    static std::string Sample(const SampleImage::SampleInfo& s) { return s_strDir + "/" + s.m_strFamily + "/" + s.m_strFileName; }
+    static std::string Sample(const SampleImage::SampleInfo& s)
+    {
+        return s_strDir + "/" + s.m_strFamily + "/" + s.m_strFileName;
+    }
 
     static std::string CopyWithFlip(const std::string& from, const std::string& name, size_t offset)
     {
@@ -82,7 +85,8 @@ TEST_F(KivImageTest, FlippedBytesNameThePartAndTheBlock)
             size_t offset = span.m_nOffset + static_cast<size_t>(block) * blockSize;
             RunResult r = Run({"verify", CopyWithFlip(firmware, "flip.bin", offset)});
             EXPECT_NE(r.status, 0);
-            std::string expected = "part " + std::to_string(part) + " block " + std::to_string(block) + ": checksum mismatch";
+            std::string expected = "part " + std::to_string(part) + " block " + std::to_string(block) +
+                                   ": checksum mismatch";
             EXPECT_NE(r.output.find(expected), std::string::npos) << expected << " / " << r.output;
         }
         // A flipped byte of the part header (its target address field).
@@ -99,7 +103,7 @@ TEST_F(KivImageTest, CreateAndInfoRoundTrip)
     std::ofstream(data, std::ios::binary) << std::string(5000, 'p');
     std::string image = s_strDir + "/special.bin";
     RunResult r = Run({"create", image, "--type", "special-html", "-V", "3.2.9.9", "--part",
-                      data + ",address=0x2000,unlock=SECRET12,block=1024", "--part", data});
+                       data + ",address=0x2000,unlock=SECRET12,block=1024", "--part", data});
     ASSERT_EQ(r.status, 0) << r.output;
     r = Run({"info", image, "--expect", "4"});
     ASSERT_EQ(r.status, 0) << r.output;

@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr const char* TYPE_NAMES[] = {"boot", "app", "customization", "common-html", "special-html", "app-b",
-    "config", "firmware", "dashboard", "none"};
+constexpr const char* TYPE_NAMES[] = {"boot",  "app",    "customization", "common-html", "special-html",
+                                      "app-b", "config", "firmware",      "dashboard",   "none"};
 
 bool ParseType(const std::string& text, uint32_t& type)
 {
@@ -83,8 +83,8 @@ std::string AbsolutePath(const std::string& path)
     return ec ? path : absolute.string();
 }
 
-bool ParsePartSpec(const std::string& spec, const CreateOptions& options, CImageBuilder::Part& part,
-    std::string& file, std::string& error)
+bool ParsePartSpec(const std::string& spec, const CreateOptions& options, CImageBuilder::Part& part, std::string& file,
+                   std::string& error)
 {
     std::stringstream stream(spec);
     std::string field;
@@ -168,14 +168,14 @@ void PrintPart(const CBinFile& image, size_t i)
     std::printf("part %zu:\n", i);
     std::printf("  magic          %s\n", MagicText(h.m_Magic).c_str());
     std::printf("  header size    %" PRIu32 " (%" PRIu32 " blocks of %" PRIu32 " bytes)\n", h.m_nHeaderSize,
-        h.BlockCount(), h.m_nBlockSize);
+                h.BlockCount(), h.m_nBlockSize);
     std::printf("  reserved       %" PRIu32 "\n", h.m_nReserved);
     std::printf("  unlock code    \"%s\"\n", Printable(h.m_UnlockCode.data(), h.m_UnlockCode.size()).c_str());
     std::printf("  target address 0x%08" PRIX32 "\n", h.m_nTargetAddress);
     std::printf("  data           %" PRIu32 " bytes at offset %" PRIu32 "\n", span.m_nLength, span.m_nOffset);
     std::printf("  header CRC     0x%04X\n", h.m_nChecksum);
     std::printf("  build          \"%s\" \"%s\"\n", Printable(h.m_BuildDate.data(), h.m_BuildDate.size()).c_str(),
-        Printable(h.m_BuildTime.data(), h.m_BuildTime.size()).c_str());
+                Printable(h.m_BuildTime.data(), h.m_BuildTime.size()).c_str());
     std::printf("  name           \"%s\"\n", Printable(h.m_PartName.data(), h.m_PartName.size()).c_str());
     uint8_t kindBits[4];
     if (i == 0 && h.m_Magic == PART_MAGIC_HDR0 && image.ReadPartData(0, ROUTER_KIND_BITS_OFFSET, 4, kindBits))
@@ -198,12 +198,13 @@ std::string DescribeSamples()
     char line[160];
     for (const SampleImage::SampleInfo& s : SampleImage::GetSampleCatalogue()) {
         std::snprintf(line, sizeof line, "  %s/%-20s %-13s %-16s %s  %u part%s\n", s.m_strFamily.c_str(),
-            s.m_strFileName.c_str(), TypeName(s.m_nType), s.m_strVersion.c_str(), s.m_strUnlockCode.c_str(),
-            s.m_nPartCount, s.m_nPartCount == 1 ? "" : "s");
+                      s.m_strFileName.c_str(), TypeName(s.m_nType), s.m_strVersion.c_str(), s.m_strUnlockCode.c_str(),
+                      s.m_nPartCount, s.m_nPartCount == 1 ? "" : "s");
         text += line;
     }
-    text += "Router images carry a 64-byte container header at the start of part 0 data (kind bits at\n"
-            "offset 12, version text at 16); wireless images a 72-byte version marker \"KIVWVER1\".";
+    text +=
+        "Router images carry a 64-byte container header at the start of part 0 data (kind bits at\n"
+        "offset 12, version text at 16); wireless images a 72-byte version marker \"KIVWVER1\".";
     return text;
 }
 
@@ -239,7 +240,7 @@ int RunCreate(const CreateOptions& options)
     if (!builder.WriteFile(options.m_strOutput, error))
         return Failure(error);
     std::printf("%s: %s image, %zu part%s\n", options.m_strOutput.c_str(), TypeName(type), builder.GetPartCount(),
-        builder.GetPartCount() == 1 ? "" : "s");
+                builder.GetPartCount() == 1 ? "" : "s");
     return 0;
 }
 
@@ -258,7 +259,7 @@ int RunInfo(const std::string& path, const std::string& expectedType)
     std::printf("version        %s\n", image.GetVersion().c_str());
     std::printf("parts          %zu, %" PRIu32 " data bytes\n", image.GetPartCount(), image.GetTotalLength());
     std::printf("type           %s (%" PRIu32 ") for expected type %s\n", TypeName(image.GetType()), image.GetType(),
-        TypeName(expected));
+                TypeName(expected));
     std::string sampleVersion;
     std::vector<uint8_t> head(std::min<size_t>(image.GetSpan(0).m_nLength, SampleImage::ROUTER_CONTAINER_SIZE));
     if (image.ReadPartData(0, 0, static_cast<uint32_t>(head.size()), head.data()) &&
@@ -279,11 +280,11 @@ int RunVerify(const std::string& path, const std::string& expectedType)
     if (!image.Open(expected))
         return Failure(path + ": " + image.GetFailure() + " (expected type " + TypeName(expected) + ")");
     std::printf("%s: valid %s image, version %s, %zu part%s\n", path.c_str(), TypeName(image.GetType()),
-        image.GetVersion().c_str(), image.GetPartCount(), image.GetPartCount() == 1 ? "" : "s");
+                image.GetVersion().c_str(), image.GetPartCount(), image.GetPartCount() == 1 ? "" : "s");
     const std::string unusable = image.GetUnusableReason();
     if (!unusable.empty())
         std::fprintf(stderr, "kivimage: warning: %s: %s; the upgrade tool does not use this image\n", path.c_str(),
-            unusable.c_str());
+                     unusable.c_str());
     return 0;
 }
 
@@ -294,6 +295,6 @@ int RunSamples(const std::string& dir, uint32_t firmwareSize)
         return Failure(error);
     for (const SampleImage::SampleInfo& s : SampleImage::GetSampleCatalogue())
         std::printf("%s/%s/%s  %s %s\n", dir.c_str(), s.m_strFamily.c_str(), s.m_strFileName.c_str(),
-            TypeName(s.m_nType), s.m_strVersion.c_str());
+                    TypeName(s.m_nType), s.m_strVersion.c_str());
     return 0;
 }

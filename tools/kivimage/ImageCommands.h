@@ -9,11 +9,11 @@
 
 struct CreateOptions {
     std::string m_strOutput;
-    std::string m_strType;          // name or number 0..8
+    std::string m_strType; // name or number 0..8
     std::string m_strVersion;
-    int64_t m_nFileType = -1;       // -1: the usual word for the type
-    int64_t m_nKindBits = -1;       // -1: the bits that make a router image classify as its type
-    bool m_bRaw = false;            // part data unchanged (no sample container or marker)
+    int64_t m_nFileType = -1; // -1: the usual word for the type
+    int64_t m_nKindBits = -1; // -1: the bits that make a router image classify as its type
+    bool m_bRaw = false;      // part data unchanged (no sample container or marker)
     std::string m_strUnlockCode = "00000000";
     uint32_t m_nBlockSize = 4096;
     uint32_t m_nAddress = 0;

@@ -6,7 +6,7 @@
 
 int main(int argc, char** argv)
 {
-    CLI::App app {"Builds, inspects and verifies upgrade image files."};
+    CLI::App app{"Builds, inspects and verifies upgrade image files."};
     app.require_subcommand(1);
     app.footer(DescribeSamples());
 
@@ -16,16 +16,18 @@ int main(int argc, char** argv)
     createCmd->add_option("-t,--type", create.m_strType, "Image type: " + DescribeTypeNames())->required();
     createCmd->add_option("-V,--version", create.m_strVersion, "Version text of the image (empty: no version)");
     createCmd->add_option("--file-type", create.m_nFileType,
-        "File type word (default: 2 router, 1 firmware, 3 dashboard)");
+                          "File type word (default: 2 router, 1 firmware, 3 dashboard)");
     createCmd->add_option("--kind-bits", create.m_nKindBits,
-        "Kind bits word of a router image (default: the bits of --type)");
+                          "Kind bits word of a router image (default: the bits of --type)");
     createCmd->add_flag("--raw", create.m_bRaw,
-        "Keep part data unchanged: no sample container (router) or version marker (wireless)");
+                        "Keep part data unchanged: no sample container (router) or version marker (wireless)");
     createCmd->add_option("-u,--unlock", create.m_strUnlockCode, "Default unlock code (8 characters)");
     createCmd->add_option("-b,--block-size", create.m_nBlockSize, "Default block size")->check(CLI::PositiveNumber);
     createCmd->add_option("-a,--address", create.m_nAddress, "Default target address");
-    createCmd->add_option("-p,--part", create.m_Parts,
-        "Part: DATAFILE[,address=A][,unlock=CODE][,block=N][,name=TEXT] (repeat for more parts)")->required();
+    createCmd
+        ->add_option("-p,--part", create.m_Parts,
+                     "Part: DATAFILE[,address=A][,unlock=CODE][,block=N][,name=TEXT] (repeat for more parts)")
+        ->required();
 
     std::string infoPath;
     std::string infoExpect = "none";

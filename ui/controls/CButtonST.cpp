@@ -69,8 +69,7 @@ int CButtonST::OffsetColor(int index, int offset, bool repaint)
     if (offset < -255 || offset > 255)
         return BTNST_BADPARAM;
     const uint32_t c = m_crColors[index];
-    m_crColors[index] = OffsetChannel(c, 0, offset) | OffsetChannel(c, 8, offset) |
-                        OffsetChannel(c, 16, offset);
+    m_crColors[index] = OffsetChannel(c, 0, offset) | OffsetChannel(c, 8, offset) | OffsetChannel(c, 16, offset);
     if (repaint)
         update();
     return BTNST_OK;
@@ -92,9 +91,7 @@ void CButtonST::SetIcon(const QIcon& iconIn, const QIcon& iconOut)
 
 void CButtonST::SetIcon(int iconInId, int iconOutId)
 {
-    auto load = [](int id) {
-        return id == 0 ? QIcon() : QIcon(QStringLiteral(":/icons/%1.png").arg(id));
-    };
+    auto load = [](int id) { return id == 0 ? QIcon() : QIcon(QStringLiteral(":/icons/%1.png").arg(id)); };
     SetIcon(load(iconInId), load(iconOutId));
 }
 
@@ -212,8 +209,7 @@ void CButtonST::OnDrawBorder(QPainter& painter, const QRect& rect, const DrawSta
     }
 }
 
-void CButtonST::DrawTheIcon(QPainter& painter, const QRect& rect, const DrawState& state,
-                            QRect& captionRect) const
+void CButtonST::DrawTheIcon(QPainter& painter, const QRect& rect, const DrawState& state, QRect& captionRect) const
 {
     const bool useIn = state.hot || state.pressed || m_IconOut.isNull();
     const QIcon& icon = useIn ? m_IconIn : m_IconOut;
@@ -313,8 +309,7 @@ void CButtonST::changeEvent(QEvent* event)
         // A system colour change resets the table to the system button colours.
         SetDefaultColors(true);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

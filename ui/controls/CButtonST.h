@@ -87,8 +87,7 @@ protected:
     bool m_bDrawBorder = true;
 
 private:
-    void DrawTheIcon(QPainter& painter, const QRect& rect, const DrawState& state,
-                     QRect& captionRect) const;
+    void DrawTheIcon(QPainter& painter, const QRect& rect, const DrawState& state, QRect& captionRect) const;
     void DrawTheText(QPainter& painter, const QRect& rect, const DrawState& state) const;
     void SetMouseOver(bool over);
     void OnClicked();

@@ -22,10 +22,7 @@ void CMyHeaderCtrl::mousePressEvent(QMouseEvent* event)
     event->accept();
 }
 
-void CMyHeaderCtrl::mouseMoveEvent(QMouseEvent* event)
-{
-    event->accept();
-}
+void CMyHeaderCtrl::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
 
 bool CMyHeaderCtrl::viewportEvent(QEvent* event)
 {

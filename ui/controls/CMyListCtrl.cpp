@@ -32,8 +32,7 @@ private:
 QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 } // namespace
 
-CMyListCtrl::CMyListCtrl(QWidget* parent)
-    : QTableWidget(parent), m_pHeaderCtrl(new CMyHeaderCtrl(this))
+CMyListCtrl::CMyListCtrl(QWidget* parent) : QTableWidget(parent), m_pHeaderCtrl(new CMyHeaderCtrl(this))
 {
     setItemDelegate(new CRowColourDelegate(this));
     verticalHeader()->hide();

@@ -11,10 +11,7 @@
 namespace {
 std::atomic<bool> g_themingAvailable{true};
 
-QStyle* ApplicationStyle()
-{
-    return g_themingAvailable.load() ? QApplication::style() : nullptr;
-}
+QStyle* ApplicationStyle() { return g_themingAvailable.load() ? QApplication::style() : nullptr; }
 
 void SetStateFlags(QStyleOptionButton& option, int stateId)
 {
@@ -54,9 +51,8 @@ CThemeHelperST::HRESULT CThemeHelperST::CloseThemeData(HTHEME theme)
     return S_OK;
 }
 
-CThemeHelperST::HRESULT CThemeHelperST::DrawThemeBackground(HTHEME theme, QWidget* widget,
-                                                           QPainter& painter, int partId,
-                                                           int stateId, const QRect& rect)
+CThemeHelperST::HRESULT CThemeHelperST::DrawThemeBackground(HTHEME theme, QWidget* widget, QPainter& painter,
+                                                            int partId, int stateId, const QRect& rect)
 {
     if (!theme || !theme->style || partId != BP_PUSHBUTTON)
         return E_FAIL;
@@ -79,17 +75,14 @@ CThemeHelperST::HRESULT CThemeHelperST::DrawThemeBackground(HTHEME theme, QWidge
     return S_OK;
 }
 
-CThemeHelperST::HRESULT CThemeHelperST::DrawThemeText(HTHEME theme, QPainter& painter,
-                                                     int partId, int stateId,
-                                                     const QString& text, int flags,
-                                                     const QRect& rect)
+CThemeHelperST::HRESULT CThemeHelperST::DrawThemeText(HTHEME theme, QPainter& painter, int partId, int stateId,
+                                                      const QString& text, int flags, const QRect& rect)
 {
     if (!theme || !theme->style || partId != BP_PUSHBUTTON)
         return E_FAIL;
     QPalette palette = QApplication::palette();
     const bool enabled = stateId != PBS_DISABLED;
-    theme->style->drawItemText(&painter, rect, flags, palette, enabled, text,
-                               QPalette::ButtonText);
+    theme->style->drawItemText(&painter, rect, flags, palette, enabled, text, QPalette::ButtonText);
     return S_OK;
 }
 

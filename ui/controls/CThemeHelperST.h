@@ -39,10 +39,10 @@ public:
     HTHEME OpenThemeData(QWidget* widget, const QString& className);
     HRESULT CloseThemeData(HTHEME theme);
     // Draws the parent's background first when a widget is given, then the part.
-    HRESULT DrawThemeBackground(HTHEME theme, QWidget* widget, QPainter& painter, int partId,
-                                int stateId, const QRect& rect);
-    HRESULT DrawThemeText(HTHEME theme, QPainter& painter, int partId, int stateId,
-                          const QString& text, int flags, const QRect& rect);
+    HRESULT DrawThemeBackground(HTHEME theme, QWidget* widget, QPainter& painter, int partId, int stateId,
+                                const QRect& rect);
+    HRESULT DrawThemeText(HTHEME theme, QPainter& painter, int partId, int stateId, const QString& text, int flags,
+                          const QRect& rect);
     bool IsAppThemed() const;
     bool IsThemeActive() const;
 

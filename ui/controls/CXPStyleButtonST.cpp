@@ -4,10 +4,7 @@
 
 #include "ui/controls/CThemeHelperST.h"
 
-CXPStyleButtonST::CXPStyleButtonST(QWidget* parent) : CButtonST(parent)
-{
-    m_bDrawBorder = false;
-}
+CXPStyleButtonST::CXPStyleButtonST(QWidget* parent) : CButtonST(parent) { m_bDrawBorder = false; }
 
 void CXPStyleButtonST::SetThemeHelper(CThemeHelperST* helper)
 {
@@ -41,8 +38,7 @@ void CXPStyleButtonST::OnDrawBackground(QPainter& painter, QRect& rect, const Dr
     if (m_pTheme && m_pTheme->IsAppThemed()) {
         const QString className = m_bDrawToolbar ? QStringLiteral("TOOLBAR") : QStringLiteral("BUTTON");
         if (CThemeHelperST::HTHEME theme = m_pTheme->OpenThemeData(this, className)) {
-            const auto hr = m_pTheme->DrawThemeBackground(theme, this, painter,
-                                                          CThemeHelperST::BP_PUSHBUTTON,
+            const auto hr = m_pTheme->DrawThemeBackground(theme, this, painter, CThemeHelperST::BP_PUSHBUTTON,
                                                           ThemeState(state), rect);
             m_pTheme->CloseThemeData(theme);
             if (hr == CThemeHelperST::S_OK) {
