@@ -36,6 +36,7 @@ OVERRIDES = {
     "path": "IMAGE_PATH",
     "s_Set": "SHARED_SET",
     "kFileHeaderSize": "FILE_HEADER_BYTES",
+    "kCheck": "CHECK_WAIT",
 }
 
 # New names that exist already elsewhere in the tree, each checked by hand: the other one
@@ -55,6 +56,7 @@ REVIEWED = {
     ("log", "m_Log"),
     ("peer", "m_Peer"),
     ("queue", "m_Queue"),
+    ("texts", "TEXTS"),                         # function-local statics of SoakCheck.cpp and CDiagCaller.cpp
 }
 
 CONSTANT_KINDS = {

@@ -19,13 +19,13 @@ std::string TypeName(int component) { return LoadStringResource(COMPONENT_TYPE_N
 // The texts a component step may end with: success, or one of the failure results.
 const std::vector<std::string>& FailureTexts()
 {
-    static const std::vector<std::string> texts = [] {
+    static const std::vector<std::string> TEXTS = [] {
         std::vector<std::string> all;
         for (uint32_t id = CUpgradeEngine::IDS_TCP_CONNECT_FAILED; id <= CUpgradeEngine::IDS_NV_RESTORE_FAILED; ++id)
             all.push_back(LoadStringResource(id));
         return all;
     }();
-    return texts;
+    return TEXTS;
 }
 
 std::vector<CBlockMemory::Extent> ExtentsOf(const nlohmann::json& record)
@@ -74,9 +74,9 @@ SoakCheck::Expected SoakCheck::Expect(const CBinFile& image)
 
 bool SoakCheck::IsResultText(const std::string& status, bool& success)
 {
-    static const std::regex elapsed(" \\([0-9]{2}:[0-9]{2}\\)$");
+    static const std::regex ELAPSED(" \\([0-9]{2}:[0-9]{2}\\)$");
     std::smatch match;
-    if (!std::regex_search(status, match, elapsed))
+    if (!std::regex_search(status, match, ELAPSED))
         return false;
     const std::string text = status.substr(0, static_cast<size_t>(match.position(0)));
     success = text == LoadStringResource(CUpgradeEngine::IDS_DOWNLOAD_SUCCESS);

@@ -42,7 +42,7 @@ struct FaultKind {
 
 const std::vector<FaultKind>& Kinds()
 {
-    static const std::vector<FaultKind> kinds = {
+    static const std::vector<FaultKind> KINDS = {
         {Fault::NakBlock, Scope::Wireless},
         {Fault::DropBlockAck, Scope::Wireless},
         {Fault::LateAck, Scope::Wireless},
@@ -62,7 +62,7 @@ const std::vector<FaultKind>& Kinds()
         {Fault::NoForceLoadEcho, Scope::Wireless},
         {Fault::NoAnswer, Scope::Wireless},
     };
-    return kinds;
+    return KINDS;
 }
 
 bool IsBlockFault(Fault fault)
@@ -72,23 +72,23 @@ bool IsBlockFault(Fault fault)
 }
 
 // Requests the engine sends to the module (the NV item commands it never sends).
-const std::vector<std::string> kRequests = {"hand-shake",
-                                            "board-version",
-                                            "dashboard-version",
-                                            "nv-backup",
-                                            "nv-restore",
-                                            "nv-restore-status",
-                                            "change-mode",
-                                            "switch-to-downloader",
-                                            "unlock",
-                                            "block-write",
-                                            "reset"};
+const std::vector<std::string> REQUESTS = {"hand-shake",
+                                           "board-version",
+                                           "dashboard-version",
+                                           "nv-backup",
+                                           "nv-restore",
+                                           "nv-restore-status",
+                                           "change-mode",
+                                           "switch-to-downloader",
+                                           "unlock",
+                                           "block-write",
+                                           "reset"};
 
 constexpr uint32_t BLOCK = 4096;
 // The sample dashboard: 300001 + 120003 data bytes.
-constexpr uint32_t kDashboardBlocks = (300001 + BLOCK - 1) / BLOCK + (120003 + BLOCK - 1) / BLOCK;
+constexpr uint32_t DASHBOARD_BLOCKS = (300001 + BLOCK - 1) / BLOCK + (120003 + BLOCK - 1) / BLOCK;
 // The sample router images hold about 20000 to 28000 data bytes.
-constexpr uint32_t kRouterDataBytes = 28000;
+constexpr uint32_t ROUTER_DATA_BYTES = 28000;
 
 } // namespace
 
@@ -100,7 +100,7 @@ std::string DrawnFault::Spec() const
 
 const std::vector<Fault>& SoakPlan::DrawableFaults()
 {
-    static const std::vector<Fault> all = [] {
+    static const std::vector<Fault> ALL = [] {
         std::vector<Fault> faults;
         for (const FaultKind& kind : Kinds())
             faults.push_back(kind.fault);
@@ -108,7 +108,7 @@ const std::vector<Fault>& SoakPlan::DrawableFaults()
         faults.push_back(Fault::BareBlockAck);
         return faults;
     }();
-    return all;
+    return ALL;
 }
 
 const char* SoakPlan::ModeName(SoakMode mode) { return mode == SoakMode::Process ? "process" : "in-process"; }
@@ -135,8 +135,8 @@ SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
     if (plan.components.empty())
         plan.components.push_back(first + static_cast<int>(draw.Below(uint64_t(last - first + 1))));
 
-    static const std::vector<uint32_t> sizes = {16 * 1024, 64 * 1024, 160 * 1024};
-    plan.firmwareSize = plan.mode == SoakMode::Process ? SampleSet::FIRMWARE_SIZE : draw.Pick(sizes);
+    static const std::vector<uint32_t> SIZES = {16 * 1024, 64 * 1024, 160 * 1024};
+    plan.firmwareSize = plan.mode == SoakMode::Process ? SampleSet::FIRMWARE_SIZE : draw.Pick(SIZES);
     if (draw.Chance(1, 2)) {
         plan.latencyMinMs = draw.Between(0, 50);
         plan.latencyMaxMs = plan.latencyMinMs + draw.Between(0, 300);
@@ -146,7 +146,7 @@ SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
     if (plan.Has(COMPONENT_FIRMWARE))
         blocks += plan.firmwareSize / BLOCK + 5;
     if (plan.Has(COMPONENT_DASHBOARD))
-        blocks += kDashboardBlocks;
+        blocks += DASHBOARD_BLOCKS;
     const uint32_t frames = 4 + 2 * static_cast<uint32_t>(plan.components.size()) + blocks +
                             (plan.HasWireless() ? 30 : 0);
     bool eraseSent = false;
@@ -176,7 +176,7 @@ SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
         } else if (fault == Fault::CorruptFcs || fault == Fault::DropFrame) {
             value = std::to_string(draw.Between(1, frames));
         } else if (fault == Fault::ResetDuringData) {
-            value = std::to_string(draw.Between(1, kRouterDataBytes));
+            value = std::to_string(draw.Between(1, ROUTER_DATA_BYTES));
         } else if (fault == Fault::ResultValue) {
             value = std::to_string(draw.Pick(std::vector<uint32_t>{0, 1, 2, 3, 5, 6, 255}));
         } else if (fault == Fault::UnlockRefused) {
@@ -184,7 +184,7 @@ SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
         } else if (fault == Fault::SlowRestart) {
             value = std::to_string(draw.Between(1000, 70000));
         } else if (fault == Fault::NoAnswer) {
-            value = draw.Pick(kRequests);
+            value = draw.Pick(REQUESTS);
         }
         plan.faults.push_back({fault, value});
     }
@@ -240,11 +240,11 @@ std::vector<std::string> SoakPlan::SimArguments() const
 
 std::string SoakPlan::Describe() const
 {
-    static const char* const kShort[COMPONENT_COUNT] = {"boot",  "app",    "custom",   "html",     "special",
-                                                        "app-b", "config", "firmware", "dashboard"};
+    static const char* const SHORT[COMPONENT_COUNT] = {"boot",  "app",    "custom",   "html",     "special",
+                                                       "app-b", "config", "firmware", "dashboard"};
     std::string images;
     for (int c : components)
-        images += (images.empty() ? "" : ",") + std::string(kShort[c]);
+        images += (images.empty() ? "" : ",") + std::string(SHORT[c]);
     std::string faultText;
     for (const DrawnFault& drawn : faults)
         faultText += (faultText.empty() ? "" : ",") + drawn.Spec();

@@ -41,9 +41,9 @@ using Clock = std::chrono::steady_clock;
 
 // How long a run that passed its bound is still waited for before the program gives up on
 // it (a thread that never returns cannot be joined, so the program ends).
-constexpr auto kHungRunGuard = std::chrono::minutes(10);
+constexpr auto HUNG_RUN_GUARD = std::chrono::minutes(10);
 // How long a joined thread's entry in /proc/self/task is waited for to go, in real ms.
-constexpr int kThreadEndGraceMs = 2000;
+constexpr int THREAD_END_GRACE_MS = 2000;
 
 uint64_t EnvNumber(const char* name, uint64_t fallback)
 {
@@ -161,7 +161,7 @@ public:
         pid_t tid = 0;
         std::thread([&tid] { tid = gettid(); }).join();
         const std::string entry = "/proc/self/task/" + std::to_string(tid);
-        WaitFor([&] { return !std::filesystem::exists(entry); }, kThreadEndGraceMs);
+        WaitFor([&] { return !std::filesystem::exists(entry); }, THREAD_END_GRACE_MS);
     }
 
     void TearDown() override
@@ -171,7 +171,7 @@ public:
         Say(SoakTally::Get().Summary());
     }
 };
-::testing::Environment* const g_Summary = ::testing::AddGlobalTestEnvironment(new SoakSummary);
+::testing::Environment* const SUMMARY = ::testing::AddGlobalTestEnvironment(new SoakSummary);
 
 // ---------------------------------------------------------------------------------------
 // In-process: the engine against the simulator in this process.
@@ -186,7 +186,7 @@ protected:
             return true;
         Say("soak: run seed=" + std::to_string(plan.seed) + " did not end within " + Seconds(limit) +
             "; replay: " + ReplayCommand(plan.seed));
-        if (!WaitUpgradeEnd(kHungRunGuard)) {
+        if (!WaitUpgradeEnd(HUNG_RUN_GUARD)) {
             Say("soak: run seed=" + std::to_string(plan.seed) + " still runs; the program ends here");
             std::_Exit(70);
         }
@@ -230,7 +230,7 @@ TEST_P(SoakRun, Upgrade)
     o.ended = ended;
     m_pEngine.reset();
     o.before = before;
-    o.after = ProcessCounts::Settled(before, kThreadEndGraceMs);
+    o.after = ProcessCounts::Settled(before, THREAD_END_GRACE_MS);
     Report(plan, SoakCheck::Judge(o), elapsed, bound, limit, ResultText(outcome.bFailed, outcome.strResultText));
 }
 
@@ -367,7 +367,7 @@ TEST_P(SoakProgramsRun, Upgrade)
     o.ended = ended;
     o.exitCode = run.exitCode;
     o.before = before;
-    o.after = ProcessCounts::Settled(before, kThreadEndGraceMs);
+    o.after = ProcessCounts::Settled(before, THREAD_END_GRACE_MS);
     SoakCheck::Verdict verdict = SoakCheck::Judge(o);
     if (!run.json.is_object()) {
         verdict.broken = true;
