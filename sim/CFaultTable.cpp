@@ -19,20 +19,6 @@ bool ParseNumber(const std::string& text, uint32_t& value)
     return true;
 }
 
-const char* const REQUEST_NAMES[] = {"hand-shake",
-                                     "board-version",
-                                     "dashboard-version",
-                                     "nv-backup",
-                                     "nv-restore",
-                                     "nv-restore-status",
-                                     "change-mode",
-                                     "switch-to-downloader",
-                                     "unlock",
-                                     "block-write",
-                                     "reset",
-                                     "nv-read",
-                                     "nv-write"};
-
 bool KnownRequests(const std::string& list)
 {
     size_t start = 0;
@@ -40,7 +26,7 @@ bool KnownRequests(const std::string& list)
         const size_t comma = std::min(list.find(',', start), list.size());
         const std::string name = list.substr(start, comma - start);
         bool known = false;
-        for (const char* candidate : REQUEST_NAMES)
+        for (const std::string& candidate : CFaultTable::RequestNames())
             known = known || name == candidate;
         if (!known)
             return false;
@@ -122,6 +108,24 @@ static_assert(InEnumerationOrder(), "FAULTS must list the faults in the order of
 } // namespace
 
 const std::array<CFaultTable::Info, FAULT_COUNT>& CFaultTable::Known() { return FAULTS; }
+
+const std::vector<std::string>& CFaultTable::RequestNames()
+{
+    static const std::vector<std::string> NAMES = {"hand-shake",
+                                                   "board-version",
+                                                   "dashboard-version",
+                                                   "nv-backup",
+                                                   "nv-restore",
+                                                   "nv-restore-status",
+                                                   "change-mode",
+                                                   "switch-to-downloader",
+                                                   "unlock",
+                                                   "block-write",
+                                                   "reset",
+                                                   "nv-read",
+                                                   "nv-write"};
+    return NAMES;
+}
 
 const CFaultTable::Info& CFaultTable::Describe(Fault fault) { return FAULTS[static_cast<size_t>(fault)]; }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The failures the simulator can be told to show. The code asks for them by this
 // enumeration only; names exist at the command line (NAME or NAME=VALUE), so a
@@ -55,6 +56,8 @@ public:
     // Every fault, in the order of the enumeration (which is the order --help lists them).
     static const std::array<Info, FAULT_COUNT>& Known();
     static const Info& Describe(Fault fault);
+    // The requests `no-answer` can name, as the simulator's transcript names them.
+    static const std::vector<std::string>& RequestNames();
 
     // Adds one "NAME[=VALUE]" entry; false with a reason for an unknown name or bad value.
     bool Add(const std::string& spec, std::string& error);

@@ -71,18 +71,18 @@ bool IsBlockFault(Fault fault)
            fault == Fault::ResetDuringBlock;
 }
 
-// Requests the engine sends to the module (the NV item commands it never sends).
-const std::vector<std::string> REQUESTS = {"hand-shake",
-                                           "board-version",
-                                           "dashboard-version",
-                                           "nv-backup",
-                                           "nv-restore",
-                                           "nv-restore-status",
-                                           "change-mode",
-                                           "switch-to-downloader",
-                                           "unlock",
-                                           "block-write",
-                                           "reset"};
+// Requests the engine sends to the module: all but the NV item commands, which it never sends.
+const std::vector<std::string>& EngineRequests()
+{
+    static const std::vector<std::string> REQUESTS = [] {
+        std::vector<std::string> sent;
+        for (const std::string& name : CFaultTable::RequestNames())
+            if (name != "nv-read" && name != "nv-write")
+                sent.push_back(name);
+        return sent;
+    }();
+    return REQUESTS;
+}
 
 constexpr uint32_t BLOCK = 4096;
 // The sample dashboard: 300001 + 120003 data bytes.
@@ -184,7 +184,7 @@ SoakPlan SoakPlan::Draw(uint64_t seed, std::optional<SoakMode> forced)
         } else if (fault == Fault::SlowRestart) {
             value = std::to_string(draw.Between(1000, 70000));
         } else if (fault == Fault::NoAnswer) {
-            value = draw.Pick(REQUESTS);
+            value = draw.Pick(EngineRequests());
         }
         plan.faults.push_back({fault, value});
     }
