@@ -20,6 +20,7 @@
 
 #include "diag/CHdlcAdapter.h"
 #include "diag/CHdlcFrameWriter.h"
+#include "diag/DiagCodec.h"
 #include "diag/HdlcFraming.h"
 #include "platform/CUniqueFd.h"
 
@@ -155,13 +156,8 @@ private:
 // running register, the FCS, flag.
 uint32_t BuildBlockFrame(uint8_t* out, uint32_t address, const uint8_t* data, uint16_t length)
 {
-    const uint8_t header[7] = {0x0F,
-                               uint8_t(address >> 24),
-                               uint8_t(address >> 16),
-                               uint8_t(address >> 8),
-                               uint8_t(address),
-                               uint8_t(length >> 8),
-                               uint8_t(length)};
+    uint8_t header[7];
+    DiagCodec::BlockWriteHeader(address, length, header);
     CHdlcFrameWriter writer({out, CHdlcAdapter::WRITE_BUFFER_SIZE});
     writer.Begin(true);
     writer.Append(header, 7);

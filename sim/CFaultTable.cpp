@@ -111,19 +111,11 @@ const std::array<CFaultTable::Info, FAULT_COUNT>& CFaultTable::Known() { return 
 
 const std::vector<std::string>& CFaultTable::RequestNames()
 {
-    static const std::vector<std::string> NAMES = {"hand-shake",
-                                                   "board-version",
-                                                   "dashboard-version",
-                                                   "nv-backup",
-                                                   "nv-restore",
-                                                   "nv-restore-status",
-                                                   "change-mode",
-                                                   "switch-to-downloader",
-                                                   "unlock",
-                                                   "block-write",
-                                                   "reset",
-                                                   "nv-read",
-                                                   "nv-write"};
+    // clang-format off
+    static const std::vector<std::string> NAMES = {
+        "hand-shake", "board-version", "dashboard-version", "nv-backup", "nv-restore", "nv-restore-status",
+        "change-mode", "switch-to-downloader", "unlock", "block-write", "reset", "nv-read", "nv-write"};
+    // clang-format on
     return NAMES;
 }
 

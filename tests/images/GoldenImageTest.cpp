@@ -43,55 +43,28 @@ struct GoldenImage {
 const char* const WIRELESS = "55 AA 5A A5";
 const char* const ROUTER = "48 44 52 30"; // "HDR0"
 
+// One row per image, laid out as the table it is.
+// clang-format off
 const GoldenImage GOLDEN[] = {
-    {"router_boot.bin",
-     968,
-     2,
-     0,
-     "1.0.6.2",
-     764,
-     "1.0.6.2",
+    {"router_boot.bin", 968, 2, 0, "1.0.6.2", 764, "1.0.6.2",
      {{ROUTER, 110, 0, 764, "d1", 0xF2F9, 128, 202, "4B 56 52 43", "D1 DC 0A 76"}}},
-    {"raw_app.bin",
-     920,
-     2,
-     1,
-     "No version",
-     700,
-     nullptr,
+    {"raw_app.bin", 920, 2, 1, "No version", 700, nullptr,
      {{ROUTER, 126, 0, 700, "d1", 0x06A2, 50, 218, "C1 63 13 AA", "D1 DC 0A 76"}}},
-    {"router_b_config.bin",
-     536,
-     2,
-     6,
-     "3.2.5.3",
-     237,
-     "3.2.5.3",
+    {"router_b_config.bin", 536, 2, 6, "3.2.5.3", 237, "3.2.5.3",
      {{ROUTER, 106, 0, 197, "d2", 0x63F2, 64, 198, "4B 56 52 43", "5C B2 0D AA"},
       {ROUTER, 100, 0, 40, "d3", 0x1C4B, 64, 496, "C1 49 7D FF", "10 60 46 99"}}},
-    {"firmware.bin",
-     1768,
-     1,
-     7,
-     "11.608.13.02.00",
-     1118,
-     "11.608.13.02.00",
+    {"firmware.bin", 1768, 1, 7, "11.608.13.02.00", 1118, "11.608.13.02.00",
      {{WIRELESS, 114, 0, 772, "d1", 0x5CDA, 100, 206, "4B 49 56 57", "D1 DC 0A 76"},
       {WIRELESS, 102, 0, 133, "d2", 0x48D0, 100, 1082, "76 B4 6C 8B", "5C B2 0D AA"},
       {WIRELESS, 100, 0, 40, "d3", 0x3B6E, 100, 1316, "C1 49 7D FF", "10 60 46 99"},
       {WIRELESS, 136, 0, 133, "d2", 0x8947, 7, 1492, "76 B4 6C 8B", "5C B2 0D AA"},
       {WIRELESS, 100, 0, 40, "d3", 0x3B6E, 100, 1728, "C1 49 7D FF", "10 60 46 99"}}},
     // Type word 0 with two parts and "ZQPX" in the file name: a dashboard.
-    {"dashboard_ZQPX.bin",
-     1112,
-     0,
-     8,
-     "No version",
-     812,
-     "",
+    {"dashboard_ZQPX.bin", 1112, 0, 8, "No version", 812, "",
      {{WIRELESS, 106, 0, 772, "d1", 0xC58F, 256, 198, "4B 49 56 57", "D1 DC 0A 76"},
       {WIRELESS, 100, 0, 40, "d3", 0x8ABA, 256, 1072, "C1 49 7D FF", "10 60 46 99"}}},
 };
+// clang-format on
 
 std::string Text(const char* bytes, size_t size) { return std::string(bytes, strnlen(bytes, size)); }
 
