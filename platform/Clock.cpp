@@ -1,5 +1,6 @@
 #include "platform/Clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -39,8 +40,11 @@ std::atomic<uint32_t> g_TickOffset{0x10000u};
 uint32_t ScaledMsSinceEpoch()
 {
     using namespace std::chrono;
-    const double realMs = duration<double, std::milli>(steady_clock::now() - Epoch()).count();
-    return static_cast<uint32_t>(static_cast<uint64_t>(realMs / GetTimeScale()));
+    // The epoch is taken before the time read against it: on the first call it is set here,
+    // and reading the time first would put it a moment before the epoch (a negative count).
+    const steady_clock::time_point epoch = Epoch();
+    const double realMs = duration<double, std::milli>(steady_clock::now() - epoch).count();
+    return static_cast<uint32_t>(static_cast<uint64_t>(std::max(realMs, 0.0) / GetTimeScale()));
 }
 
 } // namespace
