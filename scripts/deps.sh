@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when any is missing.
+#   scripts/deps.sh            every package below
+#   scripts/deps.sh --windows  only those of the Windows build (scripts/build-windows.sh)
 set -euo pipefail
 
+# The Windows build: MinGW-w64's posix compilers and windres, the header-only libraries,
+# GoogleTest's sources, Wine to run the tests, ImageMagick for the icons, fp-utils (chmcmd)
+# for the help file.
+windows_packages=(
+  cmake ninja-build ccache g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libcli11-dev nlohmann-json3-dev googletest wine imagemagick fp-utils
+)
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format-14 clang-tidy-14
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -9,7 +18,11 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   busybox-static fp-utils iproute2 xvfb xdotool imagemagick
   scdoc groff-base gzip dpkg-dev file lintian desktop-file-utils appstream
+  "${windows_packages[@]}"
 )
+if [ "${1:-}" = "--windows" ]; then
+  packages=("${windows_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
