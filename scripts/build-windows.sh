@@ -38,8 +38,17 @@ else
   cmake --build "$dir" -j "$(nproc)" --target "${programs[@]##*/}"
 fi
 
+# Linked statically: a program may load Windows' own DLLs and nothing else (no libstdc++,
+# libgcc or winpthread DLL that a Windows PC would not have).
+windows_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|version|ws2_32|iphlpapi|msvcrt|ntdll|uxtheme|shlwapi|bcrypt|powrprof)\.dll$'
 mkdir -p "$out"
 for program in "${programs[@]}"; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "$dir/$program.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+  foreign=$(grep -Ev "$windows_dlls" <<<"$dlls" || true)
+  if [ -n "$foreign" ]; then
+    echo "build-windows.sh: $program.exe needs DLLs that Windows does not have: $foreign" >&2
+    exit 1
+  fi
   x86_64-w64-mingw32-strip -o "$out/${program##*/}.exe" "$dir/$program.exe"
-  echo "wrote $out/${program##*/}.exe"
+  echo "wrote $out/${program##*/}.exe ($(tr '\n' ' ' <<<"$dlls"))"
 done
