@@ -95,7 +95,11 @@ tcpdump_pid=
 dropped=$(sed -n 's/^\([0-9]*\) packets\{0,1\} dropped by kernel$/\1/p' "$work/tcpdump.err")
 [ "${dropped:-0}" = 0 ] || fail "tcpdump lost $dropped packets (the machine was too busy): run it again"
 
-"$tcpdump" -r "$raw" -w "$out" "not udp port 9" 2>/dev/null || fail "cannot write $out"
+"$tcpdump" -Z root -r "$raw" -w "$out" "not udp port 9" 2>/dev/null || fail "cannot write $out"
+# Run through sudo, the file belongs to the user who asked for it.
+if [ -n "${SUDO_UID:-}" ] && [ -n "${SUDO_GID:-}" ]; then
+  chown "$SUDO_UID:$SUDO_GID" "$out"
+fi
 echo
 echo "== $out: $("$tcpdump" -r "$out" 2>/dev/null | wc -l) packets"
 echo "   tshark -X lua_script:$root/tools/wireshark/kivupgrade.lua -r $out"
