@@ -66,7 +66,7 @@ trap 'exit 143' TERM
 # (it is removed from the file at the end).
 filter="udp port 1280 or tcp port 1280 or tcp port 23 or udp port 9"
 raw=$work/raw.pcap
-"$ip" netns exec "$ns" "$tcpdump" -i lo -s 0 -U --immediate-mode -B 65536 -Z root -w "$raw" "$filter" \
+"$ip" netns exec "$ns" "$tcpdump" -i lo -s 0 -U -B 65536 -Z root -w "$raw" "$filter" \
   2>"$work/tcpdump.err" &
 tcpdump_pid=$!
 deadline=$(( $(date +%s) + 20 ))

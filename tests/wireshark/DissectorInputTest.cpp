@@ -1,7 +1,6 @@
-// The dissector on crafted captures: the protocol's worked frames, frames and router image
-// data cut across TCP segments, answers linked to their requests, and input no router sends
-// (short, cut, unframed, random). Whatever the input, tshark shows no Lua error; the
-// dissector says what is wrong with it.
+// The dissector on crafted captures: the protocol's worked frames, a frame cut across TCP
+// segments, record fields, error answers, and input no router sends (short, cut, unframed,
+// random). Whatever the input, tshark shows no Lua error; the dissector says what is wrong.
 
 #include <random>
 
@@ -17,81 +16,51 @@ using kivtest::Bytes;
 using kivtest::Frame;
 using kivtest::Hex;
 
-constexpr uint16_t TOOL_PORT = 40000;
-constexpr uint16_t ROUTER_PORT = 1280;
-constexpr size_t WHOLE = SIZE_MAX;
-
 enum class Transport { UDP, TCP };
-enum class Way { TO_ROUTER, FROM_ROUTER };
 
 struct Packet {
     Transport transport;
-    Way way;
+    bool toRouter;
     Bytes payload;
-    size_t captured = WHOLE; // bytes of the packet kept in the capture
+    size_t captured = SIZE_MAX; // payload bytes kept in the capture
 };
 
-void Put16(Bytes& out, uint32_t v, bool big = true)
+void Put(Bytes& out, uint32_t value, int bytes, bool big = true)
 {
-    out.push_back(uint8_t(big ? v >> 8 : v));
-    out.push_back(uint8_t(big ? v : v >> 8));
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(uint8_t(value >> 8 * (big ? bytes - 1 - i : i)));
 }
 
-void Put32(Bytes& out, uint32_t v, bool big = true)
-{
-    Put16(out, big ? v >> 16 : v, big);
-    Put16(out, big ? v : v >> 16, big);
-}
-
-// A capture file (pcap, Ethernet, IPv4) of `packets` between the tool (10.0.0.2, port 40000)
-// and the router (10.0.0.1, port 1280); TCP sequence numbers follow the bytes sent each way.
+// A pcap file (Ethernet, IPv4) of `packets` between the tool (10.0.0.2, port 40000) and the
+// router (10.0.0.1, port 1280); TCP sequence numbers follow the bytes sent each way.
 std::string PcapOf(const std::vector<Packet>& packets)
 {
     Bytes file;
-    Put32(file, 0xA1B2C3D4, false);
-    Put16(file, 2, false);
-    Put16(file, 4, false);
-    Put32(file, 0, false);
-    Put32(file, 0, false);
-    Put32(file, 262144, false);
-    Put32(file, 1, false); // Ethernet
-    uint32_t seq[2] = {1000, 50000};
-    uint32_t second = 1;
-    for (const Packet& packet : packets) {
-        const bool toRouter = packet.way == Way::TO_ROUTER;
-        const bool tcp = packet.transport == Transport::TCP;
-        Bytes frame = Hex("02 00 00 00 00 01 02 00 00 00 00 02 08 00");
-        Bytes ip = Hex("45 00");
-        Put16(ip, uint32_t(20 + (tcp ? 20 : 8) + packet.payload.size()));
-        ip.insert(ip.end(), {0x00, 0x01, 0x40, 0x00, 0x40, uint8_t(tcp ? 6 : 17), 0x00, 0x00});
-        const Bytes tool = {10, 0, 0, 2}, router = {10, 0, 0, 1};
-        ip.insert(ip.end(), (toRouter ? tool : router).begin(), (toRouter ? tool : router).end());
-        ip.insert(ip.end(), (toRouter ? router : tool).begin(), (toRouter ? router : tool).end());
-        uint32_t sum = 0;
-        for (size_t i = 0; i < ip.size(); i += 2)
-            sum += uint32_t(ip[i] << 8 | ip[i + 1]);
-        while (sum > 0xFFFF)
-            sum = (sum & 0xFFFF) + (sum >> 16);
-        ip[10] = uint8_t(~sum >> 8);
-        ip[11] = uint8_t(~sum);
-        frame.insert(frame.end(), ip.begin(), ip.end());
-        Put16(frame, toRouter ? TOOL_PORT : ROUTER_PORT);
-        Put16(frame, toRouter ? ROUTER_PORT : TOOL_PORT);
+    for (uint32_t word : {0xA1B2C3D4u, 0x00040002u, 0u, 0u, 262144u, 1u})
+        Put(file, word, 4, false);
+    uint32_t seq[2] = {1000, 50000}, second = 0;
+    for (const Packet& p : packets) {
+        const bool tcp = p.transport == Transport::TCP;
+        Bytes frame = Hex("02 00 00 00 00 01 02 00 00 00 00 02 08 00 45 00");
+        Put(frame, uint32_t(20 + (tcp ? 20 : 8) + p.payload.size()), 2);
+        Put(frame, 0x00014000u, 4);
+        Put(frame, tcp ? 0x40060000u : 0x40110000u, 4); // checksum left 0: not checked
+        Put(frame, p.toRouter ? 0x0A000002u : 0x0A000001u, 4);
+        Put(frame, p.toRouter ? 0x0A000001u : 0x0A000002u, 4);
+        Put(frame, p.toRouter ? 40000u << 16 | 1280u : 1280u << 16 | 40000u, 4);
         if (tcp) {
-            Put32(frame, seq[toRouter ? 0 : 1]);
-            Put32(frame, seq[toRouter ? 1 : 0]);
-            frame.insert(frame.end(), {0x50, 0x18, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00});
-            seq[toRouter ? 0 : 1] += uint32_t(packet.payload.size());
+            Put(frame, seq[p.toRouter ? 0 : 1], 4);
+            Put(frame, seq[p.toRouter ? 1 : 0], 4);
+            Put(frame, 0x5018FFFFu, 4);
+            Put(frame, 0, 4);
+            seq[p.toRouter ? 0 : 1] += uint32_t(p.payload.size());
         } else {
-            Put16(frame, uint32_t(8 + packet.payload.size()));
-            Put16(frame, 0);
+            Put(frame, uint32_t(8 + p.payload.size()) << 16, 4);
         }
-        frame.insert(frame.end(), packet.payload.begin(), packet.payload.end());
-        const size_t kept = std::min(packet.captured == WHOLE ? frame.size() : 54 + packet.captured, frame.size());
-        Put32(file, second++, false);
-        Put32(file, 0, false);
-        Put32(file, uint32_t(kept), false);
-        Put32(file, uint32_t(frame.size()), false);
+        frame.insert(frame.end(), p.payload.begin(), p.payload.end());
+        const size_t kept = std::min(frame.size(), p.captured == SIZE_MAX ? frame.size() : 54 + p.captured);
+        for (uint32_t word : {++second, 0u, uint32_t(kept), uint32_t(frame.size())})
+            Put(file, word, 4, false);
         file.insert(file.end(), frame.begin(), frame.begin() + long(kept));
     }
     return std::string(file.begin(), file.end());
@@ -105,42 +74,31 @@ Bytes Cat(std::initializer_list<Bytes> parts)
     return all;
 }
 
-Packet ToRouter(Bytes payload, Transport transport = Transport::TCP) { return {transport, Way::TO_ROUTER, payload}; }
-Packet FromRouter(Bytes payload, Transport transport = Transport::TCP)
-{
-    return {transport, Way::FROM_ROUTER, payload};
-}
+Packet Tcp(Bytes payload, bool toRouter = true) { return {Transport::TCP, toRouter, std::move(payload)}; }
+Packet Udp(Bytes payload, bool toRouter = true) { return {Transport::UDP, toRouter, std::move(payload)}; }
 
-// A 32-byte record: type, IPv4, MAC, text.
+// A record: type, IPv4 10.0.0.1, MAC 02-4B-49-56-00-01, text, zero to `size` bytes.
 Bytes Record(uint8_t type, const std::string& text = "", size_t size = 32)
 {
-    Bytes record = Cat({{type}, Hex("0A 00 00 01 02 4B 49 56 00 01")});
-    record.insert(record.end(), text.begin(), text.end());
+    Bytes record = Cat({{type}, Hex("0A 00 00 01 02 4B 49 56 00 01"), Bytes(text.begin(), text.end())});
     record.resize(size, 0);
     return record;
 }
 
-// The 40-byte router control packet: 0xFF, a 29-byte text, a 32-bit value (little-endian).
-Bytes Control(const std::string& text, uint32_t value)
-{
-    Bytes packet = {0xFF};
-    packet.insert(packet.end(), text.begin(), text.end());
-    packet.resize(30, 0);
-    Put32(packet, value, false);
-    packet.resize(40, 0);
-    return packet;
-}
+// A block write whose address and data need stuffing, cut in three: the cuts fall right after
+// an escape byte, the second in the data.
+const Bytes BLOCK = Frame(Hex("0F 7E 7D 00 00 00 08 7E 7D 00 01 02 03 7D 7E"), 1);
+const long ESCAPE_CUT = [] {
+    long cut = 6;
+    while (BLOCK[size_t(cut - 1)] != 0x7D)
+        ++cut;
+    return cut;
+}();
+const Bytes HANDSHAKE = Cat({Hex("26 00 00 25 A7 00 06"), Bytes(126, 0)});
+const Bytes BOARD_VERSION = Hex("4B C9 03 FF");
 
-Bytes Repeat(uint8_t byte, size_t n) { return Bytes(n, byte); }
-
-Bytes WithFlagAt(Bytes frame, size_t at)
-{
-    frame.insert(frame.begin() + long(at), 0x7E);
-    return frame;
-}
-
-// A field's value in one packet (numbered from 1): occurrences joined with '|'; "*" stands for
-// "present", "-" for "absent".
+// A field's value in one packet (from 1): occurrences joined with '|'; "*" is "present",
+// "-" is "absent".
 struct Expect {
     int packet;
     std::string field;
@@ -156,155 +114,84 @@ struct InputCase {
 
 void PrintTo(const InputCase& c, std::ostream* out) { *out << c.name; }
 
-// A block write whose address and data need stuffing, and the same frame cut in three: the
-// second cut falls between an escape byte and the byte it escapes.
-const Bytes BLOCK_WRITE =
-    Frame(Cat({Hex("0F 7E 7D 00 00 00 10"), Hex("7E 7D 7E 7D 00 01 02 03 04 05 06 07 08 09 7D 7E")}), 1);
-const Bytes HANDSHAKE = Cat({Hex("26 00 00 25 A7 00 06"), Repeat(0, 126)});
-const Bytes BOARD_VERSION = Hex("4B C9 03 FF");
-const Bytes BOARD_ANSWER = Cat({BOARD_VERSION, Bytes{'1', '1', '.', '6', '0', '8', 0x0D}, Repeat(0, 55)});
-
-size_t EscapeSplit()
-{
-    for (size_t i = 1; i < BLOCK_WRITE.size(); ++i) {
-        if (BLOCK_WRITE[i - 1] == 0x7D && i > 20)
-            return i;
-    }
-    return BLOCK_WRITE.size() / 2;
-}
-
 const InputCase CASES[] = {
+    // Frames exactly as the protocol gives them, the FCS computed by hand.
     {"WorkedFrames",
-     {ToRouter(Hex("7E 0A 22 5F 7E")), ToRouter(Hex("3A A1 6E 7E")), ToRouter(Hex("29 01 00 31 40 7E")),
-      ToRouter(Hex("4B C9 03 FF E8 99 7E")), ToRouter(Hex("7E 26 4C B4 7E")), ToRouter(Hex("2A 20 7D 5E 7E")),
-      ToRouter(Hex("7D 5E 7D 5D F1 CD 7E"))},
+     {Tcp(Hex("7E 0A 22 5F 7E")), Tcp(Hex("3A A1 6E 7E")), Tcp(Hex("29 01 00 31 40 7E")),
+      Tcp(Hex("4B C9 03 FF E8 99 7E")), Tcp(Hex("7E 26 4C B4 7E")), Tcp(Hex("2A 20 7D 5E 7E")),
+      Tcp(Hex("7D 5E 7D 5D F1 CD 7E")), Udp(Cat({Hex("7E 01"), Bytes(31, 0), Hex("12 BA 7E")}))},
      {{1, "kivupgrade.request", "reset"},
       {1, "kivupgrade.leading_flags", "1"},
       {2, "kivupgrade.request", "switch-to-downloader"},
       {2, "kivupgrade.leading_flags", "-"},
-      {3, "kivupgrade.request", "change-mode"},
       {3, "kivupgrade.mode", "1"},
       {4, "kivupgrade.request", "board-version"},
       {5, "kivupgrade.request", "unlock-preamble"},
-      // FCS 0x7E20: its low byte stuffed.
-      {6, "kivupgrade.fcs", "0x7e20"},
+      {6, "kivupgrade.fcs", "0x7e20"}, // its low byte stuffed
       {6, "kivupgrade.fcs.status", "1"},
       {7, "kivupgrade.payload_length", "2"},
-      {7, "kivupgrade.fcs.status", "1"}},
+      {7, "kivupgrade.fcs.status", "1"},
+      {8, "kivupgrade.request", "discovery"},
+      {8, "kivupgrade.fcs.status", "1"}},
      true},
-    {"DiscoveryExchange",
-     {ToRouter(Cat({Hex("7E 01"), Repeat(0, 31), Hex("12 BA 7E")}), Transport::UDP),
-      FromRouter(Frame(Record(1, "1.2.3.4"), 1), Transport::UDP), ToRouter(Frame(Record(10), 1), Transport::UDP),
-      FromRouter(Frame(Record(10), 1), Transport::UDP)},
-     {{1, "kivupgrade.record_type", "1"},
-      {1, "kivupgrade.request", "discovery"},
-      {1, "kivupgrade.fcs.status", "1"},
-      {1, "kivupgrade.answer_in", "2"},
-      {2, "kivupgrade.answer", "discovery"},
+    {"RecordFields",
+     {Udp(Frame(Record(1), 1)), Udp(Frame(Record(1, "1.2.3.4"), 1), false), Udp(Frame(Record(6), 1)),
+      Udp(Frame(Record(6, "x"), 1), false)},
+     {{2, "kivupgrade.record_type", "1"},
       {2, "kivupgrade.ip", "10.0.0.1"},
       {2, "kivupgrade.mac", "02:4b:49:56:00:01"},
       {2, "kivupgrade.text", "1.2.3.4"},
       {2, "kivupgrade.request_in", "1"},
-      {3, "kivupgrade.request", "ready-probe"},
-      {4, "kivupgrade.answer", "ready-probe"},
-      {4, "kivupgrade.request_in", "3"},
-      {4, "kivupgrade.echo.differs", "-"}},
-     true},
-    {"EchoThatDiffers",
-     {ToRouter(Frame(Record(6), 1), Transport::UDP), FromRouter(Frame(Record(6, "x"), 1), Transport::UDP)},
-     {{2, "kivupgrade.answer", "erase-nvram"}, {2, "kivupgrade.echo.differs", "*"}},
+      {3, "kivupgrade.request", "erase-nvram"},
+      {4, "kivupgrade.echo.differs", "*"}},
      true},
     {"FrameAcrossSegments",
-     {ToRouter(Bytes(BLOCK_WRITE.begin(), BLOCK_WRITE.begin() + 5)),
-      ToRouter(Bytes(BLOCK_WRITE.begin() + 5, BLOCK_WRITE.begin() + long(EscapeSplit()))),
-      ToRouter(Bytes(BLOCK_WRITE.begin() + long(EscapeSplit()), BLOCK_WRITE.end())),
-      FromRouter(Frame(Hex("02 7E 7D 00 00"), 1))},
+     {Tcp(Bytes(BLOCK.begin(), BLOCK.begin() + 5)), Tcp(Bytes(BLOCK.begin() + 5, BLOCK.begin() + ESCAPE_CUT)),
+      Tcp(Bytes(BLOCK.begin() + ESCAPE_CUT, BLOCK.end())), Tcp(Frame(Hex("02 7E 7D 00 00"), 1), false)},
      {{1, "kivupgrade.request", "-"},
-      {3, "kivupgrade.request", "block-write"},
       {3, "kivupgrade.block.address", "0x7e7d0000"},
-      {3, "kivupgrade.block.length", "16"},
+      {3, "kivupgrade.block.length", "8"},
       {3, "kivupgrade.fcs.status", "1"},
-      {3, "kivupgrade.answer_in", "4"},
-      {4, "kivupgrade.answer", "block-ack"},
       {4, "kivupgrade.ack.address", "0x7e7d0000"},
       {4, "kivupgrade.request_in", "3"}},
      true},
-    {"RouterImageDataIsNotFramed",
-     {ToRouter(Frame(Control("Varoni RUT Begin Download Pkt", 20), 1)),
-      ToRouter(Hex("7E 7D 7E 7E 7D 7E 7E 7E 7D 7E 02 03")),
-      ToRouter(Cat({Hex("7E 7E 7D 7E 7E 7D 7E 7E"), Frame(BOARD_VERSION)})), FromRouter(Frame(Control("", 4), 1))},
-     {{1, "kivupgrade.request", "control-packet"},
-      {1, "kivupgrade.image.length", "20"},
-      {1, "kivupgrade.control.kind", "0"},
-      {1, "kivupgrade.answer_in", "4"},
-      {2, "kivupgrade.image.offset", "0"},
-      {2, "kivupgrade.request", "-"},
-      {3, "kivupgrade.image.offset", "12"},
-      {3, "kivupgrade.request", "board-version"},
-      {4, "kivupgrade.answer", "router-result"},
-      {4, "kivupgrade.result", "4"},
-      {4, "kivupgrade.request_in", "1"}},
-     true},
-    {"FirmwareControlPackets",
-     {ToRouter(Frame(Control("Varoni FWT Begin Download Pkt", 0), 1)),
-      ToRouter(Frame(Control("Varoni FWT Force Download Pkt", 0), 1)), ToRouter(Frame(HANDSHAKE))},
-     {{1, "kivupgrade.control.kind", "1"},
-      {2, "kivupgrade.control.kind", "2"},
-      {3, "kivupgrade.request", "hand-shake"},
-      {3, "kivupgrade.image.offset", "-"}},
-     true},
-    {"ErrorsAndRefusals",
-     {ToRouter(Frame(BOARD_VERSION)), FromRouter(Frame(Cat({{0x13}, BOARD_VERSION}), 1)),
-      ToRouter(Frame(Cat({{0x0B}, Bytes{'F', 'W', 'A', '0', '0', '0', '0', '1'}}), 1)),
-      FromRouter(Frame(Hex("03 00 05"), 1)), ToRouter(Frame(BOARD_VERSION)), FromRouter(Frame(BOARD_ANSWER, 1))},
+    {"ErrorAnswers",
+     {Tcp(Frame(BOARD_VERSION)), Tcp(Frame(Cat({{0x13}, BOARD_VERSION}), 1), false), Tcp(Frame(BOARD_VERSION)),
+      Tcp(Frame(Cat({BOARD_VERSION, Hex("31 31 2E 36 0D"), Bytes(57, 0)}), 1), false)},
      {{2, "kivupgrade.answer", "error"},
       {2, "kivupgrade.error", "0x13"},
       {2, "kivupgrade.request_in", "1"},
-      {3, "kivupgrade.unlock_code", "FWA00001"},
-      {4, "kivupgrade.answer", "nak"},
-      {4, "kivupgrade.nak.reason", "0x0005"},
-      {4, "kivupgrade.request_in", "3"},
-      {6, "kivupgrade.version", "11.608"},
-      {6, "kivupgrade.request_in", "5"}},
-     true},
-    {"BadFcs",
-     {ToRouter(Hex("7E 0A 22 5E 7E")), FromRouter(Frame(Hex("02"), 1))},
-     {{1, "kivupgrade.request", "reset"},
-      {1, "kivupgrade.fcs.status", "0"},
-      {1, "kivupgrade.fcs.bad", "*"},
-      {2, "kivupgrade.fcs.status", "1"},
-      {2, "kivupgrade.fcs.bad", "-"}},
+      {4, "kivupgrade.version", "11.6"},
+      {4, "kivupgrade.request_in", "3"}},
      true},
     {"ShortFrames",
-     {ToRouter(Hex("7E 0A 22 7E")), ToRouter(Hex("7E 0A 22 5F 7D 7E")), ToRouter(Frame(Hex("26 00 00 25 A7 00 06"), 1)),
-      FromRouter(Frame(Bytes(HANDSHAKE.begin(), HANDSHAKE.begin() + 15), 1)), FromRouter(Frame(Hex("77 01 02"), 1))},
+     {Tcp(Hex("7E 0A 22 7E")), Tcp(Hex("7E 0A 22 5F 7D 7E")), Tcp(Frame(Hex("26 00 00 25 A7 00 06"), 1)),
+      Tcp(Frame(Bytes(HANDSHAKE.begin(), HANDSHAKE.begin() + 15), 1), false), Tcp(Frame(Hex("77 01"), 1), false)},
      {{1, "kivupgrade.frame.short", "*"},
       {2, "kivupgrade.frame.escape", "*"},
       {2, "kivupgrade.fcs.status", "1"}, // the escape byte left out, the rest is a good frame
       {3, "kivupgrade.request", "hand-shake"},
       {3, "kivupgrade.length", "*"},
-      {4, "kivupgrade.answer", "hand-shake"},
       {4, "kivupgrade.length", "*"},
-      {5, "kivupgrade.answer", "unknown"},
       {5, "kivupgrade.unknown", "*"}},
      false},
     {"OddDatagrams",
-     {ToRouter(Bytes(), Transport::UDP),
-      ToRouter(Hex("7E"), Transport::UDP),
-      ToRouter(Hex("7E 7E"), Transport::UDP),
-      ToRouter(Frame(Record(10, "", 31), 1), Transport::UDP),
-      ToRouter(WithFlagAt(Frame(Record(10), 1), 9), Transport::UDP),
-      {Transport::UDP, Way::TO_ROUTER, Frame(Record(7), 1), 20}},
+     {Udp({}),
+      Udp(Hex("7E")),
+      Udp(Hex("7E 7E")),
+      Udp(Frame(Record(10, "", 31), 1)),
+      Udp(Cat({Hex("7E 0A 7E"), Frame(Record(10))})),
+      {Transport::UDP, true, Frame(Record(7), 1), 20}},
      {{4, "kivupgrade.request", "ready-probe"},
       {4, "kivupgrade.length", "*"},
       {5, "kivupgrade.frame.flag", "*"},
       {6, "kivupgrade.truncated", "*"}},
      false},
     {"CutAndUnframedStreams",
-     {{Transport::TCP, Way::TO_ROUTER, Frame(HANDSHAKE, 1), 40},
-      ToRouter(Repeat(0x55, 9000)),
-      ToRouter(Repeat(0x55, 9000)),
-      FromRouter(Hex("7E 26 00 00"))},
+     {{Transport::TCP, true, Frame(HANDSHAKE, 1), 40},
+      Tcp(Bytes(9000, 0x55)),
+      Tcp(Bytes(9000, 0x55)),
+      Tcp(Hex("7E 26 00 00"), false)},
      {{1, "kivupgrade.truncated", "*"}, {3, "kivupgrade.frame.unterminated", "*"}},
      false},
 };
@@ -320,31 +207,22 @@ protected:
     kivtest::TempDir m_Dir{"kiv-dissector"};
 };
 
-std::string Joined(const std::vector<std::string>& values)
-{
-    std::string joined;
-    for (const std::string& value : values)
-        joined += (joined.empty() ? "" : "|") + value;
-    return joined;
-}
-
 TEST_P(DissectorInput, EachPacketShowsWhatItIs)
 {
     const InputCase& c = GetParam();
-    const std::string capture = m_Dir / "input.pcap";
-    ASSERT_TRUE(kivtest::WriteFile(capture, PcapOf(c.packets)));
+    ASSERT_TRUE(kivtest::WriteFile(m_Dir / "input.pcap", PcapOf(c.packets)));
     std::vector<std::string> fields;
     for (const Expect& expect : c.expects)
         fields.push_back(expect.field);
-    const kivtest::Dissection input = kivtest::Dissect(capture, fields);
+    const kivtest::Dissection input = kivtest::Dissect(m_Dir / "input.pcap", fields);
     ASSERT_TRUE(c.wellFormed ? kivtest::Clean(input) : kivtest::Readable(input));
-    ASSERT_EQ(input.Packets(), c.packets.size());
+    ASSERT_EQ(input.packets.size(), c.packets.size());
     for (const Expect& expect : c.expects) {
-        const std::string value = Joined(input.Get(size_t(expect.packet - 1), expect.field));
-        if (expect.value == "*")
-            EXPECT_FALSE(value.empty()) << "packet " << expect.packet << ": no " << expect.field;
-        else if (expect.value == "-")
-            EXPECT_TRUE(value.empty()) << "packet " << expect.packet << ": " << expect.field << " " << value;
+        std::string value;
+        for (const std::string& one : input.Get(size_t(expect.packet - 1), expect.field))
+            value += (value.empty() ? "" : "|") + one;
+        if (expect.value == "*" || expect.value == "-")
+            EXPECT_EQ(value.empty(), expect.value == "-") << "packet " << expect.packet << ": " << expect.field;
         else
             EXPECT_EQ(value, expect.value) << "packet " << expect.packet << ": " << expect.field;
     }
@@ -353,36 +231,28 @@ TEST_P(DissectorInput, EachPacketShowsWhatItIs)
 INSTANTIATE_TEST_SUITE_P(Cases, DissectorInput, ::testing::ValuesIn(CASES),
                          [](const ::testing::TestParamInfo<InputCase>& info) { return info.param.name; });
 
-// Random packets both ways, in bytes the protocols are made of: whatever comes, tshark shows
-// no Lua error and no malformed mark of its own.
-TEST(DissectorRandomInput, NeverALuaError)
+// Random packets both ways, mostly of the bytes the protocols are made of, some framed,
+// some cut: read in one pass and in two, never a Lua error.
+TEST_F(DissectorInput, RandomInputNeverEndsInALuaError)
 {
-    if (kivtest::TsharkProgram().empty())
-        KIV_SKIP_OR_FAIL("tshark is not installed (scripts/deps.sh installs it)");
-    const uint8_t alphabet[] = {0x7E, 0x7D, 0x5E, 0x5D, 0x00, 0x01, 0x02, 0x03, 0x0A, 0x0B,
-                                0x0F, 0x13, 0x26, 0x29, 0x3A, 0x4B, 0xC9, 0xFF, 0x25, 0xA7};
+    const Bytes alphabet = Hex("7E 7D 5E 5D 00 01 02 03 0A 0B 0F 13 26 29 3A 4B C9 FF 25 A7");
     std::mt19937 random(26);
     std::vector<Packet> packets;
     for (int i = 0; i < 400; ++i) {
-        Packet packet{random() % 2 ? Transport::UDP : Transport::TCP,
-                      random() % 2 ? Way::TO_ROUTER : Way::FROM_ROUTER,
-                      {}};
-        const size_t length = random() % 3 == 0 ? random() % 400 : random() % 48;
-        for (size_t j = 0; j < length; ++j)
-            packet.payload.push_back(random() % 4 == 0 ? uint8_t(random()) : alphabet[random() % sizeof alphabet]);
-        // Now and then a well-formed frame of random content, or a cut packet.
+        Packet p{random() % 2 ? Transport::UDP : Transport::TCP, random() % 2 == 0, {}};
+        for (size_t n = random() % 3 ? random() % 48 : random() % 400; n > 0; --n)
+            p.payload.push_back(random() % 4 ? alphabet[random() % alphabet.size()] : uint8_t(random()));
         if (random() % 4 == 0)
-            packet.payload = Frame(packet.payload, int(random() % 2));
+            p.payload = Frame(p.payload, int(random() % 2));
         if (random() % 10 == 0)
-            packet.captured = random() % (packet.payload.size() + 1);
-        packets.push_back(packet);
+            p.captured = random() % (p.payload.size() + 1);
+        packets.push_back(p);
     }
-    kivtest::TempDir dir("kiv-dissector");
-    ASSERT_TRUE(kivtest::WriteFile(dir / "random.pcap", PcapOf(packets)));
+    ASSERT_TRUE(kivtest::WriteFile(m_Dir / "random.pcap", PcapOf(packets)));
     for (kivtest::Passes passes : {kivtest::Passes::ONE, kivtest::Passes::TWO}) {
-        const kivtest::Dissection input = kivtest::Dissect(dir / "random.pcap", {}, {}, passes);
+        const kivtest::Dissection input = kivtest::Dissect(m_Dir / "random.pcap", {}, {}, passes);
         EXPECT_TRUE(kivtest::Readable(input));
-        EXPECT_EQ(input.Packets(), packets.size());
+        EXPECT_EQ(input.packets.size(), packets.size());
     }
 }
 
