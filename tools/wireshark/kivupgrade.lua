@@ -271,9 +271,15 @@ local function le32(s, o) return le16(s, o) + 65536 * le16(s, o + 2) end
 local function be16(s, o) return 256 * s:byte(o + 1) + s:byte(o + 2) end
 local function be32(s, o) return 65536 * be16(s, o) + be16(s, o + 2) end
 
-local CRC_TABLE = {}
-for i = 0, 255 do
-    local c = i
+-- CRC-16/X.25 (generator 0x8408 reflected, register from 0xFFFF) a byte at a time, with
+-- tables only, no bit operation in the loop: XOR_TABLE[a * 256 + b] is a XOR b, and the
+-- 256-entry table of this CRC is kept as its low and high bytes.
+local XOR_TABLE, CRC_LOW, CRC_HIGH = {}, {}, {}
+for a = 0, 255 do
+    for b = 0, 255 do
+        XOR_TABLE[a * 256 + b] = bxor(a, b)
+    end
+    local c = a
     for _ = 1, 8 do
         if c % 2 == 1 then
             c = bxor(floor(c / 2), 0x8408)
@@ -281,17 +287,18 @@ for i = 0, 255 do
             c = floor(c / 2)
         end
     end
-    CRC_TABLE[i] = c
+    CRC_LOW[a], CRC_HIGH[a] = c % 256, floor(c / 256)
 end
 
--- CRC-16/X.25 register after the bytes of `s`, starting from 0xFFFF.
+-- The CRC register after the bytes of `s`: new = (old >> 8) XOR table[(old XOR byte) & 0xFF].
 local function crc_register(s)
-    local crc = 0xFFFF
-    local byte = string.byte
+    local low, high = 0xFF, 0xFF
+    local byte, xor = string.byte, XOR_TABLE
     for i = 1, #s do
-        crc = bxor(floor(crc / 256), CRC_TABLE[bxor(crc % 256, byte(s, i))])
+        local index = xor[low * 256 + byte(s, i)]
+        low, high = xor[CRC_LOW[index] * 256 + high], CRC_HIGH[index]
     end
-    return crc
+    return high * 256 + low
 end
 
 -- Undoes the byte stuffing of a frame body; also says whether the body ends in an escape
