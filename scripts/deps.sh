@@ -18,6 +18,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   busybox-static fp-utils iproute2 xvfb xdotool imagemagick
   scdoc groff-base gzip dpkg-dev file lintian desktop-file-utils appstream
+  tshark tcpdump
   "${windows_packages[@]}"
 )
 if [ "${1:-}" = "--windows" ]; then
@@ -39,5 +40,8 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+# tshark's wireshark-common asks whether non-root users may capture: answer it beforehand
+# (no), so that apt never stops to ask.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
