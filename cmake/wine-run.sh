@@ -94,6 +94,9 @@ fi
 
 export WINEPREFIX="$prefix"
 if [ "$session" = 1 ]; then
+  # One wineserver for the whole session, started before any program: two programs started
+  # together would otherwise race to start it, and one of them fails.
+  wineserver -p || fail "wineserver did not start in $prefix"
   "$@"
 else
   wine "$@"

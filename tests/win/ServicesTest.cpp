@@ -166,18 +166,23 @@ TEST(ListViewBridge, RowsWrittenByAWorkerReachTheListView)
     dialog.m_OtherMessages = [&queue](UINT message) { return queue.HandleMessage(message); };
     auto bridge = std::make_unique<CListViewBridge>(dialog.List(), queue);
     CListModel& rows = bridge->Rows();
-    std::thread worker([&] {
+    std::thread filling([&] {
         for (int row = 0; row < 9; ++row) {
             rows.InsertItem(row, "component " + std::to_string(row));
             rows.SetItemText(row, IComponentList::COL_STATUS, "Waiting for the upgrade");
             rows.SetItemData(row, 0xFF0000);
         }
+    });
+    filling.join();
+    ASSERT_TRUE(PumpMessagesUntil([&] { return dialog.List().GetItemCount() == 9; }));
+    // A row goes, another changes, a column widens: the list follows.
+    std::thread changing([&] {
         rows.SetItemText(8, IComponentList::COL_PERCENT, "42");
         rows.SetItemData(8, 0x0000FF);
         rows.DeleteItem(0);
         rows.SetColumnWidth(IComponentList::COL_STATUS, 333);
     });
-    worker.join();
+    changing.join();
     ASSERT_TRUE(
         PumpMessagesUntil([&] { return dialog.List().GetItemCount() == 8 && dialog.List().GetColumnWidth(4) == 333; }));
     EXPECT_EQ(dialog.List().GetItemText(0, 0), "component 1");
