@@ -55,6 +55,8 @@ public:
     int ListRowCount(int listId) const;
     std::string ListCell(int listId, int row, int column) const;
     uint64_t ListItemData(int listId, int row) const;
+    // The row's height in pixels, or 0.
+    int ListItemHeight(int listId, int row) const;
     // Waits until `condition` holds for the cell's text.
     bool WaitForCell(int listId, int row, int column, const std::function<bool(const std::string&)>& condition,
                      int limitMs = WINDOW_GUARD_MS) const;

@@ -234,6 +234,22 @@ uint64_t WindowDriver::ListItemData(int listId, int row) const
     return static_cast<uint64_t>(item.lParam);
 }
 
+int WindowDriver::ListItemHeight(int listId, int row) const
+{
+    HWND list = GetDlgItem(m_hWnd, listId);
+    if (list == nullptr)
+        return 0;
+    RemoteBuffer buffer(list, sizeof(RECT));
+    RECT rect{};
+    rect.left = LVIR_BOUNDS;
+    LRESULT ok = FALSE;
+    if (!buffer.Valid() || !buffer.Write(0, &rect, sizeof rect) ||
+        !SendWithin(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(buffer.Address()), ok) ||
+        !ok || !buffer.Read(0, &rect, sizeof rect))
+        return 0;
+    return rect.bottom - rect.top;
+}
+
 bool WindowDriver::WaitForCell(int listId, int row, int column,
                                const std::function<bool(const std::string&)>& condition, int limitMs) const
 {

@@ -66,6 +66,34 @@ bool TitleHas(const WindowDriver& driver, const std::wstring& part)
     return WindowDriver::WaitFor([&] { return driver.Title().find(part) != std::wstring::npos; });
 }
 
+// The display's DPI, as the display settings set it: read by a program when it starts.
+void SetDisplayDpi(DWORD dpi)
+{
+    HKEY desktop = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &desktop, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi),
+              ERROR_SUCCESS);
+    RegCloseKey(desktop);
+}
+
+SIZE ControlSize(const WindowDriver& driver, int id)
+{
+    RECT rect{};
+    GetWindowRect(GetDlgItem(driver.Window(), id), &rect);
+    return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void CloseTestWindow(const WindowDriver& driver)
+{
+    ASSERT_TRUE(driver.Close());
+    HWND box = driver.WaitForMessageBox(L"Are you sure?");
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(WindowDriver::AnswerMessageBox(box, WindowDriver::BUTTON_YES));
+    EXPECT_TRUE(driver.WaitClosed());
+}
+
 } // namespace
 
 TEST(WindowDriver, DrivesADialogOfAnotherProcess)
@@ -104,10 +132,34 @@ TEST(WindowDriver, DrivesADialogOfAnotherProcess)
     ASSERT_TRUE(WindowDriver::AnswerMessageBox(box, WindowDriver::BUTTON_NO));
     EXPECT_TRUE(WindowDriver::WaitFor([box] { return !IsWindow(box); }));
     EXPECT_TRUE(driver.Exists());
-    ASSERT_TRUE(driver.Close());
-    box = driver.WaitForMessageBox(L"Are you sure?");
-    ASSERT_NE(box, nullptr);
-    ASSERT_TRUE(WindowDriver::AnswerMessageBox(box, WindowDriver::BUTTON_YES));
-    EXPECT_TRUE(driver.WaitClosed());
+    CloseTestWindow(driver);
     EXPECT_EQ(process.Wait(kivtest::WINDOW_GUARD_MS), 0);
+}
+
+TEST(TestWindow, TheDialogScalesWithTheDisplaysDpi)
+{
+    // 100 %, 150 % and 200 %: the buttons keep their 200 x 50 at 96 DPI, scaled; the list's
+    // rows grow with the font. (Asked from another process, Wine gives every window 96 DPI, so
+    // the sizes tell.)
+    // Sizes as they are on the screen: this process sees them unscaled only when it is DPI
+    // aware itself.
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    int previousRowHeight = 0;
+    for (DWORD dpi : {96u, 144u, 192u}) {
+        SCOPED_TRACE(dpi);
+        SetDisplayDpi(dpi);
+        TestWindowProcess process;
+        ASSERT_TRUE(process.Started());
+        WindowDriver driver;
+        ASSERT_TRUE(driver.WaitForWindow(L"KIV_UPGRADE_DLG", L"KIV test window"));
+        const SIZE check = ControlSize(driver, CHECK);
+        EXPECT_EQ(check.cx, MulDiv(200, static_cast<int>(dpi), 96));
+        EXPECT_EQ(check.cy, MulDiv(50, static_cast<int>(dpi), 96));
+        EXPECT_EQ(ControlSize(driver, 1013).cx, check.cx);
+        ASSERT_TRUE(WindowDriver::WaitFor([&] { return driver.ListRowCount(LIST) == 3; }));
+        const int rowHeight = driver.ListItemHeight(LIST, 0);
+        EXPECT_GT(rowHeight, previousRowHeight);
+        previousRowHeight = rowHeight;
+        CloseTestWindow(driver);
+    }
 }

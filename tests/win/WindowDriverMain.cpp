@@ -125,6 +125,8 @@ int main(int rawArgc, char** rawArgv)
 {
     CUtf8Arguments arguments(rawArgc, rawArgv);
     UseUtf8Console();
+    // Sizes and places as they are on the screen, whatever the display's DPI.
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     const int argc = arguments.Count();
     char** argv = arguments.Values();
     std::wstring windowClass = L"KIV_UPGRADE_DLG";
