@@ -2,9 +2,10 @@
 
 #include <windows.h>
 
-// Keeps a log-off or a shutdown from cutting a firmware write short. While the window's
+// Keeps a log-off, a shutdown or sleep from cutting a firmware write short. While the window's
 // upgrade runs, the window tells Windows why it must not end ("Writing router firmware",
-// shown on the shutdown screen) and refuses to let the session end. Dialog thread only.
+// shown on the shutdown screen), refuses to let the session end, and keeps the machine from
+// sleeping. Dialog thread only (the thread that keeps the machine awake).
 class CEndSessionGuard {
 public:
     static constexpr const wchar_t* REASON = L"Writing router firmware";
@@ -15,7 +16,8 @@ public:
     CEndSessionGuard& operator=(const CEndSessionGuard&) = delete;
 
     void SetWindow(HWND window);
-    // An upgrade started (true) or ended (false): gives or withdraws the reason.
+    // An upgrade started (true) or ended (false): gives or withdraws the reason, and keeps
+    // the machine awake or lets it sleep again.
     void SetBusy(bool busy);
     bool IsBusy() const { return m_bBusy; }
 

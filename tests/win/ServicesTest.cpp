@@ -340,12 +340,16 @@ TEST(EndSessionGuard, TheSessionMayNotEndWhileAnUpgradeRuns)
 {
     TestDialog dialog(nullptr);
     ASSERT_TRUE(dialog.Create());
+    SetThreadExecutionState(ES_CONTINUOUS); // nothing asked for so far
     CEndSessionGuard guard(dialog.Hwnd());
     EXPECT_EQ(guard.OnQueryEndSession(), TRUE);
     guard.SetBusy(true);
     EXPECT_EQ(guard.OnQueryEndSession(), FALSE);
+    // The machine stays awake meanwhile: the state in force is handed back by the next change.
+    EXPECT_NE(SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) & ES_SYSTEM_REQUIRED, 0u);
     guard.SetBusy(false);
     EXPECT_EQ(guard.OnQueryEndSession(), TRUE);
+    EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS) & ES_SYSTEM_REQUIRED, 0u);
 }
 
 TEST(DialogLayout, TheControllersNumbersScaleWithTheDpi)
