@@ -13,4 +13,6 @@ set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/TimeScaleRule.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/VersionInfoWriter.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowCommandLine.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/WindowPlacementRecord.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/WindowTitle.cpp
 )

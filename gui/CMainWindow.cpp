@@ -16,12 +16,12 @@
 #include "app/CKivOneClickDlg.h"
 #include "app/CModuleVersion.h"
 #include "app/TimeScaleRule.h"
+#include "app/WindowTitle.h"
 #include "engine/CUpgradeEngine.h"
 #include "gui/CHelpFile.h"
 #include "gui/CListBridge.h"
 #include "gui/WindowPlacement.h"
 #include "platform/CoreWarning.h"
-#include "platform/TextCodec.h"
 #include "res/Resources.h"
 #include "ui/controls/CMyListCtrl.h"
 #include "ui/controls/CThemeHelperST.h"
@@ -30,7 +30,6 @@
 static void InitIconResources() { Q_INIT_RESOURCE(icons); }
 
 namespace {
-constexpr uint32_t IDR_TITLE = 150;
 constexpr uint32_t IDS_CHECK = 157;
 constexpr uint32_t IDS_UPGRADE = 139;
 constexpr int IDI_PROGRAM = 128;
@@ -106,22 +105,13 @@ void CMainWindow::InitDialog()
 
 std::string CMainWindow::ComposeTitle(const std::string& resourceTitle, const CModuleVersion* version)
 {
-    std::string title = resourceTitle;
-    if (version)
-        title += " - " + version->GetValue("ProductVersion");
-    return title + " - Press F1 for Help";
+    return ComposeWindowTitle(resourceTitle, version);
 }
 
 std::string CMainWindow::BuildTitle()
 {
-    std::string resourceTitle;
-    if (const auto bytes = LoadResourceBytes(IDR_TITLE, "STRING"))
-        resourceTitle = Utf16LeToUtf8(bytes->data, bytes->size);
-    CModuleVersion version;
     // The module is the running program, named by its file's base name.
-    const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    const bool readable = version.GetFileVersionInfo(module.toStdString());
-    return ComposeTitle(resourceTitle, readable ? &version : nullptr);
+    return BuildWindowTitle(QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString());
 }
 
 void CMainWindow::InitButtons()

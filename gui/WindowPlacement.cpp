@@ -6,61 +6,40 @@
 
 #include <algorithm>
 
-#include "platform/ByteOrder.h"
-
 namespace {
 const char ORGANISATION[] = "Varoni";
 const char SECTION[] = "Settings";
 const char VALUE_NAME[] = "Window Position";
-
-void PutU32(QByteArray& out, uint32_t v)
-{
-    uint8_t bytes[4];
-    WriteLe32(bytes, v);
-    out.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
-}
-
-uint32_t GetU32(const QByteArray& in, int at)
-{
-    return ReadLe32(reinterpret_cast<const uint8_t*>(in.constData()) + at);
-}
-
-int32_t GetI32(const QByteArray& in, int at) { return static_cast<int32_t>(GetU32(in, at)); }
+// Widths and heights kept within what QRect holds.
+constexpr int64_t MAX_EXTENT = 1 << 20;
 } // namespace
 
-QByteArray WindowPlacementRecord::Encode() const
+QRect NormalRect(const WindowPlacementRecord& record)
 {
-    QByteArray out;
-    PutU32(out, length);
-    PutU32(out, flags);
-    PutU32(out, showCmd);
-    for (int32_t v : {minX, minY, maxX, maxY})
-        PutU32(out, static_cast<uint32_t>(v));
-    // Stored rectangles are exclusive at right and bottom.
-    for (int v : {normal.left(), normal.top(), normal.left() + normal.width(), normal.top() + normal.height()})
-        PutU32(out, static_cast<uint32_t>(v));
-    return out;
+    const int64_t width = std::clamp<int64_t>(static_cast<int64_t>(record.right) - record.left, -1, MAX_EXTENT);
+    const int64_t height = std::clamp<int64_t>(static_cast<int64_t>(record.bottom) - record.top, -1, MAX_EXTENT);
+    return QRect(record.left, record.top, static_cast<int>(width), static_cast<int>(height));
 }
 
-bool WindowPlacementRecord::Decode(const QByteArray& bytes, WindowPlacementRecord& record)
+void SetNormalRect(WindowPlacementRecord& record, const QRect& rect)
 {
-    if (bytes.size() != RECORD_SIZE)
-        return false;
-    record.length = GetU32(bytes, 0);
-    record.flags = GetU32(bytes, 4);
-    record.showCmd = GetU32(bytes, 8);
-    record.minX = GetI32(bytes, 12);
-    record.minY = GetI32(bytes, 16);
-    record.maxX = GetI32(bytes, 20);
-    record.maxY = GetI32(bytes, 24);
-    const int64_t left = GetI32(bytes, 28);
-    const int64_t top = GetI32(bytes, 32);
-    const int64_t right = GetI32(bytes, 36);
-    const int64_t bottom = GetI32(bytes, 40);
-    record.normal = QRect(static_cast<int>(left), static_cast<int>(top),
-                          static_cast<int>(std::clamp<int64_t>(right - left, -1, 1 << 20)),
-                          static_cast<int>(std::clamp<int64_t>(bottom - top, -1, 1 << 20)));
-    return true;
+    // Stored rectangles are exclusive at right and bottom.
+    record.left = rect.left();
+    record.top = rect.top();
+    record.right = rect.left() + rect.width();
+    record.bottom = rect.top() + rect.height();
+}
+
+QByteArray EncodePlacement(const WindowPlacementRecord& record)
+{
+    const auto bytes = record.Encode();
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+bool DecodePlacement(const QByteArray& bytes, WindowPlacementRecord& record)
+{
+    return WindowPlacementRecord::Decode(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                         static_cast<size_t>(bytes.size()), record);
 }
 
 bool SaveRestoreWindowPlacement(QWidget* window, bool save)
@@ -72,22 +51,23 @@ bool SaveRestoreWindowPlacement(QWidget* window, bool save)
     bool result = false;
     if (save) {
         WindowPlacementRecord record;
-        record.showCmd = window->isMaximized() ? WindowPlacementRecord::SW_SHOWMAXIMIZED
-                                               : WindowPlacementRecord::SW_SHOWNORMAL;
+        record.showCmd = window->isMaximized() ? WindowPlacementRecord::SHOW_MAXIMIZED
+                                               : WindowPlacementRecord::SHOW_NORMAL;
         const bool normalState = !window->isMaximized() && !window->isMinimized() && !window->isFullScreen();
-        record.normal = normalState ? window->geometry() : window->normalGeometry();
-        if (!record.normal.isValid())
-            record.normal = window->geometry();
-        settings.setValue(QString::fromLatin1(VALUE_NAME), record.Encode());
+        QRect normal = normalState ? window->geometry() : window->normalGeometry();
+        if (!normal.isValid())
+            normal = window->geometry();
+        SetNormalRect(record, normal);
+        settings.setValue(QString::fromLatin1(VALUE_NAME), EncodePlacement(record));
         settings.sync();
         result = settings.status() == QSettings::NoError;
     } else {
         const QVariant value = settings.value(QString::fromLatin1(VALUE_NAME));
         WindowPlacementRecord record;
-        if (value.isValid() && WindowPlacementRecord::Decode(value.toByteArray(), record) &&
-            record.normal.width() > 0 && record.normal.height() > 0) {
-            window->setGeometry(record.normal);
-            if (record.showCmd == WindowPlacementRecord::SW_SHOWMAXIMIZED)
+        if (value.isValid() && DecodePlacement(value.toByteArray(), record) && NormalRect(record).width() > 0 &&
+            NormalRect(record).height() > 0) {
+            window->setGeometry(NormalRect(record));
+            if (record.showCmd == WindowPlacementRecord::SHOW_MAXIMIZED)
                 window->setWindowState(window->windowState() | Qt::WindowMaximized);
             else
                 window->setWindowState(window->windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));

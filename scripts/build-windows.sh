@@ -27,10 +27,14 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
 fi
 
-# The programs the Windows build has so far; kivupgrade-cli.exe joins once cli/ is ported.
+# The programs the Windows build has so far; kivupgrade-cli.exe and kivupgrade.exe join once
+# cli/ and the controller are ported.
 programs=(tools/kivimage/kivimage)
 if grep -q '^build cli/kivupgrade-cli.exe:' "$dir/build.ninja" 2>/dev/null; then
   programs+=(cli/kivupgrade-cli)
+fi
+if grep -q '^build win/kivupgrade.exe:' "$dir/build.ninja" 2>/dev/null; then
+  programs+=(win/kivupgrade)
 fi
 if [ "${KIV_WINDOWS_BUILD_ALL:-0}" = 1 ]; then
   cmake --build "$dir" -j "$(nproc)"

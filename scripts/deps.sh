@@ -5,11 +5,11 @@
 set -euo pipefail
 
 # The Windows build: MinGW-w64's posix compilers and windres, the header-only libraries,
-# GoogleTest's sources, Wine to run the tests, ImageMagick for the icons, fp-utils (chmcmd)
-# for the help file.
+# GoogleTest's sources, Wine to run the tests, ImageMagick for the icons and the window's
+# screenshots, fp-utils (chmcmd) for the help file, Xvfb and xdotool for the window's tests.
 windows_packages=(
   cmake ninja-build ccache g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  libcli11-dev nlohmann-json3-dev googletest wine imagemagick fp-utils
+  libcli11-dev nlohmann-json3-dev googletest wine imagemagick fp-utils xvfb xdotool
 )
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format-14 clang-tidy-14

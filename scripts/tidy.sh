@@ -39,8 +39,10 @@ if [ ${#files[@]} -eq 0 ]; then
   # configured with an older KIV_TEST_DIRS leaves test folders out, and their names would go
   # unchecked without a word. The fuzz targets need a clang configuration of their own
   # (KIV_BUILD_FUZZ=ON), and the missing-suite placeholder is only built when a suite is missing.
-  # The Windows-only sources (*Win32.cpp) are in the Windows build's database instead (below).
-  missing=$(git ls-files -- '*.cpp' ':!fuzz/' ':!tests/support/placeholder/' ':!*Win32.cpp' ':!*Win32Test.cpp' | python3 -c '
+  # The Windows-only sources (*Win32.cpp, the Win32 window in win/ and its tests in tests/win/)
+  # are in the Windows build's database instead (below).
+  missing=$(git ls-files -- '*.cpp' ':!fuzz/' ':!tests/support/placeholder/' ':!*Win32.cpp' ':!*Win32Test.cpp' \
+    ':!win/' ':!tests/win/' | python3 -c '
 import json, os, sys
 root, db = sys.argv[1], sys.argv[2]
 known = {os.path.normpath(os.path.join(e["directory"], e["file"])) for e in json.load(open(db))}
@@ -72,7 +74,8 @@ if [ $# -eq 0 ]; then
       "run scripts/build-windows.sh first (or set KIV_TIDY_WINDOWS_DIR)" >&2
     exit 1
   fi
-  mapfile -t windows_files < <(git ls-files -- '*Win32.cpp' '*Win32Test.cpp' | sed "s|^|$root/|")
+  mapfile -t windows_files < <(git ls-files -- '*Win32.cpp' '*Win32Test.cpp' 'win/*.cpp' 'tests/win/*.cpp' |
+    sed "s|^|$root/|")
   cxx=/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include/c++
   "$run_tidy" -quiet -clang-tidy-binary "$(command -v "$tidy")" -p "$windows_dir" -j "$(nproc)" \
     -extra-arg=--target=x86_64-w64-mingw32 -extra-arg=-isystem$cxx -extra-arg=-isystem$cxx/x86_64-w64-mingw32 \

@@ -73,20 +73,20 @@ TEST_F(ServicesTest, PlacementSavedAndRestored)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     ASSERT_TRUE(SaveRestoreWindowPlacement(&window, true));
     WindowPlacementRecord record;
-    ASSERT_TRUE(WindowPlacementRecord::Decode(StoredPlacement(), record));
+    ASSERT_TRUE(DecodePlacement(StoredPlacement(), record));
     EXPECT_EQ(StoredPlacement().size(), 44);
     EXPECT_EQ(record.length, 44u);
     EXPECT_EQ(record.showCmd, 1u);
-    EXPECT_EQ(record.normal, QRect(120, 130, 640, 300));
+    EXPECT_EQ(NormalRect(record), QRect(120, 130, 640, 300));
 
     // A minimised window is saved as normal; a maximised one as maximised.
     window.showMinimized();
     ASSERT_TRUE(SaveRestoreWindowPlacement(&window, true));
-    ASSERT_TRUE(WindowPlacementRecord::Decode(StoredPlacement(), record));
+    ASSERT_TRUE(DecodePlacement(StoredPlacement(), record));
     EXPECT_EQ(record.showCmd, 1u);
     window.showMaximized();
     ASSERT_TRUE(SaveRestoreWindowPlacement(&window, true));
-    ASSERT_TRUE(WindowPlacementRecord::Decode(StoredPlacement(), record));
+    ASSERT_TRUE(DecodePlacement(StoredPlacement(), record));
     EXPECT_EQ(record.showCmd, 3u);
 
     QDialog other;
@@ -94,8 +94,8 @@ TEST_F(ServicesTest, PlacementSavedAndRestored)
     EXPECT_TRUE(other.windowState() & Qt::WindowMaximized);
 
     record.showCmd = 1;
-    record.normal = QRect(50, 60, 500, 250);
-    StorePlacement(record.Encode());
+    SetNormalRect(record, QRect(50, 60, 500, 250));
+    StorePlacement(EncodePlacement(record));
     QDialog third;
     ASSERT_TRUE(SaveRestoreWindowPlacement(&third, false));
     EXPECT_EQ(third.geometry(), QRect(50, 60, 500, 250));
@@ -103,7 +103,7 @@ TEST_F(ServicesTest, PlacementSavedAndRestored)
 
     // Values of another size are ignored, and the window keeps its place.
     for (int size : {40, 48, 0}) {
-        StorePlacement(record.Encode().left(40).leftJustified(size, '\0', true));
+        StorePlacement(EncodePlacement(record).left(40).leftJustified(size, '\0', true));
         QDialog fresh;
         fresh.setGeometry(10, 20, 450, 200);
         EXPECT_FALSE(SaveRestoreWindowPlacement(&fresh, false)) << size;

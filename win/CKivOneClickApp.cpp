@@ -1,0 +1,89 @@
+#include "win/CKivOneClickApp.h"
+
+#include <commctrl.h>
+#include <winsock2.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/CKivOneClickDlg.h"
+#include "platform/SystemError.h"
+#include "platform/WideText.h"
+#include "res/Resources.h"
+#include "win/CMainDialog.h"
+#include "win/CSingleInstance.h"
+#include "win/controls/CThemeHelperST.h"
+
+namespace {
+constexpr uint32_t IDS_WINSOCK_VERSION = 138;
+
+// Winsock 2.2 for the life of the program; released by the destructor when it started.
+class CSocketLibrary {
+public:
+    CSocketLibrary() { m_nError = WSAStartup(MAKEWORD(2, 2), &m_Data); }
+    ~CSocketLibrary()
+    {
+        if (m_nError == 0)
+            WSACleanup();
+    }
+    CSocketLibrary(const CSocketLibrary&) = delete;
+    CSocketLibrary& operator=(const CSocketLibrary&) = delete;
+
+    int Error() const { return m_nError; }
+    bool RightVersion() const { return m_Data.wVersion == MAKEWORD(2, 2); }
+    std::string VersionText() const
+    {
+        // Message 138 holds the offered version as major and minor number.
+        char text[256];
+        std::snprintf(text, sizeof text, LoadStringResource(IDS_WINSOCK_VERSION).c_str(), LOBYTE(m_Data.wVersion),
+                      HIBYTE(m_Data.wVersion));
+        return text;
+    }
+
+private:
+    WSADATA m_Data{};
+    int m_nError;
+};
+} // namespace
+
+void CKivOneClickApp::ShowStartupWarning(const std::string& text)
+{
+    MessageBoxW(nullptr, WideFromUtf8(text).c_str(), L"Warning", MB_OK | MB_ICONWARNING);
+}
+
+int CKivOneClickApp::InitInstance(HINSTANCE module)
+{
+    if (!CSingleInstance::RegisterDialogClass(module)) {
+        ShowStartupWarning(SystemErrorText(GetLastError()));
+        return 1;
+    }
+    CSingleInstance instance;
+    switch (instance.Acquire()) {
+    case CSingleInstance::Result::Failed: ShowStartupWarning(SystemErrorText(instance.Error())); return 1;
+    case CSingleInstance::Result::AlreadyRunning:
+        // The running copy comes forward; this one shows nothing.
+        CSingleInstance::ActivateRunningInstance();
+        return 0;
+    case CSingleInstance::Result::Acquired: break;
+    }
+
+    CSocketLibrary sockets;
+    if (sockets.Error() != 0) {
+        ShowStartupWarning(SystemErrorText(static_cast<uint32_t>(sockets.Error())));
+        return 1;
+    }
+    if (!sockets.RightVersion()) {
+        ShowStartupWarning(sockets.VersionText());
+        return 1;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    CThemeHelperST theme;
+    CMainDialog dialog(&theme);
+    // Development and demo runs may point the window at a directory of images.
+    if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir != nullptr && *dir != '\0')
+        dialog.Controller().SetImageDirectory(dir);
+    dialog.DoModal(module);
+    return 0;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <windows.h>
+
+#include "app/CKivOneClickDlg.h"
+
+// The dialog's layout at any DPI. The controller's layout numbers are pixels at 96 DPI
+// (CKivOneClickDlg::ComputeLayout, MinimumWidth, MinimumHeight); the window works them out
+// for its client size in 96-DPI units and scales the result to its own DPI.
+
+using LayoutFunction = KivLayout (*)(int clientWidth, int clientHeight);
+using MinimumWidthFunction = int (*)(int frameWidth);
+using MinimumHeightFunction = int (*)(int captionHeight, int frameHeight);
+
+// The controls' places for a client area of `clientWidth` x `clientHeight` pixels at `dpi`.
+KivLayout ScaledLayout(LayoutFunction compute, int clientWidth, int clientHeight, UINT dpi);
+
+// The smallest window size at `dpi`, from the frame and caption sizes at that DPI.
+SIZE ScaledMinimumSize(MinimumWidthFunction minimumWidth, MinimumHeightFunction minimumHeight, UINT dpi);
+
+// Moves the dialog's "&Check", "&Upgrade" and list controls to `layout` (pixels) at once;
+// a negative width or height counts as 0.
+void PlaceControls(HWND dialog, const KivLayout& layout);
