@@ -168,13 +168,13 @@ int CKivOneClickDlg::OnWorkerNotify(int code)
             // The engine posts this as its very last act: the join is immediate.
             JoinWorker();
             m_bUpgradeRunning = false;
+            ShowReadBackVersions();
         }
         m_pView->EnableButton(IKivView::IDC_CHECK, true);
         m_pView->FocusButton(IKivView::IDC_CHECK);
         if (m_bLoopTest && !m_bClosePending && !m_bEndAfterUpgrade)
             StartLoopTimer(0);
         if (ended) {
-            ShowReadBackVersions();
             // A run that ended before any row changed still tells the user why.
             UpgradeRunOutcome outcome = m_pEngine->GetRunOutcome();
             std::string historyError;

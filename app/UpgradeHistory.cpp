@@ -51,8 +51,8 @@ std::string HistoryJsonLine(const HistoryRecord& record)
     for (const HistoryComponent& c : record.components)
         components += (components.empty() ? "" : ",") + ComponentJson(c);
     return "{\"time\":" + JsonString(record.time) + ",\"router\":{\"ip\":" + JsonString(record.routerIp) +
-           ",\"mac\":" + JsonString(record.routerMac) + "},\"result\":\"" +
-           (record.succeeded ? "success" : "failure") + "\",\"resultText\":" + JsonString(record.resultText) +
+           ",\"mac\":" + JsonString(record.routerMac) + "},\"result\":\"" + (record.succeeded ? "success" : "failure") +
+           "\",\"resultText\":" + JsonString(record.resultText) +
            ",\"durationSeconds\":" + std::to_string(record.durationSeconds) + ",\"components\":[" + components + "]}";
 }
 
