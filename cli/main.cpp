@@ -438,7 +438,7 @@ int main(int argc, char** argv)
         return rc;
     if (options.timeScale > 0)
         SetTimeScale(options.timeScale);
-    if (const std::string notice = TimeScaleNotice(); !notice.empty())
+    if (const std::string notice = TimeScaleNotice(); !notice.empty() && options.command != "history")
         std::fprintf(stderr, "%s\n", notice.c_str());
 
     std::signal(SIGPIPE, SIG_IGN);
