@@ -30,9 +30,10 @@ bool CQtLoginInhibitor::Acquire(std::string& why)
             QDBusConnection::disconnectFromBus(name);
             return false;
         }
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                                           QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
+        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"),
+                                                           QStringLiteral("/org/freedesktop/login1"),
+                                                           QStringLiteral("org.freedesktop.login1.Manager"),
+                                                           QStringLiteral("Inhibit"));
         call << QString::fromLatin1(WHAT) << QString::fromLatin1(WHO) << QString::fromLatin1(WHY)
              << QString::fromLatin1(MODE);
         reply = bus.call(call, QDBus::Block, CALL_TIMEOUT_MS);

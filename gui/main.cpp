@@ -11,26 +11,22 @@
 
 namespace {
 
-// Qt's messages while the display is opened: kept, and printed only when it opens. When it
-// cannot be opened, Qt gives up with a fatal message (and abort()); this says so in one line
-// and ends the program with status 1 instead.
+// Qt's messages while the display is opened: kept, and printed once it has opened. When it
+// cannot be opened, Qt gives up with a fatal message (and abort()); this says so in one line,
+// with the first message Qt gave, and ends the program with status 1 instead.
 QStringList g_StartMessages;
-bool g_bStarting = true;
 
 void StartMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
-    if (type == QtFatalMsg || !g_bStarting) {
-        const QString cause = g_StartMessages.isEmpty() ? message.section(QLatin1Char('\n'), 0, 0)
-                                                        : g_StartMessages.first();
-        if (type == QtFatalMsg) {
-            std::fprintf(stderr, "kivupgrade: the window cannot be opened: %s\n", cause.toLocal8Bit().constData());
-            std::fflush(stderr);
-            std::_Exit(1);
-        }
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    if (type != QtFatalMsg) {
+        g_StartMessages.append(message);
         return;
     }
-    g_StartMessages.append(message);
+    const QString cause = g_StartMessages.isEmpty() ? message.section(QLatin1Char('\n'), 0, 0)
+                                                    : g_StartMessages.first();
+    std::fprintf(stderr, "kivupgrade: the window cannot be opened: %s\n", cause.toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::_Exit(1);
 }
 
 // True when there is a display to open: a platform chosen by QT_QPA_PLATFORM or -platform
@@ -65,7 +61,6 @@ int main(int argc, char** argv)
     }
     qInstallMessageHandler(StartMessageHandler);
     QApplication application(argc, argv);
-    g_bStarting = false;
     qInstallMessageHandler(nullptr);
     for (const QString& message : g_StartMessages)
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
