@@ -4,9 +4,10 @@
 
 // Keeps the machine from shutting down, suspending or idling away while an upgrade writes
 // to the router: a flash cut short can leave a router that does not start. The controller
-// takes it right before an upgrade run and gives it back when the run has ended. Each view
-// brings its own: the login manager's inhibitor lock over D-Bus on Linux, the thread
-// execution state on Windows.
+// takes it right before an upgrade run and gives it back when the run has ended, both on
+// the upgrade worker (one thread, so that a per-thread setting such as the thread
+// execution state of Windows is set and cleared where it belongs). Each view brings its
+// own: the login manager's inhibitor lock over D-Bus on Linux.
 class ISleepInhibitor {
 public:
     // What the lock holds off, in the login manager's words, and who holds it and why.
