@@ -1,19 +1,14 @@
 #include "app/CModuleVersion.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <cstdio>
 
-#include "app/VersionResource.h"
 #include "platform/ByteOrder.h"
 #include "platform/TextCodec.h"
 
 namespace {
 constexpr size_t HEADER_SIZE = 6;
-constexpr size_t MAX_PATH = 260;
 
 uint16_t ReadU16(const std::vector<uint8_t>& d, size_t at) { return ReadLe16(d.data() + at); }
 
@@ -85,17 +80,6 @@ bool FindChild(const std::vector<uint8_t>& d, const BlockView& parent, const std
     }
     return false;
 }
-
-std::string ProgramBaseName()
-{
-    char path[PATH_MAX] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0 || static_cast<size_t>(n) > MAX_PATH)
-        return {};
-    std::string full(path, static_cast<size_t>(n));
-    const size_t slash = full.rfind('/');
-    return slash == std::string::npos ? full : full.substr(slash + 1);
-}
 } // namespace
 
 bool QueryVersionValue(const std::vector<uint8_t>& data, const std::string& path, size_t& valueOffset,
@@ -126,18 +110,6 @@ bool QueryVersionValue(const std::vector<uint8_t>& data, const std::string& path
 
 CModuleVersion::CModuleVersion() = default;
 CModuleVersion::~CModuleVersion() = default;
-
-bool CModuleVersion::GetFileVersionInfo(const std::string& moduleName)
-{
-    m_wCodePage = 1252;
-    m_FixedInfo = FixedFileInfo{};
-    const std::string self = ProgramBaseName();
-    if (self.empty())
-        return false;
-    if (!moduleName.empty() && moduleName != self && moduleName != self + ".exe")
-        return false;
-    return LoadVersionData(KivVersionResourceData(), KivVersionResourceSize());
-}
 
 bool CModuleVersion::LoadVersionData(const uint8_t* data, size_t size)
 {

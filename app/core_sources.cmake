@@ -4,6 +4,7 @@
 set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/CKivOneClickDlg.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CModuleVersion.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/CModuleVersionPosix.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CRouterFinder.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CVersionCheck.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/DiscoveryHint.cpp

@@ -1,8 +1,25 @@
-# kiv_add_module(NAME DEPS ...): a static library kiv_NAME from every .cpp in NAME/.
-# A folder with no sources yet gives an interface library, so the tree always configures.
+# kiv_add_module(NAME DEPS ...): a static library kiv_NAME from every .cpp in NAME/ that
+# this platform builds (kiv_select_platform_sources). A folder with no sources yet gives an
+# interface library, so the tree always configures. A folder the Windows build does not
+# hold yet (cmake/KivWindows.cmake) gives nothing there.
 function(kiv_add_module name)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  kiv_builds_folder(${name} _build_it)
+  if(NOT _build_it)
+    return()
+  endif()
   file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${name}/*.cpp)
+  kiv_select_platform_sources(_srcs ${_srcs})
+  if(WIN32)
+    # A folder built in part for Windows may depend on folders that are not built there yet.
+    set(_deps "")
+    foreach(_dep ${A_DEPS})
+      if(TARGET ${_dep} OR NOT _dep MATCHES "^kiv_")
+        list(APPEND _deps ${_dep})
+      endif()
+    endforeach()
+    set(A_DEPS ${_deps})
+  endif()
   if(_srcs)
     add_library(kiv_${name} STATIC ${_srcs})
     target_include_directories(kiv_${name} PUBLIC ${CMAKE_SOURCE_DIR})
@@ -17,13 +34,25 @@ endfunction()
 # kiv_add_test(NAME SOURCES ... LIBS ... [LABELS ...]): one GoogleTest program, its cases
 # registered with CTest one by one. It links the shared test library (tests/support), which
 # also gives its main(). Give one label: a list here would split the property pairs that
-# follow it.
+# follow it. Sources that are not for this platform are left out (kiv_select_platform_sources);
+# the Windows build makes only the programs it lists (cmake/KivWindows.cmake), registers
+# none of its POSIX-only cases, and discovers the rest under Wine, whose first start in a
+# new prefix takes seconds.
 function(kiv_add_test name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${A_SOURCES})
+  if(WIN32 AND NOT name IN_LIST KIV_WINDOWS_TEST_PROGRAMS)
+    return()
+  endif()
+  kiv_select_platform_sources(_sources ${A_SOURCES})
+  add_executable(${name} ${_sources})
   target_link_libraries(${name} PRIVATE ${A_LIBS} kiv_test_support GTest::gtest)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+  set(_discovery DISCOVERY_MODE PRE_TEST)
+  if(WIN32)
+    string(REPLACE ";" ":" _posix_only "${KIV_POSIX_ONLY_TESTS}")
+    list(APPEND _discovery DISCOVERY_TIMEOUT 120 TEST_FILTER "-${_posix_only}")
+  endif()
+  gtest_discover_tests(${name} ${_discovery}
     PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "KIV_TEST_BIN_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 

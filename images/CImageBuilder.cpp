@@ -1,7 +1,5 @@
 #include "images/CImageBuilder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "images/Crc16.h"
 #include "platform/ByteOrder.h"
 #include "platform/CUniqueFd.h"
+#include "platform/OutputFile.h"
 #include "platform/UserFiles.h"
 
 namespace {
@@ -98,7 +97,7 @@ bool CImageBuilder::WriteFile(const std::string& path, std::string& error) const
 
 bool CImageBuilder::WriteBytes(const std::string& path, const std::vector<uint8_t>& image, std::string& error)
 {
-    CUniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    CUniqueFd fd = CreateOutputFile(path);
     if (!fd.Valid()) {
         error = path + ": " + std::strerror(errno);
         return false;

@@ -7,6 +7,7 @@
 
 #include "images/CImageBuilder.h"
 #include "platform/ByteOrder.h"
+#include "platform/Utf8Path.h"
 
 namespace SampleImage {
 
@@ -189,17 +190,17 @@ bool BuildSample(const SampleInfo& sample, uint32_t firmwareSize, std::vector<ui
 bool WriteSamples(const std::string& dir, uint32_t firmwareSize, std::string& error)
 {
     for (const SampleInfo& sample : GetSampleCatalogue()) {
-        std::filesystem::path folder = std::filesystem::path(dir) / sample.m_strFamily;
+        std::filesystem::path folder = PathFromUtf8(dir) / sample.m_strFamily;
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
         if (ec) {
-            error = folder.string() + ": " + ec.message();
+            error = Utf8FromPath(folder) + ": " + ec.message();
             return false;
         }
         std::vector<uint8_t> image;
         if (!BuildSample(sample, firmwareSize, image, error))
             return false;
-        std::string path = (folder / sample.m_strFileName).string();
+        std::string path = Utf8FromPath(folder / sample.m_strFileName);
         if (!CImageBuilder::WriteBytes(path, image, error))
             return false;
     }

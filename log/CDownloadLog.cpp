@@ -1,13 +1,14 @@
 #include "log/CDownloadLog.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
+#include "platform/FileLock.h"
+#include "platform/LocalTime.h"
 #include "platform/TextCodec.h"
 #include "platform/UserFiles.h"
 
@@ -15,9 +16,7 @@ namespace {
 
 std::string TimeStamp()
 {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = LocalTime(std::time(nullptr));
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
     return stamp;
@@ -128,7 +127,7 @@ bool CDownloadLog::WritePendingLocked()
         return false;
     }
     // Another copy of the program appending at the same moment waits for us.
-    if (flock(fd.Get(), LOCK_EX) != 0) {
+    if (!LockWholeFile(fd.Get())) {
         m_strError = m_strPath + " cannot be locked: " + std::strerror(errno);
         return false;
     }

@@ -1,24 +1,8 @@
 #include "log/ErrorText.h"
 
 #include <cstdio>
-#include <cstring>
 
-namespace {
-
-// strerror_r (GNU variant) gives "Unknown error N" for numbers it has no text for.
-bool SystemText(uint32_t code, std::string& text)
-{
-    if (code == 0 || code > 4095)
-        return false;
-    char buffer[256];
-    const char* message = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
-    if (message == nullptr || std::strncmp(message, "Unknown error", 13) == 0)
-        return false;
-    text = message;
-    return true;
-}
-
-} // namespace
+#include "platform/SystemError.h"
 
 std::string GetErrorText(uint32_t code)
 {
@@ -29,7 +13,8 @@ std::string GetErrorText(uint32_t code)
     case WAIT_CODE_IO_COMPLETION: text = "An I/O completion routine was queued."; break;
     case 0: text = "The operation completed successfully."; break;
     default:
-        if (!SystemText(code, text)) {
+        text = SystemErrorText(code);
+        if (text.empty()) {
             char unknown[64];
             std::snprintf(unknown, sizeof unknown, "Unknow Error Code: %d\n", static_cast<int>(code));
             return unknown;

@@ -8,7 +8,8 @@
 #include "platform/NonCopyable.h"
 
 // One regular file opened for reading, read by position. Nothing is mapped: a file that
-// another program shortens gives a failed read, never a signal.
+// another program shortens gives a failed read, never a signal. On Windows the file is
+// opened sharing reading only, so while it is open no program can change or shorten it.
 class CReadOnlyFile : public NonCopyable {
 public:
     // ReadAt's error for a file that ends before the range asked for.

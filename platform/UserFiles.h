@@ -13,12 +13,16 @@ constexpr const char* USER_TEMP_PREFIX = "kivupgrade-";
 // directory (USER_TEMP_PREFIX + uid), made with mode 0700 on first use. An existing one is
 // used only when it is a real directory (not a link) owned by the user; wider permissions
 // are narrowed to 0700. Empty when no usable directory can be formed; `why` then holds a
-// sentence saying why.
+// sentence saying why. On Windows: the user's own temporary directory from GetTempPathW,
+// ending with a backslash, when it is a directory (platform/UserFilesWin32.cpp says what of the
+// rest applies there).
 std::string GetTempDirectory(std::string* why = nullptr);
 
+#ifndef _WIN32
 // The per-user directory below `base` (USER_TEMP_PREFIX + uid), ending with '/', made or
 // checked as GetTempDirectory does; empty with `why` set when it cannot be used.
 std::string UserTempDirectoryBelow(const std::string& base, std::string* why = nullptr);
+#endif
 
 // Opens `path` without following a symbolic link at its last component and without ever
 // blocking (a FIFO or a device in its place is opened non-blocking and then refused). With

@@ -3,7 +3,7 @@
 #include <string>
 
 // Files of the user's that outlive a reboot (the upgrade history), as the XDG base
-// directories place them.
+// directories place them. POSIX only so far (UserStatePosix.cpp).
 
 // The user's state directory, ending with '/': $XDG_STATE_HOME when it is set to an
 // absolute path, else $HOME/.local/state (the home directory from the user database when

@@ -67,6 +67,12 @@ set(KIV_PRODUCT_VERSION ${PROJECT_VERSION})
 set(_kiv_version_cpp ${_kiv_res_gen}/ProductVersionData.cpp)
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/ProductVersionData.cpp.in ${_kiv_version_cpp} @ONLY)
 
+# Windows: real Win32 resources from a resource script instead of the generated source.
+if(WIN32)
+  include(${CMAKE_CURRENT_SOURCE_DIR}/WindowsResources.cmake)
+  return()
+endif()
+
 add_library(kiv_res STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/Resources.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/StringTable.cpp

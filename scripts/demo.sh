@@ -7,8 +7,10 @@
 # transcript) removed however the script ends: no test image is left where a later real
 # upgrade would find it.
 #
-#   scripts/demo.sh [--family A|B] [--build DIR] [--gui]
+#   scripts/demo.sh [--family A|B] [--build DIR] [--gui] [--router-port N] [--telnet-port N]
 # --gui opens the desktop window against the simulator instead: press Check, then Upgrade.
+# --router-port, --telnet-port: the simulator's ports (default: free ones; scripts/capture.sh
+# runs the demo on the router's own 1280 and 23 inside a network namespace of its own).
 # The programs are taken from build/ when it has them; otherwise only the programs the demo
 # runs are built, in build-demo/ (or --build DIR), after installing only what they need.
 # KIV_TIME_SCALE (default 0.05 here) shortens every pause and time-out; use 1 for real time.
@@ -17,13 +19,17 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=
 family=A
 gui=0
+sim_router_port=0
+sim_telnet_port=0
 
-usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --family) family=${2:-}; shift 2 ;;
     --build) build=${2:-}; shift 2 ;;
     --gui) gui=1; shift ;;
+    --router-port) sim_router_port=${2:-}; shift 2 ;;
+    --telnet-port) sim_telnet_port=${2:-}; shift 2 ;;
     -h|--help) usage; exit 0 ;;
     *) echo "demo.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
   esac
@@ -45,6 +51,9 @@ if [ -z "$build" ]; then
   has_programs "$build" || build=$root/build-demo
 fi
 case "$build" in /*) ;; *) build=$root/$build ;; esac
+for port in "$sim_router_port" "$sim_telnet_port"; do
+  [[ $port =~ ^[0-9]+$ ]] && [ "$port" -le 65535 ] || { echo "demo.sh: a port is a number from 0 to 65535" >&2; exit 2; }
+done
 
 cli=$build/cli/kivupgrade-cli
 sim=$build/sim/kivrouter-sim
@@ -90,7 +99,7 @@ echo "== sample images (family $family) in the demo's work directory"
 ls "$images"/*.bin | sed 's/^/   /'
 
 echo "== starting kivrouter-sim on 127.0.0.1 (family $family, older versions)"
-"$sim" --address 127.0.0.1 --router-port 0 --telnet-port 0 --family "$family" \
+"$sim" --address 127.0.0.1 --router-port "$sim_router_port" --telnet-port "$sim_telnet_port" --family "$family" \
   --boot-version 1.0.5.0 --app-version "$app_version" \
   --firmware-version 11.608.10.01.00 --dashboard-version 16.200.10.01.00 \
   --transcript "$work/transcript.jsonl" >"$work/sim.out" 2>"$work/sim.err" &

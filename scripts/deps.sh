@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing.
-#   scripts/deps.sh                   everything: the build, the tests, the release
+#   scripts/deps.sh                   everything: the build, the tests, the release, Windows
 #   scripts/deps.sh --demo [--gui]    only what the demo builds: kivupgrade-cli, kivrouter-sim
 #                                     and kivimage (and, with --gui, the window)
+#   scripts/deps.sh --windows         only those of the Windows build (scripts/build-windows.sh)
 set -euo pipefail
 
 # The programs the demo runs: compiler, CMake, and the libraries the command line links.
@@ -10,18 +11,27 @@ build=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev libsystemd-dev)
 # The window (Qt 6 Widgets and D-Bus; the platform plugins it runs with).
 window=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins)
 # The tests, sanitizers, fuzzing, style checks and benchmarks; the help file and icons;
-# dbus-daemon for the login manager's stand-in on a private bus.
+# dbus-daemon for the login manager's stand-in on a private bus; tshark and tcpdump for the
+# dissector's tests and scripts/capture.sh.
 tests=(clang libclang-rt-14-dev clang-format-14 clang-tidy-14
   libgtest-dev libgmock-dev libbenchmark-dev libqt6test6 dbus
-  busybox-static fp-utils iproute2 xvfb xdotool imagemagick)
+  busybox-static fp-utils iproute2 xvfb xdotool imagemagick tshark tcpdump)
 # Releases: man pages, packages and their checks.
 release=(scdoc groff-base gzip dpkg-dev file lintian desktop-file-utils appstream)
+# The Windows build: MinGW-w64's posix compilers and windres, the header-only libraries,
+# GoogleTest's sources, Wine to run the tests, ImageMagick for the icons, fp-utils (chmcmd)
+# for the help file.
+windows=(cmake ninja-build ccache g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libcli11-dev nlohmann-json3-dev googletest wine imagemagick fp-utils)
 
-packages=("${build[@]}" "${window[@]}" "${tests[@]}" "${release[@]}")
-if [ "${1:-}" = --demo ]; then
-  packages=("${build[@]}")
-  [ "${2:-}" = --gui ] && packages+=("${window[@]}")
-fi
+packages=("${build[@]}" "${window[@]}" "${tests[@]}" "${release[@]}" "${windows[@]}")
+case "${1:-}" in
+  --demo)
+    packages=("${build[@]}")
+    [ "${2:-}" = --gui ] && packages+=("${window[@]}")
+    ;;
+  --windows) packages=("${windows[@]}") ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -38,5 +48,8 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+# tshark's wireshark-common asks whether non-root users may capture: answer it beforehand
+# (no), so that apt never stops to ask.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

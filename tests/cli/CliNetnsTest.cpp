@@ -12,77 +12,11 @@
 
 #include "tests/support/CliFixture.h"
 #include "tests/support/Strict.h"
+#include "tests/support/TestLan.h"
 
 namespace {
 
-std::string IpProgram() { return kivtest::FindProgram("ip", "/usr/sbin:/sbin"); }
-
-// Network namespaces of the test's own (named after their role and the test's pid), removed
-// in every case. Make runs `ip` steps that wire them up.
-class TestLan {
-public:
-    explicit TestLan(std::vector<std::string> roles) : m_Ip(IpProgram()), m_Roles(std::move(roles)) {}
-    ~TestLan()
-    {
-        for (const std::string& ns : m_Made)
-            Run({"netns", "del", ns});
-    }
-
-    // The namespace of `role`.
-    std::string Ns(const std::string& role) const { return "kiv" + role + std::to_string(getpid()); }
-
-    // Makes the namespaces and runs `steps` (arguments of `ip`); on failure `why` says what
-    // could not be done.
-    bool Make(const std::vector<std::vector<std::string>>& steps, std::string& why)
-    {
-        if (m_Ip.empty()) {
-            why = "the ip program is not installed";
-            return false;
-        }
-        if (geteuid() != 0) {
-            why = "network namespaces need root";
-            return false;
-        }
-        for (const std::string& role : m_Roles) {
-            if (!Run({"netns", "add", Ns(role)})) {
-                why = "ip netns add failed: " + m_strLastError;
-                return false;
-            }
-            m_Made.push_back(Ns(role));
-        }
-        for (const auto& step : steps) {
-            if (!Run(step)) {
-                why = "ip " + step[0] + " " + step[1] + " " + step[2] + " failed: " + m_strLastError;
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // argv that runs `program` inside the namespace of `role`.
-    std::vector<std::string> In(const std::string& role, std::vector<std::string> argv) const
-    {
-        argv.insert(argv.begin(), {m_Ip, "netns", "exec", Ns(role)});
-        return argv;
-    }
-
-private:
-    bool Run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), m_Ip);
-        kivtest::Process ip;
-        if (!ip.Start(args))
-            return false;
-        const int rc = ip.Wait(std::chrono::seconds(30));
-        m_strLastError = ip.Err();
-        return rc == 0;
-    }
-
-    std::string m_Ip;
-    std::vector<std::string> m_Roles;
-    std::vector<std::string> m_Made;
-    std::string m_strLastError;
-};
+using kivtest::TestLan;
 
 // The simulator as the router of a LAN: 192.168.1.1, its own ports 23 and 1280, at `scale`,
 // inside the namespace "rt".

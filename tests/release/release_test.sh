@@ -10,6 +10,8 @@
 #   images (or, for --embed, checks with the images it carries), prefers images beside it,
 #   names the directories it searched when it finds none, and the packaged kivupgrade shows
 #   the release's version in its title (under Xvfb);
+# - kivupgrade-tools puts the Wireshark dissector where tshark looks for Lua plugins of every
+#   user, and tshark loads it from there;
 # - the tarball's kivupgrade-cli finds the tarball's images.
 #   tests/release/release_test.sh BUILD_DIR SOURCE_DIR
 # Exit 0 pass, 1 fail, 77 skipped (a tool is missing; KIV_TEST_STRICT=1 makes that a failure).
@@ -18,7 +20,7 @@ build=$1
 source=$2
 . "$source/tests/release/script_support.sh"
 
-require_tools cmake ninja dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli Xvfb xdotool timeout
+require_tools cmake ninja dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli Xvfb xdotool timeout tshark
 [ -f "$build/KivBuild.cmake" ] || skip "$build cannot make a release (no window, or a sanitizer build)"
 
 started=$(date +%s)
@@ -206,6 +208,16 @@ cli "$root/usr/bin" --version
 expect_cli 0 "kivupgrade-cli 9.8.7"
 pass "the packaged kivupgrade-cli checks and upgrades with the packaged images"
 
+step "the Wireshark dissector of the unpacked package"
+mkdir -p "$work/home"
+lua_dir=$(HOME=$work/home tshark -G folders 2>/dev/null | sed -n 's/^Global Lua Plugins:[[:space:]]*//p')
+[ -n "$lua_dir" ] || fail "tshark -G folders names no global Lua plugin folder"
+cmp -s "$source/tools/wireshark/kivupgrade.lua" "$root$lua_dir/kivupgrade.lua" \
+  || fail "kivupgrade-tools does not hold tools/wireshark/kivupgrade.lua in $lua_dir: $(dpkg-deb -c "$deb_tools")"
+HOME=$work/home tshark -G protocols -X "lua_script:$root$lua_dir/kivupgrade.lua" 2>/dev/null | grep -qP "\tkivupgrade$" \
+  || fail "tshark does not load the packaged dissector"
+pass "kivupgrade-tools installs the dissector into $lua_dir, and tshark loads it"
+
 step "the image search of the unpacked package"
 start_sim "$root/usr/bin"
 # The installation's image directory alone: files beside the program are never looked at,
@@ -240,7 +252,8 @@ start_sim "$top/bin"
 cli "$top/bin" check
 expect_cli 0 "Result: success" "Images: $top/share/kivupgrade/images/"
 stop_sim
-pass "the tarball's kivupgrade-cli finds the tarball's images"
+ls "$top"/lib/*/wireshark/plugins/kivupgrade.lua >/dev/null 2>&1 || fail "the tarball holds no Wireshark dissector"
+pass "the tarball's kivupgrade-cli finds the tarball's images; the tarball holds the dissector"
 
 # ---- a release with the images compiled in ---------------------------------------------------
 step "release 9.8.8, images embedded"

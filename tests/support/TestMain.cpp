@@ -2,9 +2,8 @@
 // GoogleTest.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "platform/Clock.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TimeScale.h"
 
@@ -21,7 +20,7 @@ int main(int argc, char** argv)
     // program's own, and the login manager is looked for on a bus that does not exist
     // (a test that wants one starts its own).
     const kivtest::TempDir state("kiv-state");
-    ::setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + state / "no-system-bus").c_str(), 1);
+    const kivtest::ScopedEnv stateHome("XDG_STATE_HOME", state.Path());
+    const kivtest::ScopedEnv systemBus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + state / "no-system-bus");
     return RUN_ALL_TESTS();
 }

@@ -13,6 +13,7 @@
 #include "images/CImageBuilder.h"
 #include "images/CSampleImage.h"
 #include "platform/ByteOrder.h"
+#include "platform/Utf8Path.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ bool ParseNumber(const std::string& text, uint64_t limit, uint64_t& value)
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in)
         return false;
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -79,8 +80,8 @@ std::string MagicText(const std::array<uint8_t, 4>& magic)
 std::string AbsolutePath(const std::string& path)
 {
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.string();
+    std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(path), ec);
+    return ec ? path : Utf8FromPath(absolute);
 }
 
 bool ParsePartSpec(const std::string& spec, const CreateOptions& options, CImageBuilder::Part& part, std::string& file,
@@ -92,7 +93,7 @@ bool ParsePartSpec(const std::string& spec, const CreateOptions& options, CImage
     part.m_nTargetAddress = options.m_nAddress;
     part.m_UnlockCode = options.m_strUnlockCode;
     part.m_nBlockSize = options.m_nBlockSize;
-    part.m_PartName = std::filesystem::path(file).filename().string();
+    part.m_PartName = Utf8FromPath(PathFromUtf8(file).filename());
     while (std::getline(stream, field, ',')) {
         size_t eq = field.find('=');
         std::string key = field.substr(0, eq);

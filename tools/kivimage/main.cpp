@@ -2,10 +2,13 @@
 #include <CLI/CLI.hpp>
 
 #include "images/CSampleImage.h"
+#include "platform/CommandLine.h"
 #include "tools/kivimage/ImageCommands.h"
 
 int main(int argc, char** argv)
 {
+    UseUtf8Console();
+    CUtf8Arguments arguments(argc, argv);
     CLI::App app{"Builds, inspects and verifies upgrade image files."};
     app.require_subcommand(1);
     app.footer(DescribeSamples());
@@ -50,7 +53,7 @@ int main(int argc, char** argv)
     samplesCmd->footer(DescribeSamples());
 
     try {
-        app.parse(argc, argv);
+        app.parse(arguments.Count(), arguments.Values());
     } catch (const CLI::ParseError& e) {
         int status = app.exit(e);
         return status == 0 ? 0 : 2;

@@ -1,0 +1,13 @@
+#include "platform/FileLock.h"
+
+#include <sys/file.h>
+#include <cerrno>
+
+bool LockWholeFile(int fd)
+{
+    int rc;
+    do {
+        rc = flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The Windows stage of the tests: builds the Windows configuration (scripts/build-windows.sh,
+# tests included) and runs its ctest, every test program under Wine in a prefix of its own.
+# A Wine that is missing or cannot run the programs fails the stage; it never skips.
+#   scripts/test-windows.sh [ctest arguments...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+export KIV_TIME_SCALE=${KIV_TIME_SCALE:-0.05}
+export KIV_TEST_STRICT=${KIV_TEST_STRICT:-1}
+# Wine's server keeps its socket below TMPDIR, and every test's prefix is made there.
+if [ -z "${TMPDIR:-}" ] || [ ! -d "$TMPDIR" ]; then
+  export TMPDIR=$(mktemp -d /tmp/kiv-test.XXXXXX)
+  trap 'rm -rf "$TMPDIR"' EXIT
+fi
+
+start=$(date +%s)
+KIV_WINDOWS_BUILD_ALL=1 scripts/build-windows.sh
+built=$(date +%s)
+
+log=$(mktemp "$TMPDIR/ctest-windows.XXXXXX")
+status=0
+ctest --test-dir build-windows --output-on-failure -j "$(nproc)" --timeout 600 --no-tests=error "$@" 2>&1 |
+  tee "$log" || status=$?
+end=$(date +%s)
+count=$(sed -n 's/.* tests failed out of \([0-9][0-9]*\).*/\1/p' "$log" | tail -1)
+rm -f "$log"
+echo "Windows stage: ${count:-no} tests under Wine; build $((built - start)) s, tests $((end - built)) s"
+exit "$status"
