@@ -169,8 +169,6 @@ std::string CUpgradeEngine::GetRouterMacText() const
     return text;
 }
 
-bool CUpgradeEngine::HasRouter() const { return m_RouterIp != std::array<uint8_t, 4>{}; }
-
 std::string CUpgradeEngine::GetRouterIpText() const
 {
     char text[16];

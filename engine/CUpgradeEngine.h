@@ -154,8 +154,6 @@ public:
     std::string GetRouterIpText() const;
     // The router's MAC address as "%02X-%02X-%02X-%02X-%02X-%02X".
     std::string GetRouterMacText() const;
-    // True once a check has stored a router's address.
-    bool HasRouter() const;
 
     // The version the last run read back from the wireless module after writing component
     // `index` (firmware or dashboard); empty when it read none.
