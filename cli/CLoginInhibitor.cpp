@@ -50,7 +50,7 @@ bool CLoginInhibitor::Acquire(std::string& why)
         why = std::string("the inhibitor request could not be made: ") + std::strerror(-r);
         return false;
     }
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{}; // SD_BUS_ERROR_NULL, without its C compound literal
     sd_bus_message* rawReply = nullptr;
     r = sd_bus_call(bus.get(), call.get(), CALL_TIMEOUT_USEC, &error, &rawReply);
     Message reply(rawReply);
