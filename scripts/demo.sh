@@ -68,7 +68,7 @@ if ! has_programs "$build"; then
   if [ -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -DKIV_BUILD_GUI=$with_gui >/dev/null
   else
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF -DKIV_BUILD_GUI=$with_gui >/dev/null
   fi
   cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
