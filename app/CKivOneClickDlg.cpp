@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "app/CVersionCheck.h"
+#include "app/ISleepInhibitor.h"
+#include "app/ImageHeaderProbe.h"
 #include "app/ImageSearchPath.h"
 #include "app/TimeScaleRule.h"
 #include "engine/CUpgradeEngine.h"
@@ -113,16 +115,20 @@ bool CKivOneClickDlg::OnInitDialog()
     m_bEmbeddedImages = false;
     if (!m_bIgnoreEmbedded) {
         for (int i = 0; i < COMPONENT_COUNT; ++i) {
-            CBinFile& image = m_pTable[i].m_Image;
-            if (!image.OpenResource(COMPONENT_RESOURCE_IDS[i]))
+            const uint32_t id = COMPONENT_RESOURCE_IDS[i];
+            m_pTable[i].m_ImageProblem.clear();
+            // Resources of a single byte stand for "no image" and are not carried at all.
+            if (!LoadResourceBytes(id, "BINARY"))
                 continue;
-            const std::string reason = image.GetUnusableReason();
+            CBinFile& image = m_pTable[i].m_Image;
+            std::string reason = image.OpenResource(id) ? image.GetUnusableReason() : image.GetFailure();
+            // A damaged image the program carries fails the check in its row: the program
+            // still carries images, so none are looked for beside it.
+            m_bEmbeddedImages = true;
             if (!reason.empty()) {
                 image.Close();
-                RejectImage(m_RejectedEmbedded, "embedded image " + std::to_string(COMPONENT_RESOURCE_IDS[i]), reason);
-                continue;
+                RejectDamagedImage(m_RejectedEmbedded, "embedded image " + std::to_string(id), i, reason);
             }
-            m_bEmbeddedImages = true;
         }
     }
     m_bLoopTest = !m_strLoopTestPath.empty() && access(m_strLoopTestPath.c_str(), F_OK) == 0;
@@ -162,21 +168,31 @@ int CKivOneClickDlg::OnWorkerNotify(int code)
             // The engine posts this as its very last act: the join is immediate.
             JoinWorker();
             m_bUpgradeRunning = false;
+            ShowReadBackVersions();
         }
         m_pView->EnableButton(IKivView::IDC_CHECK, true);
         m_pView->FocusButton(IKivView::IDC_CHECK);
-        if (m_bLoopTest && !m_bClosePending)
+        if (m_bLoopTest && !m_bClosePending && !m_bEndAfterUpgrade)
             StartLoopTimer(0);
         if (ended) {
             // A run that ended before any row changed still tells the user why.
             UpgradeRunOutcome outcome = m_pEngine->GetRunOutcome();
+            std::string historyError;
             {
                 std::lock_guard<std::mutex> lock(m_OutcomeMutex);
                 m_bUpgradeFailedSilently = outcome.bFailed && !outcome.bShownInRow;
                 m_strUpgradeFailureText = m_bUpgradeFailedSilently ? outcome.strResultText : std::string();
+                historyError = m_strHistoryError;
+            }
+            if (m_bEndAfterUpgrade) {
+                // A stop signal waited for this: nobody is left to read a box.
+                m_pView->EndDialog(IKivView::ID_CANCEL);
+                break;
             }
             if (outcome.bFailed && !outcome.bShownInRow)
                 m_pView->ShowWarning(outcome.strResultText);
+            if (!historyError.empty())
+                m_pView->ShowWarning("The upgrade history cannot be written: " + historyError);
         }
         break;
     }
@@ -230,6 +246,26 @@ bool CKivOneClickDlg::OnCancel()
     return true;
 }
 
+void CKivOneClickDlg::OnStopSignal(const std::string& name)
+{
+    CDownloadLog& log = m_pEngine->m_Log;
+    StopLoopTimer();
+    if (m_bUpgradeRunning) {
+        LogPrintf(log, "%s received: the upgrade goes on to its end, then the program ends", name.c_str());
+        m_bEndAfterUpgrade = true;
+        return;
+    }
+    if (IsCheckRunning()) {
+        LogPrintf(log, "%s received: stopping the check, then the program ends", name.c_str());
+        m_bClosePending = true;
+        RequestStop();
+        return;
+    }
+    LogPrintf(log, "%s received: the program ends", name.c_str());
+    m_bClosePending = true;
+    m_pView->EndDialog(IKivView::ID_CANCEL);
+}
+
 // ---- services ------------------------------------------------------------------------------
 
 int CKivOneClickDlg::ShowWarning(uint32_t stringId) { return m_pView->ShowWarning(LoadStringResource(stringId)); }
@@ -263,12 +299,34 @@ ImageSearchResult CKivOneClickDlg::LastImageSearch() const
     return m_LastSearch;
 }
 
-void CKivOneClickDlg::RejectImage(std::vector<RejectedImage>& list, const std::string& name, const std::string& reason)
+void CKivOneClickDlg::RejectForeignFile(const std::string& file, const std::string& reason)
 {
-    RejectedImage rejected{MakePrintable(name), MakePrintable(reason)};
-    LogPrintf(m_pEngine->m_Log, "Image not used: %s: %s", rejected.name.c_str(), rejected.reason.c_str());
+    RejectedImage rejected{MakePrintable(file), MakePrintable(reason)};
+    {
+        std::lock_guard<std::mutex> lock(m_RejectedMutex);
+        m_RejectedFiles.push_back(rejected);
+    }
+    // Named once per run of the program: a file that some other package put beside the
+    // program must not raise a note on every check.
+    if (!m_ReportedForeign.insert(rejected.name + ": " + rejected.reason).second)
+        return;
+    LogPrintf(m_pEngine->m_Log, "Not an upgrade image, not used: %s: %s", rejected.name.c_str(),
+              rejected.reason.c_str());
+    m_pView->ShowNotice("This file is not an upgrade image and is not used: " + rejected.name + ": " + rejected.reason);
+}
+
+bool CKivOneClickDlg::RejectDamagedImage(std::vector<RejectedImage>& list, const std::string& name, int component,
+                                         const std::string& reason)
+{
+    ComponentEntry& entry = m_pTable[component];
+    if (entry.m_Image.IsValid() || !entry.m_ImageProblem.empty())
+        return false;
+    RejectedImage rejected{MakePrintable(name), MakePrintable(reason), component};
+    entry.m_ImageProblem = rejected.reason;
+    LogPrintf(m_pEngine->m_Log, "Image damaged: %s: %s", rejected.name.c_str(), rejected.reason.c_str());
     std::lock_guard<std::mutex> lock(m_RejectedMutex);
     list.push_back(std::move(rejected));
+    return true;
 }
 
 std::vector<RejectedImage> CKivOneClickDlg::GetRejectedImages() const
@@ -279,15 +337,36 @@ std::vector<RejectedImage> CKivOneClickDlg::GetRejectedImages() const
     return all;
 }
 
-std::string CKivOneClickDlg::RejectedImagesText() const
+std::vector<CheckRow> CKivOneClickDlg::LastCheckRows() const
 {
-    std::vector<RejectedImage> rejected = GetRejectedImages();
-    if (rejected.empty())
-        return std::string();
-    std::string text = rejected.size() == 1 ? "This image is not used:" : "These images are not used:";
-    for (const RejectedImage& image : rejected)
-        text += "\n" + image.name + ": " + image.reason;
-    return text;
+    std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+    return m_LastRows;
+}
+
+std::string CKivOneClickDlg::RouterLine() const
+{
+    {
+        std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+        if (!m_bRouterFound)
+            return std::string();
+    }
+    return "Router " + m_pEngine->GetRouterIpText() + ", MAC " + m_pEngine->GetRouterMacText();
+}
+
+std::string CKivOneClickDlg::CheckSummary() const
+{
+    std::string summary;
+    if (const std::string router = RouterLine(); !router.empty())
+        summary += router + "\n";
+    if (const std::string upToDate = CVersionCheck::UpToDateSummary(LastCheckRows(), m_pTable); !upToDate.empty())
+        summary += upToDate + "\n";
+    return summary;
+}
+
+std::string CKivOneClickDlg::LastHistoryError() const
+{
+    std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+    return m_strHistoryError;
 }
 
 bool CKivOneClickDlg::FindImageFiles()
@@ -299,6 +378,7 @@ bool CKivOneClickDlg::FindImageFiles()
     for (int i = 0; i < COMPONENT_COUNT; ++i) {
         m_pTable[i].m_Image.Close();
         m_pTable[i].m_Image.SetPath(std::string());
+        m_pTable[i].m_ImageProblem.clear();
     }
 
     ImageSearchResult search;
@@ -331,9 +411,9 @@ bool CKivOneClickDlg::FindImageFiles()
     return false;
 }
 
-// Opens every "*.bin" file of `dir` into the entry of its type and counts them; a file
-// that cannot be used is logged and kept for the warning after the check. False, after
-// warning 134, when two files have the same type.
+// Opens every "*.bin" file of `dir` into the entry of its type and counts them; a damaged
+// image counts too (it fails the check in its row), a file that is not an image of ours is
+// named and passed over. False, after warning 134, when two files have the same type.
 bool CKivOneClickDlg::LoadImagesFrom(const std::string& dir, int& counted)
 {
     // Files in name order, so that "the first one found" is the same on every run.
@@ -351,39 +431,44 @@ bool CKivOneClickDlg::LoadImagesFrom(const std::string& dir, int& counted)
         {
             CBinFile probe;
             probe.SetPath(file);
-            probe.Open(COMPONENT_NONE);
-            type = probe.GetType();
-            reason = probe.IsValid() ? probe.GetUnusableReason() : probe.GetFailure();
+            const bool valid = probe.Open(COMPONENT_NONE);
+            type = valid ? probe.GetType() : ImageTypeNamedByHeaders(file);
+            reason = valid ? probe.GetUnusableReason() : probe.GetFailure();
         }
-        if (type >= static_cast<uint32_t>(COMPONENT_COUNT) || !reason.empty()) {
-            RejectImage(m_RejectedFiles, file, reason);
+        if (type >= static_cast<uint32_t>(COMPONENT_COUNT)) {
+            RejectForeignFile(file, reason);
             continue;
         }
         ComponentEntry& entry = m_pTable[type];
-        if (entry.m_Image.IsValid()) {
+        if (entry.m_Image.IsValid() || !entry.m_ImageProblem.empty()) {
             ShowWarning(IDS_TWO_BIN_FILES);
             return false;
         }
-        entry.m_Image.SetPath(file);
-        // The file may have changed since the probe: then it is not used either.
-        if (!entry.m_Image.Open(type)) {
-            RejectImage(m_RejectedFiles, file, entry.m_Image.GetFailure());
+        ++counted;
+        if (!reason.empty()) {
+            RejectDamagedImage(m_RejectedFiles, file, static_cast<int>(type), reason);
             continue;
         }
-        ++counted;
+        entry.m_Image.SetPath(file);
+        // The file may have changed since the probe: then it is damaged after all.
+        if (!entry.m_Image.Open(type))
+            RejectDamagedImage(m_RejectedFiles, file, static_cast<int>(type), entry.m_Image.GetFailure());
     }
     return true;
 }
 
 // ---- layout ----------------------------------------------------------------------------------
 
-KivLayout CKivOneClickDlg::ComputeLayout(int clientWidth, int clientHeight)
+KivLayout CKivOneClickDlg::ComputeLayout(int clientWidth, int clientHeight, int summaryHeight)
 {
     KivLayout layout;
     int gap = (clientWidth - 400) / 3;
     layout.check = {gap, 6, 200, 50};
     layout.upgrade = {2 * gap + 200, 6, 200, 50};
-    layout.list = {10, 62, clientWidth - 20, clientHeight - 62 - 6};
+    const int below = summaryHeight > 0 ? summaryHeight + 6 : 0;
+    layout.list = {10, 62, clientWidth - 20, clientHeight - 62 - 6 - below};
+    if (summaryHeight > 0)
+        layout.summary = {10, clientHeight - 6 - summaryHeight, clientWidth - 20, summaryHeight};
     return layout;
 }
 
@@ -409,13 +494,21 @@ void CKivOneClickDlg::CheckWorker()
     hooks.stopHandle = m_StopEvent.Handle();
     CVersionCheck check(m_pTable, *m_pEngine, *m_pTelnet, m_pView->GetList(), m_Overrides,
                         m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
+    {
+        std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+        m_LastRows.clear();
+        m_bRouterFound = false;
+    }
+    m_pView->ShowSummary(std::string());
     bool passed = check.CheckVersions();
     m_bLastCheckPassed = passed;
-    // Images that were found but refused are named once, after the check, so that nobody
-    // takes a "Not found" row (or a passed check) for an upgrade of everything there is.
-    const std::string rejected = RejectedImagesText();
-    if (!rejected.empty())
-        m_pView->ShowWarning(rejected);
+    {
+        std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+        m_LastRows = check.GetRows();
+        m_bRouterFound = check.RouterFound();
+    }
+    // Which device the check found (and would write), and what is already up to date.
+    m_pView->ShowSummary(CheckSummary());
 
     m_pView->EnableButton(IKivView::IDC_CHECK, true);
     m_pView->EnableButton(IKivView::IDC_UPGRADE, passed);
@@ -426,8 +519,92 @@ void CKivOneClickDlg::CheckWorker()
 
 void CKivOneClickDlg::UpgradeWorker()
 {
-    // The engine posts NOTIFY_UPGRADE_DONE through m_Notify at the end of the run.
+    const auto started = std::chrono::steady_clock::now();
+    HistoryRecord record = StartHistoryRecord();
+    HoldOffSleep();
+    // The engine posts NOTIFY_UPGRADE_DONE through m_Notify at the end of the run; its
+    // handler joins this thread, so what follows is done before the end is acted upon.
     CUpgradeEngine::UpgradeThread(m_pEngine.get());
+    if (m_pInhibitor != nullptr)
+        m_pInhibitor->Release();
+    FinishHistoryRecord(std::move(record), started);
+}
+
+void CKivOneClickDlg::HoldOffSleep()
+{
+    if (m_pInhibitor == nullptr)
+        return;
+    std::string why;
+    if (m_pInhibitor->Acquire(why))
+        LogPrintf(m_pEngine->m_Log, "Shutdown, sleep and idle are held off until the upgrade has ended");
+    else
+        LogPrintf(m_pEngine->m_Log, "Shutdown and sleep are not held off during the upgrade: %s", why.c_str());
+}
+
+HistoryRecord CKivOneClickDlg::StartHistoryRecord() const
+{
+    HistoryRecord record;
+    record.time = UtcTimestamp(std::chrono::system_clock::now());
+    record.routerIp = m_pEngine->GetRouterIpText();
+    record.routerMac = m_pEngine->GetRouterMacText();
+    for (int i = 0; i < COMPONENT_COUNT; ++i) {
+        const bool sent = i <= COMPONENT_CONFIG_FILE ? m_pEngine->IsRouterImageToSend(i) : m_pEngine->IsSelected(i);
+        if (!sent)
+            continue;
+        const ComponentEntry& entry = m_pTable[i];
+        HistoryComponent component;
+        component.component = i;
+        component.type = entry.m_TypeName;
+        if (CVersionCheck::IsValidVersion(entry.m_CurrentVersion))
+            component.oldVersion = entry.m_CurrentVersion;
+        component.imageVersion = entry.m_Image.GetVersion();
+        component.image = entry.m_Image.GetResourceId() != 0
+                              ? "embedded image " + std::to_string(entry.m_Image.GetResourceId())
+                              : entry.m_Image.GetPath();
+        component.sha256 = ImageSha256(entry.m_Image);
+        record.components.push_back(component);
+    }
+    return record;
+}
+
+void CKivOneClickDlg::FinishHistoryRecord(HistoryRecord record, std::chrono::steady_clock::time_point started)
+{
+    const UpgradeRunOutcome outcome = m_pEngine->GetRunOutcome();
+    record.succeeded = !outcome.bFailed;
+    record.resultText = outcome.strResultText;
+    record.durationSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
+    IComponentList* list = m_pView->GetList();
+    const std::string success = LoadStringResource(CUpgradeEngine::IDS_DOWNLOAD_SUCCESS);
+    for (HistoryComponent& component : record.components) {
+        const int row = m_pEngine->RowForComponent(component.component);
+        component.status = list != nullptr ? list->GetItemText(row, IComponentList::COL_STATUS) : std::string();
+        if (component.status.rfind(success, 0) == 0)
+            component.result = "written";
+        else if (list != nullptr && list->GetItemData(row) == CUpgradeEngine::COLOUR_FAILURE)
+            component.result = "failed";
+        else
+            component.result = "not attempted";
+        component.newVersion = m_pEngine->GetReadBackVersion(component.component);
+    }
+    std::string why;
+    std::string path = m_strHistoryPath.empty() ? UpgradeHistoryPath(&why) : m_strHistoryPath;
+    if (!path.empty() && AppendHistory(path, record, why))
+        why.clear();
+    else
+        LogPrintf(m_pEngine->m_Log, "The upgrade history cannot be written: %s", why.c_str());
+    std::lock_guard<std::mutex> lock(m_OutcomeMutex);
+    m_strHistoryError = why;
+}
+
+void CKivOneClickDlg::ShowReadBackVersions()
+{
+    IComponentList* list = m_pView->GetList();
+    for (int i : {COMPONENT_FIRMWARE, COMPONENT_DASHBOARD}) {
+        const std::string version = m_pEngine->GetReadBackVersion(i);
+        if (list != nullptr && !version.empty())
+            list->SetItemText(m_pEngine->RowForComponent(i), IComponentList::COL_CURRENT, version);
+    }
 }
 
 void CKivOneClickDlg::JoinWorker()

@@ -1,20 +1,25 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/CVersionCheck.h"
 #include "app/IKivView.h"
 #include "app/RouterOverrides.h"
+#include "app/UpgradeHistory.h"
 #include "platform/CEvent.h"
 #include "platform/CPollableEvent.h"
 
 class CTelnetClient;
 class CUpgradeEngine;
+class ISleepInhibitor;
 struct ComponentEntry;
 
 // Worker notification codes, posted through IKivView::PostNotify.
@@ -41,11 +46,13 @@ struct KivRect {
     bool operator==(const KivRect&) const = default;
 };
 
-// Where the three controls go for a client area of a given size.
+// Where the controls go for a client area of a given size: the two buttons, the list, and
+// the summary lines under it (empty while there are none).
 struct KivLayout {
     KivRect check;
     KivRect upgrade;
     KivRect list;
+    KivRect summary;
     bool operator==(const KivLayout&) const = default;
 };
 
@@ -61,6 +68,9 @@ struct KivColumnSpec {
 struct RejectedImage {
     std::string name; // the file's path, or "embedded image ID"
     std::string reason;
+    // The component a damaged image was meant for (its headers name one): the check fails
+    // in that row. COMPONENT_NONE for a file that is not an image of ours at all.
+    int component = COMPONENT_NONE;
 };
 
 // The controller of the main dialog: owns the component table's use, the Telnet client,
@@ -97,6 +107,10 @@ public:
     void SetImageDirectory(const std::string& dir);
     // The loop-test switch file (default DEFAULT_LOOP_TEST_PATH).
     void SetLoopTestPath(const std::string& path);
+    // What holds off shutdown and sleep during an upgrade (not owned; null: nothing).
+    void SetSleepInhibitor(ISleepInhibitor* inhibitor) { m_pInhibitor = inhibitor; }
+    // The upgrade history file (default: UpgradeHistoryPath()).
+    void SetHistoryPath(const std::string& path) { m_strHistoryPath = path; }
 
     // ---- handlers (view thread) --------------------------------------------------------
     // Controller part of the start sequence: type names, embedded images, loop-test flag,
@@ -110,6 +124,11 @@ public:
     int OnWorkerNotify(int code);
     // Escape / close box. True when the dialog was ended (or will end after the check).
     bool OnCancel();
+    // A stop signal (`name`, e.g. "SIGTERM") reached the program: logged, then the dialog
+    // ends without asking: at once when idle, after a running check has stopped, after a
+    // running upgrade has ended (it is never cut short: the module still leaves force-load
+    // mode and the log gets its last lines).
+    void OnStopSignal(const std::string& name);
 
     // ---- services ----------------------------------------------------------------------
     // Modal warning with a string-table text. Any thread.
@@ -124,14 +143,13 @@ public:
     // Images found but not used: the embedded ones refused at start and the files refused
     // by the last search (in every directory it looked at). Any thread.
     std::vector<RejectedImage> GetRejectedImages() const;
-    // The warning the check shows about them ("" when there are none).
-    std::string RejectedImagesText() const;
     // Asks a running check to stop at its next step (the command line's Ctrl-C). The
     // check then ends as failed. Any thread.
     void RequestStop();
 
-    // Layout numbers for a client area of width W and height H.
-    static KivLayout ComputeLayout(int clientWidth, int clientHeight);
+    // Layout numbers for a client area of width W and height H; a summary of
+    // `summaryHeight` pixels takes that much and a 6-pixel gap from the list's bottom.
+    static KivLayout ComputeLayout(int clientWidth, int clientHeight, int summaryHeight = 0);
     // Smallest client size: 2 x frame width + 430 and caption + 2 x frame height + 62.
     static int MinimumWidth(int frameWidth);
     static int MinimumHeight(int captionHeight, int frameHeight);
@@ -152,6 +170,16 @@ public:
     // not opened, NVRAM erase failed); the text is then in LastUpgradeFailureText.
     bool LastUpgradeFailedSilently() const;
     std::string LastUpgradeFailureText() const;
+    // The rows of the last finished check, in list order. Any thread.
+    std::vector<CheckRow> LastCheckRows() const;
+    // "Router 192.168.1.1, MAC 00-11-22-33-44-55" of the router the last check found ("" when
+    // it found none).
+    std::string RouterLine() const;
+    // What the window shows under the list after a check: the router line and the line
+    // about rows already at their image's version, each ending with '\n'.
+    std::string CheckSummary() const;
+    // Why the last upgrade's history line was not written ("" when it was).
+    std::string LastHistoryError() const;
 
     CUpgradeEngine& GetEngine() { return *m_pEngine; }
     CTelnetClient& GetTelnet() { return *m_pTelnet; }
@@ -164,13 +192,27 @@ private:
     void LogTimeScale();
     void CheckWorker();
     void UpgradeWorker();
+    // The history record of a run about to start: router, time, and each component's
+    // versions, image and digest.
+    HistoryRecord StartHistoryRecord() const;
+    // Completes it with the rows' results and read-back versions, and appends it.
+    void FinishHistoryRecord(HistoryRecord record, std::chrono::steady_clock::time_point started);
+    // Takes the sleep inhibitor's lock (logged either way).
+    void HoldOffSleep();
+    // Shows the versions the run read back in the current-version cells.
+    void ShowReadBackVersions();
     void StartLoopTimer(int argument);
     void StopLoopTimer();
     void JoinWorker();
     std::vector<std::string> ImageDirectories() const;
     bool LoadImagesFrom(const std::string& dir, int& counted);
-    // Logs one refused image and keeps it for the warning after the check.
-    void RejectImage(std::vector<RejectedImage>& list, const std::string& name, const std::string& reason);
+    // A file that is not an image of ours: named once (log and view notice) and kept for
+    // the report.
+    void RejectForeignFile(const std::string& file, const std::string& reason);
+    // An image whose headers name `component` but which failed a later check. False when
+    // that component already has an image from this search (two files of one type).
+    bool RejectDamagedImage(std::vector<RejectedImage>& list, const std::string& name, int component,
+                            const std::string& reason);
 
     IKivView* m_pView;
     ComponentEntry* m_pTable;
@@ -183,6 +225,10 @@ private:
     bool m_bIgnoreEmbedded = false;
     bool m_bLoopTest = false;
     bool m_bClosePending = false;
+    bool m_bEndAfterUpgrade = false; // a stop signal came during the upgrade
+    ISleepInhibitor* m_pInhibitor = nullptr;
+    std::string m_strHistoryPath;
+    std::set<std::string> m_ReportedForeign; // "file: reason" already named; worker only
 
     std::thread m_Worker; // the check or the upgrade, one at a time
     std::atomic<bool> m_bCheckRunning{false};
@@ -196,7 +242,10 @@ private:
     mutable std::mutex m_OutcomeMutex;
     bool m_bUpgradeFailedSilently = false;
     std::string m_strUpgradeFailureText;
-    ImageSearchResult m_LastSearch; // guarded by m_OutcomeMutex
+    ImageSearchResult m_LastSearch;   // guarded by m_OutcomeMutex
+    std::vector<CheckRow> m_LastRows; // guarded by m_OutcomeMutex
+    bool m_bRouterFound = false;      // guarded by m_OutcomeMutex
+    std::string m_strHistoryError;    // guarded by m_OutcomeMutex
 
     std::thread m_TimerThread; // loop-test timer
     CEvent m_TimerStop{true};

@@ -93,10 +93,24 @@ void CVersionCheck::CompareVersions(ComponentEntry& entry)
 
 bool CVersionCheck::HasImage(int index) const { return m_pTable[index].m_Image.IsValid(); }
 
+bool CVersionCheck::HasImageOrProblem(int index) const
+{
+    return HasImage(index) || !m_pTable[index].m_ImageProblem.empty();
+}
+
+void CVersionCheck::NoteVersionProblem(int index, const std::string& why)
+{
+    if (m_VersionProblems[index].empty())
+        m_VersionProblems[index] = why;
+}
+
 bool CVersionCheck::CheckVersions()
 {
     if (m_pList)
         m_pList->DeleteAllItems();
+    m_Rows.clear();
+    for (std::string& problem : m_VersionProblems)
+        problem.clear();
     if (m_Hooks.relayout)
         m_Hooks.relayout();
 
@@ -176,6 +190,7 @@ void CVersionCheck::StoreRouter(const DiscoveryReply& reply, std::string& versio
 {
     m_Engine.m_RouterMac = reply.mac;
     m_Engine.m_RouterIp = reply.ip;
+    m_bRouterFound = true;
     versionText = reply.text;
     const auto& m = reply.mac;
     LogPrintf(m_Engine.m_Log, "Router found: %s, MAC %02X-%02X-%02X-%02X-%02X-%02X%s%s", FormatIpv4(reply.ip).c_str(),
@@ -202,26 +217,22 @@ bool CVersionCheck::TelnetLogin(const std::string& prompt)
     CDownloadLog& log = m_Engine.m_Log;
     m_Telnet.SetPortNumber(m_Overrides.telnetPort);
     m_Telnet.SetInterface(m_Overrides.interfaceName);
-    if (!m_Telnet.Connect(m_Engine.GetRouterIpText())) {
-        LogPrintf(log, "创建TCP连接失败");
+    m_strTelnetProblem.clear();
+    auto fail = [&](const char* line, const char* why) {
+        LogPrintf(log, "%s", line);
+        m_strTelnetProblem = why;
         return false;
-    }
-    if (!m_Telnet.WaitReply(TELNET_WAIT_MS)) {
-        LogPrintf(log, "没有收到Telnet的登录提示信息");
-        return false;
-    }
-    if (m_Telnet.FindLine(":") == -1) {
-        LogPrintf(log, "Telnet的登录提示中没有':'");
-        return false;
-    }
-    if (!m_Telnet.SendAndWait("admin\r\n", ":", TELNET_WAIT_MS)) {
-        LogPrintf(log, "输入用户名admin失败");
-        return false;
-    }
-    if (!m_Telnet.SendAndWait("tovex\r\n", prompt, TELNET_WAIT_MS)) {
-        LogPrintf(log, "输入密码tovex失败");
-        return false;
-    }
+    };
+    if (!m_Telnet.Connect(m_Engine.GetRouterIpText()))
+        return fail("创建TCP连接失败", "the router's Telnet could not be reached");
+    if (!m_Telnet.WaitReply(TELNET_WAIT_MS))
+        return fail("没有收到Telnet的登录提示信息", "the router's Telnet sent no login prompt");
+    if (m_Telnet.FindLine(":") == -1)
+        return fail("Telnet的登录提示中没有':'", "the router's Telnet login prompt had no ':'");
+    if (!m_Telnet.SendAndWait("admin\r\n", ":", TELNET_WAIT_MS))
+        return fail("输入用户名admin失败", "the router's Telnet did not take the user name");
+    if (!m_Telnet.SendAndWait("tovex\r\n", prompt, TELNET_WAIT_MS))
+        return fail("输入密码tovex失败", "the router's Telnet did not take the password");
     return true;
 }
 
@@ -237,32 +248,44 @@ std::string CVersionCheck::NewestValidLine() const
     return std::string();
 }
 
+std::string CVersionCheck::ReadVersionLine(const char* command, const char* failLine, std::string& why)
+{
+    const std::string text = std::string(command) + "\r\n";
+    if (!m_Telnet.SendAndWait(text, "#", TELNET_WAIT_MS)) {
+        LogPrintf(m_Engine.m_Log, "%s", failLine);
+        why = std::string("the router did not answer \"") + command + "\"";
+        return std::string();
+    }
+    std::string line = NewestValidLine();
+    if (line.empty())
+        why = std::string("the router's answer to \"") + command + "\" held no version";
+    return line;
+}
+
 void CVersionCheck::ReadRouterVersions(const std::string& fallback)
 {
-    CDownloadLog& log = m_Engine.m_Log;
     for (int i = COMPONENT_BOOT; i <= COMPONENT_CONFIG_FILE; ++i)
         m_pTable[i].m_CurrentVersion.clear();
 
     if (HasImage(COMPONENT_BOOT) || HasImage(COMPONENT_APP) || HasImage(COMPONENT_CUSTOMIZATION)) {
         if (TelnetLogin("#")) {
+            std::string why;
             if (HasImage(COMPONENT_BOOT)) {
-                if (m_Telnet.SendAndWait("nvram get cfe_version\r\n", "#", TELNET_WAIT_MS)) {
-                    std::string line = NewestValidLine();
-                    if (!line.empty())
-                        m_pTable[COMPONENT_BOOT].m_CurrentVersion = line;
-                } else {
-                    LogPrintf(log, "获取cfe_version失败");
-                }
+                std::string line = ReadVersionLine("nvram get cfe_version", "获取cfe_version失败", why);
+                if (!line.empty())
+                    m_pTable[COMPONENT_BOOT].m_CurrentVersion = line;
+                NoteVersionProblem(COMPONENT_BOOT, why);
             }
+            why.clear();
             if (HasImage(COMPONENT_APP) || HasImage(COMPONENT_CUSTOMIZATION)) {
-                if (m_Telnet.SendAndWait("nvram get app_version\r\n", "#", TELNET_WAIT_MS)) {
-                    std::string line = NewestValidLine();
-                    if (!line.empty())
-                        m_pTable[COMPONENT_APP].m_CurrentVersion = line;
-                } else {
-                    LogPrintf(log, "获取app_version失败");
-                }
+                std::string line = ReadVersionLine("nvram get app_version", "获取app_version失败", why);
+                if (!line.empty())
+                    m_pTable[COMPONENT_APP].m_CurrentVersion = line;
+                NoteVersionProblem(COMPONENT_APP, why);
             }
+        } else {
+            NoteVersionProblem(COMPONENT_BOOT, m_strTelnetProblem);
+            NoteVersionProblem(COMPONENT_APP, m_strTelnetProblem);
         }
         m_Telnet.Disconnect();
         for (int i : {COMPONENT_BOOT, COMPONENT_APP}) {
@@ -270,13 +293,19 @@ void CVersionCheck::ReadRouterVersions(const std::string& fallback)
                 m_pTable[i].m_CurrentVersion = fallback;
         }
         m_pTable[COMPONENT_CUSTOMIZATION].m_CurrentVersion = m_pTable[COMPONENT_APP].m_CurrentVersion;
+        m_VersionProblems[COMPONENT_CUSTOMIZATION] = m_VersionProblems[COMPONENT_APP];
         return;
     }
 
     if (HasImage(COMPONENT_COMMON_HTML) || HasImage(COMPONENT_SPECIAL_HTML) || HasImage(COMPONENT_APP_B) ||
         HasImage(COMPONENT_CONFIG_FILE)) {
         std::string& appB = m_pTable[COMPONENT_APP_B].m_CurrentVersion;
-        if (TelnetLogin("QRX") && m_Telnet.SendAndWait("diag display version\r\n", "success", TELNET_WAIT_MS)) {
+        std::string why;
+        if (!TelnetLogin("QRX")) {
+            why = m_strTelnetProblem;
+        } else if (!m_Telnet.SendAndWait("diag display version\r\n", "success", TELNET_WAIT_MS)) {
+            why = "the router did not answer \"diag display version\"";
+        } else {
             const std::string marker = VERSION_MARKER;
             for (int i = m_Telnet.GetLineCount() - 1; i >= 0; --i) {
                 std::string line = m_Telnet.GetLine(i);
@@ -286,11 +315,15 @@ void CVersionCheck::ReadRouterVersions(const std::string& fallback)
                     break;
                 }
             }
+            if (!IsValidVersion(appB))
+                why = "the router's answer to \"diag display version\" held no version";
         }
         m_Telnet.Disconnect();
         std::string version = IsValidVersion(appB) ? appB : fallback;
-        for (int i = COMPONENT_COMMON_HTML; i <= COMPONENT_CONFIG_FILE; ++i)
+        for (int i = COMPONENT_COMMON_HTML; i <= COMPONENT_CONFIG_FILE; ++i) {
             m_pTable[i].m_CurrentVersion = version;
+            NoteVersionProblem(i, why);
+        }
     }
 }
 
@@ -300,8 +333,13 @@ void CVersionCheck::ReadWirelessVersions(const std::string& forceLoadText)
     m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion.clear();
     if (!HasImage(COMPONENT_FIRMWARE) && !HasImage(COMPONENT_DASHBOARD))
         return;
+    auto note = [this](const std::string& why) {
+        NoteVersionProblem(COMPONENT_FIRMWARE, why);
+        NoteVersionProblem(COMPONENT_DASHBOARD, why);
+    };
 
     if (!m_Engine.OpenChannel()) {
+        note("the router's TCP channel could not be opened");
         if (m_Hooks.showWarning)
             m_Hooks.showWarning(IDS_TCP_CONNECT_FAILED);
         return;
@@ -313,14 +351,20 @@ void CVersionCheck::ReadWirelessVersions(const std::string& forceLoadText)
     m_Engine.m_bOffline = static_cast<uint32_t>(offline);
     if (!shaken) {
         LogPrintf(m_Engine.m_Log, "初次和无线模块握手失败");
+        note("the wireless module did not answer the hand-shake");
     } else if (m_Engine.m_bForceLoad) {
         m_pTable[COMPONENT_FIRMWARE].m_CurrentVersion = forceLoadText;
         m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion = forceLoadText;
+        note("the wireless module is in force-load mode");
     } else {
-        if (HasImage(COMPONENT_FIRMWARE))
-            m_Engine.m_Diag.DIAG_QueryBoardVersion(&m_pTable[COMPONENT_FIRMWARE].m_CurrentVersion);
-        if (HasImage(COMPONENT_DASHBOARD))
-            m_Engine.m_Diag.DIAG_QueryISOVersion(&m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion);
+        const char* unanswered = "the wireless module did not answer the version query";
+        if (HasImage(COMPONENT_FIRMWARE) &&
+            !m_Engine.m_Diag.DIAG_QueryBoardVersion(&m_pTable[COMPONENT_FIRMWARE].m_CurrentVersion))
+            NoteVersionProblem(COMPONENT_FIRMWARE, unanswered);
+        if (HasImage(COMPONENT_DASHBOARD) &&
+            !m_Engine.m_Diag.DIAG_QueryISOVersion(&m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion))
+            NoteVersionProblem(COMPONENT_DASHBOARD, unanswered);
+        note("the wireless module's answer held no version");
     }
     m_Engine.CloseChannel();
 }
@@ -336,13 +380,22 @@ void CVersionCheck::FillRows(bool& passed)
 {
     for (int i = 0; i < COMPONENT_COUNT; ++i) {
         ComponentEntry& entry = m_pTable[i];
+        CheckRow row;
+        row.component = i;
         if (m_pList)
             m_pList->InsertItem(i, entry.m_TypeName);
         if (!HasImage(i)) {
+            // A damaged image fails the check in its own row; none at all is "Not found".
+            row.imageProblem = entry.m_ImageProblem;
+            const bool damaged = !row.imageProblem.empty();
+            if (damaged)
+                passed = false;
             if (m_pList) {
-                m_pList->SetItemData(i, COLOUR_GREY_TEXT);
-                m_pList->SetItemText(i, IComponentList::COL_STATUS, m_strNotFound);
+                m_pList->SetItemData(i, damaged ? COLOUR_MISMATCH : COLOUR_GREY_TEXT);
+                m_pList->SetItemText(i, IComponentList::COL_STATUS,
+                                     damaged ? IMAGE_DAMAGED_PREFIX + row.imageProblem : m_strNotFound);
             }
+            m_Rows.push_back(row);
             continue;
         }
         if (i == COMPONENT_DASHBOARD)
@@ -351,19 +404,70 @@ void CVersionCheck::FillRows(bool& passed)
             CompareVersions(entry);
         if (entry.m_UpgradeFlag == 0)
             passed = false;
+        const std::string imageVersion = entry.m_Image.GetVersion();
+        row.versionRead = IsValidVersion(entry.m_CurrentVersion);
+        row.upToDate = row.versionRead && entry.m_CurrentVersion == imageVersion;
+        if (!row.versionRead)
+            row.versionProblem = m_VersionProblems[i].empty() ? "no version was read" : m_VersionProblems[i];
+        std::string status = m_strMismatch;
+        if (entry.m_UpgradeFlag == 1) {
+            // Force-load mode says so in the current-version cell already.
+            if (!row.versionRead && entry.m_CurrentVersion != FORCE_LOAD_TEXT)
+                status = VERSION_NOT_READ_PREFIX + row.versionProblem;
+            else
+                status = row.upToDate ? UP_TO_DATE : m_strWaiting;
+        }
         if (m_pList) {
             m_pList->SetItemText(i, IComponentList::COL_CURRENT, entry.m_CurrentVersion);
-            m_pList->SetItemText(i, IComponentList::COL_UPGRADE, entry.m_Image.GetVersion());
+            m_pList->SetItemText(i, IComponentList::COL_UPGRADE, imageVersion);
             m_pList->SetItemData(i, entry.m_UpgradeFlag == 1 ? COLOUR_UPGRADE : COLOUR_MISMATCH);
-            m_pList->SetItemText(i, IComponentList::COL_STATUS,
-                                 entry.m_UpgradeFlag == 1 ? m_strWaiting : m_strMismatch);
+            m_pList->SetItemText(i, IComponentList::COL_STATUS, status);
+        }
+        m_Rows.push_back(row);
+    }
+}
+
+std::string CVersionCheck::UpToDateSummary(const std::vector<CheckRow>& rows, const ComponentEntry* table)
+{
+    std::string names;
+    size_t withImage = 0;
+    size_t upToDate = 0;
+    for (const CheckRow& row : rows) {
+        if (!table[row.component].m_Image.IsValid())
+            continue;
+        ++withImage;
+        if (row.upToDate) {
+            ++upToDate;
+            names += (names.empty() ? "" : ", ") + table[row.component].m_TypeName;
         }
     }
+    if (upToDate == 0)
+        return std::string();
+    if (upToDate == withImage)
+        return "The router already has every image's version; an upgrade would write them again.";
+    return "Already at their image's version: " + names + "; an upgrade would write them again too.";
+}
+
+std::vector<std::string> CVersionCheck::UnreadVersionWarnings(const std::vector<CheckRow>& rows,
+                                                              const ComponentEntry* table)
+{
+    std::vector<std::string> warnings;
+    for (const CheckRow& row : rows) {
+        if (!table[row.component].m_Image.IsValid() || row.versionRead)
+            continue;
+        warnings.push_back("The current version of the " + table[row.component].m_TypeName + " could not be read (" +
+                           row.versionProblem + "); its image will be written without a version check.");
+    }
+    return warnings;
 }
 
 void CVersionCheck::RemoveOtherFamilyRows()
 {
-    bool familyA = HasImage(COMPONENT_BOOT) || HasImage(COMPONENT_APP) || HasImage(COMPONENT_CUSTOMIZATION);
+    // A damaged image places its family's rows as a good one would.
+    bool familyA = HasImageOrProblem(COMPONENT_BOOT) || HasImageOrProblem(COMPONENT_APP) ||
+                   HasImageOrProblem(COMPONENT_CUSTOMIZATION);
+    const auto first = m_Rows.begin() + (familyA ? COMPONENT_COMMON_HTML : COMPONENT_BOOT);
+    m_Rows.erase(first, first + (familyA ? 4 : 3));
     if (familyA) {
         if (m_pList) {
             for (int i = 0; i < 4; ++i)

@@ -9,11 +9,20 @@
 
 #include "app/CRouterFinder.h"
 #include "app/RouterOverrides.h"
+#include "engine/ComponentEntry.h"
 
 class CTelnetClient;
 class CUpgradeEngine;
 class IComponentList;
-struct ComponentEntry;
+
+// What a check found out about one row of the list, beyond the texts the row shows.
+struct CheckRow {
+    int component = 0;          // component index
+    bool upToDate = false;      // the current version read equals the image's version
+    bool versionRead = false;   // a current version was read (a valid version text)
+    std::string versionProblem; // why it was not (empty when it was)
+    std::string imageProblem;   // the image found for it is damaged: the first check it failed
+};
 
 // The "&Check" job: finds the router by broadcast discovery, reads the router-module
 // versions over Telnet and the wireless-module versions over the DIAG channel, compares
@@ -32,6 +41,12 @@ public:
     static constexpr uint32_t COLOUR_UPGRADE = 0xFF0000;
     static constexpr uint32_t COLOUR_MISMATCH = 0x0000FF;
     static constexpr uint32_t COLOUR_GREY_TEXT = 0x808080;
+
+    // Row statuses beyond the string table's: an image that is damaged, a version that
+    // could not be read, a component already at its image's version.
+    static constexpr const char* IMAGE_DAMAGED_PREFIX = "Image damaged: ";
+    static constexpr const char* VERSION_NOT_READ_PREFIX = "Version not read: ";
+    static constexpr const char* UP_TO_DATE = "Up to date";
 
     static constexpr int DISCOVERY_TRIES_PER_TARGET = CRouterFinder::TRIES_PER_TARGET;
     static constexpr uint32_t DISCOVERY_RETRY_PAUSE_MS = CRouterFinder::RETRY_PAUSE_MS;
@@ -74,9 +89,27 @@ public:
 
     // Advice given with "No router is detected" by the last check (empty otherwise).
     const std::vector<std::string>& GetNoRouterHint() const { return m_NoRouterHint; }
+    // True when this check found a router (the engine holds its address).
+    bool RouterFound() const { return m_bRouterFound; }
+    // The rows the check wrote, in list order (empty when it ended before filling the list).
+    const std::vector<CheckRow>& GetRows() const { return m_Rows; }
+
+    // One line for the rows already at their image's version ("" when none is): every row
+    // ("The router already has every image's version; ...") or the ones that are.
+    static std::string UpToDateSummary(const std::vector<CheckRow>& rows, const ComponentEntry* table);
+    // One warning per row whose version was not read: its image goes without a version check.
+    static std::vector<std::string> UnreadVersionWarnings(const std::vector<CheckRow>& rows,
+                                                          const ComponentEntry* table);
 
 private:
     bool HasImage(int index) const;
+    // The entry has an image, or one was found for it that is damaged.
+    bool HasImageOrProblem(int index) const;
+    // Why `index`'s version was not read; kept only while its version is not valid.
+    void NoteVersionProblem(int index, const std::string& why);
+    // Sends `command` and takes the newest valid-version line of the answer; empty, with
+    // `why` set (and `failLine` logged when nothing answered), when there is none.
+    std::string ReadVersionLine(const char* command, const char* failLine, std::string& why);
     bool Stopped() const { return m_Hooks.stopRequested && m_Hooks.stopRequested(); }
     bool Discover(std::string& versionText);
     // False (logged and warned) when the time scale may not drive the router just found.
@@ -100,4 +133,8 @@ private:
     std::string m_strMismatch;
     std::string m_strWaiting;
     std::vector<std::string> m_NoRouterHint;
+    std::string m_strTelnetProblem;                             // why the last TelnetLogin failed
+    std::array<std::string, COMPONENT_COUNT> m_VersionProblems; // by component index
+    std::vector<CheckRow> m_Rows;
+    bool m_bRouterFound = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -49,6 +50,19 @@ public:
     {
         return ShowWarning(hint.empty() ? text : text + "\n\n" + hint);
     }
+
+    // Any thread. A note that needs no answer and must not interrupt (a file beside the
+    // program that is not an image). By default on standard error; never a modal box.
+    virtual void ShowNotice(const std::string& text)
+    {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+    }
+
+    // Any thread. The lines the window keeps under the list after a check (which router was
+    // found, which components are already up to date); empty to clear them. A view that
+    // prints its own summary (the command line) ignores it.
+    virtual void ShowSummary(const std::string& /*text*/) {}
 
     // View thread. Modal question: caption "Warning", information icon, Yes and No
     // buttons with No as the default. True for Yes.

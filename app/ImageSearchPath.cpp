@@ -29,12 +29,15 @@ std::vector<std::string> ImageSearchDirectories(const std::string& programDir)
     if (programDir.empty())
         return dirs;
     const std::filesystem::path own = std::filesystem::path(programDir).lexically_normal();
-    dirs.push_back(WithTrailingSlash(programDir));
     // "/usr/bin/" normalises to "/usr/bin/" (an empty last name): look at the parent's.
     const std::filesystem::path bin = own.has_filename() ? own : own.parent_path();
-    if (bin.filename() == "bin" && bin.has_parent_path() && bin.parent_path() != bin) {
-        const std::filesystem::path data = (bin.parent_path() / INSTALLED_IMAGE_SUBDIR).lexically_normal();
+    const bool hasPrefix = bin.has_parent_path() && bin.parent_path() != bin;
+    const std::filesystem::path data = (bin.parent_path() / INSTALLED_IMAGE_SUBDIR).lexically_normal();
+    std::error_code ec;
+    if (hasPrefix && std::filesystem::is_directory(data, ec))
+        return {WithTrailingSlash(data.string())}; // installed: never the program's own directory
+    dirs.push_back(WithTrailingSlash(programDir));
+    if (hasPrefix && bin.filename() == "bin")
         dirs.push_back(WithTrailingSlash(data.string()));
-    }
     return dirs;
 }

@@ -5,10 +5,14 @@
 
 // Where "*.bin" images are looked for when the program carries none.
 //
-// The program's own directory comes first. An installed program (one whose directory is
-// named "bin", as in /usr/bin or the bin/ of an unpacked tarball) then also looks in the
-// installation's image directory, <prefix>/share/kivupgrade/images, so that a package can
-// carry images without putting them beside the programs.
+// An installed program (the Debian package, an unpacked tarball) is one whose directory has
+// the installation's image directory beside it: <prefix>/bin with
+// <prefix>/share/kivupgrade/images. It looks there only, never in its own directory: a
+// system directory such as /usr/bin holds files of every other package, and any "*.bin"
+// among them must neither be scanned nor replace the packaged images.
+//
+// Any other program (a build folder) looks in its own directory first; one whose directory
+// is named "bin" then also looks in <prefix>/share/kivupgrade/images, should it appear later.
 
 // The image directory below an installation prefix (the package installs images there).
 constexpr const char* INSTALLED_IMAGE_SUBDIR = "share/kivupgrade/images";

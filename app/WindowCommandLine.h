@@ -1,11 +1,38 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "app/RouterOverrides.h"
+
 // The desktop program's own command-line options, read before the window system is opened
-// so that --help and --version work without a display. Every other argument is left to
-// QApplication, which takes its own options (-platform NAME, -style NAME, ...).
+// so that --help, --version and a usage error need no display. They are the command line's
+// router options: --target, --router-port, --telnet-port, --images, --interface and
+// --time-scale. Qt's own options (-platform NAME, -style NAME, ...) are left to
+// QApplication; anything else is a usage error.
+
+// What the options ask for; zero and empty mean "not given".
+struct WindowOptions {
+    std::vector<std::array<uint8_t, 4>> targets;
+    uint16_t routerPort = 0;
+    uint16_t telnetPort = 0;
+    std::string imagesDir;
+    std::string interfaceName;
+    double timeScale = 0;
+    // A Qt option chose the platform (-platform NAME): the display is the plugin's concern.
+    bool platformGiven = false;
+};
+
+// The parsed command line: go on (status -1) with the options, or exit with `status` after
+// printing `output` on standard output (--help, --version) or `error` on standard error.
+struct WindowCommandLine {
+    int status = -1;
+    std::string output;
+    std::string error;
+    WindowOptions options;
+};
 
 // The text of --help.
 std::string WindowHelpText();
@@ -14,10 +41,14 @@ std::string WindowHelpText();
 // window title shows).
 std::string WindowVersionText();
 
-// The NAME of the last "--interface NAME" or "--interface=NAME" among `arguments` (the
-// first is the program itself); empty when there is none.
-std::string WindowInterfaceArgument(const std::vector<std::string>& arguments);
+// Reads `arguments` (the first is the program itself).
+WindowCommandLine ParseWindowCommandLine(const std::vector<std::string>& arguments);
 
-// Handles --help/-h and --version (and --interface without a name, a usage error). Returns -1 when the program should go on starting,
-// else the exit status (the text has been printed on standard output).
-int HandleWindowCommandLine(int argc, char** argv);
+// ParseWindowCommandLine on main's arguments; prints what it says. Returns -1 when the
+// program should go on starting (with `options` filled), else the exit status.
+int HandleWindowCommandLine(int argc, char** argv, WindowOptions& options);
+
+// The router overrides of the environment (KIV_DISCOVERY_TARGETS, ...), then the options
+// over them, as the command line combines them. Problems with the environment's values go
+// to `problems`.
+RouterOverrides WindowRouterOverrides(const WindowOptions& options, std::string* problems = nullptr);

@@ -8,9 +8,11 @@ set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/CRouterFinder.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CVersionCheck.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/DiscoveryHint.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/ImageHeaderProbe.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/ImageSearchPath.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RouterOverrides.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/TimeScaleRule.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/UpgradeHistory.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/VersionInfoWriter.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowCommandLine.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowPlacementRecord.cpp

@@ -95,6 +95,27 @@ std::string CCliReport::FormatHint() const
     return out;
 }
 
+std::string CCliReport::FormatSummary() const
+{
+    std::string out;
+    if (!m_strUpToDate.empty())
+        out += m_strUpToDate + "\n";
+    for (const std::string& warning : m_VersionWarnings)
+        out += warning + "\n";
+    return MakePrintable(out, true);
+}
+
+std::string CCliReport::DamagedImages() const
+{
+    std::string damaged;
+    for (size_t i = 0; i < m_CheckRows.size() && i < m_Rows.size(); ++i) {
+        if (!m_CheckRows[i].imageProblem.empty())
+            damaged += (damaged.empty() ? "" : "; ") + m_Rows[i].texts[IComponentList::COL_TYPE] + " (" +
+                       m_CheckRows[i].imageProblem + ")";
+    }
+    return damaged;
+}
+
 std::string CCliReport::FormatImageSource() const
 {
     if (m_bImagesEmbedded)
@@ -111,9 +132,13 @@ std::string CCliReport::FormatImageSource() const
 
 std::string CCliReport::FormatJson() const
 {
+    auto textOrNull = [](const std::string& text) {
+        return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+    };
     nlohmann::json rows = nlohmann::json::array();
-    for (const CListModel::Row& row : m_Rows) {
-        rows.push_back({
+    for (size_t i = 0; i < m_Rows.size(); ++i) {
+        const CListModel::Row& row = m_Rows[i];
+        nlohmann::json out = {
             {"type", row.texts[IComponentList::COL_TYPE]},
             {"currentVersion", row.texts[IComponentList::COL_CURRENT]},
             {"upgradeVersion", row.texts[IComponentList::COL_UPGRADE]},
@@ -121,11 +146,20 @@ std::string CCliReport::FormatJson() const
             {"status", row.texts[IComponentList::COL_STATUS]},
             {"colour", row.colour},
             {"colourName", ColourName(row.colour)},
-        });
+        };
+        if (i < m_CheckRows.size()) {
+            const CheckRow& found = m_CheckRows[i];
+            out["upToDate"] = found.upToDate;
+            out["versionRead"] = found.versionRead;
+            out["versionProblem"] = textOrNull(found.versionProblem);
+            out["imageDamaged"] = textOrNull(found.imageProblem);
+        }
+        rows.push_back(std::move(out));
     }
     nlohmann::json rejected = nlohmann::json::array();
     for (const RejectedImage& image : m_RejectedImages)
-        rejected.push_back({{"file", image.name}, {"reason", image.reason}});
+        rejected.push_back(
+            {{"file", image.name}, {"reason", image.reason}, {"damaged", image.component < COMPONENT_COUNT}});
     nlohmann::json doc = {
         {"command", m_strCommand},
         {"result", m_nExitCode == 0 ? "success" : "failure"},
@@ -142,6 +176,8 @@ std::string CCliReport::FormatJson() const
         {"warnings", m_Warnings},
         {"hint", HintLines()},
         {"rejectedImages", rejected},
+        {"upToDate", textOrNull(m_strUpToDate)},
+        {"versionWarnings", m_VersionWarnings},
         {"log", m_strLogPath},
         {"logError", m_strLogError.empty() ? nlohmann::json(nullptr) : nlohmann::json(m_strLogError)},
         {"images", {{"embedded", m_bImagesEmbedded}, {"directory", m_strImageDir}, {"searched", m_ImageDirsSearched}}},

@@ -20,6 +20,9 @@ public:
     std::string m_strReason; // why the run failed (empty on success)
     std::vector<std::string> m_Warnings;
     std::vector<RejectedImage> m_RejectedImages; // images found but not used
+    std::vector<CheckRow> m_CheckRows;           // what the check found, row by row (list order)
+    std::string m_strUpToDate;                   // the line about rows already up to date
+    std::vector<std::string> m_VersionWarnings;  // rows whose version was not read
     std::string m_strHint;                       // advice given with "No router is detected", one line each
     std::string m_strRouterIp;                   // empty when no router was found
     std::string m_strRouterMac;
@@ -35,6 +38,11 @@ public:
     std::string FormatTable() const;
     // The hint's lines, each indented, for under the result (empty when there is none).
     std::string FormatHint() const;
+    // The lines under the table: rows already up to date, versions not read.
+    std::string FormatSummary() const;
+    // "Firmware of wireless module (part 2 block 3: checksum mismatch)" for every row whose
+    // image is damaged, joined by "; " (empty when none is).
+    std::string DamagedImages() const;
     // One line saying where the images came from, or which directories held none.
     std::string FormatImageSource() const;
     // The whole report as one JSON document (no trailing newline).

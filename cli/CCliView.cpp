@@ -43,6 +43,17 @@ int CCliView::ShowWarning(const std::string& text)
     return ID_OK;
 }
 
+void CCliView::ShowNotice(const std::string& text)
+{
+    std::function<void(const std::string&)> sink;
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        sink = m_WarningSink;
+    }
+    if (sink)
+        sink(text);
+}
+
 bool CCliView::AskYesNo(const std::string&) { return true; }
 
 void CCliView::PostNotify(int code)

@@ -29,6 +29,8 @@ public:
     int ShowWarning(const std::string& text) override;
     // Prints and keeps the text as a warning; the hint is kept apart for the report.
     int ShowWarningWithHint(const std::string& text, const std::string& hint) override;
+    // Printed as a warning is, but not kept among the warnings: it is no reason for a result.
+    void ShowNotice(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     void PostNotify(int code) override;
     void RunOnViewThread(std::function<void()> task) override;

@@ -18,9 +18,12 @@
 #include "app/CKivOneClickDlg.h"
 #include "app/RouterOverrides.h"
 #include "app/TimeScaleRule.h"
+#include "app/UpgradeHistory.h"
 #include "cli/CCliReport.h"
 #include "cli/CCliView.h"
 #include "cli/CDiscoverCommand.h"
+#include "cli/CHistoryCommand.h"
+#include "cli/CLoginInhibitor.h"
 #include "cli/CProgressPrinter.h"
 #include "engine/CUpgradeEngine.h"
 #include "platform/CPollableEvent.h"
@@ -117,6 +120,10 @@ int ParseOptions(int argc, char** argv, Options& options)
            "List every router that answers the discovery (IP, MAC, text) and the interfaces looked through; "
            "exit 0 when at least one answered")
         ->fallthrough();
+    app.add_subcommand("history",
+                       "Print the upgrade history of this user ($XDG_STATE_HOME/kivupgrade/history.jsonl, by default "
+                       "~/.local/state/kivupgrade/history.jsonl): one entry per upgrade run")
+        ->fallthrough();
     app.require_subcommand(1);
     try {
         app.parse(argc, argv);
@@ -127,6 +134,12 @@ int ParseOptions(int argc, char** argv, Options& options)
     options.command = app.get_subcommands().front()->get_name();
     if (options.command == "discover" && (!options.imagesDir.empty() || options.telnetPort != 0)) {
         std::fprintf(stderr, "kivupgrade-cli: --images and --telnet-port do not apply to discover\n");
+        return EXIT_USAGE;
+    }
+    if (options.command == "history" &&
+        (!options.imagesDir.empty() || !options.targets.empty() || !options.interfaceName.empty() ||
+         options.routerPort != 0 || options.telnetPort != 0 || options.timeScale > 0)) {
+        std::fprintf(stderr, "kivupgrade-cli: history takes no option but --json\n");
         return EXIT_USAGE;
     }
     return -1;
@@ -169,6 +182,28 @@ bool HasNotification(const CCliView& view, size_t from, std::initializer_list<in
         }
     }
     return false;
+}
+
+// Prints the upgrade history; 1 when it exists and cannot be read.
+int RunHistory(bool json)
+{
+    std::string why;
+    const std::string path = UpgradeHistoryPath(&why);
+    if (path.empty()) {
+        std::fprintf(stderr, "kivupgrade-cli: no upgrade history: %s\n", why.c_str());
+        return 1;
+    }
+    CHistoryCommand command(path);
+    if (!command.Load()) {
+        std::fprintf(stderr, "kivupgrade-cli: %s\n", MakePrintable(command.Error()).c_str());
+        return 1;
+    }
+    if (command.SkippedLines() > 0)
+        std::fprintf(stderr, "Warning: %zu line(s) of %s are not history entries; skipped\n", command.SkippedLines(),
+                     MakePrintable(path).c_str());
+    std::printf("%s%s", json ? command.FormatJson().c_str() : command.FormatText().c_str(), json ? "\n" : "");
+    std::fflush(stdout);
+    return 0;
 }
 
 std::string MismatchedTypes(const std::vector<CListModel::Row>& rows)
@@ -222,6 +257,7 @@ public:
         if (!options.imagesDir.empty())
             m_pDlg->SetImageDirectory(options.imagesDir);
         m_pDlg->SetLoopTestPath(std::string()); // the command line runs once
+        m_pDlg->SetSleepInhibitor(&m_Inhibitor);
         m_pDlg->GetEngine().m_Log.SetFailureHandler(
             [this](const std::string& why) { m_Printer.PrintWarning("The download log cannot be written: " + why); });
     }
@@ -248,10 +284,12 @@ public:
         m_Report.m_bCheckPassed = m_pDlg->LastCheckPassed() && !m_bInterrupted;
 
         if (m_Options.command == "upgrade" && m_Report.m_bCheckPassed) {
-            // Say which device is about to be written before anything is.
-            const CUpgradeEngine& engine = m_pDlg->GetEngine();
-            std::fprintf(stderr, "Router %s, MAC %s\n", FormatIpv4(engine.m_RouterIp).c_str(),
-                         FormatMac(engine.m_RouterMac).c_str());
+            // Say which device is about to be written before anything is, and which images
+            // go without a version check.
+            std::fprintf(stderr, "%s\n", m_pDlg->RouterLine().c_str());
+            for (const std::string& warning :
+                 CVersionCheck::UnreadVersionWarnings(m_pDlg->LastCheckRows(), m_pDlg->GetComponentTable()))
+                m_Printer.PrintWarning(warning);
             std::fprintf(stderr, "Upgrading...\n");
             mark = m_View.GetNotifications().size();
             m_Printer.Start();
@@ -289,6 +327,10 @@ private:
         m_Report.m_Warnings = m_View.GetWarnings();
         m_Report.m_strHint = m_View.GetHint();
         m_Report.m_RejectedImages = m_pDlg->GetRejectedImages();
+        m_Report.m_CheckRows = m_pDlg->LastCheckRows();
+        m_Report.m_strUpToDate = CVersionCheck::UpToDateSummary(m_Report.m_CheckRows, m_pDlg->GetComponentTable());
+        m_Report.m_VersionWarnings =
+            CVersionCheck::UnreadVersionWarnings(m_Report.m_CheckRows, m_pDlg->GetComponentTable());
         bool found = false;
         for (uint8_t b : engine.m_RouterIp)
             found = found || b != 0;
@@ -309,6 +351,7 @@ private:
             std::printf("%s\n", m_Report.FormatJson().c_str());
         } else {
             std::printf("%s", m_Report.FormatTable().c_str());
+            std::printf("%s", m_Report.FormatSummary().c_str());
             std::printf("%s\n", m_Report.m_nExitCode == 0
                                     ? "Result: success"
                                     : MakePrintable("Result: failure: " + m_Report.m_strReason).c_str());
@@ -344,7 +387,9 @@ private:
         }
         if (!m_Report.m_bCheckPassed) {
             std::string mismatched = MismatchedTypes(m_Report.m_Rows);
-            if (!mismatched.empty())
+            if (const std::string damaged = m_Report.DamagedImages(); !damaged.empty())
+                m_Report.m_strReason = "Image damaged: " + damaged + ".";
+            else if (!mismatched.empty())
                 m_Report.m_strReason = "Version does not match: " + mismatched + ".";
             else if (const std::string* warning = LastCheckWarning())
                 m_Report.m_strReason = "The check failed: " + *warning;
@@ -368,19 +413,14 @@ private:
         return 0;
     }
 
-    // The last warning of the check that says why it failed (the note about images that
-    // were not used comes after it and is no reason); null when there is none.
+    // The last warning of the check, which says why it failed; null when there is none.
     const std::string* LastCheckWarning() const
     {
-        const std::string rejected = m_pDlg->RejectedImagesText();
-        for (auto it = m_Report.m_Warnings.rbegin(); it != m_Report.m_Warnings.rend(); ++it) {
-            if (*it != rejected)
-                return &*it;
-        }
-        return nullptr;
+        return m_Report.m_Warnings.empty() ? nullptr : &m_Report.m_Warnings.back();
     }
 
     const Options& m_Options;
+    CLoginInhibitor m_Inhibitor; // outlives the controller, which uses it
     CCliView m_View;
     CProgressPrinter m_Printer;
     std::unique_ptr<CKivOneClickDlg> m_pDlg;
@@ -398,7 +438,7 @@ int main(int argc, char** argv)
         return rc;
     if (options.timeScale > 0)
         SetTimeScale(options.timeScale);
-    if (const std::string notice = TimeScaleNotice(); !notice.empty())
+    if (const std::string notice = TimeScaleNotice(); !notice.empty() && options.command != "history")
         std::fprintf(stderr, "%s\n", notice.c_str());
 
     std::signal(SIGPIPE, SIG_IGN);
@@ -413,6 +453,8 @@ int main(int argc, char** argv)
     }
     if (options.command == "discover")
         return RunDiscover(overrides, options.json);
+    if (options.command == "history")
+        return RunHistory(options.json);
     CRun run(options, overrides);
     return run.Execute();
 }

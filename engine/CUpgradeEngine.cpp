@@ -65,6 +65,11 @@ uint32_t CUpgradeEngine::Run()
     m_nRow = NO_ROW;
     m_bForceLoadEntered = 0;
     m_nPausedMs = 0;
+    {
+        std::lock_guard lock(m_OutcomeLock);
+        for (std::string& version : m_ReadBack)
+            version.clear();
+    }
 
     const StepsResult result = OpenChannel() ? RunSteps() : StepsResult::FailedUnshown;
 
@@ -142,6 +147,26 @@ void CUpgradeEngine::LogRouterMac()
 {
     const auto& m = m_RouterMac;
     LogPrintf(m_Log, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+}
+
+void CUpgradeEngine::SetReadBackVersion(int index, const std::string& version)
+{
+    std::lock_guard lock(m_OutcomeLock);
+    m_ReadBack.at(static_cast<size_t>(index)) = version;
+}
+
+std::string CUpgradeEngine::GetReadBackVersion(int index) const
+{
+    std::lock_guard lock(m_OutcomeLock);
+    return index >= 0 && index < COMPONENT_COUNT ? m_ReadBack[static_cast<size_t>(index)] : std::string();
+}
+
+std::string CUpgradeEngine::GetRouterMacText() const
+{
+    const auto& m = m_RouterMac;
+    char text[24];
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+    return text;
 }
 
 std::string CUpgradeEngine::GetRouterIpText() const

@@ -152,6 +152,12 @@ public:
 
     // The router's address as dotted text.
     std::string GetRouterIpText() const;
+    // The router's MAC address as "%02X-%02X-%02X-%02X-%02X-%02X".
+    std::string GetRouterMacText() const;
+
+    // The version the last run read back from the wireless module after writing component
+    // `index` (firmware or dashboard); empty when it read none.
+    std::string GetReadBackVersion(int index) const;
 
     // " (MM:SS)" of an elapsed time in seconds (minutes within the hour).
     static std::string FormatElapsed(long long seconds);
@@ -204,8 +210,12 @@ private:
     // A fixed pause of the sequence, counted in m_nPausedMs.
     void Pause(uint32_t ms);
 
+    // Remembers what the module reported after component `index` was written.
+    void SetReadBackVersion(int index, const std::string& version);
+
     ComponentEntry* m_pTable;
     std::atomic<uint64_t> m_nPausedMs{0};
+    std::array<std::string, COMPONENT_COUNT> m_ReadBack; // guarded by m_OutcomeLock
     mutable std::mutex m_OutcomeLock;
     UpgradeRunOutcome m_Outcome;
 };

@@ -8,6 +8,7 @@
 #include "diag/HdlcFraming.h"
 #include "images/CAppFileReader.h"
 #include "platform/Clock.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
@@ -50,10 +51,12 @@ bool CUpgradeEngine::UpgradeFirmware()
         m_nResultId = IDS_NV_RESTORE_FAILED;
         return false;
     }
-    if (!m_Diag.DIAG_QueryBoardVersion()) {
+    std::string version;
+    if (!m_Diag.DIAG_QueryBoardVersion(&version)) {
         m_nResultId = IDS_VERSION_CHECK_FAILED;
         return false;
     }
+    SetReadBackVersion(COMPONENT_FIRMWARE, MakePrintable(version));
     return true;
 }
 
@@ -63,8 +66,11 @@ bool CUpgradeEngine::UpgradeDashboard()
     HandShakeWithRetry();
     if (!EnterDownloader() || !DownloadImage(m_pTable[COMPONENT_DASHBOARD].m_Image) || !RestartModule() || !Waiting())
         return false;
-    if (m_bForceLoad == 0 && m_Diag.DIAG_QueryISOVersion())
+    std::string version;
+    if (m_bForceLoad == 0 && m_Diag.DIAG_QueryISOVersion(&version)) {
+        SetReadBackVersion(COMPONENT_DASHBOARD, MakePrintable(version));
         return true;
+    }
     m_nResultId = IDS_VERSION_CHECK_FAILED;
     return false;
 }

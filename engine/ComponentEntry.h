@@ -30,6 +30,9 @@ struct ComponentEntry {
     CBinFile m_Image;             // the upgrade image; usable when valid
     int m_UpgradeFlag = 0;        // 1 = will be upgraded, 0 = version does not match
     std::string m_TypeName;       // loaded from the string table at start
+    // An image was found for this component but is damaged (m_Image is then not valid):
+    // the first check it failed. The check fails in this component's row.
+    std::string m_ImageProblem;
 };
 
 // The process-wide table of COMPONENT_COUNT entries, indexed by component index.

@@ -10,7 +10,9 @@
 #include "app/TimeScaleRule.h"
 #include "app/WindowCommandLine.h"
 #include "gui/CMainWindow.h"
+#include "gui/CQtLoginInhibitor.h"
 #include "gui/CSingleInstanceGuard.h"
+#include "gui/CStopSignalNotifier.h"
 #include "platform/UserFiles.h"
 #include "ui/controls/CThemeHelperST.h"
 
@@ -33,16 +35,17 @@ void CKivOneClickApp::ReportUnguardedStart(const CSingleInstanceGuard& guard)
                  why.c_str());
 }
 
-bool CKivOneClickApp::ApplyInterfaceArgument(CKivOneClickDlg& dlg)
+bool CKivOneClickApp::ApplyOptions(CKivOneClickDlg& dlg) const
 {
-    // --interface NAME on the command line, else KIV_INTERFACE (already in the overrides).
-    RouterOverrides overrides = dlg.GetRouterOverrides();
-    std::vector<std::string> arguments;
-    for (const QString& argument : QCoreApplication::arguments())
-        arguments.push_back(argument.toStdString());
-    const std::string fromArguments = WindowInterfaceArgument(arguments);
-    if (!fromArguments.empty())
-        overrides.interfaceName = fromArguments;
+    // The environment first, then the command line's options over it.
+    std::string problems;
+    RouterOverrides overrides = WindowRouterOverrides(m_Options, &problems);
+    if (!problems.empty())
+        std::fprintf(stderr, "kivupgrade: %s\n", problems.c_str());
+    if (!m_Options.imagesDir.empty())
+        dlg.SetImageDirectory(m_Options.imagesDir);
+    else if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir && *dir)
+        dlg.SetImageDirectory(dir); // development and demo runs
     std::string problem;
     if (!UseInterface(overrides, &problem)) {
         std::fprintf(stderr, "kivupgrade: --interface: %s\n", problem.c_str());
@@ -75,12 +78,13 @@ int CKivOneClickApp::InitInstance()
 
     int status = 0;
     {
+        CQtLoginInhibitor inhibitor; // outlives the window, whose controller uses it
         CMainWindow window(m_pTheme.get());
-        // Development and demo runs may point the window at a directory of images.
-        if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir && *dir)
-            window.Controller().SetImageDirectory(dir);
-        if (!ApplyInterfaceArgument(window.Controller()))
+        if (!ApplyOptions(window.Controller()))
             return 2;
+        window.Controller().SetSleepInhibitor(&inhibitor);
+        CStopSignalNotifier stops;
+        QObject::connect(&stops, &CStopSignalNotifier::StopRequested, &window, &CMainWindow::OnStopSignal);
         QObject::connect(&guard, &CSingleInstanceGuard::RestoreRequested, &window, &CMainWindow::RestoreIfMinimized);
         window.InitDialog();
         window.exec();

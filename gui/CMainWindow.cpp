@@ -2,11 +2,12 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QFontDatabase>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QThread>
 
@@ -18,6 +19,7 @@
 #include "app/TimeScaleRule.h"
 #include "app/WindowTitle.h"
 #include "engine/CUpgradeEngine.h"
+#include "engine/ComponentEntry.h"
 #include "gui/CHelpFile.h"
 #include "gui/CListBridge.h"
 #include "gui/WindowPlacement.h"
@@ -36,34 +38,46 @@ constexpr int IDI_PROGRAM = 128;
 constexpr int IDI_CHECK = 133;
 constexpr int IDI_UPGRADE = 134;
 constexpr uint32_t HOVER_CAPTION_COLOUR = 0x0000FF;
-// Template size, 400 x 151 dialog units, widened so that a finished row fits.
+// Template size, 400 x 151 dialog units, widened so that a finished row fits (wider still
+// when the desktop's font needs it: see WidthForAllColumns).
 constexpr int DEFAULT_CLIENT_WIDTH = 900;
 constexpr int DEFAULT_CLIENT_HEIGHT = 302;
+// The engine's status and result texts (string ids), the longest of which the status
+// column must show whole at the default size.
+constexpr uint32_t FIRST_ENGINE_TEXT = 102;
+constexpr uint32_t LAST_ENGINE_TEXT = 132;
+constexpr uint32_t IDS_WAITING_UPGRADE = 155;
+// The widest versions the version columns show.
+constexpr const char* WIDE_VERSION = "16.200.11.01.00";
 
 QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 } // namespace
 
 CMainWindow::CMainWindow(CThemeHelperST* theme, QWidget* parent)
     : QDialog(parent), m_pTheme(theme), m_pCheck(new CXPStyleButtonST(this)), m_pUpgrade(new CXPStyleButtonST(this)),
-      m_pList(new CMyListCtrl(this))
+      m_pList(new CMyListCtrl(this)), m_pSummary(new QLabel(this))
 {
     InitIconResources();
     setObjectName(QStringLiteral("KIV_UPGRADE_DLG"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(13);
-    setFont(font);
+    // The desktop's font (and with it its scaling) throughout.
     m_pCheck->setObjectName(QStringLiteral("check"));
     m_pUpgrade->setObjectName(QStringLiteral("upgrade"));
     m_pList->setObjectName(QStringLiteral("list"));
+    m_pSummary->setObjectName(QStringLiteral("summary"));
+    m_pSummary->setWordWrap(true);
+    m_pSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pSummary->hide();
+    // "&Check" stays the dialog's default button: Return anywhere but on a focused
+    // "&Upgrade" starts a check, never an upgrade.
     m_pCheck->setDefault(true);
     m_pUpgrade->setEnabled(false);
     m_pBridge = std::make_unique<CListBridge>(m_pList);
     m_pDlg = std::make_unique<CKivOneClickDlg>(this);
     setMinimumSize(CKivOneClickDlg::MinimumWidth(0), CKivOneClickDlg::MinimumHeight(0, 0));
-    resize(DEFAULT_CLIENT_WIDTH, DEFAULT_CLIENT_HEIGHT);
+    resize(std::max(DEFAULT_CLIENT_WIDTH, WidthForAllColumns()), DEFAULT_CLIENT_HEIGHT);
     connect(m_pCheck, &QPushButton::clicked, this, [this] { m_pDlg->OnCheck(); });
     connect(m_pUpgrade, &QPushButton::clicked, this, [this] { m_pDlg->OnUpgrade(); });
     SetCoreWarningHandler([this](const std::string& text) { ShowWarning(text); });
@@ -141,17 +155,55 @@ void CMainWindow::InitColumns()
     m_pBridge->ColumnWidthsChanged(widths);
 }
 
+int CMainWindow::WidthForAllColumns() const
+{
+    auto widest = [this](int width, const std::string& text) {
+        return std::max(width, m_pList->GetStringWidth(text) + CMyListCtrl::CELL_PADDING);
+    };
+    std::array<int, IComponentList::COLUMN_COUNT> widths{};
+    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
+        const KivColumnSpec& spec = CKivOneClickDlg::COLUMNS[i];
+        widths[i] = widest(m_pList->GetStringWidth(std::string(static_cast<size_t>(spec.widthFigure + 2), '1')),
+                           LoadStringResource(spec.headerId));
+    }
+    for (uint32_t id : COMPONENT_TYPE_NAME_IDS)
+        widths[IComponentList::COL_TYPE] = widest(widths[IComponentList::COL_TYPE], LoadStringResource(id));
+    for (int column : {IComponentList::COL_CURRENT, IComponentList::COL_UPGRADE})
+        widths[column] = widest(widths[column], WIDE_VERSION);
+    int& status = widths[IComponentList::COL_STATUS];
+    status = widest(status, LoadStringResource(IDS_WAITING_UPGRADE));
+    for (uint32_t id = FIRST_ENGINE_TEXT; id <= LAST_ENGINE_TEXT; ++id)
+        status = widest(status, LoadStringResource(id) + CUpgradeEngine::FormatElapsed(0) + "...");
+    int total = 20 + 2 * m_pList->frameWidth() + m_pList->verticalScrollBar()->sizeHint().width();
+    for (int width : widths)
+        total += width;
+    return total;
+}
+
+void CMainWindow::StretchLastColumn(std::array<int, 5>& widths)
+{
+    int rest = m_pList->width() - 2 * m_pList->frameWidth();
+    if (m_pList->verticalScrollBar()->isVisible())
+        rest -= m_pList->verticalScrollBar()->width();
+    for (int i = 0; i + 1 < IComponentList::COLUMN_COUNT; ++i)
+        rest -= widths[static_cast<size_t>(i)];
+    int& last = widths[IComponentList::COL_STATUS];
+    last = std::max(last, rest);
+}
+
 void CMainWindow::Layout()
 {
     const int w = std::max(width(), minimumWidth());
     const int h = std::max(height(), minimumHeight());
-    const KivLayout layout = CKivOneClickDlg::ComputeLayout(w, h);
+    const int summaryHeight = m_pSummary->isHidden() ? 0 : m_pSummary->heightForWidth(w - 20);
+    const KivLayout layout = CKivOneClickDlg::ComputeLayout(w, h, summaryHeight);
     auto place = [](QWidget* widget, const KivRect& r) {
         widget->setGeometry(r.x, r.y, std::max(r.width, 0), std::max(r.height, 0));
     };
     place(m_pCheck, layout.check);
     place(m_pUpgrade, layout.upgrade);
     place(m_pList, layout.list);
+    place(m_pSummary, layout.summary);
 
     m_pList->setUpdatesEnabled(false);
     std::array<int, IComponentList::COLUMN_COUNT> widths{};
@@ -159,8 +211,12 @@ void CMainWindow::Layout()
         const std::string ones(static_cast<size_t>(CKivOneClickDlg::COLUMNS[i].widthFigure + 2), '1');
         widths[i] = CKivOneClickDlg::FitColumnWidth(m_pList->GetStringWidth(ones), m_pList->ContentWidth(i),
                                                     m_pList->ContentAndHeaderWidth(i));
-        m_pList->SetColumnWidth(i, widths[i]);
     }
+    // The status column takes the rest of the width: long statuses show whole.
+    if (m_pList->columnCount() == IComponentList::COLUMN_COUNT)
+        StretchLastColumn(widths);
+    for (int i = 0; i < m_pList->columnCount() && i < IComponentList::COLUMN_COUNT; ++i)
+        m_pList->SetColumnWidth(i, widths[i]);
     m_pList->setUpdatesEnabled(true);
     m_pBridge->ColumnWidthsChanged(widths);
     update();
@@ -199,21 +255,29 @@ void CMainWindow::EnableButton(int controlId, bool enable)
 
 void CMainWindow::FocusButton(int controlId)
 {
+    // A focused push button is the one Return presses while it has the focus; elsewhere
+    // (the list) Return presses the default button, "&Check".
     RunHere([this, controlId] {
-        if (CXPStyleButtonST* button = Button(controlId)) {
+        if (CXPStyleButtonST* button = Button(controlId))
             button->setFocus(Qt::OtherFocusReason);
-            // The focused push button is the one Enter presses.
-            m_pCheck->setDefault(button == m_pCheck);
-            m_pUpgrade->setDefault(button == m_pUpgrade);
-        }
     });
 }
 
 IComponentList* CMainWindow::GetList() { return &m_pBridge->Rows(); }
 
+void CMainWindow::ShowSummary(const std::string& text)
+{
+    RunHere([this, text] {
+        QString lines = ToQt(text).trimmed();
+        m_pSummary->setText(lines);
+        m_pSummary->setVisible(!lines.isEmpty());
+        Layout();
+    });
+}
+
 int CMainWindow::ShowWarning(const std::string& text)
 {
-    if (m_bClosing)
+    if (m_bClosing || m_bNoMoreBoxes)
         return ID_OK;
     if (OnViewThread()) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), ToQt(text), QMessageBox::Ok, this);
@@ -229,7 +293,7 @@ int CMainWindow::ShowWarning(const std::string& text)
     QMetaObject::invokeMethod(
         this,
         [this, text, pending] {
-            if (!m_bClosing) {
+            if (!m_bClosing && !m_bNoMoreBoxes) {
                 QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), ToQt(text), QMessageBox::Ok, this);
                 box.exec();
             }
@@ -241,12 +305,14 @@ int CMainWindow::ShowWarning(const std::string& text)
         },
         Qt::QueuedConnection);
     std::unique_lock<std::mutex> lock(m_WarningLock);
-    m_WarningDone.wait(lock, [&] { return pending->done || m_bClosing.load(); });
+    m_WarningDone.wait(lock, [&] { return pending->done || m_bClosing.load() || m_bNoMoreBoxes.load(); });
     return ID_OK;
 }
 
 bool CMainWindow::AskYesNo(const std::string& text)
 {
+    if (m_bNoMoreBoxes)
+        return false;
     QMessageBox box(QMessageBox::Information, QStringLiteral("Warning"), ToQt(text), QMessageBox::Yes | QMessageBox::No,
                     this);
     box.setDefaultButton(QMessageBox::No);
@@ -299,6 +365,20 @@ void CMainWindow::reject()
     // Escape, the close box and Alt+F4 all ask the controller.
     if (m_pDlg)
         m_pDlg->OnCancel();
+}
+
+void CMainWindow::OnStopSignal(const QString& name)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_WarningLock);
+        m_bNoMoreBoxes = true;
+    }
+    m_WarningDone.notify_all();
+    // The boxes open now: nobody is left to answer them.
+    for (QMessageBox* box : findChildren<QMessageBox*>())
+        box->reject();
+    if (m_pDlg)
+        m_pDlg->OnStopSignal(name.toStdString());
 }
 
 void CMainWindow::RestoreIfMinimized()

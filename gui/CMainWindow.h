@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -12,6 +13,7 @@
 
 class CKivOneClickDlg;
 class CListBridge;
+class QLabel;
 class CModuleVersion;
 class CMyListCtrl;
 class CThemeHelperST;
@@ -44,6 +46,8 @@ public:
     CXPStyleButtonST* CheckButton() const { return m_pCheck; }
     CXPStyleButtonST* UpgradeButton() const { return m_pUpgrade; }
     CMyListCtrl* List() const { return m_pList; }
+    // The lines under the list: the router a check found, the components already up to date.
+    QLabel* Summary() const { return m_pSummary; }
 
     // Places the controls for the current client size and fits the columns.
     void Layout();
@@ -53,6 +57,7 @@ public:
     void FocusButton(int controlId) override;
     IComponentList* GetList() override;
     int ShowWarning(const std::string& text) override;
+    void ShowSummary(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     void PostNotify(int code) override;
     void RunOnViewThread(std::function<void()> task) override;
@@ -64,6 +69,9 @@ public slots:
     // A later copy of the program asked for the window: restore it when minimised.
     void RestoreIfMinimized();
     void reject() override;
+    // A stop signal reached the program (`name`, e.g. "SIGTERM"): the boxes open now are
+    // closed, no new one is shown, and the controller's stop path runs.
+    void OnStopSignal(const QString& name);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -76,6 +84,11 @@ private:
     CXPStyleButtonST* Button(int controlId) const;
     void InitButtons();
     void InitColumns();
+    // Widths the columns need for what they may show (type names, versions, the engine's
+    // longest status), so that the default size shows every status whole.
+    int WidthForAllColumns() const;
+    // Gives the last column what the viewport leaves, never less than `fitted`.
+    void StretchLastColumn(std::array<int, 5>& widths);
     void OnHelp();
     // One warning, the first time a line of the download log cannot be written.
     void ShowLogFailure(const std::string& why);
@@ -85,10 +98,12 @@ private:
     CXPStyleButtonST* m_pCheck;
     CXPStyleButtonST* m_pUpgrade;
     CMyListCtrl* m_pList;
+    QLabel* m_pSummary;
     std::unique_ptr<CListBridge> m_pBridge;
     std::unique_ptr<CKivOneClickDlg> m_pDlg;
     QIcon m_Icon;
     std::atomic<bool> m_bClosing{false};
+    std::atomic<bool> m_bNoMoreBoxes{false}; // a stop signal came: nobody answers a box
     std::mutex m_WarningLock;
     std::condition_variable m_WarningDone;
 };

@@ -1,29 +1,37 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need, when any is missing.
-#   scripts/deps.sh            every package below
-#   scripts/deps.sh --windows  only those of the Windows build (scripts/build-windows.sh)
+# Installs the Debian packages that are missing.
+#   scripts/deps.sh                   everything: the build, the tests, the release, Windows
+#   scripts/deps.sh --demo [--gui]    only what the demo builds: kivupgrade-cli, kivrouter-sim
+#                                     and kivimage (and, with --gui, the window)
+#   scripts/deps.sh --windows         only those of the Windows build (scripts/build-windows.sh)
 set -euo pipefail
 
+# The programs the demo runs: compiler, CMake, and the libraries the command line links.
+build=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev libsystemd-dev)
+# The window (Qt 6 Widgets and D-Bus; the platform plugins it runs with).
+window=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins)
+# The tests, sanitizers, fuzzing, style checks and benchmarks; the help file and icons;
+# dbus-daemon for the login manager's stand-in on a private bus; tshark and tcpdump for the
+# dissector's tests and scripts/capture.sh.
+tests=(clang libclang-rt-14-dev clang-format-14 clang-tidy-14
+  libgtest-dev libgmock-dev libbenchmark-dev libqt6test6 dbus
+  busybox-static fp-utils iproute2 xvfb xdotool imagemagick tshark tcpdump)
+# Releases: man pages, packages and their checks.
+release=(scdoc groff-base gzip dpkg-dev file lintian desktop-file-utils appstream)
 # The Windows build: MinGW-w64's posix compilers and windres, the header-only libraries,
 # GoogleTest's sources, Wine to run the tests, ImageMagick for the icons and the window's
 # screenshots, fp-utils (chmcmd) for the help file, Xvfb and xdotool for the window's tests.
-windows_packages=(
-  cmake ninja-build ccache g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  libcli11-dev nlohmann-json3-dev googletest wine imagemagick fp-utils xvfb xdotool
-)
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev clang-format-14 clang-tidy-14
-  libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-qpa-plugins
-  libcli11-dev nlohmann-json3-dev
-  busybox-static fp-utils iproute2 xvfb xdotool imagemagick
-  scdoc groff-base gzip dpkg-dev file lintian desktop-file-utils appstream
-  tshark tcpdump
-  "${windows_packages[@]}"
-)
-if [ "${1:-}" = "--windows" ]; then
-  packages=("${windows_packages[@]}")
-fi
+windows=(cmake ninja-build ccache g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libcli11-dev nlohmann-json3-dev googletest wine imagemagick fp-utils xvfb xdotool)
+
+packages=("${build[@]}" "${window[@]}" "${tests[@]}" "${release[@]}" "${windows[@]}")
+case "${1:-}" in
+  --demo)
+    packages=("${build[@]}")
+    [ "${2:-}" = --gui ] && packages+=("${window[@]}")
+    ;;
+  --windows) packages=("${windows[@]}") ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

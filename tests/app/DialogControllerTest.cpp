@@ -148,7 +148,27 @@ TEST_F(DialogTest, FindImageFilesDuplicateUnknownAndNone)
     EXPECT_TRUE(m_Table[COMPONENT_BOOT].m_Image.IsValid());
     EXPECT_TRUE(m_Table[COMPONENT_FIRMWARE].m_Image.IsValid());
     EXPECT_FALSE(m_Table[COMPONENT_APP].m_Image.IsValid()); // a second search starts afresh
-    EXPECT_EQ(m_View.Warnings().size(), 1u);                // the unknown file is ignored silently
+    EXPECT_EQ(m_View.Warnings().size(), 1u);                // the unknown file raises no box...
+    // ... it is named once, however often the search runs.
+    EXPECT_TRUE(m_pDlg->FindImageFiles());
+    ASSERT_EQ(m_View.Notices().size(), 1u);
+    EXPECT_EQ(
+        m_View.Notices()[0].rfind("This file is not an upgrade image and is not used: " + m_Dir / "mixed/junk.bin", 0),
+        0u);
+    EXPECT_EQ(kivtest::CountOf(LoggedText(), m_Dir / "mixed/junk.bin"), 1);
+
+    // A damaged image takes its component's entry as a problem: it counts as found (no
+    // "No valid .bin file"), and a second file of that type is one too many.
+    fs::create_directories(m_Dir / "damaged");
+    fs::copy_file(samples + "/a/app.bin", m_Dir / "damaged/app.bin");
+    ASSERT_TRUE(kivtest::FlipByte(m_Dir / "damaged/app.bin", 400));
+    MakeDialog(m_Dir / "damaged");
+    EXPECT_TRUE(m_pDlg->FindImageFiles());
+    EXPECT_FALSE(m_Table[COMPONENT_APP].m_Image.IsValid());
+    EXPECT_EQ(m_Table[COMPONENT_APP].m_ImageProblem, "part 0 block 0: checksum mismatch");
+    fs::copy_file(samples + "/a/app.bin", m_Dir / "damaged/app2.bin");
+    EXPECT_FALSE(m_pDlg->FindImageFiles());
+    EXPECT_EQ(m_View.Warnings().back(), "Two or more .bin files with the same type exist");
 
     MakeDialog(m_Dir / "junk");
     EXPECT_FALSE(m_pDlg->FindImageFiles());
@@ -229,6 +249,31 @@ TEST_F(DialogTest, CloseAsksWhenIdleAndIsRefusedDuringAnUpgrade)
     EXPECT_EQ(m_View.EndResult(), IKivView::ID_CANCEL);
 }
 
+// A stop signal ends the dialog without asking: at once when idle, only after the upgrade
+// when one runs (the engine's closing steps and last log lines come first).
+TEST_F(DialogTest, StopSignalEndsTheDialogAfterTheUpgrade)
+{
+    MakeDialog(m_Dir.Path());
+    m_pDlg->OnStopSignal("SIGHUP");
+    EXPECT_EQ(m_View.EndResult(), IKivView::ID_CANCEL);
+    EXPECT_NE(LoggedText().find("SIGHUP received: the program ends"), std::string::npos);
+
+    m_View.ForgetEnd();
+    MakeDialog(m_Dir.Path());
+    m_pDlg->OnUpgrade(); // toward a router that cannot be reached
+    m_pDlg->OnStopSignal("SIGTERM");
+    EXPECT_EQ(m_View.EndResult(), -1);
+    ASSERT_TRUE(m_View.Pump([&] { return m_View.EndResult() != -1; }));
+    EXPECT_EQ(m_View.EndResult(), IKivView::ID_CANCEL);
+    EXPECT_FALSE(m_pDlg->IsWorkerRunning());
+    EXPECT_TRUE(m_View.Questions().empty());
+    EXPECT_TRUE(m_View.Warnings().empty()) << "nobody is left to read a box";
+    const std::string log = LoggedText();
+    const size_t signal = log.find("SIGTERM received: the upgrade goes on to its end, then the program ends");
+    EXPECT_NE(signal, std::string::npos) << log;
+    EXPECT_LT(signal, log.find(std::string(50, '+'))) << log;
+}
+
 TEST_F(DialogTest, CloseDuringACheckEndsWhenTheCheckEnds)
 {
     MakeDialog(Samples() + "/a"); // nobody answers
@@ -278,6 +323,11 @@ TEST(DialogLayout, ButtonsAndListFollowTheClientSize)
     EXPECT_EQ(wide.check, (KivRect{200, 6, 200, 50}));
     EXPECT_EQ(wide.upgrade, (KivRect{600, 6, 200, 50}));
     EXPECT_EQ(wide.list, (KivRect{10, 62, 981, 632}));
+    EXPECT_EQ(wide.summary, KivRect{});
+    // Lines under the list take their height and a 6-pixel gap from it.
+    const KivLayout summed = CKivOneClickDlg::ComputeLayout(900, 302, 40);
+    EXPECT_EQ(summed.list, (KivRect{10, 62, 880, 188}));
+    EXPECT_EQ(summed.summary, (KivRect{10, 256, 880, 40}));
 
     EXPECT_EQ(CKivOneClickDlg::MinimumWidth(4), 438);
     EXPECT_EQ(CKivOneClickDlg::MinimumHeight(23, 4), 93);

@@ -52,6 +52,16 @@ public:
         std::unique_lock<std::mutex> lock(m_Mutex);
         return m_Cond.wait_for(lock, limit, [&] { return m_Warnings.size() >= count; });
     }
+    void ShowNotice(const std::string& text) override
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_Notices.push_back(text);
+    }
+    std::vector<std::string> Notices() const
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        return m_Notices;
+    }
     bool AskYesNo(const std::string& text) override
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
@@ -163,6 +173,11 @@ public:
         std::lock_guard<std::mutex> lock(m_Mutex);
         return m_nEndResult;
     }
+    void ForgetEnd()
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_nEndResult = -1;
+    }
     void SetAnswer(bool yes)
     {
         std::lock_guard<std::mutex> lock(m_Mutex);
@@ -181,6 +196,7 @@ private:
     std::vector<int> m_Handled;
     std::map<int, bool> m_Enabled{{IKivView::IDC_CHECK, true}, {IKivView::IDC_UPGRADE, false}};
     std::vector<std::string> m_Warnings;
+    std::vector<std::string> m_Notices;
     std::vector<std::string> m_Questions;
     int m_nFocus = 0;
     int m_nEndResult = -1;

@@ -97,6 +97,12 @@ TEST_F(CliCheck, DiscoveryTextWithTwoDotsIsDropped)
     EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "");
     EXPECT_EQ(run.Cell("APP", "currentVersion"), "");
     EXPECT_NE(Log().find("创建TCP连接失败"), std::string::npos);
+    // ... but the rows say so, and why.
+    for (const char* type : {"BOOT", "APP", "Customization"}) {
+        EXPECT_EQ((*run.Row(type))["versionRead"], false) << type;
+        EXPECT_EQ(run.Cell(type, "status"), "Version not read: the router's Telnet could not be reached") << type;
+    }
+    EXPECT_EQ((*run.Row("Firmware"))["versionRead"], true);
     StopSim();
 
     ASSERT_TRUE(StartSim({"--fault", "telnet-refused", "--discovery-text", "1.2.3.4"}));
@@ -104,6 +110,49 @@ TEST_F(CliCheck, DiscoveryTextWithTwoDotsIsDropped)
     EXPECT_EQ(run.Cell("BOOT", "currentVersion"), "1.2.3.4");
     EXPECT_EQ(run.Cell("BOOT", "status"), "Version does not match"); // 1.2 against 1.0
     EXPECT_EQ(run.exitCode, 1);
+}
+
+// A version the wireless module does not give is said in its row, with the reason, and in
+// the JSON; the check still passes (an unread version never refuses the upgrade, which may
+// be how a module in a bad state is recovered), and an upgrade warns before it writes.
+TEST_F(CliCheck, VersionsNotReadAreSaidWithTheirReason)
+{
+    const struct {
+        std::vector<std::string> sim;
+        const char* why;
+    } CASES[] = {
+        {{"--fault", "no-handshake"}, "the wireless module did not answer the hand-shake"},
+        {{"--fault", "no-answer=board-version,dashboard-version"},
+         "the wireless module did not answer the version query"},
+    };
+    for (const auto& c : CASES) {
+        SCOPED_TRACE(c.why);
+        ASSERT_TRUE(StartSim(c.sim));
+        CliRun run = RunCli("check", Samples("a"));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        for (const char* type : {"Firmware", "Dashboard"}) {
+            EXPECT_EQ((*run.Row(type))["versionRead"], false) << type;
+            EXPECT_EQ(run.Cell(type, "versionProblem"), c.why) << type;
+            EXPECT_EQ(run.Cell(type, "status"), std::string("Version not read: ") + c.why) << type;
+        }
+        EXPECT_EQ((*run.Row("BOOT"))["versionRead"], true);
+        ASSERT_EQ(run.json["versionWarnings"].size(), 2u);
+        EXPECT_EQ(run.json["versionWarnings"][0], std::string("The current version of the Firmware of wireless "
+                                                              "module could not be read (") +
+                                                      c.why + "); its image will be written without a version check.");
+        StopSim();
+    }
+    // Telnet silent: the router's versions are not read, and the upgrade says so first.
+    ASSERT_TRUE(StartSim({"--fault", "telnet-silent", "--discovery-text", "none"}));
+    CliRun run = RunCli("upgrade", Samples("a"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string warning =
+        "Warning: The current version of the BOOT of router module could not be read (the "
+        "router's Telnet login prompt had no ':'); its image will be written without a "
+        "version check.";
+    const size_t warned = run.err.find(warning);
+    EXPECT_NE(warned, std::string::npos) << run.err;
+    EXPECT_LT(warned, run.err.find("Upgrading...")) << run.err;
 }
 
 TEST_F(CliCheck, FamilyBReadsOneVersionForFourRows)

@@ -71,58 +71,107 @@ protected:
     }
 };
 
-// A firmware image with one flipped data byte is not used: check and upgrade both say which
-// file, and which block failed, on standard error, in the JSON and in the log; the rows keep
-// their texts.
-TEST_F(CliInputs, DamagedImageIsNamedWithItsBlock)
+// An image whose headers name a component but which fails a later check (a flipped data
+// byte, a router image of more than one part) fails the check in that component's row, in
+// the error colour and with the first check it failed; nothing is written: check and upgrade
+// both end with exit status 1, the JSON row and the reason say why, the log names the file.
+TEST_F(CliInputs, DamagedImageFailsTheCheckInItsRow)
 {
     const std::string images = CopySamples();
-    const std::string firmware = images + "/firmware.bin";
-    ASSERT_NO_FATAL_FAILURE(FlipDataByte(firmware, 2, 3));
-    const std::string reason = "part 2 block 3: checksum mismatch";
+    const struct {
+        const char* file;
+        const char* row;
+        const char* reason;
+    } CASES[] = {
+        {"firmware.bin", "Firmware of wireless module", "part 2 block 3: checksum mismatch"},
+        {"boot.bin", "BOOT of router module", "router images must have exactly one part"},
+    };
+    ASSERT_NO_FATAL_FAILURE(FlipDataByte(images + "/firmware.bin", 2, 3));
+    ASSERT_NO_FATAL_FAILURE(CreateImage(images + "/boot.bin", "boot", "1.0.6.9", 2));
     ASSERT_TRUE(StartSim({}));
 
     for (const char* command : {"check", "upgrade"}) {
         SCOPED_TRACE(command);
         CliRun run = RunCli(command, images);
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        ASSERT_EQ(run.json["rejectedImages"].size(), 1u) << run.out;
-        EXPECT_EQ(run.json["rejectedImages"][0]["file"], firmware);
-        EXPECT_EQ(run.json["rejectedImages"][0]["reason"], reason);
-        // One warning after the check names the file and the block.
-        ASSERT_EQ(run.json["warnings"].size(), 1u) << run.out;
-        EXPECT_EQ(run.json["warnings"][0], "This image is not used:\n" + firmware + ": " + reason);
-        EXPECT_NE(run.err.find("Warning: This image is not used:\n" + firmware + ": " + reason), std::string::npos)
-            << run.err;
-        EXPECT_EQ(run.Cell("Firmware", "status"), "Not found");
-        EXPECT_EQ(run.json["upgradeRan"], std::string(command) == "upgrade");
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_EQ(run.json["checkPassed"], false);
+        EXPECT_EQ(run.json["upgradeRan"], false);
+        EXPECT_EQ(run.json["reason"],
+                  "Image damaged: BOOT of router module (router images must have exactly one "
+                  "part); Firmware of wireless module (part 2 block 3: checksum mismatch).");
+        EXPECT_TRUE(run.json["warnings"].empty()) << run.out; // the rows say it, no box
+        ASSERT_EQ(run.json["rejectedImages"].size(), 2u) << run.out;
+        for (size_t i = 0; i < 2; ++i) {
+            const auto& c = CASES[1 - i]; // in file name order
+            EXPECT_EQ(run.json["rejectedImages"][i]["file"], images + "/" + c.file);
+            EXPECT_EQ(run.json["rejectedImages"][i]["reason"], c.reason);
+            EXPECT_EQ(run.json["rejectedImages"][i]["damaged"], true);
+        }
+        for (const auto& c : CASES) {
+            EXPECT_EQ(run.Cell(c.row, "status"), std::string("Image damaged: ") + c.reason);
+            EXPECT_EQ(run.Cell(c.row, "colourName"), "red");
+            EXPECT_EQ(run.Cell(c.row, "imageDamaged"), c.reason);
+        }
+        ASSERT_NE(run.Row("APP"), nullptr);
+        EXPECT_TRUE((*run.Row("APP"))["imageDamaged"].is_null()) << "null for a good image";
     }
-    // One log line per run that looked for images; the upgrade went on without the firmware.
-    EXPECT_EQ(LogLines("Image not used: " + firmware + ": " + reason), 2) << Log();
-    EXPECT_EQ(LogLines("Downloading the firmware of the wireless module"), 0);
-    EXPECT_EQ(LogLines("Downloading the dashboard of the wireless module"), 1);
+    for (const auto& c : CASES)
+        EXPECT_EQ(LogLines("Image damaged: " + images + "/" + c.file + ": " + c.reason), 2) << Log();
+    StopSim();
+    EXPECT_EQ(kivtest::CountOf(Transcript(), "\"event\":\"RUT begin\""), 0) << "nothing was written";
 }
 
-// A router image of two parts (made by kivimage create) would be announced with the length
-// of both and sent with part 0 alone: it is not used, and said so.
-TEST_F(CliInputs, RouterImageOfTwoPartsIsNotUsed)
+// A *.bin file that is not an image of ours at all (no magic of the container format) is
+// named once, on standard error and in the log, and does not fail the check: the images
+// beside it are all written.
+TEST_F(CliInputs, FileThatIsNoImageIsNamedOnceAndPassedOver)
 {
     const std::string images = CopySamples();
-    const std::string boot = images + "/boot.bin";
-    ASSERT_NO_FATAL_FAILURE(CreateImage(boot, "boot", "1.0.6.9", 2));
+    const std::string junk = images + "/valgrind.bin";
+    ASSERT_TRUE(kivtest::WriteFile(junk,
+                                   "\x7f"
+                                   "ELF" +
+                                       std::string(400, '\0')));
     ASSERT_TRUE(StartSim({}));
 
     CliRun run = RunCli("upgrade", images);
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    ASSERT_EQ(run.json["rejectedImages"].size(), 1u) << run.out;
-    EXPECT_EQ(run.json["rejectedImages"][0]["file"], boot);
-    EXPECT_EQ(run.json["rejectedImages"][0]["reason"], "router images must have exactly one part");
-    EXPECT_NE(run.err.find(boot + ": router images must have exactly one part"), std::string::npos) << run.err;
-    EXPECT_EQ(run.Cell("BOOT", "status"), "Not found");
-    EXPECT_EQ(LogLines("Image not used: " + boot + ": router images must have exactly one part"), 1) << Log();
-    StopSim();
-    // APP and Customization were sent; BOOT never was.
-    EXPECT_EQ(kivtest::CountOf(Transcript(), "\"event\":\"RUT begin\""), 2);
+    EXPECT_EQ(kivtest::CountOf(run.err, junk), 1) << run.err;
+    EXPECT_NE(run.err.find("This file is not an upgrade image and is not used: " + junk), std::string::npos);
+    EXPECT_TRUE(run.json["warnings"].empty()) << run.out;
+    ASSERT_EQ(run.json["rejectedImages"].size(), 1u);
+    EXPECT_EQ(run.json["rejectedImages"][0]["damaged"], false);
+    EXPECT_EQ(kivtest::CountOf(Log(), junk), 1) << Log();
+    for (const char* row : {"BOOT", "APP", "Customization", "Firmware", "Dashboard"})
+        EXPECT_EQ(run.Cell(row, "status").rfind("Download successfully (", 0), 0u) << row;
+}
+
+// Installed as the package installs it (the program in PREFIX/bin, the images in
+// PREFIX/share/kivupgrade/images), the program takes the packaged images and never looks at
+// the files beside it: neither a usable image there nor one that is not an image at all.
+TEST_F(CliInputs, InstalledProgramTakesThePackagedImagesOnly)
+{
+    namespace fs = std::filesystem;
+    const std::string prefix = m_Dir / "usr";
+    fs::create_directories(prefix + "/bin");
+    fs::create_directories(prefix + "/share/kivupgrade");
+    fs::copy(Samples("a"), prefix + "/share/kivupgrade/images", fs::copy_options::recursive);
+    const std::string program = prefix + "/bin/kivupgrade-cli";
+    fs::copy_file(kivtest::BuildProgram(kivtest::CLI_PROGRAM), program);
+    fs::copy_file(Samples("b") + "/app.bin", prefix + "/bin/app.bin");
+    ASSERT_TRUE(kivtest::WriteFile(prefix + "/bin/valgrind.bin", std::string(400, 'v')));
+    ASSERT_TRUE(StartSim({}));
+
+    std::vector<std::string> argv = CliArgs("check", "");
+    argv.front() = program;
+    kivtest::Process cli;
+    ASSERT_TRUE(cli.Start(argv, CliEnv())) << cli.Error();
+    CliRun run = Finish(cli, std::chrono::seconds(120));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.json["images"]["searched"], nlohmann::json::array({prefix + "/share/kivupgrade/images/"}));
+    EXPECT_EQ(run.Cell("APP", "upgradeVersion"), "2.1.7.1") << "family A's, from the package";
+    EXPECT_EQ(run.err.find("/bin/"), std::string::npos) << run.err;
+    EXPECT_TRUE(run.json["rejectedImages"].empty());
 }
 
 // Escape sequences in version texts (the router's Telnet answers, its wireless module's

@@ -20,6 +20,7 @@
 #include "gui/CSingleInstanceGuard.h"
 #include "gui/WindowPlacement.h"
 #include "tests/support/Files.h"
+#include "tests/support/LogText.h"
 #include "tests/support/Process.h"
 #include "tests/support/Strict.h"
 #include "tests/support/VersionBlock.h"
@@ -192,4 +193,57 @@ TEST_F(ServicesTest, SecondProgramExitsSilentlyWhileTheFirstRuns)
     EXPECT_EQ(second.Out(), "");
     EXPECT_TRUE(first.Alive());
     first.Stop(SIGKILL);
+}
+
+// The program's command line is the command line's, checked before any window: an unknown
+// option or a bad value is a usage error (status 2); without a display it says so in one
+// line and ends with status 1 (not Qt's abort).
+TEST_F(ServicesTest, ProgramRefusesBadOptionsAndAMissingDisplayInOneLine)
+{
+    const std::string program = kivtest::BuildProgram(kivtest::APP_PROGRAM);
+    KIV_REQUIRE_PROGRAM(program);
+    const kivtest::Process::Env noDisplay = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+    const kivtest::Process::Env deadDisplay = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", ""}};
+    const struct {
+        std::vector<std::string> args;
+        kivtest::Process::Env env;
+        int status;
+        const char* says;
+    } CASES[] = {
+        {{"--bogus"}, {}, 2, "kivupgrade: unknown option --bogus\n"},
+        {{"--router-port", "0"}, {}, 2, "kivupgrade: --router-port: not a port number (1 to 65535): 0\n"},
+        {{}, noDisplay, 1, "kivupgrade: no display to open the window on"},
+        {{}, deadDisplay, 1, "kivupgrade: the window cannot be opened: "},
+    };
+    for (const auto& c : CASES) {
+        std::vector<std::string> argv = c.args;
+        argv.insert(argv.begin(), program);
+        const kivtest::RunResult run = kivtest::RunProgram(argv, c.env);
+        EXPECT_EQ(run.status, c.status) << c.says << run.err;
+        EXPECT_EQ(run.err.rfind(c.says, 0), 0u) << run.err;
+        if (c.status == 1)
+            EXPECT_EQ(kivtest::CountOf(run.err, "\n"), 1) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+// SIGTERM (log-out, kill) closes the idle window through the stop path: a log line, the
+// window's own end, status 0.
+TEST_F(ServicesTest, StopSignalClosesTheIdleWindowThroughTheStopPath)
+{
+    const std::string program = kivtest::BuildProgram(kivtest::APP_PROGRAM);
+    KIV_REQUIRE_PROGRAM(program);
+    const QString run = TestDirectory() + "/stop-signal";
+    QDir().mkpath(run);
+    ::chmod(run.toLocal8Bit().constData(), 0700);
+    const kivtest::Process::Env env = {{"XDG_RUNTIME_DIR", run.toStdString()},
+                                       {"TMPDIR", run.toStdString()},
+                                       {"QT_QPA_PLATFORM", "offscreen"}};
+    kivtest::Process window;
+    ASSERT_TRUE(window.Start({program}, env)) << window.Error();
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(run + "/KIV_UPGRADE_DLG"); }, 20000)) << window.Err();
+    EXPECT_EQ(window.Stop(SIGTERM), 0) << window.Err();
+    EXPECT_EQ(kivtest::CountLogMessages(ReadFile((run + "/KivUpgradeLog.txt").toStdString()),
+                                        "SIGTERM received: the program ends"),
+              1);
 }

@@ -2,25 +2,37 @@
 // colours through a check and an upgrade, notifications, closing, warnings from workers.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QTest>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 #include "UiTestSupport.h"
 #include "app/CKivOneClickDlg.h"
+#include "engine/CUpgradeEngine.h"
 #include "engine/IComponentList.h"
 #include "gui/CMainWindow.h"
+#include "gui/CQtLoginInhibitor.h"
+#include "gui/CStopSignalNotifier.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
+#include "tests/support/Files.h"
+#include "tests/support/LogText.h"
+#include "tests/support/LoginManagerStandIn.h"
 #include "tests/support/SampleSet.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/ScopedTimeScale.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Strict.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TimeScale.h"
 #include "ui/controls/CMyListCtrl.h"
 #include "ui/controls/CXPStyleButtonST.h"
@@ -37,6 +49,7 @@ public:
             return ::testing::AssertionFailure() << kivtest::SampleSet::Shared().Error();
         kivtest::SimOptions options;
         options.timeScale = kivtest::TelnetTimeScale();
+        options.transcript = m_Dir / "transcript.jsonl";
         ::testing::AssertionResult started = m_Sim.Start({}, options);
         overrides.targets = {{127, 0, 0, 1}};
         overrides.routerPort = m_Sim.RouterPort();
@@ -44,9 +57,11 @@ public:
         return started;
     }
     std::string Images() const { return kivtest::SampleSet::Shared().Family("a"); }
+    std::string Transcript() const { return kivtest::ReadFile(m_Dir / "transcript.jsonl"); }
     RouterOverrides overrides;
 
 private:
+    kivtest::TempDir m_Dir{"kiv-router"};
     kivtest::ScopedTimeScale m_Scale{kivtest::TelnetTimeScale()};
     kivtest::SimProcess m_Sim;
 };
@@ -67,6 +82,20 @@ protected:
     }
     bool CheckEnabled() const { return m_Window->CheckButton()->isEnabled(); }
     bool UpgradeEnabled() const { return m_Window->UpgradeButton()->isEnabled(); }
+    // Clicks "&Check" and waits for a passed check.
+    void CheckPasses()
+    {
+        QTest::mouseClick(m_Window->CheckButton(), Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([&] { return !m_Window->Controller().IsWorkerRunning() && CheckEnabled(); }, 60000));
+        ASSERT_TRUE(WaitUntil([&] { return UpgradeEnabled(); }));
+        ASSERT_TRUE(m_Window->Controller().LastCheckPassed());
+    }
+    // What the window's controller has logged.
+    std::string Logged() const
+    {
+        const CDownloadLog& log = m_Window->Controller().GetEngine().m_Log;
+        return kivtest::ReadFile(log.GetPath()) + log.GetPending();
+    }
 
     std::unique_ptr<CMainWindow> m_Window;
 };
@@ -185,6 +214,12 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
     KIV_REQUIRE_PROGRAM(kivtest::SimProcess::Program());
     VirtualRouter router;
     ASSERT_TRUE(router.Start());
+    // The login manager's stand-in notes the transcript when the lock is taken and let go.
+    kivtest::LoginManagerStandIn login([&router] { return router.Transcript(); });
+    ASSERT_TRUE(login.Start(TestDirectory().toStdString()));
+    kivtest::ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", login.Address());
+    CQtLoginInhibitor inhibitor;
+    m_Window->Controller().SetSleepInhibitor(&inhibitor);
     m_Window->Controller().SetRouterOverrides(router.overrides);
     m_Window->Controller().SetImageDirectory(router.Images());
     Open();
@@ -198,9 +233,17 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
     QTest::mouseClick(m_Window->CheckButton(), Qt::LeftButton);
     EXPECT_FALSE(CheckEnabled());
     EXPECT_FALSE(UpgradeEnabled());
+    // The user works in another window while the check runs.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
     ASSERT_TRUE(WaitUntil([&] { return !m_Window->Controller().IsWorkerRunning() && CheckEnabled(); }, 60000));
     ASSERT_TRUE(WaitUntil([&] { return UpgradeEnabled() && m_Window->focusWidget() == m_Window->UpgradeButton(); }));
     EXPECT_TRUE(m_Window->Controller().LastCheckPassed());
+    elsewhere.hide();
+    m_Window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_Window.get()));
 
     // Family A: BOOT, APP, Customization, Firmware, Dashboard.
     ASSERT_EQ(list->GetItemCount(), 5);
@@ -217,6 +260,21 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
     }
     EXPECT_EQ(list->GetItemText(0, 1), "1.0.5.0");
     EXPECT_EQ(list->GetItemText(3, 1), "11.608.10.01.00");
+    // Before anything is written, the window names the router it would write.
+    EXPECT_TRUE(m_Window->Summary()->isVisible());
+    EXPECT_EQ(m_Window->Summary()->text(), "Router 127.0.0.1, MAC 02-4B-49-56-00-01");
+
+    // From "&Upgrade", Tab goes on to the list; Return there starts a check, not an upgrade
+    // (the default button stays "&Check"). Tab then leaves the list.
+    QTest::keyClick(m_Window->UpgradeButton(), Qt::Key_Tab);
+    ASSERT_EQ(m_Window->focusWidget(), list);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_TRUE(m_Window->Controller().IsCheckRunning());
+    EXPECT_FALSE(m_Window->Controller().IsUpgradeRunning());
+    ASSERT_TRUE(WaitUntil([&] { return !m_Window->Controller().IsWorkerRunning() && UpgradeEnabled(); }, 60000));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Tab);
+    EXPECT_NE(m_Window->focusWidget(), list);
 
     QTest::mouseClick(m_Window->UpgradeButton(), Qt::LeftButton);
     EXPECT_FALSE(CheckEnabled());
@@ -248,6 +306,75 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
         EXPECT_EQ(list->GetItemText(row, 4), rows->GetItemText(row, 4));
     }
     (void)started;
+    // What the module reads back after its restart is the firmware's current version now.
+    EXPECT_TRUE(WaitUntil([&] { return list->GetItemText(3, 1) == "11.608.13.02.00"; })) << list->GetItemText(3, 1);
+
+    // The lock was held from before the first write to after the last.
+    ASSERT_TRUE(login.WaitReleased(1, std::chrono::seconds(10)));
+    const auto locks = login.Locks();
+    ASSERT_EQ(locks.size(), 1u);
+    EXPECT_EQ(locks[0].arguments,
+              (std::vector<std::string>{"shutdown:sleep:idle", "kivupgrade", "Writing router firmware", "block"}));
+    EXPECT_EQ(kivtest::CountOf(locks[0].atTaken, "\"event\":\"RUT begin\""), 0);
+    EXPECT_NE(locks[0].atReleased.find("\"event\":\"force-load released\""), std::string::npos);
+    EXPECT_EQ(kivtest::CountOf(router.Transcript().substr(locks[0].atReleased.size()), "\"dir\":\"in\""), 0);
+    m_Window->Controller().SetSleepInhibitor(nullptr);
+}
+
+// A stop signal during an upgrade (log-out, kill) lets the upgrade end as it would have,
+// the module told to leave force-load mode and the log closed, and then closes the window.
+TEST_F(WindowTest, StopSignalDuringAnUpgradeLetsItEndThenCloses)
+{
+    KIV_REQUIRE_PROGRAM(kivtest::SimProcess::Program());
+    CStopSignalNotifier::BlockStopSignals(); // as main() does; raise() below targets this thread
+    CStopSignalNotifier stops;
+    ASSERT_TRUE(stops.IsValid());
+    QObject::connect(&stops, &CStopSignalNotifier::StopRequested, m_Window.get(), &CMainWindow::OnStopSignal);
+    VirtualRouter router;
+    ASSERT_TRUE(router.Start());
+    m_Window->Controller().SetRouterOverrides(router.overrides);
+    m_Window->Controller().SetImageDirectory(router.Images());
+    Open();
+    ASSERT_NO_FATAL_FAILURE(CheckPasses());
+    QTest::mouseClick(m_Window->UpgradeButton(), Qt::LeftButton);
+    ASSERT_TRUE(m_Window->Controller().IsUpgradeRunning());
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !m_Window->isVisible(); }, 120000));
+    EXPECT_FALSE(m_Window->Controller().IsWorkerRunning());
+    EXPECT_EQ(m_Window->result(), QDialog::Rejected);
+    EXPECT_EQ(m_Window->List()->GetItemText(4, 3), "100%") << "the dashboard was written to its end";
+    const std::string log = Logged();
+    const size_t signal = log.find("SIGTERM received: the upgrade goes on to its end, then the program ends");
+    ASSERT_NE(signal, std::string::npos) << log;
+    EXPECT_LT(signal, log.rfind("Leave Forcing Download Mode ..."));
+    EXPECT_LT(log.rfind("Leave Forcing Download Mode ..."), log.rfind(std::string(50, '+')));
+}
+
+// The desktop's font; at the default size every status the engine writes shows whole, the
+// status column takes the rest of the width, and no horizontal scroll bar is needed.
+TEST_F(WindowTest, LongStatusesShowWholeAtTheDefaultSize)
+{
+    Open();
+    EXPECT_EQ(m_Window->font(), QApplication::font());
+    IComponentList* rows = m_Window->GetList();
+    const char* types[] = {"BOOT of router module", "APP of router module", "Customization of router module",
+                           "Firmware of wireless module", "Dashboard of wireless module"};
+    for (int row = 0; row < 5; ++row) {
+        rows->InsertItem(row, types[row]);
+        rows->SetItemText(row, IComponentList::COL_CURRENT, "11.608.10.01.00");
+        rows->SetItemText(row, IComponentList::COL_UPGRADE, "11.608.13.02.00");
+        rows->SetItemText(row, IComponentList::COL_PERCENT, "100%");
+    }
+    rows->SetItemText(3, IComponentList::COL_STATUS, "Downloading the firmware of the wireless module");
+    rows->SetItemText(4, IComponentList::COL_STATUS, "Check the status of automatically restoring the NV");
+    m_Window->Relayout();
+    CMyListCtrl* list = m_Window->List();
+    ASSERT_TRUE(WaitUntil([&] { return list->GetItemText(4, 4) == rows->GetItemText(4, 4); }));
+    m_Window->Layout();
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    for (int row : {3, 4})
+        EXPECT_GE(list->GetColumnWidth(4), list->GetStringWidth(list->GetItemText(row, 4)) + 12) << row;
+    EXPECT_GE(list->columnViewportPosition(4) + list->columnWidth(4), list->viewport()->width());
 }
 
 // With the loop-test flag file present, a successful check starts the upgrade by itself,

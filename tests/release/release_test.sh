@@ -220,20 +220,25 @@ pass "kivupgrade-tools installs the dissector into $lua_dir, and tshark loads it
 
 step "the image search of the unpacked package"
 start_sim "$root/usr/bin"
+# The installation's image directory alone: files beside the program are never looked at,
+# neither one that is no image nor a usable one.
 echo "not an image" >"$root/usr/bin/notes.bin"
+cp "$work/samples/b/app.bin" "$root/usr/bin/"
 cli "$root/usr/bin" check
-expect_cli 0 "Images: $images"
-cp "$a/boot.bin" "$root/usr/bin/"
+expect_cli 0 "Images: $images" "2.1.7.1"
+grep -qF -- "$root/usr/bin/" <<<"$cli_out$cli_err" && fail "kivupgrade-cli looked beside itself: $cli_out $cli_err"
+rm "$root/usr/bin/app.bin" "$root/usr/bin/notes.bin"
+mv "$images" "$work/packaged-images"
+mkdir "$images"
 cli "$root/usr/bin" check
-expect_cli 0 "Images: $root/usr/bin/"
-rm "$root/usr/bin/boot.bin" "$root/usr/bin/notes.bin" "$images"/*.bin
-cli "$root/usr/bin" check
-expect_cli 1 "Images: no usable *.bin file in $root/usr/bin/, $images" \
+expect_cli 1 "Images: no usable *.bin file in $images" \
   "No valid .bin file is found in the current directory"
-grep -qF "Searched for *.bin images in: $root/usr/bin/, $images" "$work/tmp/KivUpgradeLog.txt" \
-  || fail "the download log does not say which directories were searched"
+grep -qF "Searched for *.bin images in: $images" "$work/tmp/KivUpgradeLog.txt" \
+  || fail "the download log does not say which directory was searched"
+rmdir "$images"
+mv "$work/packaged-images" "$images"
 stop_sim
-pass "usable images beside the program come first; a failed search names both directories"
+pass "an installed program takes the installation's images and never looks beside itself"
 
 step "the packaged window"
 expect_title "$root" 9.8.7

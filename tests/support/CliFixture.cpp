@@ -43,11 +43,12 @@ std::vector<std::string> CliFixture::CliArgs(const std::string& command, const s
 
 Process::Env CliFixture::CliEnv() const
 {
-    return {{"TMPDIR", m_Dir.Path()},
-            {"KIV_TIME_SCALE", Scale()},
-            {"KIV_DISCOVERY_TARGETS", ""},
-            {"KIV_ROUTER_PORT", ""},
-            {"KIV_TELNET_PORT", ""}};
+    Process::Env env = {{"TMPDIR", m_Dir.Path()},    {"XDG_STATE_HOME", m_Dir / "state"},
+                        {"KIV_TIME_SCALE", Scale()}, {"KIV_DISCOVERY_TARGETS", ""},
+                        {"KIV_ROUTER_PORT", ""},     {"KIV_TELNET_PORT", ""}};
+    for (const auto& [name, value] : m_ExtraEnv)
+        env[name] = value;
+    return env;
 }
 
 CliRun CliFixture::Finish(Process& cli, std::chrono::seconds limit)

@@ -36,7 +36,8 @@ protected:
 
     // The command line for `command` against the simulator (with --images when given).
     std::vector<std::string> CliArgs(const std::string& command, const std::string& images, bool json = true) const;
-    // The environment: TMPDIR is the test's directory, the router overrides are removed.
+    // The environment: TMPDIR is the test's directory (and the history's state directory
+    // below it), the router overrides are removed; then m_ExtraEnv over it.
     Process::Env CliEnv() const;
     // Waits for a started kivupgrade-cli and collects its run.
     CliRun Finish(Process& cli, std::chrono::seconds limit);
@@ -45,12 +46,15 @@ protected:
 
     std::string Log() const;
     std::string Transcript() const;
+    // The upgrade history kivupgrade-cli keeps in the test's state directory.
+    std::string HistoryPath() const { return m_Dir / "state/kivupgrade/history.jsonl"; }
 
     TempDir m_Dir{"kiv-cli"};
     SimProcess m_Sim;
     SilentPort m_NoService;
     std::string m_strRouterPort;
     std::string m_strTelnetPort;
+    Process::Env m_ExtraEnv; // added to CliEnv()
 };
 
 } // namespace kivtest

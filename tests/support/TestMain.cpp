@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/Clock.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TimeScale.h"
 
 int main(int argc, char** argv)
@@ -13,5 +15,12 @@ int main(int argc, char** argv)
     // the default scale), so that the time-outs and pauses of any test longer than that are
     // measured across the wrap.
     SetTickCount(kivtest::TEST_START_TICK);
+    // Nothing a test runs (in process or as a program) reaches the user's own upgrade
+    // history or the machine's system bus: the history goes to a directory of this test
+    // program's own, and the login manager is looked for on a bus that does not exist
+    // (a test that wants one starts its own).
+    const kivtest::TempDir state("kiv-state");
+    const kivtest::ScopedEnv stateHome("XDG_STATE_HOME", state.Path());
+    const kivtest::ScopedEnv systemBus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + state / "no-system-bus");
     return RUN_ALL_TESTS();
 }

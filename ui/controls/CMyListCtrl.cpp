@@ -8,7 +8,6 @@
 
 namespace {
 constexpr int ITEM_DATA_ROLE = Qt::UserRole + 1;
-constexpr int CELL_PADDING = 12; // text margins inside a cell, both sides together
 
 // Paints each cell on its row's background and the last column in the row's colour.
 class CRowColourDelegate : public QStyledItemDelegate {
@@ -39,6 +38,8 @@ CMyListCtrl::CMyListCtrl(QWidget* parent) : QTableWidget(parent), m_pHeaderCtrl(
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setWordWrap(false);
+    // Tab leaves the list for the next control instead of walking its cells.
+    setTabKeyNavigation(false);
     Setup();
 }
 

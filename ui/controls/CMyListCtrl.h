@@ -15,6 +15,8 @@ class CMyListCtrl : public QTableWidget {
 public:
     static constexpr uint32_t ROW_COLOUR_EVEN = 0xF9F7F0;
     static constexpr uint32_t ROW_COLOUR_ODD = 0xEFE8E5;
+    // Text margins inside a cell, both sides together.
+    static constexpr int CELL_PADDING = 12;
 
     explicit CMyListCtrl(QWidget* parent = nullptr);
     ~CMyListCtrl() override;
