@@ -202,6 +202,7 @@ bool CVersionCheck::TelnetLogin(const std::string& prompt)
     CDownloadLog& log = m_Engine.m_Log;
     m_Telnet.SetPortNumber(m_Overrides.telnetPort);
     m_Telnet.SetInterface(m_Overrides.interfaceName);
+    m_Telnet.SetCancelHandle(m_Hooks.stopHandle);
     if (!m_Telnet.Connect(m_Engine.GetRouterIpText())) {
         LogPrintf(log, "创建TCP连接失败");
         return false;
@@ -301,8 +302,13 @@ void CVersionCheck::ReadWirelessVersions(const std::string& forceLoadText)
     if (!HasImage(COMPONENT_FIRMWARE) && !HasImage(COMPONENT_DASHBOARD))
         return;
 
-    if (!m_Engine.OpenChannel()) {
-        if (m_Hooks.showWarning)
+    // A stop request ends the wait for the connection at once; the upgrade later opens the
+    // channel without it.
+    m_Engine.m_Adapter.SetCancelHandle(m_Hooks.stopHandle);
+    const bool opened = m_Engine.OpenChannel();
+    m_Engine.m_Adapter.SetCancelHandle(-1);
+    if (!opened) {
+        if (m_Hooks.showWarning && !Stopped())
             m_Hooks.showWarning(IDS_TCP_CONNECT_FAILED);
         return;
     }

@@ -155,6 +155,7 @@ bool CUpgradeEngine::OpenChannel()
 {
     m_nRow = NO_ROW;
     m_Adapter.SetInterface(m_strInterface);
+    m_Adapter.SetConnectTimeout(CHANNEL_CONNECT_TIMEOUT_MS);
     if (!m_Adapter.Open(GetRouterIpText(), m_nRouterPort, INetPort::PORT_TYPE_TCP)) {
         m_nResultId = IDS_TCP_CONNECT_FAILED;
         return false;

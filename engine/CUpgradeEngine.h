@@ -80,6 +80,9 @@ public:
     static constexpr uint32_t FORCE_LOAD_TIMEOUT_MS = 2000;
     static constexpr uint32_t READY_PROBE_TIMEOUT_MS = 2000;
 
+    // The channel's connection gets the time-out of every write on it.
+    static constexpr uint32_t CHANNEL_CONNECT_TIMEOUT_MS = CDiagCaller::WRITE_TIMEOUT_MS;
+
     // Chunk sizes of the two transfers.
     static constexpr uint32_t ROUTER_CHUNK_SIZE = 7300;
     static constexpr uint32_t WIRELESS_BLOCK_SIZE = 4096;

@@ -21,6 +21,8 @@ enum class Fault : uint8_t {
     TelnetSilent,
     TelnetWrongPrompt,
     TelnetHang,
+    TelnetNoConnect,
+    RouterNoConnect,
     NakBlock,
     DropBlockAck,
     BareBlockAck,

@@ -57,6 +57,10 @@ private:
 
     bool BindTcp(uint16_t port, CUniqueFd& fd, uint16_t& bound, std::string& error);
     bool BindUdp(uint16_t port, std::string& error);
+    // Faults telnet-no-connect and router-no-connect: the listener's accept queue is filled
+    // by a connection of the simulator's own that is never accepted, so the system drops
+    // every later connection request unanswered.
+    bool FillAcceptQueue(const CUniqueFd& listener, uint16_t port, std::string& error);
     void BindBroadcastListeners(uint16_t port);
     void AcceptAll(int listenFd, bool telnet);
     void ReadUdp(int fd);
@@ -80,6 +84,7 @@ private:
     std::vector<CUniqueFd> m_BroadcastFds;
     CUniqueFd m_TcpListenFd;
     CUniqueFd m_TelnetListenFd;
+    std::vector<CUniqueFd> m_QueueFillers; // see FillAcceptQueue; their listeners are not served
     uint16_t m_nRouterPort = 0;
     uint16_t m_nTelnetPort = 0;
     std::vector<std::unique_ptr<Connection>> m_Connections;

@@ -1,5 +1,6 @@
 #include "tests/support/CliFixture.h"
 #include "tests/support/Files.h"
+#include "tests/support/Wait.h"
 
 using kivtest::CliFixture;
 using kivtest::CliRun;
@@ -151,6 +152,29 @@ TEST_F(CliCheck, BothFamiliesPresentFamilyBIsIgnoredAndNeverSent)
     std::string transcript = Transcript();
     EXPECT_EQ(transcript.find("diag display version"), std::string::npos);
     EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"RUT begin\""), 3); // BOOT, APP, Customization only
+}
+
+// A router (or a firewall before it) that drops every connection request to its Telnet
+// and TCP router ports: the Telnet connection is waited for only as long as that step's
+// own time-out, and Ctrl+C ends the wait for the router port's connection at once. At
+// scale 1 both waits are long enough to see; the system's own would be minutes.
+TEST_F(CliCheck, ConnectionsThatNeverCompleteEndAtTheirTimeOutOrAtCtrlC)
+{
+    ASSERT_TRUE(StartSim({"--fault", "telnet-no-connect", "--fault", "router-no-connect"}));
+    kivtest::Process cli;
+    kivtest::Process::Env env = CliEnv();
+    env["KIV_TIME_SCALE"] = "1";
+    ASSERT_TRUE(cli.Start(CliArgs("check", Samples("a")), env));
+    // The Telnet connection gives up after its 1 s, right before the router port is tried.
+    EXPECT_TRUE(kivtest::WaitFor([this] { return Log().find("创建TCP连接失败") != std::string::npos; }, 20000));
+    const auto interrupted = std::chrono::steady_clock::now();
+    cli.Signal(SIGINT);
+    CliRun run = Finish(cli, std::chrono::seconds(60));
+    const auto took = std::chrono::steady_clock::now() - interrupted;
+    EXPECT_LT(took, std::chrono::milliseconds(2000)) << "the router port's 3 s connection wait was not cut short";
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.json["interrupted"], true);
+    EXPECT_EQ(run.err.find("Creating the TCP connection failed"), std::string::npos); // a stop is no failure to say
 }
 
 TEST_F(CliCheck, NoRouterAndUsageErrors)
