@@ -201,8 +201,8 @@ private:
     bool ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs);
     bool SendRouterData(CBinFile& image, uint32_t total);
     bool DownloadPart(CAppFileReader& reader, int part, uint32_t total, uint64_t& written);
-    // Logs that `image` no longer holds the bytes verified when it was opened.
-    void LogImageChanged(const CBinFile& image, const std::string& failure);
+    // Logs that a block of `image`, not verified when it was opened, fails its checksum.
+    void LogImageDamaged(const CBinFile& image, const std::string& failure);
 
     // A fixed pause of the sequence, counted in m_nPausedMs.
     void Pause(uint32_t ms);
