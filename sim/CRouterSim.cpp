@@ -403,13 +403,21 @@ void CRouterSim::AcceptAll(int listenFd, bool telnet)
 void CRouterSim::ServeConnection(Connection& conn, short revents)
 {
     if (revents & POLLIN) {
+        // What has arrived is read in one turn (up to a limit, so that one busy connection
+        // cannot starve the others): a poll per receive would slow a bulk transfer down.
         uint8_t buffer[RECEIVE_CHUNK];
-        const ssize_t n = recv(conn.fd.Get(), buffer, sizeof buffer, 0);
-        if (n > 0) {
-            conn.lastInput = GetTickCount();
-            conn.session->OnBytes(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            conn.peerClosed = true;
+        for (size_t turn = 0; turn < RECEIVES_PER_TURN && !conn.peerClosed; ++turn) {
+            const ssize_t n = recv(conn.fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) {
+                conn.lastInput = GetTickCount();
+                conn.session->OnBytes(buffer, static_cast<size_t>(n));
+                if (static_cast<size_t>(n) < sizeof buffer)
+                    break; // nothing more waiting
+            } else {
+                if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                    conn.peerClosed = true;
+                break;
+            }
         }
     } else if (revents & (POLLHUP | POLLERR)) {
         conn.peerClosed = true;

@@ -24,6 +24,8 @@ class CRouterSim {
 public:
     static constexpr size_t MAX_PENDING_OUTPUT = 4u * 1024u * 1024u;
     static constexpr size_t RECEIVE_CHUNK = 65536;
+    // Receives of one connection per loop turn, at most.
+    static constexpr size_t RECEIVES_PER_TURN = 16;
 
     explicit CRouterSim(const CSimConfig& config);
     ~CRouterSim();
