@@ -22,6 +22,7 @@
 #include "cli/CCliView.h"
 #include "cli/CDiscoverCommand.h"
 #include "cli/CProgressPrinter.h"
+#include "cli/StopSignals.h"
 #include "engine/CUpgradeEngine.h"
 #include "platform/CPollableEvent.h"
 #include "platform/Clock.h"
@@ -45,26 +46,6 @@ struct Options {
     double timeScale = 0;
     bool json = false;
 };
-
-// SIGINT and SIGTERM, and SIGHUP (a closed terminal or SSH session) and SIGQUIT, are
-// blocked in every thread and collected here, on the main thread, so that no worker's
-// system call is ever interrupted and an upgrade is never cut off half-way.
-sigset_t StopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        sigaddset(&set, sig);
-    return set;
-}
-
-int TakePendingSignal()
-{
-    sigset_t set = StopSignals();
-    timespec zero{0, 0};
-    int sig = sigtimedwait(&set, nullptr, &zero);
-    return sig > 0 ? sig : 0;
-}
 
 std::string FormatMac(const std::array<uint8_t, 6>& mac)
 {
@@ -196,9 +177,7 @@ int RunDiscover(const RouterOverrides& overrides, bool json)
         done = true;
     });
     while (!done) {
-        sigset_t set = StopSignals();
-        timespec tick{0, 50 * 1000 * 1000};
-        if (sigtimedwait(&set, nullptr, &tick) > 0) {
+        if (TakeStopSignal(50 * 1000 * 1000) != 0) {
             command.SetInterrupted();
             stop.Set();
         }
@@ -268,8 +247,7 @@ public:
 private:
     void OnIdle()
     {
-        int sig = TakePendingSignal();
-        if (sig == 0)
+        if (TakeStopSignal() == 0)
             return;
         if (m_pDlg->IsUpgradeRunning()) {
             m_Printer.PrintWarning(LoadStringResource(IDS_UPGRADE_IN_PROCESS));
@@ -402,8 +380,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", notice.c_str());
 
     std::signal(SIGPIPE, SIG_IGN);
-    sigset_t stops = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr); // inherited by every thread started below
+    BlockStopSignals(); // inherited by every thread started below
 
     RouterOverrides overrides = MakeOverrides(options);
     std::string problem;
