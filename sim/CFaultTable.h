@@ -61,6 +61,12 @@ public:
     // The requests `no-answer` can name, as the simulator's transcript names them.
     static const std::vector<std::string>& RequestNames();
 
+    // How much longer than without it a sound tool may take over a whole upgrade because of
+    // `fault` with `value` (scaled ms): what the router's side knows its fault costs, the
+    // waits for answers it withholds and the tries they lead to, generously. A soak run that
+    // takes longer than a few times its fault-free time plus its faults' delays is too slow.
+    static uint64_t DelayMs(Fault fault, const std::string& value);
+
     // Adds one "NAME[=VALUE]" entry; false with a reason for an unknown name or bad value.
     bool Add(const std::string& spec, std::string& error);
 
