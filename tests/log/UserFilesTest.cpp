@@ -257,8 +257,9 @@ TEST_F(UserTempDirTest, LogOfAnotherUserOrWithASecondNameIsLeftAloneAndSaidOnce)
             KIV_SKIP_OR_FAIL("giving a file to another user needs root");
         std::remove(path.c_str());
         std::ofstream(other) << "their text\r\n";
-        if (c.needsRoot)
+        if (c.needsRoot) {
             ASSERT_EQ(chown(other.c_str(), NOBODY, NOBODY), 0);
+        }
         c.make();
         FailureCount failures;
         CDownloadLog log(path);
