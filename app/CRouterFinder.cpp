@@ -41,17 +41,28 @@ void CRouterFinder::ReportSkipped(const CUdpHdlc& udp) const
         m_SkipSink("and " + std::to_string(more) + " more discovery replies skipped in this try");
 }
 
-bool CRouterFinder::FindFirst(DiscoveryReply* reply)
+bool CRouterFinder::FindOne(DiscoveryReply* reply)
 {
+    m_Answered.clear();
     for (const auto& target : m_Overrides.targets) {
         for (int i = 0; i < TRIES_PER_TARGET; ++i) {
             if (Stopped())
                 return false;
             std::vector<DiscoveryReply> replies;
-            if (TryOnce(target, true, &replies)) {
-                *reply = replies.front();
-                return true;
+            if (!TryOnce(target, false, &replies))
+                continue;
+            // A router whose replies differ only in their text is one router.
+            for (const DiscoveryReply& r : replies) {
+                const bool known = std::any_of(m_Answered.begin(), m_Answered.end(), [&r](const DiscoveryReply& a) {
+                    return a.ip == r.ip && a.mac == r.mac;
+                });
+                if (!known)
+                    m_Answered.push_back(r);
             }
+            if (m_Answered.size() != 1)
+                return false;
+            *reply = m_Answered.front();
+            return true;
         }
     }
     return false;

@@ -1,5 +1,6 @@
 #include "app/CVersionCheck.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "app/DiscoveryHint.h"
@@ -157,13 +158,39 @@ bool CVersionCheck::Discover(std::string& versionText)
 {
     CRouterFinder finder = MakeFinder();
     DiscoveryReply reply;
-    if (finder.FindFirst(&reply)) {
+    if (finder.FindOne(&reply)) {
         StoreRouter(reply, versionText);
         return true;
     }
-    if (!finder.Stopped())
+    if (finder.Answered().size() > 1)
+        ReportSeveralRouters(finder.Answered());
+    else if (!finder.Stopped())
         ReportNoRouter();
     return false;
+}
+
+std::string CVersionCheck::SeveralRoutersText(const std::vector<DiscoveryReply>& routers)
+{
+    std::string named;
+    for (size_t i = 0; i < routers.size(); ++i) {
+        const auto& m = routers[i].mac;
+        char mac[24];
+        std::snprintf(mac, sizeof mac, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+        named += std::string(i == 0                    ? ""
+                             : i + 1 == routers.size() ? " and "
+                                                       : ", ") +
+                 FormatIpv4(routers[i].ip) + " (MAC " + mac + ")";
+    }
+    return "More than one router answered: " + named +
+           ". Choose the one to check and upgrade by its address: --target ADDRESS for kivupgrade-cli, or "
+           "KIV_DISCOVERY_TARGETS=ADDRESS in the environment of the window.";
+}
+
+void CVersionCheck::ReportSeveralRouters(const std::vector<DiscoveryReply>& routers)
+{
+    const std::string text = SeveralRoutersText(routers);
+    LogPrintf(m_Engine.m_Log, "%s", text.c_str());
+    ShowCoreWarning(text);
 }
 
 bool CVersionCheck::TimeScaleAllowed()
@@ -217,6 +244,7 @@ bool CVersionCheck::TelnetLogin(const std::string& prompt)
     CDownloadLog& log = m_Engine.m_Log;
     m_Telnet.SetPortNumber(m_Overrides.telnetPort);
     m_Telnet.SetInterface(m_Overrides.interfaceName);
+    m_Telnet.SetCancelHandle(m_Hooks.stopHandle);
     m_strTelnetProblem.clear();
     auto fail = [&](const char* line, const char* why) {
         LogPrintf(log, "%s", line);
@@ -338,9 +366,14 @@ void CVersionCheck::ReadWirelessVersions(const std::string& forceLoadText)
         NoteVersionProblem(COMPONENT_DASHBOARD, why);
     };
 
-    if (!m_Engine.OpenChannel()) {
+    // A stop request ends the wait for the connection at once; the upgrade later opens the
+    // channel without it.
+    m_Engine.m_Adapter.SetCancelHandle(m_Hooks.stopHandle);
+    const bool opened = m_Engine.OpenChannel();
+    m_Engine.m_Adapter.SetCancelHandle(-1);
+    if (!opened) {
         note("the router's TCP channel could not be opened");
-        if (m_Hooks.showWarning)
+        if (m_Hooks.showWarning && !Stopped())
             m_Hooks.showWarning(IDS_TCP_CONNECT_FAILED);
         return;
     }

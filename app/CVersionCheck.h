@@ -87,6 +87,10 @@ public:
     // Sets the entry's upgrade flag from its current version and its image's version.
     static void CompareVersions(ComponentEntry& entry);
 
+    // What the check says when more than one router answered its discovery: each router's
+    // address and MAC, and how to choose one.
+    static std::string SeveralRoutersText(const std::vector<DiscoveryReply>& routers);
+
     // Advice given with "No router is detected" by the last check (empty otherwise).
     const std::vector<std::string>& GetNoRouterHint() const { return m_NoRouterHint; }
     // True when this check found a router (the engine holds its address).
@@ -116,6 +120,7 @@ private:
     bool TimeScaleAllowed();
     void StoreRouter(const DiscoveryReply& reply, std::string& versionText);
     void ReportNoRouter();
+    void ReportSeveralRouters(const std::vector<DiscoveryReply>& routers);
     CRouterFinder MakeFinder() const;
     std::string NewestValidLine() const;
     void FillRows(bool& passed);

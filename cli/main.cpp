@@ -25,6 +25,7 @@
 #include "cli/CHistoryCommand.h"
 #include "cli/CLoginInhibitor.h"
 #include "cli/CProgressPrinter.h"
+#include "cli/StopSignals.h"
 #include "engine/CUpgradeEngine.h"
 #include "platform/CPollableEvent.h"
 #include "platform/Clock.h"
@@ -48,26 +49,6 @@ struct Options {
     double timeScale = 0;
     bool json = false;
 };
-
-// SIGINT and SIGTERM, and SIGHUP (a closed terminal or SSH session) and SIGQUIT, are
-// blocked in every thread and collected here, on the main thread, so that no worker's
-// system call is ever interrupted and an upgrade is never cut off half-way.
-sigset_t StopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        sigaddset(&set, sig);
-    return set;
-}
-
-int TakePendingSignal()
-{
-    sigset_t set = StopSignals();
-    timespec zero{0, 0};
-    int sig = sigtimedwait(&set, nullptr, &zero);
-    return sig > 0 ? sig : 0;
-}
 
 std::string FormatMac(const std::array<uint8_t, 6>& mac)
 {
@@ -231,9 +212,7 @@ int RunDiscover(const RouterOverrides& overrides, bool json)
         done = true;
     });
     while (!done) {
-        sigset_t set = StopSignals();
-        timespec tick{0, 50 * 1000 * 1000};
-        if (sigtimedwait(&set, nullptr, &tick) > 0) {
+        if (TakeStopSignal(50 * 1000 * 1000) != 0) {
             command.SetInterrupted();
             stop.Set();
         }
@@ -306,8 +285,7 @@ public:
 private:
     void OnIdle()
     {
-        int sig = TakePendingSignal();
-        if (sig == 0)
+        if (TakeStopSignal() == 0)
             return;
         if (m_pDlg->IsUpgradeRunning()) {
             m_Printer.PrintWarning(LoadStringResource(IDS_UPGRADE_IN_PROCESS));
@@ -442,8 +420,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", notice.c_str());
 
     std::signal(SIGPIPE, SIG_IGN);
-    sigset_t stops = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr); // inherited by every thread started below
+    BlockStopSignals(); // inherited by every thread started below
 
     RouterOverrides overrides = MakeOverrides(options);
     std::string problem;

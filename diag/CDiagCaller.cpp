@@ -36,7 +36,7 @@ bool CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expe
     for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
         if (!m_pAdapter->Write(0, request, length, leadingFlag, WRITE_TIMEOUT_MS)) {
             LogPrintf(m_pLog, "Execute#%d> Write Fail", attempt);
-            NoteUnanswered();
+            NoteUnanswered(readTimeoutMs);
             Sleep(RETRY_PAUSE_MS);
             continue;
         }
@@ -44,7 +44,7 @@ bool CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expe
         m_ResponseLength = 0;
         if (!m_pAdapter->Read(m_Response, RESPONSE_SIZE, &m_ResponseLength, 0, readTimeoutMs)) {
             LogPrintf(m_pLog, "Execute#%d> Read Fail", attempt);
-            NoteUnanswered();
+            NoteUnanswered(readTimeoutMs);
             Sleep(RETRY_PAUSE_MS);
             continue;
         }
@@ -333,16 +333,17 @@ bool CDiagCaller::DIAG_Write(uint32_t frameLength)
     uint8_t* frame = m_pAdapter->WriteBuffer();
     if (frame == nullptr || frameLength > CHdlcAdapter::WRITE_BUFFER_SIZE)
         return false;
-    m_nOwedToThisBlock = 0;
+    for (OwedAnswer& owed : m_Owed)
+        owed.thisBlock = false; // a new block: what earlier tries are owed is owed elsewhere now
     for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
         if (!m_pAdapter->Write(1, frame, frameLength, 0, WRITE_TIMEOUT_MS)) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Write Fail", attempt);
-            NoteUnansweredTry(); // part of the frame may have gone out after all
+            NoteUnanswered(BLOCK_ACK_TIMEOUT_MS, true); // part of the frame may have gone out after all
             continue;
         }
         if (!ReadBlockAck(attempt)) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Read Fail", attempt);
-            NoteUnansweredTry();
+            NoteUnanswered(BLOCK_ACK_TIMEOUT_MS, true);
             continue;
         }
         if (DiagCodec::IsRefusal(Answer())) {
@@ -354,55 +355,112 @@ bool CDiagCaller::DIAG_Write(uint32_t frameLength)
     return false;
 }
 
-void CDiagCaller::NoteUnanswered()
+void CDiagCaller::NoteUnanswered(uint32_t windowMs, bool thisBlock)
 {
-    if (m_pAdapter != nullptr && m_pAdapter->Responses().IsAcknowledgementMode())
-        ++m_nAcksOwed;
+    if (m_pAdapter == nullptr || !m_pAdapter->Responses().IsAcknowledgementMode())
+        return;
+    DropExpired();
+    if (m_Owed.size() >= MAX_OWED)
+        m_Owed.erase(m_Owed.begin());
+    m_Owed.push_back(OwedAnswer{GetTickCount(), windowMs, thisBlock});
 }
 
-void CDiagCaller::NoteUnansweredTry()
+void CDiagCaller::DropExpired()
 {
-    const uint32_t before = m_nAcksOwed;
-    NoteUnanswered();
-    m_nOwedToThisBlock += m_nAcksOwed - before;
+    std::erase_if(m_Owed, [](const OwedAnswer& owed) { return TicksSince(owed.since) >= owed.windowMs; });
+}
+
+uint32_t CDiagCaller::AcksOwed() const
+{
+    return static_cast<uint32_t>(std::count_if(m_Owed.begin(), m_Owed.end(), [](const OwedAnswer& owed) {
+        return TicksSince(owed.since) < owed.windowMs;
+    }));
 }
 
 void CDiagCaller::ForgetOwedAcks()
 {
-    m_nAcksOwed = 0;
-    m_nOwedToThisBlock = 0;
+    m_Owed.clear();
     if (m_pAdapter != nullptr)
         m_nBareAcksSeen = m_pAdapter->Responses().GetBareAckCount();
+}
+
+bool CDiagCaller::TakeBareAcks(uint32_t arrived, SetAside& aside)
+{
+    DropExpired();
+    // The oldest owed answer is the first to come, if it comes at all.
+    while (arrived > 0) {
+        auto owed = std::find_if(m_Owed.begin(), m_Owed.end(), [](const OwedAnswer& o) { return !o.thisBlock; });
+        if (owed == m_Owed.end())
+            break;
+        const uint32_t left = owed->windowMs - TicksSince(owed->since);
+        if (aside.count == 0 || left > aside.windowMs - TicksSince(aside.since)) {
+            aside.since = owed->since;
+            aside.windowMs = owed->windowMs;
+        }
+        ++aside.count;
+        m_Owed.erase(owed);
+        --arrived;
+    }
+    if (arrived == 0)
+        return false;
+    SettleThisBlock(arrived);
+    return true;
+}
+
+void CDiagCaller::SettleThisBlock(uint32_t answers)
+{
+    // Every try of this block, this one included, less the answers that came: those may still
+    // come, and are owed for one more wait from now.
+    const auto tries = static_cast<uint32_t>(std::count_if(m_Owed.begin(), m_Owed.end(),
+                                                           [](const OwedAnswer& o) { return o.thisBlock; })) +
+                       1;
+    std::erase_if(m_Owed, [](const OwedAnswer& o) { return o.thisBlock; });
+    for (uint32_t i = answers; i < tries; ++i)
+        m_Owed.push_back(OwedAnswer{GetTickCount(), BLOCK_ACK_TIMEOUT_MS, true});
 }
 
 bool CDiagCaller::ReadBlockAck(int attempt)
 {
     const uint32_t start = GetTickCount();
+    SetAside aside;
     for (;;) {
+        uint32_t wait = 0;
+        if (aside.count > 0) {
+            const uint32_t passed = TicksSince(aside.since);
+            if (passed >= aside.windowMs) {
+                // The answers those bare acknowledgements were taken for are due no longer:
+                // one of them was this try's own.
+                LogPrintf(m_pLog, "DIAG_Write#%d> Ambiguous Ack Taken", attempt);
+                m_Response[0] = DL_ACK;
+                m_ResponseLength = 1;
+                SettleThisBlock(1);
+                return true;
+            }
+            wait = aside.windowMs - passed;
+        }
         const uint32_t elapsed = TicksSince(start);
         if (elapsed >= BLOCK_ACK_TIMEOUT_MS)
             return false;
+        wait = wait == 0 ? BLOCK_ACK_TIMEOUT_MS - elapsed : std::min(wait, BLOCK_ACK_TIMEOUT_MS - elapsed);
         m_ResponseLength = 0;
-        if (!m_pAdapter->Read(m_Response, BLOCK_ACK_LENGTH, &m_ResponseLength, 0, BLOCK_ACK_TIMEOUT_MS - elapsed))
+        const uint32_t readStart = GetTickCount();
+        if (!m_pAdapter->Read(m_Response, BLOCK_ACK_LENGTH, &m_ResponseLength, 0, wait)) {
+            // A wait cut short by the window of a set-aside answer: the top of the loop
+            // decides. Any other failure ends this try.
+            if (aside.count > 0 && TicksSince(readStart) >= wait)
+                continue;
             return false;
+        }
         // A negative answer, and one that names the block, say what they are about.
         if (m_Response[0] != DL_ACK || m_ResponseLength >= BLOCK_ACK_LENGTH)
             return true;
         // Bare acknowledgements that arrived since the last count (also those the queue let go
-        // with an answer that came after them): as many as other requests are owed may be
-        // their late answers; one more answers a try of this block, and any try's answer says
-        // that the block was written.
+        // with an answer that came after them).
         const uint32_t count = m_pAdapter->Responses().GetBareAckCount();
         const uint32_t arrived = count - m_nBareAcksSeen;
         m_nBareAcksSeen = count;
-        const uint32_t owedElsewhere = m_nAcksOwed - m_nOwedToThisBlock;
-        if (arrived > owedElsewhere) {
-            // Still owed: every request so far, this try included, less the answers come.
-            m_nAcksOwed = m_nAcksOwed + 1 > arrived ? m_nAcksOwed + 1 - arrived : 0;
-            m_nOwedToThisBlock = 0;
+        if (TakeBareAcks(arrived, aside))
             return true;
-        }
-        m_nAcksOwed -= arrived;
         LogPrintf(m_pLog, "DIAG_Write#%d> Ambiguous Ack Ignored", attempt);
     }
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "diag/DiagCodec.h"
 #include "diag/DiagRequest.h"
@@ -48,16 +49,19 @@ public:
     // Sends the downloader write frame already built in the adapter's write buffer (the
     // caller has set the 5-byte acknowledgement pattern) and waits for its acknowledgement.
     // An answer naming the block (02 and its address) is taken as it comes. A bare 02 does
-    // not say which request it answers: while acknowledgement-mode requests other than this
-    // block's earlier tries may still be answered late, it is taken only when more bare
-    // acknowledgements have arrived than such answers are owed; the others count as those
-    // late answers, and the wait goes on. A late answer to an earlier try of the same block
-    // is taken: it, too, says that the block was written.
+    // not say which request it answers: while an acknowledgement-mode request other than
+    // this block's tries may still be answered late, a bare 02 is taken for that late
+    // answer and the wait goes on for this try's own. A late answer is owed only for one
+    // more wait of its request after that request's own wait ended (an answer comes within
+    // its wait, or late while the next request waits, or never); once it is due no longer,
+    // the bare 02 set aside for it is this try's answer after all, and the block is taken
+    // without being written again. A late answer to an earlier try of the same block is
+    // taken: it, too, says that the block was written.
     bool DIAG_Write(uint32_t frameLength);
 
     // Acknowledgement-mode requests (unlock, reset, block write) on this channel that got no
     // answer within their wait and may still be answered, as far as is known.
-    uint32_t AcksOwed() const { return m_nAcksOwed; }
+    uint32_t AcksOwed() const;
     // A new connection owes nothing: called when the channel is opened.
     void ForgetOwedAcks();
 
@@ -90,19 +94,40 @@ private:
     static bool LogNvStatus(std::span<const uint8_t> answer, bool isRead, uint8_t* destination, uint32_t length,
                             uint16_t* status, CDownloadLog* log);
     bool ExecuteNv(uint8_t command, uint16_t item, const uint8_t* source, uint32_t length, const char* name);
+    // An answer still owed to an acknowledgement-mode request: since when (the end of the
+    // request's wait) and for how long (one more wait of that request).
+    struct OwedAnswer {
+        uint32_t since = 0;
+        uint32_t windowMs = 0;
+        bool thisBlock = false; // owed to a try of the block being written
+    };
+    // Bare acknowledgements taken for late answers during one block wait, and when the last
+    // of those answers would have been due no longer.
+    struct SetAside {
+        uint32_t count = 0;
+        uint32_t since = 0;
+        uint32_t windowMs = 0;
+    };
+    static constexpr size_t MAX_OWED = 64;
+
     // Reads one block acknowledgement within the block's wait; false after a time-out.
     bool ReadBlockAck(int attempt);
-    // An acknowledgement-mode request got no answer in time: it may still come.
-    void NoteUnanswered();
-    // The same for a try of the block being written.
-    void NoteUnansweredTry();
+    // Takes `arrived` bare acknowledgements: first for answers owed elsewhere (recorded in
+    // `aside`), the rest for this block's tries. True when at least one was this block's.
+    bool TakeBareAcks(uint32_t arrived, SetAside& aside);
+    // This try was answered (`answers` answers for this block's tries came in all): what its
+    // tries are still owed is one answer per try less those that came.
+    void SettleThisBlock(uint32_t answers);
+    // An acknowledgement-mode request got no answer within `windowMs`: it may still come.
+    void NoteUnanswered(uint32_t windowMs, bool thisBlock = false);
+    // Forgets the owed answers whose window has passed.
+    void DropExpired();
     void SetPattern(const uint8_t* bytes, uint32_t count);
 
     uint8_t m_Response[RESPONSE_SIZE] = {};
     uint32_t m_ResponseLength = 0;
-    uint32_t m_nAcksOwed = 0;
-    uint32_t m_nOwedToThisBlock = 0; // the part of m_nAcksOwed owed to the current block's tries
-    uint32_t m_nBareAcksSeen = 0;    // the queue's bare acknowledgements accounted for
+    std::vector<OwedAnswer> m_Owed; // oldest first
+    uint32_t m_nBareAcksSeen = 0;   // the queue's bare acknowledgements accounted for
     CHdlcAdapter* m_pAdapter;
     CDownloadLog* m_pLog;
 };

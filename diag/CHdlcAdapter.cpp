@@ -61,8 +61,11 @@ bool CHdlcAdapter::CreateNetPort(const std::string& address, uint16_t port, int 
         created = udp;
     } else if (portType == INetPort::PORT_TYPE_TCP) {
         auto* tcp = new (std::nothrow) CTcpPort();
-        if (tcp != nullptr)
+        if (tcp != nullptr) {
             tcp->SetInterface(m_strInterface);
+            tcp->SetConnectTimeout(m_nConnectTimeoutMs);
+            tcp->SetCancelHandle(m_nCancelFd.load());
+        }
         created = tcp;
     }
     if (created == nullptr)
@@ -75,6 +78,13 @@ bool CHdlcAdapter::CreateNetPort(const std::string& address, uint16_t port, int 
     delete created;
     m_pPort.store(nullptr, std::memory_order_release);
     return false;
+}
+
+void CHdlcAdapter::SetCancelHandle(int fd)
+{
+    m_nCancelFd.store(fd);
+    if (auto* tcp = dynamic_cast<CTcpPort*>(Port()))
+        tcp->SetCancelHandle(fd);
 }
 
 bool CHdlcAdapter::Close()

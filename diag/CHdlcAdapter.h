@@ -8,6 +8,7 @@
 
 #include "diag/CResponseQueue.h"
 #include "diag/DiagProtocol.h"
+#include "net/CTcpPort.h"
 #include "net/INetPort.h"
 #include "platform/CCriticalSection.h"
 #include "platform/CEvent.h"
@@ -38,6 +39,11 @@ public:
     bool CreateNetPort(const std::string& address, uint16_t port, int portType);
     // Network interface the ports made from now on are tied to (empty: the system's choice).
     void SetInterface(const std::string& name) { m_strInterface = name; }
+    // How long a TCP port made from now on waits for its connection (reconnections too).
+    void SetConnectTimeout(uint32_t timeoutMs) { m_nConnectTimeoutMs = timeoutMs; }
+    // A pollable descriptor (or -1, not owned) that ends a connection wait of the TCP port
+    // at once when it becomes readable; applies to the port that exists and to later ones.
+    void SetCancelHandle(int fd);
     // Stops the reader, closes and releases the port.
     bool Close();
 
@@ -80,4 +86,6 @@ private:
     std::unique_ptr<uint8_t[]> m_pWriteBuffer;
     uint32_t m_WriteLength = 0;
     std::string m_strInterface;
+    uint32_t m_nConnectTimeoutMs = CTcpPort::DEFAULT_CONNECT_TIMEOUT_MS;
+    std::atomic<int> m_nCancelFd{-1};
 };

@@ -42,6 +42,9 @@ CUdpHdlc::CUdpHdlc(const uint8_t ip[4], uint16_t port, const std::string& interf
 {
     m_UdpPort.SetInterface(interfaceName);
     m_UdpPort.SetCancelHandle(cancelHandle);
+    // Toward one router (a unicast address) only its own address and port can answer; a
+    // broadcast takes replies from anyone, each judged by AcceptDiscoveryReply.
+    m_UdpPort.SetPeerOnly(true);
     if (!m_UdpPort.SetConfig(AddressText(ip), port)) {
         ShowCoreWarning("m_UdpPort.SetConfig() failed");
         return;

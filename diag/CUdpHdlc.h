@@ -18,7 +18,10 @@ struct DiscoveryReply {
 };
 
 // One framed control-record exchange with the router over UDP: each frame (always with a
-// leading flag) travels as one datagram. Constructed for one target and one operation.
+// leading flag) travels as one datagram. Constructed for one target and one operation. A
+// unicast target (the router's address, or a discovery target naming one device) is the
+// only sender whose datagrams are taken: its socket is connected to that address and port,
+// so that no other host on the LAN can answer for it.
 class CUdpHdlc : public NonCopyable {
 public:
     static constexpr uint32_t FRAME_BUFFER_SIZE = 512;

@@ -45,13 +45,13 @@ CUpgradeEngine::CUpgradeEngine(ComponentEntry* table, const std::string& logPath
 
 CUpgradeEngine::~CUpgradeEngine() = default;
 
-void CUpgradeEngine::LogImageChanged(const CBinFile& image, const std::string& failure)
+void CUpgradeEngine::LogImageDamaged(const CBinFile& image, const std::string& failure)
 {
     if (image.GetResourceId() != 0)
         LogPrintf(m_Log, "Embedded image %u is damaged: %s", static_cast<unsigned>(image.GetResourceId()),
                   failure.c_str());
     else
-        LogPrintf(m_Log, "Image file changed on disk: %s: %s", MakePrintable(image.GetPath()).c_str(), failure.c_str());
+        LogPrintf(m_Log, "Image %s is damaged: %s", MakePrintable(image.GetPath()).c_str(), failure.c_str());
 }
 
 uint32_t CUpgradeEngine::UpgradeThread(CUpgradeEngine* engine) { return engine != nullptr ? engine->Run() : 0; }
@@ -180,6 +180,7 @@ bool CUpgradeEngine::OpenChannel()
 {
     m_nRow = NO_ROW;
     m_Adapter.SetInterface(m_strInterface);
+    m_Adapter.SetConnectTimeout(CHANNEL_CONNECT_TIMEOUT_MS);
     if (!m_Adapter.Open(GetRouterIpText(), m_nRouterPort, INetPort::PORT_TYPE_TCP)) {
         m_nResultId = IDS_TCP_CONNECT_FAILED;
         return false;

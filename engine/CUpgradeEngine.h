@@ -80,6 +80,9 @@ public:
     static constexpr uint32_t FORCE_LOAD_TIMEOUT_MS = 2000;
     static constexpr uint32_t READY_PROBE_TIMEOUT_MS = 2000;
 
+    // The channel's connection gets the time-out of every write on it.
+    static constexpr uint32_t CHANNEL_CONNECT_TIMEOUT_MS = CDiagCaller::WRITE_TIMEOUT_MS;
+
     // Chunk sizes of the two transfers.
     static constexpr uint32_t ROUTER_CHUNK_SIZE = 7300;
     static constexpr uint32_t WIRELESS_BLOCK_SIZE = 4096;
@@ -204,8 +207,8 @@ private:
     bool ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs);
     bool SendRouterData(CBinFile& image, uint32_t total);
     bool DownloadPart(CAppFileReader& reader, int part, uint32_t total, uint64_t& written);
-    // Logs that `image` no longer holds the bytes verified when it was opened.
-    void LogImageChanged(const CBinFile& image, const std::string& failure);
+    // Logs that a block of `image`, not verified when it was opened, fails its checksum.
+    void LogImageDamaged(const CBinFile& image, const std::string& failure);
 
     // A fixed pause of the sequence, counted in m_nPausedMs.
     void Pause(uint32_t ms);

@@ -52,11 +52,11 @@ bool CUpgradeEngine::SendRouterData(CBinFile& image, uint32_t total)
     uint64_t sent = 0;
     for (uint32_t i = 0; i < chunks; ++i) {
         uint32_t length = 0;
-        // Read and checked right before it goes out: a file changed since the check is
-        // never sent.
+        // The bytes checked when the image was opened (an embedded image's block is checked
+        // now, as it never was): a damaged block is never sent.
         const uint8_t* chunk = reader.NextChunk(length);
         if (chunk == nullptr) {
-            LogImageChanged(image, reader.GetFailure());
+            LogImageDamaged(image, reader.GetFailure());
             m_nResultId = IDS_ROUTER_TRANSFER_FAILED;
             return false;
         }

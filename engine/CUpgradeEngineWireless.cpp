@@ -155,11 +155,11 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
     reader.SelectPart(static_cast<size_t>(part));
     for (uint32_t block = 0; block < blocks; ++block) {
         uint32_t length = 0;
-        // Read and checked right before it is framed: a file changed since the check is
-        // never sent.
+        // The bytes checked when the image was opened (an embedded image's block is checked
+        // now, as it never was): a damaged block is never sent.
         const uint8_t* data = reader.NextChunk(length);
         if (data == nullptr) {
-            LogImageChanged(reader.GetFile(), reader.GetFailure());
+            LogImageDamaged(reader.GetFile(), reader.GetFailure());
             m_nResultId = IDS_DOWNLOAD_FAILED;
             return false;
         }

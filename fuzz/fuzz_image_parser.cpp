@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the image parser: in memory with and without checksum
-// verification for every expected type, and once through a real file read by position;
+// verification for every expected type, and once through a real file (read whole, as a .bin is);
 // every opened image is then read chunk by chunk with its blocks checked, as a transfer does.
 #include <unistd.h>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include "images/CAppFileReader.h"
 
 CAppFileReader::CAppFileReader(const CBinFile& file, uint32_t chunkSize)
-    : m_pFile(&file), m_nChunkSize(chunkSize), m_Chunk(chunkSize)
+    : m_pFile(&file), m_nChunkSize(chunkSize), m_Chunk(file.IsVerified() ? 0 : chunkSize)
 {
 }
 
@@ -23,14 +23,17 @@ const uint8_t* CAppFileReader::NextChunk(uint32_t& length)
     length = m_nChunkSize < m_nRemaining ? m_nChunkSize : m_nRemaining;
     if (length == 0)
         return nullptr;
-    if (!m_pFile->ReadVerified(m_nPart, m_nPos, length, m_Chunk.data(), m_strFailure)) {
+    const uint8_t* chunk = m_pFile->IsVerified() ? m_pFile->PartData(m_nPart, m_nPos, length) : m_Chunk.data();
+    if (!m_pFile->IsVerified() && !m_pFile->ReadVerified(m_nPart, m_nPos, length, m_Chunk.data(), m_strFailure))
+        chunk = nullptr;
+    if (chunk == nullptr) {
         length = 0;
         m_nRemaining = 0;
         return nullptr;
     }
     m_nPos += length;
     m_nRemaining -= length;
-    return m_Chunk.data();
+    return chunk;
 }
 
 uint32_t CAppFileReader::GetChunkCount(size_t part) const

@@ -7,11 +7,12 @@
 #include "images/CBinFile.h"
 #include "platform/NonCopyable.h"
 
-// Hands out one part of an opened image in consecutive chunks of a fixed size. Each chunk
-// is read into the reader's own buffer right when it is asked for, and every block it
-// touches is checked against the checksum recorded when the image was opened, so what a
-// caller sends is exactly what was verified. The image must stay open while the reader is
-// used; a chunk pointer stays valid until the next NextChunk.
+// Hands out one part of an opened image in consecutive chunks of a fixed size. A chunk of an
+// image verified at open is a pointer into the image's own bytes (which nothing changes
+// after the check); a chunk of an embedded image, whose checksums were not verified at
+// open, is copied into the reader's buffer once every block it touches has matched its
+// checksum. The image must stay open while the reader is used; a chunk pointer stays valid
+// until the next NextChunk.
 class CAppFileReader : public NonCopyable {
 public:
     CAppFileReader(const CBinFile& file, uint32_t chunkSize);

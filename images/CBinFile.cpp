@@ -1,8 +1,10 @@
 #include "images/CBinFile.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "images/Crc16.h"
 #include "platform/ByteOrder.h"
@@ -11,10 +13,8 @@
 
 namespace {
 
-constexpr size_t MAX_IMAGE_SIZE = std::numeric_limits<uint32_t>::max();
-// Bytes read at a time when a file's blocks are checked.
-constexpr size_t OPEN_SCRATCH_SIZE = 64 * 1024;
-constexpr size_t SEND_SCRATCH_SIZE = 4096;
+// The address space a part's data are written into: 32 bits.
+constexpr uint64_t ADDRESS_SPACE = uint64_t{1} << 32;
 
 // Type of an embedded image from its resource id; IMG_NONE for any other id.
 uint32_t TypeOfResource(uint32_t id)
@@ -40,6 +40,13 @@ std::string BlockPrefix(size_t part, uint64_t block)
     return "part " + std::to_string(part) + " block " + std::to_string(block) + ": ";
 }
 
+std::string HexAddress(uint32_t address)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(address));
+    return text;
+}
+
 } // namespace
 
 CBinFile::~CBinFile() { Close(); }
@@ -48,10 +55,10 @@ void CBinFile::Close()
 {
     m_Headers.clear();
     m_Spans.clear();
-    m_Tables.clear();
     m_nType = IMG_NONE;
-    m_File.Close();
     m_pData = nullptr;
+    m_Owned.reset();
+    m_bVerified = false;
     m_nSize = 0;
     m_VersionField.fill(0);
     m_nFileType = 0;
@@ -75,14 +82,33 @@ bool CBinFile::Open(uint32_t expectedType)
     m_strFailure.clear();
     if (!IsUsablePath(m_strPath))
         return Fail("path is not usable (7 characters or fewer, or a network path)");
-    if (!m_File.Open(m_strPath))
-        return Fail("cannot open the file: " + std::string(std::strerror(m_File.LastError())));
-    if (m_File.Size() > MAX_IMAGE_SIZE) {
+    CReadOnlyFile file;
+    if (!file.Open(m_strPath))
+        return Fail("cannot open the file: " + std::string(std::strerror(file.LastError())));
+    if (!ReadWholeFile(file)) {
+        const std::string failure = m_strFailure;
         Close();
-        return Fail("image is larger than 4 GiB");
+        return Fail(failure);
     }
-    m_nSize = static_cast<size_t>(m_File.Size());
     return ParseAndClassify(true, expectedType);
+}
+
+bool CBinFile::ReadWholeFile(const CReadOnlyFile& file)
+{
+    // The size is judged before anything is allocated: a file that claims gigabytes (a
+    // sparse one costs nothing on disk) is no image of ours.
+    if (file.Size() > MAX_FILE_SIZE)
+        return Fail("the file is larger than " + std::to_string(MAX_FILE_SIZE / (1024 * 1024)) + " MiB (" +
+                    std::to_string(file.Size()) + " bytes): no image is that large");
+    const auto size = static_cast<size_t>(file.Size());
+    m_Owned.reset(new (std::nothrow) uint8_t[std::max<size_t>(size, 1)]);
+    if (!m_Owned)
+        return Fail("not enough memory to read the file (" + std::to_string(size) + " bytes)");
+    if (int error = file.ReadAt(0, m_Owned.get(), size))
+        return Fail("reading the file failed: " + CReadOnlyFile::ErrorText(error));
+    m_pData = m_Owned.get();
+    m_nSize = size;
+    return true;
 }
 
 bool CBinFile::OpenMemory(const uint8_t* data, size_t size, uint32_t expectedType, bool verifyChecksums,
@@ -135,19 +161,17 @@ bool CBinFile::OpenResource(uint32_t id)
 
 bool CBinFile::ParseAll(bool verifyChecksums)
 {
-    if ((m_pData == nullptr && !m_File.IsOpen()) || m_nSize < MIN_IMAGE_SIZE)
+    if (m_pData == nullptr || m_nSize < MIN_IMAGE_SIZE)
         return Fail("image is shorter than 190 bytes");
-    if (m_nSize > MAX_IMAGE_SIZE)
+    if (m_nSize > std::numeric_limits<uint32_t>::max())
         return Fail("image is larger than 4 GiB");
-    uint8_t fileHeader[FILE_HEADER_SIZE];
-    if (int error = ReadImage(0, fileHeader, sizeof fileHeader))
-        return Fail("file header: read failed: " + CReadOnlyFile::ErrorText(error));
-    m_nFileType = ReadLe32(fileHeader);
-    std::memcpy(m_VersionField.data(), fileHeader + FILE_VERSION_OFFSET, FILE_VERSION_SIZE);
+    m_nFileType = ReadLe32(m_pData);
+    std::memcpy(m_VersionField.data(), m_pData + FILE_VERSION_OFFSET, FILE_VERSION_SIZE);
     uint64_t pos = FILE_HEADER_SIZE;
     for (size_t index = 0; pos < m_nSize; ++index)
         if (!ParsePart(index, pos, verifyChecksums))
             return false;
+    m_bVerified = verifyChecksums;
     return true;
 }
 
@@ -155,10 +179,7 @@ bool CBinFile::ParsePart(size_t index, uint64_t& pos, bool verifyChecksums)
 {
     if (m_nSize - pos < PART_HEADER_SIZE)
         return Fail(PartPrefix(index) + "header beyond the end of the image");
-    uint8_t raw[PART_HEADER_SIZE];
-    if (int error = ReadImage(pos, raw, sizeof raw))
-        return Fail(PartPrefix(index) + "read failed: " + CReadOnlyFile::ErrorText(error));
-    PartHeader header = PartHeader::Parse(raw);
+    PartHeader header = PartHeader::Parse(m_pData + pos);
     pos += PART_HEADER_SIZE;
     if (header.m_nBlockSize == 0)
         return Fail(PartPrefix(index) + "block size is zero");
@@ -171,86 +192,43 @@ bool CBinFile::ParsePart(size_t index, uint64_t& pos, bool verifyChecksums)
         return Fail(PartPrefix(index) + "header size does not match the block count");
     if (m_nSize - pos < 2 * blocks)
         return Fail(PartPrefix(index) + "checksum table beyond the end of the image");
-    std::vector<uint8_t> tableBytes(2 * blocks);
-    if (int error = ReadImage(pos, tableBytes.data(), tableBytes.size()))
-        return Fail(PartPrefix(index) + "read failed: " + CReadOnlyFile::ErrorText(error));
-    std::vector<uint16_t> table(blocks);
-    for (uint64_t j = 0; j < blocks; ++j)
-        table[j] = ReadLe16(tableBytes.data() + 2 * j);
-    pos += 2 * blocks;
+    pos += 2 * blocks; // the table stays in the image bytes and is read from there
     if (m_nSize - pos < header.m_nDataLength)
         return Fail(PartPrefix(index) + "data beyond the end of the image");
-    if (verifyChecksums && !VerifyBlocks(index, pos, header, table))
-        return false;
+    // Written from its address upward, the data must end within the module's 32-bit
+    // addresses: past them the next block would land at address 0.
+    if (uint64_t(header.m_nTargetAddress) + header.m_nDataLength > ADDRESS_SPACE)
+        return Fail(PartPrefix(index) + "its " + std::to_string(header.m_nDataLength) + " bytes at address " +
+                    HexAddress(header.m_nTargetAddress) + " run past the end of the 32-bit address space");
     m_Spans.push_back(DataSpan{static_cast<uint32_t>(pos), header.m_nDataLength});
+    m_Headers.push_back(header);
+    if (verifyChecksums && !VerifyBlocks(index, pos, header))
+        return false;
     pos += header.m_nDataLength;
     uint64_t r = (header.m_nDataLength + 2 * blocks + PART_HEADER_SIZE) % 4;
     if (r > 0)
         pos += 4 - r;
-    m_Headers.push_back(header);
-    m_Tables.push_back(std::move(table));
     return true;
 }
 
-bool CBinFile::VerifyBlocks(size_t index, uint64_t pos, const PartHeader& header, const std::vector<uint16_t>& table)
+uint16_t CBinFile::TableEntry(size_t part, uint64_t block) const
+{
+    const uint64_t table = m_Spans[part].m_nOffset - 2 * uint64_t(m_Headers[part].BlockCount());
+    return ReadLe16(m_pData + table + 2 * block);
+}
+
+bool CBinFile::VerifyBlocks(size_t index, uint64_t pos, const PartHeader& header)
 {
     const uint64_t blockSize = header.m_nBlockSize;
-    const uint64_t dataEnd = pos + header.m_nDataLength;
-    // A file is read a batch of whole blocks at a time (a block larger than the scratch
-    // buffer is streamed through it); a memory image is checked in place.
-    std::vector<uint8_t> scratch(m_pData == nullptr ? OPEN_SCRATCH_SIZE : 0);
-    const uint64_t batchBlocks = std::max<uint64_t>(1, scratch.size() / blockSize);
-    for (uint64_t j = 0; j < table.size(); j += batchBlocks) {
-        const uint64_t batchStart = pos + j * blockSize;
-        const uint64_t batchLength = std::min(batchBlocks * blockSize, dataEnd - batchStart);
-        // A batch that cannot be read whole is read block by block, to name the block.
-        const bool buffered = m_pData == nullptr && batchLength <= scratch.size() &&
-                              ReadImage(batchStart, scratch.data(), static_cast<size_t>(batchLength)) == 0;
-        for (uint64_t k = 0; k < batchBlocks && j + k < table.size(); ++k) {
-            const uint64_t offset = k * blockSize;
-            const uint64_t length = std::min(blockSize, batchLength - offset);
-            uint16_t crc = CRC16_INIT;
-            int error = 0;
-            if (buffered)
-                crc = Crc16Bulk(crc, scratch.data() + offset, static_cast<size_t>(length));
-            else
-                error = CrcOfRange(batchStart + offset, length, crc, scratch.data(), scratch.size());
-            if (error != 0)
-                return Fail(BlockPrefix(index, j + k) + "read failed: " + CReadOnlyFile::ErrorText(error));
-            if (static_cast<uint16_t>(crc ^ 0xFFFF) != table[j + k])
-                return Fail(BlockPrefix(index, j + k) + "checksum mismatch");
-        }
+    const uint64_t blocks = header.BlockCount();
+    for (uint64_t j = 0; j < blocks; ++j) {
+        const uint64_t start = j * blockSize;
+        const auto length = static_cast<size_t>(std::min<uint64_t>(blockSize, header.m_nDataLength - start));
+        const uint16_t crc = Crc16Bulk(CRC16_INIT, m_pData + pos + start, length);
+        if (static_cast<uint16_t>(crc ^ 0xFFFF) != TableEntry(index, j))
+            return Fail(BlockPrefix(index, j) + "checksum mismatch");
     }
     return true;
-}
-
-int CBinFile::ReadImage(uint64_t pos, void* out, size_t length) const
-{
-    if (m_pData == nullptr)
-        return m_File.ReadAt(pos, out, length);
-    if (pos > m_nSize || m_nSize - pos < length)
-        return CReadOnlyFile::ERROR_SHORT_FILE;
-    std::memcpy(out, m_pData + pos, length);
-    return 0;
-}
-
-int CBinFile::CrcOfRange(uint64_t pos, uint64_t length, uint16_t& crc, uint8_t* scratch, size_t scratchSize) const
-{
-    if (m_pData != nullptr) {
-        if (pos > m_nSize || m_nSize - pos < length)
-            return CReadOnlyFile::ERROR_SHORT_FILE;
-        crc = Crc16Bulk(crc, m_pData + pos, static_cast<size_t>(length));
-        return 0;
-    }
-    while (length > 0) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(length, scratchSize));
-        if (int error = m_File.ReadAt(pos, scratch, piece))
-            return error;
-        crc = Crc16Bulk(crc, scratch, piece);
-        pos += piece;
-        length -= piece;
-    }
-    return 0;
 }
 
 uint32_t CBinFile::ClassifyOpened(uint32_t expectedType) const
@@ -304,52 +282,44 @@ uint32_t CBinFile::GetTotalLength() const
     return total;
 }
 
+const uint8_t* CBinFile::PartData(size_t part, uint32_t offset, uint32_t length) const
+{
+    if (m_pData == nullptr || part >= m_Spans.size() || offset > m_Spans[part].m_nLength ||
+        m_Spans[part].m_nLength - offset < length)
+        return nullptr;
+    return m_pData + m_Spans[part].m_nOffset + offset;
+}
+
 bool CBinFile::ReadPartData(size_t part, uint32_t offset, uint32_t length, uint8_t* out) const
 {
-    if (part >= m_Spans.size() || offset > m_Spans[part].m_nLength || m_Spans[part].m_nLength - offset < length)
+    const uint8_t* data = PartData(part, offset, length);
+    if (data == nullptr)
         return false;
-    return ReadImage(uint64_t(m_Spans[part].m_nOffset) + offset, out, length) == 0;
+    if (length != 0)
+        std::memcpy(out, data, length);
+    return true;
 }
 
 bool CBinFile::ReadVerified(size_t part, uint32_t offset, uint32_t length, uint8_t* out, std::string& failure) const
 {
-    if (part >= m_Spans.size() || offset > m_Spans[part].m_nLength || m_Spans[part].m_nLength - offset < length) {
+    if (PartData(part, offset, length) == nullptr) {
         failure = PartPrefix(part) + "range outside the part";
         return false;
     }
-    if (length == 0)
-        return true;
-    const uint64_t base = m_Spans[part].m_nOffset;
-    const uint64_t partLength = m_Spans[part].m_nLength;
     const uint64_t blockSize = m_Headers[part].m_nBlockSize;
+    const uint64_t partLength = m_Spans[part].m_nLength;
     const uint64_t end = uint64_t(offset) + length;
-    uint8_t scratch[SEND_SCRATCH_SIZE];
     for (uint64_t j = offset / blockSize; j * blockSize < end; ++j) {
         const uint64_t blockStart = j * blockSize;
-        const uint64_t blockEnd = std::min(blockStart + blockSize, partLength);
-        const uint64_t from = std::max<uint64_t>(blockStart, offset);
-        const uint64_t to = std::min(blockEnd, end);
-        uint8_t* wanted = out + (from - offset);
-        // The bytes handed out are read once, into `out`, and the checksum runs over them
-        // there; the rest of the block is only read to complete the checksum.
-        uint16_t crc = CRC16_INIT;
-        int error = CrcOfRange(base + blockStart, from - blockStart, crc, scratch, sizeof scratch);
-        if (error == 0)
-            error = ReadImage(base + from, wanted, static_cast<size_t>(to - from));
-        if (error == 0) {
-            crc = Crc16Bulk(crc, wanted, static_cast<size_t>(to - from));
-            error = CrcOfRange(base + to, blockEnd - to, crc, scratch, sizeof scratch);
-        }
-        if (error != 0) {
-            failure = BlockPrefix(part, j) + "read failed: " + CReadOnlyFile::ErrorText(error);
-            return false;
-        }
-        if (static_cast<uint16_t>(crc ^ 0xFFFF) != m_Tables[part][j]) {
+        const uint64_t blockLength = std::min(blockSize, partLength - blockStart);
+        const uint8_t* block = PartData(part, static_cast<uint32_t>(blockStart), static_cast<uint32_t>(blockLength));
+        const uint16_t crc = Crc16Bulk(CRC16_INIT, block, static_cast<size_t>(blockLength));
+        if (static_cast<uint16_t>(crc ^ 0xFFFF) != TableEntry(part, j)) {
             failure = BlockPrefix(part, j) + "checksum mismatch";
             return false;
         }
     }
-    return true;
+    return ReadPartData(part, offset, length, out);
 }
 
 std::string CBinFile::GetUnusableReason() const

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,12 +10,13 @@
 #include "platform/CReadOnlyFile.h"
 #include "platform/NonCopyable.h"
 
-// One upgrade image: the file header, its parts and their data. A file stays open and is
-// read by position when its data are needed (never mapped, never read whole into memory);
-// a memory image (the program's resource bytes) is used in place. Open checks every rule of
-// the container format; an image that breaks one is refused without reading outside its
-// bytes. The headers and block checksum tables read at open are kept, so data read later
-// can be checked against what was verified then.
+// One upgrade image: the file header, its parts and their data. A file is read once, whole,
+// into memory the object owns, checked there and used from there: nothing is read from
+// the disk after Open, so what is sent is exactly what was checked, whatever happens to the
+// file meanwhile. A memory image (the program's resource bytes) is used in place. Open
+// checks every rule of the container format before anything it says is used: an image
+// that breaks one is refused without reading outside its bytes, and no allocation follows
+// from a header's numbers.
 class CBinFile : public NonCopyable {
 public:
     CBinFile() = default;
@@ -23,8 +25,11 @@ public:
     void SetPath(const std::string& path) { m_strPath = path; }
     const std::string& GetPath() const { return m_strPath; }
 
-    // Opens and verifies the file at the path (every checksum). True at once when the
-    // image is already valid.
+    // A file larger than this is no image of ours and is refused before it is read.
+    static constexpr size_t MAX_FILE_SIZE = 256u * 1024u * 1024u;
+
+    // Reads the file at the path into memory of its own and verifies it there (every
+    // checksum). True at once when the image is already valid.
     bool Open(uint32_t expectedType);
     // Opens embedded image `id` (resource type "BINARY"); checksums are not verified.
     bool OpenResource(uint32_t id);
@@ -41,17 +46,21 @@ public:
     uint32_t GetTotalLength() const;
     const PartHeader& GetHeader(size_t part) const { return m_Headers.at(part); }
     const DataSpan& GetSpan(size_t part) const { return m_Spans.at(part); }
-    // Size of the image in bytes (of the file when it was opened).
+    // Size of the image in bytes (of the file when it was read).
     size_t GetSize() const { return m_nSize; }
+    // True when every block checksum was verified at open (files, and memory images opened
+    // with verification): the bytes a part holds can be used as they are.
+    bool IsVerified() const { return m_bVerified; }
+    // The `length` bytes of part `part`'s data from `offset`, in place; null when the range
+    // lies outside the part.
+    const uint8_t* PartData(size_t part, uint32_t offset, uint32_t length) const;
 
     // Copies `length` bytes from `offset` of part `part`'s data into `out`, unchecked (for
-    // inspection tools). False when the range lies outside the part or cannot be read.
+    // inspection tools). False when the range lies outside the part.
     bool ReadPartData(size_t part, uint32_t offset, uint32_t length, uint8_t* out) const;
-    // The same for data about to be sent: every block the range touches is read again and
-    // its checksum, computed over the very bytes placed in `out` and the rest of the block,
-    // must equal the one recorded at open. False with the reason in `failure` ("part 1
-    // block 3: checksum mismatch", or why the read failed): the image changed since it was
-    // opened (or, for an embedded image, was never consistent).
+    // The same for data about to be sent from an image whose checksums were not verified
+    // at open (an embedded one): every block the range touches must match its checksum.
+    // False with the reason in `failure` ("part 1 block 3: checksum mismatch").
     bool ReadVerified(size_t part, uint32_t offset, uint32_t length, uint8_t* out, std::string& failure) const;
 
     // Empty when not valid; "No version" when the header holds none; else the version text.
@@ -83,27 +92,25 @@ private:
     // Parses every part, classifies the image and marks it valid; closes it on failure.
     bool ParseAndClassify(bool verifyChecksums, uint32_t expectedType);
     bool ParsePart(size_t index, uint64_t& pos, bool verifyChecksums);
-    bool VerifyBlocks(size_t index, uint64_t pos, const PartHeader& header, const std::vector<uint16_t>& table);
+    bool VerifyBlocks(size_t index, uint64_t pos, const PartHeader& header);
+    // Reads the opened file whole into m_Owned; false with the reason recorded.
+    bool ReadWholeFile(const CReadOnlyFile& file);
     uint32_t ClassifyOpened(uint32_t expectedType) const;
     bool Fail(std::string text);
-    // Reads image bytes [pos, pos + length) from the file or the memory image: 0, or a
-    // CReadOnlyFile error.
-    int ReadImage(uint64_t pos, void* out, size_t length) const;
-    // Feeds image bytes [pos, pos + length) into the CRC register `crc`, reading a file
-    // through `scratch`.
-    int CrcOfRange(uint64_t pos, uint64_t length, uint16_t& crc, uint8_t* scratch, size_t scratchSize) const;
+    // Entry `block` of part `part`'s checksum table, read from the image bytes.
+    uint16_t TableEntry(size_t part, uint64_t block) const;
 
     std::vector<PartHeader> m_Headers;
     std::vector<DataSpan> m_Spans;
     std::string m_strPath;
     uint32_t m_nResourceId = 0;
     bool m_bValid = false;
-    const uint8_t* m_pData = nullptr; // memory images only; a file is read through m_File
+    const uint8_t* m_pData = nullptr; // the image bytes: m_Owned for a file, else the caller's
     uint32_t m_nType = IMG_NONE;
 
     size_t m_nSize = 0;
-    CReadOnlyFile m_File;
-    std::vector<std::vector<uint16_t>> m_Tables; // block checksums of each part, as opened
+    std::unique_ptr<uint8_t[]> m_Owned; // a file's bytes, read at open
+    bool m_bVerified = false;
     std::array<uint8_t, FILE_VERSION_SIZE> m_VersionField{};
     uint32_t m_nFileType = 0;
     std::string m_strFailure;

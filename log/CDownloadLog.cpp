@@ -45,6 +45,29 @@ std::string FormatMessage(const char* format, va_list args)
     return TruncateUtf8(full, sizeof buffer - 1);
 }
 
+// A message as it goes into the file: printable, so that `cat` of the log cannot be driven
+// by what a router, an image or a directory name put into it (no escape sequence, no lone
+// carriage return), and a line break inside a message as CR LF. Cut to the message buffer.
+std::string PrintableMessage(const std::string& message)
+{
+    std::string text;
+    text.reserve(message.size());
+    for (size_t i = 0; i < message.size(); ++i) {
+        if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n')
+            continue; // CR LF is kept as the line feed
+        text.push_back(message[i]);
+    }
+    text = TruncateUtf8(MakePrintable(text, true), CDownloadLog::MESSAGE_BUFFER_CHARS - 1);
+    std::string lines;
+    lines.reserve(text.size());
+    for (char c : text) {
+        if (c == '\n')
+            lines.push_back('\r');
+        lines.push_back(c);
+    }
+    return lines;
+}
+
 } // namespace
 
 CDownloadLog::CDownloadLog()
@@ -65,7 +88,7 @@ CDownloadLog::~CDownloadLog() { Flush(); }
 void CDownloadLog::AddLine(const std::string& message)
 {
     std::string line = TimeStamp();
-    line += message;
+    line += PrintableMessage(message);
     line += "\r\n";
     FailureHandler handler;
     std::string why;

@@ -27,7 +27,9 @@ public:
     explicit CDownloadLog(const std::string& path);
     ~CDownloadLog() override;
 
-    // Appends "<stamp> <message>\r\n" to the file, after any lines still pending.
+    // Appends "<stamp> <message>\r\n" to the file, after any lines still pending. The message
+    // is made printable first: control characters and bytes that are no text become
+    // U+FFFD, a line break inside it becomes CR LF.
     void AddLine(const std::string& message);
 
     // Writes the pending lines. False when disabled, when nothing is pending, or when the

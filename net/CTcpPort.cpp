@@ -10,6 +10,7 @@
 #include "log/ErrorText.h"
 #include "net/InterfaceBinding.h"
 #include "net/Ipv4Text.h"
+#include "net/SocketConnect.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
 
@@ -100,9 +101,8 @@ bool CTcpPort::ConnectLocked(CSocketGate::Exclusive& ex)
 {
     ex.socket.Reset();
     ex.changed = true;
-    // Non-blocking from the start; the connect is still waited for without a limit of our
-    // own (the system's connect time-out ends it). The socket buffers keep their system
-    // sizes: shrinking them to 0 would cripple throughput here.
+    // Non-blocking from the start. The socket buffers keep their system sizes: shrinking them
+    // to 0 would cripple throughput here.
     CUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
         m_dwLastError = static_cast<uint32_t>(errno);
@@ -117,31 +117,13 @@ bool CTcpPort::ConnectLocked(CSocketGate::Exclusive& ex)
         m_dwLastError = static_cast<uint32_t>(errno);
         return false;
     }
-    const sockaddr_in addr = RemoteAddr();
-    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS && errno != EINTR) {
-            m_dwLastError = static_cast<uint32_t>(errno);
-            return false;
-        }
-        // Wait for the connection, or for a Close or Shutdown of another thread.
-        pollfd fds[2] = {{fd.Get(), POLLOUT, 0}, {m_Socket.AbortHandle(), POLLIN, 0}};
-        const nfds_t nfds = m_Socket.AbortHandle() >= 0 ? 2 : 1;
-        int rc;
-        do {
-            rc = ::poll(fds, nfds, -1);
-        } while (rc < 0 && errno == EINTR);
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (rc < 0)
-            err = errno;
-        else if (fds[0].revents == 0)
-            err = ECANCELED;
-        else if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-            err = errno;
-        if (err != 0) {
-            m_dwLastError = static_cast<uint32_t>(err);
-            return false;
-        }
+    // Waits for the connection no longer than the owner's time-out, and gives up at once on
+    // a Close or Shutdown of another thread or on a stop request.
+    const int err = ConnectWithDeadline(fd.Get(), RemoteAddr(), m_nConnectTimeoutMs.load(),
+                                        {m_Socket.AbortHandle(), m_nCancelFd.load()});
+    if (err != 0) {
+        m_dwLastError = static_cast<uint32_t>(err);
+        return false;
     }
     ex.socket = std::move(fd);
     return true;

@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -28,6 +29,8 @@ class CTcpPort : public INetPort {
 public:
     static constexpr uint32_t PAUSE_AFTER_FAILURE_MS = 100;
     static constexpr uint32_t PAUSE_AFTER_ZERO_BYTES_MS = 1500;
+    // How long a connection (a reconnection too) is waited for unless the owner says.
+    static constexpr uint32_t DEFAULT_CONNECT_TIMEOUT_MS = 3000;
 
     CTcpPort();
     ~CTcpPort() override;
@@ -49,6 +52,11 @@ public:
     // interface `name` (empty: none); a connection that cannot be tied fails with the errno
     // value in m_dwLastError.
     void SetInterface(const std::string& name);
+    // How long Open (and a reconnection) waits for the connection, in scaled ms.
+    void SetConnectTimeout(uint32_t timeoutMs) { m_nConnectTimeoutMs.store(timeoutMs); }
+    // A pollable descriptor (or -1, not owned) that, once readable, ends a connection wait
+    // at once with ECANCELED: a stop request from another thread.
+    void SetCancelHandle(int fd) { m_nCancelFd.store(fd); }
 
     // True while the socket is open.
     bool IsOpen() const;
@@ -75,4 +83,6 @@ private:
     sockaddr_in m_RemoteAddr{};
     std::string m_strInterface; // guarded by m_AddrLock
     CWsaEvent m_PurgeEvent;
+    std::atomic<uint32_t> m_nConnectTimeoutMs{DEFAULT_CONNECT_TIMEOUT_MS};
+    std::atomic<int> m_nCancelFd{-1};
 };

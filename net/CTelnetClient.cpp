@@ -18,7 +18,7 @@ constexpr uint8_t OPT_REMOTE_FLOW_CONTROL = 33;
 
 } // namespace
 
-CTelnetClient::CTelnetClient() = default;
+CTelnetClient::CTelnetClient() { m_Port.SetConnectTimeout(CONNECT_TIMEOUT_MS); }
 
 CTelnetClient::~CTelnetClient() { Disconnect(); }
 

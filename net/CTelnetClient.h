@@ -24,6 +24,8 @@ public:
     static constexpr uint32_t MIN_REPLY_WAIT_MS = 500;
     static constexpr int MAX_REPLY_BYTES = 2045;
     static constexpr uint32_t COMMAND_TIMEOUT_MS = 1000;
+    // A connection gets the time-out of every text the client sends.
+    static constexpr uint32_t CONNECT_TIMEOUT_MS = COMMAND_TIMEOUT_MS;
     static constexpr uint32_t RECEIVE_CHUNK = 1460;
 
     CTelnetClient();
@@ -31,8 +33,9 @@ public:
     CTelnetClient(const CTelnetClient&) = delete;
     CTelnetClient& operator=(const CTelnetClient&) = delete;
 
-    // Connects to port 23 of `address` (dotted IPv4). Tests may override the port with
-    // SetPortNumber. False when the address is refused or the connection fails.
+    // Connects to port 23 of `address` (dotted IPv4), waiting at most CONNECT_TIMEOUT_MS.
+    // Tests may override the port with SetPortNumber. False when the address is refused or
+    // the connection fails, times out or is cancelled.
     bool Connect(const std::string& address);
     // Empties the lines, shuts the connection down, closes it and waits for the receive
     // thread to end.
@@ -64,6 +67,9 @@ public:
     void SetPortNumber(uint16_t port) { m_nPortNumber = port; }
     // Network interface the connections are tied to (empty: the system's choice).
     void SetInterface(const std::string& name) { m_Port.SetInterface(name); }
+    // A pollable descriptor (or -1, not owned) that ends a connection wait at once when it
+    // becomes readable: the check's stop request.
+    void SetCancelHandle(int fd) { m_Port.SetCancelHandle(fd); }
 
     // Splits a reply as WaitReply does: CR LF is added when the text does not end with it,
     // each piece up to a CR LF becomes a line, text after a NUL byte is ignored, a lone CR

@@ -93,7 +93,20 @@ bool CUdpPort::SetConfig(const std::string& address, uint16_t port)
         errno = EINVAL;
         return false;
     }
+    if (m_bConnected.load()) {
+        // A peer-only port follows its destination.
+        m_Socket.RunExclusive([&](CSocketGate::Exclusive& ex) {
+            if (ex.socket.Valid())
+                m_bConnected = ConnectToPeer(ex.socket.Get());
+        });
+    }
     return true;
+}
+
+bool CUdpPort::ConnectToPeer(int fd)
+{
+    const sockaddr_in addr = RemoteAddr();
+    return ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
 }
 
 bool CUdpPort::Close()
@@ -104,6 +117,7 @@ bool CUdpPort::Close()
             return;
         const int fd = ex.socket.Release();
         ex.changed = true;
+        m_bConnected = false;
         if (::close(fd) != 0 && errno != EINTR) {
             m_dwLastError = static_cast<uint32_t>(errno);
             ok = false;
@@ -129,7 +143,8 @@ bool CUdpPort::Open()
             Trace("CUdpPort::Open> setsockopt(SO_BINDTODEVICE)'s ErrorCode = %d\n", errno);
             return;
         }
-        if (LastOctet(RemoteAddr().sin_addr.s_addr) == 255) {
+        const bool broadcast = LastOctet(RemoteAddr().sin_addr.s_addr) == 255;
+        if (broadcast) {
             const int one = 1;
             if (::setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
                 m_dwLastError = static_cast<uint32_t>(errno);
@@ -137,6 +152,12 @@ bool CUdpPort::Open()
                 return;
             }
         }
+        // Connected to a unicast peer, the socket receives nothing from anyone else.
+        if (m_bPeerOnly.load() && !broadcast && !ConnectToPeer(fd.Get())) {
+            m_dwLastError = static_cast<uint32_t>(errno);
+            return;
+        }
+        m_bConnected = m_bPeerOnly.load() && !broadcast;
         ex.socket = std::move(fd);
         ok = true;
     });
@@ -159,14 +180,18 @@ bool CUdpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
     const sockaddr_in addr = RemoteAddr();
     const uint32_t start = GetTickCount();
     for (;;) {
+        const bool connected = m_bConnected.load();
         const ssize_t n = ::sendto(use.Fd(), data, length, MSG_NOSIGNAL | MSG_DONTWAIT,
-                                   reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+                                   connected ? nullptr : reinterpret_cast<const sockaddr*>(&addr),
+                                   connected ? 0 : sizeof addr);
         if (n >= 0) {
             m_dwLastError = 0;
             return static_cast<uint32_t>(n) == length;
         }
         const int err = errno;
-        if (err == EINTR)
+        // A connected socket reports an earlier datagram refused by the peer on this send;
+        // the error is gone once reported, and this datagram goes out.
+        if (err == EINTR || (err == ECONNREFUSED && connected))
             continue;
         if (err != EAGAIN && err != EWOULDBLOCK) {
             m_dwLastError = static_cast<uint32_t>(err);
@@ -233,7 +258,9 @@ bool CUdpPort::ReadFrom(void* buffer, uint32_t size, uint32_t* count, uint32_t t
             return n > 0;
         }
         const int err = errno;
-        if (err == EINTR)
+        // A connected socket reports an earlier datagram refused by the peer (ICMP): that is
+        // no answer, and the wait for one goes on.
+        if (err == EINTR || (err == ECONNREFUSED && m_bConnected.load()))
             continue;
         if (err != EAGAIN && err != EWOULDBLOCK) {
             m_dwLastError = static_cast<uint32_t>(err);

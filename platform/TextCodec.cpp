@@ -71,12 +71,23 @@ uint32_t SequenceCodePoint(const uint8_t* bytes, size_t length)
 
 constexpr char REPLACEMENT[] = "\xEF\xBF\xBD";
 
-// C0 controls, DEL and, as code points, the C1 controls U+0080 to U+009F.
+// Code points that change how the text around them is shown rather than showing
+// themselves: the bidirectional marks, embeddings, overrides and isolates (which can put a
+// table's columns in another order) and the line and paragraph separators.
+bool IsLayoutControl(uint32_t cp)
+{
+    return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x2028 && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// C0 controls, DEL, the C1 controls U+0080 to U+009F and the layout controls.
 bool IsControlSequence(const uint8_t* bytes, size_t length)
 {
     if (length == 1)
         return bytes[0] < 0x20 || bytes[0] == 0x7F;
-    return length == 2 && bytes[0] == 0xC2 && bytes[1] < 0xA0;
+    if (length == 2 && bytes[0] == 0xC2 && bytes[1] < 0xA0)
+        return true;
+    return length > 1 && IsLayoutControl(SequenceCodePoint(bytes, length));
 }
 
 } // namespace

@@ -22,7 +22,9 @@ std::string TruncateUtf8(const std::string& text, size_t maxBytes);
 // Text received from a peer (the router, the wireless module, a host on the LAN) or read
 // from a file, made safe to show, log and print on a terminal: valid UTF-8 sequences pass,
 // while every byte that does not belong to one and every control character (C0, DEL and
-// C1, so no terminal escape sequence survives) becomes U+FFFD.
+// C1, so no terminal escape sequence survives; the bidirectional marks, overrides and
+// isolates and the line and paragraph separators, so nothing reorders a table) becomes
+// U+FFFD.
 // With `keepLineFeeds`, LF stays (for messages of several lines written by the program).
 std::string MakePrintable(const uint8_t* bytes, size_t count, bool keepLineFeeds = false);
 std::string MakePrintable(const std::string& text, bool keepLineFeeds = false);

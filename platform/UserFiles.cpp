@@ -101,6 +101,12 @@ CUniqueFd OpenUserFile(const std::string& path, int flags, bool create)
         errno = EPERM;
         return CUniqueFd();
     }
+    // A second name (a hard link someone made to a file of their choosing) would make us
+    // write to that file as a link would.
+    if (st.st_nlink > 1) {
+        errno = EMLINK;
+        return CUniqueFd();
+    }
     const int statusFlags = fcntl(fd.Get(), F_GETFL);
     if (statusFlags < 0 || fcntl(fd.Get(), F_SETFL, statusFlags & ~O_NONBLOCK) != 0)
         return CUniqueFd();
@@ -115,6 +121,7 @@ std::string DescribeOpenError(const std::string& path, int error)
     case ELOOP: return path + " is a symbolic link";
     case EPERM: return path + " belongs to another user";
     case EINVAL: return path + " is not a regular file";
+    case EMLINK: return path + " has more than one name (a hard link)";
     default: return path + ": " + std::strerror(error);
     }
 }

@@ -28,13 +28,14 @@ std::string UserTempDirectoryBelow(const std::string& base, std::string* why = n
 // blocking (a FIFO or a device in its place is opened non-blocking and then refused). With
 // `create`, a missing file is made with mode 0600. O_TRUNC in `flags` is applied only after
 // the checks, so a file of another user is never truncated. The descriptor is handed back
-// only when the file is a regular file owned by the current user; otherwise it is invalid
-// and errno tells why (ELOOP for a link, EPERM for another owner, EINVAL for a file that is
-// not regular, ENXIO for a FIFO nobody reads).
+// only when the file is a regular file owned by the current user with no other name;
+// otherwise it is invalid and errno tells why (ELOOP for a link, EPERM for another owner,
+// EINVAL for a file that is not regular, EMLINK for a file with more than one hard link).
 CUniqueFd OpenUserFile(const std::string& path, int flags, bool create);
 
 // A sentence for a failed OpenUserFile: "<path> is a symbolic link", "... belongs to another
-// user", "... is not a regular file", else "<path>: <system text>".
+// user", "... is not a regular file", "... has more than one name (a hard link)", else
+// "<path>: <system text>".
 std::string DescribeOpenError(const std::string& path, int error);
 
 // Writes all `size` bytes to `fd`, retrying short writes and EINTR. Returns the number of

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The soak: RUNS upgrades against the virtual router, each with a seeded random set of 0 to 3
 # faults, random values and random answer latency, families A and B, with and without the
-# wireless images; every run is judged for false success, hang, leaked threads or
+# wireless images; every run is judged for false success, hang, slowness, leaked threads or
 # descriptors, protocol violations and the end of run. Run i has seed SEED + i, so
 #   scripts/soak.sh 1 SEED
 # replays one run; a failing run prints that command.
@@ -10,9 +10,10 @@
 #
 # It builds what it needs (in build/, or KIV_SOAK_BUILD), runs the runs in KIV_SOAK_JOBS
 # (default 2) parallel shards at KIV_TIME_SCALE (default 0.05), and ends with one line
-#   soak: runs=N false_successes=N hangs=N leaks=N violations=N failures_seen=N other=N
-# (other: any other broken invariant). It exits 0 only when every count but runs and
-# failures_seen is 0. KIV_SOAK_MODE=in-process or =process places every run there; by
+#   soak: runs=N false_successes=N hangs=N slow=N leaks=N violations=N failures_seen=N other=N
+# (slow: longer than a few times the fault-free time of its images plus its faults' own
+# delays; other: any other broken invariant). It exits 0 only when every count but runs
+# and failures_seen is 0. KIV_SOAK_MODE=in-process or =process places every run there; by
 # default the seed decides (one run in eight goes through kivupgrade-cli and kivrouter-sim).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -90,8 +91,8 @@ printf '%s\n' "$(grep -h '^soak: faults drawn:' "$out"/shard*.log || true)" | aw
 grep -h '^soak: slowest run:' "$out"/shard*.log | sort -t' ' -k6,6n | tail -n 1 || true
 line=$(printf '%s\n' "$summaries" | awk '
   { for (i = 2; i <= NF; ++i) { split($i, kv, "="); n[kv[1]] += kv[2] } }
-  END { printf "soak: runs=%d false_successes=%d hangs=%d leaks=%d violations=%d failures_seen=%d other=%d\n",
-        n["runs"], n["false_successes"], n["hangs"], n["leaks"], n["violations"], n["failures_seen"], n["other"] }')
+  END { printf "soak: runs=%d false_successes=%d hangs=%d slow=%d leaks=%d violations=%d failures_seen=%d other=%d\n",
+        n["runs"], n["false_successes"], n["hangs"], n["slow"], n["leaks"], n["violations"], n["failures_seen"], n["other"] }')
 echo "soak: took $(( $(date +%s) - started )) s"
 echo "$line"
 bad=$(echo "$line" | awk '{ s = 0; for (i = 3; i <= NF; ++i) { split($i, kv, "="); if (kv[1] != "failures_seen") s += kv[2] } print s }')

@@ -58,6 +58,10 @@ constexpr std::array<CFaultTable::Info, FAULT_COUNT> FAULTS = {
      {Fault::TelnetWrongPrompt, "telnet-wrong-prompt", "shell",
       "wrong prompt: VALUE 'shell' (default: shell prompt without '#'/'QRX') or 'login' (no ':')"},
      {Fault::TelnetHang, "telnet-hang", "", "echo a Telnet command but never complete it (no output, no prompt)"},
+     {Fault::TelnetNoConnect, "telnet-no-connect", "",
+      "drop every connection request to the Telnet port unanswered: a connect waits, as behind a firewall"},
+     {Fault::RouterNoConnect, "router-no-connect", "",
+      "drop every connection request to the TCP router port unanswered (UDP still answers)"},
      {Fault::NakBlock, "nak-block", "1",
       "refuse block write request number VALUE (from 1, retries count) with 03 + reason"},
      {Fault::DropBlockAck, "drop-block-ack", "1",
@@ -120,6 +124,53 @@ const std::vector<std::string>& CFaultTable::RequestNames()
 }
 
 const CFaultTable::Info& CFaultTable::Describe(Fault fault) { return FAULTS[static_cast<size_t>(fault)]; }
+
+uint64_t CFaultTable::DelayMs(Fault fault, const std::string& value)
+{
+    // The waits of the protocol as the router sees them: an unanswered block write is
+    // waited for 5 s and may be owed for as long again; a DIAG request has five tries of
+    // up to 6 s; a router result may be waited for 5 minutes; a ready probe for 60 s per
+    // restart; a control record for up to 4 s, three times.
+    constexpr uint64_t SECOND = 1000;
+    switch (fault) {
+    case Fault::BareBlockAck:
+    case Fault::ResultValue: return 0; // answered at once
+    case Fault::NakBlock:
+    case Fault::StillInDownloader: return 5 * SECOND;
+    case Fault::NvRestoreFail:
+    case Fault::TelnetRefused:
+    case Fault::TelnetSilent:
+    case Fault::TelnetWrongPrompt:
+    case Fault::TelnetHang:
+    case Fault::TelnetNoConnect: return 10 * SECOND;
+    case Fault::DropBlockAck:
+    case Fault::LateAck:
+    case Fault::NoForceLoadEcho: return 15 * SECOND;
+    case Fault::NoDiscovery:
+    case Fault::DiscoveryZeroMac:
+    case Fault::DiscoveryOtherType:
+    case Fault::DiscoveryNames:
+    case Fault::DiscoverySize:
+    case Fault::DiscoveryFlood:
+    case Fault::RouterNoConnect:
+    case Fault::NoEraseEcho: return 20 * SECOND;
+    case Fault::UnlockRefused: return 25 * SECOND;
+    case Fault::ResetDuringBlock:
+    case Fault::NoHandshake: return 45 * SECOND;
+    case Fault::ModuleNotBack: return 90 * SECOND;
+    case Fault::SlowRestart: {
+        // Each restart (two per wireless image, two images at most) lasts VALUE.
+        uint32_t restart = 0;
+        return 10 * SECOND + 4 * uint64_t(ParseNumber(value, restart) ? restart : 0);
+    }
+    case Fault::CorruptFcs:
+    case Fault::DropFrame:
+    case Fault::ResetDuringData:
+    case Fault::NoResult: return 330 * SECOND; // the lost frame may be the router's result
+    case Fault::NoAnswer: return 400 * SECOND; // hand-shakes: five of five tries, per image
+    }
+    return 400 * SECOND;
+}
 
 namespace {
 

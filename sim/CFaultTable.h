@@ -21,6 +21,8 @@ enum class Fault : uint8_t {
     TelnetSilent,
     TelnetWrongPrompt,
     TelnetHang,
+    TelnetNoConnect,
+    RouterNoConnect,
     NakBlock,
     DropBlockAck,
     BareBlockAck,
@@ -58,6 +60,12 @@ public:
     static const Info& Describe(Fault fault);
     // The requests `no-answer` can name, as the simulator's transcript names them.
     static const std::vector<std::string>& RequestNames();
+
+    // How much longer than without it a sound tool may take over a whole upgrade because of
+    // `fault` with `value` (scaled ms): what the router's side knows its fault costs, the
+    // waits for answers it withholds and the tries they lead to, generously. A soak run that
+    // takes longer than a few times its fault-free time plus its faults' delays is too slow.
+    static uint64_t DelayMs(Fault fault, const std::string& value);
 
     // Adds one "NAME[=VALUE]" entry; false with a reason for an unknown name or bad value.
     bool Add(const std::string& spec, std::string& error);

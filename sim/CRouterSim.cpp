@@ -84,6 +84,10 @@ bool CRouterSim::Open(std::string& error)
     } else if (!BindTcp(m_Config.telnetPort, m_TelnetListenFd, m_nTelnetPort, error)) {
         return false;
     }
+    if (m_Config.faults.Has(Fault::RouterNoConnect) && !FillAcceptQueue(m_TcpListenFd, m_nRouterPort, error))
+        return false;
+    if (m_Config.faults.Has(Fault::TelnetNoConnect) && !FillAcceptQueue(m_TelnetListenFd, m_nTelnetPort, error))
+        return false;
     m_pContext->Transcript().Event("sim", 0, "listening",
                                    {{"address", m_Config.address},
                                     {"router_port", m_nRouterPort},
@@ -114,6 +118,23 @@ bool CRouterSim::BindTcp(uint16_t port, CUniqueFd& fd, uint16_t& bound, std::str
     socklen_t len = sizeof sa;
     getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&sa), &len);
     bound = ntohs(sa.sin_port);
+    return true;
+}
+
+bool CRouterSim::FillAcceptQueue(const CUniqueFd& listener, uint16_t port, std::string& error)
+{
+    // A backlog of 0 leaves room for one connection waiting to be accepted.
+    if (listen(listener.Get(), 0) != 0) {
+        error = Errno("listen");
+        return false;
+    }
+    CUniqueFd filler(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in sa = MakeAddress(m_Config.address == "0.0.0.0" ? "127.0.0.1" : m_Config.address, port);
+    if (!filler.Valid() || connect(filler.Get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        error = Errno("connect to fill the accept queue");
+        return false;
+    }
+    m_QueueFillers.push_back(std::move(filler));
     return true;
 }
 
@@ -239,8 +260,11 @@ void CRouterSim::Run(int extraStopFd)
         fds.push_back({m_StopEvent.Handle(), POLLIN, 0});
         fds.push_back({extraStopFd, POLLIN, 0}); // a negative fd is skipped by poll()
         fds.push_back({m_UdpFd.Get(), POLLIN, 0});
-        fds.push_back({m_TcpListenFd.Get(), POLLIN, 0});
-        fds.push_back({m_TelnetListenFd.Get(), POLLIN, 0});
+        // A listener whose accept queue is kept full is never served (a negative fd is skipped).
+        const bool routerNoConnect = m_Config.faults.Has(Fault::RouterNoConnect);
+        const bool telnetNoConnect = m_Config.faults.Has(Fault::TelnetNoConnect);
+        fds.push_back({routerNoConnect ? -1 : m_TcpListenFd.Get(), POLLIN, 0});
+        fds.push_back({telnetNoConnect ? -1 : m_TelnetListenFd.Get(), POLLIN, 0});
         for (const CUniqueFd& fd : m_BroadcastFds)
             fds.push_back({fd.Get(), POLLIN, 0});
         const size_t kFixed = 5 + m_BroadcastFds.size();
@@ -379,13 +403,21 @@ void CRouterSim::AcceptAll(int listenFd, bool telnet)
 void CRouterSim::ServeConnection(Connection& conn, short revents)
 {
     if (revents & POLLIN) {
+        // What has arrived is read in one turn (up to a limit, so that one busy connection
+        // cannot starve the others): a poll per receive would slow a bulk transfer down.
         uint8_t buffer[RECEIVE_CHUNK];
-        const ssize_t n = recv(conn.fd.Get(), buffer, sizeof buffer, 0);
-        if (n > 0) {
-            conn.lastInput = GetTickCount();
-            conn.session->OnBytes(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            conn.peerClosed = true;
+        for (size_t turn = 0; turn < RECEIVES_PER_TURN && !conn.peerClosed; ++turn) {
+            const ssize_t n = recv(conn.fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) {
+                conn.lastInput = GetTickCount();
+                conn.session->OnBytes(buffer, static_cast<size_t>(n));
+                if (static_cast<size_t>(n) < sizeof buffer)
+                    break; // nothing more waiting
+            } else {
+                if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                    conn.peerClosed = true;
+                break;
+            }
         }
     } else if (revents & (POLLHUP | POLLERR)) {
         conn.peerClosed = true;

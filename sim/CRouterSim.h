@@ -24,6 +24,8 @@ class CRouterSim {
 public:
     static constexpr size_t MAX_PENDING_OUTPUT = 4u * 1024u * 1024u;
     static constexpr size_t RECEIVE_CHUNK = 65536;
+    // Receives of one connection per loop turn, at most.
+    static constexpr size_t RECEIVES_PER_TURN = 16;
 
     explicit CRouterSim(const CSimConfig& config);
     ~CRouterSim();
@@ -57,6 +59,10 @@ private:
 
     bool BindTcp(uint16_t port, CUniqueFd& fd, uint16_t& bound, std::string& error);
     bool BindUdp(uint16_t port, std::string& error);
+    // Faults telnet-no-connect and router-no-connect: the listener's accept queue is filled
+    // by a connection of the simulator's own that is never accepted, so the system drops
+    // every later connection request unanswered.
+    bool FillAcceptQueue(const CUniqueFd& listener, uint16_t port, std::string& error);
     void BindBroadcastListeners(uint16_t port);
     void AcceptAll(int listenFd, bool telnet);
     void ReadUdp(int fd);
@@ -80,6 +86,7 @@ private:
     std::vector<CUniqueFd> m_BroadcastFds;
     CUniqueFd m_TcpListenFd;
     CUniqueFd m_TelnetListenFd;
+    std::vector<CUniqueFd> m_QueueFillers; // see FillAcceptQueue; their listeners are not served
     uint16_t m_nRouterPort = 0;
     uint16_t m_nTelnetPort = 0;
     std::vector<std::unique_ptr<Connection>> m_Connections;

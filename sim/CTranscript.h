@@ -36,6 +36,8 @@ public:
                const nlohmann::json& fields = nlohmann::json::object());
 
     uint32_t ViolationCount() const { return m_Violations.load(); }
+    // True when records go to a file: a caller may skip working out what only a record holds.
+    bool IsOpen() const { return m_bOpen.load(); }
     // Whether violations are also echoed to standard error (the first 50 of them).
     void SetEchoViolations(bool echo) { m_bEcho = echo; }
 

@@ -1,5 +1,11 @@
+#include <thread>
+
+#include "diag/UdpRecord.h"
 #include "tests/support/CliFixture.h"
 #include "tests/support/Files.h"
+#include "tests/support/HdlcBytes.h"
+#include "tests/support/UdpPeer.h"
+#include "tests/support/Wait.h"
 
 using kivtest::CliFixture;
 using kivtest::CliRun;
@@ -200,6 +206,71 @@ TEST_F(CliCheck, BothFamiliesPresentFamilyBIsIgnoredAndNeverSent)
     std::string transcript = Transcript();
     EXPECT_EQ(transcript.find("diag display version"), std::string::npos);
     EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"RUT begin\""), 3); // BOOT, APP, Customization only
+}
+
+// A router (or a firewall before it) that drops every connection request to its Telnet
+// and TCP router ports: the Telnet connection is waited for only as long as that step's
+// own time-out, and Ctrl+C ends the wait for the router port's connection at once. At
+// scale 1 both waits are long enough to see; the system's own would be minutes.
+TEST_F(CliCheck, ConnectionsThatNeverCompleteEndAtTheirTimeOutOrAtCtrlC)
+{
+    ASSERT_TRUE(StartSim({"--fault", "telnet-no-connect", "--fault", "router-no-connect"}));
+    kivtest::Process cli;
+    kivtest::Process::Env env = CliEnv();
+    env["KIV_TIME_SCALE"] = "1";
+    ASSERT_TRUE(cli.Start(CliArgs("check", Samples("a")), env));
+    // The Telnet connection gives up after its 1 s, right before the router port is tried.
+    EXPECT_TRUE(kivtest::WaitFor([this] { return Log().find("创建TCP连接失败") != std::string::npos; }, 20000));
+    const auto interrupted = std::chrono::steady_clock::now();
+    cli.Signal(SIGINT);
+    CliRun run = Finish(cli, std::chrono::seconds(60));
+    const auto took = std::chrono::steady_clock::now() - interrupted;
+    EXPECT_LT(took, std::chrono::milliseconds(2000)) << "the router port's 3 s connection wait was not cut short";
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.json["interrupted"], true);
+    EXPECT_EQ(run.err.find("Creating the TCP connection failed"), std::string::npos); // a stop is no failure to say
+}
+
+// Two devices answer one discovery (127.0.0.255 is a loopback address like any other; the
+// tool sends to it as to a broadcast address and takes replies from anyone): the check
+// takes neither, names both and says how to choose one.
+TEST_F(CliCheck, TwoRoutersAnsweringTheDiscoveryFailTheCheckNamingBoth)
+{
+    kivtest::UdpPeer broadcast(255);
+    kivtest::UdpPeer first(3);
+    kivtest::UdpPeer second(4);
+    std::thread routers([&] {
+        std::string request;
+        sockaddr_in from{};
+        if (!broadcast.Receive(request, from))
+            return;
+        for (kivtest::UdpPeer* router : {&first, &second}) {
+            const uint8_t ip[4] = {127, 0, 0, uint8_t(router == &first ? 3 : 4)};
+            const uint8_t mac[6] = {0x02, 0x4B, 0x49, 0x56, 0x00, ip[3]};
+            UdpRecord reply;
+            reply.SetType(UDP_DISCOVERY);
+            reply.SetIp(ip);
+            reply.SetMac(mac);
+            const kivtest::Bytes frame = kivtest::Frame(kivtest::Bytes(reply.Data(), reply.Data() + 32), 1);
+            router->SendTo(from, std::string(frame.begin(), frame.end()));
+        }
+    });
+    kivtest::Process cli;
+    ASSERT_TRUE(cli.Start({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--target", "127.0.0.255",
+                           "--router-port", std::to_string(broadcast.Port()), "--images", Samples("a"), "--json"},
+                          CliEnv()));
+    CliRun run = Finish(cli, std::chrono::seconds(120));
+    routers.join();
+    EXPECT_EQ(run.exitCode, 1);
+    const std::string text =
+        "More than one router answered: 127.0.0.3 (MAC 02-4B-49-56-00-03) and 127.0.0.4 (MAC "
+        "02-4B-49-56-00-04). Choose the one to check and upgrade by its address: --target "
+        "ADDRESS for kivupgrade-cli, or KIV_DISCOVERY_TARGETS=ADDRESS in the environment of the "
+        "window.";
+    EXPECT_EQ(run.json["warnings"], nlohmann::json::array({text})) << run.err;
+    EXPECT_TRUE(run.json["router"].is_null()) << run.out; // neither was taken
+    EXPECT_NE(Log().find(text), std::string::npos);
+    EXPECT_TRUE(run.json["rows"].empty());
 }
 
 TEST_F(CliCheck, NoRouterAndUsageErrors)

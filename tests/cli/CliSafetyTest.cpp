@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -188,8 +189,9 @@ TEST_F(CliSafety, FifoInPlaceOfTheLogNeitherHangsTheRunNorIsWritten)
     EXPECT_LE(read(reader.Get(), &byte, 1), 0) << "the log went into the FIFO";
 }
 
-// A terminal or SSH session closed during the upgrade (SIGHUP), or SIGQUIT, is refused like
-// SIGTERM: the run goes on to its end and the log holds it.
+// A terminal or SSH session closed during the upgrade (SIGHUP), SIGQUIT, or any other signal
+// whose default would end the program (SIGUSR1 and SIGALRM, say) is refused like SIGTERM:
+// the run goes on to its end, leaves force-load mode and the log holds it.
 class CliHangUp : public CliSafety, public ::testing::WithParamInterface<int> {};
 
 TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
@@ -207,10 +209,25 @@ TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
     EXPECT_NE(log.find(SEPARATOR + "\r\n"), std::string::npos) << log;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGHUP, SIGQUIT),
+INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGHUP, SIGQUIT, SIGUSR1, SIGALRM),
                          [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string(info.param == SIGHUP ? "SIGHUP" : "SIGQUIT");
+                             return std::string("SIG") + sigabbrev_np(info.param);
                          });
+
+// A router's version text holding a bidirectional override (U+202E), which would show the
+// table's columns in another order: the table and the log get it as U+FFFD.
+TEST_F(CliSafety, LayoutControlsInARoutersTextNeverReachTheTable)
+{
+    const std::string override = "\xE2\x80\xAE";
+    ASSERT_TRUE(StartSim({"--app-version", "2.1.5.0" + override + "1.7.1.2"}));
+    CliRun run = RunCli("check", Samples("a"));
+    EXPECT_EQ(run.Cell("APP", "currentVersion"),
+              "2.1.5.0\xEF\xBF\xBD"
+              "1.7.1.2")
+        << run.out;
+    EXPECT_EQ(run.out.find(override), std::string::npos) << run.out;
+    EXPECT_EQ(Log().find(override), std::string::npos);
+}
 
 TEST_F(CliSafety, KilledDuringTheFirmwareStepTheLogHoldsEveryLineUpToThen)
 {

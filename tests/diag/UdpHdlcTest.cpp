@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "diag/CUdpHdlc.h"
 #include "platform/Clock.h"
 #include "tests/support/HdlcBytes.h"
@@ -146,4 +148,49 @@ TEST_F(UdpHdlcTest, ExchangeRequiresTheIdenticalRecord)
     }
     const Bytes last = Unframe(m_Peer.Datagrams().back());
     EXPECT_EQ(ToHex(Bytes(last.begin(), last.begin() + 11)), "07 C0 A8 01 01 00 1E 10 7E 7D 01");
+}
+
+// Only the router's own address and port answer a control record: the echo (which anyone
+// can predict) sent from another host, or from another port of the router's address, is
+// never taken, and the router's own echo still is.
+TEST_F(UdpHdlcTest, ExchangeTakesTheEchoOnlyFromTheRoutersAddressAndPort)
+{
+    UdpPeer otherHost(9);
+    UdpPeer otherPort(1);
+    for (UdpPeer* echo : {&otherHost, &otherPort, &m_Peer}) {
+        CUdpHdlc udp(LOOPBACK_IP, m_Peer.Port());
+        udp.m_Request.SetType(UDP_ERASE_NVRAM);
+        udp.m_Request.SetIp(LOOPBACK_IP);
+        udp.m_Request.SetMac(ROUTER_MAC);
+        auto exchange = std::async(std::launch::async, [&udp] { return udp.Exchange(2000); });
+        std::string request;
+        sockaddr_in from{};
+        ASSERT_TRUE(m_Peer.Receive(request, from));
+        ASSERT_TRUE(echo->SendTo(from, request)); // a record's echo is the record itself
+        EXPECT_EQ(exchange.get(), echo == &m_Peer) << "echo from port " << echo->Port();
+    }
+}
+
+// A discovery toward one address (a unicast target) hears only that address: another host
+// answering in its own name is not taken, as its name would be where the tool connects.
+TEST_F(UdpHdlcTest, UnicastDiscoveryHearsOnlyItsTarget)
+{
+    UdpPeer otherHost(9);
+    const uint8_t host9[4] = {127, 0, 0, 9};
+    UdpRecord reply;
+    reply.SetType(UDP_DISCOVERY);
+    reply.SetIp(host9);
+    reply.SetMac(ROUTER_MAC);
+    const Bytes frame = Frame(RecordBytes(reply), 1);
+
+    CUdpHdlc udp(LOOPBACK_IP, m_Peer.Port());
+    std::vector<DiscoveryReply> replies;
+    auto discovery = std::async(std::launch::async, [&] { return udp.DiscoverAll(&replies); });
+    std::string request;
+    sockaddr_in from{};
+    ASSERT_TRUE(m_Peer.Receive(request, from));
+    ASSERT_TRUE(otherHost.SendTo(from, std::string(frame.begin(), frame.end())));
+    EXPECT_FALSE(discovery.get());
+    EXPECT_TRUE(replies.empty());
+    EXPECT_EQ(udp.SkippedCount(), 0); // not even heard
 }

@@ -94,6 +94,27 @@ TEST_F(Fault, RefusedAndUnansweredBlocksAreRetried)
     ExpectRunEnd(true);
 }
 
+// A module that acknowledges with a bare 02 loses one answer: that block is written twice,
+// the next one waits once for the answer that never comes, and every later block goes
+// through at once (a lost answer is not owed for ever).
+TEST_F(Fault, ALostBareAcknowledgementCostsOneWaitNotOneForEveryLaterBlock)
+{
+    AddFault("bare-block-ack");
+    AddFault("drop-block-ack=4");
+    ASSERT_TRUE(m_Table.Load({7}));
+    StartSim();
+    RunUpgrade();
+
+    ExpectSuccessRow(RowOf(COMPONENT_FIRMWARE));
+    size_t blocks = 0;
+    for (size_t part = 0; part < m_Table[7].m_Image.GetPartCount(); ++part)
+        blocks += m_Table[7].m_Image.GetHeader(part).BlockCount();
+    EXPECT_EQ(Find("event", "block written").size(), blocks + 1);
+    EXPECT_EQ(LogLines("DIAG_Write#1> Read Fail"), 1);
+    EXPECT_EQ(LogLines("DIAG_Write#1> Ambiguous Ack Taken"), 1);
+    ExpectRunEnd(true);
+}
+
 TEST_F(Fault, CorruptFrameIsReadAgain)
 {
     AddFault("corrupt-fcs=1");

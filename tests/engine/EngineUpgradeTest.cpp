@@ -1,8 +1,10 @@
 // Whole upgrade runs against the virtual router, with and without its faults.
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 
 #include "tests/support/EngineSimFixture.h"
+#include "tests/support/ScopedTimeScale.h"
 #include "tests/support/SilentPort.h"
 #include "tests/support/TestImages.h"
 
@@ -126,6 +128,10 @@ TEST_F(Upgrade, OnlyWirelessImagesUseTheFamilyBRows)
 
 TEST_F(Upgrade, ProgressOfARouterImageAbove42949673BytesClimbsToOneHundred)
 {
+    // 43 MB go out as fast as the simulator in this process takes them: each chunk's write
+    // time-out must outlast a descheduled simulator thread on a loaded machine (at 0.05 it
+    // would be 150 ms of real time; under the thread sanitizer that is not always enough).
+    kivtest::ScopedTimeScale scale(std::max(GetTimeScale(), 0.25));
     // bytes sent x 100 leaves 32 bits from 42,949,673 bytes on.
     ASSERT_TRUE(m_Table.Use(1, kivtest::RouterSampleImage(1, 43u * 1000u * 1000u)));
     StartSim();

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <memory>
 
+#include <sys/resource.h>
+
 #include "images/CBinFile.h"
 #include "images/CImageBuilder.h"
 #include "images/Crc16.h"
@@ -151,6 +153,46 @@ TEST_F(CBinFileTest, StructuralRulesRefuseBrokenParts)
     auto trailing = image;
     trailing.resize(trailing.size() + 20, 0);
     EXPECT_FALSE(OpenFile(file, "trail.bin", trailing));
+
+    // Data written from their address upward must end within 32-bit addresses (past them
+    // the second block would be written to address 0); the last page itself is fine.
+    for (uint32_t length : {4096u, 8192u}) {
+        auto atTheTop = WirelessImage(FILE_TYPE_FIRMWARE, {length});
+        WriteLe32(atTheTop.data() + FILE_HEADER_BYTES + 20, 0xFFFFF000u);
+        resign(atTheTop);
+        CBinFile top;
+        EXPECT_EQ(OpenFile(top, "top.bin", atTheTop), length == 4096) << length;
+        if (length == 8192)
+            EXPECT_EQ(top.GetFailure(),
+                      "part 0: its 8192 bytes at address 0xFFFFF000 run past the end of the 32-bit address space");
+    }
+}
+
+// A file of 2 GiB that takes a few kilobytes on disk, whose header claims blocks of one byte
+// (a checksum table of 1.4 GB): refused for its size, with a reason, before anything of that
+// size is allocated.
+TEST_F(CBinFileTest, AHugeSparseFileIsRefusedBeforeAnythingIsAllocated)
+{
+    auto image = WirelessImage(FILE_TYPE_FIRMWARE, {5000});
+    const uint32_t blocks = 700u * 1000u * 1000u;
+    WriteLe32(image.data() + FILE_HEADER_BYTES + 4, 98 + 2 * blocks);
+    WriteLe32(image.data() + FILE_HEADER_BYTES + 24, blocks);
+    WriteLe32(image.data() + FILE_HEADER_BYTES + 94, 1);
+    PartHeader h = PartHeader::Parse(image.data() + FILE_HEADER_BYTES);
+    h.m_nChecksum = h.ComputeChecksum();
+    h.Serialize(image.data() + FILE_HEADER_BYTES);
+    const std::string path = Store("sparse.bin", image);
+    std::filesystem::resize_file(path, 2ull * 1024 * 1024 * 1024);
+
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    CBinFile file;
+    file.SetPath(path);
+    EXPECT_FALSE(file.Open(IMG_NONE));
+    EXPECT_EQ(file.GetFailure(), "the file is larger than 256 MiB (2147483648 bytes): no image is that large");
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "peak kilobytes grew that much";
 }
 
 TEST_F(CBinFileTest, EveryTruncationIsRefusedWithoutReadingOutside)

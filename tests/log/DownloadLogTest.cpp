@@ -55,6 +55,12 @@ TEST_F(DownloadLogTest, LinesReachTheFileAsTheyAreLoggedAndRunsAppend)
         EXPECT_FALSE(log.Flush()) << "everything is written already";
         LogPrintf(log, "%s", std::string(50, '+').c_str());
         EXPECT_EQ(log.GetWriteError(), "");
+        // A directory's name holding terminal escapes, a router's text with a lone CR: the
+        // file gets them printable, so that showing it cannot drive the terminal.
+        LogPrintf(log, "Images from %s", "/tmp/x\x1b]0;PWN\x07\x1b[2J/");
+        LogPrintf(log, "Router text %s",
+                  "1.0\r\xE2\x80\xAE"
+                  "0.7");
     }
     {
         CDownloadLog second(path); // a second run appends
@@ -64,9 +70,18 @@ TEST_F(DownloadLogTest, LinesReachTheFileAsTheyAreLoggedAndRunsAppend)
     std::vector<std::string> messages;
     for (std::sregex_iterator it(text.begin(), text.end(), LINE), end; it != end; ++it)
         messages.push_back((*it)[1]);
-    EXPECT_EQ(messages,
-              (std::vector<std::string>{"step 3 of upgrade", "开始升级", std::string(50, '+'), "second run"}));
+    const std::string r = "\xEF\xBF\xBD";
+    EXPECT_EQ(messages, (std::vector<std::string>{"step 3 of upgrade", "开始升级", std::string(50, '+'),
+                                                  "Images from /tmp/x" + r + "]0;PWN" + r + r + "[2J/",
+                                                  "Router text 1.0" + r + r + "0.7", "second run"}));
     EXPECT_EQ(std::regex_replace(text, LINE, ""), "") << "every byte belongs to a line";
+
+    // A line break inside a message (a system error text ends with one) is CR LF.
+    CDownloadLog memory("");
+    LogPrintf(memory, "failed: %s", "Connection refused\r\n");
+    LogPrintf(memory, "two\nlines");
+    EXPECT_NE(memory.GetPending().find(" failed: Connection refused\r\n\r\n"), std::string::npos);
+    EXPECT_NE(memory.GetPending().find(" two\r\nlines\r\n"), std::string::npos);
 }
 
 TEST_F(DownloadLogTest, LongMessagesAreCutAndStillEndTheLine)

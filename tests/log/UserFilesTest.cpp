@@ -233,22 +233,45 @@ TEST_F(UserTempDirTest, LogInPlaceOfAFifoNeitherBlocksNorIsWritten)
     EXPECT_EQ(failures.why, fifo + " is not a regular file");
 }
 
-TEST_F(UserTempDirTest, LogOfAnotherUserIsLeftAloneAndSaidOnce)
+// A log that is a second name of another file (a hard link anyone can make to a file of
+// theirs in a shared directory), or a file of another user: never written, said once.
+TEST_F(UserTempDirTest, LogOfAnotherUserOrWithASecondNameIsLeftAloneAndSaidOnce)
 {
-    if (geteuid() != 0)
-        KIV_SKIP_OR_FAIL("giving a file to another user needs root");
     const std::string path = m_strBase + "/" + CDownloadLog::FILE_NAME;
-    std::ofstream(path) << "their log\r\n";
-    ASSERT_EQ(chown(path.c_str(), NOBODY, NOBODY), 0);
-    FailureCount failures;
-    CDownloadLog log(path);
-    log.SetFailureHandler(failures.Handler());
-    for (int i = 0; i < 3; ++i)
-        LogPrintf(log, "line %d", i);
-    EXPECT_EQ(ReadFile(path), "their log\r\n");
-    EXPECT_EQ(failures.calls, 1);
-    EXPECT_EQ(failures.why, path + " belongs to another user");
-    EXPECT_EQ(log.GetWriteError(), failures.why);
+    const std::string other = m_strBase + "/other.txt";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        std::string why;
+        bool needsRoot;
+    };
+    const Case cases[] = {
+        {"hard link", [&] { ASSERT_EQ(link(other.c_str(), path.c_str()), 0); },
+         path + " has more than one name (a hard link)", false},
+        {"other user", [&] { ASSERT_EQ(rename(other.c_str(), path.c_str()), 0); }, path + " belongs to another user",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsRoot && geteuid() != 0)
+            KIV_SKIP_OR_FAIL("giving a file to another user needs root");
+        std::remove(path.c_str());
+        std::ofstream(other) << "their text\r\n";
+        if (c.needsRoot) {
+            ASSERT_EQ(chown(other.c_str(), NOBODY, NOBODY), 0);
+        }
+        c.make();
+        FailureCount failures;
+        CDownloadLog log(path);
+        log.SetFailureHandler(failures.Handler());
+        for (int i = 0; i < 3; ++i)
+            LogPrintf(log, "line %d", i);
+        EXPECT_EQ(ReadFile(path), "their text\r\n");
+        EXPECT_EQ(failures.calls, 1);
+        EXPECT_EQ(failures.why, c.why);
+        EXPECT_EQ(log.GetWriteError(), failures.why);
+        log.SetFailureHandler({});
+    }
 }
 
 TEST_F(UserTempDirTest, LogWithoutATemporaryDirectorySaysWhy)

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "net/CTcpPort.h"
+#include "platform/CPollableEvent.h"
 #include "platform/Clock.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/ScopedTimeScale.h"
 #include "tests/support/SilentPort.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/Wait.h"
@@ -32,6 +34,22 @@ struct Connected {
         EXPECT_TRUE(port.Open());
         peer = listener.Accept();
         EXPECT_TRUE(peer.Valid());
+    }
+};
+
+// A listener whose accept queue is full drops new connection requests, so a connect to it
+// waits for the system's connect time-out (minutes) unless the port's own ends it.
+struct FullListener {
+    TcpListener listener{0, 1};
+    std::vector<CUniqueFd> fillers;
+
+    FullListener()
+    {
+        for (int i = 0; i < 4; ++i) {
+            fillers.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            sockaddr_in a = LoopbackAddress(listener.Port());
+            connect(fillers.back().Get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+        }
     }
 };
 
@@ -290,18 +308,10 @@ TEST(TcpPort, ResetRacingWithCloseNeverRevivesTheConnection)
 
 TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
 {
-    // A listener whose accept queue is full drops new connection requests, so a connect
-    // to it waits for the system's connect time-out (minutes).
-    TcpListener full(0, 1);
-    std::vector<CUniqueFd> fillers;
-    for (int i = 0; i < 4; ++i) {
-        fillers.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        sockaddr_in a = LoopbackAddress(full.Port());
-        connect(fillers.back().Get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-
+    FullListener full;
     CTcpPort port;
-    ASSERT_TRUE(port.SetConfig(LOOPBACK, full.Port()));
+    ASSERT_TRUE(port.SetConfig(LOOPBACK, full.listener.Port()));
+    port.SetConnectTimeout(INFINITE); // only the Close ends it
     std::atomic<bool> done{false};
     bool opened = true;
     std::thread opener([&] {
@@ -336,4 +346,39 @@ TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
     EXPECT_FALSE(opened);
     EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(ECANCELED));
     EXPECT_FALSE(port.IsOpen());
+}
+
+// The connection gets the owner's time-out, and a stop request (the cancel handle) ends it at
+// once, without a time-out of its own.
+TEST(TcpPort, AConnectionAttemptThatHangsEndsAtItsTimeOutOrAtAStop)
+{
+    ScopedTimeScale scale(0.25); // the bounds below apart in real time, too
+    FullListener full;
+    CTcpPort timed;
+    ASSERT_TRUE(timed.SetConfig(LOOPBACK, full.listener.Port()));
+    timed.SetConnectTimeout(1000);
+    uint32_t start = GetTickCount();
+    EXPECT_FALSE(timed.Open());
+    uint32_t took = TicksSince(start);
+    EXPECT_GE(took, 1000u);
+    EXPECT_LT(took, 3000u);
+    EXPECT_EQ(timed.m_dwLastError, static_cast<uint32_t>(ETIMEDOUT));
+
+    CPollableEvent stop;
+    CTcpPort stopped;
+    ASSERT_TRUE(stopped.SetConfig(LOOPBACK, full.listener.Port()));
+    stopped.SetConnectTimeout(INFINITE);
+    stopped.SetCancelHandle(stop.Handle());
+    std::thread stopper([&stop] {
+        Sleep(500);
+        stop.Set();
+    });
+    start = GetTickCount();
+    EXPECT_FALSE(stopped.Open());
+    took = TicksSince(start);
+    stopper.join();
+    EXPECT_GE(took, 500u);
+    EXPECT_LT(took, 3000u);
+    EXPECT_EQ(stopped.m_dwLastError, static_cast<uint32_t>(ECANCELED));
+    EXPECT_FALSE(stopped.IsOpen());
 }

@@ -89,4 +89,9 @@ TEST(TextCodec, MakePrintableReplacesControlsAndBytesThatAreNotText)
     EXPECT_EQ(MakePrintable("one\ntwo\r", true), "one\ntwo" + r);
     const uint8_t bytes[] = {'o', 'k', 0xE6, 0xB2}; // a sequence cut short
     EXPECT_EQ(MakePrintable(bytes, sizeof bytes), "ok" + r + r);
+    // Layout controls reorder or break what follows: U+202E (right-to-left override), the
+    // other embeddings and isolates, the marks, the line separator; their neighbours U+2027
+    // and U+2070 pass.
+    EXPECT_EQ(MakePrintable("1.0.5.0\u202E0.7.1\u202C|\u2066x\u2069|\u200F\u061C|\u2028|\u2027\u2070"),
+              "1.0.5.0" + r + "0.7.1" + r + "|" + r + "x" + r + "|" + r + r + "|" + r + "|\u2027\u2070");
 }

@@ -67,6 +67,15 @@ TEST_F(FilesPosixTest, OpenUserFileRefusesLinksAndForeignFiles)
     EXPECT_FALSE(OpenUserFile(m_strDir, O_RDONLY, false).Valid());
     EXPECT_FALSE(OpenUserFile(m_strDir + "none.txt", O_WRONLY, false).Valid());
 
+    // A file with a second name is refused under either, for reading (the help file) too.
+    std::string second = m_strDir + "second.txt";
+    ASSERT_EQ(::link(path.c_str(), second.c_str()), 0);
+    for (const std::string& name : {path, second}) {
+        errno = 0;
+        EXPECT_FALSE(OpenUserFile(name, O_RDONLY, false).Valid()) << name;
+        EXPECT_EQ(errno, EMLINK) << name;
+    }
+
     if (geteuid() != 0)
         KIV_SKIP_OR_FAIL("changing a file's owner needs root");
     std::string foreign = m_strDir + "foreign.txt";

@@ -1,139 +1,141 @@
 #include "tests/soak/SoakBound.h"
 
-#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <sstream>
 
-#include "engine/ComponentEntry.h"
+#include "engine/CListModel.h"
+#include "engine/CUpgradeEngine.h"
+#include "sim/CRouterSim.h"
+#include "sim/CSimConfig.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestComponentTable.h"
 
 namespace kivtest {
 
 namespace {
 
-// The waits of the upgrade sequence, in scaled ms, as the engine is built to keep them.
-constexpr uint64_t BEGIN_PACKET_PAUSE = 2500; // after the begin packet of a transfer
-constexpr uint64_t STEP_PAUSE = 1000;         // between components, after the erase
-constexpr uint64_t RESULT_READ = 8000;        // one read of the router's result
-constexpr uint64_t RESULT_LIMIT = 120000;     // the router's result, most images
-constexpr uint64_t APP_RESULT_LIMIT = 300000; // the router's result, APP images
-constexpr uint64_t ERASE_WAIT = 4000;         // erase echo; three tries, 1000 ms apart
-constexpr uint64_t PROBE_PAUSE = 2000;        // before every ready probe
-constexpr uint64_t PROBE_WAIT = 2000;         // ready probe and force-load echo
-constexpr uint64_t READY_LIMIT = 60000;       // each ready wait while the module restarts
-constexpr uint64_t SETTLE = 6000;             // between the two ready waits
-constexpr uint64_t FORCE_LOAD_PAUSE = 2000;   // after entering force-load mode
-constexpr uint64_t OFFLINE_PAUSE = 100;
-constexpr uint64_t BLOCK_ACK_WAIT = 5000; // one block acknowledgement
-// A DIAG command that never gets a usable answer: five tries of a 3000 ms read (6000 ms
-// for the hand-shake) and a 200 ms pause.
-constexpr uint64_t COMMAND_FAILS = 5 * (3000 + 200);
-constexpr uint64_t HAND_SHAKE_FAILS = 5 * (6000 + 200);
-// A ready wait that ends at its limit: the probe running when the limit passes finishes.
-constexpr uint64_t READY_FAILS = READY_LIMIT + PROBE_PAUSE + PROBE_WAIT;
-// The version check of a run through the programs: discovery, Telnet, three DIAG queries.
-constexpr uint64_t CHECK_WAIT = 30000;
+using std::chrono::milliseconds;
+
+// Scaled time past which any run counts as hung: the longest time-outs any drawn fault can
+// lead to (a router result waited for minutes, five hand-shakes of five tries for each
+// wireless image, restarts that never end) fit several times over.
+constexpr uint64_t HANG_CAP_SCALED_MS = 30 * 60 * 1000;
+// Real time for what does not scale: start-up, the image data themselves, a loaded machine.
+constexpr milliseconds HANG_CAP_SLACK{60000};
+// The same room in the slowdown bound, beyond SLOWDOWN times the reference: a run and its
+// reference meet different loads on a shared machine.
+constexpr milliseconds SLOWDOWN_SLACK{5000};
+constexpr milliseconds PROCESS_SLOWDOWN_SLACK{5000};
+
+std::string Seconds(milliseconds ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", double(ms.count()) / 1000.0);
+    return text;
+}
+
+milliseconds AtScale(uint64_t scaledMs, double scale)
+{
+    return milliseconds(static_cast<int64_t>(static_cast<double>(scaledMs) * scale));
+}
+
+// The image set a reference stands for.
+std::string ReferenceKey(const SoakPlan& plan)
+{
+    std::string key = std::string(SoakPlan::ModeName(plan.mode)) + " " + plan.family;
+    for (int c : plan.components)
+        key += " " + std::to_string(c);
+    return key + " " + std::to_string(plan.firmwareSize);
+}
 
 } // namespace
 
-SoakBound::SoakBound(const SoakPlan& plan, const Run& run) : m_Plan(plan), m_Run(run)
+milliseconds SoakBound::HangCap(double scale) { return AtScale(HANG_CAP_SCALED_MS, scale) + HANG_CAP_SLACK; }
+
+SoakBound::Reference SoakBound::ReferenceFor(const SoakPlan& plan, const std::function<Reference()>& measure)
 {
-    for (int c : plan.components)
-        (c >= COMPONENT_FIRMWARE ? m_nWirelessImages : m_nRouterImages) += 1;
-
-    // Mandated waits of a run that meets no fault.
-    if (plan.mode == SoakMode::Process)
-        Add("check", CHECK_WAIT);
-    Add("router images", m_nRouterImages * (BEGIN_PACKET_PAUSE + run.flashMs + STEP_PAUSE));
-    bool erase = false;
-    for (int c : plan.components)
-        erase = erase || (c != COMPONENT_BOOT && c < COMPONENT_FIRMWARE);
-    if (erase)
-        Add("erase", STEP_PAUSE);
-    uint64_t restart = run.restartMs;
-    if (auto slow = plan.ValueOf(Fault::SlowRestart))
-        restart = std::min<uint64_t>(std::stoull(*slow), READY_LIMIT);
-    Add("wireless images", m_nWirelessImages * WirelessImageMs(restart));
-    if (m_nWirelessImages != 0)
-        Add("leave force-load", PROBE_WAIT);
-
-    for (const DrawnFault& drawn : plan.faults)
-        Add(drawn.Spec(), FaultExtra(drawn.fault, drawn.value));
-
-    // Every answer may wait for the latest latency: block acknowledgements, DIAG answers,
-    // ready probes (a few dozen per wireless image), result packets and control echoes.
-    const uint64_t answers = run.wirelessBlocks + 100u * m_nWirelessImages + 8u * m_nRouterImages + 20u;
-    Add("latency", answers * plan.latencyMaxMs);
-}
-
-uint64_t SoakBound::WirelessImageMs(uint64_t restartMs) const
-{
-    // A restart is seen by the probes within one probe cycle after it ends.
-    const uint64_t waiting = restartMs + PROBE_PAUSE + PROBE_WAIT + SETTLE + PROBE_PAUSE;
-    return PROBE_PAUSE                                        // the ready wait before the hand-shake
-           + OFFLINE_PAUSE + BEGIN_PACKET_PAUSE + 2 * waiting // into the downloader, and back after the reset
-           + STEP_PAUSE;
-}
-
-uint64_t SoakBound::FaultExtra(Fault fault, const std::string& value) const
-{
-    const uint64_t resultWait = m_nRouterImages == 0 ? 0
-                                                     : (m_Run.appImage ? APP_RESULT_LIMIT : RESULT_LIMIT) + RESULT_READ;
-    const uint64_t images = static_cast<uint64_t>(std::max(m_nWirelessImages, 1));
-    const uint64_t forceLoad = PROBE_WAIT + FORCE_LOAD_PAUSE + PROBE_PAUSE + PROBE_WAIT;
-    if (fault == Fault::DropBlockAck)
-        return BLOCK_ACK_WAIT;
-    if (fault == Fault::BareBlockAck) {
-        // After an answer that never comes, a bare 02 may always be that answer: every later
-        // block may wait once more before its retry is taken.
-        for (Fault lost : {Fault::DropBlockAck, Fault::LateAck, Fault::DropFrame, Fault::CorruptFcs,
-                           Fault::ResetDuringBlock, Fault::NoAnswer})
-            if (m_Plan.ValueOf(lost))
-                return uint64_t(m_Run.wirelessBlocks) * BLOCK_ACK_WAIT;
-        return 0;
+    static std::mutex lock;
+    static std::map<std::string, Reference> known;
+    const std::string key = ReferenceKey(plan);
+    {
+        std::lock_guard guard(lock);
+        if (auto it = known.find(key); it != known.end())
+            return it->second;
     }
-    if (fault == Fault::LateAck)
-        return 2 * BLOCK_ACK_WAIT; // its own wait, and one more where the late answer lands
-    if (fault == Fault::ResetDuringBlock)
-        return 5 * (3000 + BLOCK_ACK_WAIT); // five tries of the block on the broken channel
-    if (fault == Fault::CorruptFcs || fault == Fault::DropFrame)
-        return std::max(resultWait, HAND_SHAKE_FAILS + COMMAND_FAILS); // the one answer lost
-    if (fault == Fault::ResetDuringData || fault == Fault::NoResult)
-        return resultWait;
-    if (fault == Fault::NoEraseEcho)
-        return 3 * (ERASE_WAIT + STEP_PAUSE);
-    if (fault == Fault::NoHandshake)
-        return HAND_SHAKE_FAILS + forceLoad;
-    if (fault == Fault::UnlockRefused)
-        return images * (2 * 5 * 200 + forceLoad);
-    if (fault == Fault::NoForceLoadEcho)
-        return images * 2 * PROBE_WAIT;
-    if (fault == Fault::ModuleNotBack)
-        return READY_FAILS;
-    if (fault == Fault::SlowRestart)
-        return std::stoull(value) > READY_LIMIT ? READY_FAILS : 0; // the rest is in the restarts
-    if (fault == Fault::NoAnswer) {
-        if (value == "hand-shake") // two before the download, three after the restart
-            return images * (5 * HAND_SHAKE_FAILS + 2 * forceLoad + COMMAND_FAILS);
-        if (value == "nv-restore-status" || value == "nv-restore")
-            return 6 * COMMAND_FAILS; // two passes of two queries and a restore
-        if (value == "block-write")
-            return 5 * BLOCK_ACK_WAIT;
-        return images * (2 * COMMAND_FAILS + forceLoad);
-    }
-    return 0; // nak-block, result-value, still-in-downloader, nv-restore-fail: answered at once
+    const Reference reference = measure();
+    std::lock_guard guard(lock);
+    return known.emplace(key, reference).first->second;
 }
 
-void SoakBound::Add(const std::string& what, uint64_t ms)
+uint32_t SoakBound::CountAnswers(const std::string& transcript)
 {
-    if (ms == 0)
+    uint32_t answers = 0;
+    std::istringstream in(transcript);
+    for (std::string line; std::getline(in, line);) {
+        const bool routerPort = line.find("\"proto\":\"udp\"") != std::string::npos ||
+                                line.find("\"proto\":\"tcp\"") != std::string::npos;
+        answers += routerPort && line.find("\"dir\":\"out\"") != std::string::npos;
+    }
+    return answers;
+}
+
+SoakBound::Reference SoakBound::MeasureInProcess(const SoakPlan& plan)
+{
+    TempDir dir("kiv-soak-reference");
+    CSimConfig config;
+    config.address = "127.0.0.1";
+    config.routerPort = 0;
+    config.telnetPort = 0;
+    config.family = plan.family;
+    config.transcriptPath = dir / "transcript.jsonl";
+    CRouterSim sim(config);
+    std::string error;
+    TestComponentTable table;
+    if (!sim.Open(error) || !sim.Start() || !table.Load(plan.components, plan.firmwareSize))
+        return Reference{milliseconds(0), 0, "the simulator or the images could not be set up: " + error};
+    CListModel list;
+    CUpgradeEngine engine(table.Get(), std::string());
+    engine.m_pList = &list;
+    engine.m_RouterIp = {127, 0, 0, 1};
+    engine.m_RouterMac = config.mac;
+    engine.m_nRouterPort = sim.RouterPort();
+    for (int row = 0; row < (engine.IsFamilyASelected() ? 5 : 6); ++row)
+        list.InsertItem(row, "component");
+    const auto start = std::chrono::steady_clock::now();
+    CUpgradeEngine::UpgradeThread(&engine);
+    const auto elapsed = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+    sim.Stop();
+    const UpgradeRunOutcome outcome = engine.GetRunOutcome();
+    if (outcome.bFailed)
+        return Reference{milliseconds(0), 0, "it failed: " + outcome.strResultText};
+    return Reference{elapsed, CountAnswers(ReadFile(config.transcriptPath)), std::string()};
+}
+
+SoakBound::SoakBound(const SoakPlan& plan, const Reference& reference, double scale)
+{
+    if (!reference.failure.empty()) {
+        m_Limit = HangCap(scale);
+        m_strBreakdown = "the hang cap " + Seconds(m_Limit) + ": the fault-free reference " + reference.failure;
         return;
-    m_nScaledMs += ms;
-    m_strBreakdown += (m_strBreakdown.empty() ? "" : " + ") + what + " " + std::to_string(ms);
-}
-
-std::chrono::milliseconds SoakBound::Real(double scale) const
-{
-    const double scaled = static_cast<double>(m_nScaledMs) * scale * 1.25;
-    const int64_t slack = 15000 + 3000 * m_nWirelessImages + (m_Plan.mode == SoakMode::Process ? 10000 : 0);
-    return std::chrono::milliseconds(static_cast<int64_t>(scaled) + slack);
+    }
+    uint64_t delays = 0;
+    std::string faults;
+    for (const DrawnFault& drawn : plan.faults) {
+        const uint64_t delay = CFaultTable::DelayMs(drawn.fault, drawn.value);
+        delays += delay;
+        faults += " + " + drawn.Spec() + " " + std::to_string(delay);
+    }
+    const uint64_t latency = uint64_t(reference.answers) * plan.latencyMaxMs;
+    const milliseconds slack = SLOWDOWN_SLACK +
+                               (plan.mode == SoakMode::Process ? PROCESS_SLOWDOWN_SLACK : milliseconds(0));
+    const auto fixed = milliseconds(static_cast<int64_t>(SLOWDOWN * static_cast<double>(reference.elapsed.count())));
+    m_Limit = fixed + AtScale(delays + latency, scale) + slack;
+    m_strBreakdown = Seconds(fixed) + " (" + std::to_string(int(SLOWDOWN)) + " x the fault-free " +
+                     Seconds(reference.elapsed) + ") + scaled ms (" + std::to_string(reference.answers) +
+                     " answers x latency " + std::to_string(plan.latencyMaxMs) + faults + ") + " + Seconds(slack);
 }
 
 } // namespace kivtest

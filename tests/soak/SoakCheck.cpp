@@ -90,7 +90,10 @@ SoakCheck::Verdict SoakCheck::Judge(const Observation& o)
     v.failureSeen = o.runFailed;
     if (!o.ended) {
         v.hang = true;
-        v.problems.push_back("hang: the run did not end within its bound");
+        v.problems.push_back("hang: the run did not end within the hang cap");
+    } else if (!o.tooSlow.empty()) {
+        v.slow = true;
+        v.problems.push_back("slow: " + o.tooSlow);
     }
     if (o.after.Exceeds(o.before)) {
         v.leak = true;

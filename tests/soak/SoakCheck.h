@@ -18,8 +18,9 @@ class CBinFile;
 namespace kivtest {
 
 // The invariants every soak run must keep, judged from what the run left: the component
-// rows, the download log, the simulator's transcript, the time it took, and the threads and
-// descriptors of the process before and after.
+// rows, the download log, the simulator's transcript, the time it took (against the hang cap
+// and the slowdown bound of SoakBound), and the threads and descriptors of the process
+// before and after.
 class SoakCheck {
 public:
     // What the simulator must hold for an image shown as written: a router image's data
@@ -47,7 +48,8 @@ public:
         bool upgradeRan = true; // false: a run through the programs whose check failed
         bool runFailed = false; // the run reports a failure (shown in a row or not)
         bool channelClosed = true;
-        bool ended = true;           // within the bound
+        bool ended = true;           // within the hang cap
+        std::string tooSlow;         // why the run took longer than its slowdown bound; empty when it did not
         std::optional<int> exitCode; // kivupgrade-cli's, for a run through the programs
         ProcessCounts before;
         ProcessCounts after;
@@ -56,13 +58,14 @@ public:
     struct Verdict {
         bool falseSuccess = false;
         bool hang = false;
+        bool slow = false; // ended, but later than a few times its fault-free time and its faults allow
         bool leak = false;
         bool violation = false;
         bool broken = false;      // any other invariant
         bool failureSeen = false; // the run reported a failure (as it may)
         std::vector<std::string> problems;
 
-        bool Ok() const { return !falseSuccess && !hang && !leak && !violation && !broken; }
+        bool Ok() const { return !falseSuccess && !hang && !slow && !leak && !violation && !broken; }
     };
 
     static Verdict Judge(const Observation& observation);

@@ -17,6 +17,7 @@ void SoakTally::Add(const SoakPlan& plan, const SoakCheck::Verdict& verdict, std
     ++m_nRuns;
     m_nFalseSuccesses += verdict.falseSuccess;
     m_nHangs += verdict.hang;
+    m_nSlow += verdict.slow;
     m_nLeaks += verdict.leak;
     m_nViolations += verdict.violation;
     m_nFailuresSeen += verdict.failureSeen;
@@ -35,8 +36,8 @@ std::string SoakTally::Summary() const
     std::lock_guard lock(m_Lock);
     char text[256];
     std::snprintf(text, sizeof text,
-                  "soak: runs=%u false_successes=%u hangs=%u leaks=%u violations=%u failures_seen=%u other=%u", m_nRuns,
-                  m_nFalseSuccesses, m_nHangs, m_nLeaks, m_nViolations, m_nFailuresSeen, m_nOther);
+                  "soak: runs=%u false_successes=%u hangs=%u slow=%u leaks=%u violations=%u failures_seen=%u other=%u",
+                  m_nRuns, m_nFalseSuccesses, m_nHangs, m_nSlow, m_nLeaks, m_nViolations, m_nFailuresSeen, m_nOther);
     return text;
 }
 

@@ -4,6 +4,7 @@
 
 #include "images/CImageBuilder.h"
 #include "images/CSampleImage.h"
+#include "images/Crc16.h"
 #include "images/PartHeader.h"
 #include "platform/ByteOrder.h"
 
@@ -70,6 +71,25 @@ std::vector<uint8_t> RouterSampleImage(uint32_t type, uint32_t payloadSize)
     part.m_nTargetAddress = 0x00100000;
     part.m_Data = SampleImage::MakeRouterData(SampleImage::RouterKindBits(type), "9.9.9.9", PatternBytes(payloadSize));
     return Build(FILE_TYPE_ROUTER, "9.9.9.9", {std::move(part)});
+}
+
+void ChangeKeepingCrc(std::vector<uint8_t>& bytes, size_t blockStart, size_t blockLength, size_t offset, size_t count)
+{
+    uint8_t* block = bytes.data() + blockStart;
+    const uint16_t wanted = Crc16Compute(block, blockLength);
+    for (size_t i = 0; i < count; ++i)
+        bytes[offset + i] ^= 0x5A;
+    // Two bytes move the 16-bit register to any value: the one that gives the old CRC.
+    const uint16_t before = Crc16Bulk(CRC16_INIT, block, blockLength - 2);
+    for (uint32_t fix = 0; fix <= 0xFFFF; ++fix) {
+        const uint16_t reg = Crc16Update(Crc16Update(before, uint8_t(fix)), uint8_t(fix >> 8));
+        if (static_cast<uint16_t>(reg ^ 0xFFFF) == wanted) {
+            block[blockLength - 2] = uint8_t(fix);
+            block[blockLength - 1] = uint8_t(fix >> 8);
+            return;
+        }
+    }
+    ADD_FAILURE() << "no two bytes keep the block's CRC";
 }
 
 } // namespace kivtest

@@ -26,4 +26,10 @@ std::vector<uint8_t> RouterImage(uint32_t kindBits, size_t length = 5000);
 // sample container header for `type` and `payloadSize` pattern bytes.
 std::vector<uint8_t> RouterSampleImage(uint32_t type, uint32_t payloadSize);
 
+// Changes the `count` bytes at `offset` of `bytes` (each XOR 0x5A), then the last two bytes
+// of the block [blockStart, blockStart + blockLength) so that the block's CRC-16 stays what
+// it was: a change that no block checksum can see. `offset` + `count` must end before those
+// two bytes.
+void ChangeKeepingCrc(std::vector<uint8_t>& bytes, size_t blockStart, size_t blockLength, size_t offset, size_t count);
+
 } // namespace kivtest

@@ -149,3 +149,26 @@ TEST_F(KivImageTest, VerifyWarnsAboutARouterImageOfTwoParts)
     r = Run({"verify", s_strDir + "/a/dashboard_ZQPX.bin"});
     EXPECT_EQ(r.output.find("warning"), std::string::npos) << "wireless images may have several parts";
 }
+
+// Files that are no image, each refused with its reason, never a crash: a part whose data
+// would run past the 32-bit addresses (its second block would be written to address 0), and
+// a 2 GiB file that is almost all hole.
+TEST_F(KivImageTest, VerifyRefusesDataPastTheAddressSpaceAndFilesNoImageIsAsLargeAs)
+{
+    std::string data = s_strDir + "/top-part.dat";
+    std::ofstream(data, std::ios::binary) << std::string(8192, 't');
+    std::string image = s_strDir + "/top.bin";
+    ASSERT_EQ(Run({"create", image, "--type", "firmware", "--part", data + ",address=0xFFFFF000"}).status, 0);
+    RunResult r = Run({"verify", image});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("bytes at address 0xFFFFF000 run past the end of the 32-bit address space"),
+              std::string::npos)
+        << r.output;
+
+    std::string sparse = s_strDir + "/sparse.bin";
+    std::filesystem::copy_file(s_strDir + "/a/firmware.bin", sparse);
+    std::filesystem::resize_file(sparse, 2ull * 1024 * 1024 * 1024);
+    r = Run({"verify", sparse});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("the file is larger than 256 MiB"), std::string::npos) << r.output;
+}
