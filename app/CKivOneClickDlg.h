@@ -10,10 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/CVersionCheck.h"
+#include "app/CheckRow.h"
 #include "app/IKivView.h"
 #include "app/RouterOverrides.h"
 #include "app/UpgradeHistory.h"
+#include "engine/ComponentEntry.h"
 #include "platform/CEvent.h"
 #include "platform/CPollableEvent.h"
 

@@ -8,21 +8,13 @@
 #include <vector>
 
 #include "app/CRouterFinder.h"
+#include "app/CheckRow.h"
 #include "app/RouterOverrides.h"
 #include "engine/ComponentEntry.h"
 
 class CTelnetClient;
 class CUpgradeEngine;
 class IComponentList;
-
-// What a check found out about one row of the list, beyond the texts the row shows.
-struct CheckRow {
-    int component = 0;          // component index
-    bool upToDate = false;      // the current version read equals the image's version
-    bool versionRead = false;   // a current version was read (a valid version text)
-    std::string versionProblem; // why it was not (empty when it was)
-    std::string imageProblem;   // the image found for it is damaged: the first check it failed
-};
 
 // The "&Check" job: finds the router by broadcast discovery, reads the router-module
 // versions over Telnet and the wireless-module versions over the DIAG channel, compares

@@ -16,6 +16,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/CKivOneClickDlg.h"
+#include "app/CVersionCheck.h"
 #include "app/RouterOverrides.h"
 #include "app/TimeScaleRule.h"
 #include "app/UpgradeHistory.h"
