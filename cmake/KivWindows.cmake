@@ -45,7 +45,9 @@ set(KIV_POSIX_ONLY_SOURCES
   # own and none of these.
   tests/log/UserFilesTest.cpp
   # Threads and descriptors counted from /proc/self.
-  tests/support/ProcessCounts.cpp)
+  tests/support/ProcessCounts.cpp
+  # Network namespaces and veth pairs (ip netns): Linux only.
+  tests/support/TestLan.cpp)
 
 # Test cases that are POSIX-only by nature inside programs the Windows build makes: they
 # compile there, but the Windows build does not register them with ctest.

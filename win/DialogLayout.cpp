@@ -12,9 +12,9 @@ KivRect Scaled(const KivRect& rect, UINT dpi)
 }
 } // namespace
 
-KivLayout ScaledLayout(LayoutFunction compute, int clientWidth, int clientHeight, UINT dpi)
+KivLayout ScaledLayout(LayoutFunction compute, int clientWidth, int clientHeight, UINT dpi, int summaryHeight)
 {
-    const KivLayout layout = compute(UnscaleForDpi(clientWidth, dpi), UnscaleForDpi(clientHeight, dpi));
+    const KivLayout layout = compute(UnscaleForDpi(clientWidth, dpi), UnscaleForDpi(clientHeight, dpi), UnscaleForDpi(summaryHeight, dpi));
     return KivLayout{Scaled(layout.check, dpi), Scaled(layout.upgrade, dpi), Scaled(layout.list, dpi)};
 }
 

@@ -8,12 +8,12 @@
 // (CKivOneClickDlg::ComputeLayout, MinimumWidth, MinimumHeight); the window works them out
 // for its client size in 96-DPI units and scales the result to its own DPI.
 
-using LayoutFunction = KivLayout (*)(int clientWidth, int clientHeight);
+using LayoutFunction = KivLayout (*)(int clientWidth, int clientHeight, int summaryHeight);
 using MinimumWidthFunction = int (*)(int frameWidth);
 using MinimumHeightFunction = int (*)(int captionHeight, int frameHeight);
 
 // The controls' places for a client area of `clientWidth` x `clientHeight` pixels at `dpi`.
-KivLayout ScaledLayout(LayoutFunction compute, int clientWidth, int clientHeight, UINT dpi);
+KivLayout ScaledLayout(LayoutFunction compute, int clientWidth, int clientHeight, UINT dpi, int summaryHeight = 0);
 
 // The smallest window size at `dpi`, from the frame and caption sizes at that DPI.
 SIZE ScaledMinimumSize(MinimumWidthFunction minimumWidth, MinimumHeightFunction minimumHeight, UINT dpi);

@@ -98,7 +98,7 @@ void StorePlacement(const std::wstring& application, const std::vector<uint8_t>&
                     bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
-KivLayout TestLayout(int width, int height)
+KivLayout TestLayout(int width, int height, int /*summaryHeight*/)
 {
     const int gap = (width - 400) / 3;
     return KivLayout{{gap, 6, 200, 50}, {2 * gap + 200, 6, 200, 50}, {10, 62, width - 20, height - 68}};

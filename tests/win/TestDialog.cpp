@@ -17,7 +17,7 @@ namespace {
 // The dialog's layout numbers at 96 DPI, written out here rather than taken from the
 // controller: two 200 x 50 buttons at y = 6, a third of the spare width around them, the list
 // below.
-KivLayout TestLayout(int width, int height)
+KivLayout TestLayout(int width, int height, int /*summaryHeight*/)
 {
     const int gap = (width - 400) / 3;
     return KivLayout{{gap, 6, 200, 50}, {2 * gap + 200, 6, 200, 50}, {10, 62, width - 20, height - 68}};
