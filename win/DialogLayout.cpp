@@ -14,7 +14,8 @@ KivRect Scaled(const KivRect& rect, UINT dpi)
 
 KivLayout ScaledLayout(LayoutFunction compute, int clientWidth, int clientHeight, UINT dpi, int summaryHeight)
 {
-    const KivLayout layout = compute(UnscaleForDpi(clientWidth, dpi), UnscaleForDpi(clientHeight, dpi), UnscaleForDpi(summaryHeight, dpi));
+    const KivLayout layout =
+        compute(UnscaleForDpi(clientWidth, dpi), UnscaleForDpi(clientHeight, dpi), UnscaleForDpi(summaryHeight, dpi));
     return KivLayout{Scaled(layout.check, dpi), Scaled(layout.upgrade, dpi), Scaled(layout.list, dpi)};
 }
 
