@@ -81,10 +81,12 @@ expect_refused "$a" "$a/dashboard_ZQPX.bin: an image of type dashboard cannot be
 pass "corrupt, duplicate and (embedded) dashboard images are refused by name"
 
 # ---- the packaged programs ---------------------------------------------------------------------
-# start_sim ROOT: the packaged simulator on loopback; sets router_port and telnet_port.
+# start_sim ROOT: the packaged simulator on loopback, strict (exit 3 when the tool broke the
+# protocol); sets router_port and telnet_port.
 start_sim() {
   local out=$work/sim.$RANDOM
-  "$1/kivrouter-sim" --address 127.0.0.1 --router-port 0 --telnet-port 0 >"$out" 2>&1 &
+  sim_out=$out
+  "$1/kivrouter-sim" --address 127.0.0.1 --router-port 0 --telnet-port 0 --strict >"$out" 2>&1 &
   sim_pid=$!
   pids+=("$sim_pid")
   local deadline=$(( $(date +%s) + 20 ))
@@ -97,9 +99,12 @@ start_sim() {
   telnet_port=$(sed -n 's/.*telnet-port=\([0-9]*\).*/\1/p' "$out")
 }
 
+# stop_sim: stops it; anything but exit status 0 fails the test.
 stop_sim() {
+  local rc=0
   kill -TERM "$sim_pid" 2>/dev/null
-  wait "$sim_pid" 2>/dev/null
+  wait "$sim_pid" 2>/dev/null || rc=$?
+  [ "$rc" = 0 ] || fail "kivrouter-sim exited with status $rc (3: the tool broke the protocol): $(cat "$sim_out")"
 }
 
 # cli BIN_DIR COMMAND [ARGS...]: runs the packaged command line against the simulator with a

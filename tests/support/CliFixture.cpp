@@ -7,7 +7,7 @@ namespace kivtest {
 
 void CliFixture::SetUpTestSuite() { ASSERT_TRUE(SampleSet::Shared().Ok()) << SampleSet::Shared().Error(); }
 
-void CliFixture::TearDown() { m_Sim.Stop(); }
+void CliFixture::TearDown() { m_Sim.ExpectCleanExit(); }
 
 std::string CliFixture::Samples(const std::string& family) { return SampleSet::Shared().Family(family); }
 
@@ -28,7 +28,7 @@ bool CliFixture::StartSim(const std::vector<std::string>& args, const std::strin
     return true;
 }
 
-void CliFixture::StopSim() { EXPECT_EQ(m_Sim.Stop(), 0) << m_Sim.Err(); }
+void CliFixture::StopSim() { m_Sim.ExpectCleanExit(); }
 
 std::vector<std::string> CliFixture::CliArgs(const std::string& command, const std::string& images, bool json) const
 {
