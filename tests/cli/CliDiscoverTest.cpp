@@ -32,7 +32,7 @@ protected:
     }
     std::string TranscriptOf(const std::string& octet) const
     {
-        return kivtest::ReadFile(m_Dir / ("transcript-" + octet + ".jsonl"));
+        return kivtest::ReadRequiredFile(m_Dir / ("transcript-" + octet + ".jsonl"));
     }
     // kivupgrade-cli COMMAND ARGS... --json, in the test's environment.
     CliRun Run(const std::string& command, std::vector<std::string> args, bool json = true)

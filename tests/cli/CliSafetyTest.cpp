@@ -143,7 +143,7 @@ TEST_F(CliSafety, AnotherUsersLogInTheSharedTmpDoesNotKeepOursFromBeingWritten)
     ASSERT_EQ(lstat((tmp + "/" + OwnDirName()).c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ExpectCheckLinesLogged(ReadFile(tmp + "/" + OwnDirName() + "/KivUpgradeLog.txt"));
+    ExpectCheckLinesLogged(kivtest::ReadRequiredFile(tmp + "/" + OwnDirName() + "/KivUpgradeLog.txt"));
 }
 
 TEST_F(CliSafety, PlantedLinkAtTheUsersDirectoryIsRefusedAndNothingIsWrittenThroughIt)

@@ -75,8 +75,8 @@ CliRun CliFixture::RunCli(const std::string& command, const std::string& images,
     return Finish(cli, limit);
 }
 
-std::string CliFixture::Log() const { return ReadFile(m_Dir / "KivUpgradeLog.txt"); }
+std::string CliFixture::Log() const { return ReadRequiredFile(m_Dir / "KivUpgradeLog.txt"); }
 
-std::string CliFixture::Transcript() const { return ReadFile(m_Dir / "transcript.jsonl"); }
+std::string CliFixture::Transcript() const { return ReadRequiredFile(m_Dir / "transcript.jsonl"); }
 
 } // namespace kivtest
