@@ -219,7 +219,7 @@ TEST_P(SoakRun, Upgrade)
     o.plan = &plan;
     for (int c : plan.components) {
         o.rows[c] = SoakCheck::Row{Status(RowOf(c)), Colour(RowOf(c))};
-        o.expected[c] = SoakCheck::Expect(m_Table[c].m_Image);
+        o.expected[c] = SoakCheck::Expect(m_Table.Bytes(c), c);
     }
     o.transcript = Transcript();
     o.log = m_Log;
@@ -358,8 +358,8 @@ TEST_P(SoakProgramsRun, Upgrade)
         o.upgradeRan = false;
         o.runFailed = true;
     }
-    for (auto& [c, image] : m_Images)
-        o.expected[c] = SoakCheck::Expect(image);
+    for (const auto& [c, bytes] : m_Files)
+        o.expected[c] = SoakCheck::Expect(bytes, c);
     o.transcript = ParseJsonLines(Transcript());
     o.log = Log();
     Keep(plan.seed, Transcript(), o.log);
