@@ -159,7 +159,7 @@ TEST_F(CBinFileTest, EveryTruncationIsRefusedWithoutReadingOutside)
     CBinFile file;
     for (size_t length = 0; length < image.size(); ++length) {
         // An exact-size heap copy lets the address sanitizer catch any read past the end.
-        std::unique_ptr<uint8_t[]> copy(new uint8_t[length + 1]);
+        std::unique_ptr<uint8_t[]> copy(new uint8_t[length]);
         std::copy(image.begin(), image.begin() + static_cast<long>(length), copy.get());
         bool opened = file.OpenMemory(copy.get(), length, IMG_NONE, true);
         // A cut at the part boundary leaves a complete one-part image, and one inside the
