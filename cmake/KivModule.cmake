@@ -14,17 +14,26 @@ function(kiv_add_module name)
   endif()
 endfunction()
 
-# kiv_add_test(NAME SOURCES ... LIBS ... [LABELS ...]): one GoogleTest program, its cases
-# registered with CTest one by one. It links the shared test library (tests/support), which
-# also gives its main(). Give one label: a list here would split the property pairs that
-# follow it.
+# The lock the heavy tests hold (the soak, the real-time run, the release packages with
+# lintian): one of them at a time, so that the machine they load is not loaded twice over
+# beside the tests whose waits are tight.
+set(KIV_HEAVY_TEST_LOCK kiv_heavy_test)
+
+# kiv_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [HEAVY]): one GoogleTest program, its
+# cases registered with CTest one by one. It links the shared test library (tests/support),
+# which also gives its main(). Give one label: a list here would split the property pairs
+# that follow it. HEAVY cases hold KIV_HEAVY_TEST_LOCK.
 function(kiv_add_test name)
-  cmake_parse_arguments(A "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(A "HEAVY" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} kiv_test_support GTest::gtest)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  set(_kiv_lock)
+  if(A_HEAVY)
+    set(_kiv_lock RESOURCE_LOCK ${KIV_HEAVY_TEST_LOCK})
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "KIV_TEST_BIN_DIR=${CMAKE_BINARY_DIR}")
+    PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "KIV_TEST_BIN_DIR=${CMAKE_BINARY_DIR}" ${_kiv_lock})
 endfunction()
 
 # kiv_add_missing_suite(NAME REASON): stands for a test suite this build could not make
