@@ -184,8 +184,9 @@ TEST_F(CliSafety, FifoInPlaceOfTheLogNeitherHangsTheRunNorIsWritten)
     EXPECT_LE(read(reader.Get(), &byte, 1), 0) << "the log went into the FIFO";
 }
 
-// A terminal or SSH session closed during the upgrade (SIGHUP), or SIGQUIT, is refused like
-// SIGTERM: the run goes on to its end and the log holds it.
+// SIGTERM (a service manager, kill), a terminal or SSH session closed during the upgrade
+// (SIGHUP), or SIGQUIT, is refused like Ctrl-C: the run goes on to its end and the log
+// holds it.
 class CliHangUp : public CliSafety, public ::testing::WithParamInterface<int> {};
 
 TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
@@ -203,9 +204,9 @@ TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
     EXPECT_NE(log.find(SEPARATOR + "\r\n"), std::string::npos) << log;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGHUP, SIGQUIT),
+INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGTERM, SIGHUP, SIGQUIT),
                          [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string(info.param == SIGHUP ? "SIGHUP" : "SIGQUIT");
+                             return std::string("SIG") + sigabbrev_np(info.param);
                          });
 
 TEST_F(CliSafety, KilledDuringTheFirmwareStepTheLogHoldsEveryLineUpToThen)
