@@ -114,6 +114,30 @@ TEST_F(CliUpgrade, OnlyBootNeedsNoNvramErase)
     EXPECT_EQ(transcript.find("leave-force-load"), std::string::npos);
 }
 
+// Two copies started at once against one router: one upgrades, the other stops before it
+// sends anything, and no image is written twice.
+TEST_F(CliUpgrade, TwoCopiesAtOnceWriteNothingTwice)
+{
+    ASSERT_TRUE(StartSim({}));
+    kivtest::Process first;
+    kivtest::Process second;
+    ASSERT_TRUE(first.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
+    ASSERT_TRUE(second.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
+    const CliRun runs[] = {Finish(first, std::chrono::seconds(300)), Finish(second, std::chrono::seconds(300))};
+    const bool firstWon = runs[0].exitCode == 0;
+    const CliRun& winner = runs[firstWon ? 0 : 1];
+    const CliRun& refused = runs[firstWon ? 1 : 0];
+    EXPECT_EQ(winner.exitCode, 0) << winner.err;
+    EXPECT_TRUE(Succeeded(winner, "Dashboard")) << winner.out;
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    EXPECT_NE(refused.err.find("another check or upgrade of this user is running"), std::string::npos) << refused.err;
+    const std::string transcript = Transcript();
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"RUT begin\""), 3);
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"NVRAM erased\""), 1);
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"event\":\"image complete\""), 2); // firmware, dashboard
+    EXPECT_EQ(kivtest::CountOf(transcript, "\"name\":\"discovery\""), 2);       // one request, one reply
+}
+
 TEST_F(CliUpgrade, CtrlCIsRefusedDuringAnUpgrade)
 {
     ASSERT_TRUE(StartSim({}));
