@@ -35,15 +35,15 @@ class CliSafety : public CliFixture {
 protected:
     static std::string OwnDirName() { return "kivupgrade-" + std::to_string(geteuid()); }
 
-    // Starts the simulator and an upgrade of family A, and waits until the firmware step
-    // is under way.
-    void StartUpgradeUntilTheFirmwareStep(Process& cli)
+    // Starts the simulator and an upgrade of family A, and waits until the firmware row
+    // shows `status`.
+    void StartUpgradeUntilTheFirmwareStep(Process& cli, const std::string& status = "Backing up the NV")
     {
         ASSERT_TRUE(StartSim({}));
         ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
         ASSERT_TRUE(cli.ReadUntil(
-            [](const std::string&, const std::string& err) {
-                return err.find("Firmware of wireless module: Backing up the NV") != std::string::npos;
+            [&status](const std::string&, const std::string& err) {
+                return err.find("Firmware of wireless module: " + status) != std::string::npos;
             },
             std::chrono::seconds(120)))
             << cli.Err();
@@ -209,10 +209,13 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGTERM, SIGHUP, 
                              return std::string("SIG") + sigabbrev_np(info.param);
                          });
 
-TEST_F(CliSafety, KilledDuringTheFirmwareStepTheLogHoldsEveryLineUpToThen)
+// Killed in the middle of the firmware download (the power cut of a laptop, kill -9): the
+// log holds every line up to then, and the next run finds the module held in its downloader
+// and brings it back with a whole download.
+TEST_F(CliSafety, KilledDuringTheFirmwareDownloadTheLogIsKeptAndTheNextRunRecoversTheModule)
 {
     Process cli;
-    ASSERT_NO_FATAL_FAILURE(StartUpgradeUntilTheFirmwareStep(cli));
+    ASSERT_NO_FATAL_FAILURE(StartUpgradeUntilTheFirmwareStep(cli, "Downloading the firmware of the wireless module"));
     cli.Signal(SIGKILL);
     EXPECT_EQ(cli.Wait(std::chrono::seconds(30)), 128 + SIGKILL);
     ExpectCheckLinesLogged();
@@ -221,6 +224,15 @@ TEST_F(CliSafety, KilledDuringTheFirmwareStepTheLogHoldsEveryLineUpToThen)
     // The row shows a status before its log line is written: the last line seen on standard
     // error may be just too late for the file, the steps before it are not.
     EXPECT_NE(log.find(" Erasing the NVRAM of the router module\r\n"), std::string::npos) << log;
+
+    CliRun again = RunCli("upgrade", Samples("a"));
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.Cell("Firmware", "currentVersion"), "Can't read in force-load mode") << again.out;
+    for (const char* type : {"Firmware", "Dashboard"})
+        EXPECT_EQ(again.Cell(type, "status").rfind("Download successfully (", 0), 0u) << type << ": " << again.out;
+    const CliRun check = RunCli("check", Samples("a"));
+    EXPECT_EQ(check.Cell("Firmware", "currentVersion"), "11.608.13.02.00") << check.out;
+    EXPECT_EQ(check.Cell("Dashboard", "currentVersion"), "16.200.11.01.00") << check.out;
 }
 
 TEST_F(CliSafety, TimeScaleInForceIsAnnouncedOnStandardErrorAndInTheLog)
