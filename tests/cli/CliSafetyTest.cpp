@@ -235,6 +235,37 @@ TEST_F(CliSafety, KilledDuringTheFirmwareDownloadTheLogIsKeptAndTheNextRunRecove
     EXPECT_EQ(check.Cell("Dashboard", "currentVersion"), "16.200.11.01.00") << check.out;
 }
 
+// Standard output closed, or a pipe whose reader has gone ("kivupgrade-cli upgrade | head
+// -1"): the upgrade still goes to its end, the log is whole, and nothing meant for standard
+// output lands anywhere else.
+TEST_F(CliSafety, UpgradeWithStandardOutputClosedOrBrokenEndsNormally)
+{
+    const std::string bash = kivtest::FindProgram("bash", "/bin:/usr/bin");
+    const struct {
+        const char* name;
+        const char* script;
+    } cases[] = {
+        {"closed", "exec \"$@\" >&-"},
+        {"broken pipe", "\"$@\" | true; exit ${PIPESTATUS[0]}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(m_Dir / "KivUpgradeLog.txt");
+        ASSERT_TRUE(StartSim({}));
+        std::vector<std::string> argv = {bash, "-c", c.script, "bash"};
+        const std::vector<std::string> cli = CliArgs("upgrade", Samples("a"), false);
+        argv.insert(argv.end(), cli.begin(), cli.end());
+        Process run;
+        ASSERT_TRUE(run.Start(argv, CliEnv())) << run.Error();
+        EXPECT_EQ(run.Wait(std::chrono::seconds(300)), 0) << run.Err();
+        const std::string log = Log();
+        EXPECT_EQ(log.substr(log.size() - SEPARATOR.size() - 2), SEPARATOR + "\r\n") << log;
+        EXPECT_EQ(log.find("Result: "), std::string::npos) << log;
+        StopSim();
+        EXPECT_EQ(kivtest::CountOf(Transcript(), "\"event\":\"image complete\""), 2);
+    }
+}
+
 TEST_F(CliSafety, TimeScaleInForceIsAnnouncedOnStandardErrorAndInTheLog)
 {
     ASSERT_TRUE(StartSim({}));
