@@ -89,24 +89,33 @@ protected:
         std::filesystem::create_directory(tmp);
         chmod(tmp.c_str(), 01777);
         std::filesystem::copy(Samples("a"), tmp + "/samples");
+        // Readable by every user, as a shared folder of images would be.
+        chmod((tmp + "/samples").c_str(), 0755);
+        for (const auto& image : std::filesystem::directory_iterator(tmp + "/samples"))
+            chmod(image.path().c_str(), 0644);
         std::filesystem::create_directory(tmp + "/bin");
         std::filesystem::copy_file(kivtest::BuildProgram(kivtest::CLI_PROGRAM), tmp + "/bin/kivupgrade-cli");
         return tmp;
     }
 
-    // The check with /tmp replaced and no TMPDIR: the CLI picks its own directory.
-    CliRun CheckWithTmp()
+    // kivupgrade-cli `command` with /tmp replaced (the samples in /tmp/samples), by default
+    // without TMPDIR, so that the CLI picks its own directory; `env` changes that, and `user`
+    // (setpriv ...) runs the CLI as another user.
+    CliRun RunWithTmp(const std::string& command, const Process::Env& env = {}, std::vector<std::string> user = {})
     {
-        std::vector<std::string> argv = CliArgs("check", "/tmp/samples");
+        std::vector<std::string> argv = CliArgs(command, "/tmp/samples");
         argv.front() = PROGRAM_IN_TMP;
-        Process::Env env = CliEnv();
-        env["TMPDIR"] = "";
+        user.insert(user.end(), argv.begin(), argv.end());
+        Process::Env merged = CliEnv();
+        merged["TMPDIR"] = "";
+        for (const auto& [name, value] : env)
+            merged[name] = value;
         Process cli;
-        if (!cli.Start(WithTmp(m_strTmp, argv), env)) {
+        if (!cli.Start(WithTmp(m_strTmp, user), merged)) {
             ADD_FAILURE() << cli.Error();
             return CliRun();
         }
-        return Finish(cli, std::chrono::seconds(120));
+        return Finish(cli, std::chrono::seconds(300));
     }
 
     void SetUp() override
@@ -133,7 +142,7 @@ TEST_F(CliSharedTmp, AnotherUsersLogInTheSharedTmpDoesNotKeepOursFromBeingWritte
     ASSERT_EQ(chown(theirs.c_str(), NOBODY, NOBODY), 0);
     ASSERT_TRUE(StartSim({}));
 
-    CliRun run = CheckWithTmp();
+    CliRun run = RunWithTmp("check");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.json["log"], "/tmp/" + OwnDirName() + "/KivUpgradeLog.txt") << run.out;
     EXPECT_TRUE(run.json["logError"].is_null()) << run.out;
@@ -153,7 +162,7 @@ TEST_F(CliSharedTmp, PlantedLinkAtTheUsersDirectoryIsRefusedAndNothingIsWrittenT
     ASSERT_EQ(symlink(elsewhere.c_str(), (tmp + "/" + OwnDirName()).c_str()), 0);
     ASSERT_TRUE(StartSim({}));
 
-    CliRun run = CheckWithTmp();
+    CliRun run = RunWithTmp("check");
     EXPECT_EQ(run.exitCode, 0) << run.err; // the check itself is fine
     const std::string refusal = "The temporary directory /tmp/" + OwnDirName() +
                                 " cannot be used: it is a symbolic link; the download log is not written";
@@ -263,6 +272,45 @@ TEST_F(CliSafety, UpgradeWithStandardOutputClosedOrBrokenEndsNormally)
         EXPECT_EQ(log.find("Result: "), std::string::npos) << log;
         StopSim();
         EXPECT_EQ(kivtest::CountOf(Transcript(), "\"event\":\"image complete\""), 2);
+    }
+}
+
+// An ordinary user on the shared /tmp, where root's files lie: without TMPDIR the log goes
+// to a directory of the user's own (mode 0700); with TMPDIR=/tmp, root's log there is not
+// written (EACCES for mode 0644; for 0666 the sticky directory's protected_regular refuses
+// it, or, where that is off, the check that the file is the user's own), and the check
+// itself goes on.
+TEST_F(CliSharedTmp, OrdinaryUserBesideRootsFiles)
+{
+    const std::string setpriv = kivtest::FindProgram("setpriv", "/usr/bin:/bin");
+    if (setpriv.empty())
+        KIV_SKIP_OR_FAIL("setpriv (util-linux) is not installed");
+    const std::vector<std::string> nobody = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    ASSERT_TRUE(StartSim({}));
+
+    CliRun run = RunWithTmp("check", {}, nobody);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.json["log"], "/tmp/kivupgrade-65534/KivUpgradeLog.txt") << run.out;
+    EXPECT_TRUE(run.json["logError"].is_null()) << run.out;
+    struct stat st {};
+    ASSERT_EQ(lstat((m_strTmp + "/kivupgrade-65534").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, NOBODY);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ExpectCheckLinesLogged(kivtest::ReadRequiredFile(m_strTmp + "/kivupgrade-65534/KivUpgradeLog.txt"));
+
+    const std::string roots = m_strTmp + "/KivUpgradeLog.txt";
+    const bool protectedRegular = ReadFile("/proc/sys/fs/protected_regular").rfind('0', 0) != 0;
+    for (const mode_t mode : {0644, 0666}) {
+        SCOPED_TRACE(mode);
+        ASSERT_TRUE(kivtest::WriteFile(roots, "root's log\r\n"));
+        ASSERT_EQ(chmod(roots.c_str(), mode), 0);
+        run = RunWithTmp("check", {{"TMPDIR", "/tmp"}}, nobody);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        const bool denied = mode == 0644 || protectedRegular;
+        EXPECT_EQ(run.json["logError"], denied ? "/tmp/KivUpgradeLog.txt: Permission denied"
+                                               : "/tmp/KivUpgradeLog.txt belongs to another user")
+            << run.out;
+        EXPECT_EQ(ReadFile(roots), "root's log\r\n");
     }
 }
 
