@@ -64,8 +64,10 @@ protected:
 // but does not run so is a failure.
 class CliSharedTmp : public CliSafety {
 protected:
-    // argv that runs `argv` in a mount namespace of its own where /tmp is `dir`.
-    static std::vector<std::string> WithTmp(const std::string& dir, const std::vector<std::string>& argv)
+    // argv that runs `argv` in a mount namespace of its own where /tmp is `dir`, after the
+    // shell commands `setup` (when given) ran there.
+    static std::vector<std::string> WithTmp(const std::string& dir, const std::vector<std::string>& argv,
+                                            const std::string& setup = std::string())
     {
         std::vector<std::string> wrapped = {UnshareProgram(),
                                             "--mount",
@@ -74,7 +76,8 @@ protected:
                                             "--",
                                             "/bin/sh",
                                             "-c",
-                                            "mount --bind \"$0\" /tmp && exec \"$@\"",
+                                            "mount --bind \"$0\" /tmp && " + setup + (setup.empty() ? "" : " && ") +
+                                                "exec \"$@\"",
                                             dir};
         wrapped.insert(wrapped.end(), argv.begin(), argv.end());
         return wrapped;
@@ -99,9 +102,10 @@ protected:
     }
 
     // kivupgrade-cli `command` with /tmp replaced (the samples in /tmp/samples), by default
-    // without TMPDIR, so that the CLI picks its own directory; `env` changes that, and `user`
-    // (setpriv ...) runs the CLI as another user.
-    CliRun RunWithTmp(const std::string& command, const Process::Env& env = {}, std::vector<std::string> user = {})
+    // without TMPDIR, so that the CLI picks its own directory; `env` changes that, `setup` runs
+    // first, and `user` (setpriv ...) runs the CLI as another user.
+    CliRun RunWithTmp(const std::string& command, const Process::Env& env = {}, const std::string& setup = {},
+                      std::vector<std::string> user = {})
     {
         std::vector<std::string> argv = CliArgs(command, "/tmp/samples");
         argv.front() = PROGRAM_IN_TMP;
@@ -111,7 +115,7 @@ protected:
         for (const auto& [name, value] : env)
             merged[name] = value;
         Process cli;
-        if (!cli.Start(WithTmp(m_strTmp, user), merged)) {
+        if (!cli.Start(WithTmp(m_strTmp, user, setup), merged)) {
             ADD_FAILURE() << cli.Error();
             return CliRun();
         }
@@ -288,7 +292,7 @@ TEST_F(CliSharedTmp, OrdinaryUserBesideRootsFiles)
     const std::vector<std::string> nobody = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     ASSERT_TRUE(StartSim({}));
 
-    CliRun run = RunWithTmp("check", {}, nobody);
+    CliRun run = RunWithTmp("check", {}, {}, nobody);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.json["log"], "/tmp/kivupgrade-65534/KivUpgradeLog.txt") << run.out;
     EXPECT_TRUE(run.json["logError"].is_null()) << run.out;
@@ -304,7 +308,7 @@ TEST_F(CliSharedTmp, OrdinaryUserBesideRootsFiles)
         SCOPED_TRACE(mode);
         ASSERT_TRUE(kivtest::WriteFile(roots, "root's log\r\n"));
         ASSERT_EQ(chmod(roots.c_str(), mode), 0);
-        run = RunWithTmp("check", {{"TMPDIR", "/tmp"}}, nobody);
+        run = RunWithTmp("check", {{"TMPDIR", "/tmp"}}, {}, nobody);
         EXPECT_EQ(run.exitCode, 0) << run.err;
         const bool denied = mode == 0644 || protectedRegular;
         EXPECT_EQ(run.json["logError"], denied ? "/tmp/KivUpgradeLog.txt: Permission denied"
@@ -312,6 +316,24 @@ TEST_F(CliSharedTmp, OrdinaryUserBesideRootsFiles)
             << run.out;
         EXPECT_EQ(ReadFile(roots), "root's log\r\n");
     }
+}
+
+// The log's disk is full: the upgrade goes on to its end, and the run says that the log
+// could not be written, and why.
+TEST_F(CliSharedTmp, FullDiskForTheLogDoesNotStopTheUpgrade)
+{
+    ASSERT_TRUE(StartSim({}));
+    // A file system of one page, taken: a new file can be made, not one byte written to it.
+    const std::string fill =
+        "mkdir -p /tmp/small && mount -t tmpfs -o size=4k tmpfs /tmp/small && "
+        "head -c 4096 /dev/zero >/tmp/small/taken";
+    CliRun run = RunWithTmp("upgrade", {{"TMPDIR", "/tmp/small"}}, fill);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    for (const char* type : {"BOOT", "APP", "Customization", "Firmware", "Dashboard"})
+        EXPECT_EQ(run.Cell(type, "status").rfind("Download successfully (", 0), 0u) << type << ": " << run.out;
+    const std::string why = "writing /tmp/small/KivUpgradeLog.txt failed: No space left on device";
+    EXPECT_EQ(run.json["logError"], why) << run.out;
+    EXPECT_NE(run.err.find("The download log cannot be written: " + why), std::string::npos) << run.err;
 }
 
 TEST_F(CliSafety, TimeScaleInForceIsAnnouncedOnStandardErrorAndInTheLog)
