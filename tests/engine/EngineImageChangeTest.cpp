@@ -2,7 +2,12 @@
 // and a rewritten byte are both caught right before the bytes would go out, the component
 // fails, the run ends as for any failed step, and the virtual router's record of what it
 // received shows that no changed byte reached it.
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 
@@ -17,6 +22,45 @@ namespace {
 
 const char* const DOWNLOADING = "Downloading the firmware of the wireless module";
 
+// The descriptor whose reads fail with EIO, as a disk or a USB stick that goes bad does;
+// -1 for none.
+std::atomic<int> g_FailingReads{-1};
+
+ssize_t ReadAtOrFail(int fd, void* buffer, size_t length, off_t offset)
+{
+    if (fd == g_FailingReads.load()) {
+        errno = EIO;
+        return -1;
+    }
+    return ::syscall(SYS_pread64, fd, buffer, length, offset);
+}
+
+} // namespace
+
+// This test program's reads by position: they stand in front of the C library's for every
+// caller in the program, the image reader included, so that one file can be made to fail.
+extern "C" ssize_t pread(int fd, void* buffer, size_t length, off_t offset)
+{
+    return ReadAtOrFail(fd, buffer, length, offset);
+}
+extern "C" ssize_t pread64(int fd, void* buffer, size_t length, off64_t offset)
+{
+    return ReadAtOrFail(fd, buffer, length, offset);
+}
+
+namespace {
+
+// The descriptor this process holds open on `path`; -1 when there is none.
+int DescriptorOf(const std::string& path)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == path)
+            return std::stoi(entry.path().filename().string());
+    }
+    return -1;
+}
+
 class ImageChange : public kivtest::EngineSimFixture {
 protected:
     void SetUp() override
@@ -28,6 +72,7 @@ protected:
     void TearDown() override
     {
         m_List.SetChangeCallback(nullptr);
+        g_FailingReads = -1;
         EngineSimFixture::TearDown();
     }
 
@@ -179,6 +224,25 @@ TEST_F(ImageChange, FirmwareByteRewrittenDuringTheDownload)
     EXPECT_GT(ExpectOnlyOriginalBytesReceived("event", "block written"), 0u);
     for (const auto& r : Transcript())
         EXPECT_FALSE(r.value("event", "") == "block written" && r["address"] == changedAddress);
+}
+
+TEST_F(ImageChange, FirmwareReadFailsWithAnInputOutputError)
+{
+    ASSERT_NO_FATAL_FAILURE(UseFile(COMPONENT_FIRMWARE, SampleFirmware()));
+    StartSim();
+    const int row = RowOf(COMPONENT_FIRMWARE);
+    ChangeDuringTransfer(row, DOWNLOADING, 30, [this] {
+        g_FailingReads = DescriptorOf(m_Path);
+        ASSERT_NE(g_FailingReads.load(), -1) << m_Path << " is not open";
+    });
+    RunUpgrade();
+
+    ASSERT_TRUE(m_bChanged);
+    ExpectFailureRow(row, "Download failed");
+    EXPECT_EQ(kivtest::CountOf(m_Log, ": read failed: Input/output error\r\n"), 1) << m_Log;
+    EXPECT_EQ(kivtest::CountOf(m_Log, "Image file changed on disk: " + m_Path + ": part "), 1) << m_Log;
+    ExpectRunEnd(true);
+    EXPECT_GT(ExpectOnlyOriginalBytesReceived("event", "block written"), 0u);
 }
 
 TEST_F(ImageChange, RouterImageByteRewrittenBetweenTwoChunks)
