@@ -17,39 +17,14 @@
 #include "gui/CMainWindow.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
-#include "tests/support/SampleSet.h"
-#include "tests/support/ScopedTimeScale.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/Strict.h"
 #include "tests/support/TimeScale.h"
+#include "tests/support/VirtualRouter.h"
 #include "ui/controls/CMyListCtrl.h"
 #include "ui/controls/CXPStyleButtonST.h"
 
 namespace {
-
-// kivrouter-sim on loopback with ports of its own choosing, and the shared sample images;
-// a check reads Telnet replies, so the window and the simulator run at the Telnet pace.
-class VirtualRouter {
-public:
-    ::testing::AssertionResult Start()
-    {
-        if (!kivtest::SampleSet::Shared().Ok())
-            return ::testing::AssertionFailure() << kivtest::SampleSet::Shared().Error();
-        kivtest::SimOptions options;
-        options.timeScale = kivtest::TelnetTimeScale();
-        ::testing::AssertionResult started = m_Sim.Start({}, options);
-        overrides.targets = {{127, 0, 0, 1}};
-        overrides.routerPort = m_Sim.RouterPort();
-        overrides.telnetPort = m_Sim.TelnetPort();
-        return started;
-    }
-    std::string Images() const { return kivtest::SampleSet::Shared().Family("a"); }
-    RouterOverrides overrides;
-
-private:
-    kivtest::ScopedTimeScale m_Scale{kivtest::TelnetTimeScale()};
-    kivtest::SimProcess m_Sim;
-};
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -183,9 +158,9 @@ TEST_F(WindowTest, WorkerWarningWaitsForTheUserAndIsReleasedByClosing)
 TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
 {
     KIV_REQUIRE_PROGRAM(kivtest::SimProcess::Program());
-    VirtualRouter router;
+    kivtest::VirtualRouter router;
     ASSERT_TRUE(router.Start());
-    m_Window->Controller().SetRouterOverrides(router.overrides);
+    m_Window->Controller().SetRouterOverrides(router.Overrides());
     m_Window->Controller().SetImageDirectory(router.Images());
     Open();
     CMyListCtrl* list = m_Window->List();
@@ -255,13 +230,13 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
 TEST_F(WindowTest, LoopTestRunsUpgradeAndNextCheckWithoutTheUser)
 {
     KIV_REQUIRE_PROGRAM(kivtest::SimProcess::Program());
-    VirtualRouter router;
+    kivtest::VirtualRouter router;
     ASSERT_TRUE(router.Start());
     const QString flag = TestDirectory() + "/loop/LoopTest.ini";
     QDir().mkpath(TestDirectory() + "/loop");
     QFile(flag).open(QIODevice::WriteOnly);
     m_Window->Controller().SetLoopTestPath(flag.toStdString());
-    m_Window->Controller().SetRouterOverrides(router.overrides);
+    m_Window->Controller().SetRouterOverrides(router.Overrides());
     m_Window->Controller().SetImageDirectory(router.Images());
     Open();
     ASSERT_TRUE(m_Window->Controller().IsLoopTest());
