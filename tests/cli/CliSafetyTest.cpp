@@ -110,16 +110,10 @@ protected:
         std::vector<std::string> argv = CliArgs(command, "/tmp/samples");
         argv.front() = PROGRAM_IN_TMP;
         user.insert(user.end(), argv.begin(), argv.end());
-        Process::Env merged = CliEnv();
-        merged["TMPDIR"] = "";
+        Process::Env changes = {{"TMPDIR", ""}};
         for (const auto& [name, value] : env)
-            merged[name] = value;
-        Process cli;
-        if (!cli.Start(WithTmp(m_strTmp, user, setup), merged)) {
-            ADD_FAILURE() << cli.Error();
-            return CliRun();
-        }
-        return Finish(cli, std::chrono::seconds(300));
+            changes[name] = value;
+        return RunArgv(WithTmp(m_strTmp, user, setup), changes);
     }
 
     void SetUp() override

@@ -62,17 +62,25 @@ CliRun CliFixture::Finish(Process& cli, std::chrono::seconds limit)
     return run;
 }
 
+CliRun CliFixture::RunArgv(const std::vector<std::string>& argv, const Process::Env& env, std::chrono::seconds limit)
+{
+    Process::Env merged = CliEnv();
+    for (const auto& [name, value] : env)
+        merged[name] = value;
+    Process cli;
+    if (!cli.Start(argv, merged)) {
+        ADD_FAILURE() << cli.Error();
+        return CliRun();
+    }
+    return Finish(cli, limit);
+}
+
 CliRun CliFixture::RunCli(const std::string& command, const std::string& images, std::vector<std::string> extra,
                           std::chrono::seconds limit)
 {
     std::vector<std::string> argv = CliArgs(command, images);
     argv.insert(argv.end(), extra.begin(), extra.end());
-    Process cli;
-    if (!cli.Start(argv, CliEnv())) {
-        ADD_FAILURE() << cli.Error();
-        return CliRun();
-    }
-    return Finish(cli, limit);
+    return RunArgv(argv, {}, limit);
 }
 
 std::string CliFixture::Log() const { return ReadRequiredFile(m_Dir / "KivUpgradeLog.txt"); }
