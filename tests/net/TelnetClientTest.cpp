@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "net/CLockedBuffer.h"
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
@@ -34,15 +32,12 @@ bool WaitPending(const CTelnetClient& client, int n)
 bool WaitForText(CTelnetClient& client, const std::string& needle, std::string& all)
 {
     all.clear();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(GUARD_MS);
-    while (std::chrono::steady_clock::now() < deadline) {
+    return WaitFor([&] {
         client.WaitReply(500);
         for (const std::string& line : client.GetLines())
             all += line;
-        if (all.find(needle) != std::string::npos)
-            return true;
-    }
-    return false;
+        return all.find(needle) != std::string::npos;
+    });
 }
 
 // Logs in on the fake shell, waiting for each prompt however long it takes.

@@ -300,16 +300,10 @@ protected:
         return open == 0;
     }
 
+    // The simulator's transcript is a file: there is nothing to wait on but time.
     bool WaitAllConnectionsClosed(std::chrono::milliseconds limit) const
     {
-        const auto until = Clock::now() + limit;
-        while (!AllConnectionsClosed()) {
-            if (Clock::now() > until)
-                return false;
-            // The simulator's transcript is a file: there is nothing to wait on but time.
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
+        return WaitFor([this] { return AllConnectionsClosed(); }, static_cast<int>(limit.count()), 20);
     }
 
     std::map<int, std::vector<uint8_t>> m_Files;
