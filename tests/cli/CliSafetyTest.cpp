@@ -26,6 +26,9 @@ const std::string SEPARATOR(50, '+');
 const std::string CHECK_LINES[] = {"DIAG_HandShake: (0,0)", "Firmware Version: 11.608.10.01.00",
                                    "Dashboard Version: 16.200.10.01.00"};
 
+// What standard error shows once the firmware step is under way.
+constexpr const char* FIRMWARE_STEP = "Firmware of wireless module: Backing up the NV";
+
 // Where MakeSharedTmp's copy of the program is seen with /tmp replaced.
 const std::string PROGRAM_IN_TMP = "/tmp/bin/kivupgrade-cli";
 
@@ -35,17 +38,15 @@ class CliSafety : public CliFixture {
 protected:
     static std::string OwnDirName() { return "kivupgrade-" + std::to_string(geteuid()); }
 
-    // Starts the simulator and an upgrade of family A, and waits until the firmware row
-    // shows `status`.
-    void StartUpgradeUntilTheFirmwareStep(Process& cli, const std::string& status = "Backing up the NV")
+    // Starts the simulator and an upgrade of family A, and waits until standard error
+    // shows `seen`.
+    void StartUpgradeUntil(Process& cli, const std::string& seen)
     {
         ASSERT_TRUE(StartSim({}));
         ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
-        ASSERT_TRUE(cli.ReadUntil(
-            [&status](const std::string&, const std::string& err) {
-                return err.find("Firmware of wireless module: " + status) != std::string::npos;
-            },
-            std::chrono::seconds(120)))
+        ASSERT_TRUE(cli.ReadUntil([&seen](const std::string&,
+                                          const std::string& err) { return err.find(seen) != std::string::npos; },
+                                  std::chrono::seconds(120)))
             << cli.Err();
     }
 
@@ -191,16 +192,25 @@ TEST_F(CliSafety, FifoInPlaceOfTheLogNeitherHangsTheRunNorIsWritten)
     EXPECT_LE(read(reader.Get(), &byte, 1), 0) << "the log went into the FIFO";
 }
 
-// SIGTERM (a service manager, kill), a terminal or SSH session closed during the upgrade
-// (SIGHUP), or SIGQUIT, is refused like Ctrl-C: the run goes on to its end and the log
-// holds it.
-class CliHangUp : public CliSafety, public ::testing::WithParamInterface<int> {};
+// A stop signal during the upgrade is refused: Ctrl-C (SIGINT, here while the router images
+// go out), SIGTERM (a service manager, kill), a terminal or SSH session closed (SIGHUP) or
+// SIGQUIT (these three in the firmware step). The run goes on to its end and the log holds it.
+struct StopSignal {
+    int sig;
+    const char* seen; // sent once standard error shows this
+};
 
-TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
+void PrintTo(const StopSignal& stop, std::ostream* out) { *out << "SIG" << sigabbrev_np(stop.sig); }
+
+class CliStopSignal : public CliSafety, public ::testing::WithParamInterface<StopSignal> {};
+
+constexpr const char* UPGRADING = "Upgrading...";
+
+TEST_P(CliStopSignal, DuringTheUpgradeIsRefusedAndTheRunGoesOnToItsEnd)
 {
     Process cli;
-    ASSERT_NO_FATAL_FAILURE(StartUpgradeUntilTheFirmwareStep(cli));
-    cli.Signal(GetParam());
+    ASSERT_NO_FATAL_FAILURE(StartUpgradeUntil(cli, GetParam().seen));
+    cli.Signal(GetParam().sig);
     CliRun run = Finish(cli, std::chrono::seconds(300));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.err.find("The upgrade is in process. Please wait!"), std::string::npos) << run.err;
@@ -211,9 +221,11 @@ TEST_P(CliHangUp, DuringTheFirmwareStepTheRunGoesOnToItsEnd)
     EXPECT_NE(log.find(SEPARATOR + "\r\n"), std::string::npos) << log;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGTERM, SIGHUP, SIGQUIT),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string("SIG") + sigabbrev_np(info.param);
+INSTANTIATE_TEST_SUITE_P(Signals, CliStopSignal,
+                         ::testing::Values(StopSignal{SIGINT, UPGRADING}, StopSignal{SIGTERM, FIRMWARE_STEP},
+                                           StopSignal{SIGHUP, FIRMWARE_STEP}, StopSignal{SIGQUIT, FIRMWARE_STEP}),
+                         [](const ::testing::TestParamInfo<StopSignal>& info) {
+                             return std::string("SIG") + sigabbrev_np(info.param.sig);
                          });
 
 // Killed in the middle of the firmware download (the power cut of a laptop, kill -9): the
@@ -222,7 +234,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliHangUp, ::testing::Values(SIGTERM, SIGHUP, 
 TEST_F(CliSafety, KilledDuringTheFirmwareDownloadTheLogIsKeptAndTheNextRunRecoversTheModule)
 {
     Process cli;
-    ASSERT_NO_FATAL_FAILURE(StartUpgradeUntilTheFirmwareStep(cli, "Downloading the firmware of the wireless module"));
+    ASSERT_NO_FATAL_FAILURE(
+        StartUpgradeUntil(cli, "Firmware of wireless module: Downloading the firmware of the wireless module"));
     cli.Signal(SIGKILL);
     EXPECT_EQ(cli.Wait(std::chrono::seconds(30)), 128 + SIGKILL);
     ExpectCheckLinesLogged();

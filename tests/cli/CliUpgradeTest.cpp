@@ -138,22 +138,6 @@ TEST_F(CliUpgrade, TwoCopiesAtOnceWriteNothingTwice)
     EXPECT_EQ(kivtest::CountOf(transcript, "\"name\":\"discovery\""), 2);       // one request, one reply
 }
 
-TEST_F(CliUpgrade, CtrlCIsRefusedDuringAnUpgrade)
-{
-    ASSERT_TRUE(StartSim({}));
-    kivtest::Process cli;
-    ASSERT_TRUE(cli.Start(CliArgs("upgrade", Samples("a")), CliEnv()));
-    ASSERT_TRUE(cli.ReadUntil([](const std::string&,
-                                 const std::string& err) { return err.find("Upgrading...") != std::string::npos; },
-                              std::chrono::seconds(60)));
-    cli.Signal(SIGINT);
-    CliRun run = Finish(cli, std::chrono::seconds(300));
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_NE(run.err.find("The upgrade is in process. Please wait!"), std::string::npos);
-    EXPECT_TRUE(Succeeded(run, "Dashboard"));
-    EXPECT_NE(Log().find(SEPARATOR), std::string::npos);
-}
-
 TEST_F(CliUpgrade, CtrlCStopsACheck)
 {
     ASSERT_TRUE(StartSim({"--fault", "no-discovery"}));
