@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev clang-format-14 clang-tidy-14
+  cmake ninja-build ccache g++ clang libclang-rt-14-dev clang-format-14 clang-tidy-14
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-qpa-plugins
   libcli11-dev nlohmann-json3-dev
