@@ -34,9 +34,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The test run's time scale, but not below 0.1: Telnet replies must fit their scaled wait on
-# a loaded machine.
-scale=$(awk -v s="${KIV_TIME_SCALE:-0.1}" 'BEGIN { print (s > 0.1 ? s : 0.1) }')
+# The test run's time scale, but not below 0.2 (as TelnetTimeScale does): Telnet replies
+# must fit their scaled wait of 500 ms on a loaded machine.
+scale=$(awk -v s="${KIV_TIME_SCALE:-0.2}" 'BEGIN { print (s > 0.2 ? s : 0.2) }')
 export KIV_TIME_SCALE=$scale
 unset KIV_DISCOVERY_TARGETS KIV_ROUTER_PORT KIV_TELNET_PORT KIV_IMAGE_DIR
 arch=$(dpkg --print-architecture)
