@@ -128,11 +128,8 @@ protected:
         return false;
     }
 
-    // Every record whose `key` is `value` carries in its "crc" the checksum of the original
-    // bytes at its place: nothing changed reached the router. Returns how many bytes they held.
-    // Bytes of router image data the simulator has recorded so far. It records what it read
-    // on a thread of its own, which may still be at it when the run has ended; a line still
-    // being written is not counted.
+    // Bytes of router image data the simulator has recorded so far; a line still being
+    // written is not counted.
     uint64_t ImageDataRecorded() const
     {
         uint64_t length = 0;
@@ -145,6 +142,8 @@ protected:
         return length;
     }
 
+    // Every record whose `key` is `value` carries in its "crc" the checksum of the original
+    // bytes at its place: nothing changed reached the router. Returns how many bytes they held.
     uint64_t ExpectOnlyOriginalBytesReceived(const std::string& key, const std::string& value) const
     {
         uint64_t bytes = 0;
@@ -258,7 +257,12 @@ TEST_F(ImageChange, RouterImageByteRewrittenBetweenTwoChunks)
         bytes[DataOffset(0, 14700)] ^= 0x01;
         WriteImage(bytes);
     });
-    RunUpgrade();
+    StartUpgrade();
+    EXPECT_TRUE(WaitUpgradeEnd(std::chrono::seconds(120)));
+    // The simulator reads router data on a thread of its own, which may still be at it when
+    // the run has ended: it records the first chunk before it is stopped.
+    EXPECT_TRUE(kivtest::WaitFor([this] { return ImageDataRecorded() >= 7300; }));
+    EndUpgrade();
 
     ASSERT_TRUE(m_bChanged);
     ExpectFailureRow(row, "Failed to transmit upgrading data of router module");
@@ -266,7 +270,6 @@ TEST_F(ImageChange, RouterImageByteRewrittenBetweenTwoChunks)
     EXPECT_EQ(LogLines("Image file changed on disk: " + m_Path + ": part 0 block 3: checksum mismatch"), 1) << m_Log;
     EXPECT_EQ(LogLines("Router Block2 Transfer Fail: Success"), 0);
     ExpectRunEnd(false);
-    EXPECT_TRUE(kivtest::WaitFor([this] { return ImageDataRecorded() >= 7300; }));
     EXPECT_EQ(ExpectOnlyOriginalBytesReceived("kind", "image-data"), 7300u) << "only the first chunk went out";
 }
 
