@@ -70,16 +70,10 @@ protected:
     static std::vector<std::string> WithTmp(const std::string& dir, const std::vector<std::string>& argv,
                                             const std::string& setup = std::string())
     {
-        std::vector<std::string> wrapped = {UnshareProgram(),
-                                            "--mount",
-                                            "--propagation",
-                                            "private",
-                                            "--",
-                                            "/bin/sh",
-                                            "-c",
-                                            "mount --bind \"$0\" /tmp && " + setup + (setup.empty() ? "" : " && ") +
-                                                "exec \"$@\"",
-                                            dir};
+        const std::string script = "mount --bind \"$0\" /tmp && " + setup + (setup.empty() ? "" : " && ") +
+                                   "exec \"$@\"";
+        std::vector<std::string> wrapped = {UnshareProgram(), "--mount", "--propagation", "private", "--",
+                                            "/bin/sh",        "-c",      script,          dir};
         wrapped.insert(wrapped.end(), argv.begin(), argv.end());
         return wrapped;
     }
