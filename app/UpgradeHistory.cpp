@@ -8,6 +8,7 @@
 #include "platform/CSha256.h"
 #include "platform/TextCodec.h"
 #include "platform/UserState.h"
+#include "platform/Utf8Path.h"
 #include "res/Resources.h"
 
 namespace {
@@ -42,7 +43,8 @@ std::string ComponentJson(const HistoryComponent& c)
 std::string UpgradeHistoryPath(std::string* why)
 {
     const std::string state = UserStateDirectory(why);
-    return state.empty() ? std::string() : state + HISTORY_FILE;
+    // With the system's own separator throughout (...\kivupgrade\history.jsonl on Windows).
+    return state.empty() ? std::string() : Utf8FromPath(PathFromUtf8(state + HISTORY_FILE).make_preferred());
 }
 
 std::string HistoryJsonLine(const HistoryRecord& record)

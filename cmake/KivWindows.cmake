@@ -11,10 +11,10 @@
 set(KIV_WINDOWS_FOLDERS platform log res images diag engine app tools/kivimage)
 # Of these folders, the files built for Windows so far (a folder not named here is built
 # whole): of app/ the version resource and its reader, the window's title and its placement
-# record; of diag/ the HDLC framing (bytes only, which the tests' byte helpers use); of
-# engine/ the component list's rows (which the Win32 window shows).
+# record, the upgrade history; of diag/ the HDLC framing (bytes only, which the tests' byte
+# helpers use); of engine/ the component list's rows (which the Win32 window shows).
 set(KIV_WINDOWS_SOURCES_app CModuleVersion.cpp CModuleVersionWin32.cpp VersionInfoWriter.cpp
-    WindowPlacementRecord.cpp WindowTitle.cpp)
+    WindowPlacementRecord.cpp WindowTitle.cpp UpgradeHistory.cpp)
 set(KIV_WINDOWS_SOURCES_diag HdlcFraming.cpp CHdlcFrameWriter.cpp)
 set(KIV_WINDOWS_SOURCES_engine CListModel.cpp)
 # The Win32 window (win/) builds its controls and services now; kivupgrade.exe itself is
@@ -26,11 +26,12 @@ set(KIV_WINDOWS_TEST_FOLDERS platform log images tools app win)
 set(KIV_WINDOWS_TEST_PROGRAMS test_platform test_log test_images test_kivimage test_app_module_version
     test_app_placement test_win_controls test_win_services test_win_driver)
 
-# Windows libraries that platform/ calls beyond kernel32: version (GetFileVersionInfoW) and
-# shell32 (CommandLineToArgvW). Empty on Linux.
+# Windows libraries that platform/ calls beyond kernel32: version (GetFileVersionInfoW),
+# shell32 (CommandLineToArgvW, SHGetKnownFolderPath), ole32 (CoTaskMemFree) and uuid (the
+# known folders' ids, a static library). Empty on Linux.
 set(KIV_WINDOWS_SYSTEM_LIBRARIES "")
 if(WIN32)
-  set(KIV_WINDOWS_SYSTEM_LIBRARIES version shell32)
+  set(KIV_WINDOWS_SYSTEM_LIBRARIES version shell32 ole32 uuid)
 endif()
 
 # Sources that are POSIX-only by nature and never built for Windows. Besides these, a file

@@ -4,8 +4,9 @@
 // counterpart here: no per-user directory below it, no mode to narrow, no owner to compare
 // (an elevated program's files belong to the administrators' group, not the user). What
 // stays: a link (reparse point) at the last component is refused, as is anything that is
-// not a file on disk (a directory, a device such as NUL, a pipe); O_TRUNC is applied only
-// after those checks.
+// not a file on disk (a directory, a device such as NUL, a pipe) and a file with a second
+// name (a hard link, which any user may make to a file they can read); O_TRUNC is applied
+// only after those checks.
 #include "platform/UserFiles.h"
 
 #include <fcntl.h>
@@ -59,6 +60,9 @@ int Unusable(HANDLE handle)
         return ELOOP;
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return EINVAL;
+    // Writing through a second name would write to whichever file it was made for.
+    if (info.nNumberOfLinks > 1)
+        return EMLINK;
     return 0;
 }
 
@@ -121,6 +125,7 @@ std::string DescribeOpenError(const std::string& path, int error)
     case ELOOP: return path + " is a symbolic link";
     case EPERM: return path + " belongs to another user";
     case EINVAL: return path + " is not a regular file";
+    case EMLINK: return path + " has more than one name (a hard link)";
     default: return path + ": " + std::strerror(error);
     }
 }
