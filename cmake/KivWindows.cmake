@@ -11,10 +11,11 @@
 set(KIV_WINDOWS_FOLDERS platform log res images diag engine app tools/kivimage)
 # Of these folders, the files built for Windows so far (a folder not named here is built
 # whole): of app/ the version resource and its reader, the window's title and its placement
-# record, the upgrade history; of diag/ the HDLC framing (bytes only, which the tests' byte
-# helpers use); of engine/ the component list's rows (which the Win32 window shows).
+# record, the upgrade history, the sleep inhibitor; of diag/ the HDLC framing (bytes only,
+# which the tests' byte helpers use); of engine/ the component list's rows (which the Win32
+# window shows).
 set(KIV_WINDOWS_SOURCES_app CModuleVersion.cpp CModuleVersionWin32.cpp VersionInfoWriter.cpp
-    WindowPlacementRecord.cpp WindowTitle.cpp UpgradeHistory.cpp)
+    WindowPlacementRecord.cpp WindowTitle.cpp UpgradeHistory.cpp CSystemAwakeInhibitorWin32.cpp)
 set(KIV_WINDOWS_SOURCES_diag HdlcFraming.cpp CHdlcFrameWriter.cpp)
 set(KIV_WINDOWS_SOURCES_engine CListModel.cpp)
 # The Win32 window (win/) builds its controls and services now; kivupgrade.exe itself is
