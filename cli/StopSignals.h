@@ -9,9 +9,16 @@
 // upgrade run to its end (leaving force-load mode and writing its last log lines). Signals
 // that report a fault of the program itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP,
 // SIGSYS, SIGABRT) keep their default.
+//
+// On Windows (StopSignalsWin32.cpp) the requests are the console's: Ctrl+C (SIGINT),
+// Ctrl+Break (SIGBREAK), and the console window closed, log-off or shutdown (SIGTERM), which
+// are held until main() returns so that the stop path can end the run.
+#ifndef _WIN32
 sigset_t StopSignals();
+#endif
 
-// Blocks the stop signals in the calling thread; threads started afterwards inherit it.
+// Blocks the stop signals in the calling thread; threads started afterwards inherit it. On
+// Windows: installs the console control handler, once, from the main thread.
 void BlockStopSignals();
 
 // A stop signal that is pending, taken (0 when none); waits at most `waitNs` nanoseconds.

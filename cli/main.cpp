@@ -26,7 +26,6 @@
 #include "cli/CCliView.h"
 #include "cli/CDiscoverCommand.h"
 #include "cli/CHistoryCommand.h"
-#include "cli/CLoginInhibitor.h"
 #include "cli/CProgressPrinter.h"
 #include "cli/StopSignals.h"
 #include "engine/CUpgradeEngine.h"
@@ -38,8 +37,20 @@
 #include "platform/UserFiles.h"
 #include "res/ProductVersion.h"
 #include "res/Resources.h"
+#ifdef _WIN32
+#include "app/CSystemAwakeInhibitor.h"
+#else
+#include "cli/CLoginInhibitor.h"
+#endif
 
 namespace {
+
+// What holds off sleep while an upgrade runs.
+#ifdef _WIN32
+using CSleepInhibitor = CSystemAwakeInhibitor; // the upgrade worker's thread execution state
+#else
+using CSleepInhibitor = CLoginInhibitor; // the login manager's lock over sd-bus
+#endif
 
 constexpr int EXIT_USAGE = 2;
 constexpr uint32_t IDS_UPGRADE_IN_PROCESS = 140;
@@ -418,7 +429,7 @@ private:
     }
 
     const Options& m_Options;
-    CLoginInhibitor m_Inhibitor; // outlives the controller, which uses it
+    CSleepInhibitor m_Inhibitor; // outlives the controller, which uses it
     CCliView m_View;
     CProgressPrinter m_Printer;
     std::unique_ptr<CKivOneClickDlg> m_pDlg;
