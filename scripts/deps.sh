@@ -16,8 +16,8 @@ window=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins)
 tests=(ccache clang libclang-rt-14-dev clang-format-14 clang-tidy-14
   libgtest-dev libgmock-dev libbenchmark-dev libqt6test6 dbus
   busybox-static fp-utils iproute2 xvfb xdotool imagemagick tshark tcpdump)
-# Releases: man pages, packages and their checks.
-release=(scdoc groff-base gzip dpkg-dev file lintian desktop-file-utils appstream)
+# Releases: man pages, packages and their checks; the Windows zip and its test.
+release=(scdoc groff-base gzip dpkg-dev file lintian desktop-file-utils appstream zip unzip)
 # The Windows build: MinGW-w64's posix compilers and windres, the header-only libraries,
 # GoogleTest's sources, Wine to run the tests, ImageMagick for the icons and the window's
 # screenshots, fp-utils (chmcmd) for the help file, Xvfb and xdotool for the window's tests.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Makes a release: the programs and one verified set of images, as two Debian packages
 # (kivupgrade: the window and the command line; kivupgrade-tools: kivrouter-sim and
-# kivimage) and a tarball of the same files.
+# kivimage) and a tarball of the same files; with --windows, a zip for Windows instead.
 #
 #   scripts/release.sh --images DIR [--embed] [--version V] [--out DIR]
 #                      [--build DIR] [--maintainer "NAME <ADDRESS>"] [--no-deps]
+#   scripts/release.sh --windows --images DIR [--out DIR] [--build DIR] [--no-deps]
 #
 # --images DIR   the release's images: every *.bin file in DIR, verified and classified
 #                as the programs do; other files are ignored
@@ -17,6 +18,12 @@
 #                built when missing)
 # --maintainer   the packages' maintainer (default $DEBFULLNAME <$DEBEMAIL> when set)
 # --no-deps      do not install missing Debian packages first (scripts/deps.sh)
+# --windows      kivupgrade-VERSION-windows-x64.zip: the Windows programs built so far
+#                (scripts/build-windows.sh: kivimage.exe, and kivupgrade-cli.exe once it
+#                builds), the images beside them, README.txt, the licence and the Wireshark
+#                dissector. The images are verified as above, with the main build's
+#                kivimage. The programs carry the project's version, and so does the zip
+#                (--version may only repeat it; --embed is still to come on Windows)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export LC_COLLATE=C  # files in byte order, as the programs read them
@@ -29,11 +36,12 @@ out=$root/out
 build=$root/build
 maintainer=
 deps=1
+windows=0
 if [ -n "${DEBEMAIL:-}" ]; then
   maintainer="${DEBFULLNAME:-KivUpgrade developers} <$DEBEMAIL>"
 fi
 
-usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; }
 fail() { echo "release.sh: $*" >&2; exit 1; }
 usage_error() { echo "release.sh: $*" >&2; usage >&2; exit 2; }
 need_value() { [ $# -ge 2 ] && [ -n "$2" ] || usage_error "$1 needs a value"; }
@@ -47,6 +55,7 @@ while [ $# -gt 0 ]; do
     --build) need_value "$@"; build=$2; shift 2 ;;
     --maintainer) need_value "$@"; maintainer=$2; shift 2 ;;
     --no-deps) deps=0; shift ;;
+    --windows) windows=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) usage_error "unknown option $1" ;;
   esac
@@ -58,6 +67,14 @@ case "$out" in /*) ;; *) out=$PWD/$out ;; esac
 case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 if [ -n "$version" ] && ! [[ $version =~ ^[0-9][A-Za-z0-9.+~]*$ ]]; then
   usage_error "--version $version: a version starts with a digit and holds only letters, digits and . + ~"
+fi
+if [ "$windows" = 1 ]; then
+  [ "$embed" = 0 ] || usage_error "--embed: the Windows programs that would carry the images (the command line and the window) are still to come"
+  project_version=$(sed -n 's/^project(KivUpgrade VERSION \([^ ]*\) .*$/\1/p' "$root/CMakeLists.txt")
+  if [ -n "$version" ] && [ "$version" != "$project_version" ]; then
+    usage_error "--version $version: the Windows programs carry the project's version, $project_version"
+  fi
+  version=$project_version
 fi
 if [ -n "$maintainer" ] && ! [[ $maintainer =~ ^[^\<\>]+\ \<[^\<\>@\ ]+@[^\<\>@\ ]+\>$ ]]; then
   usage_error "--maintainer $maintainer: expected \"NAME <ADDRESS>\""
@@ -71,11 +88,17 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   echo "== configuring the main build in $build"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-echo "== building the programs ($build)"
-cmake --build "$build" --target release-inputs -j "$(nproc)" >/dev/null \
-  || fail "the main build in $build cannot make a release: it needs the window and no sanitizers"
-[ -f "$build/KivBuild.cmake" ] || fail "the main build in $build cannot make a release: it needs the window and no sanitizers"
 kivimage=$build/tools/kivimage/kivimage
+if [ "$windows" = 1 ]; then
+  # Only the image tool, which verifies the images.
+  echo "== building kivimage ($build)"
+  cmake --build "$build" --target kivimage -j "$(nproc)" >/dev/null || fail "the main build in $build cannot build kivimage"
+else
+  echo "== building the programs ($build)"
+  cmake --build "$build" --target release-inputs -j "$(nproc)" >/dev/null \
+    || fail "the main build in $build cannot make a release: it needs the window and no sanitizers"
+  [ -f "$build/KivBuild.cmake" ] || fail "the main build in $build cannot make a release: it needs the window and no sanitizers"
+fi
 if [ -z "$version" ]; then
   version=$(sed -n 's/^set(KIV_BUILD_VERSION "\(.*\)")$/\1/p' "$build/KivBuild.cmake")
 fi
@@ -136,6 +159,41 @@ for file in "$images"/*; do
   echo "   $name: $type, ${result##*, version }"
 done
 [ ${#by_type[@]} -gt 0 ] || fail "$images holds no .bin image"
+
+# ---- the Windows zip -----------------------------------------------------------------------
+if [ "$windows" = 1 ]; then
+  name=kivupgrade-$version-windows-x64
+  log=$out/$name.log
+  mkdir -p "$out"
+  echo "== building the Windows programs (scripts/build-windows.sh; log in $log)"
+  "$root/scripts/build-windows.sh" --out "$stage/programs" >"$log" 2>&1 \
+    || { cat "$log" >&2; fail "the Windows build failed"; }
+  folder=$stage/zip/$name
+  mkdir -p "$folder/wireshark"
+  # Line ends a Windows editor shows as lines.
+  crlf() { sed 's/\r\{0,1\}$/\r/' "$1" >"$2"; }
+  programs=
+  for program in kivimage:"builds, inspects and verifies image files" \
+                 kivupgrade-cli:"the check and the upgrade from a console"; do
+    exe=${program%%:*}.exe
+    [ -f "$stage/programs/$exe" ] || continue
+    cp "$stage/programs/$exe" "$folder/"
+    programs+=$(printf '  %-23s %s' "$exe" "${program#*:}")$'\n'
+  done
+  [ -f "$folder/kivimage.exe" ] || fail "the Windows build made no kivimage.exe (see $log)"
+  cp "${image_files[@]}" "$folder/"
+  cp "$root/tools/wireshark/kivupgrade.lua" "$folder/wireshark/"
+  crlf "$root/packaging/copyright" "$folder/COPYRIGHT.txt"
+  while IFS= read -r line; do
+    if [ "$line" = "@PROGRAMS@" ]; then printf '%s' "$programs"; else printf '%s\n' "${line//@VERSION@/$version}"; fi
+  done <"$root/packaging/windows/README.txt" >"$stage/README.txt"
+  crlf "$stage/README.txt" "$folder/README.txt"
+  rm -f "$out/$name.zip"
+  (cd "$stage/zip" && zip -q -r -X "$out/$name.zip" "$name") || fail "zip failed"
+  echo "== release $version for Windows ($(( $(date +%s) - started )) s)"
+  printf '   %-60s %8s KiB\n' "$out/$name.zip" "$(( ($(stat -c %s "$out/$name.zip") + 1023) / 1024 ))"
+  exit 0
+fi
 
 # ---- link the release's programs and package them ------------------------------------------
 join() { local IFS=';'; echo "$*"; }

@@ -12,7 +12,9 @@
 #   the release's version in its title (under Xvfb);
 # - kivupgrade-tools puts the Wireshark dissector where tshark looks for Lua plugins of every
 #   user, and tshark loads it from there;
-# - the tarball's kivupgrade-cli finds the tarball's images.
+# - the tarball's kivupgrade-cli finds the tarball's images;
+# - release.sh --windows refuses the corrupt image too, and its zip holds the Windows
+#   programs built so far, the images, README.txt, the licence and the dissector, nothing else.
 #   tests/release/release_test.sh BUILD_DIR SOURCE_DIR
 # Exit 0 pass, 1 fail, 77 skipped (a tool is missing; KIV_TEST_STRICT=1 makes that a failure).
 set -uo pipefail
@@ -20,7 +22,8 @@ build=$1
 source=$2
 . "$source/tests/release/script_support.sh"
 
-require_tools cmake ninja dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli Xvfb xdotool timeout tshark
+require_tools cmake ninja dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli Xvfb xdotool timeout tshark \
+  zip unzip file x86_64-w64-mingw32-g++-posix
 [ -f "$build/KivBuild.cmake" ] || skip "$build cannot make a release (no window, or a sanitizer build)"
 
 started=$(date +%s)
@@ -66,7 +69,7 @@ expect_refused() {
   for text in "${texts[@]}"; do
     grep -qF -- "$text" <<<"$out" || fail "release.sh --images $dir $*: no \"$text\" in: $out"
   done
-  ! ls "$work/refused"/*.deb >/dev/null 2>&1 || fail "release.sh --images $dir $*: made a package"
+  ! ls "$work/refused"/*.deb "$work/refused"/*.zip >/dev/null 2>&1 || fail "release.sh --images $dir $*: made a package"
 }
 
 step "refused image sets"
@@ -76,11 +79,12 @@ cp "$a"/*.bin "$work/corrupt/"
 # and checksum table) no longer matches its block checksum.
 printf '\xA5' | dd of="$work/corrupt/firmware.bin" bs=1 seek=400 conv=notrunc status=none
 expect_refused "$work/corrupt" "$work/corrupt/firmware.bin: part 0 block 0: checksum mismatch" --
+expect_refused "$work/corrupt" "$work/corrupt/firmware.bin: part 0 block 0: checksum mismatch" -- --windows
 cp "$a/app.bin" "$work/duplicate/app.bin"
 cp "$a/app.bin" "$work/duplicate/app-copy.bin"
 expect_refused "$work/duplicate" "$work/duplicate/app.bin" "$work/duplicate/app-copy.bin" "both app images" --
 expect_refused "$a" "$a/dashboard_ZQPX.bin: an image of type dashboard cannot be embedded" -- --embed
-pass "corrupt, duplicate and (embedded) dashboard images are refused by name"
+pass "corrupt (also for Windows), duplicate and (embedded) dashboard images are refused by name"
 
 # ---- the packaged programs ---------------------------------------------------------------------
 # start_sim ROOT: the packaged simulator on loopback, strict (exit 3 when the tool broke the
@@ -259,6 +263,38 @@ expect_cli 0 "Result: success" "Images: $top/share/kivupgrade/images/"
 stop_sim
 ls "$top"/lib/*/wireshark/plugins/kivupgrade.lua >/dev/null 2>&1 || fail "the tarball holds no Wireshark dissector"
 pass "the tarball's kivupgrade-cli finds the tarball's images; the tarball holds the dissector"
+
+# ---- the Windows zip ---------------------------------------------------------------------------
+step "release for Windows"
+version=$(sed -n 's/^set(KIV_BUILD_VERSION "\(.*\)")$/\1/p' "$build/KivBuild.cmake")
+out=$(release --windows --images "$a" --out "$work/windows" 2>&1) || fail "release.sh --windows failed: $out"
+zip=$work/windows/kivupgrade-$version-windows-x64.zip
+unzip -q "$zip" -d "$work/unzipped" || fail "cannot unpack $zip"
+top=$work/unzipped/kivupgrade-$version-windows-x64
+# Every file the zip must hold (and no other): NAME|CHECK|WHAT, where CHECK is "same" (the
+# same bytes as the file WHAT), "text" (holds the line WHAT, with Windows line ends) or
+# "file" (file(1) says WHAT).
+exe="PE32+ executable (console) x86-64"
+rows=("kivimage.exe|file|$exe" "README.txt|text|  kivimage verify app.bin       every header and checksum; exit code 0 when valid"
+  "COPYRIGHT.txt|text| All rights reserved. No permission to copy, modify or distribute this software is"
+  "wireshark/kivupgrade.lua|same|$source/tools/wireshark/kivupgrade.lua")
+for name in app boot customization dashboard_ZQPX firmware; do rows+=("$name.bin|same|$a/$name.bin"); done
+# The command line joins once the Windows build makes it.
+[ ! -f "$source/build-windows/cli/kivupgrade-cli.exe" ] || rows+=("kivupgrade-cli.exe|file|$exe")
+for row in "${rows[@]}"; do
+  IFS='|' read -r name check what <<<"$row"
+  file=$top/$name
+  [ -f "$file" ] || fail "$zip holds no $name: $(unzip -l "$zip")"
+  case "$check" in
+    same) cmp -s "$what" "$file" || fail "$name in $zip is not $what" ;;
+    text) grep -qxF -- "$what"$'\r' "$file" || fail "$name in $zip has no line \"$what\" ending in CR LF" ;;
+    file) file -b "$file" | grep -qF -- "$what" || fail "$name in $zip is $(file -b "$file"), not $what" ;;
+  esac
+done
+held=$(cd "$top" && find . -type f | sed 's|^\./||' | sort)
+listed=$(printf '%s\n' "${rows[@]%%|*}" | sort)
+[ "$held" = "$listed" ] || fail "$zip holds other files than expected: $(diff <(echo "$listed") <(echo "$held"))"
+pass "the Windows zip holds the programs, the images, README.txt, the licence and the dissector"
 
 # ---- a release with the images compiled in ---------------------------------------------------
 step "release 9.8.8, images embedded"
