@@ -27,11 +27,6 @@ set(KIV_WINDOWS_TEST_FOLDERS platform log images tools app win cli)
 set(KIV_WINDOWS_TEST_PROGRAMS test_platform test_log test_images test_kivimage test_app_module_version
     test_app_placement test_win_controls test_win_services test_win_driver test_cli_stop_signals)
 
-# Windows-only files of folders that are not built for Windows yet: the console's stop path
-# of cli/ (which needs net/). They are compiled into an object library of their own
-# meanwhile (cmake/KivWindowsBuild.cmake), so that they stay sound until they are linked.
-set(KIV_WINDOWS_AHEAD_SOURCES cli/StopSignalsWin32.cpp)
-
 # Windows libraries that platform/ calls beyond kernel32: version (GetFileVersionInfoW),
 # shell32 (CommandLineToArgvW, SHGetKnownFolderPath), ole32 (CoTaskMemFree) and uuid (the
 # known folders' ids, a static library). Empty on Linux.

@@ -42,22 +42,6 @@ foreach(_kiv_pkg cli11 nlohmann_json gtest)
        "# Windows build: the targets are made by cmake/KivWindows.cmake.\n")
 endforeach()
 
-# ---- files of folders still to come ---------------------------------------------------------
-
-set(_kiv_ahead "")
-foreach(_kiv_file ${KIV_WINDOWS_AHEAD_SOURCES})
-  get_filename_component(_kiv_folder ${_kiv_file} DIRECTORY)
-  kiv_builds_folder(${_kiv_folder} _kiv_built)
-  if(NOT _kiv_built)
-    list(APPEND _kiv_ahead ${CMAKE_SOURCE_DIR}/${_kiv_file})
-  endif()
-endforeach()
-if(_kiv_ahead)
-  add_library(kiv_windows_ahead OBJECT ${_kiv_ahead})
-  target_include_directories(kiv_windows_ahead PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_options(kiv_windows_ahead PRIVATE -Wall -Wextra -Wpedantic)
-endif()
-
 if(NOT KIV_BUILD_TESTS)
   return()
 endif()
