@@ -21,8 +21,8 @@ std::atomic<int> g_nPending{0};
 // Set (auto-reset) whenever a request comes in, so that a waiting TakeStopSignal wakes.
 HANDLE PendingEvent()
 {
-    static const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    return event;
+    static const HANDLE EVENT = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return EVENT;
 }
 
 int SignalFor(DWORD type)
