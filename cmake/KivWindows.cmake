@@ -124,4 +124,6 @@ endif()
 # options are declared, so these become the defaults of a Windows build folder.
 set(KIV_BUILD_GUI OFF CACHE BOOL "Build the Qt desktop program (Linux only)")
 set(KIV_BUILD_BENCH OFF CACHE BOOL "Build the benchmarks (Linux only)")
-set(KIV_TEST_DIRS "${KIV_WINDOWS_TEST_FOLDERS}" CACHE STRING "Test folders to build")
+# The test folders follow this list at every configuration, so a folder configured before a
+# suite joined the list does not leave it out silently.
+set(KIV_TEST_DIRS "${KIV_WINDOWS_TEST_FOLDERS}" CACHE STRING "Test folders to build" FORCE)
