@@ -52,9 +52,18 @@ public:
     bool StopReader();
     bool IsReaderRunning() const { return m_pReaderThread != nullptr; }
 
-    // rawFlag 0: sends `bytes` as one frame (leading 0x7E when leadingFlag is non-zero).
-    // rawFlag non-zero: sends `bytes` unchanged.
-    bool Write(int rawFlag, const void* bytes, uint32_t length, int leadingFlag, uint32_t timeoutMs);
+    // How Write sends its bytes.
+    enum class WriteAs {
+        Raw,          // unchanged
+        Frame,        // as one frame, without a leading flag
+        FlaggedFrame, // as one frame that begins with a flag of its own
+    };
+    // The frame of a leading-flag setting: FlaggedFrame when it is non-zero.
+    static constexpr WriteAs FrameWith(int leadingFlag)
+    {
+        return leadingFlag != 0 ? WriteAs::FlaggedFrame : WriteAs::Frame;
+    }
+    bool Write(WriteAs as, const void* bytes, uint32_t length, uint32_t timeoutMs);
     // One received payload: the newest matching one from the queue while the reader runs,
     // else the first good frame read from the port.
     bool Read(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t ignored, uint32_t timeoutMs);

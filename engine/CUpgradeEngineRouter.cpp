@@ -60,7 +60,7 @@ bool CUpgradeEngine::SendRouterData(CBinFile& image, uint32_t total)
             m_nResultId = IDS_ROUTER_TRANSFER_FAILED;
             return false;
         }
-        if (!m_Adapter.Write(1, chunk, length, 0, CHUNK_WRITE_TIMEOUT_MS)) {
+        if (!m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, chunk, length, CHUNK_WRITE_TIMEOUT_MS)) {
             LogPrintf(m_Log, "Router Block%d Transfer Fail: %s", static_cast<int>(i + 1),
                       GetErrorText(m_Adapter.GetLastPortError()).c_str());
             m_nResultId = IDS_ROUTER_TRANSFER_FAILED;
@@ -78,7 +78,8 @@ bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value)
         LogPrintf(m_Log, "%s", line);
     const auto packet = ControlPacket::Build(kind, value);
     for (int attempt = 0; attempt < BEGIN_TRIES; ++attempt) {
-        if (m_Adapter.Write(0, packet.data(), ControlPacket::SIZE, 1, CONTROL_WRITE_TIMEOUT_MS)) {
+        if (m_Adapter.Write(CHdlcAdapter::WriteAs::FlaggedFrame, packet.data(), ControlPacket::SIZE,
+                            CONTROL_WRITE_TIMEOUT_MS)) {
             Pause(AFTER_BEGIN_PAUSE_MS);
             if (kind == CONTROL_FWT_FORCE)
                 m_bForceLoadEntered = 1;

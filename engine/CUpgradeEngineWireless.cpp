@@ -234,7 +234,7 @@ bool CUpgradeEngine::Waiting()
     SetProgress(70);
     // A lone flag lets the module's frame decoder start clean.
     const uint8_t flag = HDLC_FLAG;
-    m_Adapter.Write(1, &flag, 1, 0, FLAG_WRITE_TIMEOUT_MS);
+    m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, &flag, 1, FLAG_WRITE_TIMEOUT_MS);
     bool shaken = false;
     for (int attempt = 0; attempt < HAND_SHAKES_AFTER_RESTART && !shaken; ++attempt)
         shaken = m_Diag.DIAG_HandShake(0, &m_bForceLoad, &m_bOffline);
