@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "diag/CHdlcAdapter.h"
-#include "diag/CHdlcFrameWriter.h"
-#include "diag/DiagCodec.h"
-#include "diag/HdlcFraming.h"
 #include "platform/CUniqueFd.h"
+#include "wire/CHdlcFrameWriter.h"
+#include "wire/DiagCodec.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "diag/CHdlcAdapter.h"
-#include "diag/DiagCodec.h"
-#include "diag/DiagProtocol.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
+#include "wire/DiagCodec.h"
+#include "wire/DiagProtocol.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <new>
 
 #include "diag/CHdlcFrameCollector.h"
-#include "diag/HdlcFraming.h"
 #include "log/ErrorText.h"
 #include "net/CTcpPort.h"
 #include "net/CUdpPort.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 

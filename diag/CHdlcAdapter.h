@@ -7,12 +7,12 @@
 #include <thread>
 
 #include "diag/CResponseQueue.h"
-#include "diag/DiagProtocol.h"
 #include "net/CTcpPort.h"
 #include "net/INetPort.h"
 #include "platform/CCriticalSection.h"
 #include "platform/CEvent.h"
 #include "platform/NonCopyable.h"
+#include "wire/DiagProtocol.h"
 
 // Owns one network port to the router and speaks framed (or raw) bytes over it. While the
 // reader thread runs it cuts the incoming stream into frames and stores every good payload

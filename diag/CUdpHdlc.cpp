@@ -8,11 +8,11 @@
 #include <arpa/inet.h>
 #include <poll.h>
 
-#include "diag/HdlcFraming.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 

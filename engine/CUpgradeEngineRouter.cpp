@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "engine/ControlPacket.h"
 #include "images/CAppFileReader.h"
 #include "log/ErrorText.h"
 #include "platform/Clock.h"
+#include "wire/ControlPacket.h"
 
 namespace {
 

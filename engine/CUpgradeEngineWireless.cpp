@@ -2,13 +2,13 @@
 // the checks after it.
 #include "engine/CUpgradeEngine.h"
 
-#include "diag/CHdlcFrameWriter.h"
-#include "diag/DiagCodec.h"
-#include "diag/DiagProtocol.h"
-#include "diag/HdlcFraming.h"
 #include "images/CAppFileReader.h"
 #include "platform/Clock.h"
 #include "platform/TextCodec.h"
+#include "wire/CHdlcFrameWriter.h"
+#include "wire/DiagCodec.h"
+#include "wire/DiagProtocol.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <limits>
 #include <new>
 
-#include "images/Crc16.h"
 #include "platform/ByteOrder.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
+#include "wire/Crc16.h"
 
 namespace {
 

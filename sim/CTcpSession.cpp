@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "diag/CHdlcFrameWriter.h"
-#include "diag/DiagProtocol.h"
-#include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
-#include "images/Crc16.h"
 #include "images/PartHeader.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CBlockMemory.h"
 #include "sim/CSimContext.h"
+#include "wire/CHdlcFrameWriter.h"
+#include "wire/Crc16.h"
+#include "wire/DiagProtocol.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 

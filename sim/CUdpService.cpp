@@ -5,10 +5,10 @@
 
 #include <arpa/inet.h>
 
-#include "diag/HdlcFraming.h"
-#include "diag/UdpRecord.h"
 #include "platform/ByteOrder.h"
 #include "sim/CSimContext.h"
+#include "wire/HdlcFraming.h"
+#include "wire/UdpRecord.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "diag/DiagCodec.h"
-#include "diag/DiagProtocol.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CSimConfig.h"
 #include "sim/CTcpSession.h"
 #include "sim/CTranscript.h"
+#include "wire/DiagCodec.h"
+#include "wire/DiagProtocol.h"
 
 namespace {
 

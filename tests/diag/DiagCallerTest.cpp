@@ -6,13 +6,13 @@
 
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
-#include "diag/HdlcFraming.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
 #include "tests/support/HdlcBytes.h"
 #include "tests/support/LogText.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TcpPeer.h"
+#include "wire/HdlcFraming.h"
 
 using namespace kivtest;
 

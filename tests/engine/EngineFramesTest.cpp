@@ -3,9 +3,9 @@
 
 #include <vector>
 
-#include "diag/HdlcFraming.h"
 #include "engine/CUpgradeEngine.h"
-#include "engine/ControlPacket.h"
+#include "wire/ControlPacket.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
 #include "diag/CUdpHdlc.h"
-#include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
 #include "images/PartHeader.h"
 #include "log/CDownloadLog.h"
@@ -21,6 +20,7 @@
 #include "tests/support/SimFixture.h"
 #include "tests/support/TestImages.h"
 #include "tests/support/Wait.h"
+#include "wire/HdlcFraming.h"
 
 using namespace kivtest;
 

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <set>
 
-#include "diag/DiagCodec.h"
-#include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
 #include "platform/Clock.h"
 #include "sim/CBlockMemory.h"
@@ -16,6 +14,8 @@
 #include "sim/CTcpSession.h"
 #include "sim/CTelnetSession.h"
 #include "tests/support/HdlcBytes.h"
+#include "wire/DiagCodec.h"
+#include "wire/HdlcFraming.h"
 
 using namespace kivtest;
 

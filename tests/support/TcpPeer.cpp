@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "diag/HdlcFraming.h"
+#include "wire/HdlcFraming.h"
 
 namespace kivtest {
 

@@ -4,9 +4,9 @@
 
 #include "images/CImageBuilder.h"
 #include "images/CSampleImage.h"
-#include "images/Crc16.h"
 #include "images/PartHeader.h"
 #include "platform/ByteOrder.h"
+#include "wire/Crc16.h"
 
 namespace kivtest {
 

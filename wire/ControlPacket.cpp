@@ -1,4 +1,4 @@
-#include "engine/ControlPacket.h"
+#include "wire/ControlPacket.h"
 
 #include <cstring>
 
