@@ -1,4 +1,4 @@
-# Only gui/ and ui/ (and their tests in tests/gui/) may include Qt. Every build checks the
+# Only gui/ (and its tests in tests/gui/) may include Qt. Every build checks the
 # source files of the other folders (the core, the command line, the simulator, the tools,
 # the other tests, benchmarks and fuzz targets) and fails when one includes a Qt header, so
 # that the core stays buildable and testable without the toolkit. A folder added later is
