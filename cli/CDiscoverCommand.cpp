@@ -8,6 +8,7 @@
 #include "app/DiscoveryHint.h"
 #include "platform/Clock.h"
 #include "res/Resources.h"
+#include "wire/RouterAddress.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ std::string MacText(const std::array<uint8_t, 6>& m)
 bool HasTarget(const RouterOverrides& overrides, bool loopback)
 {
     for (const auto& t : overrides.targets) {
-        if ((t[0] == 127) == loopback)
+        if (IsLoopbackIpv4(t) == loopback)
             return true;
     }
     return false;

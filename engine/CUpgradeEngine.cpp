@@ -21,25 +21,13 @@ constexpr const char* SEPARATOR = "+++++++++++++++++++++++++++++++++++++++++++++
 
 } // namespace
 
-uint16_t GetDefaultRouterPort()
-{
-    const char* text = std::getenv("KIV_ROUTER_PORT");
-    if (text == nullptr || *text == '\0')
-        return CUpgradeEngine::DEFAULT_ROUTER_PORT;
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (*end != '\0' || value < 1 || value > 65535)
-        return CUpgradeEngine::DEFAULT_ROUTER_PORT;
-    return static_cast<uint16_t>(value);
-}
-
 CUpgradeEngine::CUpgradeEngine(ComponentEntry* table)
-    : m_Diag(&m_Adapter, &m_Log), m_nRouterPort(GetDefaultRouterPort()), m_pTable(table)
+    : m_Diag(&m_Adapter, &m_Log), m_nRouterPort(RouterPortSetting()), m_pTable(table)
 {
 }
 
 CUpgradeEngine::CUpgradeEngine(ComponentEntry* table, const std::string& logPath)
-    : m_Log(logPath), m_Diag(&m_Adapter, &m_Log), m_nRouterPort(GetDefaultRouterPort()), m_pTable(table)
+    : m_Log(logPath), m_Diag(&m_Adapter, &m_Log), m_nRouterPort(RouterPortSetting()), m_pTable(table)
 {
 }
 
@@ -169,12 +157,7 @@ std::string CUpgradeEngine::GetRouterMacText() const
     return text;
 }
 
-std::string CUpgradeEngine::GetRouterIpText() const
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", m_RouterIp[0], m_RouterIp[1], m_RouterIp[2], m_RouterIp[3]);
-    return text;
-}
+std::string CUpgradeEngine::GetRouterIpText() const { return FormatIpv4(m_RouterIp); }
 
 bool CUpgradeEngine::OpenChannel()
 {

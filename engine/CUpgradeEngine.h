@@ -14,6 +14,7 @@
 #include "engine/IComponentList.h"
 #include "log/CDownloadLog.h"
 #include "platform/NonCopyable.h"
+#include "wire/RouterAddress.h"
 
 class CAppFileReader;
 
@@ -32,7 +33,6 @@ class CUpgradeEngine : public NonCopyable {
 public:
     // Row index meaning "no component": writes to it change nothing visible.
     static constexpr int NO_ROW = 9;
-    static constexpr uint16_t DEFAULT_ROUTER_PORT = 1280;
 
     // Row colours (0x00BBGGRR).
     static constexpr uint32_t COLOUR_RUNNING = 0;
@@ -186,8 +186,8 @@ public:
     CDownloadLog m_Log;
     CDiagCaller m_Diag;
 
-    // Router UDP and TCP port (KIV_ROUTER_PORT, default 1280).
-    uint16_t m_nRouterPort = DEFAULT_ROUTER_PORT;
+    // Router UDP and TCP port (RouterPortSetting).
+    uint16_t m_nRouterPort = ROUTER_PORT;
     // Network interface every socket to the router is tied to (empty: the system chooses).
     std::string m_strInterface;
     // Called at the end of every run with code 0, on the worker thread; the owner hands it
@@ -222,6 +222,3 @@ private:
     mutable std::mutex m_OutcomeLock;
     UpgradeRunOutcome m_Outcome;
 };
-
-// Router UDP/TCP port from KIV_ROUTER_PORT, else 1280.
-uint16_t GetDefaultRouterPort();

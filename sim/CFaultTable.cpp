@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include <arpa/inet.h>
+#include "wire/RouterAddress.h"
 
 namespace {
 
@@ -37,8 +37,8 @@ bool KnownRequests(const std::string& list)
 
 bool IsDottedAddress(const std::string& text)
 {
-    in_addr addr{};
-    return inet_pton(AF_INET, text.c_str(), &addr) == 1;
+    std::array<uint8_t, 4> address{};
+    return ParseIpv4(text, address);
 }
 
 constexpr std::array<CFaultTable::Info, FAULT_COUNT> FAULTS = {

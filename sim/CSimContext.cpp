@@ -1,8 +1,7 @@
 #include "sim/CSimContext.h"
 
-#include <arpa/inet.h>
-
 #include "platform/ByteOrder.h"
+#include "wire/RouterAddress.h"
 
 CSimContext::CSimContext(const CSimConfig& config)
     : m_Config(config), m_Module(m_Config, m_Transcript), m_strBoot(config.bootVersion), m_strApp(config.appVersion),
@@ -22,14 +21,9 @@ uint32_t CSimContext::DrawLatency()
 
 std::array<uint8_t, 4> CSimContext::RouterIp(const std::array<uint8_t, 4>& arrivedOn) const
 {
-    in_addr addr{};
-    inet_pton(AF_INET, m_Config.address.c_str(), &addr);
-    if (addr.s_addr == htonl(INADDR_ANY))
-        return arrivedOn;
-    const uint32_t host = ntohl(addr.s_addr);
-    std::array<uint8_t, 4> bytes{};
-    WriteBe32(bytes.data(), host);
-    return bytes;
+    std::array<uint8_t, 4> own{};
+    ParseIpv4(m_Config.address, own); // checked on the command line
+    return own == std::array<uint8_t, 4>{} ? arrivedOn : own;
 }
 
 std::string CSimContext::DiscoveryText() const

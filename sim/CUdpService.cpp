@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include <arpa/inet.h>
-
 #include "platform/ByteOrder.h"
 #include "sim/CSimContext.h"
 #include "wire/HdlcFraming.h"
+#include "wire/RouterAddress.h"
 #include "wire/UdpRecord.h"
 
 namespace {
@@ -107,12 +106,9 @@ void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>&
         Send(reply.Data(), "discovery reply with zero MAC (fault)", replies);
     reply.SetMac(config.mac.data());
     if (config.faults.Has(Fault::DiscoveryNames)) {
-        in_addr other{};
-        inet_pton(AF_INET, config.faults.Text(Fault::DiscoveryNames).c_str(), &other);
-        const uint32_t host = ntohl(other.s_addr);
-        uint8_t named[4];
-        WriteBe32(named, host);
-        reply.SetIp(named);
+        std::array<uint8_t, 4> named{};
+        ParseIpv4(config.faults.Text(Fault::DiscoveryNames), named); // checked when the fault was given
+        reply.SetIp(named.data());
         Send(reply.Data(), "discovery reply naming another address (fault)", replies);
         return;
     }
