@@ -1,7 +1,9 @@
 #include "sim/CSimContext.h"
 
 #include "platform/ByteOrder.h"
+#include "wire/ImageType.h"
 #include "wire/RouterAddress.h"
+#include "wire/RouterKindBits.h"
 
 CSimContext::CSimContext(const CSimConfig& config)
     : m_Config(config), m_Module(m_Config, m_Transcript), m_strBoot(config.bootVersion), m_strApp(config.appVersion),
@@ -33,12 +35,12 @@ std::string CSimContext::DiscoveryText() const
 
 void CSimContext::RouterImageFlashed(uint32_t kindBits, const std::string& version)
 {
-    const uint32_t a = (kindBits >> 1) & 3;
+    const uint32_t type = RouterImageType(kindBits);
     const char* component = "application";
-    if (a == 1) {
+    if (type == IMG_BOOT) {
         m_strBoot = version;
         component = "boot";
-    } else if (a == 2) {
+    } else if (type == IMG_CUSTOMIZATION) {
         component = "customization"; // the check shows the application's version for it
     } else {
         m_strApp = version;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "images/CSampleImage.h"
-#include "images/PartHeader.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CBlockMemory.h"
@@ -13,6 +12,7 @@
 #include "wire/Crc16.h"
 #include "wire/DiagProtocol.h"
 #include "wire/HdlcFraming.h"
+#include "wire/RouterKindBits.h"
 
 namespace {
 

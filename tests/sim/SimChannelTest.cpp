@@ -352,7 +352,7 @@ TEST_F(SimChannelTest, RouterTransferUpdatesVersion)
     Connect();
     m_Adapter.StopReader();
     const std::vector<uint8_t> data =
-        SampleImage::MakeRouterData(SampleImage::RouterKindBits(IMG_APP), "2.1.7.1", PatternBytes(10000, 6));
+        SampleImage::MakeRouterData(RouterKindBits(IMG_APP), "2.1.7.1", PatternBytes(10000, 6));
     ControlPacket("Varoni RUT Begin Download Pkt", static_cast<uint32_t>(data.size()));
     ASSERT_TRUE(m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, data.data(), 7300, 3000));
     ASSERT_TRUE(m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, data.data() + 7300,
