@@ -20,9 +20,10 @@
 // the first good frame straight from the port.
 class CHdlcAdapter : public NonCopyable {
 public:
-    // Room for the largest frame the download step builds: a 4096-byte block with its 7-byte
+    // Room for the largest frame the download step builds: the largest block with its 7-byte
     // header, every byte and both FCS bytes stuffed, plus both flags.
-    static constexpr uint32_t WRITE_BUFFER_SIZE = 2 * (DiagProtocol::BLOCK_HEADER_LENGTH + 4096 + 2) + 2; // 8212
+    static constexpr uint32_t WRITE_BUFFER_SIZE =
+        2 * (DiagProtocol::BLOCK_HEADER_LENGTH + DiagProtocol::MAX_BLOCK_LENGTH + 2) + 2; // 8212
     // Largest payload a framed Write accepts (its frame must fit the write buffer).
     static constexpr uint32_t MAX_FRAMED_PAYLOAD = (WRITE_BUFFER_SIZE - 6) / 2;
     static constexpr uint32_t STOP_WAIT_MS = 10000;

@@ -68,13 +68,6 @@ public:
     static constexpr uint32_t IDS_RESTART_TIMEOUT = 131;
     static constexpr uint32_t IDS_NV_RESTORE_FAILED = 132;
 
-    // Control packet kinds and the router's success value.
-    static constexpr int CONTROL_RUT_BEGIN = 0;
-    static constexpr int CONTROL_FWT_BEGIN = 1;
-    static constexpr int CONTROL_FWT_FORCE = 2;
-    static constexpr uint32_t CONTROL_PACKET_SIZE = 40;
-    static constexpr uint32_t ROUTER_RESULT_OK = 4;
-
     // Reply time-outs (ms) of the router control records.
     static constexpr uint32_t ERASE_NVRAM_TIMEOUT_MS = 4000;
     static constexpr uint32_t FORCE_LOAD_TIMEOUT_MS = 2000;
@@ -83,9 +76,8 @@ public:
     // The channel's connection gets the time-out of every write on it.
     static constexpr uint32_t CHANNEL_CONNECT_TIMEOUT_MS = CDiagCaller::WRITE_TIMEOUT_MS;
 
-    // Chunk sizes of the two transfers.
+    // Chunk size of the router transfer (the wireless one sends the module's largest block).
     static constexpr uint32_t ROUTER_CHUNK_SIZE = 7300;
-    static constexpr uint32_t WIRELESS_BLOCK_SIZE = 4096;
 
     // Uses `table` (COMPONENT_COUNT entries, not owned) as the component table.
     explicit CUpgradeEngine(ComponentEntry* table = GetComponentTable());

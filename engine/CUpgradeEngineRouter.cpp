@@ -30,7 +30,7 @@ bool CUpgradeEngine::UpgradeRouterImage(CBinFile& image)
     const uint32_t total = image.GetTotalLength();
 
     m_Adapter.StopReader();
-    if (!SendBeginPacket(CONTROL_RUT_BEGIN, total))
+    if (!SendBeginPacket(ControlPacket::CONTROL_RUT_BEGIN, total))
         return false;
     if (!SendRouterData(image, total))
         return false;
@@ -81,7 +81,7 @@ bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value)
         if (m_Adapter.Write(CHdlcAdapter::WriteAs::FlaggedFrame, packet.data(), ControlPacket::SIZE,
                             CONTROL_WRITE_TIMEOUT_MS)) {
             Pause(AFTER_BEGIN_PAUSE_MS);
-            if (kind == CONTROL_FWT_FORCE)
+            if (kind == ControlPacket::CONTROL_FWT_FORCE)
                 m_bForceLoadEntered = 1;
             return true;
         }
@@ -107,7 +107,7 @@ bool CUpgradeEngine::TCP_GetRouterResult(int imageType)
         const bool read = m_Adapter.Read(buffer, RESULT_BUFFER_SIZE, &length, 0, RESULT_READ_TIMEOUT_MS);
         const uint32_t elapsed = TicksSince(start);
         if (read && ControlPacket::ParseResult(buffer, length, value)) {
-            if (value == ROUTER_RESULT_OK) {
+            if (value == ControlPacket::ROUTER_RESULT_OK) {
                 LogPrintf(m_Log, "TCP_GetRouterResult's ElapsedTime = %d ms", static_cast<int>(elapsed));
                 SetProgress(100);
                 return true;

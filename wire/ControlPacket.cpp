@@ -9,9 +9,9 @@ namespace ControlPacket {
 const char* KindText(int kind)
 {
     switch (kind) {
-    case 0: return "Varoni RUT Begin Download Pkt";
-    case 1: return "Varoni FWT Begin Download Pkt";
-    case 2: return "Varoni FWT Force Download Pkt";
+    case CONTROL_RUT_BEGIN: return "Varoni RUT Begin Download Pkt";
+    case CONTROL_FWT_BEGIN: return "Varoni FWT Begin Download Pkt";
+    case CONTROL_FWT_FORCE: return "Varoni FWT Force Download Pkt";
     default: return nullptr;
     }
 }
@@ -19,9 +19,9 @@ const char* KindText(int kind)
 const char* KindLogLine(int kind)
 {
     switch (kind) {
-    case 0: return "Sending RUT Begin Pkt";
-    case 1: return "Sending FWT Begin Pkt";
-    case 2: return "Sending FWT Force Pkt";
+    case CONTROL_RUT_BEGIN: return "Sending RUT Begin Pkt";
+    case CONTROL_FWT_BEGIN: return "Sending FWT Begin Pkt";
+    case CONTROL_FWT_FORCE: return "Sending FWT Force Pkt";
     default: return nullptr;
     }
 }
@@ -36,11 +36,24 @@ std::array<uint8_t, SIZE> Build(int kind, uint32_t value)
     return packet;
 }
 
+std::array<uint8_t, SIZE> BuildResult(uint32_t value) { return Build(NO_KIND, value); }
+
+int KindOf(const uint8_t* packet)
+{
+    for (int kind : {CONTROL_RUT_BEGIN, CONTROL_FWT_BEGIN, CONTROL_FWT_FORCE}) {
+        if (std::memcmp(packet + TEXT_OFFSET, KindText(kind), TEXT_SIZE) == 0)
+            return kind;
+    }
+    return NO_KIND;
+}
+
+uint32_t ValueOf(const uint8_t* packet) { return ReadLe32(packet + VALUE_OFFSET); }
+
 bool ParseResult(const uint8_t* bytes, uint32_t length, uint32_t& value)
 {
     if (bytes == nullptr || length != SIZE || bytes[0] != LEAD_BYTE)
         return false;
-    value = ReadLe32(bytes + VALUE_OFFSET);
+    value = ValueOf(bytes);
     return true;
 }
 
