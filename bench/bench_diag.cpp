@@ -1,25 +1,21 @@
 // Framing throughput against a plain copy, and the round trip of one 4096-byte downloader
 // block through the channel adapter against a bare TCP request/response of the same sizes.
-// Everything runs on 127.0.0.1 against a tiny in-process acknowledging peer.
+// Everything runs on 127.0.0.1 against the tests' TCP peer, acknowledging every block.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "diag/CHdlcAdapter.h"
 #include "platform/CUniqueFd.h"
+#include "tests/support/HdlcBytes.h"
+#include "tests/support/TcpPeer.h"
 #include "wire/CHdlcFrameWriter.h"
 #include "wire/DiagCodec.h"
 #include "wire/HdlcFraming.h"
@@ -76,81 +72,17 @@ void BM_HdlcDecode(benchmark::State& state)
 }
 BENCHMARK(BM_HdlcDecode);
 
-// Acknowledges every downloader write frame with the framed payload 02 + address.
-class AckPeer {
-public:
-    AckPeer()
-    {
-        m_Listen.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_Listen.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-        socklen_t len = sizeof(addr);
-        ::getsockname(m_Listen.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
-        m_Port = ntohs(addr.sin_port);
-        ::listen(m_Listen.Get(), 4);
-        m_Wake.Reset(::eventfd(0, EFD_CLOEXEC));
-        m_Thread = std::thread([this] { Run(); });
-    }
-    ~AckPeer()
-    {
-        uint64_t one = 1;
-        (void)!::write(m_Wake.Get(), &one, sizeof(one));
-        m_Thread.join();
-    }
-    uint16_t Port() const { return m_Port; }
-
-private:
-    void Run()
-    {
-        CUniqueFd client;
-        std::vector<uint8_t> pending;
-        uint8_t buffer[16384];
-        for (;;) {
-            pollfd fds[3] = {{m_Wake.Get(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {client.Get(), POLLIN, 0}};
-            if (::poll(fds, 3, -1) < 0)
-                continue;
-            if (fds[0].revents)
-                return;
-            if (fds[1].revents & POLLIN) {
-                client.Reset(::accept4(m_Listen.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-                int one = 1;
-                ::setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-                pending.clear();
-                continue;
-            }
-            if (client.Valid() && fds[2].revents) {
-                ssize_t n = ::recv(client.Get(), buffer, sizeof(buffer), 0);
-                if (n <= 0) {
-                    client.Reset();
-                    continue;
-                }
-                for (ssize_t i = 0; i < n; ++i) {
-                    if (buffer[i] != HDLC_FLAG) {
-                        pending.push_back(buffer[i]);
-                        continue;
-                    }
-                    if (pending.empty())
-                        continue;
-                    const uint32_t length = HdlcDecode(pending.data(), uint32_t(pending.size()), pending.data());
-                    if (length >= 5 && pending[0] == 0x0F) {
-                        uint8_t ack[5] = {0x02, pending[1], pending[2], pending[3], pending[4]};
-                        uint8_t frame[16];
-                        const uint32_t frameLength = HdlcEncode(ack, 5, frame, 0);
-                        ::send(client.Get(), frame, frameLength, MSG_NOSIGNAL);
-                    }
-                    pending.clear();
-                }
-            }
-        }
-    }
-
-    CUniqueFd m_Listen;
-    CUniqueFd m_Wake;
-    uint16_t m_Port = 0;
-    std::thread m_Thread;
-};
+// The wireless module as the block benchmarks need it: every downloader write frame (0F +
+// address) is answered with the framed payload 02 + address; nothing received is kept.
+void Acknowledge(kivtest::TcpPeer& peer)
+{
+    peer.SetKeepReceived(false);
+    peer.SetFrameResponder([](const kivtest::Bytes& request) {
+        if (request.size() < 5 || request[0] != 0x0F)
+            return std::vector<kivtest::Bytes>();
+        return std::vector<kivtest::Bytes>{kivtest::Frame({0x02, request[1], request[2], request[3], request[4]}, 0)};
+    });
+}
 
 // The block frame as the download step builds it: flag, header and data stuffed with one
 // running register, the FCS, flag.
@@ -168,7 +100,8 @@ uint32_t BuildBlockFrame(uint8_t* out, uint32_t address, const uint8_t* data, ui
 
 void BM_BlockRoundTripAdapter(benchmark::State& state)
 {
-    AckPeer peer;
+    kivtest::TcpPeer peer;
+    Acknowledge(peer);
     CHdlcAdapter adapter;
     if (!adapter.Open("127.0.0.1", peer.Port(), INetPort::PORT_TYPE_TCP) || !adapter.StartReader()) {
         state.SkipWithError("adapter did not open");
@@ -196,7 +129,8 @@ BENCHMARK(BM_BlockRoundTripAdapter)->UseRealTime();
 
 void BM_BlockRoundTripBareTcp(benchmark::State& state)
 {
-    AckPeer peer;
+    kivtest::TcpPeer peer;
+    Acknowledge(peer);
     CUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -236,8 +170,10 @@ BENCHMARK(BM_BlockRoundTripBareTcp)->UseRealTime();
 // both alike; reports the mean of each and their ratio.
 void BM_BlockRoundTripInterleaved(benchmark::State& state)
 {
-    AckPeer adapterPeer;
-    AckPeer barePeer;
+    kivtest::TcpPeer adapterPeer;
+    kivtest::TcpPeer barePeer;
+    Acknowledge(adapterPeer);
+    Acknowledge(barePeer);
     CHdlcAdapter adapter;
     CUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};

@@ -3,6 +3,7 @@
 // and "&Upgrade", driven by the same controller.
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -31,7 +33,9 @@
 #include "platform/CPollableEvent.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
+#include "platform/FileLock.h"
 #include "platform/TextCodec.h"
+#include "platform/UserFiles.h"
 #include "res/ProductVersion.h"
 #include "res/Resources.h"
 
@@ -50,6 +54,21 @@ struct Options {
     double timeScale = 0;
     bool json = false;
 };
+
+// One check or upgrade at a time for each user: two copies driving one router at once would
+// write its images twice, and a check's requests could fall into the middle of the other
+// copy's download. The lock is a file in the user's temporary directory, held for the run
+// (the system releases it however the run ends). False, with `path` set, when another copy
+// holds it; a lock that cannot be made for another reason does not stop the run.
+bool TakeRunLock(CUniqueFd& lock, std::string& path)
+{
+    const std::string dir = GetTempDirectory();
+    if (dir.empty())
+        return true;
+    path = dir + "kivupgrade-cli.lock";
+    lock = OpenUserFile(path, O_RDWR | O_CLOEXEC, true);
+    return !lock.Valid() || TryLockWholeFile(lock.Get()) || errno != EWOULDBLOCK;
+}
 
 std::string FormatMac(const std::array<uint8_t, 6>& mac)
 {
@@ -433,6 +452,15 @@ int main(int argc, char** argv)
         return RunDiscover(overrides, options.json);
     if (options.command == "history")
         return RunHistory(options.json);
+    CUniqueFd lock;
+    std::string lockPath;
+    if (!TakeRunLock(lock, lockPath)) {
+        std::fprintf(stderr,
+                     "kivupgrade-cli: another check or upgrade of this user is running (it holds %s); nothing was "
+                     "sent. Run this one when it has ended.\n",
+                     MakePrintable(lockPath).c_str());
+        return 1;
+    }
     CRun run(options, overrides);
     return run.Execute();
 }

@@ -11,3 +11,12 @@ bool LockWholeFile(int fd)
     } while (rc != 0 && errno == EINTR);
     return rc == 0;
 }
+
+bool TryLockWholeFile(int fd)
+{
+    int rc;
+    do {
+        rc = flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}

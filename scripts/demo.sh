@@ -102,7 +102,7 @@ echo "== starting kivrouter-sim on 127.0.0.1 (family $family, older versions)"
 "$sim" --address 127.0.0.1 --router-port "$sim_router_port" --telnet-port "$sim_telnet_port" --family "$family" \
   --boot-version 1.0.5.0 --app-version "$app_version" \
   --firmware-version 11.608.10.01.00 --dashboard-version 16.200.10.01.00 \
-  --transcript "$work/transcript.jsonl" >"$work/sim.out" 2>"$work/sim.err" &
+  --transcript "$work/transcript.jsonl" --strict >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 for _ in $(seq 1 100); do
   grep -q ready "$work/sim.out" 2>/dev/null && break
@@ -133,6 +133,10 @@ run() {
 run check
 run upgrade
 run check
+# The simulator ends with exit status 3 when the tool broke the protocol anywhere.
+kill -TERM "$sim_pid"
+wait "$sim_pid" || { echo "== kivrouter-sim: exit status $?: $(cat "$work/sim.err")"; status=1; }
+sim_pid=
 echo
 echo "== kivupgrade-cli history"
 "$cli" history | sed 's/^/   /'

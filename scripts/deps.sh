@@ -10,10 +10,10 @@ set -euo pipefail
 build=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev libsystemd-dev)
 # The window (Qt 6 Widgets and D-Bus; the platform plugins it runs with).
 window=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins)
-# The tests, sanitizers, fuzzing, style checks and benchmarks; the help file and icons;
+# The tests (built through ccache), sanitizers, fuzzing, style checks and benchmarks; the help file and icons;
 # dbus-daemon for the login manager's stand-in on a private bus; tshark and tcpdump for the
 # dissector's tests and scripts/capture.sh.
-tests=(clang libclang-rt-14-dev clang-format-14 clang-tidy-14
+tests=(ccache clang libclang-rt-14-dev clang-format-14 clang-tidy-14
   libgtest-dev libgmock-dev libbenchmark-dev libqt6test6 dbus
   busybox-static fp-utils iproute2 xvfb xdotool imagemagick tshark tcpdump)
 # Releases: man pages, packages and their checks.

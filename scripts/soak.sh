@@ -43,7 +43,7 @@ targets=$(cmake --build "$build" --target help)
 if ! grep -q '^soak_test:' <<<"$targets"; then
   dirs=$(sed -n 's/^KIV_TEST_DIRS:STRING=//p' "$build/CMakeCache.txt")
   case ";$dirs;" in
-    *";soak;"*) ;;
+    *";soak;"*|";all;") ;;
     *) dirs=${dirs:+$dirs;}soak ;;
   esac
   cmake -S "$root" -B "$build" "-DKIV_TEST_DIRS=$dirs" >/dev/null

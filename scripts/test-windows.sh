@@ -19,12 +19,8 @@ start=$(date +%s)
 KIV_WINDOWS_BUILD_ALL=1 scripts/build-windows.sh
 built=$(date +%s)
 
-log=$(mktemp "$TMPDIR/ctest-windows.XXXXXX")
 status=0
-ctest --test-dir build-windows --output-on-failure -j "$(nproc)" --timeout 600 --no-tests=error "$@" 2>&1 |
-  tee "$log" || status=$?
+scripts/ctest-floor.sh windows build-windows --output-on-failure -j "$(nproc)" --timeout 600 "$@" || status=$?
 end=$(date +%s)
-count=$(sed -n 's/.* tests failed out of \([0-9][0-9]*\).*/\1/p' "$log" | tail -1)
-rm -f "$log"
-echo "Windows stage: ${count:-no} tests under Wine; build $((built - start)) s, tests $((end - built)) s"
+echo "Windows stage: build $((built - start)) s, tests under Wine $((end - built)) s"
 exit "$status"

@@ -19,6 +19,7 @@
 #include "tests/app/FakeView.h"
 #include "tests/support/Files.h"
 #include "tests/support/SampleSet.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/SilentPort.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/UdpPeer.h"
@@ -35,7 +36,6 @@ protected:
     // router on 127.0.0.1 at a port where nothing answers.
     void MakeDialog(const std::string& imageDir)
     {
-        m_nLogStart = LogFileSize();
         m_pDlg = std::make_unique<CKivOneClickDlg>(&m_View, m_Table);
         m_View.Attach(m_pDlg.get());
         RouterOverrides overrides;
@@ -48,15 +48,13 @@ protected:
         m_pDlg->OnInitDialog();
     }
 
-    // What this test's controller logged: its lines go to the log file as they are written.
+    // What this test's controllers logged: their lines go to the log file in the test's own
+    // temporary directory as they are written.
     std::string LoggedText()
     {
         const CDownloadLog& log = m_pDlg->GetEngine().m_Log;
-        const std::string text = kivtest::ReadFile(log.GetPath());
-        return text.substr(std::min(m_nLogStart, text.size())) + log.GetPending();
+        return kivtest::ReadRequiredFile(log.GetPath()) + log.GetPending();
     }
-    static size_t LogFileSize() { return kivtest::ReadFile(CDownloadLog().GetPath()).size(); }
-    size_t m_nLogStart = 0;
 
     // The sample images of both families (DIR/a, DIR/b).
     static std::string Samples()
@@ -66,6 +64,8 @@ protected:
     }
 
     TempDir m_Dir;
+    // The download log of the test's own, which no other test program appends to.
+    kivtest::ScopedEnv m_TempDirectory{"TMPDIR", m_Dir.Path()};
     kivtest::SilentPort m_NoRouter; // nothing answers there
     const uint16_t m_nPort = m_NoRouter.Port();
     ComponentEntry m_Table[COMPONENT_COUNT];

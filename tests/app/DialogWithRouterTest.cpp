@@ -11,11 +11,8 @@
 #include "engine/ComponentEntry.h"
 #include "images/CSampleImage.h"
 #include "tests/app/FakeView.h"
-#include "tests/support/SampleSet.h"
-#include "tests/support/ScopedTimeScale.h"
-#include "tests/support/SimProcess.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/TimeScale.h"
+#include "tests/support/VirtualRouter.h"
 
 namespace {
 
@@ -23,36 +20,18 @@ class DialogWithRouter : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(kivtest::SampleSet::Shared().Ok()) << kivtest::SampleSet::Shared().Error();
-        kivtest::SimOptions options;
-        options.timeScale = kivtest::TelnetTimeScale();
-        ASSERT_TRUE(m_Sim.Start({}, options));
-
+        ASSERT_TRUE(m_Router.Start());
         m_pDlg = std::make_unique<CKivOneClickDlg>(&m_View, m_Table);
         m_View.Attach(m_pDlg.get());
-        RouterOverrides overrides;
-        overrides.targets = {{127, 0, 0, 1}};
-        overrides.routerPort = m_Sim.RouterPort();
-        overrides.telnetPort = m_Sim.TelnetPort();
-        m_pDlg->SetRouterOverrides(overrides);
-        m_pDlg->SetImageDirectory(kivtest::SampleSet::Shared().Family("a"));
+        m_pDlg->SetRouterOverrides(m_Router.Overrides());
+        m_pDlg->SetImageDirectory(m_Router.Images());
         m_pDlg->SetLoopTestPath(m_Dir / "LoopTest.ini");
-    }
-
-    void TearDown() override
-    {
-        m_pDlg.reset();
-        if (m_Sim.GetProcess().Running()) {
-            EXPECT_EQ(m_Sim.Stop(), 0) << m_Sim.Err();
-        }
     }
 
     std::string Status(int row) { return m_View.m_List.GetItemText(row, IComponentList::COL_STATUS); }
 
-    // A check reads Telnet replies: the Telnet pace, for the simulator and the controller.
-    kivtest::ScopedTimeScale m_Scale{kivtest::TelnetTimeScale()};
     kivtest::TempDir m_Dir;
-    kivtest::SimProcess m_Sim;
+    kivtest::VirtualRouter m_Router; // stopped, and its exit status checked, after the dialog ends
     ComponentEntry m_Table[COMPONENT_COUNT];
     FakeView m_View;
     std::unique_ptr<CKivOneClickDlg> m_pDlg;

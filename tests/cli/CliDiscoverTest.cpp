@@ -32,21 +32,15 @@ protected:
     }
     std::string TranscriptOf(const std::string& octet) const
     {
-        return kivtest::ReadFile(m_Dir / ("transcript-" + octet + ".jsonl"));
+        return kivtest::ReadRequiredFile(m_Dir / ("transcript-" + octet + ".jsonl"));
     }
     // kivupgrade-cli COMMAND ARGS... --json, in the test's environment.
     CliRun Run(const std::string& command, std::vector<std::string> args, bool json = true)
     {
-        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::CLI_PROGRAM), command};
-        argv.insert(argv.end(), args.begin(), args.end());
+        args.insert(args.begin(), {kivtest::BuildProgram(kivtest::CLI_PROGRAM), command});
         if (json)
-            argv.push_back("--json");
-        Process cli;
-        if (!cli.Start(argv, CliEnv())) {
-            ADD_FAILURE() << cli.Error();
-            return CliRun();
-        }
-        return Finish(cli, std::chrono::seconds(120));
+            args.push_back("--json");
+        return RunArgv(args, {}, std::chrono::seconds(120));
     }
     static bool Has(const nlohmann::json& lines, const std::string& piece)
     {

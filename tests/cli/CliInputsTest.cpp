@@ -189,9 +189,7 @@ TEST_F(CliInputs, VersionTextsCarryNoControlCharacters)
                           "16.200.10.01.00\xc2\x9b"
                           "2K\x7f"}));
 
-    kivtest::Process cli;
-    ASSERT_TRUE(cli.Start(CliArgs("check", images, false), CliEnv())) << cli.Error();
-    CliRun table = Finish(cli, std::chrono::seconds(300));
+    CliRun table = RunArgv(CliArgs("check", images, false));
     CliRun json = RunCli("check", images);
     const std::string r = "\xEF\xBF\xBD";
     for (const CliRun* run : {&table, &json}) {

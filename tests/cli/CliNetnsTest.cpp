@@ -56,21 +56,12 @@ protected:
     }
 
     // kivupgrade-cli check in the "pc" namespace with no router overrides, `env` added.
-    kivtest::CliRun CheckFromPc(const TestLan& lan, std::vector<std::string> extra, kivtest::Process::Env env)
+    kivtest::CliRun CheckFromPc(const TestLan& lan, std::vector<std::string> extra, const kivtest::Process::Env& env)
     {
         std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--images", Samples("a"),
                                          "--json"};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        env.insert({{"TMPDIR", m_Dir.Path()},
-                    {"KIV_DISCOVERY_TARGETS", ""},
-                    {"KIV_ROUTER_PORT", ""},
-                    {"KIV_TELNET_PORT", ""}});
-        kivtest::Process cli;
-        if (!cli.Start(lan.In("pc", argv), env)) {
-            ADD_FAILURE() << cli.Error();
-            return kivtest::CliRun();
-        }
-        return Finish(cli, std::chrono::seconds(120));
+        return RunArgv(lan.In("pc", argv), env, std::chrono::seconds(120));
     }
 };
 
@@ -187,14 +178,7 @@ protected:
     {
         args.insert(args.begin(), kivtest::BuildProgram(kivtest::CLI_PROGRAM));
         args.push_back("--json");
-        kivtest::Process::Env env = CliEnv();
-        env["KIV_TIME_SCALE_ANY_ROUTER"] = "1";
-        kivtest::Process cli;
-        if (!cli.Start(s_pLan->In("pc", args), env)) {
-            ADD_FAILURE() << cli.Error();
-            return kivtest::CliRun();
-        }
-        return Finish(cli, std::chrono::seconds(300));
+        return RunArgv(s_pLan->In("pc", args), {{"KIV_TIME_SCALE_ANY_ROUTER", "1"}});
     }
 
     static inline std::unique_ptr<TestLan> s_pLan;

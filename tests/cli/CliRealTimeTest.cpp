@@ -9,14 +9,8 @@ class CliRealTime : public kivtest::CliFixture {};
 TEST_F(CliRealTime, FamilyAFullUpgradeAtScaleOne)
 {
     ASSERT_TRUE(StartSim({"--family", "A"}, "1"));
-    std::vector<std::string> argv = CliArgs("upgrade", Samples("a"));
-    argv.insert(argv.end(), {"--time-scale", "1"});
-    kivtest::Process cli;
-    std::map<std::string, std::string> env = CliEnv();
-    env["KIV_TIME_SCALE"] = "1";
-    ASSERT_TRUE(cli.Start(argv, env));
     auto start = std::chrono::steady_clock::now();
-    kivtest::CliRun run = Finish(cli, std::chrono::seconds(500));
+    kivtest::CliRun run = RunCli("upgrade", Samples("a"), {"--time-scale", "1"}, std::chrono::seconds(500));
     auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const auto& row : run.json["rows"])

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <future>
-#include <thread>
 
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
@@ -12,6 +10,7 @@
 #include "tests/support/LogText.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TcpPeer.h"
+#include "tests/support/Wait.h"
 #include "wire/HdlcFraming.h"
 
 using namespace kivtest;
@@ -62,17 +61,11 @@ protected:
         return m_Diag.DIAG_Write(length);
     }
 
-    // Waits (real time, with the usual guard) until the log holds `message`.
+    // Waits (real time, with the usual guard) until the log holds `message`: the worker
+    // writes the line while it waits on; the log is all there is to watch.
     bool WaitForLogLine(const std::string& message)
     {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(GUARD_MS);
-        while (CountLogMessages(m_Log.GetPending(), message) == 0) {
-            if (std::chrono::steady_clock::now() > until)
-                return false;
-            // The worker writes the line while it waits on; the log is all there is to watch.
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return WaitFor([&] { return CountLogMessages(m_Log.GetPending(), message) != 0; }, GUARD_MS, 5);
     }
 
     // Log messages without their time stamps.

@@ -3,7 +3,14 @@
 // so the change never reaches the router. Cut short, a byte flipped, or rewritten so that
 // every block checksum still holds (which no checksum could catch): the run goes through and
 // the virtual router's record of what it received holds only the original bytes.
+// A disk that fails a read (EIO) can only fail the one read at open: the image is refused
+// there, with the system's reason, before anything is sent.
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 
@@ -19,6 +26,42 @@ namespace {
 
 const char* const DOWNLOADING = "Downloading the firmware of the wireless module";
 
+// The file whose reads fail with EIO, as a disk or a USB stick that goes bad does; empty
+// for none. Set and cleared on the test's thread only, while no engine runs.
+std::string g_FailingPath;
+
+bool ReadsFail(int fd)
+{
+    if (g_FailingPath.empty())
+        return false;
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error) == g_FailingPath;
+}
+
+ssize_t ReadAtOrFail(int fd, void* buffer, size_t length, off_t offset)
+{
+    if (ReadsFail(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    return ::syscall(SYS_pread64, fd, buffer, length, offset);
+}
+
+} // namespace
+
+// This test program's reads by position: they stand in front of the C library's for every
+// caller in the program, the image reader included, so that one file can be made to fail.
+extern "C" ssize_t pread(int fd, void* buffer, size_t length, off_t offset)
+{
+    return ReadAtOrFail(fd, buffer, length, offset);
+}
+extern "C" ssize_t pread64(int fd, void* buffer, size_t length, off64_t offset)
+{
+    return ReadAtOrFail(fd, buffer, length, offset);
+}
+
+namespace {
+
 class ImageChange : public kivtest::EngineSimFixture {
 protected:
     void SetUp() override
@@ -30,6 +73,7 @@ protected:
     void TearDown() override
     {
         m_List.SetChangeCallback(nullptr);
+        g_FailingPath.clear();
         EngineSimFixture::TearDown();
     }
 
@@ -85,11 +129,8 @@ protected:
         return false;
     }
 
-    // Every record whose `key` is `value` carries in its "crc" the checksum of the original
-    // bytes at its place: nothing changed reached the router. Returns how many bytes they held.
-    // Bytes of router image data the simulator has recorded so far. It records what it read
-    // on a thread of its own, which may still be at it when the run has ended; a line still
-    // being written is not counted.
+    // Bytes of router image data the simulator has recorded so far; a line still being
+    // written is not counted.
     uint64_t ImageDataRecorded() const
     {
         uint64_t length = 0;
@@ -102,6 +143,8 @@ protected:
         return length;
     }
 
+    // Every record whose `key` is `value` carries in its "crc" the checksum of the original
+    // bytes at its place: nothing changed reached the router. Returns how many bytes they held.
     uint64_t ExpectOnlyOriginalBytesReceived(const std::string& key, const std::string& value) const
     {
         uint64_t bytes = 0;
@@ -191,6 +234,18 @@ TEST_F(ImageChange, FirmwareRewrittenKeepingEveryBlockChecksumDuringTheDownload)
     ExpectOriginalImageComplete();
 }
 
+TEST_F(ImageChange, FirmwareThatCannotBeReadIsRefusedAtOpenWithTheSystemsReason)
+{
+    WriteImage(SampleFirmware());
+    g_FailingPath = m_Path;
+    CBinFile file;
+    file.SetPath(m_Path);
+    EXPECT_FALSE(file.Open(COMPONENT_FIRMWARE));
+    EXPECT_EQ(file.GetFailure(), "reading the file failed: Input/output error");
+    g_FailingPath.clear();
+    EXPECT_TRUE(file.Open(COMPONENT_FIRMWARE)) << file.GetFailure();
+}
+
 TEST_F(ImageChange, RouterImageByteRewrittenBetweenTwoChunks)
 {
     // 40000 data bytes: six chunks of 7300 and one of 3500, each spanning two or three blocks.
@@ -204,7 +259,12 @@ TEST_F(ImageChange, RouterImageByteRewrittenBetweenTwoChunks)
         bytes[DataOffset(0, 14700)] ^= 0x01;
         WriteImage(bytes);
     });
-    RunUpgrade();
+    StartUpgrade();
+    EXPECT_TRUE(WaitUpgradeEnd(std::chrono::seconds(120)));
+    // The simulator reads router data on a thread of its own, which may still be at it when
+    // the run has ended: it records the first chunk before it is stopped.
+    EXPECT_TRUE(kivtest::WaitFor([this] { return ImageDataRecorded() >= 7300; }));
+    EndUpgrade();
 
     ASSERT_TRUE(m_bChanged);
     ExpectSuccessRow(row);

@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include "tests/support/EngineSimFixture.h"
+#include "tests/support/Files.h"
+#include "tests/support/ImageParts.h"
 #include "tests/support/ScopedTimeScale.h"
 #include "tests/support/SilentPort.h"
 #include "tests/support/TestImages.h"
@@ -39,6 +41,37 @@ TEST_F(Upgrade, FamilyAWithFirmwareAndDashboard)
     const auto outcome = m_pEngine->GetRunOutcome();
     EXPECT_FALSE(outcome.bFailed);
     EXPECT_EQ(outcome.nResultId, 103u); // "Download successfully"
+}
+
+// The golden firmware written by hand (fuzz/seeds/image_parser/wireless_addressed.bin) has
+// its parts at 0x01A2B3C4 and 0x02C4E608: each block write names its address most
+// significant byte first, and the module ends up holding each part at its address.
+TEST_F(Upgrade, HandWrittenFirmwarePartsGoToTheirTargetAddresses)
+{
+    const std::string file = kivtest::ReadRequiredFile(KIV_IMAGE_SEED_DIR "/wireless_addressed.bin");
+    const std::vector<uint8_t> bytes(file.begin(), file.end());
+    ASSERT_TRUE(m_Table.Use(COMPONENT_FIRMWARE, bytes));
+    m_Config.unlockCodes.resize(1);
+    ASSERT_TRUE(CSimConfig::ParseUnlockCode("00000000", m_Config.unlockCodes[0]));
+    StartSim();
+    RunUpgrade();
+
+    ExpectSuccessRow(RowOf(COMPONENT_FIRMWARE));
+    std::vector<std::string> writes; // request code, address, length
+    for (const auto& r : Find("request", "block-write"))
+        writes.push_back(r["hex"].get<std::string>().substr(0, 20));
+    EXPECT_EQ(writes, (std::vector<std::string>{"0F 01 A2 B3 C4 02 58", "0F 02 C4 E6 08 00 2D"}));
+    const auto complete = Find("event", "image complete");
+    ASSERT_EQ(complete.size(), 1u);
+    const std::vector<kivtest::MemoryExtent> extents = kivtest::ExtentsOf(kivtest::ImagePartsOf(bytes));
+    ASSERT_EQ(complete[0]["extents"].size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(complete[0]["extents"][i]["address"], extents[i].address);
+        EXPECT_EQ(complete[0]["extents"][i]["length"], extents[i].length);
+        EXPECT_EQ(complete[0]["extents"][i]["digest"], extents[i].digest);
+    }
+    EXPECT_EQ(extents[0].address, 0x01A2B3C4u);
+    ExpectRunEnd(true);
 }
 
 TEST_F(Upgrade, FamilyBWithFirmwareAndDashboard)

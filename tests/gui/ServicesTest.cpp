@@ -221,8 +221,9 @@ TEST_F(ServicesTest, ProgramRefusesBadOptionsAndAMissingDisplayInOneLine)
         const kivtest::RunResult run = kivtest::RunProgram(argv, c.env);
         EXPECT_EQ(run.status, c.status) << c.says << run.err;
         EXPECT_EQ(run.err.rfind(c.says, 0), 0u) << run.err;
-        if (c.status == 1)
+        if (c.status == 1) {
             EXPECT_EQ(kivtest::CountOf(run.err, "\n"), 1) << run.err;
+        }
         EXPECT_EQ(run.out, "");
     }
 }

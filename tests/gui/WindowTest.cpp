@@ -36,35 +36,9 @@
 #include "tests/support/Strict.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TimeScale.h"
+#include "tests/support/VirtualRouter.h"
 
 namespace {
-
-// kivrouter-sim on loopback with ports of its own choosing, and the shared sample images;
-// a check reads Telnet replies, so the window and the simulator run at the Telnet pace.
-class VirtualRouter {
-public:
-    ::testing::AssertionResult Start()
-    {
-        if (!kivtest::SampleSet::Shared().Ok())
-            return ::testing::AssertionFailure() << kivtest::SampleSet::Shared().Error();
-        kivtest::SimOptions options;
-        options.timeScale = kivtest::TelnetTimeScale();
-        options.transcript = m_Dir / "transcript.jsonl";
-        ::testing::AssertionResult started = m_Sim.Start({}, options);
-        overrides.targets = {{127, 0, 0, 1}};
-        overrides.routerPort = m_Sim.RouterPort();
-        overrides.telnetPort = m_Sim.TelnetPort();
-        return started;
-    }
-    std::string Images() const { return kivtest::SampleSet::Shared().Family("a"); }
-    std::string Transcript() const { return kivtest::ReadFile(m_Dir / "transcript.jsonl"); }
-    RouterOverrides overrides;
-
-private:
-    kivtest::TempDir m_Dir{"kiv-router"};
-    kivtest::ScopedTimeScale m_Scale{kivtest::TelnetTimeScale()};
-    kivtest::SimProcess m_Sim;
-};
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -212,7 +186,7 @@ TEST_F(WindowTest, WorkerWarningWaitsForTheUserAndIsReleasedByClosing)
 TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
 {
     KIV_REQUIRE_PROGRAM(kivtest::SimProcess::Program());
-    VirtualRouter router;
+    kivtest::VirtualRouter router;
     ASSERT_TRUE(router.Start());
     // The login manager's stand-in notes the transcript when the lock is taken and let go.
     kivtest::LoginManagerStandIn login([&router] { return router.Transcript(); });
@@ -220,7 +194,7 @@ TEST_F(WindowTest, CheckAndUpgradeAgainstTheVirtualRouter)
     kivtest::ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", login.Address());
     CQtLoginInhibitor inhibitor;
     m_Window->Controller().SetSleepInhibitor(&inhibitor);
-    m_Window->Controller().SetRouterOverrides(router.overrides);
+    m_Window->Controller().SetRouterOverrides(router.Overrides());
     m_Window->Controller().SetImageDirectory(router.Images());
     Open();
     CMyListCtrl* list = m_Window->List();
@@ -330,9 +304,9 @@ TEST_F(WindowTest, StopSignalDuringAnUpgradeLetsItEndThenCloses)
     CStopSignalNotifier stops;
     ASSERT_TRUE(stops.IsValid());
     QObject::connect(&stops, &CStopSignalNotifier::StopRequested, m_Window.get(), &CMainWindow::OnStopSignal);
-    VirtualRouter router;
+    kivtest::VirtualRouter router;
     ASSERT_TRUE(router.Start());
-    m_Window->Controller().SetRouterOverrides(router.overrides);
+    m_Window->Controller().SetRouterOverrides(router.Overrides());
     m_Window->Controller().SetImageDirectory(router.Images());
     Open();
     ASSERT_NO_FATAL_FAILURE(CheckPasses());
@@ -382,13 +356,13 @@ TEST_F(WindowTest, LongStatusesShowWholeAtTheDefaultSize)
 TEST_F(WindowTest, LoopTestRunsUpgradeAndNextCheckWithoutTheUser)
 {
     KIV_REQUIRE_PROGRAM(kivtest::SimProcess::Program());
-    VirtualRouter router;
+    kivtest::VirtualRouter router;
     ASSERT_TRUE(router.Start());
     const QString flag = TestDirectory() + "/loop/LoopTest.ini";
     QDir().mkpath(TestDirectory() + "/loop");
     QFile(flag).open(QIODevice::WriteOnly);
     m_Window->Controller().SetLoopTestPath(flag.toStdString());
-    m_Window->Controller().SetRouterOverrides(router.overrides);
+    m_Window->Controller().SetRouterOverrides(router.Overrides());
     m_Window->Controller().SetImageDirectory(router.Images());
     Open();
     ASSERT_TRUE(m_Window->Controller().IsLoopTest());

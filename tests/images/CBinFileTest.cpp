@@ -164,9 +164,10 @@ TEST_F(CBinFileTest, StructuralRulesRefuseBrokenParts)
         resign(atTheTop);
         CBinFile top;
         EXPECT_EQ(OpenFile(top, "top.bin", atTheTop), length == 4096) << length;
-        if (length == 8192)
+        if (length == 8192) {
             EXPECT_EQ(top.GetFailure(),
                       "part 0: its 8192 bytes at address 0xFFFFF000 run past the end of the 32-bit address space");
+        }
     }
 }
 
@@ -208,7 +209,7 @@ TEST_F(CBinFileTest, EveryTruncationIsRefusedWithoutReadingOutside)
     CBinFile file;
     for (size_t length = 0; length < image.size(); ++length) {
         // An exact-size heap copy lets the address sanitizer catch any read past the end.
-        std::unique_ptr<uint8_t[]> copy(new uint8_t[length + 1]);
+        std::unique_ptr<uint8_t[]> copy(new uint8_t[length]);
         std::copy(image.begin(), image.begin() + static_cast<long>(length), copy.get());
         bool opened = file.OpenMemory(copy.get(), length, IMG_NONE, true);
         // A cut at the part boundary leaves a complete one-part image, and one inside the

@@ -59,6 +59,11 @@ const GoldenImage GOLDEN[] = {
       {WIRELESS, 100, 0, 40, "d3", 0x3B6E, 100, 1316, "C1 49 7D FF", "10 60 46 99"},
       {WIRELESS, 136, 0, 133, "d2", 0x8947, 7, 1492, "76 B4 6C 8B", "5C B2 0D AA"},
       {WIRELESS, 100, 0, 40, "d3", 0x3B6E, 100, 1728, "C1 49 7D FF", "10 60 46 99"}}},
+    // Written by hand from the layout, not by the image builder: parts at target addresses
+    // whose four bytes all differ, so a byte order mixed up anywhere shows.
+    {"wireless_addressed.bin", 944, 1, 7, "11.608.14.01.00", 645, "11.608.14.01.00",
+     {{WIRELESS, 104, 0x01A2B3C4, 600, "g1", 0x886E, 256, 196, "4B 49 56 57", "E9 0E 33 58"},
+      {WIRELESS, 100, 0x02C4E608, 45, "g2", 0x6943, 256, 896, "91 B6 DB 00", "80 A5 CA EF"}}},
     // Type word 0 with two parts and "ZQPX" in the file name: a dashboard.
     {"dashboard_ZQPX.bin", 1112, 0, 8, "No version", 812, "",
      {{WIRELESS, 106, 0, 772, "d1", 0xC58F, 256, 198, "4B 49 56 57", "D1 DC 0A 76"},
@@ -147,10 +152,17 @@ TEST(GoldenImages, SeedsAskedForAsOneTypeOrAnother)
         uint32_t type; // 9: not opened
     };
     const Case cases[] = {
-        {"router_boot.bin", 0, 0},     {"router_boot.bin", 1, 0},     {"router_boot.bin", 6, 9},
-        {"router_boot.bin", 7, 9},     {"raw_app.bin", 2, 1},         {"raw_app.bin", 5, 9},
-        {"router_b_config.bin", 3, 6}, {"router_b_config.bin", 0, 9}, {"firmware.bin", 8, 7},
+        {"router_boot.bin", 0, 0},
+        {"router_boot.bin", 1, 0},
+        {"router_boot.bin", 6, 9},
+        {"router_boot.bin", 7, 9},
+        {"raw_app.bin", 2, 1},
+        {"raw_app.bin", 5, 9},
+        {"router_b_config.bin", 3, 6},
+        {"router_b_config.bin", 0, 9},
+        {"firmware.bin", 8, 7},
         {"dashboard_ZQPX.bin", 7, 8},
+        {"wireless_addressed.bin", 8, 7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " asked for as type " + std::to_string(c.asked));

@@ -1,20 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <chrono>
-
 #include "net/CLockedBuffer.h"
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
-#include "tests/support/Files.h"
+#include "tests/support/BusyboxTelnetd.h"
 #include "tests/support/Loopback.h"
-#include "tests/support/Process.h"
 #include "tests/support/RouterShell.h"
 #include "tests/support/SilentPort.h"
 #include "tests/support/Strict.h"
 #include "tests/support/TcpListener.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
 using namespace kivtest;
@@ -38,15 +32,12 @@ bool WaitPending(const CTelnetClient& client, int n)
 bool WaitForText(CTelnetClient& client, const std::string& needle, std::string& all)
 {
     all.clear();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(GUARD_MS);
-    while (std::chrono::steady_clock::now() < deadline) {
+    return WaitFor([&] {
         client.WaitReply(500);
         for (const std::string& line : client.GetLines())
             all += line;
-        if (all.find(needle) != std::string::npos)
-            return true;
-    }
-    return false;
+        return all.find(needle) != std::string::npos;
+    });
 }
 
 // Logs in on the fake shell, waiting for each prompt however long it takes.
@@ -229,57 +220,6 @@ TEST(TelnetClient, ConnectFailuresAndTextKeptAcrossReconnect)
     ASSERT_TRUE(client.Connect(LOOPBACK));
     ASSERT_TRUE(WaitPending(client, 6));
 }
-
-namespace {
-
-// busybox from PATH (package busybox-static: the plain busybox has no telnetd).
-std::string Busybox() { return FindProgram("busybox"); }
-
-// busybox telnetd serving one connection in inetd mode: the test accepts the connection on
-// its own listener and hands it over, so no port is chosen in advance. The "login" is a
-// small shell script.
-class BusyboxTelnetd {
-public:
-    // Serves the connection `fd`.
-    ::testing::AssertionResult Serve(CUniqueFd fd)
-    {
-        if (!WriteFile(m_Dir / "issue", std::string()) || !WriteFile(m_Dir / "login.sh", LOGIN) ||
-            ::chmod((m_Dir / "login.sh").c_str(), 0700) != 0)
-            return ::testing::AssertionFailure() << "cannot write the login script";
-        if (!m_Process.Start({Busybox(), "telnetd", "-i", "-K", "-l", m_Dir / "login.sh", "-f", m_Dir / "issue"}, {},
-                             fd.Get()))
-            return ::testing::AssertionFailure() << m_Process.Error();
-        return ::testing::AssertionSuccess();
-    }
-    // What telnetd wrote to standard error so far (read for up to 100 ms).
-    std::string Err()
-    {
-        m_Process.ReadUntil(nullptr, std::chrono::milliseconds(100));
-        return m_Process.Err();
-    }
-
-private:
-    static constexpr const char* LOGIN =
-        "#!/bin/sh\n"
-        "printf 'Login:'\n"
-        "read user\n"
-        "printf 'Password:'\n"
-        "read pass\n"
-        "printf 'router# '\n"
-        "while read line; do\n"
-        "  case \"$line\" in\n"
-        "    *cfe_version*) echo 'CFE 1.2.3' ;;\n"
-        "    *) echo \"unknown: $line\" ;;\n"
-        "  esac\n"
-        "  printf 'router# '\n"
-        "done\n";
-    TempDir m_Dir{"kiv-telnetd"};
-    Process m_Process;
-};
-
-bool BusyboxHasTelnetd() { return RunProgram({Busybox(), "--list"}).out.find("telnetd\n") != std::string::npos; }
-
-} // namespace
 
 TEST(TelnetClient, NegotiatesAndLogsInOnBusyboxTelnetd)
 {

@@ -36,9 +36,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The test run's time scale, but not below 0.1: Telnet replies must fit their scaled wait on
-# a loaded machine.
-scale=$(awk -v s="${KIV_TIME_SCALE:-0.1}" 'BEGIN { print (s > 0.1 ? s : 0.1) }')
+# The test run's time scale, but not below 0.2 (as TelnetTimeScale does): Telnet replies
+# must fit their scaled wait of 500 ms on a loaded machine.
+scale=$(awk -v s="${KIV_TIME_SCALE:-0.2}" 'BEGIN { print (s > 0.2 ? s : 0.2) }')
 export KIV_TIME_SCALE=$scale
 unset KIV_DISCOVERY_TARGETS KIV_ROUTER_PORT KIV_TELNET_PORT KIV_IMAGE_DIR
 arch=$(dpkg --print-architecture)
@@ -83,10 +83,12 @@ expect_refused "$a" "$a/dashboard_ZQPX.bin: an image of type dashboard cannot be
 pass "corrupt, duplicate and (embedded) dashboard images are refused by name"
 
 # ---- the packaged programs ---------------------------------------------------------------------
-# start_sim ROOT: the packaged simulator on loopback; sets router_port and telnet_port.
+# start_sim ROOT: the packaged simulator on loopback, strict (exit 3 when the tool broke the
+# protocol); sets router_port and telnet_port.
 start_sim() {
   local out=$work/sim.$RANDOM
-  "$1/kivrouter-sim" --address 127.0.0.1 --router-port 0 --telnet-port 0 >"$out" 2>&1 &
+  sim_out=$out
+  "$1/kivrouter-sim" --address 127.0.0.1 --router-port 0 --telnet-port 0 --strict >"$out" 2>&1 &
   sim_pid=$!
   pids+=("$sim_pid")
   local deadline=$(( $(date +%s) + 20 ))
@@ -99,9 +101,12 @@ start_sim() {
   telnet_port=$(sed -n 's/.*telnet-port=\([0-9]*\).*/\1/p' "$out")
 }
 
+# stop_sim: stops it; anything but exit status 0 fails the test.
 stop_sim() {
+  local rc=0
   kill -TERM "$sim_pid" 2>/dev/null
-  wait "$sim_pid" 2>/dev/null
+  wait "$sim_pid" 2>/dev/null || rc=$?
+  [ "$rc" = 0 ] || fail "kivrouter-sim exited with status $rc (3: the tool broke the protocol): $(cat "$sim_out")"
 }
 
 # cli BIN_DIR COMMAND [ARGS...]: runs the packaged command line against the simulator with a

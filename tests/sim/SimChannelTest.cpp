@@ -14,7 +14,7 @@
 #include "log/CDownloadLog.h"
 #include "platform/ByteOrder.h"
 #include "platform/CUniqueFd.h"
-#include "sim/CBlockMemory.h"
+#include "tests/support/ImageParts.h"
 #include "tests/support/LogText.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/SimFixture.h"
@@ -191,7 +191,7 @@ TEST_F(SimChannelTest, FirmwareUpgradeRoundTrip)
     ASSERT_EQ(3u, extents.size());
     EXPECT_EQ(FIRMWARE_BASE, extents[0]["address"]);
     EXPECT_EQ(part0.size(), extents[0]["length"]);
-    EXPECT_EQ(CBlockMemory::Digest(part0.data(), part0.size()), extents[0]["digest"]);
+    EXPECT_EQ(Fnv1aDigest(part0), extents[0]["digest"]);
     EXPECT_EQ(77u, extents[2]["length"]);
 }
 
@@ -368,7 +368,7 @@ TEST_F(SimChannelTest, RouterTransferUpdatesVersion)
     const auto results = Find("event", "result");
     ASSERT_EQ(1u, results.size());
     EXPECT_EQ(data.size(), results[0]["length"]);
-    EXPECT_EQ(CBlockMemory::Digest(data.data(), data.size()), results[0]["digest"]);
+    EXPECT_EQ(Fnv1aDigest(data), results[0]["digest"]);
 
     CUdpHdlc udp(LOOPBACK_IP, m_pSim->RouterPort());
     uint8_t mac[6], ip[4];

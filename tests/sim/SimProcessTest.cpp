@@ -27,10 +27,10 @@ TEST(SimProcessTest, ReadyLineThenCleanExitOnSignals)
     }
 }
 
-TEST(SimProcessTest, StrictModeFailsAfterAViolation)
+TEST(SimProcessTest, StrictByDefaultItFailsAfterAViolation)
 {
     SimProcess sim;
-    ASSERT_TRUE(sim.Start({"--strict"}));
+    ASSERT_TRUE(sim.Start());
     CUdpHdlc udp(LOOPBACK_IP, sim.RouterPort());
     udp.m_Request.SetType(UDP_READY_PROBE); // without the router's address and MAC
     EXPECT_FALSE(udp.Exchange(200));

@@ -5,7 +5,6 @@
 
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
-#include "images/CBinFile.h"
 #include "res/Resources.h"
 
 namespace kivtest {
@@ -28,9 +27,9 @@ const std::vector<std::string>& FailureTexts()
     return TEXTS;
 }
 
-std::vector<CBlockMemory::Extent> ExtentsOf(const nlohmann::json& record)
+std::vector<MemoryExtent> RecordedExtents(const nlohmann::json& record)
 {
-    std::vector<CBlockMemory::Extent> extents;
+    std::vector<MemoryExtent> extents;
     if (!record.contains("extents") || !record["extents"].is_array())
         return extents;
     for (const auto& e : record["extents"])
@@ -45,30 +44,19 @@ bool IsEvent(const nlohmann::json& r, const char* proto, const char* event)
 
 } // namespace
 
-SoakCheck::Expected SoakCheck::Expect(const CBinFile& image)
+SoakCheck::Expected SoakCheck::Expect(const std::vector<uint8_t>& file, int component)
 {
     Expected expected;
-    if (!image.IsValid() || image.GetPartCount() == 0)
+    const std::vector<ImagePart> parts = ImagePartsOf(file);
+    if (parts.empty())
         return expected;
-    auto partData = [&image](size_t part) {
-        std::vector<uint8_t> data(image.GetSpan(part).m_nLength);
-        if (!image.ReadPartData(part, 0, static_cast<uint32_t>(data.size()), data.data()))
-            data.clear();
-        return data;
-    };
-    expected.router = image.GetType() < IMG_FIRMWARE;
+    expected.router = component < COMPONENT_FIRMWARE;
     if (expected.router) {
-        const std::vector<uint8_t> data = partData(0);
-        expected.length = data.size();
-        expected.digest = CBlockMemory::Digest(data.data(), data.size());
-        return expected;
+        expected.length = parts[0].data.size();
+        expected.digest = Fnv1aDigest(parts[0].data);
+    } else {
+        expected.extents = ExtentsOf(parts);
     }
-    CBlockMemory memory;
-    for (size_t part = 0; part < image.GetPartCount(); ++part) {
-        const std::vector<uint8_t> data = partData(part);
-        memory.Write(image.GetHeader(part).m_nTargetAddress, data.data(), data.size());
-    }
-    expected.extents = memory.Extents();
     return expected;
 }
 
@@ -180,7 +168,7 @@ void SoakCheck::CheckWritten(const Observation& o, int component, Verdict& v)
             held = held || (IsEvent(r, "router", "result") && r.value("value", 0u) == 4u /* success */ &&
                             r.value("length", uint64_t(0)) == e.length && r.value("digest", "") == e.digest);
         } else {
-            held = held || (IsEvent(r, "module", "image complete") && ExtentsOf(r) == e.extents);
+            held = held || (IsEvent(r, "module", "image complete") && RecordedExtents(r) == e.extents);
         }
     }
     if (!held) {

@@ -9,11 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/CBlockMemory.h"
 #include "tests/soak/SoakPlan.h"
+#include "tests/support/ImageParts.h"
 #include "tests/support/ProcessCounts.h"
-
-class CBinFile;
 
 namespace kivtest {
 
@@ -25,13 +23,14 @@ class SoakCheck {
 public:
     // What the simulator must hold for an image shown as written: a router image's data
     // (part 0) as length and digest, or a wireless image's parts as the extents of memory.
+    // Derived from the image file's bytes (`file`, the image of `component`).
     struct Expected {
         bool router = false;
         uint64_t length = 0;
         std::string digest;
-        std::vector<CBlockMemory::Extent> extents;
+        std::vector<MemoryExtent> extents;
     };
-    static Expected Expect(const CBinFile& image);
+    static Expected Expect(const std::vector<uint8_t>& file, int component);
 
     struct Row {
         std::string status;

@@ -222,7 +222,7 @@ TEST_P(SoakRun, Upgrade)
     o.plan = &plan;
     for (int c : plan.components) {
         o.rows[c] = SoakCheck::Row{Status(RowOf(c)), Colour(RowOf(c))};
-        o.expected[c] = SoakCheck::Expect(m_Table[c].m_Image);
+        o.expected[c] = SoakCheck::Expect(m_Table.Bytes(c), c);
     }
     o.transcript = Transcript();
     o.log = m_Log;
@@ -310,16 +310,10 @@ protected:
         return open == 0;
     }
 
+    // The simulator's transcript is a file: there is nothing to wait on but time.
     bool WaitAllConnectionsClosed(std::chrono::milliseconds limit) const
     {
-        const auto until = Clock::now() + limit;
-        while (!AllConnectionsClosed()) {
-            if (Clock::now() > until)
-                return false;
-            // The simulator's transcript is a file: there is nothing to wait on but time.
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
+        return WaitFor([this] { return AllConnectionsClosed(); }, static_cast<int>(limit.count()), 20);
     }
 
     // The fault-free run of the plan's images through the programs: the same images, the
@@ -389,8 +383,8 @@ TEST_P(SoakProgramsRun, Upgrade)
         o.upgradeRan = false;
         o.runFailed = true;
     }
-    for (auto& [c, image] : m_Images)
-        o.expected[c] = SoakCheck::Expect(image);
+    for (const auto& [c, bytes] : m_Files)
+        o.expected[c] = SoakCheck::Expect(bytes, c);
     o.transcript = ParseJsonLines(Transcript());
     o.log = Log();
     Keep(plan.seed, Transcript(), o.log);

@@ -7,7 +7,7 @@ namespace kivtest {
 
 void CliFixture::SetUpTestSuite() { ASSERT_TRUE(SampleSet::Shared().Ok()) << SampleSet::Shared().Error(); }
 
-void CliFixture::TearDown() { m_Sim.Stop(); }
+void CliFixture::TearDown() { m_Sim.ExpectCleanExit(); }
 
 std::string CliFixture::Samples(const std::string& family) { return SampleSet::Shared().Family(family); }
 
@@ -28,7 +28,7 @@ bool CliFixture::StartSim(const std::vector<std::string>& args, const std::strin
     return true;
 }
 
-void CliFixture::StopSim() { EXPECT_EQ(m_Sim.Stop(), 0) << m_Sim.Err(); }
+void CliFixture::StopSim() { m_Sim.ExpectCleanExit(); }
 
 std::vector<std::string> CliFixture::CliArgs(const std::string& command, const std::string& images, bool json) const
 {
@@ -63,21 +63,29 @@ CliRun CliFixture::Finish(Process& cli, std::chrono::seconds limit)
     return run;
 }
 
-CliRun CliFixture::RunCli(const std::string& command, const std::string& images, std::vector<std::string> extra,
-                          std::chrono::seconds limit)
+CliRun CliFixture::RunArgv(const std::vector<std::string>& argv, const Process::Env& env, std::chrono::seconds limit)
 {
-    std::vector<std::string> argv = CliArgs(command, images);
-    argv.insert(argv.end(), extra.begin(), extra.end());
+    Process::Env merged = CliEnv();
+    for (const auto& [name, value] : env)
+        merged[name] = value;
     Process cli;
-    if (!cli.Start(argv, CliEnv())) {
+    if (!cli.Start(argv, merged)) {
         ADD_FAILURE() << cli.Error();
         return CliRun();
     }
     return Finish(cli, limit);
 }
 
-std::string CliFixture::Log() const { return ReadFile(m_Dir / "KivUpgradeLog.txt"); }
+CliRun CliFixture::RunCli(const std::string& command, const std::string& images, std::vector<std::string> extra,
+                          std::chrono::seconds limit)
+{
+    std::vector<std::string> argv = CliArgs(command, images);
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return RunArgv(argv, {}, limit);
+}
 
-std::string CliFixture::Transcript() const { return ReadFile(m_Dir / "transcript.jsonl"); }
+std::string CliFixture::Log() const { return ReadRequiredFile(m_Dir / "KivUpgradeLog.txt"); }
+
+std::string CliFixture::Transcript() const { return ReadRequiredFile(m_Dir / "transcript.jsonl"); }
 
 } // namespace kivtest

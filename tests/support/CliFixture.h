@@ -41,6 +41,10 @@ protected:
     Process::Env CliEnv() const;
     // Waits for a started kivupgrade-cli and collects its run.
     CliRun Finish(Process& cli, std::chrono::seconds limit);
+    // Runs `argv` (kivupgrade-cli and its arguments, perhaps behind a command that runs it
+    // elsewhere) to its end, in CliEnv() changed by `env` (an empty value removes).
+    CliRun RunArgv(const std::vector<std::string>& argv, const Process::Env& env = {},
+                   std::chrono::seconds limit = std::chrono::seconds(300));
     CliRun RunCli(const std::string& command, const std::string& images, std::vector<std::string> extra = {},
                   std::chrono::seconds limit = std::chrono::seconds(300));
 

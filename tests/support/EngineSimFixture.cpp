@@ -79,7 +79,7 @@ void EngineSimFixture::EndUpgrade()
     EXPECT_EQ(m_pEngine->m_Busy.load(), 0);
     EXPECT_FALSE(m_pEngine->m_Adapter.IsOpen());
     StopSim();
-    m_Log = ReadFile(m_LogPath);
+    m_Log = ReadRequiredFile(m_LogPath);
 }
 
 int EngineSimFixture::LogLines(const std::string& message) const { return CountLogMessages(m_Log, message); }

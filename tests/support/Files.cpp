@@ -1,5 +1,7 @@
 #include "tests/support/Files.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -8,6 +10,16 @@ namespace kivtest {
 std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ReadRequiredFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        ADD_FAILURE() << path << " cannot be read: it was never written";
+        return std::string();
+    }
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 

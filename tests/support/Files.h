@@ -11,6 +11,11 @@ namespace kivtest {
 // The whole file as bytes in a string; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 
+// The same for a file the test relies on (a transcript, a download log): one that cannot be
+// read is a test failure, so that "nothing of X in it" never passes on a file that was never
+// written.
+std::string ReadRequiredFile(const std::string& path);
+
 // Writes `bytes` as the whole file; false when it cannot be written.
 bool WriteFile(const std::string& path, const std::string& bytes);
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);

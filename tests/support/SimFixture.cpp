@@ -54,7 +54,10 @@ std::vector<nlohmann::json> ParseJsonLines(const std::string& text)
     return records;
 }
 
-std::vector<nlohmann::json> SimFixture::Transcript() const { return ParseJsonLines(ReadFile(m_Config.transcriptPath)); }
+std::vector<nlohmann::json> SimFixture::Transcript() const
+{
+    return ParseJsonLines(ReadRequiredFile(m_Config.transcriptPath));
+}
 
 std::vector<nlohmann::json> SimFixture::Find(const std::string& key, const std::string& value) const
 {

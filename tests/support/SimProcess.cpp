@@ -25,6 +25,8 @@ bool ParseReadyLine(const std::string& line, uint16_t& routerPort, uint16_t& tel
                              "--telnet-port", options.telnetPort, "--time-scale", ScaleArgument(options.timeScale)});
     if (!options.transcript.empty())
         argv.insert(argv.end(), {"--transcript", options.transcript});
+    if (options.strict)
+        argv.push_back("--strict");
     argv.insert(argv.end(), args.begin(), args.end());
     if (!m_Process.Start(argv, options.env))
         return ::testing::AssertionFailure() << m_Process.Error();
@@ -35,6 +37,19 @@ bool ParseReadyLine(const std::string& line, uint16_t& routerPort, uint16_t& tel
                                              << "): " << m_Process.Out() << m_Process.Err();
     }
     return ::testing::AssertionSuccess();
+}
+
+SimProcess::~SimProcess() { ExpectCleanExit(); }
+
+void SimProcess::ExpectCleanExit()
+{
+    if (!m_Process.Running())
+        return;
+    const int status = Stop();
+    if (status != 0)
+        ADD_FAILURE() << "kivrouter-sim exited with status " << status
+                      << (status == 3 ? " (the peer broke the protocol)" : "") << ":\n"
+                      << m_Process.Err();
 }
 
 } // namespace kivtest

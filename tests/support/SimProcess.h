@@ -21,14 +21,25 @@ struct SimOptions {
     std::string transcript;          // --transcript FILE when not empty
     std::vector<std::string> prefix; // runs the simulator through this command (ip netns exec NS)
     Process::Env env;
+    // --strict: the simulator exits 3 when the peer broke the protocol. Every test judges the
+    // wire this way unless it turns it off.
+    bool strict = true;
 };
 
-// kivrouter-sim as a program of its own: started (by default on 127.0.0.1 with the ports
-// left to the system), its "ready" line read and parsed for the ports it took, stopped by
-// its process id. A missing program is the caller's to skip (KIV_REQUIRE_PROGRAM(Program()));
-// a present program that does not get ready is a failure.
+// kivrouter-sim as a program of its own: started (by default strict, on 127.0.0.1 with the
+// ports left to the system), its "ready" line read and parsed for the ports it took, stopped
+// by its process id. A missing program is the caller's to skip
+// (KIV_REQUIRE_PROGRAM(Program())); a present program that does not get ready is a failure.
+// A simulator still running when its SimProcess ends is stopped then, and anything but exit
+// status 0 (3: the peer broke the protocol) fails the test; a caller that stops it itself
+// checks the status Stop returns.
 class SimProcess {
 public:
+    SimProcess() = default;
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
     static std::string Program() { return BuildProgram(SIM_PROGRAM); }
 
     // Starts the simulator with `args` after the options' own and waits for "ready".
@@ -45,6 +56,8 @@ public:
     {
         return m_Process.Stop(sig, limit);
     }
+    // Stops a running simulator and fails the test unless it exited 0.
+    void ExpectCleanExit();
     Process& GetProcess() { return m_Process; }
     const std::string& Err() const { return m_Process.Err(); }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -24,6 +26,12 @@ TcpPeer::~TcpPeer()
 {
     m_Stop.Set();
     m_Thread.join();
+}
+
+void TcpPeer::SetKeepReceived(bool keep)
+{
+    std::lock_guard lock(m_Mutex);
+    m_bKeep = keep;
 }
 
 void TcpPeer::SetFrameResponder(FrameResponder responder)
@@ -115,6 +123,9 @@ void TcpPeer::Accept()
     CUniqueFd fd(::accept4(m_Listen.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!fd.Valid())
         return;
+    // Answers go out at once, as a router's would.
+    const int one = 1;
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::string greeting;
     {
         std::lock_guard sendLock(m_SendLock);
@@ -164,7 +175,8 @@ void TcpPeer::Receive()
 void TcpPeer::OnBytesLocked(const uint8_t* bytes, size_t count, std::vector<std::string>& out, bool& close)
 {
     for (size_t i = 0; i < count && !close; ++i) {
-        m_Raw.push_back(bytes[i]);
+        if (m_bKeep)
+            m_Raw.push_back(bytes[i]);
         OnFrameByteLocked(bytes[i], out);
         if (m_LineResponder)
             OnLineByteLocked(bytes[i], out, close);
@@ -183,7 +195,8 @@ void TcpPeer::OnFrameByteLocked(uint8_t byte, std::vector<std::string>& out)
     m_Pending.clear();
     if (payload.empty())
         return;
-    m_Frames.push_back(payload);
+    if (m_bKeep)
+        m_Frames.push_back(payload);
     if (m_FrameResponder) {
         for (const Bytes& reply : m_FrameResponder(payload))
             out.emplace_back(reply.begin(), reply.end());

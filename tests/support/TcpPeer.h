@@ -40,6 +40,9 @@ public:
 
     uint16_t Port() const { return m_nPort; }
 
+    // False: nothing received is kept (Received() and Frames() stay empty), for a peer that
+    // answers frames without end (a benchmark).
+    void SetKeepReceived(bool keep);
     void SetFrameResponder(FrameResponder responder);
     void SetLineResponder(LineResponder responder);
     void SetConnectHandler(ConnectHandler handler);
@@ -78,6 +81,7 @@ private:
     std::condition_variable m_Cond;
     CUniqueFd m_Client;
     int m_nConnections = 0;
+    bool m_bKeep = true;
     FrameResponder m_FrameResponder;
     LineResponder m_LineResponder;
     ConnectHandler m_ConnectHandler;

@@ -27,11 +27,19 @@ bool TestComponentTable::Use(int type, std::vector<uint8_t> bytes, const std::st
 {
     m_Storage.push_back(std::make_unique<std::vector<uint8_t>>(std::move(bytes)));
     const auto& stored = *m_Storage.back();
+    m_Bytes[type] = &stored;
     ComponentEntry& entry = m_Table[type];
     if (!entry.m_Image.OpenMemory(stored.data(), stored.size(), static_cast<uint32_t>(type), true, path))
         return false;
     entry.m_UpgradeFlag = 1;
     return static_cast<int>(entry.m_Image.GetType()) == type;
+}
+
+const std::vector<uint8_t>& TestComponentTable::Bytes(int type) const
+{
+    static const std::vector<uint8_t> NONE;
+    const auto found = m_Bytes.find(type);
+    return found == m_Bytes.end() ? NONE : *found->second;
 }
 
 const SampleImage::SampleInfo* TestComponentTable::Find(int type)

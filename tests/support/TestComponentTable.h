@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ public:
     // Puts `bytes` as the image of entry `type`, marked for upgrade.
     bool Use(int type, std::vector<uint8_t> bytes, const std::string& path = "/samples/image.bin");
 
+    // The bytes of entry `type`'s image (empty when there is none).
+    const std::vector<uint8_t>& Bytes(int type) const;
+
     ComponentEntry* Get() { return m_Table; }
     ComponentEntry& operator[](int index) { return m_Table[index]; }
 
@@ -28,6 +32,7 @@ private:
     static const SampleImage::SampleInfo* Find(int type);
 
     std::vector<std::unique_ptr<std::vector<uint8_t>>> m_Storage;
+    std::map<int, const std::vector<uint8_t>*> m_Bytes;
     ComponentEntry m_Table[COMPONENT_COUNT];
 };
 

@@ -14,10 +14,12 @@ constexpr uint32_t TEST_START_TICK = 0xFFFFFFFFu - 20000u + 1u;
 
 // The scale when the runner chose none (scripts/test.sh sets KIV_TIME_SCALE=0.05).
 constexpr double DEFAULT_TEST_TIME_SCALE = 0.05;
-// The Telnet client takes as a reply whatever arrived within 500 scaled ms; below this scale
-// that is under 50 real ms, too short on a loaded machine (parallel tests, other builds).
-// ThreadSanitizer slows both ends of the exchange several times over: 50 ms then missed the
-// simulator's login prompt under a load of 10 on two cores, so its builds wait 250 ms.
+// The Telnet client takes as a reply whatever arrived within 500 scaled ms
+// (TELNET_REPLY_MS); a run that reads Telnet replies leaves the peer TELNET_REPLY_REAL_MS of
+// real time to answer, and its scale follows from the two. 50 ms (scale 0.1) was too short
+// on a loaded machine (parallel tests, other builds); ThreadSanitizer slows both ends of the
+// exchange several times over (50 ms missed the simulator's login prompt under a load of 10
+// on two cores), so its builds leave 250 ms.
 #if defined(__SANITIZE_THREAD__)
 #define KIV_TEST_THREAD_SANITIZER 1
 #elif defined(__has_feature)
@@ -25,11 +27,13 @@ constexpr double DEFAULT_TEST_TIME_SCALE = 0.05;
 #define KIV_TEST_THREAD_SANITIZER 1
 #endif
 #endif
+constexpr double TELNET_REPLY_MS = 500;
 #ifdef KIV_TEST_THREAD_SANITIZER
-constexpr double TELNET_TIME_SCALE_FLOOR = 0.5;
+constexpr double TELNET_REPLY_REAL_MS = 250;
 #else
-constexpr double TELNET_TIME_SCALE_FLOOR = 0.1;
+constexpr double TELNET_REPLY_REAL_MS = 100;
 #endif
+constexpr double TELNET_TIME_SCALE_FLOOR = TELNET_REPLY_REAL_MS / TELNET_REPLY_MS;
 
 // The scale of this test run: KIV_TIME_SCALE when set to a positive number, else 0.05. The
 // test main applies it to the test process.

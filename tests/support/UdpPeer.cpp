@@ -4,14 +4,41 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace kivtest {
+
+namespace {
+
+// When the kernel queued the datagram `message` came with (its SO_TIMESTAMPNS stamp), on
+// the steady clock; now when it carries none. Peers that order datagrams among themselves
+// then do not depend on how soon each peer's thread was scheduled.
+std::chrono::steady_clock::time_point ArrivalTime(msghdr& message)
+{
+    const auto now = std::chrono::steady_clock::now();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        timespec stamp{};
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        const auto queued =
+            std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+        return now - (std::chrono::system_clock::now() - queued);
+    }
+    return now;
+}
+
+} // namespace
 
 UdpPeer::UdpPeer(uint8_t lastOctet, uint16_t port) : m_nPort(port)
 {
     m_Socket = BindLoopback(SOCK_DGRAM, m_nPort, lastOctet);
-    if (m_Socket.Valid())
+    const int on = 1;
+    if (m_Socket.Valid() && ::setsockopt(m_Socket.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0)
         m_Thread = std::thread([this] { Run(); });
+    else
+        m_Socket.Reset();
 }
 
 UdpPeer::~UdpPeer()
@@ -77,14 +104,22 @@ void UdpPeer::Run()
         if (fds[0].revents != 0)
             return;
         uint8_t buffer[65536];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
         Datagram datagram;
-        socklen_t fromLength = sizeof datagram.from;
-        const ssize_t n = ::recvfrom(m_Socket.Get(), buffer, sizeof buffer, 0,
-                                     reinterpret_cast<sockaddr*>(&datagram.from), &fromLength);
+        iovec io{buffer, sizeof buffer};
+        msghdr message{};
+        message.msg_name = &datagram.from;
+        message.msg_namelen = sizeof datagram.from;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(m_Socket.Get(), &message, 0);
         if (n < 0)
             continue;
+        const socklen_t fromLength = message.msg_namelen;
         datagram.bytes.assign(buffer, buffer + n);
-        datagram.at = std::chrono::steady_clock::now();
+        datagram.at = ArrivalTime(message);
         std::vector<Bytes> replies;
         {
             std::lock_guard lock(m_Mutex);

@@ -18,7 +18,8 @@
 namespace kivtest {
 
 // A UDP peer on 127.0.0.`lastOctet` (port bound to 0 and read back, or the port given). A
-// thread of its own keeps every datagram it receives, with its sender and arrival time, and
+// thread of its own keeps every datagram it receives, with its sender and arrival time (when
+// the kernel queued it, so arrivals at two peers compare in the order they were sent), and
 // answers each with what the responder returns, sent back to the sender.
 class UdpPeer {
 public:
