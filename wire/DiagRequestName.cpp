@@ -72,9 +72,19 @@ const char* Of(std::span<const uint8_t> p)
 
 const std::vector<std::string>& ModuleRequests()
 {
-    static const std::vector<std::string> NAMES = {
-        HAND_SHAKE, BOARD_VERSION_NAME, DASHBOARD_VERSION_NAME, NV_BACKUP,  NV_RESTORE, NV_RESTORE_STATUS_NAME, CHANGE_MODE,
-        SWITCH_TO_DOWNLOADER, UNLOCK, BLOCK_WRITE, RESET, NV_READ, NV_WRITE};
+    static const std::vector<std::string> NAMES = {HAND_SHAKE,
+                                                   BOARD_VERSION_NAME,
+                                                   DASHBOARD_VERSION_NAME,
+                                                   NV_BACKUP,
+                                                   NV_RESTORE,
+                                                   NV_RESTORE_STATUS_NAME,
+                                                   CHANGE_MODE,
+                                                   SWITCH_TO_DOWNLOADER,
+                                                   UNLOCK,
+                                                   BLOCK_WRITE,
+                                                   RESET,
+                                                   NV_READ,
+                                                   NV_WRITE};
     return NAMES;
 }
 
