@@ -104,9 +104,8 @@ int CUpgradeCommand::Execute()
         mark = m_View.GetNotifications().size();
         m_Printer.Start();
         m_pDlg->OnUpgrade();
-        m_View.Pump(
-            [&] { return HasNotification(m_View, mark, {NOTIFY_UPGRADE_DONE}) && !m_pDlg->IsWorkerRunning(); },
-            [this] { OnIdle(); });
+        m_View.Pump([&] { return HasNotification(m_View, mark, {NOTIFY_UPGRADE_DONE}) && !m_pDlg->IsWorkerRunning(); },
+                    [this] { OnIdle(); });
         m_Printer.Stop();
         m_Report.m_bUpgradeRan = true;
     }
@@ -182,8 +181,7 @@ void CUpgradeCommand::PrintLogPlace() const
                  m_Report.m_strLogPath.empty() ? "(not written)" : MakePrintable(m_Report.m_strLogPath).c_str());
     std::fflush(logOut);
     if (!m_Report.m_strLogError.empty())
-        std::fprintf(stderr, "The download log cannot be written: %s\n",
-                     MakePrintable(m_Report.m_strLogError).c_str());
+        std::fprintf(stderr, "The download log cannot be written: %s\n", MakePrintable(m_Report.m_strLogError).c_str());
 }
 
 int CUpgradeCommand::DecideResult(CUpgradeEngine& engine)
@@ -211,10 +209,14 @@ int CUpgradeCommand::DecideResult(CUpgradeEngine& engine)
     if (outcome.bFailed || !failedRows.empty()) {
         m_Report.m_bUpgradeFailed = true;
         m_Report.m_strUpgradeResult = outcome.strResultText;
-        m_Report.m_strReason =
-            "The upgrade failed: " +
-            (outcome.strResultText.empty() ? std::string("a step failed") : outcome.strResultText) +
-            (failedRows.empty() ? std::string(" (before any component was written).") : " (" + failedRows + ").");
+        if (failedRows.empty() && !outcome.strFailureText.empty()) {
+            // No row shows it: the engine's text says what failed and what had been written.
+            m_Report.m_strReason = "The upgrade failed: " + outcome.strFailureText;
+            return 1;
+        }
+        m_Report.m_strReason = "The upgrade failed: " +
+                               (outcome.strResultText.empty() ? std::string("a step failed") : outcome.strResultText) +
+                               (failedRows.empty() ? std::string(".") : " (" + failedRows + ").");
         return 1;
     }
     return 0;

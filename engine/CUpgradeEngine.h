@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
@@ -24,6 +25,9 @@ struct UpgradeRunOutcome {
     bool bShownInRow = false;  // the failure is visible in a component row
     uint32_t nResultId = 103;  // string-table id of the result
     std::string strResultText; // its text
+    // For a failure no row shows: what failed and which components had been written before
+    // it (the warning box and the command line say this); empty otherwise.
+    std::string strFailureText;
 };
 
 // Performs an upgrade: sends the router-module images over the TCP channel, erases the
@@ -195,6 +199,8 @@ private:
     // Runs the component steps on an open channel.
     StepsResult RunSteps();
     void SetOutcome(bool failed, bool shownInRow);
+    // What failed, for a failure no row shows, and what this run had written before it.
+    std::string UnshownFailureText() const;
     void LogRouterMac();
     bool ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs);
     bool SendRouterData(CBinFile& image, uint32_t total);
@@ -211,6 +217,7 @@ private:
     ComponentEntry* m_pTable;
     std::atomic<uint64_t> m_nPausedMs{0};
     std::array<std::string, COMPONENT_COUNT> m_ReadBack; // guarded by m_OutcomeLock
+    std::vector<int> m_Written;                          // the components this run has written, in order
     mutable std::mutex m_OutcomeLock;
     UpgradeRunOutcome m_Outcome;
 };
