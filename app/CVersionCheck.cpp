@@ -176,9 +176,7 @@ std::string CVersionCheck::SeveralRoutersText(const std::vector<DiscoveryReply>&
 {
     std::string named;
     for (size_t i = 0; i < routers.size(); ++i) {
-        const auto& m = routers[i].mac;
-        char mac[24];
-        std::snprintf(mac, sizeof mac, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+        const std::string mac = FormatMac(routers[i].mac);
         named += std::string(i == 0                    ? ""
                              : i + 1 == routers.size() ? " and "
                                                        : ", ") +
@@ -222,9 +220,8 @@ void CVersionCheck::StoreRouter(const DiscoveryReply& reply, std::string& versio
     m_Engine.m_RouterIp = reply.ip;
     m_bRouterFound = true;
     versionText = reply.text;
-    const auto& m = reply.mac;
-    LogPrintf(m_Engine.m_Log, "Router found: %s, MAC %02X-%02X-%02X-%02X-%02X-%02X%s%s", FormatIpv4(reply.ip).c_str(),
-              m[0], m[1], m[2], m[3], m[4], m[5], m_Overrides.interfaceName.empty() ? "" : ", through ",
+    LogPrintf(m_Engine.m_Log, "Router found: %s, MAC %s%s%s", FormatIpv4(reply.ip).c_str(),
+              FormatMac(reply.mac).c_str(), m_Overrides.interfaceName.empty() ? "" : ", through ",
               m_Overrides.interfaceName.c_str());
 }
 

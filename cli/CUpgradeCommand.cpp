@@ -20,13 +20,6 @@ namespace {
 
 constexpr uint32_t IDS_UPGRADE_IN_PROCESS = 140;
 
-std::string FormatMac(const std::array<uint8_t, 6>& mac)
-{
-    char text[24];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
-}
-
 bool HasNotification(const CCliView& view, size_t from, std::initializer_list<int> codes)
 {
     std::vector<int> seen = view.GetNotifications();
@@ -142,8 +135,8 @@ int CUpgradeCommand::Finish()
     for (uint8_t b : engine.m_RouterIp)
         found = found || b != 0;
     if (found) {
-        m_Report.m_strRouterIp = FormatIpv4(engine.m_RouterIp);
-        m_Report.m_strRouterMac = FormatMac(engine.m_RouterMac);
+        m_Report.m_strRouterIp = engine.GetRouterIpText();
+        m_Report.m_strRouterMac = engine.GetRouterMacText();
     }
     m_Report.m_nExitCode = DecideResult(engine);
 

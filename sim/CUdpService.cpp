@@ -23,25 +23,16 @@ const char* RecordName(uint8_t type)
     }
 }
 
-std::string MacText(const uint8_t* mac)
-{
-    char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
-}
-
-std::string IpText(const uint8_t* ip)
-{
-    return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
-           std::to_string(ip[3]);
-}
-
 nlohmann::json RecordFields(const uint8_t* record)
 {
     UdpRecord r;
     r.Assign(record);
-    return {{"kind", "record"},         {"type", record[0]},          {"name", RecordName(record[0])},
-            {"ip", IpText(record + 1)}, {"mac", MacText(record + 5)}, {"text", r.GetText()},
+    return {{"kind", "record"},
+            {"type", record[0]},
+            {"name", RecordName(record[0])},
+            {"ip", FormatIpv4(record + 1)},
+            {"mac", FormatMac(record + 5)},
+            {"text", r.GetText()},
             {"spare", record[31]}};
 }
 

@@ -50,6 +50,15 @@ std::string FormatIpv4(const uint8_t address[4])
 
 std::string FormatIpv4(const std::array<uint8_t, 4>& address) { return FormatIpv4(address.data()); }
 
+std::string FormatMac(const uint8_t mac[6])
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return text;
+}
+
+std::string FormatMac(const std::array<uint8_t, 6>& mac) { return FormatMac(mac.data()); }
+
 bool IsLoopbackIpv4(const std::array<uint8_t, 4>& address) { return address[0] == 127; }
 
 bool ParsePort(const std::string& text, uint16_t& port)

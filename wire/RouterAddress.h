@@ -20,6 +20,10 @@ bool ParseIpv4(const std::string& text, std::array<uint8_t, 4>& address);
 std::string FormatIpv4(const std::array<uint8_t, 4>& address);
 std::string FormatIpv4(const uint8_t address[4]);
 
+// "%02X-%02X-%02X-%02X-%02X-%02X" of a MAC address, the first byte first.
+std::string FormatMac(const std::array<uint8_t, 6>& mac);
+std::string FormatMac(const uint8_t mac[6]);
+
 // True for an address in 127.0.0.0/8.
 bool IsLoopbackIpv4(const std::array<uint8_t, 4>& address);
 

@@ -23,6 +23,7 @@ TEST(RouterAddress, DottedAddressesHaveOneRule)
         EXPECT_EQ(a, g.address) << g.text;
         EXPECT_EQ(FormatIpv4(a), g.text);
     }
+    EXPECT_EQ(FormatMac(std::array<uint8_t, 6>{0x00, 0x1A, 0x2B, 0xC3, 0xD4, 0xFF}), "00-1A-2B-C3-D4-FF");
     // Leading zeros are refused: "010" is 8 to a reader that takes it as octal.
     for (const char* bad :
          {"",           "1.2.3",      "1.2.3.4.5", "256.1.1.1", "1.2.3.x",  " 1.2.3.4",  "1.2.3.4 ",
