@@ -181,7 +181,7 @@ int CKivOneClickDlg::OnWorkerNotify(int code)
             {
                 std::lock_guard<std::mutex> lock(m_OutcomeMutex);
                 m_bUpgradeFailedSilently = outcome.bFailed && !outcome.bShownInRow;
-                m_strUpgradeFailureText = m_bUpgradeFailedSilently ? outcome.strResultText : std::string();
+                m_strUpgradeFailureText = m_bUpgradeFailedSilently ? outcome.strFailureText : std::string();
                 historyError = m_strHistoryError;
             }
             if (m_bEndAfterUpgrade) {
@@ -190,7 +190,7 @@ int CKivOneClickDlg::OnWorkerNotify(int code)
                 break;
             }
             if (outcome.bFailed && !outcome.bShownInRow)
-                m_pView->ShowWarning(outcome.strResultText);
+                m_pView->ShowWarning(outcome.strFailureText);
             if (!historyError.empty())
                 m_pView->ShowWarning("The upgrade history cannot be written: " + historyError);
         }

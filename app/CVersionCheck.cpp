@@ -16,6 +16,9 @@
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
+#include "wire/TelnetDialogue.h"
+
+using namespace TelnetDialogue;
 
 namespace {
 
@@ -173,9 +176,7 @@ std::string CVersionCheck::SeveralRoutersText(const std::vector<DiscoveryReply>&
 {
     std::string named;
     for (size_t i = 0; i < routers.size(); ++i) {
-        const auto& m = routers[i].mac;
-        char mac[24];
-        std::snprintf(mac, sizeof mac, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+        const std::string mac = FormatMac(routers[i].mac);
         named += std::string(i == 0                    ? ""
                              : i + 1 == routers.size() ? " and "
                                                        : ", ") +
@@ -219,9 +220,8 @@ void CVersionCheck::StoreRouter(const DiscoveryReply& reply, std::string& versio
     m_Engine.m_RouterIp = reply.ip;
     m_bRouterFound = true;
     versionText = reply.text;
-    const auto& m = reply.mac;
-    LogPrintf(m_Engine.m_Log, "Router found: %s, MAC %02X-%02X-%02X-%02X-%02X-%02X%s%s", FormatIpv4(reply.ip).c_str(),
-              m[0], m[1], m[2], m[3], m[4], m[5], m_Overrides.interfaceName.empty() ? "" : ", through ",
+    LogPrintf(m_Engine.m_Log, "Router found: %s, MAC %s%s%s", FormatIpv4(reply.ip).c_str(),
+              FormatMac(reply.mac).c_str(), m_Overrides.interfaceName.empty() ? "" : ", through ",
               m_Overrides.interfaceName.c_str());
 }
 
@@ -255,11 +255,11 @@ bool CVersionCheck::TelnetLogin(const std::string& prompt)
         return fail("创建TCP连接失败", "the router's Telnet could not be reached");
     if (!m_Telnet.WaitReply(TELNET_WAIT_MS))
         return fail("没有收到Telnet的登录提示信息", "the router's Telnet sent no login prompt");
-    if (m_Telnet.FindLine(":") == -1)
+    if (m_Telnet.FindLine(LOGIN_PROMPT_MARK) == -1)
         return fail("Telnet的登录提示中没有':'", "the router's Telnet login prompt had no ':'");
-    if (!m_Telnet.SendAndWait("admin\r\n", ":", TELNET_WAIT_MS))
+    if (!m_Telnet.SendAndWait(std::string(USER) + LINE_END, LOGIN_PROMPT_MARK, TELNET_WAIT_MS))
         return fail("输入用户名admin失败", "the router's Telnet did not take the user name");
-    if (!m_Telnet.SendAndWait("tovex\r\n", prompt, TELNET_WAIT_MS))
+    if (!m_Telnet.SendAndWait(std::string(PASSWORD) + LINE_END, prompt, TELNET_WAIT_MS))
         return fail("输入密码tovex失败", "the router's Telnet did not take the password");
     return true;
 }
@@ -276,10 +276,9 @@ std::string CVersionCheck::NewestValidLine() const
     return std::string();
 }
 
-std::string CVersionCheck::ReadVersionLine(const char* command, const char* failLine, std::string& why)
+std::string CVersionCheck::ReadVersionLine(const std::string& command, const char* failLine, std::string& why)
 {
-    const std::string text = std::string(command) + "\r\n";
-    if (!m_Telnet.SendAndWait(text, "#", TELNET_WAIT_MS)) {
+    if (!m_Telnet.SendAndWait(command + LINE_END, PROMPT_FAMILY_A, TELNET_WAIT_MS)) {
         LogPrintf(m_Engine.m_Log, "%s", failLine);
         why = std::string("the router did not answer \"") + command + "\"";
         return std::string();
@@ -296,17 +295,17 @@ void CVersionCheck::ReadRouterVersions(const std::string& fallback)
         m_pTable[i].m_CurrentVersion.clear();
 
     if (HasImage(COMPONENT_BOOT) || HasImage(COMPONENT_APP) || HasImage(COMPONENT_CUSTOMIZATION)) {
-        if (TelnetLogin("#")) {
+        if (TelnetLogin(PROMPT_FAMILY_A)) {
             std::string why;
             if (HasImage(COMPONENT_BOOT)) {
-                std::string line = ReadVersionLine("nvram get cfe_version", "获取cfe_version失败", why);
+                std::string line = ReadVersionLine(NvramGet(NVRAM_BOOT_VERSION), "获取cfe_version失败", why);
                 if (!line.empty())
                     m_pTable[COMPONENT_BOOT].m_CurrentVersion = line;
                 NoteVersionProblem(COMPONENT_BOOT, why);
             }
             why.clear();
             if (HasImage(COMPONENT_APP) || HasImage(COMPONENT_CUSTOMIZATION)) {
-                std::string line = ReadVersionLine("nvram get app_version", "获取app_version失败", why);
+                std::string line = ReadVersionLine(NvramGet(NVRAM_APP_VERSION), "获取app_version失败", why);
                 if (!line.empty())
                     m_pTable[COMPONENT_APP].m_CurrentVersion = line;
                 NoteVersionProblem(COMPONENT_APP, why);
@@ -329,10 +328,11 @@ void CVersionCheck::ReadRouterVersions(const std::string& fallback)
         HasImage(COMPONENT_CONFIG_FILE)) {
         std::string& appB = m_pTable[COMPONENT_APP_B].m_CurrentVersion;
         std::string why;
-        if (!TelnetLogin("QRX")) {
+        if (!TelnetLogin(PROMPT_FAMILY_B)) {
             why = m_strTelnetProblem;
-        } else if (!m_Telnet.SendAndWait("diag display version\r\n", "success", TELNET_WAIT_MS)) {
-            why = "the router did not answer \"diag display version\"";
+        } else if (!m_Telnet.SendAndWait(std::string(DISPLAY_VERSION) + LINE_END, DISPLAY_VERSION_DONE,
+                                         TELNET_WAIT_MS)) {
+            why = std::string("the router did not answer \"") + DISPLAY_VERSION + "\"";
         } else {
             const std::string marker = VERSION_MARKER;
             for (int i = m_Telnet.GetLineCount() - 1; i >= 0; --i) {
@@ -344,7 +344,7 @@ void CVersionCheck::ReadRouterVersions(const std::string& fallback)
                 }
             }
             if (!IsValidVersion(appB))
-                why = "the router's answer to \"diag display version\" held no version";
+                why = std::string("the router's answer to \"") + DISPLAY_VERSION + "\" held no version";
         }
         m_Telnet.Disconnect();
         std::string version = IsValidVersion(appB) ? appB : fallback;

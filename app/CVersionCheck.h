@@ -44,7 +44,6 @@ public:
     static constexpr uint32_t DISCOVERY_RETRY_PAUSE_MS = CRouterFinder::RETRY_PAUSE_MS;
     static constexpr uint32_t TELNET_WAIT_MS = 500;
     static constexpr const char* FORCE_LOAD_TEXT = "Can't read in force-load mode";
-    static constexpr const char* VERSION_MARKER = "software version: ";
 
     // What the check needs from the dialog.
     struct Hooks {
@@ -64,7 +63,7 @@ public:
     bool CheckVersions();
     // One discovery try to `target`; fills the engine's router identity and `versionText`.
     bool DiscoverRouter(const std::array<uint8_t, 4>& target, std::string& versionText);
-    // Logs in on the Telnet client; `prompt` is "#" (family A) or "QRX" (family B).
+    // Logs in on the Telnet client; `prompt` is the family's (TelnetDialogue::PROMPT_FAMILY_A or _B).
     bool TelnetLogin(const std::string& prompt);
     // Fills the current versions of entries 0 to 6; `fallback` replaces what cannot be read.
     void ReadRouterVersions(const std::string& fallback);
@@ -105,7 +104,7 @@ private:
     void NoteVersionProblem(int index, const std::string& why);
     // Sends `command` and takes the newest valid-version line of the answer; empty, with
     // `why` set (and `failLine` logged when nothing answered), when there is none.
-    std::string ReadVersionLine(const char* command, const char* failLine, std::string& why);
+    std::string ReadVersionLine(const std::string& command, const char* failLine, std::string& why);
     bool Stopped() const { return m_Hooks.stopRequested && m_Hooks.stopRequested(); }
     bool Discover(std::string& versionText);
     // False (logged and warned) when the time scale may not drive the router just found.

@@ -1,6 +1,7 @@
 #include "app/DiscoveryHint.h"
 
 #include "net/CNetInterfaces.h"
+#include "wire/RouterAddress.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ std::vector<NetInterface> Considered(const CNetInterfaces& interfaces, const std
 void SubnetLine(const std::array<uint8_t, 4>& target, const std::vector<NetInterface>& considered,
                 const std::string& interfaceName, std::vector<std::string>& lines)
 {
-    const bool loopbackTarget = target[0] == 127;
+    const bool loopbackTarget = IsLoopbackIpv4(target);
     std::vector<NetInterface> on;
     for (const NetInterface& e : considered) {
         if (e.loopback == loopbackTarget && e.Contains(target))

@@ -4,6 +4,7 @@
 #include "images/PartHeader.h"
 #include "platform/ByteOrder.h"
 #include "platform/CReadOnlyFile.h"
+#include "wire/RouterKindBits.h"
 
 uint32_t ImageTypeNamedByHeaders(const std::string& path)
 {

@@ -1,6 +1,5 @@
 #include "app/RouterOverrides.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -20,33 +19,6 @@ std::string QuotedName(const std::string& name)
 } // namespace
 
 RouterOverrides::RouterOverrides() : targets{{192, 168, 1, 255}, {255, 255, 255, 255}} {}
-
-bool ParseIpv4(const std::string& text, std::array<uint8_t, 4>& address)
-{
-    std::array<uint8_t, 4> parsed{};
-    size_t pos = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (i > 0) {
-            if (pos >= text.size() || text[pos] != '.')
-                return false;
-            ++pos;
-        }
-        size_t digits = 0;
-        unsigned value = 0;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return false;
-        parsed[i] = static_cast<uint8_t>(value);
-    }
-    if (pos != text.size())
-        return false;
-    address = parsed;
-    return true;
-}
 
 bool ParseTargetList(const std::string& text, std::vector<std::array<uint8_t, 4>>& targets)
 {
@@ -68,22 +40,6 @@ bool ParseTargetList(const std::string& text, std::vector<std::array<uint8_t, 4>
     return true;
 }
 
-bool ParsePort(const std::string& text, uint16_t& port)
-{
-    if (text.empty() || text.size() > 5)
-        return false;
-    unsigned value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (value == 0 || value > 65535)
-        return false;
-    port = static_cast<uint16_t>(value);
-    return true;
-}
-
 RouterOverrides LoadRouterOverrides(std::string* error)
 {
     RouterOverrides overrides;
@@ -94,10 +50,10 @@ RouterOverrides LoadRouterOverrides(std::string* error)
         else
             problems += "KIV_DISCOVERY_TARGETS is not a list of dotted addresses; ignored. ";
     }
-    if (const char* v = std::getenv("KIV_ROUTER_PORT"); v && *v) {
-        if (!ParsePort(v, overrides.routerPort))
-            problems += "KIV_ROUTER_PORT is not a port number; ignored. ";
-    }
+    std::string portProblem;
+    overrides.routerPort = RouterPortSetting(&portProblem);
+    if (!portProblem.empty())
+        problems += portProblem + " ";
     if (const char* v = std::getenv("KIV_TELNET_PORT"); v && *v) {
         if (!ParsePort(v, overrides.telnetPort))
             problems += "KIV_TELNET_PORT is not a port number; ignored. ";
@@ -116,13 +72,6 @@ RouterOverrides LoadRouterOverrides(std::string* error)
     if (error)
         *error = problems;
     return overrides;
-}
-
-std::string FormatIpv4(const std::array<uint8_t, 4>& address)
-{
-    char text[20];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", address[0], address[1], address[2], address[3]);
-    return text;
 }
 
 bool ResolveInterface(RouterOverrides& overrides, const CNetInterfaces& interfaces, std::string* error)

@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "wire/RouterAddress.h"
+
 // Where the router is looked for. The defaults are the real LAN: discovery to
 // 192.168.1.255 then 255.255.255.255, router port 1280 (UDP and TCP), Telnet port 23.
 // Tests and the demo point them at loopback.
 struct RouterOverrides {
     std::vector<std::array<uint8_t, 4>> targets; // discovery targets, three tries each
-    uint16_t routerPort = 1280;
-    uint16_t telnetPort = 23;
+    uint16_t routerPort = ROUTER_PORT;
+    uint16_t telnetPort = TELNET_PORT;
     // Network interface every socket is tied to (empty: the system chooses by route).
     std::string interfaceName;
     // True when the targets were chosen by the user, not the defaults; an interface then
@@ -23,15 +25,9 @@ struct RouterOverrides {
     RouterOverrides();
 };
 
-// Parses a dotted IPv4 address ("127.0.0.1"). False for anything else.
-bool ParseIpv4(const std::string& text, std::array<uint8_t, 4>& address);
-
 // Parses a comma-separated list of dotted addresses. False (and `targets` unchanged) when
 // any item is not an address or the list is empty.
 bool ParseTargetList(const std::string& text, std::vector<std::array<uint8_t, 4>>& targets);
-
-// Parses a port number 1..65535. False for anything else.
-bool ParsePort(const std::string& text, uint16_t& port);
 
 // Defaults overridden by KIV_DISCOVERY_TARGETS, KIV_ROUTER_PORT, KIV_TELNET_PORT and
 // KIV_INTERFACE (taken as it is; see UseInterface), and timeScaleAnyRouter set by
@@ -50,6 +46,3 @@ bool ResolveInterface(RouterOverrides& overrides, const CNetInterfaces& interfac
 // ResolveInterface on this machine's interfaces, then makes sure sockets can be tied to
 // the interface (older kernels refuse it to ordinary programs).
 bool UseInterface(RouterOverrides& overrides, std::string* error);
-
-// "%d.%d.%d.%d" of an address.
-std::string FormatIpv4(const std::array<uint8_t, 4>& address);

@@ -4,6 +4,7 @@
 
 #include "app/RouterOverrides.h"
 #include "platform/Clock.h"
+#include "wire/RouterAddress.h"
 
 namespace {
 
@@ -18,8 +19,6 @@ std::string ScaleText()
 
 } // namespace
 
-bool IsLoopbackAddress(const std::array<uint8_t, 4>& address) { return address[0] == 127; }
-
 std::string TimeScaleNotice()
 {
     if (ScaleIsOne())
@@ -32,7 +31,7 @@ std::string TimeScaleTitleSuffix() { return ScaleIsOne() ? std::string() : " - T
 
 bool IsTimeScaleAllowedToward(const std::array<uint8_t, 4>& address, bool allowAnyRouter)
 {
-    return ScaleIsOne() || allowAnyRouter || IsLoopbackAddress(address);
+    return ScaleIsOne() || allowAnyRouter || IsLoopbackIpv4(address);
 }
 
 std::string TimeScaleRefusal(const std::array<uint8_t, 4>& address)

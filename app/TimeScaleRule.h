@@ -13,9 +13,6 @@
 
 constexpr const char* TIME_SCALE_ALLOW_VARIABLE = "KIV_TIME_SCALE_ANY_ROUTER";
 
-// True for an address in 127.0.0.0/8.
-bool IsLoopbackAddress(const std::array<uint8_t, 4>& address);
-
 // Empty at scale 1; otherwise "Time scale S in force: every pause and time-out lasts S
 // times as long".
 std::string TimeScaleNotice();

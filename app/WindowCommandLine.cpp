@@ -8,6 +8,7 @@
 
 #include "app/CModuleVersion.h"
 #include "app/VersionResource.h"
+#include "wire/RouterAddress.h"
 
 namespace {
 
@@ -107,8 +108,12 @@ std::string WindowHelpText()
            "  --images DIR                Take the *.bin images from this directory only\n"
            "  --target ADDR               Discovery target address, three tries each, in order\n"
            "                              (repeatable; default 192.168.1.255 then 255.255.255.255)\n"
-           "  --router-port N             Router UDP and TCP port (default 1280)\n"
-           "  --telnet-port N             Router Telnet port (default 23)\n"
+           "  --router-port N             Router UDP and TCP port (default " +
+           std::to_string(ROUTER_PORT) +
+           ")\n"
+           "  --telnet-port N             Router Telnet port (default " +
+           std::to_string(TELNET_PORT) +
+           ")\n"
            "  --interface NAME            Tie every socket to this network interface (e.g. eth1), so the\n"
            "                              router is found through it even when another interface is on\n"
            "                              the same subnet (Linux 5.7 or later; older kernels: root or\n"
@@ -122,8 +127,12 @@ std::string WindowHelpText()
            "  KIV_DISCOVERY_TARGETS       Discovery targets, comma-separated dotted addresses\n"
            "                              (default 192.168.1.255,255.255.255.255)\n"
            "  KIV_INTERFACE               The same as --interface\n"
-           "  KIV_ROUTER_PORT             Router UDP and TCP port (default 1280)\n"
-           "  KIV_TELNET_PORT             Router Telnet port (default 23)\n"
+           "  KIV_ROUTER_PORT             Router UDP and TCP port (default " +
+           std::to_string(ROUTER_PORT) +
+           ")\n"
+           "  KIV_TELNET_PORT             Router Telnet port (default " +
+           std::to_string(TELNET_PORT) +
+           ")\n"
            "  KIV_TIME_SCALE              Scale every pause and time-out (default 1); toward a router\n"
            "                              off loopback only with KIV_TIME_SCALE_ANY_ROUTER=1\n"
            "  KIV_IMAGE_DIR               Take the *.bin images from this directory only\n";

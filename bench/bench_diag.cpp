@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "diag/CHdlcAdapter.h"
-#include "diag/CHdlcFrameWriter.h"
-#include "diag/DiagCodec.h"
-#include "diag/HdlcFraming.h"
 #include "platform/CUniqueFd.h"
 #include "tests/support/HdlcBytes.h"
 #include "tests/support/TcpPeer.h"
+#include "wire/CHdlcFrameWriter.h"
+#include "wire/DiagCodec.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ void BM_BlockRoundTripAdapter(benchmark::State& state)
         const uint8_t pattern[5] = {0x02, uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8),
                                     uint8_t(address)};
         adapter.Responses().SetMatchPattern(pattern, 5);
-        if (!adapter.Write(1, adapter.WriteBuffer(), frameLength, 0, 3000) ||
+        if (!adapter.Write(CHdlcAdapter::WriteAs::Raw, adapter.WriteBuffer(), frameLength, 3000) ||
             !adapter.Read(ack, sizeof(ack), &ackLength, 0, 5000)) {
             state.SkipWithError("block not acknowledged");
             break;
@@ -199,7 +199,7 @@ void BM_BlockRoundTripInterleaved(benchmark::State& state)
         adapter.Responses().SetMatchPattern(pattern, 5);
         uint8_t ack[5];
         uint32_t ackLength = 0;
-        if (!adapter.Write(1, adapter.WriteBuffer(), frameLength, 0, 3000) ||
+        if (!adapter.Write(CHdlcAdapter::WriteAs::Raw, adapter.WriteBuffer(), frameLength, 3000) ||
             !adapter.Read(ack, sizeof(ack), &ackLength, 0, 5000)) {
             state.SkipWithError("block not acknowledged");
             break;

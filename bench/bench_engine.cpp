@@ -202,7 +202,7 @@ std::string BigRouterImage(uint32_t payloadSize)
     std::vector<uint8_t> payload(payloadSize);
     for (uint32_t i = 0; i < payloadSize; ++i)
         payload[i] = static_cast<uint8_t>(i * 131u + (i >> 9));
-    part.m_Data = SampleImage::MakeRouterData(SampleImage::RouterKindBits(IMG_APP), "9.9.9.9", payload);
+    part.m_Data = SampleImage::MakeRouterData(RouterKindBits(IMG_APP), "9.9.9.9", payload);
     builder.AddPart(std::move(part));
     std::string error;
     builder.WriteFile(path, error);

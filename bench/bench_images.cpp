@@ -14,13 +14,13 @@
 #include <stdexcept>
 #include <vector>
 
-#include "diag/HdlcFraming.h"
 #include "images/CAppFileReader.h"
 #include "images/CBinFile.h"
 #include "images/CImageBuilder.h"
 #include "images/CSampleImage.h"
-#include "images/Crc16.h"
 #include "platform/UserFiles.h"
+#include "wire/Crc16.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 

@@ -8,23 +8,17 @@
 #include "app/DiscoveryHint.h"
 #include "platform/Clock.h"
 #include "res/Resources.h"
+#include "wire/RouterAddress.h"
 
 namespace {
 
 constexpr uint32_t IDS_NO_ROUTER = 137;
 
-std::string MacText(const std::array<uint8_t, 6>& m)
-{
-    char text[24];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
-    return text;
-}
-
 // Whether any target is on loopback (`loopback` true) or off it (false).
 bool HasTarget(const RouterOverrides& overrides, bool loopback)
 {
     for (const auto& t : overrides.targets) {
-        if ((t[0] == 127) == loopback)
+        if (IsLoopbackIpv4(t) == loopback)
             return true;
     }
     return false;
@@ -91,7 +85,7 @@ std::string CDiscoverCommand::FormatText() const
     }
     for (const DiscoveryReply& r : m_Routers) {
         const std::string iface = InterfaceOf(r);
-        out += "Router " + FormatIpv4(r.ip) + "  MAC " + MacText(r.mac) + "  \"" + r.text + "\"" +
+        out += "Router " + FormatIpv4(r.ip) + "  MAC " + FormatMac(r.mac) + "  \"" + r.text + "\"" +
                (iface.empty() ? std::string() : "  on " + iface) + "\n";
     }
     out += std::to_string(m_Routers.size()) + (m_Routers.size() == 1 ? " router" : " routers") + " found.\n";
@@ -104,7 +98,7 @@ std::string CDiscoverCommand::FormatJson() const
     for (const DiscoveryReply& r : m_Routers) {
         const std::string iface = InterfaceOf(r);
         routers.push_back({{"ip", FormatIpv4(r.ip)},
-                           {"mac", MacText(r.mac)},
+                           {"mac", FormatMac(r.mac)},
                            {"text", r.text},
                            {"interface", iface.empty() ? nlohmann::json(nullptr) : nlohmann::json(iface)}});
     }

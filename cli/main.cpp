@@ -6,54 +6,32 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
-#include "app/CKivOneClickDlg.h"
-#include "app/CVersionCheck.h"
 #include "app/RouterOverrides.h"
 #include "app/TimeScaleRule.h"
 #include "app/UpgradeHistory.h"
-#include "cli/CCliReport.h"
-#include "cli/CCliView.h"
 #include "cli/CDiscoverCommand.h"
 #include "cli/CHistoryCommand.h"
-#include "cli/CProgressPrinter.h"
+#include "cli/CUpgradeCommand.h"
 #include "cli/StopSignals.h"
-#include "engine/CUpgradeEngine.h"
 #include "platform/CPollableEvent.h"
 #include "platform/Clock.h"
-#include "platform/CoreWarning.h"
 #include "platform/FileLock.h"
 #include "platform/TextCodec.h"
 #include "platform/UserFiles.h"
 #include "res/ProductVersion.h"
-#include "res/Resources.h"
-#ifdef _WIN32
-#include "app/CSystemAwakeInhibitor.h"
-#else
-#include "cli/CLoginInhibitor.h"
-#endif
 
 namespace {
 
-// What holds off sleep while an upgrade runs.
-#ifdef _WIN32
-using CSleepInhibitor = CSystemAwakeInhibitor; // the upgrade worker's thread execution state
-#else
-using CSleepInhibitor = CLoginInhibitor; // the login manager's lock over sd-bus
-#endif
-
 constexpr int EXIT_USAGE = 2;
-constexpr uint32_t IDS_UPGRADE_IN_PROCESS = 140;
 
 struct Options {
     std::string command;
@@ -79,13 +57,6 @@ bool TakeRunLock(CUniqueFd& lock, std::string& path)
     path = dir + "kivupgrade-cli.lock";
     lock = OpenUserFile(path, O_RDWR | O_CLOEXEC, true);
     return !lock.Valid() || TryLockWholeFile(lock.Get()) || errno != EWOULDBLOCK;
-}
-
-std::string FormatMac(const std::array<uint8_t, 6>& mac)
-{
-    char text[24];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
 }
 
 // Parses the command line; returns -1 to go on, else the exit code.
@@ -116,9 +87,11 @@ int ParseOptions(int argc, char** argv, Options& options)
                    "broadcast address, then 255.255.255.255 (or KIV_INTERFACE). Needs Linux 5.7 or later; older "
                    "kernels allow it only as root or with CAP_NET_RAW, and the command then stops with exit status 2 "
                    "saying so");
-    app.add_option("--router-port", options.routerPort, "Router UDP and TCP port (default 1280, or KIV_ROUTER_PORT)")
+    app.add_option("--router-port", options.routerPort,
+                   "Router UDP and TCP port (default " + std::to_string(ROUTER_PORT) + ", or KIV_ROUTER_PORT)")
         ->check(CLI::Range(1, 65535));
-    app.add_option("--telnet-port", options.telnetPort, "Router Telnet port (default 23, or KIV_TELNET_PORT)")
+    app.add_option("--telnet-port", options.telnetPort,
+                   "Router Telnet port (default " + std::to_string(TELNET_PORT) + ", or KIV_TELNET_PORT)")
         ->check(CLI::Range(1, 65535));
     app.add_option("--time-scale", options.timeScale,
                    "Scale every pause and time-out by this factor, 0.05 runs them 20 times faster (default 1, or "
@@ -184,18 +157,6 @@ RouterOverrides MakeOverrides(const Options& options)
     return overrides;
 }
 
-bool HasNotification(const CCliView& view, size_t from, std::initializer_list<int> codes)
-{
-    std::vector<int> seen = view.GetNotifications();
-    for (size_t i = from; i < seen.size(); ++i) {
-        for (int code : codes) {
-            if (seen[i] == code)
-                return true;
-        }
-    }
-    return false;
-}
-
 // Prints the upgrade history; 1 when it exists and cannot be read.
 int RunHistory(bool json)
 {
@@ -216,19 +177,6 @@ int RunHistory(bool json)
     std::printf("%s%s", json ? command.FormatJson().c_str() : command.FormatText().c_str(), json ? "\n" : "");
     std::fflush(stdout);
     return 0;
-}
-
-std::string MismatchedTypes(const std::vector<CListModel::Row>& rows)
-{
-    std::string types;
-    for (const CListModel::Row& row : rows) {
-        if (row.colour == 0x0000FF) {
-            if (!types.empty())
-                types += ", ";
-            types += row.texts[IComponentList::COL_TYPE];
-        }
-    }
-    return types;
 }
 
 // Runs discover on a worker while this thread watches for Ctrl-C, which ends the wait at once.
@@ -253,189 +201,6 @@ int RunDiscover(const RouterOverrides& overrides, bool json)
     std::fflush(stdout);
     return command.ExitCode();
 }
-
-class CRun {
-public:
-    CRun(const Options& options, const RouterOverrides& overrides)
-        : m_Options(options), m_Printer(m_View.GetListModel(), stderr, isatty(STDERR_FILENO) == 1)
-    {
-        m_View.SetWarningSink([this](const std::string& text) { m_Printer.PrintWarning(text); });
-        SetCoreWarningHandler([this](const std::string& text) { m_View.ShowWarning(text); });
-        m_pDlg = std::make_unique<CKivOneClickDlg>(&m_View);
-        m_View.SetController(m_pDlg.get());
-        m_pDlg->SetRouterOverrides(overrides);
-        if (!options.imagesDir.empty())
-            m_pDlg->SetImageDirectory(options.imagesDir);
-        m_pDlg->SetLoopTestPath(std::string()); // the command line runs once
-        m_pDlg->SetSleepInhibitor(&m_Inhibitor);
-        m_pDlg->GetEngine().m_Log.SetFailureHandler(
-            [this](const std::string& why) { m_Printer.PrintWarning("The download log cannot be written: " + why); });
-    }
-
-    ~CRun()
-    {
-        m_pDlg->GetEngine().m_Log.SetFailureHandler({});
-        m_pDlg.reset(); // joins whatever still runs
-        SetCoreWarningHandler(nullptr);
-    }
-
-    int Execute()
-    {
-        m_pDlg->OnInitDialog();
-        std::fprintf(stderr, "Checking the router...\n");
-        size_t mark = m_View.GetNotifications().size();
-        m_pDlg->OnCheck();
-        m_View.Pump(
-            [&] {
-                return HasNotification(m_View, mark, {NOTIFY_FOCUS_CHECK, NOTIFY_FOCUS_UPGRADE}) &&
-                       !m_pDlg->IsWorkerRunning();
-            },
-            [this] { OnIdle(); });
-        m_Report.m_bCheckPassed = m_pDlg->LastCheckPassed() && !m_bInterrupted;
-
-        if (m_Options.command == "upgrade" && m_Report.m_bCheckPassed) {
-            // Say which device is about to be written before anything is, and which images
-            // go without a version check.
-            std::fprintf(stderr, "%s\n", m_pDlg->RouterLine().c_str());
-            for (const std::string& warning :
-                 CVersionCheck::UnreadVersionWarnings(m_pDlg->LastCheckRows(), m_pDlg->GetComponentTable()))
-                m_Printer.PrintWarning(warning);
-            std::fprintf(stderr, "Upgrading...\n");
-            mark = m_View.GetNotifications().size();
-            m_Printer.Start();
-            m_pDlg->OnUpgrade();
-            m_View.Pump(
-                [&] { return HasNotification(m_View, mark, {NOTIFY_UPGRADE_DONE}) && !m_pDlg->IsWorkerRunning(); },
-                [this] { OnIdle(); });
-            m_Printer.Stop();
-            m_Report.m_bUpgradeRan = true;
-        }
-        return Finish();
-    }
-
-private:
-    void OnIdle()
-    {
-        if (TakeStopSignal() == 0)
-            return;
-        if (m_pDlg->IsUpgradeRunning()) {
-            m_Printer.PrintWarning(LoadStringResource(IDS_UPGRADE_IN_PROCESS));
-        } else if (m_pDlg->IsCheckRunning() && !m_bInterrupted) {
-            m_bInterrupted = true;
-            std::fprintf(stderr, "Interrupted: stopping the check...\n");
-            m_pDlg->RequestStop();
-        }
-    }
-
-    int Finish()
-    {
-        CUpgradeEngine& engine = m_pDlg->GetEngine();
-        m_Report.m_strCommand = m_Options.command;
-        m_Report.m_Rows = m_View.GetListModel().Snapshot();
-        m_Report.m_bInterrupted = m_bInterrupted;
-        m_Report.m_Warnings = m_View.GetWarnings();
-        m_Report.m_strHint = m_View.GetHint();
-        m_Report.m_RejectedImages = m_pDlg->GetRejectedImages();
-        m_Report.m_CheckRows = m_pDlg->LastCheckRows();
-        m_Report.m_strUpToDate = CVersionCheck::UpToDateSummary(m_Report.m_CheckRows, m_pDlg->GetComponentTable());
-        m_Report.m_VersionWarnings =
-            CVersionCheck::UnreadVersionWarnings(m_Report.m_CheckRows, m_pDlg->GetComponentTable());
-        bool found = false;
-        for (uint8_t b : engine.m_RouterIp)
-            found = found || b != 0;
-        if (found) {
-            m_Report.m_strRouterIp = FormatIpv4(engine.m_RouterIp);
-            m_Report.m_strRouterMac = FormatMac(engine.m_RouterMac);
-        }
-        m_Report.m_nExitCode = DecideResult(engine);
-
-        engine.m_Log.Flush();
-        m_Report.m_strLogPath = engine.m_Log.GetPath();
-        m_Report.m_strLogError = engine.m_Log.GetWriteError();
-        m_Report.m_bImagesEmbedded = m_pDlg->HasEmbeddedImages() && m_Options.imagesDir.empty();
-        const ImageSearchResult search = m_pDlg->LastImageSearch();
-        m_Report.m_ImageDirsSearched = search.searched;
-        m_Report.m_strImageDir = search.used;
-        if (m_Options.json) {
-            std::printf("%s\n", m_Report.FormatJson().c_str());
-        } else {
-            std::printf("%s", m_Report.FormatTable().c_str());
-            std::printf("%s", m_Report.FormatSummary().c_str());
-            std::printf("%s\n", m_Report.m_nExitCode == 0
-                                    ? "Result: success"
-                                    : MakePrintable("Result: failure: " + m_Report.m_strReason).c_str());
-            std::printf("%s", m_Report.FormatHint().c_str());
-        }
-        std::fflush(stdout);
-        if (!m_Options.json && m_Report.m_nExitCode != 0)
-            std::fprintf(stderr, "%s\n", MakePrintable(m_Report.m_strReason).c_str());
-        std::FILE* logOut = m_Options.json ? stderr : stdout;
-        if (const std::string images = m_Report.FormatImageSource(); !images.empty())
-            std::fprintf(logOut, "%s\n", MakePrintable(images).c_str());
-        PrintLogPlace();
-        return m_Report.m_nExitCode;
-    }
-
-    // Where the download log is; a log that could not be written says why on standard error.
-    void PrintLogPlace() const
-    {
-        std::FILE* logOut = m_Options.json ? stderr : stdout;
-        std::fprintf(logOut, "Download log: %s\n",
-                     m_Report.m_strLogPath.empty() ? "(not written)" : MakePrintable(m_Report.m_strLogPath).c_str());
-        std::fflush(logOut);
-        if (!m_Report.m_strLogError.empty())
-            std::fprintf(stderr, "The download log cannot be written: %s\n",
-                         MakePrintable(m_Report.m_strLogError).c_str());
-    }
-
-    int DecideResult(CUpgradeEngine& engine)
-    {
-        if (m_bInterrupted) {
-            m_Report.m_strReason = "The check was interrupted.";
-            return 1;
-        }
-        if (!m_Report.m_bCheckPassed) {
-            std::string mismatched = MismatchedTypes(m_Report.m_Rows);
-            if (const std::string damaged = m_Report.DamagedImages(); !damaged.empty())
-                m_Report.m_strReason = "Image damaged: " + damaged + ".";
-            else if (!mismatched.empty())
-                m_Report.m_strReason = "Version does not match: " + mismatched + ".";
-            else if (const std::string* warning = LastCheckWarning())
-                m_Report.m_strReason = "The check failed: " + *warning;
-            else
-                m_Report.m_strReason = "The check failed.";
-            return 1;
-        }
-        if (!m_Report.m_bUpgradeRan)
-            return 0;
-        UpgradeRunOutcome outcome = engine.GetRunOutcome();
-        std::string failedRows = MismatchedTypes(m_Report.m_Rows);
-        if (outcome.bFailed || !failedRows.empty()) {
-            m_Report.m_bUpgradeFailed = true;
-            m_Report.m_strUpgradeResult = outcome.strResultText;
-            m_Report.m_strReason =
-                "The upgrade failed: " +
-                (outcome.strResultText.empty() ? std::string("a step failed") : outcome.strResultText) +
-                (failedRows.empty() ? std::string(" (before any component was written).") : " (" + failedRows + ").");
-            return 1;
-        }
-        return 0;
-    }
-
-    // The last warning of the check, which says why it failed; null when there is none.
-    const std::string* LastCheckWarning() const
-    {
-        return m_Report.m_Warnings.empty() ? nullptr : &m_Report.m_Warnings.back();
-    }
-
-    const Options& m_Options;
-    CSleepInhibitor m_Inhibitor; // outlives the controller, which uses it
-    CCliView m_View;
-    CProgressPrinter m_Printer;
-    std::unique_ptr<CKivOneClickDlg> m_pDlg;
-    CCliReport m_Report;
-    bool m_bInterrupted = false;
-};
 
 } // namespace
 
@@ -472,6 +237,6 @@ int main(int argc, char** argv)
                      MakePrintable(lockPath).c_str());
         return 1;
     }
-    CRun run(options, overrides);
+    CUpgradeCommand run(options.command, options.imagesDir, options.json, overrides);
     return run.Execute();
 }

@@ -80,8 +80,8 @@ kiv_install_data(${_kiv_data_args})
 if(TARGET kivupgrade AND TARGET kivupgrade-cli AND TARGET kivrouter-sim AND TARGET kivimage
    AND NOT KIV_SANITIZE AND NOT KIV_BUILD_FUZZ)
   export(TARGETS
-      kiv_platform kiv_log kiv_res kiv_images kiv_net kiv_diag kiv_engine kiv_appcore kivcore
-      kiv_gui kiv_window_objects kiv_cli_objects kivrouter-sim kivimage kiv-versioninfo-gen
+      kiv_platform kiv_log kiv_res kiv_wire kiv_images kiv_net kiv_diag kiv_engine kiv_appcore kivcore
+      kiv_gui_controls kiv_gui kiv_window_objects kiv_cli_objects kivrouter-sim kivimage kiv-versioninfo-gen
     NAMESPACE kivbuild::
     FILE ${CMAKE_BINARY_DIR}/KivTargets.cmake)
   add_custom_target(release-inputs)

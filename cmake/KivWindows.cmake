@@ -5,26 +5,24 @@
 
 # ---- what the Windows build holds --------------------------------------------------------
 
-# Folders built for Windows. net/, engine/, cli/ and the rest of diag/ and app/ follow once
+# Folders built for Windows. net/, diag/, engine/, cli/ and the rest of app/ follow once
 # the socket layer of net/ has its Winsock side. gui/ (Qt), sim/ (the virtual router),
 # bench/ and fuzz/ stay Linux-only.
-set(KIV_WINDOWS_FOLDERS platform log res images diag engine app tools/kivimage)
+set(KIV_WINDOWS_FOLDERS platform log res wire images engine app tools/kivimage)
 # Of these folders, the files built for Windows so far (a folder not named here is built
 # whole): of app/ the version resource and its reader, the window's title and its placement
-# record, the upgrade history, the sleep inhibitor; of diag/ the HDLC framing (bytes only,
-# which the tests' byte helpers use); of engine/ the component list's rows (which the Win32
-# window shows).
+# record, the upgrade history, the sleep inhibitor; of engine/ the component list's rows
+# (which the Win32 window shows).
 set(KIV_WINDOWS_SOURCES_app CModuleVersion.cpp CModuleVersionWin32.cpp VersionInfoWriter.cpp
     WindowPlacementRecord.cpp WindowTitle.cpp UpgradeHistory.cpp CSystemAwakeInhibitorWin32.cpp)
-set(KIV_WINDOWS_SOURCES_diag HdlcFraming.cpp CHdlcFrameWriter.cpp)
 set(KIV_WINDOWS_SOURCES_engine CListModel.cpp)
 # The Win32 window (win/) builds its controls and services now; kivupgrade.exe itself is
 # linked once app/, engine/ and net/ build whole for Windows: then set this ON.
 set(KIV_WINDOWS_WINDOW_PROGRAM OFF)
 # Test folders and test programs built for Windows (of tests/app, the version resource, the
 # sleep inhibitor and the placement record only; of tests/cli, the console's stop path).
-set(KIV_WINDOWS_TEST_FOLDERS platform log images tools app win cli)
-set(KIV_WINDOWS_TEST_PROGRAMS test_platform test_log test_images test_kivimage test_app_module_version
+set(KIV_WINDOWS_TEST_FOLDERS platform log wire images tools app win cli)
+set(KIV_WINDOWS_TEST_PROGRAMS test_platform test_log test_wire test_images test_kivimage test_app_module_version
     test_app_placement test_win_controls test_win_services test_win_driver test_cli_stop_signals)
 
 # Windows libraries that platform/ calls beyond kernel32: version (GetFileVersionInfoW),

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "diag/CHdlcAdapter.h"
-#include "diag/DiagCodec.h"
-#include "diag/DiagProtocol.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
+#include "wire/DiagCodec.h"
+#include "wire/DiagProtocol.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ bool CDiagCaller::Execute(const uint8_t* request, uint32_t length, uint32_t expe
     if (m_pAdapter == nullptr)
         return false;
     for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
-        if (!m_pAdapter->Write(0, request, length, leadingFlag, WRITE_TIMEOUT_MS)) {
+        if (!m_pAdapter->Write(CHdlcAdapter::FrameWith(leadingFlag), request, length, WRITE_TIMEOUT_MS)) {
             LogPrintf(m_pLog, "Execute#%d> Write Fail", attempt);
             NoteUnanswered(readTimeoutMs);
             Sleep(RETRY_PAUSE_MS);
@@ -192,7 +192,8 @@ bool CDiagCaller::DIAG_Unlock(const uint8_t code[8])
     SetPattern(request.pattern, request.patternLength);
     if (m_pAdapter != nullptr) {
         const uint8_t preamble = DL_PREAMBLE;
-        m_pAdapter->Write(0, &preamble, 1, 1, WRITE_TIMEOUT_MS); // result deliberately ignored
+        m_pAdapter->Write(CHdlcAdapter::WriteAs::FlaggedFrame, &preamble, 1,
+                          WRITE_TIMEOUT_MS); // result deliberately ignored
     }
     if (!Execute(request.bytes, request.length, request.expectedLength, 1, READ_TIMEOUT_MS)) {
         LogPrintf(m_pLog, "DIAG_Unlock: Write or Read Fail");
@@ -336,7 +337,7 @@ bool CDiagCaller::DIAG_Write(uint32_t frameLength)
     for (OwedAnswer& owed : m_Owed)
         owed.thisBlock = false; // a new block: what earlier tries are owed is owed elsewhere now
     for (int attempt = 1; attempt <= ATTEMPTS; ++attempt) {
-        if (!m_pAdapter->Write(1, frame, frameLength, 0, WRITE_TIMEOUT_MS)) {
+        if (!m_pAdapter->Write(CHdlcAdapter::WriteAs::Raw, frame, frameLength, WRITE_TIMEOUT_MS)) {
             LogPrintf(m_pLog, "DIAG_Write#%d> Write Fail", attempt);
             NoteUnanswered(BLOCK_ACK_TIMEOUT_MS, true); // part of the frame may have gone out after all
             continue;

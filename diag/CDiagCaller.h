@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "diag/DiagCodec.h"
-#include "diag/DiagRequest.h"
+#include "wire/DiagCodec.h"
+#include "wire/DiagRequest.h"
 
 class CHdlcAdapter;
 class CDownloadLog;

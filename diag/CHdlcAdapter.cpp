@@ -5,12 +5,12 @@
 #include <new>
 
 #include "diag/CHdlcFrameCollector.h"
-#include "diag/HdlcFraming.h"
 #include "log/ErrorText.h"
 #include "net/CTcpPort.h"
 #include "net/CUdpPort.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 
@@ -200,7 +200,7 @@ bool CHdlcAdapter::EnsureWriteBuffer()
 
 uint8_t* CHdlcAdapter::WriteBuffer() { return EnsureWriteBuffer() ? m_pWriteBuffer.get() : nullptr; }
 
-bool CHdlcAdapter::Write(int rawFlag, const void* bytes, uint32_t length, int leadingFlag, uint32_t timeoutMs)
+bool CHdlcAdapter::Write(WriteAs as, const void* bytes, uint32_t length, uint32_t timeoutMs)
 {
     INetPort* port = Port();
     if (m_State.load() != STATE_OPEN || port == nullptr)
@@ -208,7 +208,7 @@ bool CHdlcAdapter::Write(int rawFlag, const void* bytes, uint32_t length, int le
     if (bytes == nullptr && length != 0)
         return false;
     bool sent = false;
-    if (rawFlag == 0) {
+    if (as != WriteAs::Raw) {
         if (length > MAX_FRAMED_PAYLOAD) {
             Trace("CHdlcAdapter::Write> payload of %u bytes does not fit the write buffer\n", length);
             return false;
@@ -216,7 +216,7 @@ bool CHdlcAdapter::Write(int rawFlag, const void* bytes, uint32_t length, int le
         if (!EnsureWriteBuffer())
             return false;
         m_WriteLength = HdlcEncode(static_cast<const uint8_t*>(bytes), length,
-                                   {m_pWriteBuffer.get(), WRITE_BUFFER_SIZE}, leadingFlag);
+                                   {m_pWriteBuffer.get(), WRITE_BUFFER_SIZE}, as == WriteAs::FlaggedFrame ? 1 : 0);
         if (m_WriteLength == 0)
             return false;
         sent = port->Write(m_pWriteBuffer.get(), m_WriteLength, timeoutMs);

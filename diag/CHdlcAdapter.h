@@ -7,12 +7,12 @@
 #include <thread>
 
 #include "diag/CResponseQueue.h"
-#include "diag/DiagProtocol.h"
 #include "net/CTcpPort.h"
 #include "net/INetPort.h"
 #include "platform/CCriticalSection.h"
 #include "platform/CEvent.h"
 #include "platform/NonCopyable.h"
+#include "wire/DiagProtocol.h"
 
 // Owns one network port to the router and speaks framed (or raw) bytes over it. While the
 // reader thread runs it cuts the incoming stream into frames and stores every good payload
@@ -20,9 +20,10 @@
 // the first good frame straight from the port.
 class CHdlcAdapter : public NonCopyable {
 public:
-    // Room for the largest frame the download step builds: a 4096-byte block with its 7-byte
+    // Room for the largest frame the download step builds: the largest block with its 7-byte
     // header, every byte and both FCS bytes stuffed, plus both flags.
-    static constexpr uint32_t WRITE_BUFFER_SIZE = 2 * (DiagProtocol::BLOCK_HEADER_LENGTH + 4096 + 2) + 2; // 8212
+    static constexpr uint32_t WRITE_BUFFER_SIZE =
+        2 * (DiagProtocol::BLOCK_HEADER_LENGTH + DiagProtocol::MAX_BLOCK_LENGTH + 2) + 2; // 8212
     // Largest payload a framed Write accepts (its frame must fit the write buffer).
     static constexpr uint32_t MAX_FRAMED_PAYLOAD = (WRITE_BUFFER_SIZE - 6) / 2;
     static constexpr uint32_t STOP_WAIT_MS = 10000;
@@ -52,9 +53,18 @@ public:
     bool StopReader();
     bool IsReaderRunning() const { return m_pReaderThread != nullptr; }
 
-    // rawFlag 0: sends `bytes` as one frame (leading 0x7E when leadingFlag is non-zero).
-    // rawFlag non-zero: sends `bytes` unchanged.
-    bool Write(int rawFlag, const void* bytes, uint32_t length, int leadingFlag, uint32_t timeoutMs);
+    // How Write sends its bytes.
+    enum class WriteAs {
+        Raw,          // unchanged
+        Frame,        // as one frame, without a leading flag
+        FlaggedFrame, // as one frame that begins with a flag of its own
+    };
+    // The frame of a leading-flag setting: FlaggedFrame when it is non-zero.
+    static constexpr WriteAs FrameWith(int leadingFlag)
+    {
+        return leadingFlag != 0 ? WriteAs::FlaggedFrame : WriteAs::Frame;
+    }
+    bool Write(WriteAs as, const void* bytes, uint32_t length, uint32_t timeoutMs);
     // One received payload: the newest matching one from the queue while the reader runs,
     // else the first good frame read from the port.
     bool Read(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t ignored, uint32_t timeoutMs);

@@ -1,6 +1,6 @@
 #include "diag/CHdlcFrameCollector.h"
 
-#include "diag/HdlcFraming.h"
+#include "wire/HdlcFraming.h"
 
 CHdlcFrameCollector::Result CHdlcFrameCollector::Push(uint8_t byte)
 {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "diag/DiagProtocol.h"
+#include "wire/DiagProtocol.h"
 
 namespace {
 

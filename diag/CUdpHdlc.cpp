@@ -8,11 +8,12 @@
 #include <arpa/inet.h>
 #include <poll.h>
 
-#include "diag/HdlcFraming.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
+#include "wire/HdlcFraming.h"
+#include "wire/RouterAddress.h"
 
 namespace {
 
@@ -20,19 +21,12 @@ namespace {
 constexpr size_t REPLY_TEXT_OFFSET = 11;
 constexpr size_t REPLY_TEXT_MAX = 21;
 
-std::string AddressText(const uint8_t* ip)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
-    return text;
-}
-
 std::string AddressText(uint32_t networkOrder)
 {
     const uint32_t host = ntohl(networkOrder);
     uint8_t ip[4];
     WriteBe32(ip, host);
-    return AddressText(ip);
+    return FormatIpv4(ip);
 }
 
 } // namespace
@@ -45,7 +39,7 @@ CUdpHdlc::CUdpHdlc(const uint8_t ip[4], uint16_t port, const std::string& interf
     // Toward one router (a unicast address) only its own address and port can answer; a
     // broadcast takes replies from anyone, each judged by AcceptDiscoveryReply.
     m_UdpPort.SetPeerOnly(true);
-    if (!m_UdpPort.SetConfig(AddressText(ip), port)) {
+    if (!m_UdpPort.SetConfig(FormatIpv4(ip), port)) {
         ShowCoreWarning("m_UdpPort.SetConfig() failed");
         return;
     }
@@ -156,7 +150,7 @@ bool CUdpHdlc::AcceptDiscoveryReply(const uint8_t* datagram, uint32_t size, uint
                            : std::string("zero MAC address"));
         return false;
     }
-    const std::string named = AddressText(parsed.ip.data());
+    const std::string named = FormatIpv4(parsed.ip);
     if (named != AddressText(sender)) {
         *why = from + "it names " + named + ", not its own address";
         return false;

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "diag/UdpRecord.h"
 #include "net/CUdpPort.h"
 #include "platform/NonCopyable.h"
+#include "wire/UdpRecord.h"
 
 // One router that answered a discovery: the fields of its reply.
 struct DiscoveryReply {

@@ -21,25 +21,13 @@ constexpr const char* SEPARATOR = "+++++++++++++++++++++++++++++++++++++++++++++
 
 } // namespace
 
-uint16_t GetDefaultRouterPort()
-{
-    const char* text = std::getenv("KIV_ROUTER_PORT");
-    if (text == nullptr || *text == '\0')
-        return CUpgradeEngine::DEFAULT_ROUTER_PORT;
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (*end != '\0' || value < 1 || value > 65535)
-        return CUpgradeEngine::DEFAULT_ROUTER_PORT;
-    return static_cast<uint16_t>(value);
-}
-
 CUpgradeEngine::CUpgradeEngine(ComponentEntry* table)
-    : m_Diag(&m_Adapter, &m_Log), m_nRouterPort(GetDefaultRouterPort()), m_pTable(table)
+    : m_Diag(&m_Adapter, &m_Log), m_nRouterPort(RouterPortSetting()), m_pTable(table)
 {
 }
 
 CUpgradeEngine::CUpgradeEngine(ComponentEntry* table, const std::string& logPath)
-    : m_Log(logPath), m_Diag(&m_Adapter, &m_Log), m_nRouterPort(GetDefaultRouterPort()), m_pTable(table)
+    : m_Log(logPath), m_Diag(&m_Adapter, &m_Log), m_nRouterPort(RouterPortSetting()), m_pTable(table)
 {
 }
 
@@ -65,6 +53,7 @@ uint32_t CUpgradeEngine::Run()
     m_nRow = NO_ROW;
     m_bForceLoadEntered = 0;
     m_nPausedMs = 0;
+    m_Written.clear();
     {
         std::lock_guard lock(m_OutcomeLock);
         for (std::string& version : m_ReadBack)
@@ -94,6 +83,7 @@ CUpgradeEngine::StepsResult CUpgradeEngine::RunSteps()
             continue;
         if (!ShowStepResult(UpgradeRouterImage(m_pTable[index].m_Image)))
             return StepsResult::FailedShown;
+        m_Written.push_back(index);
         Pause(PAUSE_BETWEEN_STEPS_MS);
     }
 
@@ -111,6 +101,7 @@ CUpgradeEngine::StepsResult CUpgradeEngine::RunSteps()
     if (IsSelected(COMPONENT_FIRMWARE)) {
         if (!ShowStepResult(UpgradeFirmware()))
             return StepsResult::FailedShown;
+        m_Written.push_back(COMPONENT_FIRMWARE);
         Pause(PAUSE_BETWEEN_STEPS_MS);
     }
     if (IsSelected(COMPONENT_DASHBOARD) && !ShowStepResult(UpgradeDashboard()))
@@ -135,6 +126,21 @@ void CUpgradeEngine::SetOutcome(bool failed, bool shownInRow)
     m_Outcome.bShownInRow = shownInRow;
     m_Outcome.nResultId = m_nResultId;
     m_Outcome.strResultText = LoadStringResource(m_nResultId);
+    m_Outcome.strFailureText = failed && !shownInRow ? UnshownFailureText() : std::string();
+}
+
+std::string CUpgradeEngine::UnshownFailureText() const
+{
+    std::string text = LoadStringResource(m_nResultId);
+    // The erase's text is the status shown while it runs; say that it failed.
+    if (m_nResultId == IDS_ERASING_NVRAM)
+        text += " failed: the router did not confirm the erase";
+    if (m_Written.empty())
+        return text + ". Nothing had been written.";
+    text += ". Written before it: ";
+    for (size_t i = 0; i < m_Written.size(); ++i)
+        text += (i == 0 ? "" : ", ") + LoadStringResource(COMPONENT_TYPE_NAME_IDS[m_Written[i]]);
+    return text + ".";
 }
 
 UpgradeRunOutcome CUpgradeEngine::GetRunOutcome() const
@@ -169,12 +175,7 @@ std::string CUpgradeEngine::GetRouterMacText() const
     return text;
 }
 
-std::string CUpgradeEngine::GetRouterIpText() const
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", m_RouterIp[0], m_RouterIp[1], m_RouterIp[2], m_RouterIp[3]);
-    return text;
-}
+std::string CUpgradeEngine::GetRouterIpText() const { return FormatIpv4(m_RouterIp); }
 
 bool CUpgradeEngine::OpenChannel()
 {

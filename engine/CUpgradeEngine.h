@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
@@ -14,6 +15,7 @@
 #include "engine/IComponentList.h"
 #include "log/CDownloadLog.h"
 #include "platform/NonCopyable.h"
+#include "wire/RouterAddress.h"
 
 class CAppFileReader;
 
@@ -23,6 +25,9 @@ struct UpgradeRunOutcome {
     bool bShownInRow = false;  // the failure is visible in a component row
     uint32_t nResultId = 103;  // string-table id of the result
     std::string strResultText; // its text
+    // For a failure no row shows: what failed and which components had been written before
+    // it (the warning box and the command line say this); empty otherwise.
+    std::string strFailureText;
 };
 
 // Performs an upgrade: sends the router-module images over the TCP channel, erases the
@@ -32,7 +37,6 @@ class CUpgradeEngine : public NonCopyable {
 public:
     // Row index meaning "no component": writes to it change nothing visible.
     static constexpr int NO_ROW = 9;
-    static constexpr uint16_t DEFAULT_ROUTER_PORT = 1280;
 
     // Row colours (0x00BBGGRR).
     static constexpr uint32_t COLOUR_RUNNING = 0;
@@ -68,13 +72,6 @@ public:
     static constexpr uint32_t IDS_RESTART_TIMEOUT = 131;
     static constexpr uint32_t IDS_NV_RESTORE_FAILED = 132;
 
-    // Control packet kinds and the router's success value.
-    static constexpr int CONTROL_RUT_BEGIN = 0;
-    static constexpr int CONTROL_FWT_BEGIN = 1;
-    static constexpr int CONTROL_FWT_FORCE = 2;
-    static constexpr uint32_t CONTROL_PACKET_SIZE = 40;
-    static constexpr uint32_t ROUTER_RESULT_OK = 4;
-
     // Reply time-outs (ms) of the router control records.
     static constexpr uint32_t ERASE_NVRAM_TIMEOUT_MS = 4000;
     static constexpr uint32_t FORCE_LOAD_TIMEOUT_MS = 2000;
@@ -83,9 +80,8 @@ public:
     // The channel's connection gets the time-out of every write on it.
     static constexpr uint32_t CHANNEL_CONNECT_TIMEOUT_MS = CDiagCaller::WRITE_TIMEOUT_MS;
 
-    // Chunk sizes of the two transfers.
+    // Chunk size of the router transfer (the wireless one sends the module's largest block).
     static constexpr uint32_t ROUTER_CHUNK_SIZE = 7300;
-    static constexpr uint32_t WIRELESS_BLOCK_SIZE = 4096;
 
     // Uses `table` (COMPONENT_COUNT entries, not owned) as the component table.
     explicit CUpgradeEngine(ComponentEntry* table = GetComponentTable());
@@ -186,8 +182,8 @@ public:
     CDownloadLog m_Log;
     CDiagCaller m_Diag;
 
-    // Router UDP and TCP port (KIV_ROUTER_PORT, default 1280).
-    uint16_t m_nRouterPort = DEFAULT_ROUTER_PORT;
+    // Router UDP and TCP port (RouterPortSetting).
+    uint16_t m_nRouterPort = ROUTER_PORT;
     // Network interface every socket to the router is tied to (empty: the system chooses).
     std::string m_strInterface;
     // Called at the end of every run with code 0, on the worker thread; the owner hands it
@@ -203,6 +199,8 @@ private:
     // Runs the component steps on an open channel.
     StepsResult RunSteps();
     void SetOutcome(bool failed, bool shownInRow);
+    // What failed, for a failure no row shows, and what this run had written before it.
+    std::string UnshownFailureText() const;
     void LogRouterMac();
     bool ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs);
     bool SendRouterData(CBinFile& image, uint32_t total);
@@ -219,9 +217,7 @@ private:
     ComponentEntry* m_pTable;
     std::atomic<uint64_t> m_nPausedMs{0};
     std::array<std::string, COMPONENT_COUNT> m_ReadBack; // guarded by m_OutcomeLock
+    std::vector<int> m_Written;                          // the components this run has written, in order
     mutable std::mutex m_OutcomeLock;
     UpgradeRunOutcome m_Outcome;
 };
-
-// Router UDP/TCP port from KIV_ROUTER_PORT, else 1280.
-uint16_t GetDefaultRouterPort();

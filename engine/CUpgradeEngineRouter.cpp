@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "engine/ControlPacket.h"
 #include "images/CAppFileReader.h"
 #include "log/ErrorText.h"
 #include "platform/Clock.h"
+#include "wire/ControlPacket.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ bool CUpgradeEngine::UpgradeRouterImage(CBinFile& image)
     const uint32_t total = image.GetTotalLength();
 
     m_Adapter.StopReader();
-    if (!SendBeginPacket(CONTROL_RUT_BEGIN, total))
+    if (!SendBeginPacket(ControlPacket::CONTROL_RUT_BEGIN, total))
         return false;
     if (!SendRouterData(image, total))
         return false;
@@ -60,7 +60,7 @@ bool CUpgradeEngine::SendRouterData(CBinFile& image, uint32_t total)
             m_nResultId = IDS_ROUTER_TRANSFER_FAILED;
             return false;
         }
-        if (!m_Adapter.Write(1, chunk, length, 0, CHUNK_WRITE_TIMEOUT_MS)) {
+        if (!m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, chunk, length, CHUNK_WRITE_TIMEOUT_MS)) {
             LogPrintf(m_Log, "Router Block%d Transfer Fail: %s", static_cast<int>(i + 1),
                       GetErrorText(m_Adapter.GetLastPortError()).c_str());
             m_nResultId = IDS_ROUTER_TRANSFER_FAILED;
@@ -78,9 +78,10 @@ bool CUpgradeEngine::SendBeginPacket(int kind, uint32_t value)
         LogPrintf(m_Log, "%s", line);
     const auto packet = ControlPacket::Build(kind, value);
     for (int attempt = 0; attempt < BEGIN_TRIES; ++attempt) {
-        if (m_Adapter.Write(0, packet.data(), ControlPacket::SIZE, 1, CONTROL_WRITE_TIMEOUT_MS)) {
+        if (m_Adapter.Write(CHdlcAdapter::WriteAs::FlaggedFrame, packet.data(), ControlPacket::SIZE,
+                            CONTROL_WRITE_TIMEOUT_MS)) {
             Pause(AFTER_BEGIN_PAUSE_MS);
-            if (kind == CONTROL_FWT_FORCE)
+            if (kind == ControlPacket::CONTROL_FWT_FORCE)
                 m_bForceLoadEntered = 1;
             return true;
         }
@@ -106,7 +107,7 @@ bool CUpgradeEngine::TCP_GetRouterResult(int imageType)
         const bool read = m_Adapter.Read(buffer, RESULT_BUFFER_SIZE, &length, 0, RESULT_READ_TIMEOUT_MS);
         const uint32_t elapsed = TicksSince(start);
         if (read && ControlPacket::ParseResult(buffer, length, value)) {
-            if (value == ROUTER_RESULT_OK) {
+            if (value == ControlPacket::ROUTER_RESULT_OK) {
                 LogPrintf(m_Log, "TCP_GetRouterResult's ElapsedTime = %d ms", static_cast<int>(elapsed));
                 SetProgress(100);
                 return true;

@@ -2,13 +2,14 @@
 // the checks after it.
 #include "engine/CUpgradeEngine.h"
 
-#include "diag/CHdlcFrameWriter.h"
-#include "diag/DiagCodec.h"
-#include "diag/DiagProtocol.h"
-#include "diag/HdlcFraming.h"
 #include "images/CAppFileReader.h"
 #include "platform/Clock.h"
 #include "platform/TextCodec.h"
+#include "wire/CHdlcFrameWriter.h"
+#include "wire/ControlPacket.h"
+#include "wire/DiagCodec.h"
+#include "wire/DiagProtocol.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ bool CUpgradeEngine::EnterDownloader()
         if (m_Diag.DIAG_ChangeMode(DiagProtocol::MODE_OFFLINE))
             Pause(OFFLINE_PAUSE_MS);
     }
-    if (!SendBeginPacket(m_bForceLoad == 1 ? CONTROL_FWT_FORCE : CONTROL_FWT_BEGIN, 0))
+    if (!SendBeginPacket(m_bForceLoad == 1 ? ControlPacket::CONTROL_FWT_FORCE : ControlPacket::CONTROL_FWT_BEGIN, 0))
         return false;
     if (m_bForceLoad == 1)
         return true;
@@ -124,7 +125,7 @@ bool CUpgradeEngine::UnlockModule(const uint8_t code[8])
 
 bool CUpgradeEngine::DownloadImage(CBinFile& image)
 {
-    CAppFileReader reader(image, WIRELESS_BLOCK_SIZE);
+    CAppFileReader reader(image, DiagProtocol::MAX_BLOCK_LENGTH);
     if (image.GetPartCount() == 0) {
         m_nResultId = IDS_DOWNLOAD_FAILED;
         return false;
@@ -182,9 +183,9 @@ bool CUpgradeEngine::DownloadPart(CAppFileReader& reader, int part, uint32_t tot
 uint32_t CUpgradeEngine::BuildWriteFrame(uint32_t address, uint32_t length, const uint8_t* data)
 {
     // The write buffer holds the worst case of a full block: every byte stuffed.
-    static_assert(HdlcMaxFrameLength(DiagProtocol::BLOCK_HEADER_LENGTH + WIRELESS_BLOCK_SIZE) <=
+    static_assert(HdlcMaxFrameLength(DiagProtocol::BLOCK_HEADER_LENGTH + DiagProtocol::MAX_BLOCK_LENGTH) <=
                   CHdlcAdapter::WRITE_BUFFER_SIZE);
-    if (length > WIRELESS_BLOCK_SIZE || (length > 0 && data == nullptr))
+    if (length > DiagProtocol::MAX_BLOCK_LENGTH || (length > 0 && data == nullptr))
         return 0;
     uint8_t* out = m_Adapter.WriteBuffer();
     if (out == nullptr)
@@ -234,7 +235,7 @@ bool CUpgradeEngine::Waiting()
     SetProgress(70);
     // A lone flag lets the module's frame decoder start clean.
     const uint8_t flag = HDLC_FLAG;
-    m_Adapter.Write(1, &flag, 1, 0, FLAG_WRITE_TIMEOUT_MS);
+    m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, &flag, 1, FLAG_WRITE_TIMEOUT_MS);
     bool shaken = false;
     for (int attempt = 0; attempt < HAND_SHAKES_AFTER_RESTART && !shaken; ++attempt)
         shaken = m_Diag.DIAG_HandShake(0, &m_bForceLoad, &m_bOffline);

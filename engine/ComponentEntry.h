@@ -4,19 +4,20 @@
 #include <string>
 
 #include "images/CBinFile.h"
+#include "wire/ImageType.h"
 
-// Component indexes; an index is also the image type code of the component's image.
-constexpr int COMPONENT_BOOT = 0;
-constexpr int COMPONENT_APP = 1;
-constexpr int COMPONENT_CUSTOMIZATION = 2;
-constexpr int COMPONENT_COMMON_HTML = 3;
-constexpr int COMPONENT_SPECIAL_HTML = 4;
-constexpr int COMPONENT_APP_B = 5;
-constexpr int COMPONENT_CONFIG_FILE = 6;
-constexpr int COMPONENT_FIRMWARE = 7;
-constexpr int COMPONENT_DASHBOARD = 8;
-constexpr int COMPONENT_NONE = 9;
-constexpr int COMPONENT_COUNT = 9;
+// Component indexes: the image type code of the component's image, as an index.
+constexpr int COMPONENT_BOOT = IMG_BOOT;
+constexpr int COMPONENT_APP = IMG_APP;
+constexpr int COMPONENT_CUSTOMIZATION = IMG_CUSTOMIZATION;
+constexpr int COMPONENT_COMMON_HTML = IMG_COMMON_HTML;
+constexpr int COMPONENT_SPECIAL_HTML = IMG_SPECIAL_HTML;
+constexpr int COMPONENT_APP_B = IMG_APP_B;
+constexpr int COMPONENT_CONFIG_FILE = IMG_CONFIG_FILE;
+constexpr int COMPONENT_FIRMWARE = IMG_FIRMWARE;
+constexpr int COMPONENT_DASHBOARD = IMG_DASHBOARD;
+constexpr int COMPONENT_NONE = IMG_NONE;
+constexpr int COMPONENT_COUNT = IMG_TYPE_COUNT;
 
 // String-table id of each component's type name, by component index.
 constexpr uint32_t COMPONENT_TYPE_NAME_IDS[COMPONENT_COUNT] = {147, 148, 149, 159, 160, 148, 161, 150, 151};

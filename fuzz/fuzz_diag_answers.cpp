@@ -5,8 +5,8 @@
 #include <string>
 
 #include "diag/CDiagCaller.h"
-#include "diag/DiagProtocol.h"
 #include "log/CDownloadLog.h"
+#include "wire/DiagProtocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

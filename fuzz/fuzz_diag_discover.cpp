@@ -5,7 +5,7 @@
 #include <string>
 
 #include "diag/CUdpHdlc.h"
-#include "diag/UdpRecord.h"
+#include "wire/UdpRecord.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -7,7 +7,7 @@
 
 #include "diag/CHdlcFrameCollector.h"
 #include "diag/CResponseQueue.h"
-#include "diag/HdlcFraming.h"
+#include "wire/HdlcFraming.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

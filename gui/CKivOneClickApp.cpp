@@ -13,8 +13,8 @@
 #include "gui/CQtLoginInhibitor.h"
 #include "gui/CSingleInstanceGuard.h"
 #include "gui/CStopSignalNotifier.h"
+#include "gui/controls/CThemeHelperST.h"
 #include "platform/UserFiles.h"
-#include "ui/controls/CThemeHelperST.h"
 
 CKivOneClickApp::CKivOneClickApp() : m_pTheme(std::make_unique<CThemeHelperST>()) {}
 

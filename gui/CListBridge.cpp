@@ -6,7 +6,7 @@
 #include <cmath>
 #include <memory>
 
-#include "ui/controls/CMyListCtrl.h"
+#include "gui/controls/CMyListCtrl.h"
 
 CListBridge::CListBridge(CMyListCtrl* list) : m_pList(list), m_Model(FontMeasure(list->font()))
 {

@@ -23,11 +23,11 @@
 #include "gui/CHelpFile.h"
 #include "gui/CListBridge.h"
 #include "gui/WindowPlacement.h"
+#include "gui/controls/CMyListCtrl.h"
+#include "gui/controls/CThemeHelperST.h"
+#include "gui/controls/CXPStyleButtonST.h"
 #include "platform/CoreWarning.h"
 #include "res/Resources.h"
-#include "ui/controls/CMyListCtrl.h"
-#include "ui/controls/CThemeHelperST.h"
-#include "ui/controls/CXPStyleButtonST.h"
 
 static void InitIconResources() { Q_INIT_RESOURCE(icons); }
 

@@ -6,10 +6,11 @@
 #include <limits>
 #include <new>
 
-#include "images/Crc16.h"
 #include "platform/ByteOrder.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
+#include "wire/Crc16.h"
+#include "wire/RouterKindBits.h"
 
 namespace {
 
@@ -245,16 +246,12 @@ uint32_t CBinFile::ClassifyOpened(uint32_t expectedType) const
 
 uint32_t CBinFile::ClassifyRouter(uint32_t kindBits, uint32_t expectedType)
 {
-    const uint32_t a = (kindBits >> 1) & 3;
-    const uint32_t b = (kindBits >> 3) & 3;
-    static constexpr uint32_t BY_A[4] = {IMG_APP, IMG_BOOT, IMG_CUSTOMIZATION, IMG_NONE};
-    static constexpr uint32_t BY_B[4] = {IMG_APP_B, IMG_CONFIG_FILE, IMG_COMMON_HTML, IMG_SPECIAL_HTML};
     if (expectedType <= IMG_CUSTOMIZATION)
-        return BY_A[a];
+        return RouterFamilyAType(kindBits);
     if (expectedType <= IMG_CONFIG_FILE)
-        return a == 3 ? BY_B[b] : IMG_NONE;
+        return RouterFamilyBType(kindBits);
     if (expectedType == IMG_NONE)
-        return a == 3 ? BY_B[b] : BY_A[a];
+        return RouterImageType(kindBits);
     return IMG_NONE;
 }
 

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <limits>
 
-#include "images/Crc16.h"
 #include "platform/ByteOrder.h"
 #include "platform/CUniqueFd.h"
 #include "platform/OutputFile.h"
 #include "platform/UserFiles.h"
+#include "wire/Crc16.h"
 
 namespace {
 

@@ -75,20 +75,6 @@ std::vector<uint32_t> SplitLengths(uint32_t total, uint32_t count)
 
 } // namespace
 
-uint32_t RouterKindBits(uint32_t type)
-{
-    switch (type) {
-    case IMG_APP: return 0u << 1;
-    case IMG_BOOT: return 1u << 1;
-    case IMG_CUSTOMIZATION: return 2u << 1;
-    case IMG_APP_B: return (3u << 1) | (0u << 3);
-    case IMG_CONFIG_FILE: return (3u << 1) | (1u << 3);
-    case IMG_COMMON_HTML: return (3u << 1) | (2u << 3);
-    case IMG_SPECIAL_HTML: return (3u << 1) | (3u << 3);
-    default: return 0;
-    }
-}
-
 std::vector<uint8_t> MakeRouterData(uint32_t kindBits, const std::string& version, const std::vector<uint8_t>& payload)
 {
     std::vector<uint8_t> data(ROUTER_CONTAINER_SIZE, 0);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "wire/RouterKindBits.h"
+
 // Sample images for demonstrations and tests, and the small headers they carry in the data
 // of part 0 (layouts in docs/image-format.md):
 //
@@ -12,7 +14,7 @@
 //   0  4   magic "KVRC"
 //   4  4   header size, 64
 //   8  4   length of the data that follow the header
-//   12 4   kind bits (bits 1-2: BOOT/APP/Customization/family B; bits 3-4: family B kind)
+//   12 4   kind bits (wire/RouterKindBits.h)
 //   16 32  version text, zero-terminated, zero-padded
 //   48 16  zero
 //
@@ -34,9 +36,6 @@ constexpr char WIRELESS_MARKER_MAGIC[8] = {'K', 'I', 'V', 'W', 'V', 'E', 'R', '1
 
 // Default firmware size of the samples: about 16 MB in 5 parts.
 constexpr uint32_t DEFAULT_FIRMWARE_SIZE = 16u * 1024u * 1024u;
-
-// Kind bits that make a router image classify as `type` (0..6); 0 for other types.
-uint32_t RouterKindBits(uint32_t type);
 
 // The 64-byte container header followed by `payload`.
 std::vector<uint8_t> MakeRouterData(uint32_t kindBits, const std::string& version, const std::vector<uint8_t>& payload);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "images/Crc16.h"
 #include "platform/ByteOrder.h"
+#include "wire/Crc16.h"
 
 namespace {
 

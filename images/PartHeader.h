@@ -5,20 +5,9 @@
 #include <cstdint>
 #include <string>
 
-// Image container layout. All numbers in the file are little-endian.
+#include "wire/ImageType.h"
 
-// Image type codes; also the index of the component entry the image belongs to.
-constexpr uint32_t IMG_BOOT = 0;
-constexpr uint32_t IMG_APP = 1;
-constexpr uint32_t IMG_CUSTOMIZATION = 2;
-constexpr uint32_t IMG_COMMON_HTML = 3;
-constexpr uint32_t IMG_SPECIAL_HTML = 4;
-constexpr uint32_t IMG_APP_B = 5;
-constexpr uint32_t IMG_CONFIG_FILE = 6;
-constexpr uint32_t IMG_FIRMWARE = 7;
-constexpr uint32_t IMG_DASHBOARD = 8;
-constexpr uint32_t IMG_NONE = 9;
-constexpr uint32_t IMG_TYPE_COUNT = 9;
+// Image container layout. All numbers in the file are little-endian.
 
 // File type word at offset 0 of the file header.
 constexpr uint32_t FILE_TYPE_WIRELESS_UNSTATED = 0;
@@ -38,9 +27,6 @@ constexpr size_t MIN_IMAGE_SIZE = FILE_HEADER_SIZE + PART_HEADER_SIZE; // 190
 
 constexpr std::array<uint8_t, 4> PART_MAGIC_HDR0 = {0x48, 0x44, 0x52, 0x30}; // "HDR0"
 constexpr std::array<uint8_t, 4> PART_MAGIC_WIRELESS = {0x55, 0xAA, 0x5A, 0xA5};
-
-// Offset of the kind bits word inside part 0 data of a router-module image.
-constexpr size_t ROUTER_KIND_BITS_OFFSET = 12;
 
 // One part header, parsed into fields.
 struct PartHeader {

@@ -5,18 +5,9 @@
 #include <system_error>
 
 #include "platform/Clock.h"
+#include "wire/TelnetDialogue.h"
 
-namespace {
-
-constexpr uint8_t IAC = 255;
-constexpr uint8_t WILL = 251;
-constexpr uint8_t WONT = 252;
-constexpr uint8_t DO = 253;
-constexpr uint8_t OPT_ECHO = 1;
-constexpr uint8_t OPT_SUPPRESS_GO_AHEAD = 3;
-constexpr uint8_t OPT_REMOTE_FLOW_CONTROL = 33;
-
-} // namespace
+using namespace TelnetDialogue;
 
 CTelnetClient::CTelnetClient() { m_Port.SetConnectTimeout(CONNECT_TIMEOUT_MS); }
 
@@ -130,8 +121,9 @@ int CTelnetClient::FindLine(const std::string& pattern) const
     const int n = GetLineCount();
     if (n == 0)
         return -1;
-    if (pattern == "#")
-        return m_Lines.back().find('#') != std::string::npos ? n - 1 : -1;
+    // The family A prompt is looked for in the last line only.
+    if (pattern == PROMPT_FAMILY_A)
+        return m_Lines.back().find(pattern) != std::string::npos ? n - 1 : -1;
     for (int i = n - 1; i >= 0; --i) {
         if (m_Lines[static_cast<size_t>(i)].find(pattern) != std::string::npos)
             return i;

@@ -8,6 +8,7 @@
 
 #include "net/CLockedBuffer.h"
 #include "net/CTcpPort.h"
+#include "wire/RouterAddress.h"
 
 // Line-oriented client for the router's Telnet service. It sends a fixed set of option
 // requests when it connects, never answers the router's own requests, and stores every
@@ -19,7 +20,6 @@
 // before they return, so at most one receive thread ever reads the connection.
 class CTelnetClient {
 public:
-    static constexpr uint16_t TELNET_PORT = 23;
     static constexpr uint32_t OPTION_TIMEOUT_MS = 100;
     static constexpr uint32_t MIN_REPLY_WAIT_MS = 500;
     static constexpr int MAX_REPLY_BYTES = 2045;
@@ -33,7 +33,7 @@ public:
     CTelnetClient(const CTelnetClient&) = delete;
     CTelnetClient& operator=(const CTelnetClient&) = delete;
 
-    // Connects to port 23 of `address` (dotted IPv4), waiting at most CONNECT_TIMEOUT_MS.
+    // Connects to the Telnet port of `address` (dotted IPv4), waiting at most CONNECT_TIMEOUT_MS.
     // Tests may override the port with SetPortNumber. False when the address is refused or
     // the connection fails, times out or is cancelled.
     bool Connect(const std::string& address);
@@ -63,7 +63,7 @@ public:
     bool IsConnected() const { return m_Port.IsOpen(); }
     // Bytes received and not yet taken by WaitReply.
     int PendingBytes() const { return m_RxBuffer.GetLength(); }
-    // Port used by Connect instead of 23 (tests; the router uses 23).
+    // Port used by Connect instead of TELNET_PORT (tests; the router uses TELNET_PORT).
     void SetPortNumber(uint16_t port) { m_nPortNumber = port; }
     // Network interface the connections are tied to (empty: the system's choice).
     void SetInterface(const std::string& name) { m_Port.SetInterface(name); }

@@ -1,18 +1,18 @@
 #include "net/Ipv4Text.h"
 
+#include <array>
+
 #include <arpa/inet.h>
+
+#include "platform/ByteOrder.h"
+#include "wire/RouterAddress.h"
 
 bool ParseDottedIpv4(const std::string& text, uint32_t* networkOrder)
 {
-    // The longest dotted address has 15 characters; anything over 24 was never an address.
-    if (text.empty() || text.size() > 24 || text.find('\0') != std::string::npos)
+    std::array<uint8_t, 4> address{};
+    if (!ParseIpv4(text, address))
         return false;
-    in_addr addr{};
-    // inet_pton takes exactly four decimal parts, unlike the older parsers that also
-    // accept "127.1" or hexadecimal forms.
-    if (inet_pton(AF_INET, text.c_str(), &addr) != 1)
-        return false;
-    *networkOrder = addr.s_addr;
+    *networkOrder = htonl(ReadBe32(address.data()));
     return true;
 }
 

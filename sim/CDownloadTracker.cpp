@@ -1,7 +1,7 @@
 #include "sim/CDownloadTracker.h"
 
 #include "images/CSampleImage.h"
-#include "images/Crc16.h"
+#include "wire/Crc16.h"
 
 void CDownloadTracker::Reset() { *this = CDownloadTracker(); }
 

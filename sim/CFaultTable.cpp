@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include <arpa/inet.h>
+#include "wire/DiagRequestName.h"
+#include "wire/RouterAddress.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ bool KnownRequests(const std::string& list)
         const size_t comma = std::min(list.find(',', start), list.size());
         const std::string name = list.substr(start, comma - start);
         bool known = false;
-        for (const std::string& candidate : CFaultTable::RequestNames())
+        for (const std::string& candidate : DiagRequestName::ModuleRequests())
             known = known || name == candidate;
         if (!known)
             return false;
@@ -37,8 +38,8 @@ bool KnownRequests(const std::string& list)
 
 bool IsDottedAddress(const std::string& text)
 {
-    in_addr addr{};
-    return inet_pton(AF_INET, text.c_str(), &addr) == 1;
+    std::array<uint8_t, 4> address{};
+    return ParseIpv4(text, address);
 }
 
 constexpr std::array<CFaultTable::Info, FAULT_COUNT> FAULTS = {
@@ -94,9 +95,7 @@ constexpr std::array<CFaultTable::Info, FAULT_COUNT> FAULTS = {
      {Fault::NoEraseEcho, "no-erase-echo", "", "never echo an erase-NVRAM record"},
      {Fault::NoForceLoadEcho, "no-force-load-echo", "", "act on an enter-force-load record but never echo it"},
      {Fault::NoAnswer, "no-answer", "reset",
-      "the module ignores these requests (comma-separated): hand-shake, board-version, dashboard-version, "
-      "nv-backup, nv-restore, nv-restore-status, change-mode, switch-to-downloader, unlock, block-write, "
-      "reset, nv-read, nv-write"}}};
+      "the module ignores these requests (comma-separated):"}}}; // HelpText names them
 
 // The table is indexed by the enumeration, so its order must follow it.
 constexpr bool InEnumerationOrder()
@@ -112,16 +111,6 @@ static_assert(InEnumerationOrder(), "FAULTS must list the faults in the order of
 } // namespace
 
 const std::array<CFaultTable::Info, FAULT_COUNT>& CFaultTable::Known() { return FAULTS; }
-
-const std::vector<std::string>& CFaultTable::RequestNames()
-{
-    // clang-format off
-    static const std::vector<std::string> NAMES = {
-        "hand-shake", "board-version", "dashboard-version", "nv-backup", "nv-restore", "nv-restore-status",
-        "change-mode", "switch-to-downloader", "unlock", "block-write", "reset", "nv-read", "nv-write"};
-    // clang-format on
-    return NAMES;
-}
 
 const CFaultTable::Info& CFaultTable::Describe(Fault fault) { return FAULTS[static_cast<size_t>(fault)]; }
 
@@ -252,7 +241,13 @@ std::string CFaultTable::HelpText()
             head.resize(30, ' ');
         else
             head += ' ';
-        text += head + info.help + "\n";
+        text += head + info.help;
+        if (info.fault == Fault::NoAnswer) {
+            const std::vector<std::string>& names = DiagRequestName::ModuleRequests();
+            for (size_t i = 0; i < names.size(); ++i)
+                text += (i == 0 ? " " : ", ") + names[i];
+        }
+        text += "\n";
     }
     return text;
 }

@@ -58,8 +58,6 @@ public:
     // Every fault, in the order of the enumeration (which is the order --help lists them).
     static const std::array<Info, FAULT_COUNT>& Known();
     static const Info& Describe(Fault fault);
-    // The requests `no-answer` can name, as the simulator's transcript names them.
-    static const std::vector<std::string>& RequestNames();
 
     // How much longer than without it a sound tool may take over a whole upgrade because of
     // `fault` with `value` (scaled ms): what the router's side knows its fault costs, the

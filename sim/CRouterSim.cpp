@@ -19,6 +19,7 @@
 #include "sim/CTcpSession.h"
 #include "sim/CTelnetSession.h"
 #include "sim/CUdpService.h"
+#include "wire/RouterAddress.h"
 
 struct CRouterSim::Connection {
     CUniqueFd fd;
@@ -37,12 +38,15 @@ constexpr int MAX_DATAGRAMS_PER_TURN = 64;
 constexpr uint32_t MAX_POLL_MS = 1000;
 constexpr int UDP_BIND_TRIES = 20;
 
+// The address was checked on the command line.
 sockaddr_in MakeAddress(const std::string& address, uint16_t port)
 {
+    std::array<uint8_t, 4> bytes{};
+    ParseIpv4(address, bytes);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
+    sa.sin_addr.s_addr = htonl(ReadBe32(bytes.data()));
     return sa;
 }
 
@@ -160,9 +164,10 @@ void CRouterSim::BindBroadcastListeners(uint16_t port)
     // A socket bound to a unicast address never sees broadcasts on Linux. On loopback there
     // are none to see; on a real interface, listen on its broadcast address and on the
     // limited broadcast address too.
-    in_addr own{};
-    if (inet_pton(AF_INET, m_Config.address.c_str(), &own) != 1 || (ntohl(own.s_addr) >> 24) == 127)
+    std::array<uint8_t, 4> ownBytes{};
+    if (!ParseIpv4(m_Config.address, ownBytes) || IsLoopbackIpv4(ownBytes))
         return;
+    const in_addr own{htonl(ReadBe32(ownBytes.data()))};
     std::vector<in_addr> targets;
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) == 0) {

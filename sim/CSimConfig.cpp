@@ -5,11 +5,11 @@
 #include <cstring>
 #include <sstream>
 
-#include <arpa/inet.h>
 #include <CLI/CLI.hpp>
 
 #include "images/CSampleImage.h"
 #include "images/PartHeader.h"
+#include "wire/RouterAddress.h"
 
 CSimConfig::CSimConfig()
 {
@@ -91,8 +91,10 @@ int CSimConfig::Parse(int argc, const char* const* argv, std::string& output)
     std::vector<std::string> faultSpecs;
     std::string latencyText;
     app.add_option("--address", address, "address to bind every service to (default 127.0.0.1)");
-    app.add_option("--router-port", routerPort, "UDP and TCP port of the router (default 1280; 0 = any free)");
-    app.add_option("--telnet-port", telnetPort, "Telnet port (default 23; 0 = any free)");
+    app.add_option("--router-port", routerPort,
+                   "UDP and TCP port of the router (default " + std::to_string(ROUTER_PORT) + "; 0 = any free)");
+    app.add_option("--telnet-port", telnetPort,
+                   "Telnet port (default " + std::to_string(TELNET_PORT) + "; 0 = any free)");
     app.add_option("--family", familyText, "router family A (nvram, prompt '#') or B (diag, prompt 'QRX')")
         ->check(CLI::IsMember({"A", "B", "a", "b"}));
     app.add_option("--boot-version", bootVersion, "router boot loader version (default 1.0.5.0)");
@@ -138,8 +140,8 @@ int CSimConfig::Parse(int argc, const char* const* argv, std::string& output)
         return code == 0 ? 0 : 2;
     }
     family = static_cast<char>(std::toupper(static_cast<unsigned char>(familyText[0])));
-    in_addr probe{};
-    if (inet_pton(AF_INET, address.c_str(), &probe) != 1) {
+    std::array<uint8_t, 4> probe{};
+    if (!ParseIpv4(address, probe)) {
         output = "--address: not a dotted IPv4 address: " + address + "\n";
         return 2;
     }

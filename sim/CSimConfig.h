@@ -6,14 +6,15 @@
 #include <vector>
 
 #include "sim/CFaultTable.h"
+#include "wire/RouterAddress.h"
 
 // Everything the simulator is told on its command line. Defaults are the router a tool
 // meets out of the box: loopback only, versions older than the sample images.
 class CSimConfig {
 public:
     std::string address = "127.0.0.1";
-    uint16_t routerPort = 1280; // UDP and TCP; 0 picks a free port
-    uint16_t telnetPort = 23;   // 0 picks a free port
+    uint16_t routerPort = ROUTER_PORT; // UDP and TCP; 0 picks a free port
+    uint16_t telnetPort = TELNET_PORT; // 0 picks a free port
     char family = 'A';
     std::string bootVersion = "1.0.5.0";
     std::string appVersion = "2.1.5.0"; // family B: "3.2.1.0" unless given

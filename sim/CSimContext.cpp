@@ -1,8 +1,9 @@
 #include "sim/CSimContext.h"
 
-#include <arpa/inet.h>
-
 #include "platform/ByteOrder.h"
+#include "wire/ImageType.h"
+#include "wire/RouterAddress.h"
+#include "wire/RouterKindBits.h"
 
 CSimContext::CSimContext(const CSimConfig& config)
     : m_Config(config), m_Module(m_Config, m_Transcript), m_strBoot(config.bootVersion), m_strApp(config.appVersion),
@@ -22,14 +23,9 @@ uint32_t CSimContext::DrawLatency()
 
 std::array<uint8_t, 4> CSimContext::RouterIp(const std::array<uint8_t, 4>& arrivedOn) const
 {
-    in_addr addr{};
-    inet_pton(AF_INET, m_Config.address.c_str(), &addr);
-    if (addr.s_addr == htonl(INADDR_ANY))
-        return arrivedOn;
-    const uint32_t host = ntohl(addr.s_addr);
-    std::array<uint8_t, 4> bytes{};
-    WriteBe32(bytes.data(), host);
-    return bytes;
+    std::array<uint8_t, 4> own{};
+    ParseIpv4(m_Config.address, own); // checked on the command line
+    return own == std::array<uint8_t, 4>{} ? arrivedOn : own;
 }
 
 std::string CSimContext::DiscoveryText() const
@@ -39,12 +35,12 @@ std::string CSimContext::DiscoveryText() const
 
 void CSimContext::RouterImageFlashed(uint32_t kindBits, const std::string& version)
 {
-    const uint32_t a = (kindBits >> 1) & 3;
+    const uint32_t type = RouterImageType(kindBits);
     const char* component = "application";
-    if (a == 1) {
+    if (type == IMG_BOOT) {
         m_strBoot = version;
         component = "boot";
-    } else if (a == 2) {
+    } else if (type == IMG_CUSTOMIZATION) {
         component = "customization"; // the check shows the application's version for it
     } else {
         m_strApp = version;

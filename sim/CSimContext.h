@@ -28,8 +28,9 @@ public:
     // Text of the discovery reply: --discovery-text, else the application version.
     std::string DiscoveryText() const;
 
-    // A router image has been flashed: the version goes to the component the kind bits
-    // name (1 BOOT; 0 application; 3 family B, whose one version is the application's).
+    // A router image has been flashed: the version of one whose kind bits name BOOT becomes
+    // the boot version; Customization changes nothing (the check shows the application's
+    // version for it); any other becomes the application version (family B has only that).
     void RouterImageFlashed(uint32_t kindBits, const std::string& version);
 
     // Numbers frames sent on the TCP channel, for the corrupt-fcs and drop-frame faults.

@@ -3,76 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
-#include "diag/CHdlcFrameWriter.h"
-#include "diag/DiagProtocol.h"
-#include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
-#include "images/Crc16.h"
-#include "images/PartHeader.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CBlockMemory.h"
 #include "sim/CSimContext.h"
-
-namespace {
-
-const char RUT_BEGIN[] = "Varoni RUT Begin Download Pkt";
-const char FWT_BEGIN[] = "Varoni FWT Begin Download Pkt";
-const char FWT_FORCE[] = "Varoni FWT Force Download Pkt";
-constexpr size_t CONTROL_TEXT_LENGTH = 29;
-constexpr size_t CONTROL_VALUE_OFFSET = 30;
-constexpr uint8_t CONTROL_MARK = 0xFF;
-constexpr uint8_t BLOCK_WRITE_COMMAND = 0x0F;
-
-} // namespace
+#include "wire/CHdlcFrameWriter.h"
+#include "wire/ControlPacket.h"
+#include "wire/Crc16.h"
+#include "wire/DiagProtocol.h"
+#include "wire/DiagRequestName.h"
+#include "wire/HdlcFraming.h"
+#include "wire/RouterKindBits.h"
 
 CTcpSession::CTcpSession(CSimContext& context, uint32_t conn) : m_Context(context), m_nConn(conn)
 {
     m_Collect.reserve(1024);
-}
-
-std::string CTcpSession::DescribeRequest(const uint8_t* p, size_t n)
-{
-    if (n == 0)
-        return "empty";
-    using namespace DiagProtocol;
-    switch (p[0]) {
-    case DL_ACK: return n == 1 ? "ack" : "block-ack";
-    case DL_NAK: return "nak";
-    case ERR_BAD_COMMAND:
-    case ERR_BAD_LENGTH: return "error";
-    case DL_RESET: return "reset";
-    case DL_UNLOCK: return "unlock";
-    case DL_WRITE: return "block-write";
-    case DIAG_NV_READ:
-        if (n == 1)
-            return "unlock-preamble";
-        // The hand-shake is the NV read whose data begins with the magic.
-        return n >= 7 && p[HANDSHAKE_MAGIC_OFFSET] == HANDSHAKE_MAGIC[0] &&
-                       p[HANDSHAKE_MAGIC_OFFSET + 1] == HANDSHAKE_MAGIC[1]
-                   ? "hand-shake"
-                   : "nv-read";
-    case DIAG_NV_WRITE: return "nv-write";
-    case DIAG_CHANGE_MODE: return "change-mode";
-    case DIAG_SWITCH_DOWNLOADER: return "switch-to-downloader";
-    case CONTROL_MARK: return "control-packet";
-    case DIAG_SUBSYS_CMD:
-        if (n >= SUBSYS_HEADER_LENGTH) {
-            const uint16_t command = ReadLe16(p + 2);
-            const auto is = [&](const SubsystemCommand& c) { return p[1] == c.subsystem && command == c.command; };
-            if (is(BOARD_VERSION))
-                return "board-version";
-            if (is(ISO_VERSION))
-                return "dashboard-version";
-            if (is(NV_BACKUP_RESTORE))
-                return n > BACKUP_RESTORE_FLAG_OFFSET && p[BACKUP_RESTORE_FLAG_OFFSET] == 1 ? "nv-restore"
-                                                                                            : "nv-backup";
-            if (is(NV_RESTORE_STATUS))
-                return "nv-restore-status";
-        }
-        return "subsystem";
-    default: return "unknown";
-    }
 }
 
 void CTcpSession::OnBytes(const uint8_t* data, size_t length)
@@ -99,7 +45,7 @@ void CTcpSession::FrameByte(uint8_t byte)
     }
     if (m_bOverflow)
         return;
-    if (m_Collect.empty() && byte == BLOCK_WRITE_COMMAND) {
+    if (m_Collect.empty() && byte == DiagProtocol::DL_WRITE) {
         const CFaultTable& faults = m_Context.Config().faults;
         const uint32_t number = m_Context.NextBlockFrameNumber();
         if (faults.HitsNumber(Fault::ResetDuringBlock, number)) {
@@ -147,13 +93,12 @@ void CTcpSession::EndFrame()
 
 void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
 {
-    m_Context.Transcript().Message("tcp", "in", m_nConn,
-                                   {{"kind", "frame"}, {"request", DescribeRequest(payload, length)}}, payload, length);
-    if (payload[0] == CONTROL_MARK) {
+    const std::string request = DiagRequestName::Of({payload, length});
+    m_Context.Transcript().Message("tcp", "in", m_nConn, {{"kind", "frame"}, {"request", request}}, payload, length);
+    if (payload[0] == ControlPacket::LEAD_BYTE) {
         ControlPacket(payload, length);
         return;
     }
-    const std::string request = DescribeRequest(payload, length);
     if (m_Context.Config().faults.ListHas(Fault::NoAnswer, request)) {
         m_Context.Transcript().Event("module", m_nConn, "request ignored (fault no-answer)", {{"request", request}});
         return;
@@ -166,16 +111,17 @@ void CTcpSession::Dispatch(const uint8_t* payload, size_t length)
 
 void CTcpSession::ControlPacket(const uint8_t* p, size_t n)
 {
+    using namespace ControlPacket;
     CTranscript& transcript = m_Context.Transcript();
-    if (n != CONTROL_PACKET_SIZE) {
+    if (n != SIZE) {
         transcript.Violation("tcp", m_nConn, "control packet of " + std::to_string(n) + " bytes, expected 40", p, n);
         return;
     }
-    const uint32_t value = ReadLe32(p + CONTROL_VALUE_OFFSET);
-    if (std::any_of(p + 34, p + 40, [](uint8_t b) { return b != 0; }))
+    const uint32_t value = ValueOf(p);
+    if (std::any_of(p + ZERO_TAIL_OFFSET, p + SIZE, [](uint8_t b) { return b != 0; }))
         transcript.Violation("tcp", m_nConn, "control packet with non-zero bytes 34 to 39", p, n);
-    const char* text = reinterpret_cast<const char*>(p + 1);
-    if (std::memcmp(text, RUT_BEGIN, CONTROL_TEXT_LENGTH) == 0) {
+    const int kind = KindOf(p);
+    if (kind == CONTROL_RUT_BEGIN) {
         if (value == 0 || value > MAX_IMAGE_LENGTH) {
             transcript.Violation("tcp", m_nConn, "RUT begin packet announcing " + std::to_string(value) + " bytes", p,
                                  n);
@@ -187,9 +133,8 @@ void CTcpSession::ControlPacket(const uint8_t* p, size_t n)
         m_nImageReceived = 0;
         m_nImageDigest = CBlockMemory::DIGEST_START;
         m_ImageHead.clear();
-    } else if (std::memcmp(text, FWT_BEGIN, CONTROL_TEXT_LENGTH) == 0 ||
-               std::memcmp(text, FWT_FORCE, CONTROL_TEXT_LENGTH) == 0) {
-        const bool force = text[11] == 'o';
+    } else if (kind == CONTROL_FWT_BEGIN || kind == CONTROL_FWT_FORCE) {
+        const bool force = kind == CONTROL_FWT_FORCE;
         if (value != 0)
             transcript.Violation("tcp", m_nConn, "FWT packet with a non-zero value", p, n);
         const bool downloader = m_Context.Module().GetMode() == CWirelessModule::Mode::Downloader;
@@ -296,11 +241,10 @@ void CTcpSession::SendResult()
         m_Context.Transcript().Event("router", m_nConn, "result packet withheld (fault no-result)");
         return;
     }
-    const uint32_t value = faults.Has(Fault::ResultValue) ? faults.Number(Fault::ResultValue) : RESULT_OK;
-    uint8_t packet[CONTROL_PACKET_SIZE] = {};
-    packet[0] = CONTROL_MARK;
-    WriteLe32(packet + CONTROL_VALUE_OFFSET, value);
-    if (value == RESULT_OK) {
+    const uint32_t value = faults.Has(Fault::ResultValue) ? faults.Number(Fault::ResultValue)
+                                                          : ControlPacket::ROUTER_RESULT_OK;
+    const auto packet = ControlPacket::BuildResult(value);
+    if (value == ControlPacket::ROUTER_RESULT_OK) {
         std::string version;
         const size_t size = m_ImageHead.size();
         if (size >= SampleImage::ROUTER_CONTAINER_SIZE &&
@@ -313,7 +257,7 @@ void CTcpSession::SendResult()
                                  {{"value", value},
                                   {"length", m_nImageLength},
                                   {"digest", CBlockMemory::DigestText(m_nImageDigest)}});
-    SendFrame(packet, sizeof packet);
+    SendFrame(packet.data(), packet.size());
 }
 
 void CTcpSession::SendFrame(const uint8_t* payload, size_t length, uint32_t extraDelayMs)
@@ -324,7 +268,7 @@ void CTcpSession::SendFrame(const uint8_t* payload, size_t length, uint32_t extr
     if (faults.HitsNumber(Fault::DropFrame, number)) {
         m_Context.Transcript().Message("tcp", "lost", m_nConn,
                                        {{"kind", "frame"},
-                                        {"answer", DescribeRequest(payload, length)},
+                                        {"answer", DiagRequestName::Of({payload, length})},
                                         {"fault", CFaultTable::Describe(Fault::DropFrame).name}},
                                        payload, length);
         return;
@@ -337,7 +281,9 @@ void CTcpSession::SendFrame(const uint8_t* payload, size_t length, uint32_t extr
     const uint32_t pos = writer.Length();
     frame.resize(pos);
     const uint32_t delay = m_Context.DrawLatency() + extraDelayMs;
-    nlohmann::json fields = {{"kind", "frame"}, {"answer", DescribeRequest(payload, length)}, {"frame_length", pos}};
+    nlohmann::json fields = {{"kind", "frame"},
+                             {"answer", DiagRequestName::Of({payload, length})},
+                             {"frame_length", pos}};
     if (corrupt)
         fields["fault"] = CFaultTable::Describe(Fault::CorruptFcs).name;
     if (delay != 0)

@@ -14,10 +14,8 @@ class CSimContext;
 // image bytes, answered by a result packet once the router has "flashed" them.
 class CTcpSession : public ISession {
 public:
-    // Largest frame body accepted (a 4096-byte block write fully stuffed takes 8210).
+    // Largest frame body accepted (the largest block write, fully stuffed, takes 8210).
     static constexpr size_t MAX_FRAME_BODY = 16384;
-    static constexpr size_t CONTROL_PACKET_SIZE = 40;
-    static constexpr uint32_t RESULT_OK = 4;
     static constexpr uint32_t MAX_IMAGE_LENGTH = 512u * 1024u * 1024u;
 
     CTcpSession(CSimContext& context, uint32_t conn);
@@ -29,8 +27,6 @@ public:
     // A framed payload sent to the tool (with leading flag), after the drawn latency plus
     // `extraDelayMs`, never before a frame sent earlier. Public for tests.
     void SendFrame(const uint8_t* payload, size_t length, uint32_t extraDelayMs = 0);
-
-    static std::string DescribeRequest(const uint8_t* payload, size_t length);
 
 private:
     enum class State { Frames, ImageData, Flashing };

@@ -1,22 +1,11 @@
 #include "sim/CTelnetSession.h"
 
 #include "sim/CSimContext.h"
+#include "wire/TelnetDialogue.h"
+
+using namespace TelnetDialogue;
 
 namespace {
-
-constexpr uint8_t IAC = 255;
-constexpr uint8_t DONT = 254;
-constexpr uint8_t DO = 253;
-constexpr uint8_t WONT = 252;
-constexpr uint8_t WILL = 251;
-constexpr uint8_t SB = 250;
-constexpr uint8_t SE = 240;
-constexpr uint8_t OPT_ECHO = 1;
-constexpr uint8_t OPT_SGA = 3;
-constexpr uint8_t OPT_TTYPE = 24;
-
-const char USER[] = "admin";
-const char PASSWORD[] = "tovex";
 
 const char* VerbName(uint8_t verb)
 {
@@ -42,20 +31,20 @@ void CTelnetSession::OnConnect()
         m_Context.Transcript().Event("telnet", m_nConn, "silent (fault telnet-silent)");
         return;
     }
-    const uint8_t options[] = {IAC, WILL, OPT_ECHO, IAC, WILL, OPT_SGA, IAC, DO, OPT_TTYPE};
+    const uint8_t options[] = {IAC, WILL, OPT_ECHO, IAC, WILL, OPT_SUPPRESS_GO_AHEAD, IAC, DO, OPT_TERMINAL_TYPE};
     Send(options, sizeof options);
     m_Context.Transcript().Message("telnet", "out", m_nConn,
                                    {{"kind", "options"},
                                     {"text", "WILL ECHO, WILL SUPPRESS-GO-AHEAD, DO TERMINAL-TYPE"}},
                                    options, sizeof options);
-    SendText("\r\nKivRouter\r\n");
+    SendText(std::string(LINE_END) + "KivRouter" + LINE_END);
     LoginPrompt();
 }
 
 void CTelnetSession::LoginPrompt()
 {
     const bool wrong = m_Context.Config().faults.Text(Fault::TelnetWrongPrompt) == "login";
-    SendText(wrong ? "KivRouter login " : "KivRouter login: ");
+    SendText(std::string("KivRouter login") + (wrong ? "" : LOGIN_PROMPT_MARK) + " ");
     m_Stage = Stage::User;
 }
 
@@ -63,9 +52,9 @@ void CTelnetSession::ShellPrompt()
 {
     const bool wrong = m_Context.Config().faults.Text(Fault::TelnetWrongPrompt) == "shell";
     if (m_Context.Config().family == 'B')
-        SendText(wrong ? "<Router>" : "<QRX>");
+        SendText(std::string("<") + (wrong ? "Router" : PROMPT_FAMILY_B) + ">");
     else
-        SendText(wrong ? "> " : "# ");
+        SendText(std::string(wrong ? ">" : PROMPT_FAMILY_A) + " ");
 }
 
 void CTelnetSession::SendText(const std::string& text)
@@ -147,20 +136,20 @@ void CTelnetSession::Line(const std::string& line)
                                    line.size());
     switch (m_Stage) {
     case Stage::User:
-        SendText(line + "\r\nPassword: ");
+        SendText(line + LINE_END + "Password" + LOGIN_PROMPT_MARK + " ");
         m_User = line;
         m_Stage = Stage::Password;
         return;
     case Stage::Password:
         if (m_User == USER && line == PASSWORD) {
             m_Context.Transcript().Event("telnet", m_nConn, "logged in");
-            SendText("\r\n");
+            SendText(LINE_END);
             m_Stage = Stage::Shell;
             ShellPrompt();
             return;
         }
         m_Context.Transcript().Event("telnet", m_nConn, "login refused", {{"user", m_User}});
-        SendText("\r\nLogin incorrect\r\n");
+        SendText(std::string(LINE_END) + "Login incorrect" + LINE_END);
         if (++m_nFailures >= MAX_LOGIN_TRIES) {
             m_bClose = true;
             return;
@@ -168,7 +157,7 @@ void CTelnetSession::Line(const std::string& line)
         LoginPrompt();
         return;
     case Stage::Shell:
-        SendText(line + "\r\n");
+        SendText(line + LINE_END);
         Command(line);
         return;
     case Stage::Hung: return;
@@ -187,27 +176,23 @@ void CTelnetSession::Command(const std::string& command)
         return;
     }
     if (m_Context.Config().family == 'B') {
-        if (command == "diag display version") {
-            SendText(
-                "Router board: KR-3G family B\r\n"
-                "software version: " +
-                m_Context.AppVersion() +
-                "\r\n"
-                "boot version: " +
-                m_Context.BootVersion() + "\r\nhardware version: HW1.0\r\nsuccess\r\n");
+        if (command == DISPLAY_VERSION) {
+            SendText(std::string("Router board: KR-3G family B") + LINE_END + VERSION_MARKER + m_Context.AppVersion() +
+                     LINE_END + "boot version: " + m_Context.BootVersion() + LINE_END + "hardware version: HW1.0" +
+                     LINE_END + DISPLAY_VERSION_DONE + LINE_END);
         } else if (!command.empty()) {
-            SendText("Error: unrecognised command \"" + command + "\"\r\n");
+            SendText("Error: unrecognised command \"" + command + "\"" + LINE_END);
         }
-    } else if (command.rfind("nvram get ", 0) == 0) {
-        const std::string name = command.substr(10);
-        if (name == "cfe_version")
-            SendText(m_Context.BootVersion() + "\r\n");
-        else if (name == "app_version")
-            SendText(m_Context.AppVersion() + "\r\n");
+    } else if (command.rfind(NVRAM_GET, 0) == 0) {
+        const std::string name = command.substr(std::string(NVRAM_GET).size());
+        if (name == NVRAM_BOOT_VERSION)
+            SendText(m_Context.BootVersion() + LINE_END);
+        else if (name == NVRAM_APP_VERSION)
+            SendText(m_Context.AppVersion() + LINE_END);
         else
-            SendText("\r\n");
+            SendText(LINE_END);
     } else if (!command.empty()) {
-        SendText("sh: " + command + ": not found\r\n");
+        SendText("sh: " + command + ": not found" + LINE_END);
     }
     ShellPrompt();
 }

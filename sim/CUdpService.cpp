@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include <arpa/inet.h>
-
-#include "diag/HdlcFraming.h"
-#include "diag/UdpRecord.h"
 #include "platform/ByteOrder.h"
 #include "sim/CSimContext.h"
+#include "wire/HdlcFraming.h"
+#include "wire/RouterAddress.h"
+#include "wire/UdpRecord.h"
 
 namespace {
 
@@ -24,25 +23,16 @@ const char* RecordName(uint8_t type)
     }
 }
 
-std::string MacText(const uint8_t* mac)
-{
-    char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
-}
-
-std::string IpText(const uint8_t* ip)
-{
-    return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
-           std::to_string(ip[3]);
-}
-
 nlohmann::json RecordFields(const uint8_t* record)
 {
     UdpRecord r;
     r.Assign(record);
-    return {{"kind", "record"},         {"type", record[0]},          {"name", RecordName(record[0])},
-            {"ip", IpText(record + 1)}, {"mac", MacText(record + 5)}, {"text", r.GetText()},
+    return {{"kind", "record"},
+            {"type", record[0]},
+            {"name", RecordName(record[0])},
+            {"ip", FormatIpv4(record + 1)},
+            {"mac", FormatMac(record + 5)},
+            {"text", r.GetText()},
             {"spare", record[31]}};
 }
 
@@ -107,12 +97,9 @@ void CUdpService::Discovery(const uint8_t* record, const std::array<uint8_t, 4>&
         Send(reply.Data(), "discovery reply with zero MAC (fault)", replies);
     reply.SetMac(config.mac.data());
     if (config.faults.Has(Fault::DiscoveryNames)) {
-        in_addr other{};
-        inet_pton(AF_INET, config.faults.Text(Fault::DiscoveryNames).c_str(), &other);
-        const uint32_t host = ntohl(other.s_addr);
-        uint8_t named[4];
-        WriteBe32(named, host);
-        reply.SetIp(named);
+        std::array<uint8_t, 4> named{};
+        ParseIpv4(config.faults.Text(Fault::DiscoveryNames), named); // checked when the fault was given
+        reply.SetIp(named.data());
         Send(reply.Data(), "discovery reply naming another address (fault)", replies);
         return;
     }

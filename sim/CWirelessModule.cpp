@@ -3,20 +3,19 @@
 #include <algorithm>
 #include <cstring>
 
-#include "diag/DiagCodec.h"
-#include "diag/DiagProtocol.h"
 #include "platform/ByteOrder.h"
 #include "platform/Clock.h"
 #include "sim/CSimConfig.h"
-#include "sim/CTcpSession.h"
 #include "sim/CTranscript.h"
+#include "wire/DiagCodec.h"
+#include "wire/DiagProtocol.h"
+#include "wire/DiagRequestName.h"
 
 namespace {
 
 using namespace DiagProtocol;
 
 constexpr size_t MAX_NV_ITEMS = 64;
-constexpr uint32_t MAX_BLOCK = 4096;
 constexpr size_t MAX_ERROR_ECHO = 140;
 
 void PutText(std::vector<uint8_t>& out, size_t offset, const std::string& text, size_t room)
@@ -233,11 +232,11 @@ void CWirelessModule::ReleaseLateAck(const uint8_t* p, size_t n, Answers& answer
     }
     // Another write of the same block may still be the tool waiting for it; anything else
     // means that the tool has given up waiting and gone on.
-    if (p[0] == DL_WRITE && n >= 5 && ReadBe32(p + 1) == m_nLateAckAddress)
+    if (p[0] == DL_WRITE && n >= BLOCK_LENGTH_OFFSET && ReadBe32(p + BLOCK_ADDRESS_OFFSET) == m_nLateAckAddress)
         return;
     m_bLateAckHeld = false;
     m_Transcript.Event("module", m_nConn, "held-back block acknowledgement sent (fault late-ack)",
-                       {{"address", m_nLateAckAddress}, {"before", CTcpSession::DescribeRequest(p, n)}});
+                       {{"address", m_nLateAckAddress}, {"before", DiagRequestName::Of({p, n})}});
     answers.push_back(Reply{{DL_ACK}, 0});
     lead = LATE_ACK_LEAD_MS;
 }
@@ -421,7 +420,7 @@ void CWirelessModule::HandleBlockWrite(const uint8_t* p, size_t n, Answers& answ
     }
     const uint32_t address = ReadBe32(p + BLOCK_ADDRESS_OFFSET);
     const uint32_t length = ReadBe16(p + BLOCK_LENGTH_OFFSET);
-    if (length == 0 || length > MAX_BLOCK || n != BLOCK_HEADER_LENGTH + size_t(length)) {
+    if (length == 0 || length > MAX_BLOCK_LENGTH || n != BLOCK_HEADER_LENGTH + size_t(length)) {
         Violation("block write of " + std::to_string(n) + " bytes announcing " + std::to_string(length) + " data bytes",
                   p, n);
         return Nak(answers, NAK_BAD_FRAME);

@@ -243,7 +243,7 @@ TEST_F(DialogTest, CloseAsksWhenIdleAndIsRefusedDuringAnUpgrade)
     EXPECT_FALSE(m_View.Enabled(IKivView::IDC_UPGRADE));
     EXPECT_EQ(m_View.Focus(), IKivView::IDC_CHECK);
     EXPECT_TRUE(m_pDlg->LastUpgradeFailedSilently());
-    EXPECT_EQ(m_View.Warnings().back(), "Creating the TCP connection failed");
+    EXPECT_EQ(m_View.Warnings().back(), "Creating the TCP connection failed. Nothing had been written.");
 
     EXPECT_TRUE(m_pDlg->OnCancel());
     EXPECT_EQ(m_View.EndResult(), IKivView::ID_CANCEL);

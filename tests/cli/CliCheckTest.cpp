@@ -1,11 +1,11 @@
 #include <thread>
 
-#include "diag/UdpRecord.h"
 #include "tests/support/CliFixture.h"
 #include "tests/support/Files.h"
 #include "tests/support/HdlcBytes.h"
 #include "tests/support/UdpPeer.h"
 #include "tests/support/Wait.h"
+#include "wire/UdpRecord.h"
 
 using kivtest::CliFixture;
 using kivtest::CliRun;

@@ -161,7 +161,13 @@ TEST_F(CliUpgrade, RunEndingBeforeAnyRowChangedStillSaysWhy)
     EXPECT_EQ(run.Cell("Firmware", "status"), "Waiting for the upgrade"); // never attempted
     EXPECT_EQ(run.json["upgradeFailed"], true);
     EXPECT_EQ(run.json["upgradeResult"], "Erasing the NVRAM of the router module");
-    EXPECT_NE(run.err.find("Warning: Erasing the NVRAM of the router module"), std::string::npos);
+    // The warning and the reason say that the erase failed, after the three router images.
+    const std::string said =
+        "Erasing the NVRAM of the router module failed: the router did not confirm the erase. "
+        "Written before it: BOOT of router module, APP of router module, "
+        "Customization of router module.";
+    EXPECT_NE(run.err.find("Warning: " + said), std::string::npos) << run.err;
+    EXPECT_EQ(run.json["reason"], "The upgrade failed: " + said);
     EXPECT_EQ(kivtest::CountOf(Transcript(), "\"name\":\"erase-nvram\""), 3); // three tries, no echo
 }
 

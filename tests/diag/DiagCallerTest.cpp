@@ -4,7 +4,6 @@
 
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
-#include "diag/HdlcFraming.h"
 #include "log/CDownloadLog.h"
 #include "platform/Clock.h"
 #include "tests/support/HdlcBytes.h"
@@ -12,6 +11,7 @@
 #include "tests/support/Loopback.h"
 #include "tests/support/TcpPeer.h"
 #include "tests/support/Wait.h"
+#include "wire/HdlcFraming.h"
 
 using namespace kivtest;
 

@@ -43,18 +43,18 @@ protected:
 TEST_F(HdlcAdapterTest, FramedAndRawWrites)
 {
     const Bytes payload = Hex("0A");
-    ASSERT_TRUE(m_Adapter.Write(0, payload.data(), 1, 1, 3000));
+    ASSERT_TRUE(m_Adapter.Write(CHdlcAdapter::WriteAs::FlaggedFrame, payload.data(), 1, 3000));
     const Bytes raw = Hex("01 7E 7D 02");
-    ASSERT_TRUE(m_Adapter.Write(1, raw.data(), uint32_t(raw.size()), 0, 3000));
+    ASSERT_TRUE(m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, raw.data(), uint32_t(raw.size()), 3000));
     ASSERT_TRUE(m_Peer.WaitRawBytes(9));
     EXPECT_EQ(ToHex(m_Peer.Received()), "7E 0A 22 5F 7E 01 7E 7D 02");
     EXPECT_EQ(m_Adapter.GetWriteLength(), 5u);
 
     // A payload whose frame could not fit the write buffer is refused, not overrun.
     Bytes huge(CHdlcAdapter::MAX_FRAMED_PAYLOAD + 1, 0x7E);
-    EXPECT_FALSE(m_Adapter.Write(0, huge.data(), uint32_t(huge.size()), 1, 3000));
+    EXPECT_FALSE(m_Adapter.Write(CHdlcAdapter::WriteAs::FlaggedFrame, huge.data(), uint32_t(huge.size()), 3000));
     Bytes largest(CHdlcAdapter::MAX_FRAMED_PAYLOAD, 0x7E);
-    EXPECT_TRUE(m_Adapter.Write(0, largest.data(), uint32_t(largest.size()), 1, 3000));
+    EXPECT_TRUE(m_Adapter.Write(CHdlcAdapter::WriteAs::FlaggedFrame, largest.data(), uint32_t(largest.size()), 3000));
     EXPECT_LE(m_Adapter.GetWriteLength(), CHdlcAdapter::WRITE_BUFFER_SIZE);
 }
 
@@ -64,7 +64,7 @@ TEST_F(HdlcAdapterTest, ClosedAdapterRefusesWithoutTouchingThePort)
     EXPECT_FALSE(m_Adapter.IsOpen());
     uint8_t b = 0x3A;
     uint32_t length = 0;
-    EXPECT_FALSE(m_Adapter.Write(0, &b, 1, 0, 100));
+    EXPECT_FALSE(m_Adapter.Write(CHdlcAdapter::WriteAs::Frame, &b, 1, 100));
     EXPECT_FALSE(m_Adapter.Read(&b, 1, &length, 0, 100));
     EXPECT_EQ(m_Adapter.GetLastPortError(), 0u);
     EXPECT_TRUE(m_Adapter.Close());
@@ -145,7 +145,7 @@ TEST(HdlcAdapterUdp, ReaderOnAPortWithoutPurgeStopsPromptly)
     ASSERT_TRUE(adapter.StartReader());
     adapter.Responses().SetMatchPattern(Hex("3A").data(), 1);
     const uint8_t request = 0x3A;
-    ASSERT_TRUE(adapter.Write(0, &request, 1, 0, 3000));
+    ASSERT_TRUE(adapter.Write(CHdlcAdapter::WriteAs::Frame, &request, 1, 3000));
     uint8_t answer[8];
     uint32_t length = 0;
     EXPECT_TRUE(adapter.Read(answer, sizeof(answer), &length, 0, 3000));

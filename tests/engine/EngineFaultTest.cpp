@@ -76,6 +76,9 @@ TEST_F(Fault, NvramEraseWithoutEchoEndsTheRunUnseen)
     EXPECT_TRUE(outcome.bFailed);
     EXPECT_FALSE(outcome.bShownInRow);
     EXPECT_EQ(outcome.strResultText, "Erasing the NVRAM of the router module");
+    EXPECT_EQ(outcome.strFailureText,
+              "Erasing the NVRAM of the router module failed: the router did not confirm the "
+              "erase. Written before it: APP of router module.");
 }
 
 // Wireless module download ---------------------------------------------------------------

@@ -3,10 +3,10 @@
 
 #include <vector>
 
-#include "diag/HdlcFraming.h"
 #include "engine/CUpgradeEngine.h"
-#include "engine/ControlPacket.h"
 #include "tests/support/HdlcBytes.h"
+#include "wire/ControlPacket.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <sstream>
 
 #include "images/CSampleImage.h"
-#include "images/Crc16.h"
 #include "sim/CBlockMemory.h"
 #include "tests/support/EngineSimFixture.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestImages.h"
 #include "tests/support/Wait.h"
+#include "wire/Crc16.h"
 
 namespace {
 

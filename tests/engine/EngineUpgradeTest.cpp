@@ -212,6 +212,7 @@ TEST_F(Upgrade, ChannelThatCannotOpenStillTellsTheOutcome)
     EXPECT_FALSE(outcome.bShownInRow);
     EXPECT_EQ(outcome.nResultId, 119u);
     EXPECT_EQ(outcome.strResultText, "Creating the TCP connection failed");
+    EXPECT_EQ(outcome.strFailureText, "Creating the TCP connection failed. Nothing had been written.");
 }
 
 TEST_F(Upgrade, PendingHandShakeFailureDoesNotHideASuccess)

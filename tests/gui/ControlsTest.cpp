@@ -7,10 +7,10 @@
 #include <QTest>
 
 #include "UiTestSupport.h"
-#include "ui/controls/CMyListCtrl.h"
-#include "ui/controls/CThemeHelperST.h"
-#include "ui/controls/CXPStyleButtonST.h"
-#include "ui/controls/ColorRef.h"
+#include "gui/controls/CMyListCtrl.h"
+#include "gui/controls/CThemeHelperST.h"
+#include "gui/controls/CXPStyleButtonST.h"
+#include "gui/controls/ColorRef.h"
 
 namespace {
 int CountPixels(const QImage& image, const QRect& area, const std::function<bool(QColor)>& match)

@@ -22,6 +22,8 @@
 #include "gui/CMainWindow.h"
 #include "gui/CQtLoginInhibitor.h"
 #include "gui/CStopSignalNotifier.h"
+#include "gui/controls/CMyListCtrl.h"
+#include "gui/controls/CXPStyleButtonST.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 #include "tests/support/Files.h"
@@ -35,8 +37,6 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TimeScale.h"
 #include "tests/support/VirtualRouter.h"
-#include "ui/controls/CMyListCtrl.h"
-#include "ui/controls/CXPStyleButtonST.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 
 #include "images/CBinFile.h"
 #include "images/CImageBuilder.h"
-#include "images/Crc16.h"
 #include "platform/ByteOrder.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestImages.h"
+#include "wire/Crc16.h"
 
 using namespace kivtest;
 

@@ -9,7 +9,6 @@
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
 #include "diag/CUdpHdlc.h"
-#include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
 #include "images/PartHeader.h"
 #include "log/CDownloadLog.h"
@@ -21,6 +20,7 @@
 #include "tests/support/SimFixture.h"
 #include "tests/support/TestImages.h"
 #include "tests/support/Wait.h"
+#include "wire/HdlcFraming.h"
 
 using namespace kivtest;
 
@@ -79,7 +79,7 @@ protected:
         uint8_t packet[40] = {0xFF};
         std::memcpy(packet + 1, text, 29);
         WriteLe32(packet + 30, value);
-        ASSERT_TRUE(m_Adapter.Write(0, packet, sizeof packet, 1, 3000));
+        ASSERT_TRUE(m_Adapter.Write(CHdlcAdapter::WriteAs::FlaggedFrame, packet, sizeof packet, 3000));
     }
 
     bool WriteBlock(uint32_t address, const uint8_t* data, uint32_t length)
@@ -352,10 +352,11 @@ TEST_F(SimChannelTest, RouterTransferUpdatesVersion)
     Connect();
     m_Adapter.StopReader();
     const std::vector<uint8_t> data =
-        SampleImage::MakeRouterData(SampleImage::RouterKindBits(IMG_APP), "2.1.7.1", PatternBytes(10000, 6));
+        SampleImage::MakeRouterData(RouterKindBits(IMG_APP), "2.1.7.1", PatternBytes(10000, 6));
     ControlPacket("Varoni RUT Begin Download Pkt", static_cast<uint32_t>(data.size()));
-    ASSERT_TRUE(m_Adapter.Write(1, data.data(), 7300, 0, 3000));
-    ASSERT_TRUE(m_Adapter.Write(1, data.data() + 7300, static_cast<uint32_t>(data.size() - 7300), 0, 3000));
+    ASSERT_TRUE(m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, data.data(), 7300, 3000));
+    ASSERT_TRUE(m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, data.data() + 7300,
+                                static_cast<uint32_t>(data.size() - 7300), 3000));
     ASSERT_TRUE(m_Adapter.StartReader());
     const uint8_t ff = 0xFF;
     m_Adapter.Responses().SetMatchPattern(&ff, 1);
@@ -385,7 +386,7 @@ TEST_F(SimChannelTest, RouterTransferFaults)
     m_Adapter.StopReader();
     const std::vector<uint8_t> data = PatternBytes(100, 7);
     ControlPacket("Varoni RUT Begin Download Pkt", 90);
-    ASSERT_TRUE(m_Adapter.Write(1, data.data(), 100, 0, 3000)); // ten bytes too many
+    ASSERT_TRUE(m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, data.data(), 100, 3000)); // ten bytes too many
     ASSERT_TRUE(m_Adapter.StartReader());
     const uint8_t ff = 0xFF;
     m_Adapter.Responses().SetMatchPattern(&ff, 1);
@@ -403,7 +404,7 @@ TEST_F(SimChannelTest, RouterTransferFaults)
     Connect();
     m_Adapter.StopReader();
     ControlPacket("Varoni RUT Begin Download Pkt", 100);
-    m_Adapter.Write(1, data.data(), 100, 0, 3000);
+    m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, data.data(), 100, 3000);
     m_Adapter.Responses().SetMatchPattern(&ff, 1);
     EXPECT_FALSE(m_Adapter.Read(result, sizeof result, &length, 0, 3000));
     m_Adapter.Close();

@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 
-#include "diag/DiagCodec.h"
-#include "diag/HdlcFraming.h"
 #include "images/CSampleImage.h"
 #include "platform/Clock.h"
 #include "sim/CBlockMemory.h"
@@ -16,6 +13,7 @@
 #include "sim/CTcpSession.h"
 #include "sim/CTelnetSession.h"
 #include "tests/support/HdlcBytes.h"
+#include "wire/HdlcFraming.h"
 
 using namespace kivtest;
 
@@ -265,31 +263,6 @@ TEST(FaultTableTest, EachNameSwitchesOnItsOwnFaultAndMisspellingsAreRefused)
     }
     for (const CFaultTable::Info& info : CFaultTable::Known())
         EXPECT_FALSE(table.Has(info.fault)) << info.name;
-}
-
-// The names no-answer takes are the names the session gives the tool's requests: a name on
-// one side only would be a fault that can never fire, or a request it cannot name.
-TEST(FaultTableTest, NoAnswerNamesAreTheSessionsNamesOfEveryRequest)
-{
-    using namespace DiagCodec;
-    const uint8_t code[8] = {'F', 'W', 'A', '0', '0', '0', '0', '1'};
-    const uint8_t nvData[4] = {1, 2, 3, 4};
-    uint8_t blockHeader[7] = {};
-    BlockWriteHeader(0x1000, 16, blockHeader);
-    std::vector<std::vector<uint8_t>> requests;
-    for (const DiagRequest& r :
-         {DiagCodec::HandShakeRequest(), BoardVersionRequest(), IsoVersionRequest(), BackupRestoreRequest(true),
-          BackupRestoreRequest(false), RestoreStatusRequest(), ChangeModeRequest(2), SwitchToDownloaderRequest(),
-          UnlockRequest(code), ResetRequest(), NvRequest(DiagProtocol::DIAG_NV_READ, 10, nullptr, 0),
-          NvRequest(DiagProtocol::DIAG_NV_WRITE, 10, nvData, sizeof nvData)})
-        requests.emplace_back(r.bytes, r.bytes + r.length);
-    requests.emplace_back(blockHeader, blockHeader + sizeof blockHeader);
-    std::set<std::string> named;
-    for (const std::vector<uint8_t>& request : requests)
-        named.insert(CTcpSession::DescribeRequest(request.data(), request.size()));
-    const std::vector<std::string>& list = CFaultTable::RequestNames();
-    EXPECT_EQ(std::set<std::string>(list.begin(), list.end()), named);
-    EXPECT_EQ(list.size(), named.size());
 }
 
 TEST(FaultTableTest, ValuesDefaultAndAreChecked)

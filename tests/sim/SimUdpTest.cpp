@@ -1,9 +1,9 @@
 // Discovery and control records against the running simulator, through CUdpHdlc.
 
 #include "diag/CUdpHdlc.h"
-#include "diag/UdpRecord.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/SimFixture.h"
+#include "wire/UdpRecord.h"
 
 using namespace kivtest;
 

@@ -165,9 +165,8 @@ void SoakCheck::CheckWritten(const Observation& o, int component, Verdict& v)
     bool held = false;
     for (const nlohmann::json& r : o.transcript) {
         if (e.router) {
-            held = held ||
-                   (IsEvent(r, "router", "result") && r.value("value", 0u) == CUpgradeEngine::ROUTER_RESULT_OK &&
-                    r.value("length", uint64_t(0)) == e.length && r.value("digest", "") == e.digest);
+            held = held || (IsEvent(r, "router", "result") && r.value("value", 0u) == 4u /* success */ &&
+                            r.value("length", uint64_t(0)) == e.length && r.value("digest", "") == e.digest);
         } else {
             held = held || (IsEvent(r, "module", "image complete") && RecordedExtents(r) == e.extents);
         }

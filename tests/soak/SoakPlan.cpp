@@ -6,6 +6,7 @@
 #include "engine/ComponentEntry.h"
 #include "sim/CSimConfig.h"
 #include "tests/support/SampleSet.h"
+#include "wire/DiagRequestName.h"
 
 namespace kivtest {
 
@@ -76,7 +77,7 @@ const std::vector<std::string>& EngineRequests()
 {
     static const std::vector<std::string> REQUESTS = [] {
         std::vector<std::string> sent;
-        for (const std::string& name : CFaultTable::RequestNames())
+        for (const std::string& name : DiagRequestName::ModuleRequests())
             if (name != "nv-read" && name != "nv-write")
                 sent.push_back(name);
         return sent;

@@ -1,8 +1,8 @@
 #include "tests/support/EngineSimFixture.h"
 
-#include "diag/UdpRecord.h"
 #include "tests/support/Files.h"
 #include "tests/support/LogText.h"
+#include "wire/UdpRecord.h"
 
 namespace kivtest {
 

@@ -1,6 +1,6 @@
 #include "tests/support/HdlcBytes.h"
 
-#include "diag/HdlcFraming.h"
+#include "wire/HdlcFraming.h"
 
 namespace kivtest {
 

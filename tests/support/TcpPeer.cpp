@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "diag/HdlcFraming.h"
+#include "wire/HdlcFraming.h"
 
 namespace kivtest {
 

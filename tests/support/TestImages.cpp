@@ -4,9 +4,9 @@
 
 #include "images/CImageBuilder.h"
 #include "images/CSampleImage.h"
-#include "images/Crc16.h"
 #include "images/PartHeader.h"
 #include "platform/ByteOrder.h"
+#include "wire/Crc16.h"
 
 namespace kivtest {
 
@@ -69,7 +69,7 @@ std::vector<uint8_t> RouterSampleImage(uint32_t type, uint32_t payloadSize)
     part.m_Magic = PART_MAGIC_HDR0;
     part.m_UnlockCode = "ROUTER01";
     part.m_nTargetAddress = 0x00100000;
-    part.m_Data = SampleImage::MakeRouterData(SampleImage::RouterKindBits(type), "9.9.9.9", PatternBytes(payloadSize));
+    part.m_Data = SampleImage::MakeRouterData(RouterKindBits(type), "9.9.9.9", PatternBytes(payloadSize));
     return Build(FILE_TYPE_ROUTER, "9.9.9.9", {std::move(part)});
 }
 

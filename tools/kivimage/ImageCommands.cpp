@@ -134,7 +134,7 @@ bool PreparePartZero(const CreateOptions& options, uint32_t type, std::vector<ui
 {
     const bool router = type <= IMG_CONFIG_FILE;
     const uint32_t kindBits = options.m_nKindBits >= 0 ? static_cast<uint32_t>(options.m_nKindBits)
-                                                       : SampleImage::RouterKindBits(type);
+                                                       : RouterKindBits(type);
     if (!options.m_bRaw) {
         data = router ? SampleImage::MakeRouterData(kindBits, options.m_strVersion, data)
                       : SampleImage::MakeWirelessData(options.m_strVersion, data);

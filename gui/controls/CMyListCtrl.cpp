@@ -1,10 +1,10 @@
-#include "ui/controls/CMyListCtrl.h"
+#include "gui/controls/CMyListCtrl.h"
 
 #include <QApplication>
 #include <QFontMetrics>
 #include <QStyledItemDelegate>
 
-#include "ui/controls/ColorRef.h"
+#include "gui/controls/ColorRef.h"
 
 namespace {
 constexpr int ITEM_DATA_ROLE = Qt::UserRole + 1;

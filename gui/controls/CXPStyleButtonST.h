@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/controls/CButtonST.h"
+#include "gui/controls/CButtonST.h"
 
 class CThemeHelperST;
 

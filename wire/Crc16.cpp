@@ -1,4 +1,4 @@
-#include "images/Crc16.h"
+#include "wire/Crc16.h"
 
 #include <array>
 

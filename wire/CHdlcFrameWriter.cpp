@@ -1,7 +1,7 @@
-#include "diag/CHdlcFrameWriter.h"
+#include "wire/CHdlcFrameWriter.h"
 
-#include "diag/HdlcFraming.h"
 #include "platform/ByteOrder.h"
+#include "wire/HdlcFraming.h"
 
 namespace {
 constexpr uint16_t CORRUPT_FCS_MASK = 0x0101;

@@ -1,8 +1,8 @@
 // The wireless module's requests and answers as plain bytes: no channel, no reader thread.
 #include <gtest/gtest.h>
 
-#include "diag/DiagCodec.h"
 #include "tests/support/HdlcBytes.h"
+#include "wire/DiagCodec.h"
 
 using namespace kivtest;
 

@@ -1,9 +1,9 @@
-#include "diag/HdlcFraming.h"
+#include "wire/HdlcFraming.h"
 
 #include <cstring>
 
-#include "diag/CHdlcFrameWriter.h"
-#include "images/Crc16.h"
+#include "wire/CHdlcFrameWriter.h"
+#include "wire/Crc16.h"
 
 namespace {
 

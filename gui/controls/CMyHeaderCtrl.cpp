@@ -1,4 +1,4 @@
-#include "ui/controls/CMyHeaderCtrl.h"
+#include "gui/controls/CMyHeaderCtrl.h"
 
 #include <QMouseEvent>
 

@@ -1,8 +1,8 @@
-#include "ui/controls/CXPStyleButtonST.h"
+#include "gui/controls/CXPStyleButtonST.h"
 
 #include <QPainter>
 
-#include "ui/controls/CThemeHelperST.h"
+#include "gui/controls/CThemeHelperST.h"
 
 CXPStyleButtonST::CXPStyleButtonST(QWidget* parent) : CButtonST(parent) { m_bDrawBorder = false; }
 

@@ -1,11 +1,11 @@
-#include "diag/DiagCodec.h"
+#include "wire/DiagCodec.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "diag/DiagProtocol.h"
 #include "platform/ByteOrder.h"
 #include "platform/TextCodec.h"
+#include "wire/DiagProtocol.h"
 
 using namespace DiagProtocol;
 

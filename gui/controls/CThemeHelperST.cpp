@@ -1,4 +1,4 @@
-#include "ui/controls/CThemeHelperST.h"
+#include "gui/controls/CThemeHelperST.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -120,5 +120,8 @@ constexpr uint32_t BLOCK_ADDRESS_OFFSET = 1;
 constexpr uint32_t BLOCK_LENGTH_OFFSET = 5;
 constexpr uint32_t BLOCK_HEADER_LENGTH = 7;
 constexpr uint32_t BLOCK_ACK_LENGTH = 5;
+// The most data bytes one block write carries: the download step sends images in blocks of
+// this size (the last one of a part shorter), and the module refuses longer ones.
+constexpr uint32_t MAX_BLOCK_LENGTH = 4096;
 
 } // namespace DiagProtocol

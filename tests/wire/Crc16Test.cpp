@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "images/Crc16.h"
+#include "wire/Crc16.h"
 
 TEST(Crc16, CheckValueAndResidue)
 {

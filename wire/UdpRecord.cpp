@@ -1,4 +1,4 @@
-#include "diag/UdpRecord.h"
+#include "wire/UdpRecord.h"
 
 #include <algorithm>
 

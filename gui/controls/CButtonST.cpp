@@ -1,4 +1,4 @@
-#include "ui/controls/CButtonST.h"
+#include "gui/controls/CButtonST.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "ui/controls/ColorRef.h"
+#include "gui/controls/ColorRef.h"
 
 namespace {
 constexpr int ICON_MARGIN = 6;

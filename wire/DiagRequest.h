@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "diag/DiagProtocol.h"
+#include "wire/DiagProtocol.h"
 
 // One DIAG request as a command builds it: up to 132 request bytes (133 for the NV block
 // requests), the request length, the expected answer length (0 = any length) and the

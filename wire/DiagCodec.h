@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "diag/DiagRequest.h"
+#include "wire/DiagRequest.h"
 
 // The wireless module's requests and answers as bytes, without a channel: builders return
 // the request with its lengths and the pattern its answer is matched by; interpreters read

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/controls/CMyHeaderCtrl.h"
+#include "gui/controls/CMyHeaderCtrl.h"
 
 // Report-style list: grid lines, whole-row selection, rows on two alternating background
 // colours, and the last column of each row drawn in the colour stored with the row
