@@ -491,7 +491,7 @@ void CKivOneClickDlg::CheckWorker()
     hooks.relayout = [this] { m_pView->Relayout(); };
     hooks.showWarningWithHint = [this](uint32_t id, const std::string& hint) { return ShowWarning(id, hint); };
     hooks.stopRequested = [this] { return m_bStopRequested.load(); };
-    hooks.stopHandle = m_StopEvent.Handle();
+    hooks.stopEvent = &m_StopEvent;
     CVersionCheck check(m_pTable, *m_pEngine, *m_pTelnet, m_pView->GetList(), m_Overrides,
                         m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
     {

@@ -30,7 +30,7 @@
 #include "cli/CProgressPrinter.h"
 #include "cli/StopSignals.h"
 #include "engine/CUpgradeEngine.h"
-#include "platform/CPollableEvent.h"
+#include "net/CWsaEvent.h"
 #include "platform/Clock.h"
 #include "platform/CoreWarning.h"
 #include "platform/FileLock.h"
@@ -223,8 +223,8 @@ std::string MismatchedTypes(const std::vector<CListModel::Row>& rows)
 // Runs discover on a worker while this thread watches for Ctrl-C, which ends the wait at once.
 int RunDiscover(const RouterOverrides& overrides, bool json)
 {
-    CPollableEvent stop;
-    CDiscoverCommand command(overrides, stop.Handle());
+    CWsaEvent stop;
+    CDiscoverCommand command(overrides, &stop);
     std::atomic<bool> done{false};
     std::fprintf(stderr, "Looking for routers...\n");
     std::thread worker([&] {
