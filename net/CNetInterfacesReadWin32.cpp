@@ -1,7 +1,7 @@
 // CNetInterfaces::ReadSystem on Windows: the adapters and their IPv4 addresses from
 // GetAdaptersAddresses. An adapter goes by its friendly name ("Ethernet", "Wi-Fi").
-#include <winsock2.h>
 #include <iphlpapi.h>
+#include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
@@ -47,8 +47,8 @@ CNetInterfaces CNetInterfaces::ReadSystem(int* error)
     ULONG result = ERROR_BUFFER_OVERFLOW;
     for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
         buffer = std::make_unique<uint8_t[]>(size);
-        result = GetAdaptersAddresses(AF_INET, FLAGS, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()),
-                                      &size);
+        result =
+            GetAdaptersAddresses(AF_INET, FLAGS, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
     }
     if (result != NO_ERROR && result != ERROR_NO_DATA) {
         if (error != nullptr)

@@ -96,7 +96,8 @@ std::error_code CUdpPort::OpenLocked(CSocketHandle& socket)
     const Ipv4Endpoint to = RemoteAddr();
     const bool broadcast = LastOctet(to.address) == 255;
     if (!error && broadcast && (error = EnableBroadcast(socket.Get())))
-        Trace("CUdpPort::Open> setsockopt(SO_BROADCAST)'s ErrorCode = %d\n", error.value());
+        Trace("CUdpPort::Open - the socket may not send to broadcast addresses: %s error %d\n", error.category().name(),
+              error.value());
     // Connected to a unicast peer, the socket receives nothing from anyone else.
     const bool peerOnly = m_bPeerOnly.load() && !broadcast;
     if (!error && peerOnly)

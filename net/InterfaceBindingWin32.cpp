@@ -1,5 +1,5 @@
-#include <winsock2.h>
 #include <iphlpapi.h>
+#include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <memory>
@@ -65,6 +65,6 @@ std::string ExplainTieError(const std::string& interfaceName, int err)
 {
     if (err == SocketError(SocketErrc::NoSuchDevice).value())
         return "cannot tie sockets to the interface " + interfaceName + ": no adapter has that name.";
-    return "cannot tie sockets to the interface " + interfaceName + ": " +
-           SystemErrorText(static_cast<uint32_t>(err)) + ".";
+    return "cannot tie sockets to the interface " + interfaceName + ": " + SystemErrorText(static_cast<uint32_t>(err)) +
+           ".";
 }

@@ -25,7 +25,8 @@ const std::error_category& WaitCategory();
 std::error_code make_error_code(WaitCode code);
 
 template <>
-struct std::is_error_code_enum<WaitCode> : std::true_type {};
+struct std::is_error_code_enum<WaitCode> : std::true_type {
+};
 
 // The system errors the transport tells apart. SocketError() gives each as this platform's
 // socket layer reports it (an errno value, or the Winsock error), so the code and its tests
@@ -34,9 +35,9 @@ enum class SocketErrc {
     ConnectionRefused,
     ConnectionReset,
     ConnectionAborted,
-    BrokenPipe,       // a send on a connection the peer has left (POSIX only)
-    Cancelled,        // a wait ended by another thread: a stop request, a close
-    TimedOut,         // a connection not made in time
+    BrokenPipe, // a send on a connection the peer has left (POSIX only)
+    Cancelled,  // a wait ended by another thread: a stop request, a close
+    TimedOut,   // a connection not made in time
     InvalidArgument,
     MessageTooLong,   // a datagram larger than the receive buffer
     ShutDown,         // a read after this side shut the connection down

@@ -174,7 +174,7 @@ std::error_code ConnectDatagramSocket(NativeSocket socket, const Ipv4Endpoint& p
 {
     const sockaddr_in address = ToSockaddr(peer);
     return ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? std::error_code()
-                                                                                                 : Errno();
+                                                                                               : Errno();
 }
 
 bool IsSocketBound(NativeSocket socket)

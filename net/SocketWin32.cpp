@@ -3,9 +3,9 @@
 // events (the request's event first, so that a completed request wins over a wake event);
 // a request still running when the wait ends is cancelled and waited for, so that it never
 // touches the caller's buffer after the call has returned.
+#include <mswsock.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <mswsock.h>
 
 #include "net/Socket.h"
 #include "platform/CDeadline.h"
@@ -137,8 +137,8 @@ std::error_code CloseSocket(NativeSocket socket)
 std::error_code OpenSocket(SocketType type, CSocketHandle& socket)
 {
     const bool stream = type == SocketType::Stream;
-    socket.Reset(WSASocketW(AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, stream ? IPPROTO_TCP : IPPROTO_UDP, nullptr,
-                            0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+    socket.Reset(WSASocketW(AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, stream ? IPPROTO_TCP : IPPROTO_UDP, nullptr, 0,
+                            WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
     if (!socket.Valid())
         return WsaError();
     if (!stream) {
@@ -202,7 +202,7 @@ std::error_code ConnectSocket(NativeSocket socket, const Ipv4Endpoint& peer, con
             }
             if ((events.lNetworkEvents & FD_CONNECT) != 0)
                 result = events.iErrorCode[FD_CONNECT_BIT] == 0 ? std::error_code()
-                                                               : SystemError(events.iErrorCode[FD_CONNECT_BIT]);
+                                                                : SystemError(events.iErrorCode[FD_CONNECT_BIT]);
         }
     }
     WSAEventSelect(Native(socket), nullptr, 0);
@@ -215,9 +215,8 @@ std::error_code ConnectSocket(NativeSocket socket, const Ipv4Endpoint& peer, con
 std::error_code ConnectDatagramSocket(NativeSocket socket, const Ipv4Endpoint& peer)
 {
     const sockaddr_in address = ToSockaddr(peer);
-    return connect(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
-               ? std::error_code()
-               : WsaError();
+    return connect(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? std::error_code()
+                                                                                                     : WsaError();
 }
 
 bool IsSocketBound(NativeSocket socket)
@@ -252,8 +251,8 @@ SocketTransfer ReceiveOnSocket(NativeSocket socket, void* buffer, uint32_t size,
         WSABUF part{size, static_cast<char*>(buffer)};
         if (from == nullptr)
             return WSARecv(Native(socket), &part, 1, count, &flags, overlapped, nullptr);
-        return WSARecvFrom(Native(socket), &part, 1, count, &flags, reinterpret_cast<sockaddr*>(&sender),
-                           &senderLength, overlapped, nullptr);
+        return WSARecvFrom(Native(socket), &part, 1, count, &flags, reinterpret_cast<sockaddr*>(&sender), &senderLength,
+                           overlapped, nullptr);
     });
     if (from != nullptr && (!result.error || result.error.value() == WSAEMSGSIZE))
         *from = {sender.sin_addr.s_addr, ntohs(sender.sin_port)};

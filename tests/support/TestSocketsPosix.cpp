@@ -46,8 +46,7 @@ std::chrono::steady_clock::time_point ArrivalTime(msghdr& message)
 
 CSocketHandle BindLoopback(SocketType type, uint16_t& port, uint8_t lastOctet)
 {
-    CSocketHandle socket(
-        ::socket(AF_INET, (type == SocketType::Stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0));
+    CSocketHandle socket(::socket(AF_INET, (type == SocketType::Stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0));
     const sockaddr_in address = ToSockaddr({htonl(0x7F000000u | lastOctet), port});
     if (!socket.Valid() || ::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return CSocketHandle();

@@ -37,9 +37,9 @@ bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 CSocketHandle BindLoopback(SocketType type, uint16_t& port, uint8_t lastOctet)
 {
     const bool stream = type == SocketType::Stream;
-    CSocketHandle socket = NonBlocking(WSASocketW(AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM,
-                                                  stream ? IPPROTO_TCP : IPPROTO_UDP, nullptr, 0,
-                                                  WSA_FLAG_NO_HANDLE_INHERIT));
+    CSocketHandle socket =
+        NonBlocking(WSASocketW(AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, stream ? IPPROTO_TCP : IPPROTO_UDP, nullptr,
+                               0, WSA_FLAG_NO_HANDLE_INHERIT));
     const sockaddr_in address = ToSockaddr({htonl(0x7F000000u | lastOctet), port});
     if (!socket.Valid() || bind(Native(socket.Get()), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return CSocketHandle();
