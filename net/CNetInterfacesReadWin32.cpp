@@ -1,7 +1,9 @@
 // CNetInterfaces::ReadSystem on Windows: the adapters and their IPv4 addresses from
 // GetAdaptersAddresses. An adapter goes by its friendly name ("Ethernet", "Wi-Fi").
-#include <iphlpapi.h>
+// Winsock 2 comes before the headers that build on it.
 #include <winsock2.h>
+
+#include <iphlpapi.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>

@@ -1,5 +1,7 @@
-#include <iphlpapi.h>
+// Winsock 2 comes before the headers that build on it.
 #include <winsock2.h>
+
+#include <iphlpapi.h>
 #include <ws2tcpip.h>
 
 #include <memory>

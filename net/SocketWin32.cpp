@@ -3,8 +3,10 @@
 // events (the request's event first, so that a completed request wins over a wake event);
 // a request still running when the wait ends is cancelled and waited for, so that it never
 // touches the caller's buffer after the call has returned.
-#include <mswsock.h>
+// Winsock 2 comes before the headers that build on it.
 #include <winsock2.h>
+
+#include <mswsock.h>
 #include <ws2tcpip.h>
 
 #include "net/Socket.h"

@@ -26,8 +26,7 @@ bool IsRefused(int fd, size_t length, const sockaddr* to)
         if (to->sa_family != AF_INET)
             return false;
         std::memcpy(&peer, to, sizeof peer);
-    } else if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
-               peer.sin_family != AF_INET) {
+    } else if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 || peer.sin_family != AF_INET) {
         return false;
     }
     return ntohs(peer.sin_port) == port && peer.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
@@ -37,8 +36,7 @@ bool IsRefused(int fd, size_t length, const sockaddr* to)
 
 // Every sendto of the test program comes here first (the program's definition is found
 // before the C library's); all but the refused ones go on to the C library.
-extern "C" ssize_t sendto(int fd, const void* data, size_t length, int flags, const sockaddr* to,
-                          socklen_t toLength)
+extern "C" ssize_t sendto(int fd, const void* data, size_t length, int flags, const sockaddr* to, socklen_t toLength)
 {
     using Real = ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t);
     static const Real real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "sendto"));
