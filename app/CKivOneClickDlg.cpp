@@ -6,8 +6,6 @@
 #include <system_error>
 #include <vector>
 
-#include <unistd.h>
-
 #include "app/CVersionCheck.h"
 #include "app/ISleepInhibitor.h"
 #include "app/ImageHeaderProbe.h"
@@ -18,6 +16,7 @@
 #include "log/CDownloadLog.h"
 #include "net/CTelnetClient.h"
 #include "platform/TextCodec.h"
+#include "platform/Utf8Path.h"
 #include "res/Resources.h"
 
 namespace {
@@ -131,7 +130,8 @@ bool CKivOneClickDlg::OnInitDialog()
             }
         }
     }
-    m_bLoopTest = !m_strLoopTestPath.empty() && access(m_strLoopTestPath.c_str(), F_OK) == 0;
+    std::error_code noFile;
+    m_bLoopTest = !m_strLoopTestPath.empty() && std::filesystem::exists(PathFromUtf8(m_strLoopTestPath), noFile);
     return true;
 }
 
