@@ -33,6 +33,24 @@ int PrefixOf(const sockaddr* netmask)
     return bits;
 }
 
+// The interface entry of one IPv4 address of getifaddrs' list.
+NetInterface EntryOf(const ifaddrs& ifa)
+{
+    NetInterface entry;
+    entry.name = ifa.ifa_name;
+    entry.address = AddressOf(ifa.ifa_addr);
+    entry.prefixLength = PrefixOf(ifa.ifa_netmask);
+    entry.up = (ifa.ifa_flags & IFF_UP) != 0;
+    entry.running = entry.up && (ifa.ifa_flags & IFF_RUNNING) != 0;
+    entry.loopback = (ifa.ifa_flags & IFF_LOOPBACK) != 0;
+    if ((ifa.ifa_flags & IFF_BROADCAST) != 0 && ifa.ifa_broadaddr != nullptr &&
+        ifa.ifa_broadaddr->sa_family == AF_INET) {
+        entry.broadcast = AddressOf(ifa.ifa_broadaddr);
+        entry.hasBroadcast = true;
+    }
+    return entry;
+}
+
 } // namespace
 
 CNetInterfaces CNetInterfaces::ReadSystem(int* error)
@@ -54,19 +72,7 @@ CNetInterfaces CNetInterfaces::ReadSystem(int* error)
             names.emplace_back(ifa->ifa_name);
         if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET)
             continue;
-        NetInterface entry;
-        entry.name = ifa->ifa_name;
-        entry.address = AddressOf(ifa->ifa_addr);
-        entry.prefixLength = PrefixOf(ifa->ifa_netmask);
-        entry.up = (ifa->ifa_flags & IFF_UP) != 0;
-        entry.running = entry.up && (ifa->ifa_flags & IFF_RUNNING) != 0;
-        entry.loopback = (ifa->ifa_flags & IFF_LOOPBACK) != 0;
-        if ((ifa->ifa_flags & IFF_BROADCAST) != 0 && ifa->ifa_broadaddr != nullptr &&
-            ifa->ifa_broadaddr->sa_family == AF_INET) {
-            entry.broadcast = AddressOf(ifa->ifa_broadaddr);
-            entry.hasBroadcast = true;
-        }
-        entries.push_back(std::move(entry));
+        entries.push_back(EntryOf(*ifa));
     }
     freeifaddrs(list);
     std::vector<std::string> others;

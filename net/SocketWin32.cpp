@@ -170,6 +170,32 @@ bool IsBroadcastEnabled(NativeSocket socket)
            value != FALSE;
 }
 
+namespace {
+
+// Waits until the connection started on `socket` (its FD_CONNECT tied to `event`) is made
+// or refused, a wake event is set, or the deadline passes.
+std::error_code WaitForConnection(NativeSocket socket, WSAEVENT event, const CDeadline& deadline, SocketWakes wakes)
+{
+    for (;;) {
+        if (deadline.Passed())
+            return SocketError(SocketErrc::TimedOut);
+        const std::error_code waited = WaitForEvent(event, deadline, wakes);
+        if (waited == WaitCode::TimedOut)
+            continue; // the deadline decides whether the time is up
+        if (waited)
+            return waited;
+        WSANETWORKEVENTS events{};
+        if (WSAEnumNetworkEvents(Native(socket), event, &events) != 0)
+            return WsaError();
+        if ((events.lNetworkEvents & FD_CONNECT) != 0) {
+            const int error = events.iErrorCode[FD_CONNECT_BIT];
+            return error == 0 ? std::error_code() : SystemError(error);
+        }
+    }
+}
+
+} // namespace
+
 std::error_code ConnectSocket(NativeSocket socket, const Ipv4Endpoint& peer, const CDeadline& deadline,
                               SocketWakes wakes)
 {
@@ -185,27 +211,8 @@ std::error_code ConnectSocket(NativeSocket socket, const Ipv4Endpoint& peer, con
         result = WsaError();
     } else if (connect(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         result = WsaError();
-        while (result.value() == WSAEWOULDBLOCK) {
-            if (deadline.Passed()) {
-                result = SocketError(SocketErrc::TimedOut);
-                break;
-            }
-            const std::error_code waited = WaitForEvent(event, deadline, wakes);
-            if (waited == WaitCode::TimedOut)
-                continue; // the deadline decides whether the time is up
-            if (waited) {
-                result = waited;
-                break;
-            }
-            WSANETWORKEVENTS events{};
-            if (WSAEnumNetworkEvents(Native(socket), event, &events) != 0) {
-                result = WsaError();
-                break;
-            }
-            if ((events.lNetworkEvents & FD_CONNECT) != 0)
-                result = events.iErrorCode[FD_CONNECT_BIT] == 0 ? std::error_code()
-                                                                : SystemError(events.iErrorCode[FD_CONNECT_BIT]);
-        }
+        if (result.value() == WSAEWOULDBLOCK)
+            result = WaitForConnection(socket, event, deadline, wakes);
     }
     WSAEventSelect(Native(socket), nullptr, 0);
     u_long nonBlocking = 0;
