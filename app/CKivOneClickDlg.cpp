@@ -6,8 +6,6 @@
 #include <system_error>
 #include <vector>
 
-#include <unistd.h>
-
 #include "app/CVersionCheck.h"
 #include "app/ISleepInhibitor.h"
 #include "app/ImageHeaderProbe.h"
@@ -18,6 +16,7 @@
 #include "log/CDownloadLog.h"
 #include "net/CTelnetClient.h"
 #include "platform/TextCodec.h"
+#include "platform/Utf8Path.h"
 #include "res/Resources.h"
 
 namespace {
@@ -131,7 +130,8 @@ bool CKivOneClickDlg::OnInitDialog()
             }
         }
     }
-    m_bLoopTest = !m_strLoopTestPath.empty() && access(m_strLoopTestPath.c_str(), F_OK) == 0;
+    std::error_code noFile;
+    m_bLoopTest = !m_strLoopTestPath.empty() && std::filesystem::exists(PathFromUtf8(m_strLoopTestPath), noFile);
     return true;
 }
 
@@ -491,7 +491,7 @@ void CKivOneClickDlg::CheckWorker()
     hooks.relayout = [this] { m_pView->Relayout(); };
     hooks.showWarningWithHint = [this](uint32_t id, const std::string& hint) { return ShowWarning(id, hint); };
     hooks.stopRequested = [this] { return m_bStopRequested.load(); };
-    hooks.stopHandle = m_StopEvent.Handle();
+    hooks.stopEvent = &m_StopEvent;
     CVersionCheck check(m_pTable, *m_pEngine, *m_pTelnet, m_pView->GetList(), m_Overrides,
                         m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
     {

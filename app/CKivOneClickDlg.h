@@ -15,8 +15,8 @@
 #include "app/RouterOverrides.h"
 #include "app/UpgradeHistory.h"
 #include "engine/ComponentEntry.h"
+#include "net/CWsaEvent.h"
 #include "platform/CEvent.h"
-#include "platform/CPollableEvent.h"
 
 class CTelnetClient;
 class CUpgradeEngine;
@@ -236,7 +236,7 @@ private:
     std::atomic<bool> m_bUpgradeRunning{false};
     std::atomic<bool> m_bLastCheckPassed{false};
     std::atomic<bool> m_bStopRequested{false};
-    CPollableEvent m_StopEvent; // set with m_bStopRequested: ends a discovery wait at once
+    CWsaEvent m_StopEvent; // set with m_bStopRequested: ends a discovery wait at once
     mutable std::mutex m_RejectedMutex;
     std::vector<RejectedImage> m_RejectedEmbedded;
     std::vector<RejectedImage> m_RejectedFiles;

@@ -4,8 +4,9 @@
 
 #include "platform/Clock.h"
 
-CRouterFinder::CRouterFinder(const RouterOverrides& overrides, int cancelHandle, std::function<bool()> stopRequested)
-    : m_Overrides(overrides), m_nCancelHandle(cancelHandle), m_StopRequested(std::move(stopRequested))
+CRouterFinder::CRouterFinder(const RouterOverrides& overrides, const CWsaEvent* cancel,
+                             std::function<bool()> stopRequested)
+    : m_Overrides(overrides), m_pCancel(cancel), m_StopRequested(std::move(stopRequested))
 {
 }
 
@@ -14,7 +15,7 @@ bool CRouterFinder::Stopped() const { return m_StopRequested && m_StopRequested(
 bool CRouterFinder::TryOnce(const std::array<uint8_t, 4>& target, bool firstOnly, std::vector<DiscoveryReply>* replies)
 {
     ++m_nTries;
-    CUdpHdlc udp(target.data(), m_Overrides.routerPort, m_Overrides.interfaceName, m_nCancelHandle);
+    CUdpHdlc udp(target.data(), m_Overrides.routerPort, m_Overrides.interfaceName, m_pCancel);
     bool found = false;
     if (firstOnly) {
         DiscoveryReply reply;

@@ -21,9 +21,9 @@ public:
     static constexpr int TRIES_PER_TARGET = 3;
     static constexpr uint32_t RETRY_PAUSE_MS = 100;
 
-    // `cancelHandle` (pollable, readable once a stop is requested, or -1) ends a try's
-    // wait at once; `stopRequested` is asked before every try.
-    CRouterFinder(const RouterOverrides& overrides, int cancelHandle, std::function<bool()> stopRequested);
+    // `cancel` (an event set once a stop is requested, or null) ends a try's wait at once;
+    // `stopRequested` is asked before every try.
+    CRouterFinder(const RouterOverrides& overrides, const CWsaEvent* cancel, std::function<bool()> stopRequested);
 
     // Receives one line for every skipped reply (at most CUdpHdlc::MAX_SKIP_NOTES per try,
     // then a count) and nothing else; for the download log or the terminal.
@@ -47,7 +47,7 @@ private:
     void ReportSkipped(const CUdpHdlc& udp) const;
 
     RouterOverrides m_Overrides;
-    int m_nCancelHandle;
+    const CWsaEvent* m_pCancel;
     std::function<bool()> m_StopRequested;
     std::function<void(const std::string&)> m_SkipSink;
     int m_nTries = 0;

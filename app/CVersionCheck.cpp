@@ -151,7 +151,7 @@ bool CVersionCheck::CheckVersions()
 
 CRouterFinder CVersionCheck::MakeFinder() const
 {
-    CRouterFinder finder(m_Overrides, m_Hooks.stopHandle, m_Hooks.stopRequested);
+    CRouterFinder finder(m_Overrides, m_Hooks.stopEvent, m_Hooks.stopRequested);
     CDownloadLog& log = m_Engine.m_Log;
     finder.SetSkipSink([&log](const std::string& note) { LogPrintf(log, "%s", note.c_str()); });
     return finder;
@@ -244,7 +244,7 @@ bool CVersionCheck::TelnetLogin(const std::string& prompt)
     CDownloadLog& log = m_Engine.m_Log;
     m_Telnet.SetPortNumber(m_Overrides.telnetPort);
     m_Telnet.SetInterface(m_Overrides.interfaceName);
-    m_Telnet.SetCancelHandle(m_Hooks.stopHandle);
+    m_Telnet.SetCancelHandle(m_Hooks.stopEvent);
     m_strTelnetProblem.clear();
     auto fail = [&](const char* line, const char* why) {
         LogPrintf(log, "%s", line);
@@ -368,9 +368,9 @@ void CVersionCheck::ReadWirelessVersions(const std::string& forceLoadText)
 
     // A stop request ends the wait for the connection at once; the upgrade later opens the
     // channel without it.
-    m_Engine.m_Adapter.SetCancelHandle(m_Hooks.stopHandle);
+    m_Engine.m_Adapter.SetCancelHandle(m_Hooks.stopEvent);
     const bool opened = m_Engine.OpenChannel();
-    m_Engine.m_Adapter.SetCancelHandle(-1);
+    m_Engine.m_Adapter.SetCancelHandle(nullptr);
     if (!opened) {
         note("the router's TCP channel could not be opened");
         if (m_Hooks.showWarning && !Stopped())

@@ -53,7 +53,7 @@ public:
         std::function<bool()> findImageFiles; // the .bin search
         std::function<void()> relayout;       // layout and repaint
         std::function<bool()> stopRequested;  // end the check early
-        int stopHandle = -1;                  // pollable, readable once a stop is requested: ends a discovery wait
+        const CWsaEvent* stopEvent = nullptr; // set once a stop is requested: ends a discovery wait
     };
 
     CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet, IComponentList* list,

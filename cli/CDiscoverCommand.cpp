@@ -26,8 +26,8 @@ bool HasTarget(const RouterOverrides& overrides, bool loopback)
 
 } // namespace
 
-CDiscoverCommand::CDiscoverCommand(const RouterOverrides& overrides, int stopHandle)
-    : m_Overrides(overrides), m_nStopHandle(stopHandle)
+CDiscoverCommand::CDiscoverCommand(const RouterOverrides& overrides, const CWsaEvent* stop)
+    : m_Overrides(overrides), m_pStop(stop)
 {
 }
 
@@ -35,7 +35,7 @@ void CDiscoverCommand::Run()
 {
     m_Interfaces = CNetInterfaces::ReadSystem();
     const uint32_t start = GetTickCount();
-    CRouterFinder finder(m_Overrides, m_nStopHandle, [this] { return m_bInterrupted.load(); });
+    CRouterFinder finder(m_Overrides, m_pStop, [this] { return m_bInterrupted.load(); });
     finder.SetSkipSink([this](const std::string& note) {
         std::fprintf(stderr, "%s\n", note.c_str());
         m_Skipped.push_back(note);

@@ -16,9 +16,8 @@
 // through; with no answer, the reason it may have and what to try.
 class CDiscoverCommand {
 public:
-    // `overrides` are resolved already (UseInterface). `stopHandle` is a pollable
-    // descriptor that becomes readable on Ctrl-C.
-    CDiscoverCommand(const RouterOverrides& overrides, int stopHandle);
+    // `overrides` are resolved already (UseInterface). `stop` is an event set on Ctrl-C.
+    CDiscoverCommand(const RouterOverrides& overrides, const CWsaEvent* stop);
 
     // Runs the whole discovery (any thread; the main thread watches for signals meanwhile).
     void Run();
@@ -37,7 +36,7 @@ private:
     std::vector<NetInterface> LookedThrough() const;
 
     RouterOverrides m_Overrides;
-    int m_nStopHandle;
+    const CWsaEvent* m_pStop;
     std::atomic<bool> m_bInterrupted{false};
     CNetInterfaces m_Interfaces;
     std::vector<DiscoveryReply> m_Routers;

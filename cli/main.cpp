@@ -22,7 +22,7 @@
 #include "cli/CHistoryCommand.h"
 #include "cli/CUpgradeCommand.h"
 #include "cli/StopSignals.h"
-#include "platform/CPollableEvent.h"
+#include "net/CWsaEvent.h"
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
 #include "platform/TextCodec.h"
@@ -182,8 +182,8 @@ int RunHistory(bool json)
 // Runs discover on a worker while this thread watches for Ctrl-C, which ends the wait at once.
 int RunDiscover(const RouterOverrides& overrides, bool json)
 {
-    CPollableEvent stop;
-    CDiscoverCommand command(overrides, stop.Handle());
+    CWsaEvent stop;
+    CDiscoverCommand command(overrides, &stop);
     std::atomic<bool> done{false};
     std::fprintf(stderr, "Looking for routers...\n");
     std::thread worker([&] {

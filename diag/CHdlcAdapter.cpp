@@ -8,6 +8,7 @@
 #include "log/ErrorText.h"
 #include "net/CTcpPort.h"
 #include "net/CUdpPort.h"
+#include "platform/CDeadline.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
 #include "wire/HdlcFraming.h"
@@ -64,7 +65,7 @@ bool CHdlcAdapter::CreateNetPort(const std::string& address, uint16_t port, int 
         if (tcp != nullptr) {
             tcp->SetInterface(m_strInterface);
             tcp->SetConnectTimeout(m_nConnectTimeoutMs);
-            tcp->SetCancelHandle(m_nCancelFd.load());
+            tcp->SetCancelHandle(m_pCancel.load());
         }
         created = tcp;
     }
@@ -74,17 +75,17 @@ bool CHdlcAdapter::CreateNetPort(const std::string& address, uint16_t port, int 
         m_pPort.store(created, std::memory_order_release);
         return true;
     }
-    Trace("CreateNetPort> %s", GetErrorText(created->GetLastErrorCode()).c_str());
+    Trace("CreateNetPort> %s", GetErrorText(created->LastError()).c_str());
     delete created;
     m_pPort.store(nullptr, std::memory_order_release);
     return false;
 }
 
-void CHdlcAdapter::SetCancelHandle(int fd)
+void CHdlcAdapter::SetCancelHandle(const CWsaEvent* stop)
 {
-    m_nCancelFd.store(fd);
+    m_pCancel.store(stop);
     if (auto* tcp = dynamic_cast<CTcpPort*>(Port()))
-        tcp->SetCancelHandle(fd);
+        tcp->SetCancelHandle(stop);
 }
 
 bool CHdlcAdapter::Close()
@@ -175,7 +176,7 @@ void CHdlcAdapter::ReaderLoop()
         if (!port->Read(buffer, size, &count, timeout) || count == 0) {
             // A datagram port fails at once before its first send (not bound yet) and
             // never pauses by itself: keep such a failure from spinning.
-            if (!IsStreamPort(port) && port->GetLastErrorCode() != WAIT_CODE_TIMEOUT)
+            if (!IsStreamPort(port) && port->LastError() != WaitCode::TimedOut)
                 Sleep(UNPURGEABLE_READ_SLICE_MS);
             continue;
         }
@@ -224,7 +225,7 @@ bool CHdlcAdapter::Write(WriteAs as, const void* bytes, uint32_t length, uint32_
         sent = port->Write(bytes, length, timeoutMs);
     }
     if (!sent)
-        Trace("CHdlcAdapter::Write> %s", GetErrorText(port->GetLastErrorCode()).c_str());
+        Trace("CHdlcAdapter::Write> %s", GetErrorText(port->LastError()).c_str());
     return sent;
 }
 
@@ -243,11 +244,11 @@ bool CHdlcAdapter::Read(uint8_t* destination, uint32_t capacity, uint32_t* outLe
 
 bool CHdlcAdapter::DirectRead(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t timeoutMs)
 {
-    const uint32_t start = GetTickCount();
+    const CDeadline deadline(timeoutMs);
     CHdlcFrameCollector collector;
     std::unique_ptr<uint8_t[]> datagram;
     for (;;) {
-        if (TicksSince(start) > timeoutMs)
+        if (deadline.Passed())
             return false;
         INetPort* port = Port();
         if (port == nullptr)
@@ -285,8 +286,8 @@ bool CHdlcAdapter::DirectRead(uint8_t* destination, uint32_t capacity, uint32_t*
     }
 }
 
-uint32_t CHdlcAdapter::GetLastPortError()
+std::error_code CHdlcAdapter::GetLastPortError()
 {
     INetPort* port = Port();
-    return port != nullptr ? port->GetLastErrorCode() : 0;
+    return port != nullptr ? port->LastError() : std::error_code();
 }

@@ -42,9 +42,9 @@ public:
     void SetInterface(const std::string& name) { m_strInterface = name; }
     // How long a TCP port made from now on waits for its connection (reconnections too).
     void SetConnectTimeout(uint32_t timeoutMs) { m_nConnectTimeoutMs = timeoutMs; }
-    // A pollable descriptor (or -1, not owned) that ends a connection wait of the TCP port
-    // at once when it becomes readable; applies to the port that exists and to later ones.
-    void SetCancelHandle(int fd);
+    // An event (or null; not owned) that ends a connection wait of the TCP port at once
+    // when it is set; applies to the port that exists and to later ones.
+    void SetCancelHandle(const CWsaEvent* stop);
     // Stops the reader, closes and releases the port.
     bool Close();
 
@@ -69,8 +69,8 @@ public:
     // else the first good frame read from the port.
     bool Read(uint8_t* destination, uint32_t capacity, uint32_t* outLength, uint32_t ignored, uint32_t timeoutMs);
 
-    // The port's last error, or 0 when no port exists.
-    uint32_t GetLastPortError();
+    // The port's last error, or none when no port exists.
+    std::error_code GetLastPortError();
     CResponseQueue& Responses() { return m_Responses; }
     // The WRITE_BUFFER_SIZE-byte buffer in which the download step builds whole frames
     // before a raw Write. Allocated on first use; null only when allocation fails.
@@ -97,5 +97,5 @@ private:
     uint32_t m_WriteLength = 0;
     std::string m_strInterface;
     uint32_t m_nConnectTimeoutMs = CTcpPort::DEFAULT_CONNECT_TIMEOUT_MS;
-    std::atomic<int> m_nCancelFd{-1};
+    std::atomic<const CWsaEvent*> m_pCancel{nullptr};
 };

@@ -1,15 +1,10 @@
 #include "diag/CUdpHdlc.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include <arpa/inet.h>
-#include <poll.h>
-
-#include "platform/ByteOrder.h"
-#include "platform/Clock.h"
+#include "platform/CDeadline.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "wire/HdlcFraming.h"
@@ -23,19 +18,18 @@ constexpr size_t REPLY_TEXT_MAX = 21;
 
 std::string AddressText(uint32_t networkOrder)
 {
-    const uint32_t host = ntohl(networkOrder);
     uint8_t ip[4];
-    WriteBe32(ip, host);
+    std::memcpy(ip, &networkOrder, sizeof ip);
     return FormatIpv4(ip);
 }
 
 } // namespace
 
-CUdpHdlc::CUdpHdlc(const uint8_t ip[4], uint16_t port, const std::string& interfaceName, int cancelHandle)
-    : m_nCancelFd(cancelHandle)
+CUdpHdlc::CUdpHdlc(const uint8_t ip[4], uint16_t port, const std::string& interfaceName, const CWsaEvent* cancel)
+    : m_pCancel(cancel)
 {
     m_UdpPort.SetInterface(interfaceName);
-    m_UdpPort.SetCancelHandle(cancelHandle);
+    m_UdpPort.SetCancelHandle(cancel);
     // Toward one router (a unicast address) only its own address and port can answer; a
     // broadcast takes replies from anyone, each judged by AcceptDiscoveryReply.
     m_UdpPort.SetPeerOnly(true);
@@ -166,13 +160,7 @@ void CUdpHdlc::NoteSkipped(std::string why)
         m_SkipNotes.push_back(std::move(why));
 }
 
-bool CUdpHdlc::Cancelled() const
-{
-    if (m_nCancelFd < 0)
-        return false;
-    pollfd fd{m_nCancelFd, POLLIN, 0};
-    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) != 0;
-}
+bool CUdpHdlc::Cancelled() const { return m_pCancel != nullptr && m_pCancel->IsSet(); }
 
 bool CUdpHdlc::CollectReplies(bool firstOnly, std::vector<DiscoveryReply>* replies)
 {
@@ -183,21 +171,18 @@ bool CUdpHdlc::CollectReplies(bool firstOnly, std::vector<DiscoveryReply>* repli
     if (!SendRecord())
         return false;
     // One deadline for the whole try: a host that keeps sending cannot stretch it.
-    const uint32_t start = GetTickCount();
+    const CDeadline deadline(DISCOVER_REPLY_TIMEOUT_MS);
     bool found = false;
-    while (!Cancelled()) {
-        const uint32_t elapsed = TicksSince(start);
-        if (elapsed >= DISCOVER_REPLY_TIMEOUT_MS)
-            break;
+    while (!Cancelled() && !deadline.Passed()) {
         uint8_t datagram[FRAME_BUFFER_SIZE];
         uint32_t received = 0;
         uint32_t sender = 0;
-        if (!m_UdpPort.ReadFrom(datagram, sizeof(datagram), &received, DISCOVER_REPLY_TIMEOUT_MS - elapsed, &sender)) {
-            const uint32_t err = m_UdpPort.GetLastErrorCode();
+        if (!m_UdpPort.ReadFrom(datagram, sizeof(datagram), &received, deadline.Left(), &sender)) {
+            const std::error_code err = m_UdpPort.LastError();
             // An empty or oversized datagram is a bad reply, not the end of the try.
-            if (m_UdpPort.IsOpen() && (err == 0 || err == EMSGSIZE)) {
+            if (m_UdpPort.IsOpen() && (!err || err == SocketError(SocketErrc::MessageTooLong))) {
                 NoteSkipped("discovery reply from " + AddressText(sender) +
-                            " skipped: " + (err == 0 ? "empty datagram" : "datagram too long"));
+                            " skipped: " + (!err ? "empty datagram" : "datagram too long"));
                 continue;
             }
             break; // time-out, cancel or port failure

@@ -33,10 +33,10 @@ public:
 
     // Configures and opens the port for `ip` (first number first) and `port`; failures are
     // raised through ShowCoreWarning and leave the object unable to send. A non-empty
-    // `interfaceName` ties the socket to that network interface. `cancelHandle` (a
-    // pollable descriptor or -1, not owned) ends a discovery wait at once when readable.
+    // `interfaceName` ties the socket to that network interface. `cancel` (an event or
+    // null, not owned) ends a discovery wait at once when it is set.
     CUdpHdlc(const uint8_t ip[4], uint16_t port, const std::string& interfaceName = std::string(),
-             int cancelHandle = -1);
+             const CWsaEvent* cancel = nullptr);
     ~CUdpHdlc() override;
 
     bool SendFrame(const uint8_t* bytes, uint32_t length, uint32_t timeoutMs);
@@ -88,7 +88,7 @@ private:
     void NoteSkipped(std::string why);
     bool Cancelled() const;
 
-    int m_nCancelFd = -1;
+    const CWsaEvent* m_pCancel = nullptr;
     std::vector<std::string> m_SkipNotes;
     int m_nSkipped = 0;
 };

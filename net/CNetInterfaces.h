@@ -24,12 +24,18 @@ struct NetInterface {
     std::string Describe() const;
 };
 
-// The IPv4 interfaces of this machine, read once with getifaddrs. An interface with two
+// The IPv4 interfaces of this machine, read once from the system (getifaddrs; on Windows
+// GetAdaptersAddresses, where an adapter goes by its friendly name). An interface with two
 // addresses appears twice; interfaces without an IPv4 address are only named.
 class CNetInterfaces {
 public:
+#ifdef _WIN32
+    // Longest adapter name Windows gives (IF_MAX_STRING_SIZE).
+    static constexpr size_t MAX_NAME_LENGTH = 256;
+#else
     // Longest interface name the kernel accepts (IFNAMSIZ less the terminator).
     static constexpr size_t MAX_NAME_LENGTH = 15;
+#endif
 
     CNetInterfaces() = default;
     // A fixed list (tests, and callers that filter); `otherNames` are interfaces without IPv4.

@@ -14,7 +14,7 @@ CSocketGate::CUse::CUse(CSocketGate& gate, uint32_t timeoutMs) : m_Gate(gate)
     }
     if (!m_Gate.m_Socket.Valid())
         return;
-    m_fd = m_Gate.m_Socket.Get();
+    m_Socket = m_Gate.m_Socket.Get();
     m_generation = m_Gate.m_Generation;
     ++m_Gate.m_Users;
     m_bEntered = true;
@@ -27,7 +27,7 @@ void CSocketGate::CUse::Leave()
     if (!m_bEntered)
         return;
     m_bEntered = false;
-    m_fd = -1;
+    m_Socket = INVALID_NATIVE_SOCKET;
     std::lock_guard lock(m_Gate.m_Mutex);
     if (--m_Gate.m_Users == 0)
         m_Gate.m_Changed.notify_all();
@@ -38,7 +38,7 @@ void CSocketGate::RunExclusive(const std::function<void(Exclusive&)>& change)
     std::unique_lock lock(m_Mutex);
     m_Changed.wait(lock, [this] { return !m_bChanging; });
     m_bChanging = true;
-    // Wake every user that waits in poll(); they leave without touching the socket again.
+    // Wake every user that waits on the socket; they leave without touching it again.
     m_Wake.Set();
     m_Changed.wait(lock, [this] { return m_Users == 0; });
     m_Wake.Reset();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -10,11 +8,12 @@
 #include "net/CSocketGate.h"
 #include "net/CWsaEvent.h"
 #include "net/INetPort.h"
+#include "net/Socket.h"
 
-// TCP implementation of the port over one non-blocking stream socket.
+// TCP implementation of the port over one stream socket (the socket layer, net/Socket.h).
 //
-// Write sends the whole buffer in as many sends as the stack takes, each with the full
-// time-out. Read performs one receive and waits with poll() on the socket and on the purge
+// Write sends the whole buffer in as many send requests as the stack takes, each with the
+// full time-out. Read performs one receive request, whose wait also ends on the purge
 // event. Every failing Read pauses the calling thread (100 ms, 1500 ms after a zero-byte
 // receive: the peer closed its side); a Write that started a reconnection pauses 100 ms.
 // A connection reset (or abort) seen by Read or Write reconnects once and the call fails.
@@ -41,32 +40,33 @@ public:
     bool Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeoutMs) override;
     bool Close() override;
     // Accepts a dotted IPv4 address only; "255.255.255.255" is refused. A refused address
-    // leaves the peer address zero (the next Open fails) and m_dwLastError unchanged.
+    // leaves the peer address zero (the next Open fails), the last error unchanged, and
+    // the thread's socket error InvalidArgument.
     bool SetConfig(const std::string& address, uint16_t port) override;
     bool Open() override;
     int GetPortType() override { return PORT_TYPE_TCP; }
-    // Ends a Read that waits (or the next Read that has to wait) with m_dwLastError 1.
+    // Ends a Read that waits (or the next Read that has to wait) with WaitCode::Purged.
     bool Purge() override;
 
     // Ties the connections made from now on (reconnections included) to the network
-    // interface `name` (empty: none); a connection that cannot be tied fails with the errno
-    // value in m_dwLastError.
+    // interface `name` (empty: none); a connection that cannot be tied fails with the
+    // system's error.
     void SetInterface(const std::string& name);
     // How long Open (and a reconnection) waits for the connection, in scaled ms.
     void SetConnectTimeout(uint32_t timeoutMs) { m_nConnectTimeoutMs.store(timeoutMs); }
-    // A pollable descriptor (or -1, not owned) that, once readable, ends a connection wait
-    // at once with ECANCELED: a stop request from another thread.
-    void SetCancelHandle(int fd) { m_nCancelFd.store(fd); }
+    // An event (or null; not owned) that, once set, ends a connection wait at once with
+    // SocketErrc::Cancelled: a stop request from another thread.
+    void SetCancelHandle(const CWsaEvent* stop) { m_pCancel.store(stop); }
 
     // True while the socket is open.
     bool IsOpen() const;
     // Shuts both directions of the open socket down; a Read waiting on it ends (without the
-    // 1500 ms pause, m_dwLastError ESHUTDOWN). True when it did not fail.
+    // 1500 ms pause, SocketErrc::ShutDown). True when it did not fail.
     bool Shutdown();
 
 protected:
     // The peer address as configured (for tests and traces).
-    sockaddr_in RemoteAddr() const;
+    Ipv4Endpoint RemoteAddr() const;
 
 private:
     // Replaces the socket of `failedGeneration` by a new connection; does nothing when
@@ -75,14 +75,21 @@ private:
     // Closes the socket in `ex` and connects a new one; inside the gate.
     bool ConnectLocked(CSocketGate::Exclusive& ex);
     int TraceId() const;
-    bool ReadFailed(uint32_t* count);
+    // Traces and reports a failed receive (reconnecting after a reset); pauses.
+    bool ReceiveFailed(const SocketTransfer& transfer, uint64_t generation);
+    // A receive of no bytes: the peer closed its side, or this side shut the socket down.
+    bool ZeroByteRead(uint64_t generation);
+    // Traces and reports a failed send (reconnecting after a reset, then pausing).
+    bool SendFailed(const SocketTransfer& transfer, uint64_t generation);
+    // The pause of every failed Read.
+    static bool ReadFailed();
 
     // Socket and its generation; the gate guards it (see the class comment).
     CSocketGate m_Socket;
     mutable std::mutex m_AddrLock;
-    sockaddr_in m_RemoteAddr{};
+    Ipv4Endpoint m_RemoteAddr{};
     std::string m_strInterface; // guarded by m_AddrLock
     CWsaEvent m_PurgeEvent;
     std::atomic<uint32_t> m_nConnectTimeoutMs{DEFAULT_CONNECT_TIMEOUT_MS};
-    std::atomic<int> m_nCancelFd{-1};
+    std::atomic<const CWsaEvent*> m_pCancel{nullptr};
 };

@@ -67,9 +67,9 @@ public:
     void SetPortNumber(uint16_t port) { m_nPortNumber = port; }
     // Network interface the connections are tied to (empty: the system's choice).
     void SetInterface(const std::string& name) { m_Port.SetInterface(name); }
-    // A pollable descriptor (or -1, not owned) that ends a connection wait at once when it
-    // becomes readable: the check's stop request.
-    void SetCancelHandle(int fd) { m_Port.SetCancelHandle(fd); }
+    // An event (or null; not owned) that ends a connection wait at once when it is set:
+    // the check's stop request.
+    void SetCancelHandle(const CWsaEvent* stop) { m_Port.SetCancelHandle(stop); }
 
     // Splits a reply as WaitReply does: CR LF is added when the text does not end with it,
     // each piece up to a CR LF becomes a line, text after a NUL byte is ignored, a lone CR

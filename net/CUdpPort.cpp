@@ -1,49 +1,11 @@
 #include "net/CUdpPort.h"
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <cerrno>
-
-#include "log/ErrorText.h"
 #include "net/InterfaceBinding.h"
 #include "net/Ipv4Text.h"
-#include "platform/Clock.h"
+#include "platform/CDeadline.h"
 #include "platform/Trace.h"
 
-namespace {
-
-uint32_t Remaining(uint32_t timeoutMs, uint32_t startTick)
-{
-    if (timeoutMs == INFINITE)
-        return INFINITE;
-    const uint32_t elapsed = TicksSince(startTick);
-    return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
-}
-
-// Waits until `fd` is ready for `events`, or the gate's wake event or the owner's cancel
-// event fires. Returns 1 when ready, 0 on time-out, -1 with errno on failure (ECANCELED
-// when woken by either event). A negative descriptor is skipped by poll().
-int WaitReady(int fd, short events, int wakeFd, int cancelFd, uint32_t timeoutMs, uint32_t startTick)
-{
-    for (;;) {
-        pollfd fds[3] = {{fd, events, 0}, {wakeFd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
-        const int rc = ::poll(fds, 3, ScaledPollTimeout(Remaining(timeoutMs, startTick)));
-        if (rc < 0 && errno == EINTR)
-            continue;
-        if (rc <= 0)
-            return rc;
-        if (fds[0].revents != 0)
-            return 1;
-        errno = ECANCELED;
-        return -1;
-    }
-}
-
-} // namespace
-
-CUdpPort::CUdpPort() { m_RemoteAddr.sin_family = AF_INET; }
+CUdpPort::CUdpPort() = default;
 
 CUdpPort::~CUdpPort()
 {
@@ -51,7 +13,7 @@ CUdpPort::~CUdpPort()
     Trace("Delete CUdpPort\n");
 }
 
-sockaddr_in CUdpPort::RemoteAddr() const
+Ipv4Endpoint CUdpPort::RemoteAddr() const
 {
     std::lock_guard lock(m_AddrLock);
     return m_RemoteAddr;
@@ -71,10 +33,16 @@ std::string CUdpPort::Interface() const
 
 bool CUdpPort::IsOpen() const { return m_Socket.IsOpen(); }
 
-int CUdpPort::NativeHandleForTest() const
+bool CUdpPort::IsBroadcastEnabled() const
 {
     CSocketGate::CUse use(const_cast<CSocketGate&>(m_Socket));
-    return use.Fd();
+    return use.IsOpen() && ::IsBroadcastEnabled(use.Socket());
+}
+
+bool CUdpPort::IsEarlierRefusal(const std::error_code& error) const
+{
+    return m_bConnected.load() &&
+           (error == SocketError(SocketErrc::ConnectionRefused) || error == SocketError(SocketErrc::ConnectionReset));
 }
 
 bool CUdpPort::SetConfig(const std::string& address, uint16_t port)
@@ -86,27 +54,21 @@ bool CUdpPort::SetConfig(const std::string& address, uint16_t port)
     {
         std::lock_guard lock(m_AddrLock);
         // "255.255.255.255" parses to the limited broadcast address itself.
-        m_RemoteAddr = MakeIpv4SocketAddress(valid ? addr : 0, port);
+        m_RemoteAddr = {valid ? addr : 0, port};
     }
     if (!valid) {
-        Trace("CUdpPort::SetConfig - inet_addr(\"%s\") = INADDR_NONE\n", address.c_str());
-        errno = EINVAL;
+        Trace("CUdpPort::SetConfig - \"%s\" is not a dotted IPv4 address\n", address.c_str());
+        SetLastSocketError(SocketError(SocketErrc::InvalidArgument));
         return false;
     }
     if (m_bConnected.load()) {
         // A peer-only port follows its destination.
         m_Socket.RunExclusive([&](CSocketGate::Exclusive& ex) {
             if (ex.socket.Valid())
-                m_bConnected = ConnectToPeer(ex.socket.Get());
+                m_bConnected = !ConnectDatagramSocket(ex.socket.Get(), RemoteAddr());
         });
     }
     return true;
-}
-
-bool CUdpPort::ConnectToPeer(int fd)
-{
-    const sockaddr_in addr = RemoteAddr();
-    return ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
 }
 
 bool CUdpPort::Close()
@@ -115,15 +77,33 @@ bool CUdpPort::Close()
     m_Socket.RunExclusive([&](CSocketGate::Exclusive& ex) {
         if (!ex.socket.Valid())
             return;
-        const int fd = ex.socket.Release();
         ex.changed = true;
         m_bConnected = false;
-        if (::close(fd) != 0 && errno != EINTR) {
-            m_dwLastError = static_cast<uint32_t>(errno);
+        if (const std::error_code error = CloseSocket(ex.socket.Release())) {
+            SetLastError(error);
             ok = false;
         }
     });
     return ok;
+}
+
+std::error_code CUdpPort::OpenLocked(CSocketHandle& socket)
+{
+    std::error_code error = OpenSocket(SocketType::Datagram, socket);
+    if (!error && (error = TieSocketToInterface(socket.Get(), Interface())))
+        Trace("CUdpPort::Open - the socket cannot be tied to its interface: %s error %d\n", error.category().name(),
+              error.value());
+    const Ipv4Endpoint to = RemoteAddr();
+    const bool broadcast = LastOctet(to.address) == 255;
+    if (!error && broadcast && (error = EnableBroadcast(socket.Get())))
+        Trace("CUdpPort::Open - the socket may not send to broadcast addresses: %s error %d\n", error.category().name(),
+              error.value());
+    // Connected to a unicast peer, the socket receives nothing from anyone else.
+    const bool peerOnly = m_bPeerOnly.load() && !broadcast;
+    if (!error && peerOnly)
+        error = ConnectDatagramSocket(socket.Get(), to);
+    m_bConnected = !error && peerOnly;
+    return error;
 }
 
 bool CUdpPort::Open()
@@ -133,32 +113,12 @@ bool CUdpPort::Open()
     m_Socket.RunExclusive([&](CSocketGate::Exclusive& ex) {
         ex.socket.Reset();
         ex.changed = true;
-        CUniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP));
-        if (!fd.Valid()) {
-            m_dwLastError = static_cast<uint32_t>(errno);
+        CSocketHandle socket;
+        if (const std::error_code error = OpenLocked(socket)) {
+            SetLastError(error);
             return;
         }
-        if (!TieSocketToInterface(fd.Get(), Interface())) {
-            m_dwLastError = static_cast<uint32_t>(errno);
-            Trace("CUdpPort::Open> setsockopt(SO_BINDTODEVICE)'s ErrorCode = %d\n", errno);
-            return;
-        }
-        const bool broadcast = LastOctet(RemoteAddr().sin_addr.s_addr) == 255;
-        if (broadcast) {
-            const int one = 1;
-            if (::setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
-                m_dwLastError = static_cast<uint32_t>(errno);
-                Trace("CUdpPort::Open> setsockopt(SO_BROADCAST)'s ErrorCode = %d\n", errno);
-                return;
-            }
-        }
-        // Connected to a unicast peer, the socket receives nothing from anyone else.
-        if (m_bPeerOnly.load() && !broadcast && !ConnectToPeer(fd.Get())) {
-            m_dwLastError = static_cast<uint32_t>(errno);
-            return;
-        }
-        m_bConnected = m_bPeerOnly.load() && !broadcast;
-        ex.socket = std::move(fd);
+        ex.socket = std::move(socket);
         ok = true;
     });
     return ok;
@@ -166,46 +126,34 @@ bool CUdpPort::Open()
 
 bool CUdpPort::Write(const void* data, uint32_t length, uint32_t timeoutMs)
 {
-    CSocketGate::CUse use(m_Socket, timeoutMs);
-    if (use.TimedOut()) {
-        m_dwLastError = WAIT_CODE_TIMEOUT;
-        return false;
-    }
+    const CDeadline deadline(timeoutMs);
+    CSocketGate::CUse use(m_Socket, deadline.Left());
+    if (use.TimedOut())
+        SetLastError(WaitCode::TimedOut);
     if (!use.IsOpen())
         return false;
     if (data == nullptr && length > 0) {
-        m_dwLastError = EINVAL;
+        SetLastError(SocketError(SocketErrc::InvalidArgument));
         return false;
     }
-    const sockaddr_in addr = RemoteAddr();
-    const uint32_t start = GetTickCount();
-    for (;;) {
-        const bool connected = m_bConnected.load();
-        const ssize_t n = ::sendto(use.Fd(), data, length, MSG_NOSIGNAL | MSG_DONTWAIT,
-                                   connected ? nullptr : reinterpret_cast<const sockaddr*>(&addr),
-                                   connected ? 0 : sizeof addr);
-        if (n >= 0) {
-            m_dwLastError = 0;
-            return static_cast<uint32_t>(n) == length;
-        }
-        const int err = errno;
-        // A connected socket reports an earlier datagram refused by the peer on this send;
-        // the error is gone once reported, and this datagram goes out.
-        if (err == EINTR || (err == ECONNREFUSED && connected))
-            continue;
-        if (err != EAGAIN && err != EWOULDBLOCK) {
-            m_dwLastError = static_cast<uint32_t>(err);
-            Trace("CUdpPort::Write - WSASendTo's ErrorCode = %d\n", err);
-            return false;
-        }
-        const int rc = WaitReady(use.Fd(), POLLOUT, m_Socket.WakeHandle(), m_nCancelFd.load(), timeoutMs, start);
-        if (rc <= 0) {
-            m_dwLastError = rc == 0 ? WAIT_CODE_TIMEOUT : static_cast<uint32_t>(errno);
-            Trace("CUdpPort::Write - WSAWaitForMultipleEvents's ErrorCode = %d\n",
-                  static_cast<int>(m_dwLastError.load()));
-            return false;
-        }
+    const Ipv4Endpoint to = RemoteAddr();
+    const std::error_code cancelled = SocketError(SocketErrc::Cancelled);
+    SocketTransfer sent;
+    do {
+        // A connected socket sends to its peer. It reports an earlier datagram refused by
+        // that peer on a send: the error is gone once reported, and this datagram goes out.
+        sent = SendOnSocket(use.Socket(), data, length, deadline,
+                            {{&m_Socket.WakeEvent(), cancelled}, {m_pCancel.load(), cancelled}},
+                            m_bConnected.load() ? nullptr : &to);
+    } while (IsEarlierRefusal(sent.error));
+    SetLastError(sent.error);
+    if (sent.error) {
+        Trace("CUdpPort::Write - %s %s: %s error %d\n", sent.waited ? SocketCalls().wait : SocketCalls().send,
+              sent.error == WaitCode::TimedOut ? "timed out" : "failed", sent.error.category().name(),
+              sent.error.value());
+        return false;
     }
+    return sent.count == length;
 }
 
 bool CUdpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeoutMs)
@@ -217,62 +165,37 @@ bool CUdpPort::ReadFrom(void* buffer, uint32_t size, uint32_t* count, uint32_t t
 {
     if (count != nullptr)
         *count = 0;
-    CSocketGate::CUse use(m_Socket, timeoutMs);
-    if (use.TimedOut()) {
-        m_dwLastError = WAIT_CODE_TIMEOUT;
-        return false;
-    }
+    const CDeadline deadline(timeoutMs);
+    CSocketGate::CUse use(m_Socket, deadline.Left());
+    if (use.TimedOut())
+        SetLastError(WaitCode::TimedOut);
     if (!use.IsOpen())
         return false;
-
     // A socket that has not sent yet has no local port and can receive nothing.
-    sockaddr_in local{};
-    socklen_t localLen = sizeof local;
-    if (::getsockname(use.Fd(), reinterpret_cast<sockaddr*>(&local), &localLen) != 0 || local.sin_port == 0) {
-        m_dwLastError = EINVAL;
-        Trace("CUdpPort::Read - WSARecv's ErrorCode = %d\n", EINVAL);
+    if (!IsSocketBound(use.Socket())) {
+        SetLastError(SocketError(SocketErrc::InvalidArgument));
+        Trace("CUdpPort::Read - nothing was sent yet, so the socket has no port to receive on\n");
         return false;
     }
-
-    const uint32_t start = GetTickCount();
-    for (;;) {
-        iovec iov{buffer, size};
-        sockaddr_in from{};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        const ssize_t n = ::recvmsg(use.Fd(), &msg, MSG_DONTWAIT);
-        if (n >= 0) {
-            if (sender != nullptr)
-                *sender = from.sin_addr.s_addr;
-            if ((msg.msg_flags & MSG_TRUNC) != 0) {
-                m_dwLastError = EMSGSIZE;
-                Trace("CUdpPort::Read - WSAGetOverlappedResult's ErrorCode = %d\n", EMSGSIZE);
-                return false;
-            }
-            if (count != nullptr)
-                *count = static_cast<uint32_t>(n);
-            m_dwLastError = 0;
-            return n > 0;
-        }
-        const int err = errno;
-        // A connected socket reports an earlier datagram refused by the peer (ICMP): that is
-        // no answer, and the wait for one goes on.
-        if (err == EINTR || (err == ECONNREFUSED && m_bConnected.load()))
-            continue;
-        if (err != EAGAIN && err != EWOULDBLOCK) {
-            m_dwLastError = static_cast<uint32_t>(err);
-            Trace("CUdpPort::Read - WSARecv's ErrorCode = %d\n", err);
-            return false;
-        }
-        const int rc = WaitReady(use.Fd(), POLLIN, m_Socket.WakeHandle(), m_nCancelFd.load(), timeoutMs, start);
-        if (rc <= 0) {
-            m_dwLastError = rc == 0 ? WAIT_CODE_TIMEOUT : static_cast<uint32_t>(errno);
-            Trace("CUdpPort::Read - WSAWaitForMultipleEvents's ErrorCode = %d\n",
-                  static_cast<int>(m_dwLastError.load()));
-            return false;
-        }
+    const std::error_code cancelled = SocketError(SocketErrc::Cancelled);
+    Ipv4Endpoint from;
+    SocketTransfer received;
+    do {
+        // A connected socket reports an earlier datagram refused by its peer: that is no
+        // answer, and the wait for one goes on.
+        received = ReceiveOnSocket(use.Socket(), buffer, size, deadline,
+                                   {{&m_Socket.WakeEvent(), cancelled}, {m_pCancel.load(), cancelled}}, &from);
+    } while (IsEarlierRefusal(received.error));
+    if (sender != nullptr)
+        *sender = from.address;
+    SetLastError(received.error);
+    if (received.error) {
+        Trace("CUdpPort::Read - %s %s: %s error %d\n", received.waited ? SocketCalls().wait : SocketCalls().receive,
+              received.error == WaitCode::TimedOut ? "timed out" : "failed", received.error.category().name(),
+              received.error.value());
+        return false;
     }
+    if (count != nullptr)
+        *count = received.count;
+    return received.count > 0;
 }

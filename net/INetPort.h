@@ -3,16 +3,19 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <system_error>
+
+#include "net/NetError.h"
 
 // The abstract port through which every byte to and from the router travels. A port is a
 // thin synchronous layer over one socket: each Write and Read carries its own time-out in
 // (scaled) milliseconds, INFINITE waits without limit. Every operation answers true or
-// false and leaves the reason for a failure in m_dwLastError (an errno value, or one of the
-// wait codes 258 time-out, 1 purged, 192 I/O completion).
+// false and leaves the reason for a failure in the port's last error: a system error (the
+// socket call's own), or a wait code (WaitCode: timed out, purged, I/O completion), two
+// kinds that never stand for each other (net/NetError.h).
 //
-// m_dwLastError is atomic because a reader thread and a writer thread update it at the same
-// time; read it as a number (comparisons, GetErrorText(port.m_dwLastError)) or with
-// GetLastErrorCode() when passing it to a printf-style function.
+// The last error is kept in one atomic word because a reader thread and a writer thread
+// update it at the same time.
 class INetPort {
 public:
     static constexpr int PORT_TYPE_UDP = 1;
@@ -29,7 +32,11 @@ public:
     virtual bool Purge() { return true; }
     virtual bool Reserved() { return false; }
 
-    uint32_t GetLastErrorCode() const { return m_dwLastError.load(); }
+    // The reason of the last failure (empty after a success).
+    std::error_code LastError() const;
+    void SetLastError(std::error_code error);
 
-    std::atomic<uint32_t> m_dwLastError{0};
+private:
+    // The error's kind (system, wait code, generic) in the high half, its value in the low.
+    std::atomic<uint64_t> m_LastError{0};
 };

@@ -1,10 +1,8 @@
 #include "net/Ipv4Text.h"
 
 #include <array>
+#include <cstring>
 
-#include <arpa/inet.h>
-
-#include "platform/ByteOrder.h"
 #include "wire/RouterAddress.h"
 
 bool ParseDottedIpv4(const std::string& text, uint32_t* networkOrder)
@@ -12,17 +10,13 @@ bool ParseDottedIpv4(const std::string& text, uint32_t* networkOrder)
     std::array<uint8_t, 4> address{};
     if (!ParseIpv4(text, address))
         return false;
-    *networkOrder = htonl(ReadBe32(address.data()));
+    std::memcpy(networkOrder, address.data(), address.size());
     return true;
 }
 
-int LastOctet(uint32_t networkOrder) { return static_cast<int>(ntohl(networkOrder) & 0xFFu); }
-
-sockaddr_in MakeIpv4SocketAddress(uint32_t networkOrder, uint16_t port)
+int LastOctet(uint32_t networkOrder)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = networkOrder;
-    return address;
+    uint8_t bytes[4];
+    std::memcpy(bytes, &networkOrder, sizeof bytes);
+    return bytes[3];
 }

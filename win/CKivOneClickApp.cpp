@@ -1,12 +1,12 @@
 #include "win/CKivOneClickApp.h"
 
 #include <commctrl.h>
-#include <winsock2.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/CKivOneClickDlg.h"
+#include "net/Socket.h"
 #include "platform/SystemError.h"
 #include "platform/WideText.h"
 #include "res/Resources.h"
@@ -17,33 +17,15 @@
 namespace {
 constexpr uint32_t IDS_WINSOCK_VERSION = 138;
 
-// Winsock 2.2 for the life of the program; released by the destructor when it started.
-class CSocketLibrary {
-public:
-    CSocketLibrary() { m_nError = WSAStartup(MAKEWORD(2, 2), &m_Data); }
-    ~CSocketLibrary()
-    {
-        if (m_nError == 0)
-            WSACleanup();
-    }
-    CSocketLibrary(const CSocketLibrary&) = delete;
-    CSocketLibrary& operator=(const CSocketLibrary&) = delete;
-
-    int Error() const { return m_nError; }
-    bool RightVersion() const { return m_Data.wVersion == MAKEWORD(2, 2); }
-    std::string VersionText() const
-    {
-        // Message 138 holds the offered version as major and minor number.
-        char text[256];
-        std::snprintf(text, sizeof text, LoadStringResource(IDS_WINSOCK_VERSION).c_str(), LOBYTE(m_Data.wVersion),
-                      HIBYTE(m_Data.wVersion));
-        return text;
-    }
-
-private:
-    WSADATA m_Data{};
-    int m_nError;
-};
+// What the start-up says when Winsock offers a version other than 2.2: message 138 holds
+// the offered version as major and minor number.
+std::string WinsockVersionText(const CSocketLibrary& sockets)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, LoadStringResource(IDS_WINSOCK_VERSION).c_str(), sockets.MajorVersion(),
+                  sockets.MinorVersion());
+    return text;
+}
 } // namespace
 
 void CKivOneClickApp::ShowStartupWarning(const std::string& text)
@@ -73,7 +55,7 @@ int CKivOneClickApp::InitInstance(HINSTANCE module)
         return 1;
     }
     if (!sockets.RightVersion()) {
-        ShowStartupWarning(sockets.VersionText());
+        ShowStartupWarning(WinsockVersionText(sockets));
         return 1;
     }
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};

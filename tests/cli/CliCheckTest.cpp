@@ -241,7 +241,7 @@ TEST_F(CliCheck, TwoRoutersAnsweringTheDiscoveryFailTheCheckNamingBoth)
     kivtest::UdpPeer second(4);
     std::thread routers([&] {
         std::string request;
-        sockaddr_in from{};
+        Ipv4Endpoint from;
         if (!broadcast.Receive(request, from))
             return;
         for (kivtest::UdpPeer* router : {&first, &second}) {

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "diag/CUdpHdlc.h"
-#include "platform/CPollableEvent.h"
+#include "net/CWsaEvent.h"
 #include "platform/Clock.h"
 #include "tests/support/HdlcBytes.h"
 #include "tests/support/Loopback.h"
@@ -117,8 +117,8 @@ TEST_F(DiscoveryRepliesTest, AStopRequestEndsTheWaitAtOnce)
     AddFault("no-discovery");
     AddFault("discovery-flood=100");
     StartSim();
-    CPollableEvent stop;
-    CUdpHdlc udp(LOOPBACK_IP, Port(), std::string(), stop.Handle());
+    CWsaEvent stop;
+    CUdpHdlc udp(LOOPBACK_IP, Port(), std::string(), &stop);
     const uint32_t start = GetTickCount();
     std::thread stopper([&] {
         Sleep(500);
@@ -132,7 +132,7 @@ TEST_F(DiscoveryRepliesTest, AStopRequestEndsTheWaitAtOnce)
     EXPECT_LT(elapsed, 3000u); // before the try's time-out
 
     // Already stopped: the next try does not wait at all.
-    CUdpHdlc next(LOOPBACK_IP, Port(), std::string(), stop.Handle());
+    CUdpHdlc next(LOOPBACK_IP, Port(), std::string(), &stop);
     const uint32_t again = GetTickCount();
     EXPECT_FALSE(next.Discover(mac, ip, nullptr));
     EXPECT_LT(TicksSince(again), 3000u);

@@ -66,7 +66,7 @@ TEST_F(HdlcAdapterTest, ClosedAdapterRefusesWithoutTouchingThePort)
     uint32_t length = 0;
     EXPECT_FALSE(m_Adapter.Write(CHdlcAdapter::WriteAs::Frame, &b, 1, 100));
     EXPECT_FALSE(m_Adapter.Read(&b, 1, &length, 0, 100));
-    EXPECT_EQ(m_Adapter.GetLastPortError(), 0u);
+    EXPECT_FALSE(m_Adapter.GetLastPortError());
     EXPECT_TRUE(m_Adapter.Close());
 }
 

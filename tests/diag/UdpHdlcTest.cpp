@@ -164,7 +164,7 @@ TEST_F(UdpHdlcTest, ExchangeTakesTheEchoOnlyFromTheRoutersAddressAndPort)
         udp.m_Request.SetMac(ROUTER_MAC);
         auto exchange = std::async(std::launch::async, [&udp] { return udp.Exchange(2000); });
         std::string request;
-        sockaddr_in from{};
+        Ipv4Endpoint from;
         ASSERT_TRUE(m_Peer.Receive(request, from));
         ASSERT_TRUE(echo->SendTo(from, request)); // a record's echo is the record itself
         EXPECT_EQ(exchange.get(), echo == &m_Peer) << "echo from port " << echo->Port();
@@ -187,7 +187,7 @@ TEST_F(UdpHdlcTest, UnicastDiscoveryHearsOnlyItsTarget)
     std::vector<DiscoveryReply> replies;
     auto discovery = std::async(std::launch::async, [&] { return udp.DiscoverAll(&replies); });
     std::string request;
-    sockaddr_in from{};
+    Ipv4Endpoint from;
     ASSERT_TRUE(m_Peer.Receive(request, from));
     ASSERT_TRUE(otherHost.SendTo(from, std::string(frame.begin(), frame.end())));
     EXPECT_FALSE(discovery.get());

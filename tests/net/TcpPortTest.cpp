@@ -1,16 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "log/ErrorText.h"
 #include "net/CTcpPort.h"
-#include "platform/CPollableEvent.h"
+#include "net/CWsaEvent.h"
 #include "platform/Clock.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/ScopedTimeScale.h"
@@ -26,7 +24,7 @@ namespace {
 struct Connected {
     TcpListener listener;
     CTcpPort port;
-    CUniqueFd peer;
+    CSocketHandle peer;
 
     explicit Connected(int receiveBuffer = 0) : listener(receiveBuffer)
     {
@@ -41,15 +39,12 @@ struct Connected {
 // waits for the system's connect time-out (minutes) unless the port's own ends it.
 struct FullListener {
     TcpListener listener{0, 1};
-    std::vector<CUniqueFd> fillers;
+    std::vector<CSocketHandle> fillers;
 
     FullListener()
     {
-        for (int i = 0; i < 4; ++i) {
-            fillers.emplace_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-            sockaddr_in a = LoopbackAddress(listener.Port());
-            connect(fillers.back().Get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-        }
+        for (int i = 0; i < 4; ++i)
+            fillers.push_back(StartConnection(LoopbackAddress(listener.Port())));
     }
 };
 
@@ -61,14 +56,15 @@ TEST(TcpPort, ConfigurationAndLifecycle)
     EXPECT_EQ(port.GetPortType(), 2); // the TCP port type code
     EXPECT_FALSE(port.Reserved());
     EXPECT_TRUE(port.Close()); // never opened
-    port.m_dwLastError = 77;
+    const std::error_code earlier = SocketError(SocketErrc::PermissionDenied);
+    port.SetLastError(earlier);
     for (const char* bad : {"256.1.1.1", "localhost", "255.255.255.255", "127.1", "1.2.3.4.5", "", " 127.0.0.1",
-                            "0x7f.0.0.1", "127.0.0.1 but longer than 24"}) {
-        errno = 0;
+                            "0x7f.0.0.1", "127.0.0.1 but longer than 24", "127.0.0.01"}) {
+        SetLastSocketError({});
         EXPECT_FALSE(port.SetConfig(bad, 1)) << bad;
-        EXPECT_EQ(errno, EINVAL) << bad;
+        EXPECT_EQ(LastSocketError(), SocketError(SocketErrc::InvalidArgument)) << bad;
     }
-    EXPECT_EQ(port.m_dwLastError, 77u);
+    EXPECT_EQ(port.LastError(), earlier);
     // The refused address left 0.0.0.0 behind: Open fails and the port stays closed.
     EXPECT_FALSE(port.Open());
     EXPECT_FALSE(port.IsOpen());
@@ -77,25 +73,25 @@ TEST(TcpPort, ConfigurationAndLifecycle)
     SilentPort nobody;
     ASSERT_TRUE(port.SetConfig(LOOPBACK, nobody.Port()));
     EXPECT_FALSE(port.Open());
-    EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(ECONNREFUSED));
+    EXPECT_EQ(port.LastError(), SocketError(SocketErrc::ConnectionRefused));
     EXPECT_FALSE(port.IsOpen());
 
     // Write and Read on a closed port fail without touching the error; Read pauses.
-    port.m_dwLastError = 5;
+    port.SetLastError(earlier);
     EXPECT_FALSE(port.Write("x", 1, 100));
     uint32_t count = 9;
     const uint32_t start = GetTickCount();
     EXPECT_FALSE(port.Read(&count, 1, &count, 100));
     EXPECT_GE(TicksSince(start), 90u);
     EXPECT_EQ(count, 0u);
-    EXPECT_EQ(port.m_dwLastError, 5u);
+    EXPECT_EQ(port.LastError(), earlier);
 }
 
 TEST(TcpPort, OpenOnOpenPortReplacesTheConnection)
 {
     Connected c;
     ASSERT_TRUE(c.port.Open());
-    CUniqueFd second = c.listener.Accept();
+    CSocketHandle second = c.listener.Accept();
     ASSERT_TRUE(second.Valid());
     EXPECT_TRUE(PeerClosed(c.peer.Get()));
     ASSERT_TRUE(c.port.Write("new", 3, 1000));
@@ -108,9 +104,9 @@ TEST(TcpPort, OpenOnOpenPortReplacesTheConnection)
 TEST(TcpPort, WritesAndReadsBothWays)
 {
     Connected c;
-    c.port.m_dwLastError = 5;
+    c.port.SetLastError(WaitCode::TimedOut);
     EXPECT_TRUE(c.port.Write(nullptr, 0, 100)); // nothing to send
-    EXPECT_EQ(c.port.m_dwLastError, 0u);
+    EXPECT_FALSE(c.port.LastError());
     ASSERT_TRUE(c.port.Write("hello", 5, 1000));
     EXPECT_EQ(ReceiveBytes(c.peer.Get(), 5), "hello");
 
@@ -121,7 +117,7 @@ TEST(TcpPort, WritesAndReadsBothWays)
     while (got < 6 && c.port.Read(buf + got, sizeof buf - got, &count, 2000))
         got += count;
     EXPECT_EQ(std::string(buf, got), "world!");
-    EXPECT_EQ(c.port.m_dwLastError, 0u);
+    EXPECT_FALSE(c.port.LastError());
 }
 
 TEST(TcpPort, LargeWriteGoesOutInSeveralSendsToASlowReader)
@@ -154,7 +150,7 @@ TEST(TcpPort, ReadTimesOutWith258AfterWaitAndPause)
     const uint32_t start = GetTickCount();
     EXPECT_FALSE(c.port.Read(&b, 1, &count, 500));
     const uint32_t elapsed = TicksSince(start);
-    EXPECT_EQ(c.port.m_dwLastError, 258u); // timed out
+    EXPECT_EQ(c.port.LastError(), WaitCode::TimedOut);
     EXPECT_EQ(count, 0u);
     EXPECT_GE(elapsed, 590u);
     EXPECT_TRUE(c.port.IsOpen());
@@ -174,11 +170,11 @@ TEST(TcpPort, PurgeEndsAnInfiniteReadOnAnotherThread)
     reader.join();
     EXPECT_FALSE(result);
     EXPECT_EQ(count, 0u);
-    EXPECT_EQ(c.port.m_dwLastError, 1u); // purged
+    EXPECT_EQ(c.port.LastError(), WaitCode::Purged);
     // The signal was consumed: the next read waits normally.
     char b;
     EXPECT_FALSE(c.port.Read(&b, 1, &count, 50));
-    EXPECT_EQ(c.port.m_dwLastError, 258u); // timed out
+    EXPECT_EQ(c.port.LastError(), WaitCode::TimedOut);
 }
 
 TEST(TcpPort, PurgeWithoutReaderEndsTheNextWaitingReadButDataWins)
@@ -194,11 +190,11 @@ TEST(TcpPort, PurgeWithoutReaderEndsTheNextWaitingReadButDataWins)
     // The next read has to wait: it ends at once with 1, before its time-out.
     const uint32_t start = GetTickCount();
     EXPECT_FALSE(c.port.Read(&b, 1, &count, 60000));
-    EXPECT_EQ(c.port.m_dwLastError, 1u); // purged
+    EXPECT_EQ(c.port.LastError(), WaitCode::Purged);
     EXPECT_LT(TicksSince(start), 60000u);
     // The one after it waits normally.
     EXPECT_FALSE(c.port.Read(&b, 1, &count, 50));
-    EXPECT_EQ(c.port.m_dwLastError, 258u); // timed out
+    EXPECT_EQ(c.port.LastError(), WaitCode::TimedOut);
 }
 
 TEST(TcpPort, GracefulCloseGivesZeroByteReadsWithoutReconnecting)
@@ -229,13 +225,15 @@ TEST(TcpPort, ResetDuringWriteReconnectsOnce)
         ok = c.port.Write(block.data(), static_cast<uint32_t>(block.size()), 1000);
     ASSERT_FALSE(ok);
     EXPECT_GE(TicksSince(start), 90u);
-    EXPECT_TRUE(c.port.m_dwLastError == ECONNRESET || c.port.m_dwLastError == EPIPE) << c.port.m_dwLastError;
-    CUniqueFd second = c.listener.Accept();
+    EXPECT_TRUE(c.port.LastError() == SocketError(SocketErrc::ConnectionReset) ||
+                c.port.LastError() == SocketError(SocketErrc::BrokenPipe))
+        << c.port.LastError().value();
+    CSocketHandle second = c.listener.Accept();
     ASSERT_TRUE(second.Valid());
     EXPECT_FALSE(c.listener.Accept(100).Valid()); // exactly one reconnection
     // The new connection carries the next write.
     ASSERT_TRUE(c.port.Write("again", 5, 1000));
-    EXPECT_EQ(c.port.m_dwLastError, 0u);
+    EXPECT_FALSE(c.port.LastError());
     EXPECT_EQ(ReceiveBytes(second.Get(), 5), "again");
 }
 
@@ -246,8 +244,8 @@ TEST(TcpPort, ResetDuringReadReconnects)
     uint32_t count = 0;
     char b;
     EXPECT_FALSE(c.port.Read(&b, 1, &count, 5000));
-    EXPECT_EQ(c.port.m_dwLastError, static_cast<uint32_t>(ECONNRESET));
-    CUniqueFd second = c.listener.Accept();
+    EXPECT_EQ(c.port.LastError(), SocketError(SocketErrc::ConnectionReset));
+    CSocketHandle second = c.listener.Accept();
     ASSERT_TRUE(second.Valid());
     ASSERT_TRUE(SendAll(second.Get(), "r", 1));
     EXPECT_TRUE(c.port.Read(&b, 1, &count, 5000));
@@ -268,7 +266,7 @@ TEST(TcpPort, CloseAndShutdownFromAnotherThreadEndAnInfiniteRead)
     EXPECT_FALSE(result);
 
     ASSERT_TRUE(c.port.Open());
-    CUniqueFd second = c.listener.Accept();
+    CSocketHandle second = c.listener.Accept();
     std::thread reader2([&] {
         char b;
         result = c.port.Read(&b, 1, &count, INFINITE);
@@ -286,7 +284,7 @@ TEST(TcpPort, ResetRacingWithCloseNeverRevivesTheConnection)
     ASSERT_TRUE(port.SetConfig(LOOPBACK, listener.Port()));
     for (int round = 0; round < 20; ++round) {
         ASSERT_TRUE(port.Open());
-        CUniqueFd peer = listener.Accept();
+        CSocketHandle peer = listener.Accept();
         ASSERT_TRUE(peer.Valid());
         std::thread reader([&] {
             char b;
@@ -327,7 +325,7 @@ TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
         uint32_t count;
         while (!readTimedOut && !stopReading) {
             port.Read(&b, 1, &count, 100);
-            readTimedOut = port.m_dwLastError == 258u;
+            readTimedOut = port.LastError() == WaitCode::TimedOut;
         }
     });
     EXPECT_TRUE(WaitFor([&] { return readTimedOut.load(); }));
@@ -344,7 +342,7 @@ TEST(TcpPort, CloseAbortsAConnectionAttemptThatHangs)
     reader.join();
     EXPECT_TRUE(ended) << "the connection attempt outlived the Close calls";
     EXPECT_FALSE(opened);
-    EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(ECANCELED));
+    EXPECT_EQ(port.LastError(), SocketError(SocketErrc::Cancelled));
     EXPECT_FALSE(port.IsOpen());
 }
 
@@ -362,13 +360,13 @@ TEST(TcpPort, AConnectionAttemptThatHangsEndsAtItsTimeOutOrAtAStop)
     uint32_t took = TicksSince(start);
     EXPECT_GE(took, 1000u);
     EXPECT_LT(took, 3000u);
-    EXPECT_EQ(timed.m_dwLastError, static_cast<uint32_t>(ETIMEDOUT));
+    EXPECT_EQ(timed.LastError(), SocketError(SocketErrc::TimedOut));
 
-    CPollableEvent stop;
+    CWsaEvent stop;
     CTcpPort stopped;
     ASSERT_TRUE(stopped.SetConfig(LOOPBACK, full.listener.Port()));
     stopped.SetConnectTimeout(INFINITE);
-    stopped.SetCancelHandle(stop.Handle());
+    stopped.SetCancelHandle(&stop);
     std::thread stopper([&stop] {
         Sleep(500);
         stop.Set();
@@ -379,6 +377,39 @@ TEST(TcpPort, AConnectionAttemptThatHangsEndsAtItsTimeOutOrAtAStop)
     stopper.join();
     EXPECT_GE(took, 500u);
     EXPECT_LT(took, 3000u);
-    EXPECT_EQ(stopped.m_dwLastError, static_cast<uint32_t>(ECANCELED));
+    EXPECT_EQ(stopped.LastError(), SocketError(SocketErrc::Cancelled));
     EXPECT_FALSE(stopped.IsOpen());
+}
+
+// A wait code and a system error of the same number stay apart, in the port's last error
+// and in their texts: a send the system refuses (EPERM, 1; on Windows error 1 is
+// ERROR_INVALID_FUNCTION) never reads as a purge request (also 1).
+TEST(TransportErrors, WaitCodesAndSystemErrorsKeepTheirKindAndText)
+{
+    struct Case {
+        std::error_code error;
+        int number;
+        const char* text; // a piece of GetErrorText's text
+    };
+    const std::error_code systemOne(1, std::system_category());
+    for (const Case& c : {Case{WaitCode::TimedOut, 258, "The wait operation timed out."},
+                          Case{WaitCode::Purged, 1, "The wait was ended by a purge request."},
+                          Case{WaitCode::IoCompletion, 192, "An I/O completion routine was queued."},
+                          Case{systemOne, 1, ""}, Case{SocketError(SocketErrc::PermissionDenied), 0, ""}}) {
+        CTcpPort port;
+        port.SetLastError(c.error);
+        EXPECT_EQ(port.LastError(), c.error) << c.error.message();
+        EXPECT_EQ(port.LastError().category(), c.error.category()) << c.error.message();
+        if (c.number != 0) {
+            EXPECT_EQ(port.LastError().value(), c.number);
+        }
+        const std::string text = GetErrorText(port.LastError());
+        EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << text;
+        if (*c.text != '\0') {
+            EXPECT_EQ(text, std::string(c.text) + "\r\n");
+        } else {
+            EXPECT_EQ(text.find("purge"), std::string::npos) << text;
+        }
+    }
+    EXPECT_NE(std::error_code(WaitCode::Purged), systemOne);
 }

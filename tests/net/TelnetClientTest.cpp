@@ -3,7 +3,6 @@
 #include "net/CLockedBuffer.h"
 #include "net/CTelnetClient.h"
 #include "platform/Clock.h"
-#include "tests/support/BusyboxTelnetd.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/RouterShell.h"
 #include "tests/support/SilentPort.h"
@@ -26,18 +25,6 @@ using Lines = std::vector<std::string>;
 bool WaitPending(const CTelnetClient& client, int n)
 {
     return WaitFor([&] { return client.PendingBytes() >= n; });
-}
-
-// Collects replies until their text contains `needle`; the text goes to `all`.
-bool WaitForText(CTelnetClient& client, const std::string& needle, std::string& all)
-{
-    all.clear();
-    return WaitFor([&] {
-        client.WaitReply(500);
-        for (const std::string& line : client.GetLines())
-            all += line;
-        return all.find(needle) != std::string::npos;
-    });
 }
 
 // Logs in on the fake shell, waiting for each prompt however long it takes.
@@ -219,31 +206,4 @@ TEST(TelnetClient, ConnectFailuresAndTextKeptAcrossReconnect)
     // Connect on a connected client replaces the connection and its receive thread.
     ASSERT_TRUE(client.Connect(LOOPBACK));
     ASSERT_TRUE(WaitPending(client, 6));
-}
-
-TEST(TelnetClient, NegotiatesAndLogsInOnBusyboxTelnetd)
-{
-    if (Busybox().empty())
-        KIV_SKIP_OR_FAIL("busybox is not in PATH (package busybox-static)");
-    if (!BusyboxHasTelnetd())
-        KIV_SKIP_OR_FAIL("this busybox has no telnetd applet (package busybox-static)");
-    TcpListener listener;
-    CTelnetClient client;
-    client.SetPortNumber(listener.Port());
-    ASSERT_TRUE(client.Connect(LOOPBACK));
-    CUniqueFd connection = listener.Accept();
-    ASSERT_TRUE(connection.Valid());
-    BusyboxTelnetd server;
-    ASSERT_TRUE(server.Serve(std::move(connection)));
-
-    std::string all;
-    ASSERT_TRUE(WaitForText(client, "Login:", all)) << all << server.Err();
-    ASSERT_TRUE(client.SendText("admin\r\n", 1000));
-    ASSERT_TRUE(WaitForText(client, "Password:", all)) << all;
-    ASSERT_TRUE(client.SendText("tovex\r\n", 1000));
-    ASSERT_TRUE(WaitForText(client, "router#", all)) << all;
-    ASSERT_TRUE(client.SendText("nvram get cfe_version\r\n", 1000));
-    ASSERT_TRUE(WaitForText(client, "CFE 1.2.3", all)) << all;
-    client.Disconnect();
-    EXPECT_FALSE(client.IsConnected());
 }

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <cerrno>
 #include <thread>
 
 #include "net/CUdpPort.h"
@@ -11,18 +8,6 @@
 #include "tests/support/UdpPeer.h"
 
 using namespace kivtest;
-
-namespace {
-
-int BroadcastOption(const CUdpPort& port)
-{
-    int value = -1;
-    socklen_t len = sizeof value;
-    getsockopt(port.NativeHandleForTest(), SOL_SOCKET, SO_BROADCAST, &value, &len);
-    return value;
-}
-
-} // namespace
 
 // Only socket options are inspected here: nothing is ever sent to these addresses.
 TEST(UdpPort, BroadcastOptionOnlyForAddressesEndingIn255)
@@ -38,15 +23,16 @@ TEST(UdpPort, BroadcastOptionOnlyForAddressesEndingIn255)
          {Case{"255.255.255.255", 1}, Case{"192.168.1.255", 1}, Case{"192.168.1.1", 0}, Case{"127.0.0.1", 0}}) {
         ASSERT_TRUE(port.SetConfig(c.address, 1280)) << c.address;
         ASSERT_TRUE(port.Open()) << c.address;
-        EXPECT_EQ(BroadcastOption(port) != 0, c.broadcast != 0) << c.address;
+        EXPECT_EQ(port.IsBroadcastEnabled(), c.broadcast != 0) << c.address;
     }
-    port.m_dwLastError = 3;
+    const std::error_code earlier = SocketError(SocketErrc::PermissionDenied);
+    port.SetLastError(earlier);
     for (const char* bad : {"256.0.0.1", "router", "1.2.3", "-1.0.0.0"}) {
-        errno = 0;
+        SetLastSocketError({});
         EXPECT_FALSE(port.SetConfig(bad, 1280)) << bad;
-        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(LastSocketError(), SocketError(SocketErrc::InvalidArgument));
     }
-    EXPECT_EQ(port.m_dwLastError, 3u);
+    EXPECT_EQ(port.LastError(), earlier);
     EXPECT_TRUE(port.Close());
     EXPECT_TRUE(port.Close());
 }
@@ -61,7 +47,7 @@ TEST(UdpPort, ReadBeforeFirstWriteFailsAtOnce)
     uint32_t count = 4;
     const uint32_t start = GetTickCount();
     EXPECT_FALSE(port.Read(buf, sizeof buf, &count, 60000));
-    EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(EINVAL));
+    EXPECT_EQ(port.LastError(), SocketError(SocketErrc::InvalidArgument));
     EXPECT_EQ(count, 0u);
     EXPECT_LT(TicksSince(start), 60000u) << "returned before its time-out";
 }
@@ -75,7 +61,7 @@ TEST(UdpPort, DatagramsBothWays)
 
     ASSERT_TRUE(port.Write("ping", 4, 1000));
     std::string data;
-    sockaddr_in from{};
+    Ipv4Endpoint from;
     ASSERT_TRUE(peer.Receive(data, from));
     EXPECT_EQ(data, "ping");
 
@@ -88,20 +74,20 @@ TEST(UdpPort, DatagramsBothWays)
     ASSERT_TRUE(peer.SendTo(from, "pong"));
     ASSERT_TRUE(port.Read(buf, sizeof buf, &count, 5000));
     EXPECT_EQ(std::string(buf, count), "pong");
-    EXPECT_EQ(port.m_dwLastError, 0u);
+    EXPECT_FALSE(port.LastError());
 
     ASSERT_TRUE(peer.SendTo(from, ""));
     EXPECT_FALSE(port.Read(buf, sizeof buf, &count, 5000));
-    EXPECT_EQ(port.m_dwLastError, 0u);
+    EXPECT_FALSE(port.LastError());
 
     ASSERT_TRUE(peer.SendTo(from, "far too long"));
     EXPECT_FALSE(port.Read(buf, sizeof buf, &count, 5000));
-    EXPECT_EQ(port.m_dwLastError, static_cast<uint32_t>(EMSGSIZE));
+    EXPECT_EQ(port.LastError(), SocketError(SocketErrc::MessageTooLong));
 
     EXPECT_TRUE(port.Purge()); // no effect on a UDP read
     const uint32_t start = GetTickCount();
     EXPECT_FALSE(port.Read(buf, sizeof buf, &count, 300));
-    EXPECT_EQ(port.m_dwLastError, 258u); // timed out
+    EXPECT_EQ(port.LastError(), WaitCode::TimedOut);
     EXPECT_GE(TicksSince(start), 290u);
 }
 
@@ -115,7 +101,7 @@ TEST(UdpPort, SetConfigRedirectsAnOpenPort)
     ASSERT_TRUE(port.SetConfig(LOOPBACK, second.Port()));
     ASSERT_TRUE(port.Write("to second", 9, 1000));
     std::string data;
-    sockaddr_in from{};
+    Ipv4Endpoint from;
     ASSERT_TRUE(second.Receive(data, from));
     EXPECT_EQ(data, "to second");
     EXPECT_FALSE(first.Receive(data, from, 50));

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -324,7 +325,10 @@ TEST_F(SimChannelTest, ConnectionsBeyondTheLimitAreClosed)
     StartSim();
     auto connect = [this] {
         CUniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in sa = LoopbackAddress(m_pSim->RouterPort());
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(m_pSim->RouterPort());
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         EXPECT_EQ(0, ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa));
         timeval tv{2, 0};
         setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/CUniqueFd.h"
+#include "net/Socket.h"
 #include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
 
@@ -21,8 +21,8 @@ bool BusyboxHasTelnetd();
 // prompt "router# ", answering "nvram get cfe_version" with "CFE 1.2.3".
 class BusyboxTelnetd {
 public:
-    // Serves the connection `fd`.
-    ::testing::AssertionResult Serve(CUniqueFd fd);
+    // Serves the connection `connection`.
+    ::testing::AssertionResult Serve(CSocketHandle connection);
     // What telnetd wrote to standard error so far (read for up to 100 ms).
     std::string Err();
 

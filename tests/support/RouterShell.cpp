@@ -1,5 +1,8 @@
 #include "tests/support/RouterShell.h"
 
+#include "net/CTelnetClient.h"
+#include "tests/support/Wait.h"
+
 namespace kivtest {
 
 namespace {
@@ -44,6 +47,17 @@ TcpPeer::LineAnswer RouterShell::Answer(const std::string& line)
     if (auto it = m_Answers.find(line); it != m_Answers.end())
         return {"\r\n" + it->second + PROMPT};
     return {std::string("\r\nunknown command") + PROMPT};
+}
+
+bool WaitForText(CTelnetClient& client, const std::string& needle, std::string& all)
+{
+    all.clear();
+    return WaitFor([&] {
+        client.WaitReply(500);
+        for (const std::string& line : client.GetLines())
+            all += line;
+        return all.find(needle) != std::string::npos;
+    });
 }
 
 } // namespace kivtest

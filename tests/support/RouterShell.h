@@ -6,6 +6,8 @@
 
 #include "tests/support/TcpPeer.h"
 
+class CTelnetClient;
+
 namespace kivtest {
 
 // A fake router shell on a TcpPeer: "Login:", then "\r\nPassword:", then the "router#"
@@ -30,5 +32,9 @@ private:
     int m_nLine = 0; // lines of the current connection; only the peer's thread uses it
     TcpPeer m_Peer;  // last: its thread stops before the tables go
 };
+
+// Collects a Telnet client's replies until their text contains `needle` (within GUARD_MS);
+// the text goes to `all`.
+bool WaitForText(CTelnetClient& client, const std::string& needle, std::string& all);
 
 } // namespace kivtest

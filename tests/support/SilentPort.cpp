@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
 #include "tests/support/Loopback.h"
 
 namespace kivtest {
@@ -14,8 +12,8 @@ SilentPort::SilentPort()
     // another program may hold already: try again with a new UDP port then.
     for (int attempt = 0; attempt < 50; ++attempt) {
         uint16_t port = 0;
-        CUniqueFd udp = BindLoopback(SOCK_DGRAM, port);
-        CUniqueFd tcp = udp.Valid() ? BindLoopback(SOCK_STREAM, port) : CUniqueFd();
+        CSocketHandle udp = BindLoopback(SocketType::Datagram, port);
+        CSocketHandle tcp = udp.Valid() ? BindLoopback(SocketType::Stream, port) : CSocketHandle();
         if (tcp.Valid()) {
             m_Udp = std::move(udp);
             m_Tcp = std::move(tcp);

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/CUniqueFd.h"
+#include "tests/support/TestSockets.h"
 
 namespace kivtest {
 
@@ -16,8 +16,8 @@ public:
     uint16_t Port() const { return m_nPort; }
 
 private:
-    CUniqueFd m_Udp;
-    CUniqueFd m_Tcp;
+    CSocketHandle m_Udp;
+    CSocketHandle m_Tcp;
     uint16_t m_nPort = 0;
 };
 

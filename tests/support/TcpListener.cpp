@@ -2,24 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
 namespace kivtest {
 
 TcpListener::TcpListener(int receiveBuffer, int backlog)
 {
-    m_Fd = BindLoopback(SOCK_STREAM, m_nPort);
+    m_Socket = BindLoopback(SocketType::Stream, m_nPort);
     if (receiveBuffer > 0)
-        ::setsockopt(m_Fd.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    if (!m_Fd.Valid() || ::listen(m_Fd.Get(), backlog) != 0)
+        SetReceiveBuffer(m_Socket.Get(), receiveBuffer);
+    if (!m_Socket.Valid() || !Listen(m_Socket.Get(), backlog))
         ADD_FAILURE() << "cannot listen on 127.0.0.1";
 }
 
-CUniqueFd TcpListener::Accept(int waitMs)
+CSocketHandle TcpListener::Accept(int waitMs)
 {
-    if (!WaitReadable(m_Fd.Get(), waitMs))
-        return CUniqueFd();
-    return CUniqueFd(::accept4(m_Fd.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!WaitReadable(m_Socket.Get(), waitMs))
+        return CSocketHandle();
+    return AcceptConnection(m_Socket.Get());
 }
 
 } // namespace kivtest

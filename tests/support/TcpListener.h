@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "platform/CUniqueFd.h"
 #include "tests/support/Loopback.h"
 
 namespace kivtest {
@@ -14,12 +13,12 @@ public:
     // `receiveBuffer` > 0 shrinks the receive buffer of accepted connections.
     explicit TcpListener(int receiveBuffer = 0, int backlog = 8);
     uint16_t Port() const { return m_nPort; }
-    int Fd() const { return m_Fd.Get(); }
-    // The next connection, or an invalid descriptor when none arrives within `waitMs` real ms.
-    CUniqueFd Accept(int waitMs = GUARD_MS);
+    NativeSocket Socket() const { return m_Socket.Get(); }
+    // The next connection, or an invalid socket when none arrives within `waitMs` real ms.
+    CSocketHandle Accept(int waitMs = GUARD_MS);
 
 private:
-    CUniqueFd m_Fd;
+    CSocketHandle m_Socket;
     uint16_t m_nPort = 0;
 };
 

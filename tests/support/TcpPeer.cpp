@@ -2,12 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <chrono>
 
 #include "wire/HdlcFraming.h"
@@ -16,8 +10,8 @@ namespace kivtest {
 
 TcpPeer::TcpPeer()
 {
-    m_Listen = BindLoopback(SOCK_STREAM, m_nPort);
-    if (!m_Listen.Valid() || ::listen(m_Listen.Get(), 8) != 0)
+    m_Listen = BindLoopback(SocketType::Stream, m_nPort);
+    if (!m_Listen.Valid() || !Listen(m_Listen.Get(), 8))
         ADD_FAILURE() << "TcpPeer cannot listen on 127.0.0.1";
     m_Thread = std::thread([this] { Run(); });
 }
@@ -98,39 +92,36 @@ bool TcpPeer::WaitRawBytes(size_t count, int waitMs)
 void TcpPeer::Run()
 {
     for (;;) {
-        pollfd fds[3] = {{m_Stop.Handle(), POLLIN, 0}, {m_Listen.Get(), POLLIN, 0}, {-1, POLLIN, 0}};
+        PollEntry entries[3] = {{m_Stop.Socket()}, {m_Listen.Get()}, {}};
         {
             std::lock_guard lock(m_Mutex);
-            fds[2].fd = m_Client.Get();
+            entries[2].socket = m_Client.Get();
         }
-        if (::poll(fds, 3, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            ADD_FAILURE() << "TcpPeer: poll failed, errno " << errno;
+        if (!PollSockets(entries, 3, -1)) {
+            ADD_FAILURE() << "TcpPeer: waiting on its sockets failed";
             return;
         }
-        if (fds[0].revents != 0)
+        if (entries[0].ready)
             return;
-        if (fds[1].revents & POLLIN)
+        if (entries[1].ready)
             Accept();
-        if (fds[2].fd >= 0 && fds[2].revents != 0)
+        if (entries[2].ready)
             Receive();
     }
 }
 
 void TcpPeer::Accept()
 {
-    CUniqueFd fd(::accept4(m_Listen.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!fd.Valid())
+    CSocketHandle socket = AcceptConnection(m_Listen.Get());
+    if (!socket.Valid())
         return;
     // Answers go out at once, as a router's would.
-    const int one = 1;
-    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    SetNoDelay(socket.Get());
     std::string greeting;
     {
         std::lock_guard sendLock(m_SendLock);
         std::lock_guard lock(m_Mutex);
-        m_Client = std::move(fd);
+        m_Client = std::move(socket);
         ++m_nConnections;
         m_Pending.clear();
         m_Line.clear();
@@ -145,13 +136,14 @@ void TcpPeer::Accept()
 void TcpPeer::Receive()
 {
     uint8_t buffer[4096];
-    int fd;
+    NativeSocket socket;
     {
         std::lock_guard lock(m_Mutex);
-        fd = m_Client.Get();
+        socket = m_Client.Get();
     }
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n < 0 && errno == EINTR)
+    bool wouldBlock = false;
+    const long n = ReceiveSome(socket, buffer, sizeof buffer, wouldBlock);
+    if (wouldBlock)
         return;
     if (n <= 0) {
         CloseConnection();
@@ -221,13 +213,13 @@ void TcpPeer::OnLineByteLocked(uint8_t byte, std::vector<std::string>& out, bool
 bool TcpPeer::SendOnConnection(const std::string& bytes)
 {
     std::lock_guard sendLock(m_SendLock);
-    int fd;
+    NativeSocket socket;
     {
         std::lock_guard lock(m_Mutex);
-        fd = m_Client.Get();
+        socket = m_Client.Get();
     }
     // The stop event ends a send to a client that stopped reading.
-    return fd >= 0 && SendAll(fd, bytes.data(), bytes.size(), -1, m_Stop.Handle());
+    return socket != INVALID_NATIVE_SOCKET && SendAll(socket, bytes.data(), bytes.size(), -1, &m_Stop);
 }
 
 void TcpPeer::CloseConnection()

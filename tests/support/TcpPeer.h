@@ -7,8 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/CPollableEvent.h"
-#include "platform/CUniqueFd.h"
 #include "tests/support/HdlcBytes.h"
 #include "tests/support/Loopback.h"
 
@@ -72,14 +70,14 @@ private:
     bool SendOnConnection(const std::string& bytes);
     void CloseConnection();
 
-    CUniqueFd m_Listen;
+    CSocketHandle m_Listen;
     uint16_t m_nPort = 0;
-    CPollableEvent m_Stop;
+    StopSignal m_Stop;
 
     std::mutex m_SendLock; // held while the connection is used for sending or replaced
     std::mutex m_Mutex;    // everything below
     std::condition_variable m_Cond;
-    CUniqueFd m_Client;
+    CSocketHandle m_Client;
     int m_nConnections = 0;
     bool m_bKeep = true;
     FrameResponder m_FrameResponder;

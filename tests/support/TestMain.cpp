@@ -2,6 +2,9 @@
 // GoogleTest.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "net/Socket.h"
 #include "platform/Clock.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
@@ -22,5 +25,11 @@ int main(int argc, char** argv)
     const kivtest::TempDir state("kiv-state");
     const kivtest::ScopedEnv stateHome("XDG_STATE_HOME", state.Path());
     const kivtest::ScopedEnv systemBus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + state / "no-system-bus");
+    // The socket library (Winsock on Windows) for the whole run, as each program starts it.
+    const CSocketLibrary sockets;
+    if (sockets.Error() != 0) {
+        std::fprintf(stderr, "The socket library did not start (error %d)\n", sockets.Error());
+        return 1;
+    }
     return RUN_ALL_TESTS();
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -10,8 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/CPollableEvent.h"
-#include "platform/CUniqueFd.h"
 #include "tests/support/HdlcBytes.h"
 #include "tests/support/Loopback.h"
 
@@ -19,13 +15,14 @@ namespace kivtest {
 
 // A UDP peer on 127.0.0.`lastOctet` (port bound to 0 and read back, or the port given). A
 // thread of its own keeps every datagram it receives, with its sender and arrival time (when
-// the kernel queued it, so arrivals at two peers compare in the order they were sent), and
+// the kernel queued it, so arrivals at two peers compare in the order they were sent; on
+// Windows, which stamps nothing, when the peer read it), and
 // answers each with what the responder returns, sent back to the sender.
 class UdpPeer {
 public:
     struct Datagram {
         Bytes bytes;
-        sockaddr_in from{};
+        Ipv4Endpoint from;
         std::chrono::steady_clock::time_point at;
     };
     using Responder = std::function<std::vector<Bytes>(const Bytes& datagram)>;
@@ -48,16 +45,16 @@ public:
 
     // The next datagram not yet taken by Receive (its sender in `from`); false when none
     // arrives within `waitMs` real ms.
-    bool Receive(std::string& data, sockaddr_in& from, int waitMs = GUARD_MS);
+    bool Receive(std::string& data, Ipv4Endpoint& from, int waitMs = GUARD_MS);
 
-    bool SendTo(const sockaddr_in& to, const std::string& data);
+    bool SendTo(const Ipv4Endpoint& to, const std::string& data);
 
 private:
     void Run();
 
-    CUniqueFd m_Socket;
+    CSocketHandle m_Socket;
     uint16_t m_nPort = 0;
-    CPollableEvent m_Stop;
+    StopSignal m_Stop;
     std::mutex m_Mutex;
     std::condition_variable m_Cond;
     Responder m_Responder;

@@ -1,25 +1,26 @@
-#include "net/InterfaceBinding.h"
-
 #include <sys/socket.h>
+
 #include <cerrno>
 #include <cstring>
 
-#include "platform/CUniqueFd.h"
+#include "net/InterfaceBinding.h"
 
-bool TieSocketToInterface(int fd, const std::string& interfaceName)
+std::error_code TieSocketToInterface(NativeSocket socket, const std::string& interfaceName)
 {
     if (interfaceName.empty())
-        return true;
-    return ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
-                        static_cast<socklen_t>(interfaceName.size())) == 0;
+        return {};
+    if (::setsockopt(socket, SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
+                     static_cast<socklen_t>(interfaceName.size())) != 0)
+        return LastSocketError();
+    return {};
 }
 
 int ProbeInterfaceTie(const std::string& interfaceName)
 {
-    CUniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!fd.Valid())
-        return errno;
-    return TieSocketToInterface(fd.Get(), interfaceName) ? 0 : errno;
+    CSocketHandle socket;
+    if (const std::error_code error = OpenSocket(SocketType::Datagram, socket))
+        return error.value();
+    return TieSocketToInterface(socket.Get(), interfaceName).value();
 }
 
 std::string ExplainTieError(const std::string& interfaceName, int err)

@@ -29,13 +29,13 @@ std::string Busybox() { return FindProgram("busybox"); }
 
 bool BusyboxHasTelnetd() { return RunProgram({Busybox(), "--list"}).out.find("telnetd\n") != std::string::npos; }
 
-::testing::AssertionResult BusyboxTelnetd::Serve(CUniqueFd fd)
+::testing::AssertionResult BusyboxTelnetd::Serve(CSocketHandle connection)
 {
     if (!WriteFile(m_Dir / "issue", std::string()) || !WriteFile(m_Dir / "login.sh", LOGIN) ||
         ::chmod((m_Dir / "login.sh").c_str(), 0700) != 0)
         return ::testing::AssertionFailure() << "cannot write the login script";
     if (!m_Process.Start({Busybox(), "telnetd", "-i", "-K", "-l", m_Dir / "login.sh", "-f", m_Dir / "issue"}, {},
-                         fd.Get()))
+                         connection.Get()))
         return ::testing::AssertionFailure() << m_Process.Error();
     return ::testing::AssertionSuccess();
 }
