@@ -11,6 +11,7 @@
 #include "app/ImageHeaderProbe.h"
 #include "app/ImageSearchPath.h"
 #include "app/TimeScaleRule.h"
+#include "engine/CRouterSession.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
 #include "log/CDownloadLog.h"
@@ -48,16 +49,16 @@ const KivColumnSpec CKivOneClickDlg::COLUMNS[5] = {
 
 CKivOneClickDlg::CKivOneClickDlg(IKivView* view, ComponentEntry* table)
     : m_pView(view), m_pTable(table ? table : ::GetComponentTable()), m_pTelnet(std::make_unique<CTelnetClient>()),
-      m_pEngine(std::make_unique<CUpgradeEngine>(m_pTable))
+      m_pSession(std::make_unique<CRouterSession>()), m_pEngine(std::make_unique<CUpgradeEngine>(*m_pSession, m_pTable))
 {
     std::string problems;
     m_Overrides = LoadRouterOverrides(&problems);
-    m_pEngine->m_pList = m_pView->GetList();
-    m_pEngine->m_nRouterPort = m_Overrides.routerPort;
-    m_pEngine->m_strInterface = m_Overrides.interfaceName;
-    m_pEngine->m_Notify = [this](int code) { m_pView->PostNotify(code); };
+    m_pEngine->SetList(m_pView->GetList());
+    m_pSession->SetPorts(m_Overrides.routerPort, m_Overrides.telnetPort);
+    m_pSession->SetInterface(m_Overrides.interfaceName);
+    m_pEngine->SetNotify([this](int code) { m_pView->PostNotify(code); });
     if (!problems.empty())
-        LogPrintf(m_pEngine->m_Log, "%s", problems.c_str());
+        LogPrintf(m_pSession->Log(), "%s", problems.c_str());
     LogTimeScale();
 }
 
@@ -65,7 +66,7 @@ void CKivOneClickDlg::LogTimeScale()
 {
     const std::string notice = TimeScaleNotice();
     if (!notice.empty())
-        LogPrintf(m_pEngine->m_Log, "%s", notice.c_str());
+        LogPrintf(m_pSession->Log(), "%s", notice.c_str());
 }
 
 CKivOneClickDlg::~CKivOneClickDlg()
@@ -75,16 +76,18 @@ CKivOneClickDlg::~CKivOneClickDlg()
     StopLoopTimer();
     if (m_Worker.joinable())
         m_Worker.join();
-    // The engine goes before the Telnet client (members in reverse order).
+    // The engine goes before the session it uses, and both before the Telnet client (members
+    // in reverse order).
     m_pEngine.reset();
+    m_pSession.reset();
     m_pTelnet.reset();
 }
 
 void CKivOneClickDlg::SetRouterOverrides(const RouterOverrides& overrides)
 {
     m_Overrides = overrides;
-    m_pEngine->m_nRouterPort = overrides.routerPort;
-    m_pEngine->m_strInterface = overrides.interfaceName;
+    m_pSession->SetPorts(overrides.routerPort, overrides.telnetPort);
+    m_pSession->SetInterface(overrides.interfaceName);
 }
 
 void CKivOneClickDlg::SetImageDirectory(const std::string& dir)
@@ -225,7 +228,7 @@ int CKivOneClickDlg::OnWorkerNotify(int code)
 
 bool CKivOneClickDlg::OnCancel()
 {
-    if (m_bUpgradeRunning || m_pEngine->m_Busy.load() == CUpgradeEngine::BUSY_UPGRADING) {
+    if (m_bUpgradeRunning || m_pEngine->IsUpgrading()) {
         ShowWarning(IDS_UPGRADE_IN_PROCESS);
         return false;
     }
@@ -248,7 +251,7 @@ bool CKivOneClickDlg::OnCancel()
 
 void CKivOneClickDlg::OnStopSignal(const std::string& name)
 {
-    CDownloadLog& log = m_pEngine->m_Log;
+    CDownloadLog& log = m_pSession->Log();
     StopLoopTimer();
     if (m_bUpgradeRunning) {
         LogPrintf(log, "%s received: the upgrade goes on to its end, then the program ends", name.c_str());
@@ -310,7 +313,7 @@ void CKivOneClickDlg::RejectForeignFile(const std::string& file, const std::stri
     // program must not raise a note on every check.
     if (!m_ReportedForeign.insert(rejected.name + ": " + rejected.reason).second)
         return;
-    LogPrintf(m_pEngine->m_Log, "Not an upgrade image, not used: %s: %s", rejected.name.c_str(),
+    LogPrintf(m_pSession->Log(), "Not an upgrade image, not used: %s: %s", rejected.name.c_str(),
               rejected.reason.c_str());
     m_pView->ShowNotice("This file is not an upgrade image and is not used: " + rejected.name + ": " + rejected.reason);
 }
@@ -323,7 +326,7 @@ bool CKivOneClickDlg::RejectDamagedImage(std::vector<RejectedImage>& list, const
         return false;
     RejectedImage rejected{MakePrintable(name), MakePrintable(reason), component};
     entry.m_ImageProblem = rejected.reason;
-    LogPrintf(m_pEngine->m_Log, "Image damaged: %s: %s", rejected.name.c_str(), rejected.reason.c_str());
+    LogPrintf(m_pSession->Log(), "Image damaged: %s: %s", rejected.name.c_str(), rejected.reason.c_str());
     std::lock_guard<std::mutex> lock(m_RejectedMutex);
     list.push_back(std::move(rejected));
     return true;
@@ -350,7 +353,7 @@ std::string CKivOneClickDlg::RouterLine() const
         if (!m_bRouterFound)
             return std::string();
     }
-    return "Router " + m_pEngine->GetRouterIpText() + ", MAC " + m_pEngine->GetRouterMacText();
+    return "Router " + m_pSession->GetRouterIpText() + ", MAC " + m_pSession->GetRouterMacText();
 }
 
 std::string CKivOneClickDlg::CheckSummary() const
@@ -399,15 +402,15 @@ bool CKivOneClickDlg::FindImageFiles()
     if (!loaded)
         return false; // two files of one type: warning 134 was shown
     if (!search.used.empty()) {
-        LogPrintf(m_pEngine->m_Log, "Images from %s", search.used.c_str());
+        LogPrintf(m_pSession->Log(), "Images from %s", search.used.c_str());
         return true;
     }
     std::string searched;
     for (const std::string& dir : search.searched)
         searched += (searched.empty() ? "" : ", ") + dir;
     ShowWarning(IDS_NO_BIN_FILE);
-    LogPrintf(m_pEngine->m_Log, "没有找到至少一个有效的BIN文件");
-    LogPrintf(m_pEngine->m_Log, "Searched for *.bin images in: %s", searched.c_str());
+    LogPrintf(m_pSession->Log(), "没有找到至少一个有效的BIN文件");
+    LogPrintf(m_pSession->Log(), "Searched for *.bin images in: %s", searched.c_str());
     return false;
 }
 
@@ -492,7 +495,7 @@ void CKivOneClickDlg::CheckWorker()
     hooks.showWarningWithHint = [this](uint32_t id, const std::string& hint) { return ShowWarning(id, hint); };
     hooks.stopRequested = [this] { return m_bStopRequested.load(); };
     hooks.stopEvent = &m_StopEvent;
-    CVersionCheck check(m_pTable, *m_pEngine, *m_pTelnet, m_pView->GetList(), m_Overrides,
+    CVersionCheck check(m_pTable, *m_pSession, *m_pTelnet, m_pView->GetList(), m_Overrides,
                         m_bEmbeddedImages && !m_bIgnoreEmbedded, std::move(hooks));
     {
         std::lock_guard<std::mutex> lock(m_OutcomeMutex);
@@ -536,17 +539,17 @@ void CKivOneClickDlg::HoldOffSleep()
         return;
     std::string why;
     if (m_pInhibitor->Acquire(why))
-        LogPrintf(m_pEngine->m_Log, "Shutdown, sleep and idle are held off until the upgrade has ended");
+        LogPrintf(m_pSession->Log(), "Shutdown, sleep and idle are held off until the upgrade has ended");
     else
-        LogPrintf(m_pEngine->m_Log, "Shutdown and sleep are not held off during the upgrade: %s", why.c_str());
+        LogPrintf(m_pSession->Log(), "Shutdown and sleep are not held off during the upgrade: %s", why.c_str());
 }
 
 HistoryRecord CKivOneClickDlg::StartHistoryRecord() const
 {
     HistoryRecord record;
     record.time = UtcTimestamp(std::chrono::system_clock::now());
-    record.routerIp = m_pEngine->GetRouterIpText();
-    record.routerMac = m_pEngine->GetRouterMacText();
+    record.routerIp = m_pSession->GetRouterIpText();
+    record.routerMac = m_pSession->GetRouterMacText();
     for (int i = 0; i < COMPONENT_COUNT; ++i) {
         const bool sent = i <= COMPONENT_CONFIG_FILE ? m_pEngine->IsRouterImageToSend(i) : m_pEngine->IsSelected(i);
         if (!sent)
@@ -592,7 +595,7 @@ void CKivOneClickDlg::FinishHistoryRecord(HistoryRecord record, std::chrono::ste
     if (!path.empty() && AppendHistory(path, record, why))
         why.clear();
     else
-        LogPrintf(m_pEngine->m_Log, "The upgrade history cannot be written: %s", why.c_str());
+        LogPrintf(m_pSession->Log(), "The upgrade history cannot be written: %s", why.c_str());
     std::lock_guard<std::mutex> lock(m_OutcomeMutex);
     m_strHistoryError = why;
 }

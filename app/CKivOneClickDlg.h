@@ -18,6 +18,7 @@
 #include "net/CWsaEvent.h"
 #include "platform/CEvent.h"
 
+class CRouterSession;
 class CTelnetClient;
 class CUpgradeEngine;
 class ISleepInhibitor;
@@ -75,7 +76,7 @@ struct RejectedImage {
 };
 
 // The controller of the main dialog: owns the component table's use, the Telnet client,
-// the upgrade engine, the check and upgrade workers and the loop-test timer; talks to the
+// the router session (which the check fills and the upgrade uses), the upgrade engine, the check and upgrade workers and the loop-test timer; talks to the
 // user only through an IKivView.
 //
 // Threads: every On* handler runs on the view thread. At most one worker (check or
@@ -183,6 +184,8 @@ public:
     std::string LastHistoryError() const;
 
     CUpgradeEngine& GetEngine() { return *m_pEngine; }
+    // The router, its channel and the download log.
+    CRouterSession& GetSession() { return *m_pSession; }
     CTelnetClient& GetTelnet() { return *m_pTelnet; }
     ComponentEntry* GetComponentTable() { return m_pTable; }
     IKivView* GetView() { return m_pView; }
@@ -218,6 +221,7 @@ private:
     IKivView* m_pView;
     ComponentEntry* m_pTable;
     std::unique_ptr<CTelnetClient> m_pTelnet;
+    std::unique_ptr<CRouterSession> m_pSession;
     std::unique_ptr<CUpgradeEngine> m_pEngine;
     RouterOverrides m_Overrides;
     std::string m_strImageDir;

@@ -6,7 +6,7 @@
 #include "app/DiscoveryHint.h"
 #include "app/TimeScaleRule.h"
 #include "diag/CUdpHdlc.h"
-#include "engine/CUpgradeEngine.h"
+#include "engine/CRouterSession.h"
 #include "engine/ComponentEntry.h"
 #include "engine/IComponentList.h"
 #include "log/CDownloadLog.h"
@@ -26,9 +26,9 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 } // namespace
 
-CVersionCheck::CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet, IComponentList* list,
-                             const RouterOverrides& overrides, bool embeddedImages, Hooks hooks)
-    : m_pTable(table), m_Engine(engine), m_Telnet(telnet), m_pList(list), m_Overrides(overrides),
+CVersionCheck::CVersionCheck(ComponentEntry* table, CRouterSession& session, CTelnetClient& telnet,
+                             IComponentList* list, const RouterOverrides& overrides, bool embeddedImages, Hooks hooks)
+    : m_pTable(table), m_Session(session), m_Telnet(telnet), m_pList(list), m_Overrides(overrides),
       m_bEmbeddedImages(embeddedImages), m_Hooks(std::move(hooks))
 {
 }
@@ -152,7 +152,7 @@ bool CVersionCheck::CheckVersions()
 CRouterFinder CVersionCheck::MakeFinder() const
 {
     CRouterFinder finder(m_Overrides, m_Hooks.stopEvent, m_Hooks.stopRequested);
-    CDownloadLog& log = m_Engine.m_Log;
+    CDownloadLog& log = m_Session.Log();
     finder.SetSkipSink([&log](const std::string& note) { LogPrintf(log, "%s", note.c_str()); });
     return finder;
 }
@@ -190,16 +190,16 @@ std::string CVersionCheck::SeveralRoutersText(const std::vector<DiscoveryReply>&
 void CVersionCheck::ReportSeveralRouters(const std::vector<DiscoveryReply>& routers)
 {
     const std::string text = SeveralRoutersText(routers);
-    LogPrintf(m_Engine.m_Log, "%s", text.c_str());
+    LogPrintf(m_Session.Log(), "%s", text.c_str());
     ShowCoreWarning(text);
 }
 
 bool CVersionCheck::TimeScaleAllowed()
 {
-    if (IsTimeScaleAllowedToward(m_Engine.m_RouterIp, m_Overrides.timeScaleAnyRouter))
+    if (IsTimeScaleAllowedToward(m_Session.GetRouterIp(), m_Overrides.timeScaleAnyRouter))
         return true;
-    const std::string refusal = TimeScaleRefusal(m_Engine.m_RouterIp);
-    LogPrintf(m_Engine.m_Log, "%s", refusal.c_str());
+    const std::string refusal = TimeScaleRefusal(m_Session.GetRouterIp());
+    LogPrintf(m_Session.Log(), "%s", refusal.c_str());
     ShowCoreWarning(refusal);
     return false;
 }
@@ -216,11 +216,10 @@ bool CVersionCheck::DiscoverRouter(const std::array<uint8_t, 4>& target, std::st
 
 void CVersionCheck::StoreRouter(const DiscoveryReply& reply, std::string& versionText)
 {
-    m_Engine.m_RouterMac = reply.mac;
-    m_Engine.m_RouterIp = reply.ip;
+    m_Session.SetRouter(reply.ip, reply.mac);
     m_bRouterFound = true;
     versionText = reply.text;
-    LogPrintf(m_Engine.m_Log, "Router found: %s, MAC %s%s%s", FormatIpv4(reply.ip).c_str(),
+    LogPrintf(m_Session.Log(), "Router found: %s, MAC %s%s%s", FormatIpv4(reply.ip).c_str(),
               FormatMac(reply.mac).c_str(), m_Overrides.interfaceName.empty() ? "" : ", through ",
               m_Overrides.interfaceName.c_str());
 }
@@ -233,7 +232,7 @@ void CVersionCheck::ReportNoRouter()
         m_Hooks.showWarningWithHint(IDS_NO_ROUTER, JoinHint(m_NoRouterHint));
     else if (m_Hooks.showWarning)
         m_Hooks.showWarning(IDS_NO_ROUTER);
-    CDownloadLog& log = m_Engine.m_Log;
+    CDownloadLog& log = m_Session.Log();
     LogPrintf(log, "没有检测到路由器");
     for (const std::string& line : m_NoRouterHint)
         LogPrintf(log, "%s", line.c_str());
@@ -241,8 +240,8 @@ void CVersionCheck::ReportNoRouter()
 
 bool CVersionCheck::TelnetLogin(const std::string& prompt)
 {
-    CDownloadLog& log = m_Engine.m_Log;
-    m_Telnet.SetPortNumber(m_Overrides.telnetPort);
+    CDownloadLog& log = m_Session.Log();
+    m_Telnet.SetPortNumber(m_Session.GetTelnetPort());
     m_Telnet.SetInterface(m_Overrides.interfaceName);
     m_Telnet.SetCancelHandle(m_Hooks.stopEvent);
     m_strTelnetProblem.clear();
@@ -251,7 +250,7 @@ bool CVersionCheck::TelnetLogin(const std::string& prompt)
         m_strTelnetProblem = why;
         return false;
     };
-    if (!m_Telnet.Connect(m_Engine.GetRouterIpText()))
+    if (!m_Telnet.Connect(m_Session.GetRouterIpText()))
         return fail("创建TCP连接失败", "the router's Telnet could not be reached");
     if (!m_Telnet.WaitReply(TELNET_WAIT_MS))
         return fail("没有收到Telnet的登录提示信息", "the router's Telnet sent no login prompt");
@@ -279,7 +278,7 @@ std::string CVersionCheck::NewestValidLine() const
 std::string CVersionCheck::ReadVersionLine(const std::string& command, const char* failLine, std::string& why)
 {
     if (!m_Telnet.SendAndWait(command + LINE_END, PROMPT_FAMILY_A, TELNET_WAIT_MS)) {
-        LogPrintf(m_Engine.m_Log, "%s", failLine);
+        LogPrintf(m_Session.Log(), "%s", failLine);
         why = std::string("the router did not answer \"") + command + "\"";
         return std::string();
     }
@@ -368,38 +367,36 @@ void CVersionCheck::ReadWirelessVersions(const std::string& forceLoadText)
 
     // A stop request ends the wait for the connection at once; the upgrade later opens the
     // channel without it.
-    m_Engine.m_Adapter.SetCancelHandle(m_Hooks.stopEvent);
-    const bool opened = m_Engine.OpenChannel();
-    m_Engine.m_Adapter.SetCancelHandle(nullptr);
+    m_Session.Adapter().SetCancelHandle(m_Hooks.stopEvent);
+    const bool opened = m_Session.OpenChannel();
+    m_Session.Adapter().SetCancelHandle(nullptr);
     if (!opened) {
         note("the router's TCP channel could not be opened");
         if (m_Hooks.showWarning && !Stopped())
             m_Hooks.showWarning(IDS_TCP_CONNECT_FAILED);
         return;
     }
-    int forceLoad = 1;
-    int offline = 1;
-    bool shaken = m_Engine.m_Diag.DIAG_HandShake(0, &forceLoad, &offline);
-    m_Engine.m_bForceLoad = static_cast<uint32_t>(forceLoad);
-    m_Engine.m_bOffline = static_cast<uint32_t>(offline);
+    // Force-load and offline unless the module's answer says otherwise.
+    m_Session.SetModuleMode(1, 1);
+    const bool shaken = m_Session.HandShake(0);
     if (!shaken) {
-        LogPrintf(m_Engine.m_Log, "初次和无线模块握手失败");
+        LogPrintf(m_Session.Log(), "初次和无线模块握手失败");
         note("the wireless module did not answer the hand-shake");
-    } else if (m_Engine.m_bForceLoad) {
+    } else if (m_Session.GetForceLoad()) {
         m_pTable[COMPONENT_FIRMWARE].m_CurrentVersion = forceLoadText;
         m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion = forceLoadText;
         note("the wireless module is in force-load mode");
     } else {
         const char* unanswered = "the wireless module did not answer the version query";
         if (HasImage(COMPONENT_FIRMWARE) &&
-            !m_Engine.m_Diag.DIAG_QueryBoardVersion(&m_pTable[COMPONENT_FIRMWARE].m_CurrentVersion))
+            !m_Session.Diag().DIAG_QueryBoardVersion(&m_pTable[COMPONENT_FIRMWARE].m_CurrentVersion))
             NoteVersionProblem(COMPONENT_FIRMWARE, unanswered);
         if (HasImage(COMPONENT_DASHBOARD) &&
-            !m_Engine.m_Diag.DIAG_QueryISOVersion(&m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion))
+            !m_Session.Diag().DIAG_QueryISOVersion(&m_pTable[COMPONENT_DASHBOARD].m_CurrentVersion))
             NoteVersionProblem(COMPONENT_DASHBOARD, unanswered);
         note("the wireless module's answer held no version");
     }
-    m_Engine.CloseChannel();
+    m_Session.CloseChannel();
 }
 
 void CVersionCheck::LoadStatusTexts()

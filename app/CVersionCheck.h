@@ -13,13 +13,13 @@
 #include "engine/ComponentEntry.h"
 
 class CTelnetClient;
-class CUpgradeEngine;
+class CRouterSession;
 class IComponentList;
 
 // The "&Check" job: finds the router by broadcast discovery, reads the router-module
 // versions over Telnet and the wireless-module versions over the DIAG channel, compares
 // them with the image versions and fills the component list. Runs on the check worker;
-// the table, the engine and the Telnet client are used by no other thread meanwhile.
+// the table, the router session and the Telnet client are used by no other thread meanwhile.
 class CVersionCheck {
 public:
     // String-table ids used by the check.
@@ -56,12 +56,12 @@ public:
         const CWsaEvent* stopEvent = nullptr; // set once a stop is requested: ends a discovery wait
     };
 
-    CVersionCheck(ComponentEntry* table, CUpgradeEngine& engine, CTelnetClient& telnet, IComponentList* list,
+    CVersionCheck(ComponentEntry* table, CRouterSession& session, CTelnetClient& telnet, IComponentList* list,
                   const RouterOverrides& overrides, bool embeddedImages, Hooks hooks);
 
     // The whole check. True when every component that has an image may be upgraded.
     bool CheckVersions();
-    // One discovery try to `target`; fills the engine's router identity and `versionText`.
+    // One discovery try to `target`; fills the session's router and `versionText`.
     bool DiscoverRouter(const std::array<uint8_t, 4>& target, std::string& versionText);
     // Logs in on the Telnet client; `prompt` is the family's (TelnetDialogue::PROMPT_FAMILY_A or _B).
     bool TelnetLogin(const std::string& prompt);
@@ -84,7 +84,7 @@ public:
 
     // Advice given with "No router is detected" by the last check (empty otherwise).
     const std::vector<std::string>& GetNoRouterHint() const { return m_NoRouterHint; }
-    // True when this check found a router (the engine holds its address).
+    // True when this check found a router (the session holds its address).
     bool RouterFound() const { return m_bRouterFound; }
     // The rows the check wrote, in list order (empty when it ended before filling the list).
     const std::vector<CheckRow>& GetRows() const { return m_Rows; }
@@ -119,7 +119,7 @@ private:
     void LoadStatusTexts();
 
     ComponentEntry* m_pTable;
-    CUpgradeEngine& m_Engine;
+    CRouterSession& m_Session;
     CTelnetClient& m_Telnet;
     IComponentList* m_pList;
     RouterOverrides m_Overrides;

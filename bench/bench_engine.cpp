@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "engine/CListModel.h"
+#include "engine/CRouterSession.h"
 #include "engine/CUpgradeEngine.h"
 #include "images/CImageBuilder.h"
 #include "images/CSampleImage.h"
@@ -245,14 +246,13 @@ struct StatusTimeline {
     }
 };
 
-void PrepareEngine(CUpgradeEngine& engine, CListModel& list, uint16_t port)
+void PrepareEngine(CUpgradeEngine& engine, CRouterSession& session, CListModel& list, uint16_t port)
 {
     for (int i = 0; i < 6; ++i)
         list.InsertItem(i, "component");
-    engine.m_pList = &list;
-    engine.m_RouterIp = {127, 0, 0, 1};
-    engine.m_RouterMac = {0x02, 0x4B, 0x49, 0x56, 0x00, 0x01};
-    engine.m_nRouterPort = port;
+    engine.SetList(&list);
+    session.SetRouter({127, 0, 0, 1}, {0x02, 0x4B, 0x49, 0x56, 0x00, 0x01});
+    session.SetPorts(port, TELNET_PORT);
 }
 
 // ---- plain TCP baselines on loopback ---------------------------------------------
@@ -424,8 +424,9 @@ void BM_FamilyAUpgrade(benchmark::State& state)
         }
         CListModel list;
         StatusTimeline timeline;
-        CUpgradeEngine engine(table, BenchLogPath());
-        PrepareEngine(engine, list, sim.Port());
+        CRouterSession session(BenchLogPath());
+        CUpgradeEngine engine(session, table);
+        PrepareEngine(engine, session, list, sim.Port());
         timeline.Attach(list);
 
         const int64_t heapBefore = g_HeapLive.load();
@@ -485,8 +486,9 @@ void BM_RouterImageRate(benchmark::State& state)
         }
         CListModel list;
         StatusTimeline timeline;
-        CUpgradeEngine engine(table, BenchLogPath());
-        PrepareEngine(engine, list, sim.Port());
+        CRouterSession session(BenchLogPath());
+        CUpgradeEngine engine(session, table);
+        PrepareEngine(engine, session, list, sim.Port());
         timeline.Attach(list);
         CUpgradeEngine::UpgradeThread(&engine);
         sim.Stop();

@@ -10,6 +10,7 @@
 #include "app/CKivOneClickDlg.h"
 #include "app/CVersionCheck.h"
 #include "cli/StopSignals.h"
+#include "engine/CRouterSession.h"
 #include "engine/CUpgradeEngine.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
@@ -61,13 +62,13 @@ CUpgradeCommand::CUpgradeCommand(std::string command, const std::string& imagesD
         m_pDlg->SetImageDirectory(imagesDir);
     m_pDlg->SetLoopTestPath(std::string()); // the command line runs once
     m_pDlg->SetSleepInhibitor(&m_Inhibitor);
-    m_pDlg->GetEngine().m_Log.SetFailureHandler(
+    m_pDlg->GetSession().Log().SetFailureHandler(
         [this](const std::string& why) { m_Printer.PrintWarning("The download log cannot be written: " + why); });
 }
 
 CUpgradeCommand::~CUpgradeCommand()
 {
-    m_pDlg->GetEngine().m_Log.SetFailureHandler({});
+    m_pDlg->GetSession().Log().SetFailureHandler({});
     m_pDlg.reset(); // joins whatever still runs
     SetCoreWarningHandler(nullptr);
 }
@@ -121,6 +122,7 @@ void CUpgradeCommand::OnIdle()
 int CUpgradeCommand::Finish()
 {
     CUpgradeEngine& engine = m_pDlg->GetEngine();
+    CRouterSession& session = m_pDlg->GetSession();
     m_Report.m_strCommand = m_strCommand;
     m_Report.m_Rows = m_View.GetListModel().Snapshot();
     m_Report.m_bInterrupted = m_bInterrupted;
@@ -131,18 +133,15 @@ int CUpgradeCommand::Finish()
     m_Report.m_strUpToDate = CVersionCheck::UpToDateSummary(m_Report.m_CheckRows, m_pDlg->GetComponentTable());
     m_Report.m_VersionWarnings =
         CVersionCheck::UnreadVersionWarnings(m_Report.m_CheckRows, m_pDlg->GetComponentTable());
-    bool found = false;
-    for (uint8_t b : engine.m_RouterIp)
-        found = found || b != 0;
-    if (found) {
-        m_Report.m_strRouterIp = engine.GetRouterIpText();
-        m_Report.m_strRouterMac = engine.GetRouterMacText();
+    if (session.HasRouter()) {
+        m_Report.m_strRouterIp = session.GetRouterIpText();
+        m_Report.m_strRouterMac = session.GetRouterMacText();
     }
     m_Report.m_nExitCode = DecideResult(engine);
 
-    engine.m_Log.Flush();
-    m_Report.m_strLogPath = engine.m_Log.GetPath();
-    m_Report.m_strLogError = engine.m_Log.GetWriteError();
+    session.Log().Flush();
+    m_Report.m_strLogPath = session.Log().GetPath();
+    m_Report.m_strLogError = session.Log().GetWriteError();
     m_Report.m_bImagesEmbedded = m_pDlg->HasEmbeddedImages() && !m_bImagesGiven;
     const ImageSearchResult search = m_pDlg->LastImageSearch();
     m_Report.m_ImageDirsSearched = search.searched;

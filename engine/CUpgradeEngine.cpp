@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "diag/CUdpHdlc.h"
-#include "net/INetPort.h"
 #include "platform/Clock.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
@@ -21,13 +20,8 @@ constexpr const char* SEPARATOR = "+++++++++++++++++++++++++++++++++++++++++++++
 
 } // namespace
 
-CUpgradeEngine::CUpgradeEngine(ComponentEntry* table)
-    : m_Diag(&m_Adapter, &m_Log), m_nRouterPort(RouterPortSetting()), m_pTable(table)
-{
-}
-
-CUpgradeEngine::CUpgradeEngine(ComponentEntry* table, const std::string& logPath)
-    : m_Log(logPath), m_Diag(&m_Adapter, &m_Log), m_nRouterPort(RouterPortSetting()), m_pTable(table)
+CUpgradeEngine::CUpgradeEngine(CRouterSession& session, ComponentEntry* table)
+    : m_Session(session), m_Log(session.Log()), m_Adapter(session.Adapter()), m_Diag(session.Diag()), m_pTable(table)
 {
 }
 
@@ -149,11 +143,7 @@ UpgradeRunOutcome CUpgradeEngine::GetRunOutcome() const
     return m_Outcome;
 }
 
-void CUpgradeEngine::LogRouterMac()
-{
-    const auto& m = m_RouterMac;
-    LogPrintf(m_Log, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
-}
+void CUpgradeEngine::LogRouterMac() { LogPrintf(m_Log, "%s", m_Session.GetRouterMacText().c_str()); }
 
 void CUpgradeEngine::SetReadBackVersion(int index, const std::string& version)
 {
@@ -167,36 +157,17 @@ std::string CUpgradeEngine::GetReadBackVersion(int index) const
     return index >= 0 && index < COMPONENT_COUNT ? m_ReadBack[static_cast<size_t>(index)] : std::string();
 }
 
-std::string CUpgradeEngine::GetRouterMacText() const
-{
-    const auto& m = m_RouterMac;
-    char text[24];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
-    return text;
-}
-
-std::string CUpgradeEngine::GetRouterIpText() const { return FormatIpv4(m_RouterIp); }
-
 bool CUpgradeEngine::OpenChannel()
 {
     m_nRow = NO_ROW;
-    m_Adapter.SetInterface(m_strInterface);
-    m_Adapter.SetConnectTimeout(CHANNEL_CONNECT_TIMEOUT_MS);
-    if (!m_Adapter.Open(GetRouterIpText(), m_nRouterPort, INetPort::PORT_TYPE_TCP)) {
+    if (!m_Session.OpenChannel()) {
         m_nResultId = IDS_TCP_CONNECT_FAILED;
         return false;
     }
-    m_Diag.ForgetOwedAcks();
-    m_Adapter.StartReader();
     return true;
 }
 
-bool CUpgradeEngine::CloseChannel()
-{
-    if (m_Adapter.Close())
-        return true;
-    return m_Adapter.Close();
-}
+bool CUpgradeEngine::CloseChannel() { return m_Session.CloseChannel(); }
 
 bool CUpgradeEngine::IsSelected(int index) const
 {
@@ -305,10 +276,10 @@ bool CUpgradeEngine::EraseRouterNvram()
 
 bool CUpgradeEngine::ExchangeRecord(uint8_t type, uint32_t replyTimeoutMs)
 {
-    CUdpHdlc udp(m_RouterIp.data(), m_nRouterPort, m_strInterface);
+    CUdpHdlc udp(m_Session.GetRouterIp().data(), m_Session.GetRouterPort(), m_Session.GetInterface());
     udp.m_Request.Clear();
     udp.m_Request.SetType(type);
-    udp.m_Request.SetIp(m_RouterIp.data());
-    udp.m_Request.SetMac(m_RouterMac.data());
+    udp.m_Request.SetIp(m_Session.GetRouterIp().data());
+    udp.m_Request.SetMac(m_Session.GetRouterMac().data());
     return udp.Exchange(replyTimeoutMs);
 }

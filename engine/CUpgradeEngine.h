@@ -11,11 +11,11 @@
 
 #include "diag/CDiagCaller.h"
 #include "diag/CHdlcAdapter.h"
+#include "engine/CRouterSession.h"
 #include "engine/ComponentEntry.h"
 #include "engine/IComponentList.h"
 #include "log/CDownloadLog.h"
 #include "platform/NonCopyable.h"
-#include "wire/RouterAddress.h"
 
 class CAppFileReader;
 
@@ -77,29 +77,36 @@ public:
     static constexpr uint32_t FORCE_LOAD_TIMEOUT_MS = 2000;
     static constexpr uint32_t READY_PROBE_TIMEOUT_MS = 2000;
 
-    // The channel's connection gets the time-out of every write on it.
-    static constexpr uint32_t CHANNEL_CONNECT_TIMEOUT_MS = CDiagCaller::WRITE_TIMEOUT_MS;
-
     // Chunk size of the router transfer (the wireless one sends the module's largest block).
     static constexpr uint32_t ROUTER_CHUNK_SIZE = 7300;
 
-    // Uses `table` (COMPONENT_COUNT entries, not owned) as the component table.
-    explicit CUpgradeEngine(ComponentEntry* table = GetComponentTable());
-    // Same, with the download log at `logPath` instead of the temporary directory.
-    CUpgradeEngine(ComponentEntry* table, const std::string& logPath);
+    // Upgrades the router of `session` (not owned: the router, its channel and the log),
+    // using `table` (COMPONENT_COUNT entries, not owned) as the component table.
+    explicit CUpgradeEngine(CRouterSession& session, ComponentEntry* table = GetComponentTable());
     ~CUpgradeEngine() override;
 
-    // Thread procedure: runs one upgrade of every selected component, then calls m_Notify(0).
-    // Returns 0.
+    // Thread procedure: runs one upgrade of every selected component, then calls the end
+    // notification with 0. Returns 0.
     static uint32_t UpgradeThread(CUpgradeEngine* engine);
 
-    // Channel to the router (also used by the version check).
+    // The list the rows are written to (null: none).
+    void SetList(IComponentList* list) { m_pList = list; }
+    // Called at the end of every run with code 0, on the worker thread; the owner hands it
+    // to its own thread.
+    void SetNotify(std::function<void(int code)> notify) { m_Notify = std::move(notify); }
+
+    // Channel to the router.
     bool OpenChannel();
     bool CloseChannel();
 
     bool IsSelected(int index) const;
 
-    // Row output.
+    // Row output: to row `row` (NO_ROW: nothing visible), the result `resultId` timed from
+    // the step start.
+    void SetRow(int row) { m_nRow = row; }
+    void SetResultId(uint32_t resultId) { m_nResultId = resultId; }
+    void SetStepStart(std::time_t start) { m_tStepStart = start; }
+    std::time_t GetStepStart() const { return m_tStepStart; }
     void SetStatus(uint32_t stringId, uint32_t colour);
     void SetStatusText(const std::string& text, uint32_t colour);
     void ShowResult();
@@ -149,11 +156,6 @@ public:
     // Outcome of the last run; read it after the end notification.
     UpgradeRunOutcome GetRunOutcome() const;
 
-    // The router's address as dotted text.
-    std::string GetRouterIpText() const;
-    // The router's MAC address as "%02X-%02X-%02X-%02X-%02X-%02X".
-    std::string GetRouterMacText() const;
-
     // The version the last run read back from the wireless module after writing component
     // `index` (firmware or dashboard); empty when it read none.
     std::string GetReadBackVersion(int index) const;
@@ -167,33 +169,29 @@ public:
     // Scaled milliseconds the last run spent in its fixed pauses (for measurements).
     uint64_t GetPausedMs() const { return m_nPausedMs.load(); }
 
-    // Members, in this order.
-    int32_t m_nRow = NO_ROW;
-    std::time_t m_tStepStart = 0;
-    IComponentList* m_pList = nullptr;
-    CHdlcAdapter m_Adapter;
-    uint32_t m_nResultId = IDS_DOWNLOAD_SUCCESS;
-    uint32_t m_bForceLoadEntered = 0;
-    std::atomic<uint8_t> m_Busy{0};
-    std::array<uint8_t, 6> m_RouterMac{};
-    std::array<uint8_t, 4> m_RouterIp{};
-    int m_bForceLoad = 0;
-    int m_bOffline = 0;
-    CDownloadLog m_Log;
-    CDiagCaller m_Diag;
-
-    // Router UDP and TCP port (RouterPortSetting).
-    uint16_t m_nRouterPort = ROUTER_PORT;
-    // Network interface every socket to the router is tied to (empty: the system chooses).
-    std::string m_strInterface;
-    // Called at the end of every run with code 0, on the worker thread; the owner hands it
-    // to its own thread.
-    std::function<void(int code)> m_Notify;
-
-    static constexpr uint8_t BUSY_UPGRADING = 3;
+    // True from the start of a run until the module has been told to leave force-load mode
+    // and the channel is closed.
+    bool IsUpgrading() const { return m_Busy.load() == BUSY_UPGRADING; }
+    // The last run put the module into force-load mode.
+    bool ForceLoadEntered() const { return m_bForceLoadEntered == 1; }
 
 private:
     enum class StepsResult { Succeeded, FailedShown, FailedUnshown };
+
+    static constexpr uint8_t BUSY_UPGRADING = 3;
+
+    int32_t m_nRow = NO_ROW;
+    std::time_t m_tStepStart = 0;
+    IComponentList* m_pList = nullptr;
+    uint32_t m_nResultId = IDS_DOWNLOAD_SUCCESS;
+    uint32_t m_bForceLoadEntered = 0;
+    std::atomic<uint8_t> m_Busy{0};
+    CRouterSession& m_Session;
+    // The session's log, channel and DIAG calls.
+    CDownloadLog& m_Log;
+    CHdlcAdapter& m_Adapter;
+    CDiagCaller& m_Diag;
+    std::function<void(int code)> m_Notify;
 
     uint32_t Run();
     // Runs the component steps on an open channel.

@@ -31,11 +31,11 @@ bool CUpgradeEngine::LeaveForceLoad()
 bool CUpgradeEngine::WaitRouterReady(uint32_t limitMs)
 {
     const uint32_t start = GetTickCount();
-    CUdpHdlc udp(m_RouterIp.data(), m_nRouterPort, m_strInterface);
+    CUdpHdlc udp(m_Session.GetRouterIp().data(), m_Session.GetRouterPort(), m_Session.GetInterface());
     udp.m_Request.Clear();
     udp.m_Request.SetType(UDP_READY_PROBE);
-    udp.m_Request.SetIp(m_RouterIp.data());
-    udp.m_Request.SetMac(m_RouterMac.data());
+    udp.m_Request.SetIp(m_Session.GetRouterIp().data());
+    udp.m_Request.SetMac(m_Session.GetRouterMac().data());
     for (;;) {
         Pause(PROBE_INTERVAL_MS);
         if (udp.Exchange(READY_PROBE_TIMEOUT_MS))

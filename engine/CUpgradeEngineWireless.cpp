@@ -32,7 +32,7 @@ bool CUpgradeEngine::UpgradeFirmware()
     SetProgress(0);
     // A module that does not answer is treated as being in its downloader (both flags 1).
     HandShakeWithRetry();
-    if (m_bForceLoad == 0) {
+    if (m_Session.GetForceLoad() == 0) {
         SetStatus(IDS_BACKING_UP_NV, COLOUR_RUNNING);
         if (!m_Diag.DIAG_NV_BackupRestore(BACKUP)) {
             m_nResultId = IDS_NV_BACKUP_FAILED;
@@ -43,7 +43,7 @@ bool CUpgradeEngine::UpgradeFirmware()
     }
     if (!EnterDownloader() || !DownloadImage(m_pTable[COMPONENT_FIRMWARE].m_Image) || !RestartModule() || !Waiting())
         return false;
-    if (m_bForceLoad == 1) {
+    if (m_Session.GetForceLoad() == 1) {
         m_nResultId = IDS_NV_RESTORE_FAILED;
         LogPrintf(m_Log, "Still in downloader after reboot");
         return false;
@@ -68,7 +68,7 @@ bool CUpgradeEngine::UpgradeDashboard()
     if (!EnterDownloader() || !DownloadImage(m_pTable[COMPONENT_DASHBOARD].m_Image) || !RestartModule() || !Waiting())
         return false;
     std::string version;
-    if (m_bForceLoad == 0 && m_Diag.DIAG_QueryISOVersion(&version)) {
+    if (m_Session.GetForceLoad() == 0 && m_Diag.DIAG_QueryISOVersion(&version)) {
         SetReadBackVersion(COMPONENT_DASHBOARD, MakePrintable(version));
         return true;
     }
@@ -79,11 +79,11 @@ bool CUpgradeEngine::UpgradeDashboard()
 bool CUpgradeEngine::HandShakeWithRetry()
 {
     WaitRouterReady(READY_AFTER_FORCE_LOAD_MS);
-    if (m_Diag.DIAG_HandShake(0, &m_bForceLoad, &m_bOffline))
+    if (m_Session.HandShake(0))
         return true;
     if (EnterForceLoad()) {
         WaitRouterReady(READY_AFTER_FORCE_LOAD_MS);
-        if (m_Diag.DIAG_HandShake(1, &m_bForceLoad, &m_bOffline))
+        if (m_Session.HandShake(1))
             return true;
     }
     m_nResultId = IDS_HANDSHAKE_FAILED;
@@ -92,14 +92,16 @@ bool CUpgradeEngine::HandShakeWithRetry()
 
 bool CUpgradeEngine::EnterDownloader()
 {
-    if (m_bOffline == 0) {
+    if (m_Session.GetOffline() == 0) {
         SetStatus(IDS_OFFLINE_MODE, COLOUR_RUNNING);
         if (m_Diag.DIAG_ChangeMode(DiagProtocol::MODE_OFFLINE))
             Pause(OFFLINE_PAUSE_MS);
     }
-    if (!SendBeginPacket(m_bForceLoad == 1 ? ControlPacket::CONTROL_FWT_FORCE : ControlPacket::CONTROL_FWT_BEGIN, 0))
+    if (!SendBeginPacket(m_Session.GetForceLoad() == 1 ? ControlPacket::CONTROL_FWT_FORCE
+                                                       : ControlPacket::CONTROL_FWT_BEGIN,
+                         0))
         return false;
-    if (m_bForceLoad == 1)
+    if (m_Session.GetForceLoad() == 1)
         return true;
     SetStatus(IDS_SWITCHING_DOWNLOADER, COLOUR_RUNNING);
     if (!m_Diag.DIAG_SwitchToDownloader()) {
@@ -238,7 +240,7 @@ bool CUpgradeEngine::Waiting()
     m_Adapter.Write(CHdlcAdapter::WriteAs::Raw, &flag, 1, FLAG_WRITE_TIMEOUT_MS);
     bool shaken = false;
     for (int attempt = 0; attempt < HAND_SHAKES_AFTER_RESTART && !shaken; ++attempt)
-        shaken = m_Diag.DIAG_HandShake(0, &m_bForceLoad, &m_bOffline);
+        shaken = m_Session.HandShake(0);
     if (!shaken) {
         m_nResultId = IDS_RESTART_TIMEOUT;
         LogPrintf(m_Log, "Waiting: Handshake failed");

@@ -18,6 +18,7 @@
 #include "app/CModuleVersion.h"
 #include "app/TimeScaleRule.h"
 #include "app/WindowTitle.h"
+#include "engine/CRouterSession.h"
 #include "engine/CUpgradeEngine.h"
 #include "engine/ComponentEntry.h"
 #include "gui/CHelpFile.h"
@@ -81,14 +82,14 @@ CMainWindow::CMainWindow(CThemeHelperST* theme, QWidget* parent)
     connect(m_pCheck, &QPushButton::clicked, this, [this] { m_pDlg->OnCheck(); });
     connect(m_pUpgrade, &QPushButton::clicked, this, [this] { m_pDlg->OnUpgrade(); });
     SetCoreWarningHandler([this](const std::string& text) { ShowWarning(text); });
-    m_pDlg->GetEngine().m_Log.SetFailureHandler([this](const std::string& why) { ShowLogFailure(why); });
+    m_pDlg->GetSession().Log().SetFailureHandler([this](const std::string& why) { ShowLogFailure(why); });
 }
 
 CMainWindow::~CMainWindow()
 {
     BeginClosing();
     SetCoreWarningHandler({});
-    m_pDlg->GetEngine().m_Log.SetFailureHandler({});
+    m_pDlg->GetSession().Log().SetFailureHandler({});
     m_pDlg.reset(); // joins whatever worker still runs
     m_pBridge->Detach();
 }

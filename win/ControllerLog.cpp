@@ -1,6 +1,6 @@
 #include "win/ControllerLog.h"
 
 #include "app/CKivOneClickDlg.h"
-#include "engine/CUpgradeEngine.h"
+#include "engine/CRouterSession.h"
 
-CDownloadLog& ControllerLog(CKivOneClickDlg& controller) { return controller.GetEngine().m_Log; }
+CDownloadLog& ControllerLog(CKivOneClickDlg& controller) { return controller.GetSession().Log(); }

@@ -12,7 +12,7 @@
 #include <poll.h>
 
 #include "app/CKivOneClickDlg.h"
-#include "engine/CUpgradeEngine.h"
+#include "engine/CRouterSession.h"
 #include "engine/ComponentEntry.h"
 #include "images/CSampleImage.h"
 #include "platform/Clock.h"
@@ -52,7 +52,7 @@ protected:
     // temporary directory as they are written.
     std::string LoggedText()
     {
-        const CDownloadLog& log = m_pDlg->GetEngine().m_Log;
+        const CDownloadLog& log = m_pDlg->GetSession().Log();
         return kivtest::ReadRequiredFile(log.GetPath()) + log.GetPending();
     }
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/CKivOneClickDlg.h"
-#include "engine/CUpgradeEngine.h"
+#include "engine/CRouterSession.h"
 #include "engine/ComponentEntry.h"
 #include "images/CSampleImage.h"
 #include "tests/app/FakeView.h"
@@ -55,7 +55,7 @@ TEST_F(DialogWithRouter, ButtonsFollowTheStateTableThroughCheckAndUpgrade)
         EXPECT_EQ(Status(row), "Waiting for the upgrade");
         EXPECT_EQ(m_View.m_List.GetItemData(row), 0xFF0000u);
     }
-    EXPECT_EQ(m_pDlg->GetEngine().GetRouterIpText(), "127.0.0.1");
+    EXPECT_EQ(m_pDlg->GetSession().GetRouterIpText(), "127.0.0.1");
 
     m_pDlg->OnUpgrade();
     EXPECT_FALSE(m_View.Enabled(IKivView::IDC_CHECK));

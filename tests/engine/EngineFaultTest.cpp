@@ -145,7 +145,7 @@ TEST_F(Fault, SilentModuleIsForcedIntoItsDownloader)
     EXPECT_EQ(RecordsReceived(kivtest::ENTER_FORCE_LOAD_RECORD), 1);
     // Left once after the download, once at the end of the run.
     EXPECT_EQ(LogLines("Leave Forcing Download Mode ..."), 2);
-    EXPECT_EQ(m_pEngine->m_bForceLoadEntered, 1u);
+    EXPECT_TRUE(m_pEngine->ForceLoadEntered());
     // Once forced, the module answers again, also after its restart.
     EXPECT_EQ(LogLines("DIAG_HandShake: Write or Read Fail"), 1);
     ExpectSuccessRow(RowOf(COMPONENT_FIRMWARE));

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "engine/CRouterSession.h"
 #include "engine/CUpgradeEngine.h"
 #include "tests/support/HdlcBytes.h"
 #include "wire/ControlPacket.h"
@@ -10,10 +11,11 @@
 
 namespace {
 
-std::vector<uint8_t> BuiltFrame(CUpgradeEngine& engine, uint32_t address, const std::vector<uint8_t>& data)
+std::vector<uint8_t> BuiltFrame(CRouterSession& session, CUpgradeEngine& engine, uint32_t address,
+                                const std::vector<uint8_t>& data)
 {
     const uint32_t length = engine.BuildWriteFrame(address, static_cast<uint32_t>(data.size()), data.data());
-    const uint8_t* buffer = engine.m_Adapter.WriteBuffer();
+    const uint8_t* buffer = session.Adapter().WriteBuffer();
     return std::vector<uint8_t>(buffer, buffer + length);
 }
 
@@ -27,18 +29,20 @@ std::vector<uint8_t> Decode(const std::vector<uint8_t>& frame)
 
 TEST(EngineWriteFrame, StuffsAddressLengthAndData)
 {
-    CUpgradeEngine engine(nullptr, "");
+    CRouterSession session("");
+    CUpgradeEngine engine(session, nullptr);
     const std::vector<uint8_t> data = {0x7E, 0x01, 0x7D};
-    const auto frame = BuiltFrame(engine, 0x7E7D0000, data);
+    const auto frame = BuiltFrame(session, engine, 0x7E7D0000, data);
     // 7E | 0F 7D5E 7D5D 00 00 00 03 | 7D5E 01 7D5D | FCS AF CD | 7E
     EXPECT_EQ(kivtest::ToHex(frame), "7E 0F 7D 5E 7D 5D 00 00 00 03 7D 5E 01 7D 5D AF CD 7E");
 }
 
 TEST(EngineWriteFrame, WorstCaseBlockFitsAndOversizeIsRefused)
 {
-    CUpgradeEngine engine(nullptr, "");
+    CRouterSession session("");
+    CUpgradeEngine engine(session, nullptr);
     const std::vector<uint8_t> allFlags(4096, 0x7E);
-    const auto frame = BuiltFrame(engine, 0x7E7E7E7E, allFlags);
+    const auto frame = BuiltFrame(session, engine, 0x7E7E7E7E, allFlags);
     EXPECT_LE(frame.size(), CHdlcAdapter::WRITE_BUFFER_SIZE);
     EXPECT_EQ(Decode(frame).size(), 4103u);
 

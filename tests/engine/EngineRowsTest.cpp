@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/CListModel.h"
+#include "engine/CRouterSession.h"
 #include "engine/CUpgradeEngine.h"
 #include "tests/support/TestComponentTable.h"
 
@@ -19,12 +20,13 @@ protected:
 
     CListModel m_List;
     TestComponentTable m_Table;
+    CRouterSession m_Session{std::string()};
 };
 
 TEST_F(EngineRows, RowRuleFollowsTheFamilyThatHasImages)
 {
     ASSERT_TRUE(m_Table.Load({1, 3, 5, 7, 8}));
-    CUpgradeEngine engine(m_Table.Get(), "");
+    CUpgradeEngine engine(m_Session, m_Table.Get());
     // Family A present: its rows keep their index; family B images are never sent.
     EXPECT_TRUE(engine.IsFamilyASelected());
     EXPECT_EQ(engine.RowForComponent(COMPONENT_APP), 1);
@@ -48,16 +50,16 @@ TEST_F(EngineRows, RowRuleFollowsTheFamilyThatHasImages)
 
 TEST_F(EngineRows, ProgressSkipsRepeatsAcrossRows)
 {
-    CUpgradeEngine engine(m_Table.Get(), "");
-    engine.m_pList = &m_List;
-    engine.m_nRow = 0;
+    CUpgradeEngine engine(m_Session, m_Table.Get());
+    engine.SetList(&m_List);
+    engine.SetRow(0);
     engine.SetProgress(41);
     engine.SetProgress(42);
     EXPECT_EQ(m_List.GetItemText(0, IComponentList::COL_PERCENT), "42%");
     EXPECT_EQ(CUpgradeEngine::GetLastProgress(), 42);
 
     // The same value on another row is not written again.
-    engine.m_nRow = 1;
+    engine.SetRow(1);
     engine.SetProgress(42);
     EXPECT_EQ(m_List.GetItemText(1, IComponentList::COL_PERCENT), "");
     engine.SetProgress(0);
@@ -67,7 +69,7 @@ TEST_F(EngineRows, ProgressSkipsRepeatsAcrossRows)
     EXPECT_EQ(m_List.GetItemText(1, IComponentList::COL_PERCENT), "x");
 
     // Row 9 does not exist: nothing visible changes, but the value is remembered.
-    engine.m_nRow = CUpgradeEngine::NO_ROW;
+    engine.SetRow(CUpgradeEngine::NO_ROW);
     engine.SetProgress(100);
     EXPECT_EQ(CUpgradeEngine::GetLastProgress(), 100);
     EXPECT_EQ(m_List.GetItemCount(), 6);
@@ -98,9 +100,9 @@ TEST(EngineElapsed, FormatsMinutesWithinTheHour)
 
 TEST_F(EngineRows, StatusTextSetsColourWidensColumnAndLogs)
 {
-    CUpgradeEngine engine(m_Table.Get(), "");
-    engine.m_pList = &m_List;
-    engine.m_nRow = 2;
+    CUpgradeEngine engine(m_Session, m_Table.Get());
+    engine.SetList(&m_List);
+    engine.SetRow(2);
     const int initial = m_List.GetColumnWidth(IComponentList::COL_STATUS);
 
     engine.SetStatusText("short", CUpgradeEngine::COLOUR_FAILURE);
@@ -122,7 +124,7 @@ TEST_F(EngineRows, StatusTextSetsColourWidensColumnAndLogs)
     engine.SetStatus(99999, CUpgradeEngine::COLOUR_FAILURE);
     EXPECT_EQ(m_List.GetItemText(2, IComponentList::COL_STATUS), "Unlocking the wireless module");
 
-    const std::string pending = engine.m_Log.GetPending();
+    const std::string pending = m_Session.Log().GetPending();
     EXPECT_NE(pending.find(" " + longText + "\r\n"), std::string::npos);
     EXPECT_NE(pending.find(" Unlocking the wireless module\r\n"), std::string::npos);
     EXPECT_EQ(pending.find("..."), std::string::npos);
@@ -141,22 +143,22 @@ bool ShowsElapsed(const std::string& text, const std::string& prefix, long long 
 
 TEST_F(EngineRows, ResultShowsTextElapsedTimeAndColour)
 {
-    CUpgradeEngine engine(m_Table.Get(), "");
-    engine.m_pList = &m_List;
-    engine.m_nRow = 1;
+    CUpgradeEngine engine(m_Session, m_Table.Get());
+    engine.SetList(&m_List);
+    engine.SetRow(1);
     const std::time_t before = std::time(nullptr);
-    engine.m_tStepStart = before - 65;
-    engine.m_nResultId = CUpgradeEngine::IDS_DOWNLOAD_SUCCESS;
+    engine.SetStepStart(before - 65);
+    engine.SetResultId(CUpgradeEngine::IDS_DOWNLOAD_SUCCESS);
     engine.ShowResult();
     const std::time_t after = std::time(nullptr);
     const std::string text = m_List.GetItemText(1, IComponentList::COL_STATUS);
     EXPECT_TRUE(ShowsElapsed(text, "Download successfully", 65, 65 + (after - before))) << text;
     EXPECT_EQ(m_List.GetItemData(1), 0xFF0000u); // blue
     // The next step is timed from the result on.
-    EXPECT_GE(engine.m_tStepStart, before);
-    EXPECT_LE(engine.m_tStepStart, after);
+    EXPECT_GE(engine.GetStepStart(), before);
+    EXPECT_LE(engine.GetStepStart(), after);
 
-    engine.m_nResultId = CUpgradeEngine::IDS_DOWNLOAD_FAILED;
+    engine.SetResultId(CUpgradeEngine::IDS_DOWNLOAD_FAILED);
     engine.ShowResult();
     const std::time_t end = std::time(nullptr);
     const std::string failed = m_List.GetItemText(1, IComponentList::COL_STATUS);

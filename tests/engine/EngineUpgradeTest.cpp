@@ -217,16 +217,17 @@ TEST_F(Upgrade, ChannelThatCannotOpenStillTellsTheOutcome)
 
 TEST_F(Upgrade, PendingHandShakeFailureDoesNotHideASuccess)
 {
-    CUpgradeEngine engine(m_Table.Get(), "");
-    engine.m_pList = &m_List;
+    CRouterSession session{std::string()};
+    CUpgradeEngine engine(session, m_Table.Get());
+    engine.SetList(&m_List);
     for (int i = 0; i < 5; ++i)
         m_List.InsertItem(i, "component");
-    engine.m_nRow = 3;
-    engine.m_tStepStart = std::time(nullptr);
-    engine.m_nResultId = CUpgradeEngine::IDS_HANDSHAKE_FAILED;
+    engine.SetRow(3);
+    engine.SetStepStart(std::time(nullptr));
+    engine.SetResultId(CUpgradeEngine::IDS_HANDSHAKE_FAILED);
     EXPECT_TRUE(engine.ShowStepResult(true));
     EXPECT_EQ(Status(3), "Download successfully (00:00)");
-    engine.m_nResultId = CUpgradeEngine::IDS_HANDSHAKE_FAILED;
+    engine.SetResultId(CUpgradeEngine::IDS_HANDSHAKE_FAILED);
     EXPECT_FALSE(engine.ShowStepResult(false));
     EXPECT_EQ(Status(3), "Handshake failed (00:00)");
 }

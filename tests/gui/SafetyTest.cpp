@@ -21,7 +21,7 @@
 
 #include "UiTestSupport.h"
 #include "app/CKivOneClickDlg.h"
-#include "engine/CUpgradeEngine.h"
+#include "engine/CRouterSession.h"
 #include "gui/CKivOneClickApp.h"
 #include "gui/CMainWindow.h"
 #include "tests/support/ScopedEnv.h"
@@ -224,7 +224,7 @@ TEST_F(SafetyTest, LogThatCannotBeWrittenIsSaidOnceWithoutStoppingTheWorker)
     const std::string fifo = (m_strTmp + "/KivUpgradeLog.txt").toStdString();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     OpenWindow();
-    CDownloadLog& log = m_Window->Controller().GetEngine().m_Log;
+    CDownloadLog& log = m_Window->Controller().GetSession().Log();
     // A worker logs: it goes on at once, the warning comes on the window's thread.
     std::thread worker([&] {
         for (int i = 0; i < 5; ++i)

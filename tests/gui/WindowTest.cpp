@@ -17,7 +17,7 @@
 
 #include "UiTestSupport.h"
 #include "app/CKivOneClickDlg.h"
-#include "engine/CUpgradeEngine.h"
+#include "engine/CRouterSession.h"
 #include "engine/IComponentList.h"
 #include "gui/CMainWindow.h"
 #include "gui/CQtLoginInhibitor.h"
@@ -67,7 +67,7 @@ protected:
     // What the window's controller has logged.
     std::string Logged() const
     {
-        const CDownloadLog& log = m_Window->Controller().GetEngine().m_Log;
+        const CDownloadLog& log = m_Window->Controller().GetSession().Log();
         return kivtest::ReadFile(log.GetPath()) + log.GetPending();
     }
 

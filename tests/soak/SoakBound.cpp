@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "engine/CListModel.h"
+#include "engine/CRouterSession.h"
 #include "engine/CUpgradeEngine.h"
 #include "sim/CRouterSim.h"
 #include "sim/CSimConfig.h"
@@ -97,11 +98,11 @@ SoakBound::Reference SoakBound::MeasureInProcess(const SoakPlan& plan)
     if (!sim.Open(error) || !sim.Start() || !table.Load(plan.components, plan.firmwareSize))
         return Reference{milliseconds(0), 0, "the simulator or the images could not be set up: " + error};
     CListModel list;
-    CUpgradeEngine engine(table.Get(), std::string());
-    engine.m_pList = &list;
-    engine.m_RouterIp = {127, 0, 0, 1};
-    engine.m_RouterMac = config.mac;
-    engine.m_nRouterPort = sim.RouterPort();
+    CRouterSession session{std::string()};
+    session.SetRouter({127, 0, 0, 1}, config.mac);
+    session.SetPorts(sim.RouterPort(), TELNET_PORT);
+    CUpgradeEngine engine(session, table.Get());
+    engine.SetList(&list);
     for (int row = 0; row < (engine.IsFamilyASelected() ? 5 : 6); ++row)
         list.InsertItem(row, "component");
     const auto start = std::chrono::steady_clock::now();

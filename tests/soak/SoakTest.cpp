@@ -229,10 +229,11 @@ TEST_P(SoakRun, Upgrade)
     Keep(plan.seed, ReadFile(m_Config.transcriptPath), m_Log);
     const UpgradeRunOutcome outcome = m_pEngine->GetRunOutcome();
     o.runFailed = outcome.bFailed;
-    o.channelClosed = !m_pEngine->m_Adapter.IsOpen();
+    o.channelClosed = !m_pSession->Adapter().IsOpen();
     o.ended = ended;
     o.tooSlow = TooSlow(elapsed, bound);
     m_pEngine.reset();
+    m_pSession.reset();
     o.before = before;
     o.after = ProcessCounts::Settled(before, THREAD_END_GRACE_MS);
     SoakCheck::Verdict verdict = SoakCheck::Judge(o);

@@ -18,6 +18,7 @@ void EngineSimFixture::TearDown()
         m_Worker.join(); // a run that never ended keeps the test here, as it must
     StopSim();
     m_pEngine.reset();
+    m_pSession.reset();
 }
 
 void EngineSimFixture::StartSim()
@@ -29,16 +30,17 @@ void EngineSimFixture::StartSim()
 
 void EngineSimFixture::MakeEngine(uint16_t port)
 {
-    m_pEngine = std::make_unique<CUpgradeEngine>(m_Table.Get(), m_LogPath);
-    m_pEngine->m_pList = &m_List;
-    m_pEngine->m_RouterIp = {127, 0, 0, 1};
-    m_pEngine->m_RouterMac = m_Config.mac;
-    m_pEngine->m_nRouterPort = port;
-    m_pEngine->m_Notify = [this](int code) {
+    m_pEngine.reset();
+    m_pSession = std::make_unique<CRouterSession>(m_LogPath);
+    m_pSession->SetRouter({127, 0, 0, 1}, m_Config.mac);
+    m_pSession->SetPorts(port, TELNET_PORT);
+    m_pEngine = std::make_unique<CUpgradeEngine>(*m_pSession, m_Table.Get());
+    m_pEngine->SetList(&m_List);
+    m_pEngine->SetNotify([this](int code) {
         std::lock_guard lock(m_NotifyLock);
         m_Codes.push_back(code);
         m_NotifyCond.notify_all();
-    };
+    });
     MakeRows();
 }
 
@@ -76,8 +78,8 @@ void EngineSimFixture::EndUpgrade()
     if (m_Worker.joinable())
         m_Worker.join();
     EXPECT_EQ(m_Codes, std::vector<int>{0});
-    EXPECT_EQ(m_pEngine->m_Busy.load(), 0);
-    EXPECT_FALSE(m_pEngine->m_Adapter.IsOpen());
+    EXPECT_FALSE(m_pEngine->IsUpgrading());
+    EXPECT_FALSE(m_pSession->Adapter().IsOpen());
     StopSim();
     m_Log = ReadRequiredFile(m_LogPath);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/CListModel.h"
+#include "engine/CRouterSession.h"
 #include "engine/CUpgradeEngine.h"
 #include "tests/support/SimFixture.h"
 #include "tests/support/TestComponentTable.h"
@@ -62,6 +63,7 @@ protected:
 
     TestComponentTable m_Table;
     CListModel m_List;
+    std::unique_ptr<CRouterSession> m_pSession; // the router, channel and log of m_pEngine
     std::unique_ptr<CUpgradeEngine> m_pEngine;
     std::string m_LogPath;
     std::string m_Log;
