@@ -8,7 +8,7 @@
 
 namespace {
 
-// The system bus when the environment names none (the D-Bus specification's default).
+// The system bus when the environment names none (D-Bus's well-known default address).
 constexpr const char* DEFAULT_SYSTEM_BUS = "unix:path=/var/run/dbus/system_bus_socket";
 
 std::atomic<int> g_Connections{0};

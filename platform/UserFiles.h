@@ -41,3 +41,7 @@ std::string DescribeOpenError(const std::string& path, int error);
 // Writes all `size` bytes to `fd`, retrying short writes and EINTR. Returns the number of
 // bytes written; less than `size` means an error, with errno set.
 size_t WriteAll(int fd, const void* data, size_t size);
+
+// Appends `line` and a newline to the user file `path` (created when missing, with the
+// checks of OpenUserFile) in one write. False with `why` set when it could not.
+bool AppendLineToUserFile(const std::string& path, const std::string& line, std::string& why);

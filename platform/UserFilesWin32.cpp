@@ -119,17 +119,6 @@ CUniqueFd OpenUserFile(const std::string& path, int flags, bool create)
     return fd;
 }
 
-std::string DescribeOpenError(const std::string& path, int error)
-{
-    switch (error) {
-    case ELOOP: return path + " is a symbolic link";
-    case EPERM: return path + " belongs to another user";
-    case EINVAL: return path + " is not a regular file";
-    case EMLINK: return path + " has more than one name (a hard link)";
-    default: return path + ": " + std::strerror(error);
-    }
-}
-
 size_t WriteAll(int fd, const void* data, size_t size)
 {
     const char* p = static_cast<const char*>(data);

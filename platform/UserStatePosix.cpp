@@ -54,16 +54,5 @@ bool AppendUserLine(const std::string& path, const std::string& line, std::strin
         why = path.substr(0, slash) + ": " + std::strerror(errno);
         return false;
     }
-    CUniqueFd fd = OpenUserFile(path, O_WRONLY | O_APPEND, true);
-    if (!fd.Valid()) {
-        why = DescribeOpenError(path, errno);
-        return false;
-    }
-    // One write of the whole line: appends of several programs never interleave inside it.
-    const std::string text = line + "\n";
-    if (WriteAll(fd.Get(), text.data(), text.size()) != text.size()) {
-        why = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    return AppendLineToUserFile(path, line, why);
 }
