@@ -8,7 +8,7 @@
 # Folders built for Windows. gui/ (Qt), sim/ (the virtual router), bench/ and fuzz/ stay
 # Linux-only. A folder may be built in part by listing its files in KIV_WINDOWS_SOURCES_<dir>;
 # none is at present.
-set(KIV_WINDOWS_FOLDERS platform log res wire images net diag engine app tools/kivimage)
+set(KIV_WINDOWS_FOLDERS platform log res wire images net diag engine app cli tools/kivimage)
 # The Win32 window (win/) builds its controls and services now; kivupgrade.exe itself is
 # linked once app/, engine/ and net/ build whole for Windows: then set this ON.
 set(KIV_WINDOWS_WINDOW_PROGRAM OFF)
