@@ -9,9 +9,8 @@
 # Linux-only. A folder may be built in part by listing its files in KIV_WINDOWS_SOURCES_<dir>;
 # none is at present.
 set(KIV_WINDOWS_FOLDERS platform log res wire images net diag engine app tools/kivimage)
-# The Win32 window (win/) builds its controls and services now; kivupgrade.exe itself is
-# linked once app/, engine/ and net/ build whole for Windows: then set this ON.
-set(KIV_WINDOWS_WINDOW_PROGRAM OFF)
+# The Win32 window (win/): its controls, its services and kivupgrade.exe itself.
+set(KIV_WINDOWS_WINDOW_PROGRAM ON)
 # Test folders and test programs built for Windows (of tests/app, the version resource, the
 # sleep inhibitor and the placement record only; of tests/cli, the console's stop path).
 set(KIV_WINDOWS_TEST_FOLDERS platform log wire images tools net app win cli)
