@@ -106,7 +106,9 @@ INT_PTR CMainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_INITDIALOG: OnInitDialog(); return TRUE;
     case CDialogThreadQueue::WM_KIV_NOTIFY:
-        if (!m_Queue.IsClosing())
+        // While the session ends the queue is closing (no box waits for an answer), but the
+        // controller still hears how its worker ends.
+        if (!m_Queue.IsClosing() || (m_bSessionEnding && !m_bEnded))
             m_pDlg->OnWorkerNotify(static_cast<int>(wParam));
         SyncBusy();
         return Answer(0);
@@ -190,7 +192,7 @@ void CMainDialog::UpdateFont()
     HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
     if (font == nullptr)
         return;
-    for (int id : {IDC_CHECK, IDC_UPGRADE, IDC_LIST})
+    for (int id : {IDC_CHECK, IDC_UPGRADE, IDC_LIST, IDC_SUMMARY})
         SendMessageW(GetDlgItem(m_hWnd, id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     if (m_hFont != nullptr)
         DeleteObject(m_hFont);
@@ -232,7 +234,8 @@ void CMainDialog::Layout()
     // Never laid out smaller than the smallest window.
     const int width = std::max<int>(client.right, m_MinimumSize.cx);
     const int height = std::max<int>(client.bottom, m_MinimumSize.cy);
-    PlaceControls(m_hWnd, ScaledLayout(&CKivOneClickDlg::ComputeLayout, width, height, dpi));
+    const int summary = SummaryHeight(width - ScaleForDpi(20, dpi));
+    PlaceControls(m_hWnd, ScaledLayout(&CKivOneClickDlg::ComputeLayout, width, height, dpi, summary));
 
     SendMessageW(m_List.GetHwnd(), WM_SETREDRAW, FALSE, 0);
     for (int i = 0; i < m_List.GetColumnCount() && i < IComponentList::COLUMN_COUNT; ++i) {
@@ -281,13 +284,28 @@ void CMainDialog::OnDpiChanged(const RECT& suggested)
 
 void CMainDialog::OnEndSession()
 {
-    // The session ends whatever the window says: a check stops at its next step, and the log
-    // says why the run ended.
-    CDownloadLog& log = ControllerLog(*m_pDlg);
-    LogPrintf(log, "The Windows session is ending");
+    // The session ends whatever the window says, and Windows may end the process as soon as
+    // this returns. No box waits for an answer from now on (a worker waiting for one would
+    // hold the upgrade up); the controller stops a check, or lets a running upgrade reach its
+    // end (the module leaves force-load mode, the log gets its last lines), then ends the
+    // dialog. Until then the messages keep flowing here.
+    m_bSessionEnding = true;
     m_Queue.BeginClosing();
-    m_pDlg->RequestStop();
-    log.Flush();
+    m_pDlg->OnStopSignal("WM_ENDSESSION");
+    MSG message;
+    while (!m_bEnded) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got <= 0) {
+            if (got == 0)
+                PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        if (!IsDialogMessageW(m_hWnd, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    ControllerLog(*m_pDlg).Flush();
 }
 
 void CMainDialog::PaintMinimized()
@@ -330,6 +348,38 @@ void CMainDialog::FocusButton(int controlId)
 
 IComponentList* CMainDialog::GetList() { return &m_pBridge->Rows(); }
 
+void CMainDialog::ShowSummary(const std::string& text)
+{
+    const std::wstring lines = WideFromUtf8(text);
+    RunHere([this, lines] {
+        HWND summary = GetDlgItem(m_hWnd, IDC_SUMMARY);
+        SetWindowTextW(summary, lines.c_str());
+        ShowWindow(summary, lines.empty() ? SW_HIDE : SW_SHOWNA);
+        Layout();
+    });
+}
+
+int CMainDialog::SummaryHeight(int width) const
+{
+    HWND summary = GetDlgItem(m_hWnd, IDC_SUMMARY);
+    const int length = GetWindowTextLengthW(summary);
+    if (summary == nullptr || length == 0 || width <= 0)
+        return 0;
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    GetWindowTextW(summary, text.data(), length + 1);
+    text.resize(static_cast<size_t>(length));
+    // Trailing line ends would add empty lines.
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+        text.pop_back();
+    HDC dc = GetDC(summary);
+    HGDIOBJ old = SelectObject(dc, m_hFont != nullptr ? m_hFont : GetStockObject(DEFAULT_GUI_FONT));
+    RECT area{0, 0, width, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(summary, dc);
+    return area.bottom;
+}
+
 int CMainDialog::ShowWarning(const std::string& text)
 {
     const std::wstring wide = WideFromUtf8(text);
@@ -360,6 +410,7 @@ void CMainDialog::BringToForeground()
 
 void CMainDialog::EndDialog(int result)
 {
+    m_bEnded = true;
     // From here on a worker's warning returns at once instead of waiting for a box.
     m_Queue.BeginClosing();
     SaveRestoreWindowPlacement(m_hWnd, true);
