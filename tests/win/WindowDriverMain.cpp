@@ -5,6 +5,8 @@
 //     click ID                    presses button ID
 //     enabled ID                  exit 0 when control ID is enabled, 1 when not
 //     title                       prints the title
+//     text ID                     prints the text of control ID
+//     focus                       prints the id of the control that has the keyboard focus
 //     rows LIST                   prints every row of list-view LIST: cells and colour, tab-separated
 //     wait-cell LIST ROW COL TEXT waits until the cell holds TEXT (a part of it)
 //     key NAME                    escape, return, tab, f1, alt+c, alt+u
@@ -71,6 +73,18 @@ int Run(const std::vector<std::string>& args, WindowDriver& driver, int timeout)
         if (command == "enabled")
             return driver.IsControlEnabled(id) ? 0 : 1;
         return driver.Click(id) ? 0 : Fail("no button " + args[1]);
+    }
+    if (command == "focus" && count == 0) {
+        GUITHREADINFO thread{};
+        thread.cbSize = sizeof thread;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(driver.Window(), nullptr), &thread))
+            return Fail("no thread information");
+        std::printf("%d\n", thread.hwndFocus != nullptr ? GetDlgCtrlID(thread.hwndFocus) : 0);
+        return 0;
+    }
+    if (command == "text" && count == 1 && Number(args[1], id)) {
+        std::printf("%s\n", Utf8FromWide(driver.ControlText(id)).c_str());
+        return 0;
     }
     if (command == "rows" && count == 1 && Number(args[1], id)) {
         const int rows = driver.ListRowCount(id);
