@@ -28,6 +28,8 @@ constexpr int IDI_PROGRAM = 128;
 constexpr int IDI_CHECK = 133;
 constexpr int IDI_UPGRADE = 134;
 constexpr COLORREF HOVER_CAPTION_COLOUR = 0x0000FF;
+// Room a list-view cell leaves around its text, at 96 DPI.
+constexpr int CELL_PADDING = 12;
 
 std::wstring ModuleFileName()
 {
@@ -157,6 +159,7 @@ void CMainDialog::OnInitDialog()
     UpdateFont();
     m_MinimumSize =
         ScaledMinimumSize(&CKivOneClickDlg::MinimumWidth, &CKivOneClickDlg::MinimumHeight, WindowDpi(m_hWnd));
+    FitFirstSize();
     SaveRestoreWindowPlacement(m_hWnd, false);
     // A time scale other than 1 is never in force unseen.
     const std::string title = BuildWindowTitle(Utf8FromWide(ModuleFileName())) + TimeScaleTitleSuffix();
@@ -222,6 +225,32 @@ void CMainDialog::InitColumns()
     }
     SendMessageW(m_List.GetHwnd(), WM_SETREDRAW, TRUE, 0);
     m_pBridge->ColumnWidthsChanged();
+}
+
+void CMainDialog::FitFirstSize()
+{
+    // The template's size, widened until every column's longest text shows whole (a larger
+    // font or DPI needs more); a placement saved before then takes over.
+    const UINT dpi = WindowDpi(m_hWnd);
+    const int padding = ScaleForDpi(CELL_PADDING, dpi);
+    int client = ScaleForDpi(20, dpi) + 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi) +
+                 GetSystemMetricsForDpi(SM_CXVSCROLL, dpi);
+    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
+        int width =
+            m_List.GetStringWidth(std::string(static_cast<size_t>(CKivOneClickDlg::COLUMNS[i].widthFigure + 2), '1'));
+        for (const std::string& text : CKivOneClickDlg::ColumnTexts(i))
+            width = std::max(width, m_List.GetStringWidth(text) + padding);
+        client += width;
+    }
+    RECT current{};
+    GetClientRect(m_hWnd, &current);
+    if (client <= current.right)
+        return;
+    RECT frame{0, 0, client, current.bottom};
+    AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_STYLE)), FALSE,
+                             static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)), dpi);
+    SetWindowPos(m_hWnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CMainDialog::Layout()

@@ -72,6 +72,8 @@ private:
     void LoadIcons();
     void UpdateFont();
     void Layout();
+    // The first size: wide enough for every column's longest text.
+    void FitFirstSize();
     bool OnCommand(int id);
     void OnHelp();
     void OnDpiChanged(const RECT& suggested);
