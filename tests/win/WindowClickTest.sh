@@ -44,8 +44,9 @@ shot() {
   import -window root -crop "$(drive rect | awk '{ printf "%dx%d+%d+%d", $3 - $1, $4 - $2, $1, $2 }')" \
     "$out/windows-$1.png" 2>"$work/import.log" || fail "import failed: $(cat "$work/import.log")"
 }
+# start_window [IMAGES]: the samples of family A unless another folder is given.
 start_window() {
-  wine "$window" --images "Z:$work/samples/a" --target 127.0.0.1 --router-port "$router_port" \
+  wine "$window" --images "${1:-Z:$work/samples/a}" --target 127.0.0.1 --router-port "$router_port" \
     --telnet-port "$telnet_port" --time-scale "$scale" >"$work/window.out" 2>"$work/window.err" &
   window_pid=$!
   drive wait-window >/dev/null || fail "the window did not open"
@@ -94,8 +95,8 @@ telnet_port=$(sed -n 's/.*telnet-port=\([0-9]*\).*/\1/p' "$work/sim.out")
 # ---- first run: check, check again from the list, upgrade, close ---------------------------
 start_window
 drive title | grep -q "Press F1 for Help" || fail "the title is \"$(drive title)\""
-drive place 100 100 1000 420 || fail "the window cannot be placed"
 shot idle
+drive place 100 100 1000 420 || fail "the window cannot be placed"
 
 # A second copy brings the first forward and ends at once with status 0.
 timeout 60 wine "$window" >/dev/null 2>&1 || fail "a second copy ended with status $?"
@@ -177,6 +178,21 @@ log=$(find "$WINEPREFIX/drive_c/users" -name KivUpgradeLog.txt | head -1)
 tr -d '\r' <"$log" | awk '/WM_ENDSESSION received: the upgrade goes on to its end/ { seen = 1 }
   seen && /Leave Forcing Download Mode/ { left = 1 } seen && left && /\+\+\+\+\+\+\+\+\+\+$/ { done = 1 }
   END { exit done ? 0 : 1 }' || fail "the log does not show the upgrade ending after WM_ENDSESSION: $(tail -5 "$log")"
+
+# ---- third run: a damaged image fails the check in its own row ------------------------------
+cp -r "$work/samples/a" "$work/damaged" || fail "cannot copy the samples"
+# One bit of the APP image's data (which starts at byte 202) flipped.
+app=$work/damaged/app.bin
+byte=$(od -An -tu1 -j 1000 -N1 "$app" | tr -d ' ')
+printf "\\$(printf %o $((byte ^ 1)))" | dd of="$app" bs=1 seek=1000 conv=notrunc 2>/dev/null
+start_window "Z:$work/damaged"
+drive click 1000 || fail "no Check button"
+drive --timeout 60000 wait-cell 1011 1 4 "Image damaged: " || fail "the APP row does not say its image is damaged"
+wait_until 60 drive enabled 1000 || fail "the check with a damaged image did not end"
+drive rows 1011 | awk -F'\t' 'NR == 2 { exit $6 == "0000ff" ? 0 : 1 }' || fail "the damaged row is not in the error colour"
+drive enabled 1013 && fail "Upgrade is enabled with a damaged image"
+drive key escape && drive answer yes "Are you sure?" >/dev/null || fail "the window did not ask before closing"
+end_window
 
 kill -TERM "$sim_pid"
 wait "$sim_pid"
