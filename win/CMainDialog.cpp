@@ -13,6 +13,7 @@
 #include "platform/WideText.h"
 #include "res/Resources.h"
 #include "win/CHelpCommand.h"
+#include "win/CKivOneClickApp.h"
 #include "win/CListViewBridge.h"
 #include "win/ControllerLog.h"
 #include "win/DialogLayout.h"
@@ -411,6 +412,12 @@ int CMainDialog::SummaryHeight(int width) const
 
 int CMainDialog::ShowWarning(const std::string& text)
 {
+    // Before the dialog exists (a warning while the program starts) there is no dialog
+    // thread to hand the box to, and no worker either: an ownerless box, here.
+    if (m_hWnd == nullptr) {
+        CKivOneClickApp::ShowStartupWarning(text);
+        return ID_OK;
+    }
     const std::wstring wide = WideFromUtf8(text);
     return m_Queue.RunAndWait([this,
                                wide] { return MessageBoxW(m_hWnd, wide.c_str(), L"Warning", MB_OK | MB_ICONWARNING); },
