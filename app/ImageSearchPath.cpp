@@ -6,9 +6,7 @@
 #include "platform/ProgramFile.h"
 #include "platform/Utf8Path.h"
 
-namespace {
-
-std::string WithTrailingSlash(std::string dir)
+std::string WithTrailingSeparator(std::string dir)
 {
     const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
     if (!dir.empty() && dir.back() != '/' && dir.back() != separator)
@@ -16,14 +14,12 @@ std::string WithTrailingSlash(std::string dir)
     return dir;
 }
 
-} // namespace
-
 std::string ProgramDirectory()
 {
     const std::string exe = GetProgramPath();
     if (exe.empty())
         return std::string();
-    return WithTrailingSlash(Utf8FromPath(PathFromUtf8(exe).parent_path()));
+    return WithTrailingSeparator(Utf8FromPath(PathFromUtf8(exe).parent_path()));
 }
 
 std::vector<std::string> ImageSearchDirectories(const std::string& programDir)
@@ -38,9 +34,9 @@ std::vector<std::string> ImageSearchDirectories(const std::string& programDir)
     const std::filesystem::path data = (bin.parent_path() / INSTALLED_IMAGE_SUBDIR).lexically_normal();
     std::error_code ec;
     if (hasPrefix && std::filesystem::is_directory(data, ec))
-        return {WithTrailingSlash(Utf8FromPath(data))}; // installed: never the program's own directory
-    dirs.push_back(WithTrailingSlash(programDir));
+        return {WithTrailingSeparator(Utf8FromPath(data))}; // installed: never the program's own directory
+    dirs.push_back(WithTrailingSeparator(programDir));
     if (hasPrefix && bin.filename() == "bin")
-        dirs.push_back(WithTrailingSlash(Utf8FromPath(data)));
+        dirs.push_back(WithTrailingSeparator(Utf8FromPath(data)));
     return dirs;
 }

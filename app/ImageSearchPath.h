@@ -17,7 +17,11 @@
 // The image directory below an installation prefix (the package installs images there).
 constexpr const char* INSTALLED_IMAGE_SUBDIR = "share/kivupgrade/images";
 
-// Directory of the running program, with a trailing '/'; empty when unknown.
+// `dir` ending with a separator: as it is when it ends with '/' (or, on Windows, '\\'), else
+// with the system's own appended. An empty `dir` stays empty.
+std::string WithTrailingSeparator(std::string dir);
+
+// Directory of the running program, ending with a separator; empty when unknown.
 std::string ProgramDirectory();
 
 // The directories to search, in order, each with a trailing '/', for a program that lives
