@@ -32,7 +32,7 @@ constexpr uint32_t LOOP_CHECK_DELAY_MS = 35000;
 
 bool HasBinExtension(const std::filesystem::path& path)
 {
-    std::string ext = path.extension().string();
+    std::string ext = Utf8FromPath(path.extension());
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     return ext == ".bin";
 }
@@ -92,9 +92,7 @@ void CKivOneClickDlg::SetRouterOverrides(const RouterOverrides& overrides)
 
 void CKivOneClickDlg::SetImageDirectory(const std::string& dir)
 {
-    m_strImageDir = dir;
-    if (!m_strImageDir.empty() && m_strImageDir.back() != '/')
-        m_strImageDir += '/';
+    m_strImageDir = WithTrailingSeparator(dir);
     m_bIgnoreEmbedded = true;
 }
 
@@ -422,9 +420,9 @@ bool CKivOneClickDlg::LoadImagesFrom(const std::string& dir, int& counted)
     // Files in name order, so that "the first one found" is the same on every run.
     std::vector<std::string> files;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(PathFromUtf8(dir), ec), end; !ec && it != end; it.increment(ec)) {
         if (it->is_regular_file(ec) && HasBinExtension(it->path()))
-            files.push_back(it->path().string());
+            files.push_back(Utf8FromPath(it->path()));
     }
     std::sort(files.begin(), files.end());
 

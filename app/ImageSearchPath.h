@@ -17,6 +17,10 @@
 // The image directory below an installation prefix (the package installs images there).
 constexpr const char* INSTALLED_IMAGE_SUBDIR = "share/kivupgrade/images";
 
+// `dir` ending with a separator: as it is when it ends with '/' (or, on Windows, '\\'), else
+// with the system's own appended. An empty `dir` stays empty.
+std::string WithTrailingSeparator(std::string dir);
+
 // Directory of the running program, with a trailing '/'; empty when unknown.
 std::string ProgramDirectory();
 

@@ -1,13 +1,21 @@
 #include "app/RouterOverrides.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "net/CNetInterfaces.h"
 #include "net/InterfaceBinding.h"
+#include "platform/SystemError.h"
 
 namespace {
+
+#ifdef _WIN32
+constexpr const char* BRING_UP_HINT = "connect it, or enable the adapter ";
+constexpr const char* BRING_UP_HINT_END = " in the network settings, first";
+#else
+constexpr const char* BRING_UP_HINT = "bring it up first, e.g. ip link set ";
+constexpr const char* BRING_UP_HINT_END = " up";
+#endif
 
 // An interface name as the user gave it, cut short enough to quote in a message.
 std::string QuotedName(const std::string& name)
@@ -86,7 +94,7 @@ bool ResolveInterface(RouterOverrides& overrides, const CNetInterfaces& interfac
     else if ((entry = interfaces.Find(name)) == nullptr)
         problem = "the network interface " + name + " has no IPv4 address.";
     else if (!entry->up)
-        problem = "the network interface " + name + " is down (bring it up first, e.g. ip link set " + name + " up).";
+        problem = "the network interface " + name + " is down (" + BRING_UP_HINT + name + BRING_UP_HINT_END + ").";
     if (!problem.empty()) {
         if (error != nullptr)
             *error = problem + " Interfaces here: " + interfaces.DescribeAll() + ".";
@@ -109,7 +117,7 @@ bool UseInterface(RouterOverrides& overrides, std::string* error)
     const CNetInterfaces interfaces = CNetInterfaces::ReadSystem(&readError);
     if (readError != 0) {
         if (error != nullptr)
-            *error = "cannot read the network interfaces: " + std::string(std::strerror(readError)) + ".";
+            *error = "cannot read the network interfaces: " + SystemErrorText(static_cast<uint32_t>(readError)) + ".";
         return false;
     }
     if (!ResolveInterface(overrides, interfaces, error))

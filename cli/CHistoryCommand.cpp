@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "platform/TextCodec.h"
+#include "platform/Utf8Path.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ bool CHistoryCommand::Load()
 {
     m_Runs.clear();
     m_nSkipped = 0;
-    std::ifstream in(m_strPath, std::ios::binary);
+    std::ifstream in(PathFromUtf8(m_strPath), std::ios::binary);
     if (!in.is_open()) {
         if (errno == ENOENT)
             return true;

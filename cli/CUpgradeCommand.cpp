@@ -5,13 +5,12 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
-
 #include "app/CKivOneClickDlg.h"
 #include "app/CVersionCheck.h"
 #include "cli/StopSignals.h"
 #include "engine/CRouterSession.h"
 #include "engine/CUpgradeEngine.h"
+#include "platform/CommandLine.h"
 #include "platform/CoreWarning.h"
 #include "platform/TextCodec.h"
 #include "res/Resources.h"
@@ -51,7 +50,7 @@ std::string MismatchedTypes(const std::vector<CListModel::Row>& rows)
 CUpgradeCommand::CUpgradeCommand(std::string command, const std::string& imagesDir, bool json,
                                  const RouterOverrides& overrides)
     : m_strCommand(std::move(command)), m_bImagesGiven(!imagesDir.empty()), m_bJson(json),
-      m_Printer(m_View.GetListModel(), stderr, isatty(STDERR_FILENO) == 1)
+      m_Printer(m_View.GetListModel(), stderr, IsInteractiveTerminal(stderr))
 {
     m_View.SetWarningSink([this](const std::string& text) { m_Printer.PrintWarning(text); });
     SetCoreWarningHandler([this](const std::string& text) { m_View.ShowWarning(text); });

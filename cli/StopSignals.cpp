@@ -22,6 +22,8 @@ void BlockStopSignals()
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
 int TakeStopSignal(long waitNs)
 {
     const sigset_t set = StopSignals();

@@ -21,5 +21,9 @@ sigset_t StopSignals();
 // Windows: installs the console control handler, once, from the main thread.
 void BlockStopSignals();
 
+// Writes to a pipe whose reader has gone fail with EPIPE instead of ending the program
+// (SIGPIPE ignored); Windows has no such signal, its writes fail anyway.
+void IgnoreBrokenPipes();
+
 // A stop signal that is pending, taken (0 when none); waits at most `waitNs` nanoseconds.
 int TakeStopSignal(long waitNs = 0);

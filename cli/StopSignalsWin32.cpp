@@ -57,6 +57,8 @@ void BlockStopSignals()
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
+void IgnoreBrokenPipes() {}
+
 int TakeStopSignal(long waitNs)
 {
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(waitNs > 0 ? waitNs / 1000000L : 0);

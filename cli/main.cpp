@@ -4,14 +4,13 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -23,15 +22,43 @@
 #include "cli/CUpgradeCommand.h"
 #include "cli/StopSignals.h"
 #include "net/CWsaEvent.h"
+#include "net/Socket.h"
 #include "platform/Clock.h"
+#include "platform/CommandLine.h"
 #include "platform/FileLock.h"
+#include "platform/SystemError.h"
 #include "platform/TextCodec.h"
 #include "platform/UserFiles.h"
+#include "platform/Utf8Path.h"
 #include "res/ProductVersion.h"
+#include "res/Resources.h"
 
 namespace {
 
 constexpr int EXIT_USAGE = 2;
+constexpr uint32_t IDS_WINSOCK_VERSION = 138;
+
+#ifdef _WIN32
+// A network adapter goes by its friendly name ("Ethernet 2") or by its own name.
+constexpr const char* INTERFACE_EXAMPLE = "Ethernet";
+constexpr const char* INTERFACE_HELP =
+    "Network adapter to use, by its friendly name (e.g. \"Ethernet 2\") or its adapter name: every socket is tied "
+    "to it, so the router is found and reached through it even when another adapter is on the same subnet; "
+    "discovery then goes to its broadcast address, then 255.255.255.255 (or KIV_INTERFACE)";
+constexpr const char* HISTORY_HELP =
+    "Print the upgrade history of this user (%LOCALAPPDATA%\\kivupgrade\\history.jsonl): "
+    "one entry per upgrade run";
+#else
+constexpr const char* INTERFACE_EXAMPLE = "eth1";
+constexpr const char* INTERFACE_HELP =
+    "Network interface to use (e.g. eth1): every socket is tied to it, so the router is found and reached through it "
+    "even when another interface is on the same subnet; discovery then goes to its broadcast address, then "
+    "255.255.255.255 (or KIV_INTERFACE). Needs Linux 5.7 or later; older kernels allow it only as root or with "
+    "CAP_NET_RAW, and the command then stops with exit status 2 saying so";
+constexpr const char* HISTORY_HELP =
+    "Print the upgrade history of this user ($XDG_STATE_HOME/kivupgrade/history.jsonl, by "
+    "default ~/.local/state/kivupgrade/history.jsonl): one entry per upgrade run";
+#endif
 
 struct Options {
     std::string command;
@@ -55,8 +82,44 @@ bool TakeRunLock(CUniqueFd& lock, std::string& path)
     if (dir.empty())
         return true;
     path = dir + "kivupgrade-cli.lock";
-    lock = OpenUserFile(path, O_RDWR | O_CLOEXEC, true);
+    lock = OpenUserFile(path, O_RDWR, true); // never inherited by a child
     return !lock.Valid() || TryLockWholeFile(lock.Get()) || errno != EWOULDBLOCK;
+}
+
+// Starts the socket library (Winsock 2.2 on Windows); false, having said why, when it cannot.
+bool StartSockets(const CSocketLibrary& sockets)
+{
+    if (sockets.Error() != 0) {
+        std::fprintf(stderr, "kivupgrade-cli: the network cannot be used: %s\n",
+                     SystemErrorText(static_cast<uint32_t>(sockets.Error())).c_str());
+        return false;
+    }
+    if (!sockets.RightVersion()) {
+        // Message 138 holds the offered version as major and minor number.
+        char text[256];
+        std::snprintf(text, sizeof text, LoadStringResource(IDS_WINSOCK_VERSION).c_str(), sockets.MajorVersion(),
+                      sockets.MinorVersion());
+        std::fprintf(stderr, "kivupgrade-cli: %s", text);
+        return false;
+    }
+    return true;
+}
+
+// CLI::ExistingDirectory for a UTF-8 path: the library's own would take the ANSI code page on
+// Windows and refuse any folder with a name outside it.
+CLI::Validator ExistingDirectory()
+{
+    return CLI::Validator(
+        [](const std::string& text) {
+            std::error_code ec;
+            const std::filesystem::file_status status = std::filesystem::status(PathFromUtf8(text), ec);
+            if (!std::filesystem::exists(status))
+                return "Directory does not exist: " + text;
+            if (!std::filesystem::is_directory(status))
+                return "Directory is actually a file: " + text;
+            return std::string();
+        },
+        "DIR");
 }
 
 // Parses the command line; returns -1 to go on, else the exit code.
@@ -68,12 +131,12 @@ int ParseOptions(int argc, char** argv, Options& options)
         "share/kivupgrade/images; or in --images DIR).",
         "kivupgrade-cli"};
     app.set_version_flag("--version", std::string("kivupgrade-cli ") + KivProductVersion());
-    app.footer(
-        "Router not found? Run \"kivupgrade-cli discover\" first. When the router is on a second network "
-        "port (e.g. a USB Ethernet adapter beside the Wi-Fi), name that port: "
-        "\"kivupgrade-cli discover --interface eth1\", then \"kivupgrade-cli upgrade --interface eth1\".");
+    app.footer(std::string("Router not found? Run \"kivupgrade-cli discover\" first. When the router is on a second "
+                           "network port (e.g. a USB Ethernet adapter beside the Wi-Fi), name that port: "
+                           "\"kivupgrade-cli discover --interface ") +
+               INTERFACE_EXAMPLE + "\", then \"kivupgrade-cli upgrade --interface " + INTERFACE_EXAMPLE + "\".");
     app.add_option("--images", options.imagesDir, "Directory holding the *.bin images (the only one searched)")
-        ->check(CLI::ExistingDirectory);
+        ->check(ExistingDirectory());
     app.add_option("--target", options.targets,
                    "Discovery target address, three tries each, in order (repeatable; default "
                    "192.168.1.255 then 255.255.255.255, or KIV_DISCOVERY_TARGETS)")
@@ -81,12 +144,7 @@ int ParseOptions(int argc, char** argv, Options& options)
             std::array<uint8_t, 4> address{};
             return ParseIpv4(text, address) ? std::string() : "not a dotted IPv4 address: " + text;
         });
-    app.add_option("--interface", options.interfaceName,
-                   "Network interface to use (e.g. eth1): every socket is tied to it, so the router is found and "
-                   "reached through it even when another interface is on the same subnet; discovery then goes to its "
-                   "broadcast address, then 255.255.255.255 (or KIV_INTERFACE). Needs Linux 5.7 or later; older "
-                   "kernels allow it only as root or with CAP_NET_RAW, and the command then stops with exit status 2 "
-                   "saying so");
+    app.add_option("--interface", options.interfaceName, INTERFACE_HELP);
     app.add_option("--router-port", options.routerPort,
                    "Router UDP and TCP port (default " + std::to_string(ROUTER_PORT) + ", or KIV_ROUTER_PORT)")
         ->check(CLI::Range(1, 65535));
@@ -105,10 +163,7 @@ int ParseOptions(int argc, char** argv, Options& options)
            "List every router that answers the discovery (IP, MAC, text) and the interfaces looked through; "
            "exit 0 when at least one answered")
         ->fallthrough();
-    app.add_subcommand("history",
-                       "Print the upgrade history of this user ($XDG_STATE_HOME/kivupgrade/history.jsonl, by default "
-                       "~/.local/state/kivupgrade/history.jsonl): one entry per upgrade run")
-        ->fallthrough();
+    app.add_subcommand("history", HISTORY_HELP)->fallthrough();
     app.require_subcommand(1);
     try {
         app.parse(argc, argv);
@@ -206,8 +261,10 @@ int RunDiscover(const RouterOverrides& overrides, bool json)
 
 int main(int argc, char** argv)
 {
+    UseUtf8Console();
+    CUtf8Arguments arguments(argc, argv);
     Options options;
-    int rc = ParseOptions(argc, argv, options);
+    int rc = ParseOptions(arguments.Count(), arguments.Values(), options);
     if (rc >= 0)
         return rc;
     if (options.timeScale > 0)
@@ -215,9 +272,12 @@ int main(int argc, char** argv)
     if (const std::string notice = TimeScaleNotice(); !notice.empty() && options.command != "history")
         std::fprintf(stderr, "%s\n", notice.c_str());
 
-    std::signal(SIGPIPE, SIG_IGN);
+    IgnoreBrokenPipes();
     BlockStopSignals(); // inherited by every thread started below
 
+    const CSocketLibrary sockets;
+    if (!StartSockets(sockets))
+        return 1;
     RouterOverrides overrides = MakeOverrides(options);
     std::string problem;
     if (!UseInterface(overrides, &problem)) {

@@ -60,7 +60,7 @@ CNetInterfaces::CNetInterfaces(std::vector<NetInterface> entries, std::vector<st
 const NetInterface* CNetInterfaces::Find(const std::string& name) const
 {
     for (const NetInterface& entry : m_Entries) {
-        if (entry.name == name)
+        if (entry.name == name || (!entry.adapterName.empty() && entry.adapterName == name))
             return &entry;
     }
     return nullptr;

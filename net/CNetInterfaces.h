@@ -8,6 +8,9 @@
 // One IPv4 address of one network interface of this machine.
 struct NetInterface {
     std::string name;
+    // Windows: the adapter's own name ("{GUID}"), which finds it as well as its friendly name
+    // does. Empty on POSIX.
+    std::string adapterName;
     std::array<uint8_t, 4> address{};
     int prefixLength = 0;               // 24 for 255.255.255.0
     std::array<uint8_t, 4> broadcast{}; // valid when hasBroadcast
@@ -46,7 +49,7 @@ public:
     static CNetInterfaces ReadSystem(int* error = nullptr);
 
     const std::vector<NetInterface>& Entries() const { return m_Entries; }
-    // First IPv4 entry of the interface `name`, or null.
+    // First IPv4 entry of the interface `name` (or adapter name), or null.
     const NetInterface* Find(const std::string& name) const;
     // True when an interface of that name exists, with or without an IPv4 address.
     bool Exists(const std::string& name) const;

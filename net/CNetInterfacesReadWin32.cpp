@@ -23,6 +23,7 @@ NetInterface EntryOf(const IP_ADAPTER_ADDRESSES& adapter, const IP_ADAPTER_UNICA
 {
     NetInterface entry;
     entry.name = Utf8FromWide(adapter.FriendlyName);
+    entry.adapterName = adapter.AdapterName;
     sockaddr_in in{};
     std::memcpy(&in, unicast.Address.lpSockaddr, sizeof in);
     WriteBe32(entry.address.data(), ntohl(in.sin_addr.s_addr));

@@ -1,5 +1,7 @@
 #include "platform/CommandLine.h"
 
+#include <unistd.h>
+
 CUtf8Arguments::CUtf8Arguments(int argc, char** argv)
 {
     for (int i = 0; i < argc; ++i)
@@ -10,3 +12,5 @@ CUtf8Arguments::CUtf8Arguments(int argc, char** argv)
 }
 
 void UseUtf8Console() {}
+
+bool IsInteractiveTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }

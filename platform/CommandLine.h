@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,3 +26,9 @@ private:
 // Makes standard output and standard error take UTF-8 text: on Windows a console is switched
 // to the UTF-8 code page (output to a file or a pipe is bytes anyway); nothing to do on POSIX.
 void UseUtf8Console();
+
+// True when `stream` is a terminal that can be redrawn in place with the VT100 cursor
+// controls (cursor up, erase line). On Windows: a console, switched to process those controls
+// (ENABLE_VIRTUAL_TERMINAL_PROCESSING); false for a file or a pipe, and for a console that
+// cannot process them.
+bool IsInteractiveTerminal(std::FILE* stream);
