@@ -40,7 +40,7 @@ TEST_F(CliCheck, FamilyAReadsEveryVersionAndAcceptsSameMajorMinor)
     EXPECT_EQ(run.Cell("Dashboard", "currentVersion"), "16.200.10.01.00");
     EXPECT_EQ(run.json["router"]["ip"], "127.0.0.1");
     EXPECT_EQ(run.json["upgradeRan"], false);
-    EXPECT_NE(run.err.find("Download log: " + CliPath(m_Dir / "KivUpgradeLog.txt")), std::string::npos);
+    EXPECT_NE(run.err.find("Download log: " + CliPath(m_Dir / "KivUpgradeLog.txt")), std::string::npos) << run.err;
 
     std::string transcript = Transcript();
     EXPECT_EQ(kivtest::CountOf(transcript, "\"name\":\"discovery\""), 2); // request and reply

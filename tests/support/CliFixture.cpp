@@ -1,6 +1,7 @@
 #include "tests/support/CliFixture.h"
 
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 
 #include "tests/support/Files.h"
@@ -60,6 +61,11 @@ std::string CliFixture::CliPath(const std::string& path)
     return windows;
 }
 
+std::string CliFixture::CliFile(const std::string& dir, const std::string& name)
+{
+    return dir + (WindowsCli() ? "\\" : "/") + name;
+}
+
 void CliFixture::SetUpTestSuite() { ASSERT_TRUE(SampleSet::Shared().Ok()) << SampleSet::Shared().Error(); }
 
 void CliFixture::TearDown() { m_Sim.ExpectCleanExit(); }
@@ -101,8 +107,12 @@ Process::Env CliFixture::CliEnv() const
     Process::Env env = {{"TMPDIR", m_Dir.Path()},    {"XDG_STATE_HOME", m_Dir / "state"},
                         {"KIV_TIME_SCALE", Scale()}, {"KIV_DISCOVERY_TARGETS", ""},
                         {"KIV_ROUTER_PORT", ""},     {"KIV_TELNET_PORT", ""}};
-    if (WindowsCli())
+    if (WindowsCli()) {
+        // Wine finds the session's server through TMPDIR: with another one, a program
+        // would start a server of its own on the same prefix.
+        env.erase("TMPDIR");
         env["KIV_WINE_TEMP"] = CliPath(m_Dir.Path());
+    }
     for (const auto& [name, value] : m_ExtraEnv)
         env[name] = value;
     return env;
@@ -114,6 +124,10 @@ CliRun CliFixture::Finish(Process& cli, std::chrono::seconds limit)
     run.exitCode = cli.Wait(limit);
     run.out = cli.Out();
     run.err = cli.Err();
+    if (WindowsCli()) {
+        for (std::string* text : {&run.out, &run.err})
+            *text = std::regex_replace(*text, std::regex("\r\n"), "\n");
+    }
     run.json = nlohmann::json::parse(run.out, nullptr, false);
     if (run.json.is_discarded())
         run.json = nlohmann::json();

@@ -36,6 +36,9 @@ protected:
     static bool WindowsCli();
     // `path` (absolute, on this side) as the program under test writes it.
     static std::string CliPath(const std::string& path);
+    // The file `name` in the directory `dir` given to the program under test, as it names it
+    // (a Windows program adds a backslash).
+    static std::string CliFile(const std::string& dir, const std::string& name);
 
     // The sample images of family "a" or "b".
     static std::string Samples(const std::string& family);
@@ -51,11 +54,12 @@ protected:
 
     // The command line for `command` against the simulator (with --images when given).
     std::vector<std::string> CliArgs(const std::string& command, const std::string& images, bool json = true) const;
-    // The environment: TMPDIR (KIV_WINE_TEMP for a Windows program) is the test's directory
+    // The environment: TMPDIR (KIV_WINE_TEMP, for a Windows program) is the test's directory
     // (and the history's state directory below it), the router overrides are removed; then
     // m_ExtraEnv over it.
     Process::Env CliEnv() const;
-    // Waits for a started kivupgrade-cli and collects its run.
+    // Waits for a started kivupgrade-cli and collects its run (the CR LF line ends of a
+    // Windows program read as LF).
     CliRun Finish(Process& cli, std::chrono::seconds limit);
     // Runs `argv` (kivupgrade-cli and its arguments, perhaps behind a command that runs it
     // elsewhere) to its end, in CliEnv() changed by `env` (an empty value removes).
