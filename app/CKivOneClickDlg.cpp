@@ -92,7 +92,8 @@ void CKivOneClickDlg::SetRouterOverrides(const RouterOverrides& overrides)
 
 void CKivOneClickDlg::SetImageDirectory(const std::string& dir)
 {
-    m_strImageDir = WithTrailingSeparator(dir);
+    // Shown and logged as the system writes paths ("C:\\Images\\" for "C:/Images" on Windows).
+    m_strImageDir = WithTrailingSeparator(Utf8FromPath(PathFromUtf8(dir).make_preferred()));
     m_bIgnoreEmbedded = true;
 }
 
@@ -422,7 +423,7 @@ bool CKivOneClickDlg::LoadImagesFrom(const std::string& dir, int& counted)
     std::error_code ec;
     for (std::filesystem::directory_iterator it(PathFromUtf8(dir), ec), end; !ec && it != end; it.increment(ec)) {
         if (it->is_regular_file(ec) && HasBinExtension(it->path()))
-            files.push_back(Utf8FromPath(it->path()));
+            files.push_back(Utf8FromPath(std::filesystem::path(it->path()).make_preferred()));
     }
     std::sort(files.begin(), files.end());
 

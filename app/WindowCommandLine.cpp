@@ -7,7 +7,9 @@
 #include <system_error>
 
 #include "app/CModuleVersion.h"
+#ifndef _WIN32
 #include "app/VersionResource.h"
+#endif
 #include "wire/RouterAddress.h"
 
 namespace {
@@ -142,7 +144,12 @@ std::string WindowVersionText()
 {
     CModuleVersion version;
     std::string text = "kivupgrade";
-    if (version.LoadVersionData(KivVersionResourceData(), KivVersionResourceSize()))
+#ifdef _WIN32
+    const bool loaded = version.GetFileVersionInfo(std::string()); // the program's own resource
+#else
+    const bool loaded = version.LoadVersionData(KivVersionResourceData(), KivVersionResourceSize());
+#endif
+    if (loaded)
         text += " " + version.GetValue("ProductVersion");
     return text;
 }

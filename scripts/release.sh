@@ -19,8 +19,8 @@
 # --maintainer   the packages' maintainer (default $DEBFULLNAME <$DEBEMAIL> when set)
 # --no-deps      do not install missing Debian packages first (scripts/deps.sh)
 # --windows      kivupgrade-VERSION-windows-x64.zip: the Windows programs built so far
-#                (scripts/build-windows.sh: kivimage.exe, and kivupgrade-cli.exe once it
-#                builds), the images beside them, README.txt, the licence and the Wireshark
+#                (scripts/build-windows.sh: kivupgrade-cli.exe and kivimage.exe), the
+#                images beside them, README.txt, the licence and the Wireshark
 #                dissector. The images are verified as above, with the main build's
 #                kivimage. The programs carry the project's version, and so does the zip
 #                (--version may only repeat it; --embed is still to come on Windows)
@@ -69,7 +69,7 @@ if [ -n "$version" ] && ! [[ $version =~ ^[0-9][A-Za-z0-9.+~]*$ ]]; then
   usage_error "--version $version: a version starts with a digit and holds only letters, digits and . + ~"
 fi
 if [ "$windows" = 1 ]; then
-  [ "$embed" = 0 ] || usage_error "--embed: the Windows programs that would carry the images (the command line and the window) are still to come"
+  [ "$embed" = 0 ] || usage_error "--embed: the Windows programs cannot carry the images yet; release them beside the programs"
   project_version=$(sed -n 's/^project(KivUpgrade VERSION \([^ ]*\) .*$/\1/p' "$root/CMakeLists.txt")
   if [ -n "$version" ] && [ "$version" != "$project_version" ]; then
     usage_error "--version $version: the Windows programs carry the project's version, $project_version"

@@ -9,13 +9,12 @@
 #include <thread>
 #include <vector>
 
-#include <poll.h>
-
 #include "app/CKivOneClickDlg.h"
 #include "engine/CRouterSession.h"
 #include "engine/ComponentEntry.h"
 #include "images/CSampleImage.h"
 #include "platform/Clock.h"
+#include "platform/Utf8Path.h"
 #include "tests/app/FakeView.h"
 #include "tests/support/Files.h"
 #include "tests/support/SampleSet.h"
@@ -64,8 +63,10 @@ protected:
     }
 
     TempDir m_Dir;
-    // The download log of the test's own, which no other test program appends to.
-    kivtest::ScopedEnv m_TempDirectory{"TMPDIR", m_Dir.Path()};
+    // The download log of the test's own, which no other test program appends to, in a folder
+    // whose name has spaces and letters outside ASCII.
+    TempDir m_LogDir{"kiv log Ünï ✓"};
+    kivtest::ScopedEnv m_TempDirectory{kivtest::TEMP_DIRECTORY_VARIABLE, m_LogDir.Path()};
     kivtest::SilentPort m_NoRouter; // nothing answers there
     const uint16_t m_nPort = m_NoRouter.Port();
     ComponentEntry m_Table[COMPONENT_COUNT];
@@ -123,19 +124,24 @@ TEST_F(DialogTest, CheckWithoutImagesFailsAndFocusesCheck)
 TEST_F(DialogTest, FindImageFilesDuplicateUnknownAndNone)
 {
     const std::string samples = Samples();
+    auto copy = [&](const std::string& image, const std::string& to) {
+        fs::copy_file(PathFromUtf8(samples + "/a/" + image), PathFromUtf8(to));
+    };
+    // A folder name with spaces and letters outside ASCII, found, listed and logged as it is.
+    const std::string mixed = m_Dir / "mixed Ünï ✓";
     fs::create_directories(m_Dir / "dup");
-    fs::create_directories(m_Dir / "mixed");
+    fs::create_directories(PathFromUtf8(mixed));
     fs::create_directories(m_Dir / "junk");
-    fs::copy_file(samples + "/a/app.bin", m_Dir / "dup/a1.bin");
-    fs::copy_file(samples + "/a/app.bin", m_Dir / "dup/a2.bin");
-    fs::copy_file(samples + "/a/boot.bin", m_Dir / "dup/0boot.bin");
-    for (const char* dir : {"mixed", "junk"}) {
-        std::ofstream junk(m_Dir / (std::string(dir) + "/junk.bin"), std::ios::binary);
+    copy("app.bin", m_Dir / "dup/a1.bin");
+    copy("app.bin", m_Dir / "dup/a2.bin");
+    copy("boot.bin", m_Dir / "dup/0boot.bin");
+    for (const std::string& dir : {mixed, m_Dir / "junk"}) {
+        std::ofstream junk(PathFromUtf8(dir + "/junk.bin"), std::ios::binary);
         junk << std::string(300, '\x5a');
     }
-    fs::copy_file(samples + "/a/boot.bin", m_Dir / "mixed/boot.bin");
-    fs::copy_file(samples + "/a/firmware.bin", m_Dir / "mixed/firmware.BIN");
-    fs::copy_file(samples + "/a/app.bin", m_Dir / "mixed/app.txt");
+    copy("boot.bin", mixed + "/boot.bin");
+    copy("firmware.bin", mixed + "/firmware.BIN");
+    copy("app.bin", mixed + "/app.txt");
 
     MakeDialog(m_Dir / "dup");
     EXPECT_FALSE(m_pDlg->FindImageFiles());
@@ -143,7 +149,7 @@ TEST_F(DialogTest, FindImageFilesDuplicateUnknownAndNone)
     EXPECT_TRUE(m_Table[COMPONENT_BOOT].m_Image.IsValid());
     EXPECT_EQ(fs::path(m_Table[COMPONENT_APP].m_Image.GetPath()).filename(), "a1.bin"); // the first stays
 
-    MakeDialog(m_Dir / "mixed");
+    MakeDialog(mixed);
     EXPECT_TRUE(m_pDlg->FindImageFiles());
     EXPECT_TRUE(m_Table[COMPONENT_BOOT].m_Image.IsValid());
     EXPECT_TRUE(m_Table[COMPONENT_FIRMWARE].m_Image.IsValid());
@@ -152,21 +158,20 @@ TEST_F(DialogTest, FindImageFilesDuplicateUnknownAndNone)
     // ... it is named once, however often the search runs.
     EXPECT_TRUE(m_pDlg->FindImageFiles());
     ASSERT_EQ(m_View.Notices().size(), 1u);
-    EXPECT_EQ(
-        m_View.Notices()[0].rfind("This file is not an upgrade image and is not used: " + m_Dir / "mixed/junk.bin", 0),
-        0u);
-    EXPECT_EQ(kivtest::CountOf(LoggedText(), m_Dir / "mixed/junk.bin"), 1);
+    const std::string junk = kivtest::NativePath(mixed + "/junk.bin");
+    EXPECT_EQ(m_View.Notices()[0].rfind("This file is not an upgrade image and is not used: " + junk, 0), 0u);
+    EXPECT_EQ(kivtest::CountOf(LoggedText(), junk), 1);
 
     // A damaged image takes its component's entry as a problem: it counts as found (no
     // "No valid .bin file"), and a second file of that type is one too many.
     fs::create_directories(m_Dir / "damaged");
-    fs::copy_file(samples + "/a/app.bin", m_Dir / "damaged/app.bin");
+    copy("app.bin", m_Dir / "damaged/app.bin");
     ASSERT_TRUE(kivtest::FlipByte(m_Dir / "damaged/app.bin", 400));
     MakeDialog(m_Dir / "damaged");
     EXPECT_TRUE(m_pDlg->FindImageFiles());
     EXPECT_FALSE(m_Table[COMPONENT_APP].m_Image.IsValid());
     EXPECT_EQ(m_Table[COMPONENT_APP].m_ImageProblem, "part 0 block 0: checksum mismatch");
-    fs::copy_file(samples + "/a/app.bin", m_Dir / "damaged/app2.bin");
+    copy("app.bin", m_Dir / "damaged/app2.bin");
     EXPECT_FALSE(m_pDlg->FindImageFiles());
     EXPECT_EQ(m_View.Warnings().back(), "Two or more .bin files with the same type exist");
 

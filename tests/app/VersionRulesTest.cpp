@@ -2,6 +2,8 @@
 
 #include "app/CVersionCheck.h"
 #include "app/RouterOverrides.h"
+#include "engine/ComponentEntry.h"
+#include "tests/support/TestComponentTable.h"
 
 namespace {
 
@@ -75,6 +77,29 @@ TEST(RouterOverrides, DefaultsAreTheLan)
     EXPECT_EQ(FormatIpv4(o.targets[1]), "255.255.255.255");
     EXPECT_EQ(o.routerPort, 1280);
     EXPECT_EQ(o.telnetPort, 23);
+}
+
+// The line about rows already at their image's version: every row, some rows, none. A row
+// without an image (not found, or damaged) takes no part.
+TEST(UpgradeHistory, UpToDateSummaryNamesWhatAnUpgradeWouldWriteAgain)
+{
+    kivtest::TestComponentTable images;
+    ASSERT_TRUE(images.Load({COMPONENT_BOOT, COMPONENT_FIRMWARE}));
+    ComponentEntry* table = images.Get();
+    for (int i = 0; i < COMPONENT_COUNT; ++i)
+        table[i].m_TypeName = "T" + std::to_string(i);
+    auto rows = [](bool boot, bool firmware) {
+        std::vector<CheckRow> list(3);
+        list[0] = {COMPONENT_BOOT, boot, true, "", ""};
+        list[1] = {COMPONENT_APP, false, false, "", "damaged"};
+        list[2] = {COMPONENT_FIRMWARE, firmware, true, "", ""};
+        return list;
+    };
+    EXPECT_EQ(CVersionCheck::UpToDateSummary(rows(true, true), table),
+              "The router already has every image's version; an upgrade would write them again.");
+    EXPECT_EQ(CVersionCheck::UpToDateSummary(rows(false, true), table),
+              "Already at their image's version: T7; an upgrade would write them again too.");
+    EXPECT_EQ(CVersionCheck::UpToDateSummary(rows(false, false), table), "");
 }
 
 } // namespace

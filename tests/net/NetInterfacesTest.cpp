@@ -25,6 +25,7 @@ TEST(NetInterfacesTest, SubnetsNamesAndDescriptions)
     NetInterface wifi = Entry("wlan0", {192, 168, 1, 50}, 24);
     NetInterface wide = Entry("eth2", {10, 1, 2, 3}, 23);
     wide.running = false;
+    wide.adapterName = "{5E1D0A2C-0000-4000-8000-00000000E7E2}"; // Windows: found by either name
     CNetInterfaces list({wifi, wide, Entry("eth3", {192, 168, 1, 7}, 24, false)}, {"eth9"});
 
     EXPECT_TRUE(wifi.Contains({192, 168, 1, 255}));
@@ -42,6 +43,8 @@ TEST(NetInterfacesTest, SubnetsNamesAndDescriptions)
     EXPECT_EQ(list.Find("eth9"), nullptr);
     EXPECT_FALSE(list.Exists("eth")); // whole names only
     ASSERT_NE(list.Find("eth2"), nullptr);
+    EXPECT_EQ(list.Find(wide.adapterName), list.Find("eth2"));
+    EXPECT_EQ(list.Find(""), nullptr); // no adapter name is no name
     // Only interfaces that are up count as being on a subnet.
     const auto on = list.OnSubnetOf({192, 168, 1, 255});
     ASSERT_EQ(on.size(), 1u);

@@ -2,20 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+
+#include "platform/Utf8Path.h"
 
 namespace kivtest {
 
 std::string ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string ReadRequiredFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) {
         ADD_FAILURE() << path << " cannot be read: it was never written";
         return std::string();
@@ -25,7 +28,7 @@ std::string ReadRequiredFile(const std::string& path)
 
 bool WriteFile(const std::string& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
@@ -37,7 +40,7 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
 
 bool FlipByte(const std::string& path, size_t offset, uint8_t mask)
 {
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::fstream file(PathFromUtf8(path), std::ios::in | std::ios::out | std::ios::binary);
     file.seekg(static_cast<std::streamoff>(offset));
     char c = 0;
     file.get(c);
@@ -54,6 +57,14 @@ int CountOf(const std::string& text, const std::string& what)
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
         ++n;
     return n;
+}
+
+std::string NativePath(std::string path)
+{
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
 }
 
 } // namespace kivtest

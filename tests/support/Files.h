@@ -26,4 +26,8 @@ bool FlipByte(const std::string& path, size_t offset, uint8_t mask = 0x5A);
 // How often `what` occurs in `text` (occurrences do not overlap).
 int CountOf(const std::string& text, const std::string& what);
 
+// `path` written with the system's own separator: every '/' a '\\' on Windows; as it is on
+// POSIX. Lets one table of expected paths serve both systems.
+std::string NativePath(std::string path);
+
 } // namespace kivtest

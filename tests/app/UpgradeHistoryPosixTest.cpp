@@ -1,4 +1,5 @@
-// The upgrade history's file, its lines, and the check's line about what is up to date.
+// The upgrade history's file and its lines, where the POSIX rules place it: modes, links and
+// the XDG state directory (Windows: tests/platform/FilesWin32Test.cpp).
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -8,13 +9,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/CVersionCheck.h"
 #include "app/UpgradeHistory.h"
-#include "engine/ComponentEntry.h"
 #include "tests/support/Files.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/TestComponentTable.h"
 
 namespace {
 
@@ -101,29 +99,6 @@ TEST(UpgradeHistory, TheFileFollowsTheStateDirectoryRules)
     using namespace std::chrono;
     EXPECT_EQ(UtcTimestamp(system_clock::time_point{}), "1970-01-01T00:00:00Z");
     EXPECT_EQ(UtcTimestamp(system_clock::time_point{seconds{1709251199}}), "2024-02-29T23:59:59Z");
-}
-
-// The line about rows already at their image's version: every row, some rows, none. A row
-// without an image (not found, or damaged) takes no part.
-TEST(UpgradeHistory, UpToDateSummaryNamesWhatAnUpgradeWouldWriteAgain)
-{
-    kivtest::TestComponentTable images;
-    ASSERT_TRUE(images.Load({COMPONENT_BOOT, COMPONENT_FIRMWARE}));
-    ComponentEntry* table = images.Get();
-    for (int i = 0; i < COMPONENT_COUNT; ++i)
-        table[i].m_TypeName = "T" + std::to_string(i);
-    auto rows = [](bool boot, bool firmware) {
-        std::vector<CheckRow> list(3);
-        list[0] = {COMPONENT_BOOT, boot, true, "", ""};
-        list[1] = {COMPONENT_APP, false, false, "", "damaged"};
-        list[2] = {COMPONENT_FIRMWARE, firmware, true, "", ""};
-        return list;
-    };
-    EXPECT_EQ(CVersionCheck::UpToDateSummary(rows(true, true), table),
-              "The router already has every image's version; an upgrade would write them again.");
-    EXPECT_EQ(CVersionCheck::UpToDateSummary(rows(false, true), table),
-              "Already at their image's version: T7; an upgrade would write them again too.");
-    EXPECT_EQ(CVersionCheck::UpToDateSummary(rows(false, false), table), "");
 }
 
 } // namespace
