@@ -54,6 +54,7 @@ void CSocketGate::RunExclusive(const std::function<void(Exclusive&)>& change)
     if (ex.changed) {
         ++m_Generation;
         m_bShutDown = false;
+        m_ShutDownEvent.Reset();
     }
     m_bChanging = false;
     m_Changed.notify_all();
@@ -76,8 +77,10 @@ bool CSocketGate::WasShutDown(uint64_t generation) const
 void CSocketGate::MarkShutDown(uint64_t generation)
 {
     std::lock_guard lock(m_Mutex);
-    if (generation == m_Generation)
+    if (generation == m_Generation) {
         m_bShutDown = true;
+        m_ShutDownEvent.Set();
+    }
 }
 
 void CSocketGate::BeginAbort()

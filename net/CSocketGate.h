@@ -75,8 +75,12 @@ public:
     const CWsaEvent& WakeEvent() const { return m_Wake; }
     // True when Shutdown was called on the socket of `generation`.
     bool WasShutDown(uint64_t generation) const;
-    // Marks the socket of `generation` as shut down by this side.
+    // Marks the socket of `generation` as shut down by this side and sets ShutDownEvent().
     void MarkShutDown(uint64_t generation);
+    // Set from the shutdown of the current socket until the socket changes. Readers wait on
+    // it beside the socket: Winsock (and Wine's in particular) may leave a receive that is
+    // already waiting pending after shutdown(), and a read must not outlive our own shutdown.
+    const CWsaEvent& ShutDownEvent() const { return m_ShutDownEvent; }
 
 private:
     mutable std::mutex m_Mutex;
@@ -90,4 +94,5 @@ private:
     bool m_bShutDown = false;
     CWsaEvent m_Wake;
     CWsaEvent m_Abort;
+    CWsaEvent m_ShutDownEvent;
 };

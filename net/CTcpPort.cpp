@@ -169,7 +169,8 @@ bool CTcpPort::Read(void* buffer, uint32_t size, uint32_t* count, uint32_t timeo
     }
     const SocketTransfer received = ReceiveOnSocket(use.Socket(), buffer, size, deadline,
                                                     {{&m_PurgeEvent, WaitCode::Purged},
-                                                     {&m_Socket.WakeEvent(), SocketError(SocketErrc::Cancelled)}});
+                                                     {&m_Socket.WakeEvent(), SocketError(SocketErrc::Cancelled)},
+                                                     {&m_Socket.ShutDownEvent(), SocketError(SocketErrc::ShutDown)}});
     const uint64_t generation = use.Generation();
     use.Leave();
     if (received.error)
@@ -193,6 +194,8 @@ bool CTcpPort::ReceiveFailed(const SocketTransfer& transfer, uint64_t generation
         Trace("CTcpPort%d::Read - %s timed out\n", TraceId(), SocketCalls().wait);
     } else if (error == SocketError(SocketErrc::Cancelled)) {
         Trace("CTcpPort%d::Read - the socket was closed or replaced by another thread\n", TraceId());
+    } else if (error == SocketError(SocketErrc::ShutDown)) {
+        Trace("CTcpPort%d::Read - the socket was shut down by this side\n", TraceId());
     } else if (error == SocketError(SocketErrc::ConnectionReset) ||
                (!transfer.waited && error == SocketError(SocketErrc::ConnectionAborted))) {
         Trace("CTcpPort%d::Read - TCP连接被中断 (%s error %d), reconnecting\n", TraceId(), error.category().name(),

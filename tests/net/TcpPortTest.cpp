@@ -252,28 +252,49 @@ TEST(TcpPort, ResetDuringReadReconnects)
     EXPECT_EQ(b, 'r');
 }
 
+// Reads without a time-out on another thread once `ready` is set (so that, when the test
+// waits for `ready`, the read is almost always already waiting on the socket).
+struct InfiniteReader {
+    std::atomic<bool> ready{false};
+    bool result = true;
+    std::thread thread;
+
+    explicit InfiniteReader(CTcpPort& port)
+        : thread([this, &port] {
+              char b;
+              uint32_t count = 0;
+              ready = true;
+              result = port.Read(&b, 1, &count, INFINITE);
+          })
+    {
+        EXPECT_TRUE(WaitFor([this] { return ready.load(); }));
+    }
+    bool Result()
+    {
+        thread.join();
+        return result;
+    }
+};
+
 TEST(TcpPort, CloseAndShutdownFromAnotherThreadEndAnInfiniteRead)
 {
     Connected c;
-    uint32_t count = 0;
-    bool result = true;
-    std::thread reader([&] {
-        char b;
-        result = c.port.Read(&b, 1, &count, INFINITE);
-    });
+    // Shutdown ends a read that waits (Wine leaves such a receive pending) and one that
+    // follows it.
+    InfiniteReader waiting(c.port);
     EXPECT_TRUE(c.port.Shutdown());
-    reader.join();
-    EXPECT_FALSE(result);
+    EXPECT_FALSE(waiting.Result());
+    EXPECT_EQ(c.port.LastError(), SocketError(SocketErrc::ShutDown));
+    InfiniteReader following(c.port);
+    EXPECT_FALSE(following.Result());
+    EXPECT_EQ(c.port.LastError(), SocketError(SocketErrc::ShutDown));
 
+    // The next connection is not shut down; Close ends a read on it.
     ASSERT_TRUE(c.port.Open());
     CSocketHandle second = c.listener.Accept();
-    std::thread reader2([&] {
-        char b;
-        result = c.port.Read(&b, 1, &count, INFINITE);
-    });
+    InfiniteReader closed(c.port);
     EXPECT_TRUE(c.port.Close());
-    reader2.join();
-    EXPECT_FALSE(result);
+    EXPECT_FALSE(closed.Result());
     EXPECT_FALSE(c.port.IsOpen());
 }
 
