@@ -2,10 +2,10 @@
 // gives the same results as the Linux kivupgrade-cli for the same scenario: the same exit
 // code, rows and JSON document (timings and the way each system writes a path aside), and
 // the same sequence of events on the simulator's side, whose strict run judges the wire.
+#include <filesystem>
 #include <regex>
 
 #include "tests/support/CliFixture.h"
-#include "tests/support/Files.h"
 #include "tests/support/SimFixture.h"
 
 using kivtest::CliFixture;

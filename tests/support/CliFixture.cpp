@@ -1,5 +1,6 @@
 #include "tests/support/CliFixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -54,16 +55,16 @@ std::string CliFixture::CliPath(const std::string& path)
         return path;
     // Wine's drive Z: is the root of this side's file system.
     std::string windows = "Z:" + path;
-    for (char& c : windows) {
-        if (c == '/')
-            c = '\\';
-    }
+    std::replace(windows.begin(), windows.end(), '/', '\\');
     return windows;
 }
 
 std::string CliFixture::CliFile(const std::string& dir, const std::string& name)
 {
-    return dir + (WindowsCli() ? "\\" : "/") + name;
+    std::string path = dir + "/" + name;
+    if (WindowsCli())
+        std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
 }
 
 void CliFixture::SetUpTestSuite() { ASSERT_TRUE(SampleSet::Shared().Ok()) << SampleSet::Shared().Error(); }

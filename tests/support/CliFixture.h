@@ -37,7 +37,7 @@ protected:
     // `path` (absolute, on this side) as the program under test writes it.
     static std::string CliPath(const std::string& path);
     // The file `name` in the directory `dir` given to the program under test, as it names it
-    // (a Windows program adds a backslash).
+    // (a Windows program writes the system's separator, the backslash, throughout).
     static std::string CliFile(const std::string& dir, const std::string& name);
 
     // The sample images of family "a" or "b".
