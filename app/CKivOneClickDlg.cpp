@@ -478,6 +478,34 @@ int CKivOneClickDlg::MinimumWidth(int frameWidth) { return 2 * frameWidth + 430;
 
 int CKivOneClickDlg::MinimumHeight(int captionHeight, int frameHeight) { return captionHeight + 2 * frameHeight + 62; }
 
+std::vector<std::string> CKivOneClickDlg::ColumnTexts(int column)
+{
+    // The engine's status and result texts (string ids 102 to 132), "Waiting for the
+    // upgrade" (155), and the widest version the version columns show.
+    constexpr uint32_t FIRST_ENGINE_TEXT = 102;
+    constexpr uint32_t LAST_ENGINE_TEXT = 132;
+    constexpr uint32_t IDS_WAITING_UPGRADE = 155;
+    constexpr const char* WIDE_VERSION = "16.200.11.01.00";
+    if (column < 0 || column >= IComponentList::COLUMN_COUNT)
+        return {};
+    std::vector<std::string> texts{LoadStringResource(COLUMNS[column].headerId)};
+    switch (column) {
+    case IComponentList::COL_TYPE:
+        for (uint32_t id : COMPONENT_TYPE_NAME_IDS)
+            texts.push_back(LoadStringResource(id));
+        break;
+    case IComponentList::COL_CURRENT:
+    case IComponentList::COL_UPGRADE: texts.emplace_back(WIDE_VERSION); break;
+    case IComponentList::COL_STATUS:
+        texts.push_back(LoadStringResource(IDS_WAITING_UPGRADE));
+        for (uint32_t id = FIRST_ENGINE_TEXT; id <= LAST_ENGINE_TEXT; ++id)
+            texts.push_back(LoadStringResource(id) + CUpgradeEngine::FormatElapsed(0) + "...");
+        break;
+    default: break;
+    }
+    return texts;
+}
+
 int CKivOneClickDlg::FitColumnWidth(int onesWidth, int contentsWidth, int contentsAndHeaderWidth)
 {
     return std::max({onesWidth, contentsWidth, contentsAndHeaderWidth});

@@ -159,6 +159,10 @@ public:
     // contents, and the width fitted to contents and header.
     static int FitColumnWidth(int onesWidth, int contentsWidth, int contentsAndHeaderWidth);
     static const KivColumnSpec COLUMNS[5];
+    // The texts column `column` must show whole at the window's first size: its header, the
+    // component names (type), the widest version (the version columns), and every status the
+    // check and the upgrade write, with a time and "..." (status).
+    static std::vector<std::string> ColumnTexts(int column);
 
     // ---- state ---------------------------------------------------------------------------
     bool IsCheckRunning() const { return m_bCheckRunning.load(); }

@@ -6,10 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/CKivOneClickDlg.h"
 #include "app/CModuleVersion.h"
-#ifndef _WIN32
-#include "app/VersionResource.h"
-#endif
+#include "platform/Clock.h"
 #include "wire/RouterAddress.h"
 
 namespace {
@@ -144,12 +143,7 @@ std::string WindowVersionText()
 {
     CModuleVersion version;
     std::string text = "kivupgrade";
-#ifdef _WIN32
-    const bool loaded = version.GetFileVersionInfo(std::string()); // the program's own resource
-#else
-    const bool loaded = version.LoadVersionData(KivVersionResourceData(), KivVersionResourceSize());
-#endif
-    if (loaded)
+    if (version.GetFileVersionInfo(""))
         text += " " + version.GetValue("ProductVersion");
     return text;
 }
@@ -210,6 +204,8 @@ int HandleWindowCommandLine(int argc, char** argv, WindowOptions& options)
     std::fputs(parsed.output.c_str(), stdout);
     std::fputs(parsed.error.c_str(), stderr);
     options = parsed.options;
+    if (options.timeScale > 0)
+        SetTimeScale(options.timeScale);
     return parsed.status;
 }
 
@@ -230,4 +226,17 @@ RouterOverrides WindowRouterOverrides(const WindowOptions& options, std::string*
     if (options.timeScale > 0)
         overrides.timeScaleAnyRouter = true;
     return overrides;
+}
+
+bool ApplyWindowOptions(const WindowOptions& options, CKivOneClickDlg& dlg, std::string& notes, std::string& error)
+{
+    RouterOverrides overrides = WindowRouterOverrides(options, &notes);
+    if (!options.imagesDir.empty())
+        dlg.SetImageDirectory(options.imagesDir);
+    else if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir != nullptr && *dir != '\0')
+        dlg.SetImageDirectory(dir);
+    if (!UseInterface(overrides, &error))
+        return false;
+    dlg.SetRouterOverrides(overrides);
+    return true;
 }

@@ -7,6 +7,8 @@
 
 #include "app/RouterOverrides.h"
 
+class CKivOneClickDlg;
+
 // The desktop program's own command-line options, read before the window system is opened
 // so that --help, --version and a usage error need no display. They are the command line's
 // router options: --target, --router-port, --telnet-port, --images, --interface and
@@ -44,11 +46,18 @@ std::string WindowVersionText();
 // Reads `arguments` (the first is the program itself).
 WindowCommandLine ParseWindowCommandLine(const std::vector<std::string>& arguments);
 
-// ParseWindowCommandLine on main's arguments; prints what it says. Returns -1 when the
-// program should go on starting (with `options` filled), else the exit status.
+// ParseWindowCommandLine on main's arguments; prints what it says and puts --time-scale in
+// force. Returns -1 when the program should go on starting (with `options` filled), else the
+// exit status.
 int HandleWindowCommandLine(int argc, char** argv, WindowOptions& options);
 
 // The router overrides of the environment (KIV_DISCOVERY_TARGETS, ...), then the options
 // over them, as the command line combines them. Problems with the environment's values go
 // to `problems`.
 RouterOverrides WindowRouterOverrides(const WindowOptions& options, std::string* problems = nullptr);
+
+// Sets the controller up as a window starts: the router overrides (WindowRouterOverrides),
+// the image directory (--images, else KIV_IMAGE_DIR for development and demo runs) and the
+// interface every socket is tied to. Problems with the environment's values go to `notes`;
+// false, with `error`, when the interface cannot be used. Every window program's start.
+bool ApplyWindowOptions(const WindowOptions& options, CKivOneClickDlg& dlg, std::string& notes, std::string& error);

@@ -9,9 +9,8 @@
 # Linux-only. A folder may be built in part by listing its files in KIV_WINDOWS_SOURCES_<dir>;
 # none is at present.
 set(KIV_WINDOWS_FOLDERS platform log res wire images net diag engine app cli tools/kivimage)
-# The Win32 window (win/) builds its controls and services now; kivupgrade.exe itself is
-# linked once app/, engine/ and net/ build whole for Windows: then set this ON.
-set(KIV_WINDOWS_WINDOW_PROGRAM OFF)
+# The Win32 window (win/): its controls, its services and kivupgrade.exe itself.
+set(KIV_WINDOWS_WINDOW_PROGRAM ON)
 # Test folders and test programs built for Windows. Left out: the suites that drive the
 # virtual router (engine_upgrade_test, engine_fault_test, engine_image_change_test,
 # test_app_router), which is a Linux program, and of tests/cli the end-to-end runs of the

@@ -95,8 +95,10 @@ fi
 export WINEPREFIX="$prefix"
 if [ "$session" = 1 ]; then
   # One wineserver for the whole session, started before any program: two programs started
-  # together would otherwise race to start it, and one of them fails.
-  wineserver -p || fail "wineserver did not start in $prefix"
+  # together would otherwise race to start it, and one of them fails. It stays 30 s after
+  # its last program, not for ever: a session killed outright (ctest's time-out kills the
+  # processes, so no trap runs) leaves no server behind.
+  wineserver -p30 || fail "wineserver did not start in $prefix"
   "$@"
 else
   wine "$@"

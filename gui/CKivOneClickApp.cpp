@@ -4,7 +4,6 @@
 #include <QMessageBox>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/CKivOneClickDlg.h"
 #include "app/TimeScaleRule.h"
@@ -37,23 +36,16 @@ void CKivOneClickApp::ReportUnguardedStart(const CSingleInstanceGuard& guard)
 
 bool CKivOneClickApp::ApplyOptions(CKivOneClickDlg& dlg) const
 {
-    // The environment first, then the command line's options over it.
     std::string problems;
-    RouterOverrides overrides = WindowRouterOverrides(m_Options, &problems);
+    std::string problem;
+    const bool usable = ApplyWindowOptions(m_Options, dlg, problems, problem);
     if (!problems.empty())
         std::fprintf(stderr, "kivupgrade: %s\n", problems.c_str());
-    if (!m_Options.imagesDir.empty())
-        dlg.SetImageDirectory(m_Options.imagesDir);
-    else if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir && *dir)
-        dlg.SetImageDirectory(dir); // development and demo runs
-    std::string problem;
-    if (!UseInterface(overrides, &problem)) {
+    if (!usable) {
         std::fprintf(stderr, "kivupgrade: --interface: %s\n", problem.c_str());
         ShowStartupWarning("--interface: " + problem);
-        return false;
     }
-    dlg.SetRouterOverrides(overrides);
-    return true;
+    return usable;
 }
 
 int CKivOneClickApp::InitInstance()

@@ -43,13 +43,6 @@ constexpr uint32_t HOVER_CAPTION_COLOUR = 0x0000FF;
 // when the desktop's font needs it: see WidthForAllColumns).
 constexpr int DEFAULT_CLIENT_WIDTH = 900;
 constexpr int DEFAULT_CLIENT_HEIGHT = 302;
-// The engine's status and result texts (string ids), the longest of which the status
-// column must show whole at the default size.
-constexpr uint32_t FIRST_ENGINE_TEXT = 102;
-constexpr uint32_t LAST_ENGINE_TEXT = 132;
-constexpr uint32_t IDS_WAITING_UPGRADE = 155;
-// The widest versions the version columns show.
-constexpr const char* WIDE_VERSION = "16.200.11.01.00";
 
 QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 } // namespace
@@ -158,26 +151,14 @@ void CMainWindow::InitColumns()
 
 int CMainWindow::WidthForAllColumns() const
 {
-    auto widest = [this](int width, const std::string& text) {
-        return std::max(width, m_pList->GetStringWidth(text) + CMyListCtrl::CELL_PADDING);
-    };
-    std::array<int, IComponentList::COLUMN_COUNT> widths{};
-    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
-        const KivColumnSpec& spec = CKivOneClickDlg::COLUMNS[i];
-        widths[i] = widest(m_pList->GetStringWidth(std::string(static_cast<size_t>(spec.widthFigure + 2), '1')),
-                           LoadStringResource(spec.headerId));
-    }
-    for (uint32_t id : COMPONENT_TYPE_NAME_IDS)
-        widths[IComponentList::COL_TYPE] = widest(widths[IComponentList::COL_TYPE], LoadStringResource(id));
-    for (int column : {IComponentList::COL_CURRENT, IComponentList::COL_UPGRADE})
-        widths[column] = widest(widths[column], WIDE_VERSION);
-    int& status = widths[IComponentList::COL_STATUS];
-    status = widest(status, LoadStringResource(IDS_WAITING_UPGRADE));
-    for (uint32_t id = FIRST_ENGINE_TEXT; id <= LAST_ENGINE_TEXT; ++id)
-        status = widest(status, LoadStringResource(id) + CUpgradeEngine::FormatElapsed(0) + "...");
     int total = 20 + 2 * m_pList->frameWidth() + m_pList->verticalScrollBar()->sizeHint().width();
-    for (int width : widths)
+    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
+        const std::string ones(static_cast<size_t>(CKivOneClickDlg::COLUMNS[i].widthFigure + 2), '1');
+        int width = m_pList->GetStringWidth(ones);
+        for (const std::string& text : CKivOneClickDlg::ColumnTexts(i))
+            width = std::max(width, m_pList->GetStringWidth(text) + CMyListCtrl::CELL_PADDING);
         total += width;
+    }
     return total;
 }
 

@@ -7,7 +7,6 @@
 #include "app/WindowCommandLine.h"
 #include "gui/CKivOneClickApp.h"
 #include "gui/CStopSignalNotifier.h"
-#include "platform/Clock.h"
 
 namespace {
 
@@ -50,8 +49,6 @@ int main(int argc, char** argv)
     WindowOptions options;
     if (const int status = HandleWindowCommandLine(argc, argv, options); status >= 0)
         return status;
-    if (options.timeScale > 0)
-        SetTimeScale(options.timeScale);
     if (!HasDisplay(options)) {
         std::fputs(
             "kivupgrade: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set); "

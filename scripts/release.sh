@@ -19,8 +19,8 @@
 # --maintainer   the packages' maintainer (default $DEBFULLNAME <$DEBEMAIL> when set)
 # --no-deps      do not install missing Debian packages first (scripts/deps.sh)
 # --windows      kivupgrade-VERSION-windows-x64.zip: the Windows programs built so far
-#                (scripts/build-windows.sh: kivupgrade-cli.exe and kivimage.exe), the
-#                images beside them, README.txt, the licence and the Wireshark
+#                (scripts/build-windows.sh: kivupgrade.exe, kivupgrade-cli.exe and
+#                kivimage.exe), the images beside them, README.txt, the licence and the Wireshark
 #                dissector. The images are verified as above, with the main build's
 #                kivimage. The programs carry the project's version, and so does the zip
 #                (--version may only repeat it; --embed is still to come on Windows)
@@ -173,14 +173,17 @@ if [ "$windows" = 1 ]; then
   # Line ends a Windows editor shows as lines.
   crlf() { sed 's/\r\{0,1\}$/\r/' "$1" >"$2"; }
   programs=
-  for program in kivimage:"builds, inspects and verifies image files" \
+  for program in kivupgrade:"the window: Check, then Upgrade (F1 for help)" \
+                 kivimage:"builds, inspects and verifies image files" \
                  kivupgrade-cli:"the check and the upgrade from a console"; do
     exe=${program%%:*}.exe
     [ -f "$stage/programs/$exe" ] || continue
     cp "$stage/programs/$exe" "$folder/"
     programs+=$(printf '  %-23s %s' "$exe" "${program#*:}")$'\n'
   done
-  [ -f "$folder/kivimage.exe" ] || fail "the Windows build made no kivimage.exe (see $log)"
+  for exe in kivupgrade.exe kivimage.exe; do
+    [ -f "$folder/$exe" ] || fail "the Windows build made no $exe (see $log)"
+  done
   cp "${image_files[@]}" "$folder/"
   cp "$root/tools/wireshark/kivupgrade.lua" "$folder/wireshark/"
   crlf "$root/packaging/copyright" "$folder/COPYRIGHT.txt"

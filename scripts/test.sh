@@ -28,8 +28,8 @@ export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
 export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
 ccache=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # Compilers by full path: the form CMake keeps in its cache, so naming them again each time
-# changes nothing, while another compiler left in a folder is replaced.
-gcc=(-DCMAKE_C_COMPILER="$(command -v gcc)" -DCMAKE_CXX_COMPILER="$(command -v g++)")
+# changes nothing, while another compiler left in a folder is replaced (gcc for the main
+# configuration: scripts/main-options.sh).
 clang=(-DCMAKE_C_COMPILER="$(command -v clang)" -DCMAKE_CXX_COMPILER="$(command -v clang++)")
 jobs=$(nproc)
 every_test_folder=-DKIV_TEST_DIRS=all
@@ -69,9 +69,8 @@ finish() {
 trap finish EXIT
 
 main_configuration() {
-  scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${gcc[@]}" \
-    "${ccache[@]}" -DKIV_SANITIZE= -DKIV_BUILD_FUZZ=OFF -DKIV_BUILD_TESTS=ON -DKIV_BUILD_GUI=ON -DKIV_BUILD_BENCH=ON \
-    "$every_test_folder"
+  source scripts/main-options.sh
+  scripts/build.sh build "${main_options[@]}"
   scripts/ctest-floor.sh main build --output-on-failure -j "$jobs" --timeout 600
 }
 

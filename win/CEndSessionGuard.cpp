@@ -10,8 +10,6 @@ void CEndSessionGuard::SetWindow(HWND window)
 
 void CEndSessionGuard::SetBusy(bool busy)
 {
-    if (busy != m_bBusy)
-        SetThreadExecutionState(busy ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
     m_bBusy = busy;
     if (busy && !m_bReasonGiven && m_hWnd != nullptr)
         m_bReasonGiven = ShutdownBlockReasonCreate(m_hWnd, REASON) != FALSE;

@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
-// Keeps a log-off, a shutdown or sleep from cutting a firmware write short. While the window's
+// Keeps a log-off or a shutdown from cutting a firmware write short. While the window's
 // upgrade runs, the window tells Windows why it must not end ("Writing router firmware",
-// shown on the shutdown screen), refuses to let the session end, and keeps the machine from
-// sleeping. Dialog thread only (the thread that keeps the machine awake).
+// shown on the shutdown screen) and refuses to let the session end. (Sleep is held off by
+// the controller's sleep inhibitor, on the upgrade worker, as in the command line.) Dialog
+// thread only.
 class CEndSessionGuard {
 public:
     static constexpr const wchar_t* REASON = L"Writing router firmware";
@@ -16,8 +17,7 @@ public:
     CEndSessionGuard& operator=(const CEndSessionGuard&) = delete;
 
     void SetWindow(HWND window);
-    // An upgrade started (true) or ended (false): gives or withdraws the reason, and keeps
-    // the machine awake or lets it sleep again.
+    // An upgrade started (true) or ended (false): gives or withdraws the reason.
     void SetBusy(bool busy);
     bool IsBusy() const { return m_bBusy; }
 

@@ -3,9 +3,10 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/CKivOneClickDlg.h"
+#include "app/CSystemAwakeInhibitor.h"
+#include "app/TimeScaleRule.h"
 #include "net/Socket.h"
 #include "platform/SystemError.h"
 #include "platform/WideText.h"
@@ -61,11 +62,23 @@ int CKivOneClickApp::InitInstance(HINSTANCE module)
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
+    if (const std::string notice = TimeScaleNotice(); !notice.empty())
+        std::fprintf(stderr, "kivupgrade: %s\n", notice.c_str());
+
+    CSystemAwakeInhibitor awake; // outlives the dialog, whose controller uses it
     CThemeHelperST theme;
     CMainDialog dialog(&theme);
-    // Development and demo runs may point the window at a directory of images.
-    if (const char* dir = std::getenv("KIV_IMAGE_DIR"); dir != nullptr && *dir != '\0')
-        dialog.Controller().SetImageDirectory(dir);
+    std::string notes;
+    std::string problem;
+    const bool usable = ApplyWindowOptions(m_Options, dialog.Controller(), notes, problem);
+    if (!notes.empty())
+        std::fprintf(stderr, "kivupgrade: %s\n", notes.c_str());
+    if (!usable) {
+        std::fprintf(stderr, "kivupgrade: --interface: %s\n", problem.c_str());
+        ShowStartupWarning("--interface: " + problem);
+        return 2;
+    }
+    dialog.Controller().SetSleepInhibitor(&awake);
     dialog.DoModal(module);
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "platform/WideText.h"
 #include "res/Resources.h"
 #include "win/CHelpCommand.h"
+#include "win/CKivOneClickApp.h"
 #include "win/CListViewBridge.h"
 #include "win/ControllerLog.h"
 #include "win/DialogLayout.h"
@@ -28,6 +29,8 @@ constexpr int IDI_PROGRAM = 128;
 constexpr int IDI_CHECK = 133;
 constexpr int IDI_UPGRADE = 134;
 constexpr COLORREF HOVER_CAPTION_COLOUR = 0x0000FF;
+// Room a list-view cell leaves around its text, at 96 DPI.
+constexpr int CELL_PADDING = 12;
 
 std::wstring ModuleFileName()
 {
@@ -106,7 +109,9 @@ INT_PTR CMainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_INITDIALOG: OnInitDialog(); return TRUE;
     case CDialogThreadQueue::WM_KIV_NOTIFY:
-        if (!m_Queue.IsClosing())
+        // While the session ends the queue is closing (no box waits for an answer), but the
+        // controller still hears how its worker ends.
+        if (!m_Queue.IsClosing() || (m_bSessionEnding && !m_bEnded))
             m_pDlg->OnWorkerNotify(static_cast<int>(wParam));
         SyncBusy();
         return Answer(0);
@@ -155,6 +160,7 @@ void CMainDialog::OnInitDialog()
     UpdateFont();
     m_MinimumSize =
         ScaledMinimumSize(&CKivOneClickDlg::MinimumWidth, &CKivOneClickDlg::MinimumHeight, WindowDpi(m_hWnd));
+    FitFirstSize();
     SaveRestoreWindowPlacement(m_hWnd, false);
     // A time scale other than 1 is never in force unseen.
     const std::string title = BuildWindowTitle(Utf8FromWide(ModuleFileName())) + TimeScaleTitleSuffix();
@@ -190,7 +196,7 @@ void CMainDialog::UpdateFont()
     HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
     if (font == nullptr)
         return;
-    for (int id : {IDC_CHECK, IDC_UPGRADE, IDC_LIST})
+    for (int id : {IDC_CHECK, IDC_UPGRADE, IDC_LIST, IDC_SUMMARY})
         SendMessageW(GetDlgItem(m_hWnd, id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     if (m_hFont != nullptr)
         DeleteObject(m_hFont);
@@ -222,6 +228,32 @@ void CMainDialog::InitColumns()
     m_pBridge->ColumnWidthsChanged();
 }
 
+void CMainDialog::FitFirstSize()
+{
+    // The template's size, widened until every column's longest text shows whole (a larger
+    // font or DPI needs more); a placement saved before then takes over.
+    const UINT dpi = WindowDpi(m_hWnd);
+    const int padding = ScaleForDpi(CELL_PADDING, dpi);
+    int client = ScaleForDpi(20, dpi) + 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi) +
+                 GetSystemMetricsForDpi(SM_CXVSCROLL, dpi);
+    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
+        int width =
+            m_List.GetStringWidth(std::string(static_cast<size_t>(CKivOneClickDlg::COLUMNS[i].widthFigure + 2), '1'));
+        for (const std::string& text : CKivOneClickDlg::ColumnTexts(i))
+            width = std::max(width, m_List.GetStringWidth(text) + padding);
+        client += width;
+    }
+    RECT current{};
+    GetClientRect(m_hWnd, &current);
+    if (client <= current.right)
+        return;
+    RECT frame{0, 0, client, current.bottom};
+    AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_STYLE)), FALSE,
+                             static_cast<DWORD>(GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)), dpi);
+    SetWindowPos(m_hWnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CMainDialog::Layout()
 {
     if (m_List.GetHwnd() == nullptr)
@@ -232,7 +264,8 @@ void CMainDialog::Layout()
     // Never laid out smaller than the smallest window.
     const int width = std::max<int>(client.right, m_MinimumSize.cx);
     const int height = std::max<int>(client.bottom, m_MinimumSize.cy);
-    PlaceControls(m_hWnd, ScaledLayout(&CKivOneClickDlg::ComputeLayout, width, height, dpi));
+    const int summary = SummaryHeight(width - ScaleForDpi(20, dpi));
+    PlaceControls(m_hWnd, ScaledLayout(&CKivOneClickDlg::ComputeLayout, width, height, dpi, summary));
 
     SendMessageW(m_List.GetHwnd(), WM_SETREDRAW, FALSE, 0);
     for (int i = 0; i < m_List.GetColumnCount() && i < IComponentList::COLUMN_COUNT; ++i) {
@@ -281,13 +314,28 @@ void CMainDialog::OnDpiChanged(const RECT& suggested)
 
 void CMainDialog::OnEndSession()
 {
-    // The session ends whatever the window says: a check stops at its next step, and the log
-    // says why the run ended.
-    CDownloadLog& log = ControllerLog(*m_pDlg);
-    LogPrintf(log, "The Windows session is ending");
+    // The session ends whatever the window says, and Windows may end the process as soon as
+    // this returns. No box waits for an answer from now on (a worker waiting for one would
+    // hold the upgrade up); the controller stops a check, or lets a running upgrade reach its
+    // end (the module leaves force-load mode, the log gets its last lines), then ends the
+    // dialog. Until then the messages keep flowing here.
+    m_bSessionEnding = true;
     m_Queue.BeginClosing();
-    m_pDlg->RequestStop();
-    log.Flush();
+    m_pDlg->OnStopSignal("WM_ENDSESSION");
+    MSG message;
+    while (!m_bEnded) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got <= 0) {
+            if (got == 0)
+                PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        if (!IsDialogMessageW(m_hWnd, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    ControllerLog(*m_pDlg).Flush();
 }
 
 void CMainDialog::PaintMinimized()
@@ -330,8 +378,46 @@ void CMainDialog::FocusButton(int controlId)
 
 IComponentList* CMainDialog::GetList() { return &m_pBridge->Rows(); }
 
+void CMainDialog::ShowSummary(const std::string& text)
+{
+    const std::wstring lines = WideFromUtf8(text);
+    RunHere([this, lines] {
+        HWND summary = GetDlgItem(m_hWnd, IDC_SUMMARY);
+        SetWindowTextW(summary, lines.c_str());
+        ShowWindow(summary, lines.empty() ? SW_HIDE : SW_SHOWNA);
+        Layout();
+    });
+}
+
+int CMainDialog::SummaryHeight(int width) const
+{
+    HWND summary = GetDlgItem(m_hWnd, IDC_SUMMARY);
+    const int length = GetWindowTextLengthW(summary);
+    if (summary == nullptr || length == 0 || width <= 0)
+        return 0;
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    GetWindowTextW(summary, text.data(), length + 1);
+    text.resize(static_cast<size_t>(length));
+    // Trailing line ends would add empty lines.
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+        text.pop_back();
+    HDC dc = GetDC(summary);
+    HGDIOBJ old = SelectObject(dc, m_hFont != nullptr ? m_hFont : GetStockObject(DEFAULT_GUI_FONT));
+    RECT area{0, 0, width, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(summary, dc);
+    return area.bottom;
+}
+
 int CMainDialog::ShowWarning(const std::string& text)
 {
+    // Before the dialog exists (a warning while the program starts) there is no dialog
+    // thread to hand the box to, and no worker either: an ownerless box, here.
+    if (m_hWnd == nullptr) {
+        CKivOneClickApp::ShowStartupWarning(text);
+        return ID_OK;
+    }
     const std::wstring wide = WideFromUtf8(text);
     return m_Queue.RunAndWait([this,
                                wide] { return MessageBoxW(m_hWnd, wide.c_str(), L"Warning", MB_OK | MB_ICONWARNING); },
@@ -360,6 +446,7 @@ void CMainDialog::BringToForeground()
 
 void CMainDialog::EndDialog(int result)
 {
+    m_bEnded = true;
     // From here on a worker's warning returns at once instead of waiting for a box.
     m_Queue.BeginClosing();
     SaveRestoreWindowPlacement(m_hWnd, true);

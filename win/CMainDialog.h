@@ -9,6 +9,7 @@
 #include "app/IKivView.h"
 #include "win/CDialogThreadQueue.h"
 #include "win/CEndSessionGuard.h"
+#include "win/DialogLayout.h"
 #include "win/controls/CMyListCtrl.h"
 #include "win/controls/CXPStyleButtonST.h"
 
@@ -24,10 +25,13 @@ class CThemeHelperST;
 // once the dialog is closing.
 //
 // Around the controller the window keeps its placement in the registry, opens the help file
-// on F1, refuses a log-off or shutdown while an upgrade runs, and scales to its monitor's DPI.
+// on F1, refuses a log-off or shutdown while an upgrade runs (and, when the session ends all
+// the same, lets the upgrade reach its end first), and scales to its monitor's DPI.
 class CMainDialog : public IKivView {
 public:
     static constexpr int IDD = 102;
+    // The lines under the list after a check: the router found, the rows already up to date.
+    static constexpr int IDC_SUMMARY = SUMMARY_CONTROL_ID;
     // Where the loop test's switch file is looked for.
     static constexpr const char* LOOP_TEST_PATH = "C:\\LoopTest.ini";
 
@@ -48,6 +52,7 @@ public:
     void FocusButton(int controlId) override;
     IComponentList* GetList() override;
     int ShowWarning(const std::string& text) override;
+    void ShowSummary(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     void PostNotify(int code) override;
     void RunOnViewThread(std::function<void()> task) override;
@@ -67,10 +72,14 @@ private:
     void LoadIcons();
     void UpdateFont();
     void Layout();
+    // The first size: wide enough for every column's longest text.
+    void FitFirstSize();
     bool OnCommand(int id);
     void OnHelp();
     void OnDpiChanged(const RECT& suggested);
     void OnEndSession();
+    // Dialog thread: the summary's height for the list's width (0 while it is empty).
+    int SummaryHeight(int width) const;
     void PaintMinimized();
     // The end-session guard follows the controller: busy exactly while an upgrade runs.
     void SyncBusy();
@@ -92,4 +101,6 @@ private:
     HICON m_hSmallIcon = nullptr;
     HFONT m_hFont = nullptr;
     SIZE m_MinimumSize{};
+    bool m_bSessionEnding = false; // WM_ENDSESSION came: the controller's stop path runs
+    bool m_bEnded = false;         // EndDialog was called
 };

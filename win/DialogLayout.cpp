@@ -16,7 +16,8 @@ KivLayout ScaledLayout(LayoutFunction compute, int clientWidth, int clientHeight
 {
     const KivLayout layout =
         compute(UnscaleForDpi(clientWidth, dpi), UnscaleForDpi(clientHeight, dpi), UnscaleForDpi(summaryHeight, dpi));
-    return KivLayout{Scaled(layout.check, dpi), Scaled(layout.upgrade, dpi), Scaled(layout.list, dpi)};
+    return KivLayout{Scaled(layout.check, dpi), Scaled(layout.upgrade, dpi), Scaled(layout.list, dpi),
+                     Scaled(layout.summary, dpi)};
 }
 
 SIZE ScaledMinimumSize(MinimumWidthFunction minimumWidth, MinimumHeightFunction minimumHeight, UINT dpi)
@@ -36,8 +37,9 @@ void PlaceControls(HWND dialog, const KivLayout& layout)
         const KivRect& rect;
     } places[] = {{IKivView::IDC_CHECK, layout.check},
                   {IKivView::IDC_UPGRADE, layout.upgrade},
-                  {IKivView::IDC_LIST, layout.list}};
-    HDWP moves = BeginDeferWindowPos(3);
+                  {IKivView::IDC_LIST, layout.list},
+                  {SUMMARY_CONTROL_ID, layout.summary}};
+    HDWP moves = BeginDeferWindowPos(4);
     for (const auto& place : places) {
         HWND control = GetDlgItem(dialog, place.id);
         if (control == nullptr)

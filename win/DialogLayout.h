@@ -18,6 +18,9 @@ KivLayout ScaledLayout(LayoutFunction compute, int clientWidth, int clientHeight
 // The smallest window size at `dpi`, from the frame and caption sizes at that DPI.
 SIZE ScaledMinimumSize(MinimumWidthFunction minimumWidth, MinimumHeightFunction minimumHeight, UINT dpi);
 
-// Moves the dialog's "&Check", "&Upgrade" and list controls to `layout` (pixels) at once;
-// a negative width or height counts as 0.
+// The control that shows the summary lines under the list.
+constexpr int SUMMARY_CONTROL_ID = 1014;
+
+// Moves the dialog's "&Check", "&Upgrade", list and summary controls to `layout` (pixels) at
+// once; a negative width or height counts as 0.
 void PlaceControls(HWND dialog, const KivLayout& layout);

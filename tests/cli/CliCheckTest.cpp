@@ -40,7 +40,7 @@ TEST_F(CliCheck, FamilyAReadsEveryVersionAndAcceptsSameMajorMinor)
     EXPECT_EQ(run.Cell("Dashboard", "currentVersion"), "16.200.10.01.00");
     EXPECT_EQ(run.json["router"]["ip"], "127.0.0.1");
     EXPECT_EQ(run.json["upgradeRan"], false);
-    EXPECT_NE(run.err.find("Download log: " + (m_Dir / "KivUpgradeLog.txt")), std::string::npos);
+    EXPECT_NE(run.err.find("Download log: " + CliPath(m_Dir / "KivUpgradeLog.txt")), std::string::npos) << run.err;
 
     std::string transcript = Transcript();
     EXPECT_EQ(kivtest::CountOf(transcript, "\"name\":\"discovery\""), 2); // request and reply
@@ -165,7 +165,7 @@ TEST_F(CliCheck, FamilyBReadsOneVersionForFourRows)
 {
     ASSERT_TRUE(StartSim({"--family", "B", "--app-version", "3.2.1.0"}));
     // The router is found through the environment overrides this time, not the flags.
-    CliRun run = RunArgv({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--images", Samples("b"), "--json"},
+    CliRun run = RunArgv(CliCommand({"check", "--images", Samples("b"), "--json"}),
                          {{"KIV_DISCOVERY_TARGETS", "127.0.0.2,127.0.0.1"},
                           {"KIV_ROUTER_PORT", m_strRouterPort},
                           {"KIV_TELNET_PORT", m_strTelnetPort}},
@@ -256,8 +256,8 @@ TEST_F(CliCheck, TwoRoutersAnsweringTheDiscoveryFailTheCheckNamingBoth)
         }
     });
     kivtest::Process cli;
-    ASSERT_TRUE(cli.Start({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--target", "127.0.0.255",
-                           "--router-port", std::to_string(broadcast.Port()), "--images", Samples("a"), "--json"},
+    ASSERT_TRUE(cli.Start(CliCommand({"check", "--target", "127.0.0.255", "--router-port",
+                                      std::to_string(broadcast.Port()), "--images", Samples("a"), "--json"}),
                           CliEnv()));
     CliRun run = Finish(cli, std::chrono::seconds(120));
     routers.join();
@@ -289,13 +289,13 @@ TEST_F(CliCheck, NoRouterAndUsageErrors)
                                          {"check", "--target", "1.2.3"},
                                          {"check", "--images", m_Dir / "missing"},
                                          {}}) {
-        bad.insert(bad.begin(), kivtest::BuildProgram(kivtest::CLI_PROGRAM));
+        bad = CliCommand(bad);
         kivtest::Process cli;
         ASSERT_TRUE(cli.Start(bad, CliEnv()));
         EXPECT_EQ(cli.Wait(std::chrono::seconds(30)), 2) << bad.back();
     }
     kivtest::Process version;
-    ASSERT_TRUE(version.Start({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "--version"}, CliEnv()));
+    ASSERT_TRUE(version.Start(CliCommand({"--version"}), CliEnv()));
     EXPECT_EQ(version.Wait(std::chrono::seconds(30)), 0);
     EXPECT_NE(version.Out().find("kivupgrade-cli "), std::string::npos);
 }

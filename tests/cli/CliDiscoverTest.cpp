@@ -37,7 +37,8 @@ protected:
     // kivupgrade-cli COMMAND ARGS... --json, in the test's environment.
     CliRun Run(const std::string& command, std::vector<std::string> args, bool json = true)
     {
-        args.insert(args.begin(), {kivtest::BuildProgram(kivtest::CLI_PROGRAM), command});
+        args.insert(args.begin(), command);
+        args = CliCommand(args);
         if (json)
             args.push_back("--json");
         return RunArgv(args, {}, std::chrono::seconds(120));
@@ -187,8 +188,8 @@ TEST_F(CliDiscover, AFloodDoesNotStretchTheTriesAndCtrlCEndsTheWaitAtOnce)
     Process::Env env = CliEnv();
     env["KIV_TIME_SCALE"] = "4";
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(cli.Start({kivtest::BuildProgram(kivtest::CLI_PROGRAM), "check", "--target", "127.0.0.4",
-                           "--router-port", std::to_string(slow.RouterPort()), "--images", Samples("a")},
+    ASSERT_TRUE(cli.Start(CliCommand({"check", "--target", "127.0.0.4", "--router-port",
+                                      std::to_string(slow.RouterPort()), "--images", Samples("a")}),
                           env));
     const auto requested = [&] { return TranscriptOf("4").find("\"name\":\"discovery\"") != std::string::npos; };
     EXPECT_TRUE(kivtest::WaitFor(requested, 20000));

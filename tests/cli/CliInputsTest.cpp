@@ -103,7 +103,7 @@ TEST_F(CliInputs, DamagedImageFailsTheCheckInItsRow)
         ASSERT_EQ(run.json["rejectedImages"].size(), 2u) << run.out;
         for (size_t i = 0; i < 2; ++i) {
             const auto& c = CASES[1 - i]; // in file name order
-            EXPECT_EQ(run.json["rejectedImages"][i]["file"], images + "/" + c.file);
+            EXPECT_EQ(run.json["rejectedImages"][i]["file"], CliFile(images, c.file));
             EXPECT_EQ(run.json["rejectedImages"][i]["reason"], c.reason);
             EXPECT_EQ(run.json["rejectedImages"][i]["damaged"], true);
         }
@@ -116,7 +116,7 @@ TEST_F(CliInputs, DamagedImageFailsTheCheckInItsRow)
         EXPECT_TRUE((*run.Row("APP"))["imageDamaged"].is_null()) << "null for a good image";
     }
     for (const auto& c : CASES)
-        EXPECT_EQ(LogLines("Image damaged: " + images + "/" + c.file + ": " + c.reason), 2) << Log();
+        EXPECT_EQ(LogLines("Image damaged: " + CliFile(images, c.file) + ": " + c.reason), 2) << Log();
     StopSim();
     EXPECT_EQ(kivtest::CountOf(Transcript(), "\"event\":\"RUT begin\""), 0) << "nothing was written";
 }
@@ -127,8 +127,8 @@ TEST_F(CliInputs, DamagedImageFailsTheCheckInItsRow)
 TEST_F(CliInputs, FileThatIsNoImageIsNamedOnceAndPassedOver)
 {
     const std::string images = CopySamples();
-    const std::string junk = images + "/valgrind.bin";
-    ASSERT_TRUE(kivtest::WriteFile(junk,
+    const std::string junk = CliFile(images, "valgrind.bin");
+    ASSERT_TRUE(kivtest::WriteFile(images + "/valgrind.bin",
                                    "\x7f"
                                    "ELF" +
                                        std::string(400, '\0')));

@@ -187,10 +187,11 @@ TEST_F(CliSafety, FifoInPlaceOfTheLogNeitherHangsTheRunNorIsWritten)
     EXPECT_LE(read(reader.Get(), &byte, 1), 0) << "the log went into the FIFO";
 }
 
-// A stop signal during the upgrade is refused: Ctrl-C (SIGINT, here while the router images
-// go out), SIGTERM (a service manager, kill), a terminal or SSH session closed (SIGHUP) or
-// SIGQUIT (these three in the firmware step), or any other signal whose default would end the
-// program (SIGUSR1 and SIGALRM, say). The run goes on to its end and the log holds it.
+// A stop signal during the upgrade is refused: Ctrl-C (SIGINT, while the router images go out
+// and in the firmware step), SIGTERM (a service manager, kill), a terminal or SSH session
+// closed (SIGHUP) or SIGQUIT (these three in the firmware step), or any other signal whose
+// default would end the program (SIGUSR1 and SIGALRM, say). The run goes on to its end: the
+// module is let out of its downloader and the log holds the run to its last line.
 struct StopSignal {
     int sig;
     const char* seen; // sent once standard error shows this
@@ -215,14 +216,19 @@ TEST_P(CliStopSignal, DuringTheUpgradeIsRefusedAndTheRunGoesOnToItsEnd)
     const std::string log = Log();
     EXPECT_NE(log.find("Leave Forcing Download Mode ..."), std::string::npos) << log;
     EXPECT_NE(log.find(SEPARATOR + "\r\n"), std::string::npos) << log;
+    EXPECT_EQ(kivtest::CountOf(Transcript(), "\"name\":\"leave-force-load\""), 2); // the record and its answer
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliStopSignal,
-                         ::testing::Values(StopSignal{SIGINT, UPGRADING}, StopSignal{SIGTERM, FIRMWARE_STEP},
-                                           StopSignal{SIGHUP, FIRMWARE_STEP}, StopSignal{SIGQUIT, FIRMWARE_STEP},
-                                           StopSignal{SIGUSR1, FIRMWARE_STEP}, StopSignal{SIGALRM, FIRMWARE_STEP}),
+                         ::testing::Values(StopSignal{SIGINT, UPGRADING}, StopSignal{SIGINT, FIRMWARE_STEP},
+                                           StopSignal{SIGTERM, FIRMWARE_STEP}, StopSignal{SIGHUP, FIRMWARE_STEP},
+                                           StopSignal{SIGQUIT, FIRMWARE_STEP}, StopSignal{SIGUSR1, FIRMWARE_STEP},
+                                           StopSignal{SIGALRM, FIRMWARE_STEP}),
                          [](const ::testing::TestParamInfo<StopSignal>& info) {
-                             return std::string("SIG") + sigabbrev_np(info.param.sig);
+                             // Ctrl-C comes twice: its second case is named after its step.
+                             const bool second = info.param.sig == SIGINT && info.param.seen == FIRMWARE_STEP;
+                             return std::string("SIG") + sigabbrev_np(info.param.sig) +
+                                    (second ? "_InTheFirmwareStep" : "");
                          });
 
 // A router's version text holding a bidirectional override (U+202E), which would show the

@@ -24,7 +24,7 @@ protected:
     // "kivupgrade-cli history" with `extra` arguments, in the fixture's environment.
     CliRun RunHistory(const std::vector<std::string>& extra)
     {
-        std::vector<std::string> argv = {kivtest::BuildProgram(kivtest::CLI_PROGRAM), "history"};
+        std::vector<std::string> argv = CliCommand({"history"});
         argv.insert(argv.end(), extra.begin(), extra.end());
         kivtest::Process cli;
         EXPECT_TRUE(cli.Start(argv, CliEnv())) << cli.Error();

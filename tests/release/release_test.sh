@@ -275,7 +275,7 @@ top=$work/unzipped/kivupgrade-$version-windows-x64
 # same bytes as the file WHAT), "text" (holds the line WHAT, with Windows line ends) or
 # "file" (file(1) says WHAT).
 exe="PE32+ executable (console) x86-64"
-rows=("kivimage.exe|file|$exe" "README.txt|text|  kivimage verify app.bin       every header and checksum; exit code 0 when valid"
+rows=("kivupgrade.exe|file|PE32+ executable (GUI) x86-64" "kivimage.exe|file|$exe" "README.txt|text|  kivimage verify app.bin       every header and checksum; exit code 0 when valid"
   "COPYRIGHT.txt|text| All rights reserved. No permission to copy, modify or distribute this software is"
   "wireshark/kivupgrade.lua|same|$source/tools/wireshark/kivupgrade.lua")
 for name in app boot customization dashboard_ZQPX firmware; do rows+=("$name.bin|same|$a/$name.bin"); done
@@ -294,7 +294,7 @@ done
 held=$(cd "$top" && find . -type f | sed 's|^\./||' | sort)
 listed=$(printf '%s\n' "${rows[@]%%|*}" | sort)
 [ "$held" = "$listed" ] || fail "$zip holds other files than expected: $(diff <(echo "$listed") <(echo "$held"))"
-pass "the Windows zip holds the programs, the images, README.txt, the licence and the dissector"
+pass "the Windows zip holds the window, the programs, the images, README.txt, the licence and the dissector"
 
 # ---- a release with the images compiled in ---------------------------------------------------
 step "release 9.8.8, images embedded"

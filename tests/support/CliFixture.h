@@ -17,10 +17,28 @@ namespace kivtest {
 // kivupgrade-cli against kivrouter-sim on 127.0.0.1: both as programs, time-scaled (at the
 // Telnet floor: a check reads Telnet replies), the download log and the transcript in the
 // test's own directory, the sample images shared by the test program.
+//
+// The program under test is the build's kivupgrade-cli, or the command line in
+// KIV_CLI_UNDER_TEST (words split at spaces: a launcher and the program, for example
+// "wine /path/kivupgrade-cli.exe" inside a Wine session). A program whose name ends in
+// ".exe" is a Windows program: it names the test's paths as Windows does (Z:\...), and
+// finds its temporary directory through KIV_WINE_TEMP (tests/cli/WineCliSession.sh).
 class CliFixture : public ::testing::Test {
 protected:
     static void SetUpTestSuite();
     void TearDown() override;
+
+    // The command that starts the program under test, then `args`.
+    static std::vector<std::string> CliCommand(const std::vector<std::string>& args = {});
+    // The Linux kivupgrade-cli of the build, whatever KIV_CLI_UNDER_TEST says.
+    static std::vector<std::string> LinuxCliCommand(const std::vector<std::string>& args = {});
+    // True when the program under test is a Windows program.
+    static bool WindowsCli();
+    // `path` (absolute, on this side) as the program under test writes it.
+    static std::string CliPath(const std::string& path);
+    // The file `name` in the directory `dir` given to the program under test, as it names it
+    // (a Windows program writes the system's separator, the backslash, throughout).
+    static std::string CliFile(const std::string& dir, const std::string& name);
 
     // The sample images of family "a" or "b".
     static std::string Samples(const std::string& family);
@@ -36,10 +54,12 @@ protected:
 
     // The command line for `command` against the simulator (with --images when given).
     std::vector<std::string> CliArgs(const std::string& command, const std::string& images, bool json = true) const;
-    // The environment: TMPDIR is the test's directory (and the history's state directory
-    // below it), the router overrides are removed; then m_ExtraEnv over it.
+    // The environment: TMPDIR (KIV_WINE_TEMP, for a Windows program) is the test's directory
+    // (and the history's state directory below it), the router overrides are removed; then
+    // m_ExtraEnv over it.
     Process::Env CliEnv() const;
-    // Waits for a started kivupgrade-cli and collects its run.
+    // Waits for a started kivupgrade-cli and collects its run (the CR LF line ends of a
+    // Windows program read as LF).
     CliRun Finish(Process& cli, std::chrono::seconds limit);
     // Runs `argv` (kivupgrade-cli and its arguments, perhaps behind a command that runs it
     // elsewhere) to its end, in CliEnv() changed by `env` (an empty value removes).

@@ -101,7 +101,7 @@ void StorePlacement(const std::wstring& application, const std::vector<uint8_t>&
 KivLayout TestLayout(int width, int height, int /*summaryHeight*/)
 {
     const int gap = (width - 400) / 3;
-    return KivLayout{{gap, 6, 200, 50}, {2 * gap + 200, 6, 200, 50}, {10, 62, width - 20, height - 68}};
+    return KivLayout{{gap, 6, 200, 50}, {2 * gap + 200, 6, 200, 50}, {10, 62, width - 20, height - 68}, {}};
 }
 
 } // namespace
@@ -340,16 +340,12 @@ TEST(EndSessionGuard, TheSessionMayNotEndWhileAnUpgradeRuns)
 {
     TestDialog dialog(nullptr);
     ASSERT_TRUE(dialog.Create());
-    SetThreadExecutionState(ES_CONTINUOUS); // nothing asked for so far
     CEndSessionGuard guard(dialog.Hwnd());
     EXPECT_EQ(guard.OnQueryEndSession(), TRUE);
     guard.SetBusy(true);
     EXPECT_EQ(guard.OnQueryEndSession(), FALSE);
-    // The machine stays awake meanwhile: the state in force is handed back by the next change.
-    EXPECT_NE(SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) & ES_SYSTEM_REQUIRED, 0u);
     guard.SetBusy(false);
     EXPECT_EQ(guard.OnQueryEndSession(), TRUE);
-    EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS) & ES_SYSTEM_REQUIRED, 0u);
 }
 
 TEST(DialogLayout, TheControllersNumbersScaleWithTheDpi)

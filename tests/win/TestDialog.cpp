@@ -20,7 +20,7 @@ namespace {
 KivLayout TestLayout(int width, int height, int /*summaryHeight*/)
 {
     const int gap = (width - 400) / 3;
-    return KivLayout{{gap, 6, 200, 50}, {2 * gap + 200, 6, 200, 50}, {10, 62, width - 20, height - 68}};
+    return KivLayout{{gap, 6, 200, 50}, {2 * gap + 200, 6, 200, 50}, {10, 62, width - 20, height - 68}, {}};
 }
 
 struct Column {

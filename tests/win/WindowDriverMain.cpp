@@ -5,6 +5,8 @@
 //     click ID                    presses button ID
 //     enabled ID                  exit 0 when control ID is enabled, 1 when not
 //     title                       prints the title
+//     text ID                     prints the text of control ID
+//     focus                       prints the id of the control that has the keyboard focus
 //     rows LIST                   prints every row of list-view LIST: cells and colour, tab-separated
 //     wait-cell LIST ROW COL TEXT waits until the cell holds TEXT (a part of it)
 //     key NAME                    escape, return, tab, f1, alt+c, alt+u
@@ -12,6 +14,11 @@
 //                                 (holding TEXT); prints the box's text
 //     close                       the close box
 //     wait-closed                 waits until the window is gone
+//     rect                        prints the window's rectangle: left top right bottom
+//     place X Y WIDTH HEIGHT      moves and sizes the window
+//     query-end-session           sends WM_QUERYENDSESSION; prints the answer (1: may end)
+//     end-session                 sends WM_ENDSESSION (the session ends); returns once the
+//                                 window has handled it
 // Every wait ends after --timeout milliseconds (10000). Exit status 0 on success, 1 when a
 // wait ran out or the window did not do it, 2 for a usage error.
 #include <windows.h>
@@ -67,6 +74,18 @@ int Run(const std::vector<std::string>& args, WindowDriver& driver, int timeout)
             return driver.IsControlEnabled(id) ? 0 : 1;
         return driver.Click(id) ? 0 : Fail("no button " + args[1]);
     }
+    if (command == "focus" && count == 0) {
+        GUITHREADINFO thread{};
+        thread.cbSize = sizeof thread;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(driver.Window(), nullptr), &thread))
+            return Fail("no thread information");
+        std::printf("%d\n", thread.hwndFocus != nullptr ? GetDlgCtrlID(thread.hwndFocus) : 0);
+        return 0;
+    }
+    if (command == "text" && count == 1 && Number(args[1], id)) {
+        std::printf("%s\n", Utf8FromWide(driver.ControlText(id)).c_str());
+        return 0;
+    }
     if (command == "rows" && count == 1 && Number(args[1], id)) {
         const int rows = driver.ListRowCount(id);
         if (rows < 0)
@@ -111,6 +130,30 @@ int Run(const std::vector<std::string>& args, WindowDriver& driver, int timeout)
             return Fail("no message box");
         std::printf("%s\n", Utf8FromWide(WindowDriver::MessageBoxText(box)).c_str());
         return WindowDriver::AnswerMessageBox(box, button->second) ? 0 : Fail("the box has no such button");
+    }
+    if (command == "rect" && count == 0) {
+        RECT rect{};
+        if (!GetWindowRect(driver.Window(), &rect))
+            return Fail("no window rectangle");
+        std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+        return 0;
+    }
+    int place[4] = {};
+    if (command == "place" && count == 4 && Number(args[1], place[0]) && Number(args[2], place[1]) &&
+        Number(args[3], place[2]) && Number(args[4], place[3]))
+        return SetWindowPos(driver.Window(), nullptr, place[0], place[1], place[2], place[3], SWP_NOZORDER) != FALSE
+                   ? 0
+                   : Fail("the window did not move");
+    if ((command == "query-end-session" || command == "end-session") && count == 0) {
+        // Sent as Windows sends them: the first asks, the second says the session ends.
+        const bool query = command == "query-end-session";
+        DWORD_PTR answer = 0;
+        if (SendMessageTimeoutW(driver.Window(), query ? WM_QUERYENDSESSION : WM_ENDSESSION, query ? 0 : TRUE,
+                                ENDSESSION_LOGOFF, SMTO_NORMAL, static_cast<UINT>(timeout), &answer) == 0)
+            return Fail("the window did not answer " + command + " in time");
+        if (query)
+            std::printf("%d\n", answer != 0 ? 1 : 0);
+        return 0;
     }
     if (command == "close" && count == 0)
         return driver.Close() ? 0 : Fail("the window did not take WM_CLOSE");

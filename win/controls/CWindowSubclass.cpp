@@ -64,9 +64,15 @@ bool CWindowSubclass::Reflect(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
     CWindowSubclass* control = FromHandle(NotificationSource(message, wParam, lParam));
     if (control == nullptr)
         return false;
+    // A reflected message may reflect another on its way (a click that takes the focus
+    // repaints the button: WM_DRAWITEM inside WM_COMMAND). Each keeps its own answer, or the
+    // inner one's would swallow the outer command.
+    const bool outer = control->m_bReflectHandled;
     control->m_bReflectHandled = false;
     result = SendMessageW(control->m_hWnd, REFLECT_BASE + message, wParam, lParam);
-    return control->m_bReflectHandled;
+    const bool handled = control->m_bReflectHandled;
+    control->m_bReflectHandled = outer;
+    return handled;
 }
 
 LRESULT CWindowSubclass::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
