@@ -21,7 +21,7 @@ constexpr const char* INSTALLED_IMAGE_SUBDIR = "share/kivupgrade/images";
 // with the system's own appended. An empty `dir` stays empty.
 std::string WithTrailingSeparator(std::string dir);
 
-// Directory of the running program, with a trailing '/'; empty when unknown.
+// Directory of the running program, ending with a separator; empty when unknown.
 std::string ProgramDirectory();
 
 // The directories to search, in order, each with a trailing '/', for a program that lives

@@ -68,8 +68,8 @@ set(KIV_WINE_UNLIKE_WINDOWS_TESTS
   # addresses differ), Wine refuses the second (WSAEADDRINUSE).
   DialogTest.SilentLanGivesSixDiscoveryTriesInTargetOrder)
 
-# Test helpers not built for Windows yet: the fixtures need the engine or the virtual
-# router; the Process class (signals, pids) needs the CLI's end-to-end tests to exist on
+# Test helpers not built for Windows yet: the fixtures drive the virtual router, a Linux
+# program; the Process class (signals, pids) needs the CLI's end-to-end tests to exist on
 # Windows. tests/support/ProcessWin32.cpp gives RunProgram meanwhile. (The socket peers are
 # built: tests/support/TestSocketsWin32.cpp.)
 set(KIV_WINDOWS_PENDING_SOURCES
