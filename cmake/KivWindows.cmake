@@ -15,8 +15,9 @@ set(KIV_WINDOWS_WINDOW_PROGRAM ON)
 # virtual router (engine_upgrade_test, engine_fault_test, engine_image_change_test,
 # test_app_router), which is a Linux program, and of tests/cli the end-to-end runs of the
 # programs (the console's stop path is tested here).
-set(KIV_WINDOWS_TEST_FOLDERS platform log wire images tools net engine app win cli)
+set(KIV_WINDOWS_TEST_FOLDERS platform log wire images tools net diag engine app win cli)
 set(KIV_WINDOWS_TEST_PROGRAMS test_platform test_log test_wire test_images test_kivimage net_tests
+    diag_framing_test diag_queue_test diag_adapter_test diag_caller_test diag_udp_test
     engine_rows_test engine_frames_test
     test_app_rules test_app_dialog test_app_module_version test_app_image_search test_app_window_options
     test_app_placement
@@ -67,13 +68,14 @@ set(KIV_WINE_UNLIKE_WINDOWS_TESTS
   # addresses differ), Wine refuses the second (WSAEADDRINUSE).
   DialogTest.SilentLanGivesSixDiscoveryTriesInTargetOrder)
 
-# Test helpers not built for Windows yet: the fixtures drive the virtual router, a Linux
-# program; the Process class (signals, pids) needs the CLI's end-to-end tests to exist on
-# Windows. tests/support/ProcessWin32.cpp gives RunProgram meanwhile. (The socket peers are
-# built: tests/support/TestSocketsWin32.cpp.)
+# Test sources not built for Windows: the fixtures drive the virtual router, a Linux
+# program, and so do the suites that use them in process (of tests/diag, the discovery
+# replies of the simulator); the Process class (signals, pids) needs the CLI's end-to-end
+# tests to exist on Windows. tests/support/ProcessWin32.cpp gives RunProgram meanwhile.
+# (The socket peers are built: tests/support/TestSocketsWin32.cpp.)
 set(KIV_WINDOWS_PENDING_SOURCES
   tests/support/SimFixture.cpp tests/support/EngineSimFixture.cpp tests/support/SimProcess.cpp
-  tests/support/CliFixture.cpp)
+  tests/support/CliFixture.cpp tests/diag/DiscoveryRepliesTest.cpp)
 
 # kiv_builds_folder(DIR OUT): OUT is TRUE when this build builds the folder DIR (relative to
 # the source tree). Everything on Linux; the listed folders on Windows.

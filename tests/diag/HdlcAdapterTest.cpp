@@ -25,7 +25,9 @@ protected:
         return WaitFor([&] { return m_Adapter.Responses().GetCount() >= count; });
     }
 
-    std::string ReadHex(uint32_t timeoutMs = 3000)
+    // A frame that is expected gets a second of real time at the test command's scale of
+    // 0.05 (Wine, on a loaded machine, can take longer than 150 ms to deliver one).
+    std::string ReadHex(uint32_t timeoutMs = 20000)
     {
         uint8_t buffer[512];
         uint32_t length = 0;
