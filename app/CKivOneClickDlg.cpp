@@ -506,6 +506,17 @@ std::vector<std::string> CKivOneClickDlg::ColumnTexts(int column)
     return texts;
 }
 
+int CKivOneClickDlg::FirstSizeColumnWidth(int column, const std::function<int(const std::string&)>& textWidth,
+                                          int padding)
+{
+    if (column < 0 || column >= IComponentList::COLUMN_COUNT)
+        return 0;
+    int width = textWidth(std::string(static_cast<size_t>(COLUMNS[column].widthFigure + 2), '1'));
+    for (const std::string& text : ColumnTexts(column))
+        width = std::max(width, textWidth(text) + padding);
+    return width;
+}
+
 int CKivOneClickDlg::FitColumnWidth(int onesWidth, int contentsWidth, int contentsAndHeaderWidth)
 {
     return std::max({onesWidth, contentsWidth, contentsAndHeaderWidth});

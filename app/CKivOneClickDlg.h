@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -163,6 +164,9 @@ public:
     // component names (type), the widest version (the version columns), and every status the
     // check and the upgrade write, with a time and "..." (status).
     static std::vector<std::string> ColumnTexts(int column);
+    // The width column `column` needs at the first size: its width figure in ones, or its
+    // longest text (ColumnTexts) plus the cell's `padding`, as `textWidth` measures them.
+    static int FirstSizeColumnWidth(int column, const std::function<int(const std::string&)>& textWidth, int padding);
 
     // ---- state ---------------------------------------------------------------------------
     bool IsCheckRunning() const { return m_bCheckRunning.load(); }

@@ -24,6 +24,6 @@ std::string WithTrailingSeparator(std::string dir);
 // Directory of the running program, ending with a separator; empty when unknown.
 std::string ProgramDirectory();
 
-// The directories to search, in order, each with a trailing '/', for a program that lives
+// The directories to search, in order, each ending with a separator, for a program that lives
 // in `programDir`. Empty for an empty `programDir`.
 std::vector<std::string> ImageSearchDirectories(const std::string& programDir);

@@ -11,6 +11,7 @@ set(KIV_APPCORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/ImageHeaderProbe.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/ImageSearchPath.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RouterOverrides.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/SocketStartup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/TimeScaleRule.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/UpgradeHistory.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/VersionInfoWriter.cpp

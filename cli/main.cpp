@@ -15,6 +15,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/RouterOverrides.h"
+#include "app/SocketStartup.h"
 #include "app/TimeScaleRule.h"
 #include "app/UpgradeHistory.h"
 #include "cli/CDiscoverCommand.h"
@@ -26,17 +27,14 @@
 #include "platform/Clock.h"
 #include "platform/CommandLine.h"
 #include "platform/FileLock.h"
-#include "platform/SystemError.h"
 #include "platform/TextCodec.h"
 #include "platform/UserFiles.h"
 #include "platform/Utf8Path.h"
 #include "res/ProductVersion.h"
-#include "res/Resources.h"
 
 namespace {
 
 constexpr int EXIT_USAGE = 2;
-constexpr uint32_t IDS_WINSOCK_VERSION = 138;
 
 #ifdef _WIN32
 // A network adapter goes by its friendly name ("Ethernet 2") or by its own name.
@@ -89,20 +87,14 @@ bool TakeRunLock(CUniqueFd& lock, std::string& path)
 // Starts the socket library (Winsock 2.2 on Windows); false, having said why, when it cannot.
 bool StartSockets(const CSocketLibrary& sockets)
 {
-    if (sockets.Error() != 0) {
-        std::fprintf(stderr, "kivupgrade-cli: the network cannot be used: %s\n",
-                     SystemErrorText(static_cast<uint32_t>(sockets.Error())).c_str());
-        return false;
-    }
-    if (!sockets.RightVersion()) {
-        // Message 138 holds the offered version as major and minor number.
-        char text[256];
-        std::snprintf(text, sizeof text, LoadStringResource(IDS_WINSOCK_VERSION).c_str(), sockets.MajorVersion(),
-                      sockets.MinorVersion());
-        std::fprintf(stderr, "kivupgrade-cli: %s", text);
-        return false;
-    }
-    return true;
+    const std::string problem = SocketLibraryProblem(sockets);
+    if (problem.empty())
+        return true;
+    if (sockets.Error() != 0)
+        std::fprintf(stderr, "kivupgrade-cli: the network cannot be used: %s\n", problem.c_str());
+    else
+        std::fprintf(stderr, "kivupgrade-cli: %s", problem.c_str()); // message 138 ends its own line
+    return false;
 }
 
 // CLI::ExistingDirectory for a UTF-8 path: the library's own would take the ANSI code page on

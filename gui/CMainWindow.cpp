@@ -152,13 +152,9 @@ void CMainWindow::InitColumns()
 int CMainWindow::WidthForAllColumns() const
 {
     int total = 20 + 2 * m_pList->frameWidth() + m_pList->verticalScrollBar()->sizeHint().width();
-    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
-        const std::string ones(static_cast<size_t>(CKivOneClickDlg::COLUMNS[i].widthFigure + 2), '1');
-        int width = m_pList->GetStringWidth(ones);
-        for (const std::string& text : CKivOneClickDlg::ColumnTexts(i))
-            width = std::max(width, m_pList->GetStringWidth(text) + CMyListCtrl::CELL_PADDING);
-        total += width;
-    }
+    const auto textWidth = [this](const std::string& text) { return m_pList->GetStringWidth(text); };
+    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i)
+        total += CKivOneClickDlg::FirstSizeColumnWidth(i, textWidth, CMyListCtrl::CELL_PADDING);
     return total;
 }
 

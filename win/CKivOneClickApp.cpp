@@ -6,28 +6,14 @@
 
 #include "app/CKivOneClickDlg.h"
 #include "app/CSystemAwakeInhibitor.h"
+#include "app/SocketStartup.h"
 #include "app/TimeScaleRule.h"
 #include "net/Socket.h"
 #include "platform/SystemError.h"
 #include "platform/WideText.h"
-#include "res/Resources.h"
 #include "win/CMainDialog.h"
 #include "win/CSingleInstance.h"
 #include "win/controls/CThemeHelperST.h"
-
-namespace {
-constexpr uint32_t IDS_WINSOCK_VERSION = 138;
-
-// What the start-up says when Winsock offers a version other than 2.2: message 138 holds
-// the offered version as major and minor number.
-std::string WinsockVersionText(const CSocketLibrary& sockets)
-{
-    char text[256];
-    std::snprintf(text, sizeof text, LoadStringResource(IDS_WINSOCK_VERSION).c_str(), sockets.MajorVersion(),
-                  sockets.MinorVersion());
-    return text;
-}
-} // namespace
 
 void CKivOneClickApp::ShowStartupWarning(const std::string& text)
 {
@@ -51,12 +37,8 @@ int CKivOneClickApp::InitInstance(HINSTANCE module)
     }
 
     CSocketLibrary sockets;
-    if (sockets.Error() != 0) {
-        ShowStartupWarning(SystemErrorText(static_cast<uint32_t>(sockets.Error())));
-        return 1;
-    }
-    if (!sockets.RightVersion()) {
-        ShowStartupWarning(WinsockVersionText(sockets));
+    if (const std::string problem = SocketLibraryProblem(sockets); !problem.empty()) {
+        ShowStartupWarning(problem);
         return 1;
     }
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};

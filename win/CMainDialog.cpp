@@ -236,13 +236,9 @@ void CMainDialog::FitFirstSize()
     const int padding = ScaleForDpi(CELL_PADDING, dpi);
     int client = ScaleForDpi(20, dpi) + 2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi) +
                  GetSystemMetricsForDpi(SM_CXVSCROLL, dpi);
-    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i) {
-        int width =
-            m_List.GetStringWidth(std::string(static_cast<size_t>(CKivOneClickDlg::COLUMNS[i].widthFigure + 2), '1'));
-        for (const std::string& text : CKivOneClickDlg::ColumnTexts(i))
-            width = std::max(width, m_List.GetStringWidth(text) + padding);
-        client += width;
-    }
+    const auto textWidth = [this](const std::string& text) { return m_List.GetStringWidth(text); };
+    for (int i = 0; i < IComponentList::COLUMN_COUNT; ++i)
+        client += CKivOneClickDlg::FirstSizeColumnWidth(i, textWidth, padding);
     RECT current{};
     GetClientRect(m_hWnd, &current);
     if (client <= current.right)
